@@ -1,0 +1,35 @@
+// Program-wide state: created empty at process start, passed to whoever needs it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ToolPaths {
+  std::string toolsFolder;  // always ends with a backslash
+  std::string ghostEnginePath;
+  std::string enginePath;
+  std::string isoToolPath;
+  std::string booticePath;
+  std::string bcdbootPath;
+  std::string listerPath;
+};
+
+struct AppState {
+  ToolPaths tools;
+
+  // The partition row the user selected in the partition list.
+  std::string targetDrive;          // C:\ (the restore window rewrites it to C:)
+  std::string targetIndex;          // disk:partition, the engines' designator
+  std::string targetPartitionType;  // 主分区,MBR ...
+  std::string targetDisplay;        // C:\(1:1)
+  // False when the selected row's index text is not disk:partition (a dynamic
+  // volume row such as "|D:"): it must never reach an engine's command line.
+  bool targetIndexUsable = false;
+
+  std::string imagePath;
+  int imageIndex = 1;
+  std::string defaultImage;
+  std::string isoMountLetter;
+  std::vector<std::string> isoImageCandidates;
+  std::vector<std::string> fixedDriveRoots;
+};

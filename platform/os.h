@@ -1,0 +1,144 @@
+// Operating-system services the program logic uses, as narrow interfaces.
+//
+// The logic in app/, runner/, disks/, ... talks only to these. platform/win32/
+// implements them over Win32; the tests implement them in memory. All texts are
+// GBK byte strings, passed through unchanged.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Directories and facts about the running system.
+class SystemInfo {
+ public:
+  virtual ~SystemInfo() = default;
+  virtual std::string windowsDirectory() = 0;  // GetWindowsDirectoryA, as reported
+  virtual std::string tempDirectory() = 0;     // GetTempPathA, as reported
+  virtual std::string systemDirectory() = 0;   // GetSystemDirectoryA, as reported
+  virtual int platformId() = 0;                // GetVersionExA dwPlatformId (2 = NT family)
+  virtual bool isWow64() = 0;                  // a 32-bit process on a 64-bit host
+};
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+};
+
+// Files, folders and INI files.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // True when a file-system search for the path finds an entry (file or folder).
+  virtual bool exists(const std::string& path) = 0;
+  virtual bool isDirectory(const std::string& path) = 0;
+  virtual bool createDirectory(const std::string& path) = 0;
+  // Creates or truncates the file and writes it whole, opened with exclusive sharing.
+  virtual bool writeFile(const std::string& path, std::string_view bytes) = 0;
+  virtual std::optional<std::string> readFile(const std::string& path) = 0;
+  // Size in bytes, or nothing when the file cannot be opened.
+  virtual std::optional<std::uint64_t> fileSize(const std::string& path) = 0;
+  virtual bool deleteFile(const std::string& path) = 0;
+  // Removes a folder with everything in it.
+  virtual bool removeTree(const std::string& path) = 0;
+  // Entries matching a pattern such as D:\dir\*.GHO, in the platform's order.
+  virtual void enumerate(const std::string& pattern, const std::function<void(const DirEntry&)>& each) = 0;
+  // GetPrivateProfileStringA with an empty default and a 10240-byte buffer.
+  virtual std::string iniString(const std::string& path, const std::string& section,
+                                const std::string& key) = 0;
+};
+
+// Drives and volumes.
+class Volumes {
+ public:
+  virtual ~Volumes() = default;
+  // GetLogicalDriveStringsA into a zeroed 256-byte buffer: the bytes it reports.
+  virtual std::string logicalDriveStrings() = 0;
+  virtual unsigned driveType(const std::string& root) = 0;  // GetDriveTypeA
+  // IOCTL_STORAGE_GET_DEVICE_NUMBER on a device path such as \\.\C:.
+  virtual std::optional<unsigned long> storageDeviceNumber(const std::string& devicePath) = 0;
+};
+
+// What a captured run produced. started is false when the command interpreter
+// itself could not be started: callers for whom empty output means success must
+// never read such a run as one.
+struct CapturedRun {
+  bool started = false;
+  std::string output;
+};
+
+struct ProcessEntry {
+  unsigned long pid = 0;
+  std::string exeName;  // executable file name only
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  // Runs the full command line (interpreter prefix included) with a hidden console,
+  // stdout and stderr captured, and returns when the child has ended and its output
+  // is drained. Window messages keep being processed while it waits.
+  virtual CapturedRun runCaptured(const std::string& fullCommandLine) = 0;
+  // Starts a command line hidden and waits at most waitIdleMs for it to be idle.
+  virtual bool startHidden(const std::string& commandLine, unsigned waitIdleMs) = 0;
+  virtual std::vector<ProcessEntry> list() = 0;
+  virtual bool terminate(unsigned long pid, unsigned exitCode) = 0;
+  virtual bool suspend(unsigned long pid, bool suspendIt) = 0;
+};
+
+// The long-lived hidden command interpreter whose input and output are pipes.
+class ConsoleHost {
+ public:
+  virtual ~ConsoleHost() = default;
+  // Starts the interpreter; returns its process id, 0 on failure.
+  virtual unsigned long open(const std::string& commandLine, const std::string& currentDirectory) = 0;
+  virtual bool isOpen() const = 0;
+  virtual unsigned long processId() const = 0;
+  // Bytes written into the interpreter's standard input; negative on failure.
+  virtual long writeInput(std::string_view bytes) = 0;
+  // Bytes written into the interpreter's own output stream, as if it had printed them.
+  virtual long writeOutput(std::string_view bytes) = 0;
+  // Starts the reader: onStart once, then onChunk for every piece of output (at most
+  // 260 bytes, text up to its first NUL), on a worker thread, until the shell closes.
+  virtual void startReader(std::function<void()> onStart,
+                           std::function<void(std::string_view)> onChunk) = 0;
+  // Ends the interpreter and the reader. Safe while the reader is delivering output:
+  // the reader has finished using every resource when this returns.
+  virtual bool close() = 0;
+};
+
+// Power and privileges.
+class Power {
+ public:
+  virtual ~Power() = default;
+  virtual void enableShutdownPrivilege() = 0;
+  virtual void exitWindows(unsigned flags, unsigned reason) = 0;
+};
+
+// The shell and the process itself.
+class Shell {
+ public:
+  virtual ~Shell() = default;
+  virtual void openUrl(const std::string& address) = 0;  // ShellExecute "open", normal window
+  // Ends the process. The fake only records it, so callers return right after.
+  virtual void exitProcess(int code) = 0;
+};
+
+// Everything the logic may use, chosen by the composition root.
+struct Platform {
+  SystemInfo& system;
+  FileSystem& files;
+  Volumes& volumes;
+  Processes& processes;
+  ConsoleHost& console;
+  Power& power;
+  Shell& shell;
+};
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// Running the carried tools through the command interpreter.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace runner {
+
+// Operating-system class from the platform id: 0 → 1, 1 → 2, 2 (NT) → 3, else 0.
+int osClass(int platformId);
+// "cmd.exe /c " on the NT family, "command.com /c " before it.
+std::string interpreterPrefix(int platformId);
+
+// Runs the command line through the interpreter with a hidden console and returns
+// everything it printed. started tells a run that printed nothing from one whose
+// interpreter never started.
+platform::CapturedRun runCapturedRun(platform::Platform& os, std::string_view commandLine);
+// The same, text only, for the callers that judge by text alone.
+std::string runCaptured(platform::Platform& os, std::string_view commandLine);
+
+// Asks the ISO mounter to unmount everything ("/q"); its output is discarded.
+void quitIsoTool(platform::Platform& os, const std::string& isoToolPath);
+
+// GetSystemDirectoryA with blanks trimmed and no trailing backslash.
+std::string systemDirectory(platform::Platform& os);
+
+// Appends one chunk of output up to its first NUL, as the readers of the pipes do.
+void appendChunk(std::string& collected, std::string_view chunk);
+
+// The long-lived hidden interpreter for the WIM engine runs.
+class ConsoleShell {
+ public:
+  explicit ConsoleShell(platform::Platform& os) : os_(os) {}
+
+  // Starts "cmd.exe" (or commandLine) hidden in currentDirectory (default: the
+  // system directory). Returns its process id; the running one's when already
+  // open; 0 outside the NT family or when it cannot start.
+  unsigned long open(const std::string& commandLine = {}, const std::string& currentDirectory = {});
+  // Sends one line: trimmed; "exit" closes the shell (4); "cls" prints the prompt
+  // into the shell's output (3); otherwise the line + CR LF (bytes written).
+  long send(std::string_view line);
+  // Copies the shell's output into the text box from a worker thread; the box is
+  // emptied first, and again whenever it would grow past 30000 bytes.
+  void startReader(ui::Control& textBox);
+  // Ends the shell; false when none was open or the interpreter could not be ended.
+  bool close();
+  bool isOpen() const { return os_.console.isOpen(); }
+
+ private:
+  platform::Platform& os_;
+};
+
+// What the reader does with each chunk, kept apart so that it can be tested alone.
+void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap = 30000);
+
+}  // namespace runner

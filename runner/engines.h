@@ -1,0 +1,29 @@
+// The carried tools: file names in the tools folder and their place in ToolPaths.
+#pragma once
+
+#include <string>
+
+#include "app/app_state.h"
+
+namespace engines {
+
+struct CarriedTool {
+  const char* fileName;
+  std::string ToolPaths::*path;  // where deployment records its full path
+  const char* role;
+};
+
+// In deployment order.
+inline constexpr CarriedTool kDeployed[] = {
+    {"GhostVrelLite.exe", &ToolPaths::ghostEnginePath, "GHO disk-imaging engine"},
+    {"ZeDadaviZezi.exe", &ToolPaths::enginePath, "WIM engine"},
+    {"ISO.exe", &ToolPaths::isoToolPath, "ISO mounter"},
+    {"bootice.exe", &ToolPaths::booticePath, "boot-record tool"},
+    {"bcdboot.exe", &ToolPaths::bcdbootPath, "boot-configuration tool"},
+    {"pzdir.exe", &ToolPaths::listerPath, "disk and partition lister"},
+};
+
+// The 64-bit formatter, written to the temporary directory only when needed.
+inline constexpr const char* kFormatterFileName = "MARK.exe";
+
+}  // namespace engines
