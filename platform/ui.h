@@ -151,7 +151,7 @@ class WindowLogic {
   virtual ~WindowLogic() = default;
   virtual const WindowSpec& spec() const = 0;
   virtual void onCreated(Window&) {}
-  virtual void onEvent(Window&, std::string_view control, Event) {}
+  virtual void onEvent(Window&, std::string_view /*control*/, Event) {}
   virtual void onTimer(Window&, int /*id*/) {}
   // Returns false to refuse the close (caption button, Alt+F4).
   virtual bool onCloseRequested(Window&) { return true; }

@@ -1,0 +1,78 @@
+#include "app/startup.h"
+
+#include "platform/gbk.h"
+#include "runner/command_runner.h"
+#include "runner/engines.h"
+
+namespace app {
+
+std::string windowsDirectoryText(platform::Platform& os) {
+  std::string dir = os.system.windowsDirectory();
+  if (dir.empty() || gbk::findLastByte(dir, '\\') != dir.size() - 1) dir += '\\';
+  return dir;
+}
+
+bool isWinPE(platform::Platform& os) {
+  const std::string dir = windowsDirectoryText(os);
+  return gbk::asciiUpper(dir[0]) == 'X';
+}
+
+ToolsFolderChoice chooseToolsFolder(std::string temp, const std::string& windowsDirText) {
+  if (temp.empty() || gbk::findLastByte(temp, '\\') != temp.size() - 1) temp += '\\';
+  // A hyphen or a blank in the path breaks the unquoted tool paths of the command lines.
+  if (temp.find('-') != std::string::npos || temp.find(' ') != std::string::npos)
+    return {windowsDirText + "\\Vrel\\", true};
+  return {temp, false};
+}
+
+void deployTools(Context& ctx) {
+  ToolsFolderChoice choice = chooseToolsFolder(ctx.os.system.tempDirectory(), windowsDirectoryText(ctx.os));
+  if (choice.needsCreate) ctx.os.files.createDirectory(choice.folder);
+  ToolPaths& paths = ctx.state.tools;
+  paths.toolsFolder = choice.folder;
+  for (const engines::CarriedTool& tool : engines::kDeployed)
+    paths.*tool.path = choice.folder + "\\" + tool.fileName;
+  // A failed write shows up later, as the output of the command line that runs the tool.
+  for (const engines::CarriedTool& tool : engines::kDeployed)
+    ctx.os.files.writeFile(paths.*tool.path, ctx.payloads ? ctx.payloads(tool.fileName) : std::string_view());
+}
+
+static void applyIcon(Context& ctx, ui::Window& window) {
+  const std::string iconPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ICO";
+  if (!ctx.os.files.exists(iconPath)) return;
+  if (auto bytes = ctx.os.files.readFile(iconPath)) window.setIconFromBytes(*bytes);
+}
+
+static void applyConfiguration(Context& ctx, ui::Window& window) {
+  const std::string iniPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ini";
+  if (!ctx.os.files.exists(iniPath)) return;
+  const std::string name = ctx.os.files.iniString(iniPath, "Config", "Name");
+  if (!name.empty()) window.setCaption(name);
+  const std::string ver = ctx.os.files.iniString(iniPath, "Config", "Ver");
+  if (!ver.empty()) window.control("statusBar").setItemText(0, ver);
+  const std::string welcome = ctx.os.files.iniString(iniPath, "Config", "Welcome");
+  if (!welcome.empty()) window.control("statusBar").setItemText(1, welcome);
+}
+
+bool runStartup(Context& ctx, ui::Window& mainWindow, const StartupSteps& steps) {
+  if (!isWinPE(ctx.os)) {
+    ctx.ui.messageBox(&mainWindow, kNotWinPEMessage, "提示",
+                      ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+    ctx.os.shell.exitProcess(0);
+    return false;
+  }
+  deployTools(ctx);
+  if (steps.scanImages) steps.scanImages();
+  if (steps.fillPartitions) steps.fillPartitions();
+  applyIcon(ctx, mainWindow);
+  applyConfiguration(ctx, mainWindow);
+  ctx.os.shell.openUrl(kHomePage);
+  return true;
+}
+
+void programExit(Context& ctx) {
+  runner::quitIsoTool(ctx.os, ctx.state.tools.isoToolPath);
+  ctx.os.shell.exitProcess(0);
+}
+
+}  // namespace app

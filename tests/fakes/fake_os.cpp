@@ -1,0 +1,207 @@
+#include "tests/fakes/fake_os.h"
+
+#include "platform/gbk.h"
+
+namespace fake {
+
+std::string pathKey(const std::string& path) {
+  std::string key = gbk::toLowerAscii(path);
+  // Doubled separators name the same place on Windows.
+  std::string out;
+  for (std::size_t i = 0; i < key.size(); i += gbk::charLength(key, i)) {
+    std::size_t n = gbk::charLength(key, i);
+    if (n == 1 && key[i] == '\\' && !out.empty() && out.back() == '\\' && out.size() > 1) continue;
+    out.append(key, i, n);
+  }
+  while (out.size() > 3 && out.back() == '\\') out.pop_back();
+  return out;
+}
+
+static std::string parentKey(const std::string& key) {
+  std::size_t slash = gbk::findLastByte(key, '\\');
+  if (slash == std::string::npos) return {};
+  std::string parent = key.substr(0, slash);
+  if (parent.size() == 2 && parent[1] == ':') parent += '\\';
+  return parent;
+}
+
+void Files::addFile(const std::string& path, std::string bytes) {
+  files[pathKey(path)] = std::move(bytes);
+  originalNames[pathKey(path)] = path;
+}
+void Files::addDir(const std::string& path) { dirs.insert(pathKey(path)); }
+bool Files::hasFile(const std::string& path) const { return files.count(pathKey(path)) != 0; }
+std::string Files::contentOf(const std::string& path) const {
+  auto it = files.find(pathKey(path));
+  return it == files.end() ? std::string() : it->second;
+}
+
+bool Files::exists(const std::string& path) {
+  std::string k = pathKey(path);
+  return files.count(k) || dirs.count(k);
+}
+bool Files::isDirectory(const std::string& path) { return dirs.count(pathKey(path)) != 0; }
+bool Files::createDirectory(const std::string& path) {
+  std::string k = pathKey(path);
+  if (dirs.count(k) || files.count(k)) return false;
+  dirs.insert(k);
+  return true;
+}
+bool Files::writeFile(const std::string& path, std::string_view bytes) {
+  writes.push_back(path);
+  std::string k = pathKey(path);
+  if (unwritable.count(k) || dirs.count(k)) return false;
+  files[k] = std::string(bytes);
+  originalNames[k] = path;
+  return true;
+}
+std::optional<std::string> Files::readFile(const std::string& path) {
+  auto it = files.find(pathKey(path));
+  if (it == files.end()) return std::nullopt;
+  return it->second;
+}
+std::optional<std::uint64_t> Files::fileSize(const std::string& path) {
+  auto it = files.find(pathKey(path));
+  if (it == files.end()) return std::nullopt;
+  return it->second.size();
+}
+bool Files::deleteFile(const std::string& path) { return files.erase(pathKey(path)) != 0; }
+bool Files::removeTree(const std::string& path) {
+  std::string k = pathKey(path);
+  if (!dirs.count(k)) return false;
+  std::string prefix = k + "\\";
+  for (auto it = files.begin(); it != files.end();)
+    it = it->first.rfind(prefix, 0) == 0 ? files.erase(it) : std::next(it);
+  for (auto it = dirs.begin(); it != dirs.end();)
+    it = (it->rfind(prefix, 0) == 0 || *it == k) ? dirs.erase(it) : std::next(it);
+  return true;
+}
+
+// Wildcards * and ?, letter case ignored, as FindFirstFile matches long names.
+static bool wildMatch(const char* p, const char* s) {
+  if (*p == 0) return *s == 0;
+  if (*p == '*') return wildMatch(p + 1, s) || (*s && wildMatch(p, s + 1));
+  if (*s == 0) return false;
+  if (*p == '?' || gbk::asciiLower(*p) == gbk::asciiLower(*s)) return wildMatch(p + 1, s + 1);
+  return false;
+}
+
+void Files::enumerate(const std::string& pattern,
+                      const std::function<void(const platform::DirEntry&)>& each) {
+  std::size_t slash = gbk::findLastByte(pattern, '\\');
+  std::string folder = pathKey(pattern.substr(0, slash == std::string::npos ? 0 : slash));
+  if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+  std::string mask = pattern.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (mask == "*.*") mask = "*";
+  auto nameOf = [](const std::string& key, const std::string& original) {
+    const std::string& src = original.empty() ? key : original;
+    std::size_t s = gbk::findLastByte(src, '\\');
+    return s == std::string::npos ? src : src.substr(s + 1);
+  };
+  for (const std::string& d : dirs)
+    if (parentKey(d) == folder) {
+      platform::DirEntry e{nameOf(d, {}), true, 0};
+      if (wildMatch(mask.c_str(), e.name.c_str())) each(e);
+    }
+  for (const auto& [k, bytes] : files)
+    if (parentKey(k) == folder) {
+      auto on = originalNames.find(k);
+      platform::DirEntry e{nameOf(k, on == originalNames.end() ? std::string() : on->second), false,
+                           bytes.size()};
+      if (wildMatch(mask.c_str(), e.name.c_str())) each(e);
+    }
+}
+
+std::string Files::iniString(const std::string& path, const std::string& section, const std::string& key) {
+  auto f = ini.find(pathKey(path));
+  if (f == ini.end() || !files.count(pathKey(path))) return {};
+  auto v = f->second.find(section + "/" + key);
+  return v == f->second.end() ? std::string() : v->second;
+}
+
+std::string Volumes::logicalDriveStrings() {
+  std::string out;
+  for (const auto& d : drives) {
+    out += d.first;
+    out += '\0';
+  }
+  return out;
+}
+unsigned Volumes::driveType(const std::string& root) {
+  for (const auto& d : drives)
+    if (gbk::equalsIgnoreCase(d.first.substr(0, 2), root.substr(0, 2))) return d.second;
+  return 1;  // DRIVE_NO_ROOT_DIR
+}
+std::optional<unsigned long> Volumes::storageDeviceNumber(const std::string& devicePath) {
+  opened.push_back(devicePath);
+  auto it = deviceNumbers.find(devicePath);
+  if (it == deviceNumbers.end()) return std::nullopt;
+  return it->second;
+}
+
+void Processes::answer(std::string contains, std::string output, bool started) {
+  rules.push_back({std::move(contains), {started, std::move(output)}});
+}
+platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine) {
+  captured.push_back(fullCommandLine);
+  if (duringRun) duringRun();
+  for (const Rule& r : rules)
+    if (fullCommandLine.find(r.contains) != std::string::npos) return r.result;
+  return {true, ""};
+}
+bool Processes::startHidden(const std::string& commandLine, unsigned waitIdleMs) {
+  hidden.emplace_back(commandLine, waitIdleMs);
+  return false;
+}
+bool Processes::terminate(unsigned long pid, unsigned) {
+  for (auto it = running.begin(); it != running.end(); ++it)
+    if (it->pid == pid) {
+      running.erase(it);
+      terminated.push_back(pid);
+      return true;
+    }
+  return false;
+}
+bool Processes::suspend(unsigned long pid, bool suspendIt) {
+  suspended.emplace_back(pid, suspendIt);
+  return true;
+}
+
+unsigned long Console::open(const std::string& commandLine, const std::string& currentDirectory) {
+  opens.emplace_back(commandLine, currentDirectory);
+  if (failOpen) return 0;
+  open_ = true;
+  pid = nextPid++;
+  return pid;
+}
+long Console::writeInput(std::string_view bytes) {
+  input.append(bytes);
+  return static_cast<long>(bytes.size());
+}
+long Console::writeOutput(std::string_view bytes) {
+  output.append(bytes);
+  if (onChunk) onChunk(bytes);
+  return static_cast<long>(bytes.size());
+}
+void Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+  ++readersStarted;
+  onStart = std::move(start);
+  onChunk = std::move(chunk);
+  if (onStart) onStart();
+}
+bool Console::close() {
+  ++closes;
+  open_ = false;
+  onChunk = nullptr;
+  onStart = nullptr;
+  return true;
+}
+void Console::deliver(std::string_view chunk) {
+  if (onChunk) onChunk(chunk);
+}
+
+void Power::exitWindows(unsigned flags, unsigned reason) {
+  calls.push_back("exit:" + std::to_string(flags) + ":" + std::to_string(reason));
+}
+
+}  // namespace fake

@@ -1,0 +1,145 @@
+// In-memory platform for the native tests: a small Windows-like world whose every
+// call is recorded, and whose answers the test scripts.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace fake {
+
+// Windows paths compare without regard to ASCII letter case.
+std::string pathKey(const std::string& path);
+
+class System : public platform::SystemInfo {
+ public:
+  std::string windowsDir = "X:\\Windows";
+  std::string tempDir = "X:\\Temp\\";
+  std::string systemDir = "X:\\Windows\\system32";
+  int platform = 2;
+  bool wow64 = false;
+  std::string windowsDirectory() override { return windowsDir; }
+  std::string tempDirectory() override { return tempDir; }
+  std::string systemDirectory() override { return systemDir; }
+  int platformId() override { return platform; }
+  bool isWow64() override { return wow64; }
+};
+
+class Files : public platform::FileSystem {
+ public:
+  // Path key → bytes; folders are kept apart.
+  std::map<std::string, std::string> files;
+  std::set<std::string> dirs;
+  std::map<std::string, std::string> originalNames;  // key → path as created
+  std::vector<std::string> writes;                   // every writeFile path, in order
+  std::set<std::string> unwritable;                  // keys whose writes fail
+  std::map<std::string, std::map<std::string, std::string>> ini;  // key → "Section/Key" → value
+
+  void addFile(const std::string& path, std::string bytes = {});
+  void addDir(const std::string& path);
+  bool hasFile(const std::string& path) const;
+  std::string contentOf(const std::string& path) const;
+
+  bool exists(const std::string& path) override;
+  bool isDirectory(const std::string& path) override;
+  bool createDirectory(const std::string& path) override;
+  bool writeFile(const std::string& path, std::string_view bytes) override;
+  std::optional<std::string> readFile(const std::string& path) override;
+  std::optional<std::uint64_t> fileSize(const std::string& path) override;
+  bool deleteFile(const std::string& path) override;
+  bool removeTree(const std::string& path) override;
+  void enumerate(const std::string& pattern,
+                 const std::function<void(const platform::DirEntry&)>& each) override;
+  std::string iniString(const std::string& path, const std::string& section,
+                        const std::string& key) override;
+};
+
+class Volumes : public platform::Volumes {
+ public:
+  std::vector<std::pair<std::string, unsigned>> drives;  // root, drive type
+  std::map<std::string, unsigned long> deviceNumbers;    // \\.\C: → number
+  std::vector<std::string> opened;
+  std::string logicalDriveStrings() override;
+  unsigned driveType(const std::string& root) override;
+  std::optional<unsigned long> storageDeviceNumber(const std::string& devicePath) override;
+};
+
+class Processes : public platform::Processes {
+ public:
+  struct Rule {
+    std::string contains;  // the first rule whose text the command line contains answers
+    platform::CapturedRun result;
+  };
+  std::vector<Rule> rules;
+  std::vector<std::string> captured;  // full command lines of runCaptured, in order
+  std::vector<std::pair<std::string, unsigned>> hidden;  // startHidden calls
+  std::vector<platform::ProcessEntry> running;
+  std::vector<unsigned long> terminated;
+  std::vector<std::pair<unsigned long, bool>> suspended;
+  std::function<void()> duringRun;  // called inside runCaptured (window messages)
+
+  void answer(std::string contains, std::string output, bool started = true);
+  platform::CapturedRun runCaptured(const std::string& fullCommandLine) override;
+  bool startHidden(const std::string& commandLine, unsigned waitIdleMs) override;
+  std::vector<platform::ProcessEntry> list() override { return running; }
+  bool terminate(unsigned long pid, unsigned exitCode) override;
+  bool suspend(unsigned long pid, bool suspendIt) override;
+};
+
+class Console : public platform::ConsoleHost {
+ public:
+  bool open_ = false;
+  unsigned long pid = 0;
+  unsigned long nextPid = 4242;
+  bool failOpen = false;
+  std::vector<std::pair<std::string, std::string>> opens;  // command line, directory
+  std::string input, output;                                // bytes written
+  int readersStarted = 0;
+  std::function<void()> onStart;
+  std::function<void(std::string_view)> onChunk;
+  int closes = 0;
+
+  unsigned long open(const std::string& commandLine, const std::string& currentDirectory) override;
+  bool isOpen() const override { return open_; }
+  unsigned long processId() const override { return pid; }
+  long writeInput(std::string_view bytes) override;
+  long writeOutput(std::string_view bytes) override;
+  void startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  bool close() override;
+  // Delivers output as the reader thread would.
+  void deliver(std::string_view chunk);
+};
+
+class Power : public platform::Power {
+ public:
+  std::vector<std::string> calls;  // "privilege", "exit:<flags>:<reason>"
+  void enableShutdownPrivilege() override { calls.push_back("privilege"); }
+  void exitWindows(unsigned flags, unsigned reason) override;
+};
+
+class Shell : public platform::Shell {
+ public:
+  std::vector<std::string> opened;
+  std::vector<int> exits;
+  void openUrl(const std::string& address) override { opened.push_back(address); }
+  void exitProcess(int code) override { exits.push_back(code); }
+};
+
+// The whole fake platform, ready to hand to the logic.
+struct World {
+  System system;
+  Files files;
+  Volumes volumes;
+  Processes processes;
+  Console console;
+  Power power;
+  Shell shell;
+  platform::Platform os{system, files, volumes, processes, console, power, shell};
+};
+
+}  // namespace fake

@@ -1,0 +1,110 @@
+#include "runner/command_runner.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/fake_ui.h"
+#include "tests/support/gbk_text.h"
+
+namespace {
+
+TEST(Interpreter, PrefixByPlatformClass) {
+  EXPECT_EQ(runner::interpreterPrefix(2), "cmd.exe /c ");
+  for (int id : {0, 1, 3, -1}) EXPECT_EQ(runner::interpreterPrefix(id), "command.com /c ") << id;
+  EXPECT_EQ(runner::osClass(0), 1);
+  EXPECT_EQ(runner::osClass(1), 2);
+  EXPECT_EQ(runner::osClass(2), 3);
+  EXPECT_EQ(runner::osClass(7), 0);
+}
+
+TEST(RunCaptured, JoinsPrefixAndKeepsStartFailureApartFromSilence) {
+  fake::World w;
+  w.processes.answer("silent", "");
+  w.processes.answer("broken", "", /*started=*/false);
+  auto silent = runner::runCapturedRun(w.os, "silent.exe");
+  auto broken = runner::runCapturedRun(w.os, "broken.exe");
+  EXPECT_TRUE(silent.started);
+  EXPECT_FALSE(broken.started);
+  EXPECT_EQ(silent.output, "");
+  EXPECT_EQ(broken.output, "");
+  EXPECT_EQ(w.processes.captured.at(0), "cmd.exe /c silent.exe");
+  w.system.platform = 1;
+  runner::runCaptured(w.os, "x");
+  EXPECT_EQ(w.processes.captured.at(2), "command.com /c x");
+}
+
+TEST(RunCaptured, ChunkTextEndsAtItsFirstNul) {
+  std::string out;
+  runner::appendChunk(out, std::string_view("ab\0cd", 5));
+  runner::appendChunk(out, "ef");
+  EXPECT_EQ(out, "abef");
+}
+
+TEST(QuitIsoTool, RunsTheUnquotedPathWithQ) {
+  fake::World w;
+  runner::quitIsoTool(w.os, "X:\\Temp\\\\ISO.exe");
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured[0], "cmd.exe /c X:\\Temp\\\\ISO.exe /q");
+}
+
+TEST(SystemDirectory, TrimsBlanksAndTheTrailingBackslash) {
+  fake::World w;
+  w.system.systemDir = "  X:\\Windows\\system32\\ ";
+  EXPECT_EQ(runner::systemDirectory(w.os), "X:\\Windows\\system32");
+}
+
+class ConsoleShellTest : public ::testing::Test {
+ protected:
+  fake::World w;
+  runner::ConsoleShell shell{w.os};
+};
+
+TEST_F(ConsoleShellTest, OpensOnceWithDefaultsAndOnlyOnTheNtFamily) {
+  w.system.platform = 1;
+  EXPECT_EQ(shell.open(), 0u);
+  EXPECT_TRUE(w.console.opens.empty());
+  w.system.platform = 2;
+  unsigned long pid = shell.open();
+  EXPECT_NE(pid, 0u);
+  EXPECT_EQ(shell.open(), pid) << "a second open returns the running interpreter";
+  ASSERT_EQ(w.console.opens.size(), 1u);
+  EXPECT_EQ(w.console.opens[0].first, "cmd.exe");
+  EXPECT_EQ(w.console.opens[0].second, "X:\\Windows\\system32\\");
+}
+
+TEST_F(ConsoleShellTest, SendTrimsAndHandlesExitClsAndEmptyLines) {
+  EXPECT_EQ(shell.send("dir"), 0) << "nothing is sent while closed";
+  shell.open();
+  EXPECT_EQ(shell.send("  \xA1\xA1" "engine /apply \"a b.wim\" 1 C:\xA1\xA1 "), 30);
+  EXPECT_EQ(w.console.input, "engine /apply \"a b.wim\" 1 C:\r\n");
+  EXPECT_EQ(shell.send(""), 2);
+  EXPECT_EQ(w.console.input.substr(w.console.input.size() - 2), "\r\n");
+  EXPECT_EQ(shell.send(" CLS "), 3);
+  EXPECT_EQ(w.console.output, "X:\\Windows\\system32>");
+  const std::string inputBefore = w.console.input;
+  EXPECT_EQ(shell.send("  EXIT  "), 4);
+  EXPECT_FALSE(shell.isOpen());
+  EXPECT_EQ(w.console.input, inputBefore) << "exit is not written to the interpreter";
+  EXPECT_EQ(w.console.closes, 1);
+  EXPECT_FALSE(shell.close()) << "closing a closed shell";
+}
+
+TEST_F(ConsoleShellTest, ReaderEmptiesTheBoxFirstAndCapsIt) {
+  ui::ControlSpec spec{"engineLogBox", ui::Kind::MultiLineEdit, "old text"};
+  fake::Control box(spec);
+  shell.startReader(box);
+  EXPECT_EQ(w.console.readersStarted, 0) << "a reader started while closed does nothing";
+  shell.open();
+  shell.startReader(box);
+  EXPECT_EQ(box.text(), "");
+  w.console.deliver("[ 10% ] Applying progress\r\n");
+  w.console.deliver(std::string_view("x\0junk", 6));
+  EXPECT_EQ(box.text(), "[ 10% ] Applying progress\r\nx");
+  box.setText(std::string(29990, 'a'));
+  w.console.deliver("0123456789");  // exactly 30000: kept
+  EXPECT_EQ(box.text().size(), 30000u);
+  w.console.deliver("!");  // one more: the box starts over
+  EXPECT_EQ(box.text(), "!");
+}
+
+}  // namespace
