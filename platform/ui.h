@@ -37,6 +37,7 @@ enum Flags : unsigned {
   kChecked = 1u << 1,
   kDisabled = 1u << 2,
   kFirstInGroup = 1u << 3,  // starts a new radio-button group
+  kRowIcons = 1u << 4,      // list view with the four partition icons (Windows, fixed, removable, other)
 };
 
 struct Column {
