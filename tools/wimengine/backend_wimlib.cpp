@@ -1,0 +1,260 @@
+#include "tools/wimengine/backend_wimlib.h"
+
+#include <wimlib.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "tools/common/utf.h"
+#include "tools/wimengine/wim_xml.h"
+
+namespace wimengine {
+
+namespace {
+
+struct WimCloser {
+  void operator()(WIMStruct* wim) const { wimlib_free(wim); }
+};
+using WimHandle = std::unique_ptr<WIMStruct, WimCloser>;
+
+bool isDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+// wimlib codes that mean the WIM file itself is damaged or not a WIM file.
+bool isCorruptWim(int code) {
+  switch (code) {
+    case WIMLIB_ERR_DECOMPRESSION: case WIMLIB_ERR_IMAGE_COUNT: case WIMLIB_ERR_INTEGRITY:
+    case WIMLIB_ERR_INVALID_CHUNK_SIZE: case WIMLIB_ERR_INVALID_COMPRESSION_TYPE:
+    case WIMLIB_ERR_INVALID_HEADER: case WIMLIB_ERR_INVALID_INTEGRITY_TABLE:
+    case WIMLIB_ERR_INVALID_LOOKUP_TABLE_ENTRY: case WIMLIB_ERR_INVALID_METADATA_RESOURCE:
+    case WIMLIB_ERR_INVALID_PART_NUMBER: case WIMLIB_ERR_INVALID_PIPABLE_WIM:
+    case WIMLIB_ERR_INVALID_REPARSE_DATA: case WIMLIB_ERR_INVALID_RESOURCE_HASH:
+    case WIMLIB_ERR_INVALID_UTF16_STRING: case WIMLIB_ERR_METADATA_NOT_FOUND:
+    case WIMLIB_ERR_NOT_A_WIM_FILE: case WIMLIB_ERR_RESOURCE_NOT_FOUND:
+    case WIMLIB_ERR_UNEXPECTED_END_OF_FILE: case WIMLIB_ERR_UNKNOWN_VERSION: case WIMLIB_ERR_XML:
+    case WIMLIB_ERR_WIM_IS_INCOMPLETE: case WIMLIB_ERR_INVALID_XATTR:
+      return true;
+    default:
+      return false;
+  }
+}
+
+Outcome failed(ErrorKind kind, int code) { return Outcome::fail(kind, code); }
+
+// Maps a wimlib code to a cause; errorNumber is errno right after the failed call.
+Outcome classify(int code, int errorNumber, Step step) {
+  if (code == WIMLIB_ERR_NOMEM) return failed(ErrorKind::OutOfMemory, code);
+  if (isCorruptWim(code)) return failed(ErrorKind::WimCorrupt, code);
+  if (code == WIMLIB_ERR_IS_SPLIT_WIM || code == WIMLIB_ERR_SPLIT_INVALID || code == WIMLIB_ERR_WIM_IS_ENCRYPTED)
+    return failed(ErrorKind::WimUnsupported, code);
+  if (isDiskFull(errorNumber) && (code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR ||
+                                  code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_SET_REPARSE_DATA ||
+                                  code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME))
+    return failed(ErrorKind::DiskFull, code);
+  bool missing = errorNumber == ENOENT || errorNumber == ENOTDIR || code == WIMLIB_ERR_PATH_DOES_NOT_EXIST ||
+                 code == WIMLIB_ERR_NOTDIR;
+  switch (step) {
+    case Step::OpenWim:
+      if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_IS_DIRECTORY ||
+          code == WIMLIB_ERR_NOT_A_REGULAR_FILE)
+        return failed(missing ? ErrorKind::WimMissing : ErrorKind::WimUnreadable, code);
+      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
+      break;
+    case Step::ReadWim:
+      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
+      if (code == WIMLIB_ERR_INVALID_IMAGE) return failed(ErrorKind::IndexOutOfRange, code);
+      break;
+    case Step::WriteTarget:
+      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
+      return failed(missing ? ErrorKind::TargetMissing : ErrorKind::TargetNotWritable, code);
+    case Step::ReadSource:
+      if (code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_OPENDIR ||
+          code == WIMLIB_ERR_READ || code == WIMLIB_ERR_READLINK || missing)
+        return failed(missing ? ErrorKind::SourceMissing : ErrorKind::SourceUnreadable, code);
+      break;
+    case Step::WriteWim:
+      if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_RENAME)
+        return failed(ErrorKind::DestinationNotWritable, code);
+      // Reading the source again while writing: a file changed or vanished meanwhile.
+      if (code == WIMLIB_ERR_READ || code == WIMLIB_ERR_CONCURRENT_MODIFICATION_DETECTED)
+        return failed(ErrorKind::SourceUnreadable, code);
+      break;
+  }
+  return failed(ErrorKind::Other, code);
+}
+
+struct ProgressContext {
+  ProgressReporter* progress;
+  std::string excludedPath;  // the temporary folder when it lies inside the source
+};
+
+enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union wimlib_progress_info* info,
+                                       void* context) {
+  auto* ctx = static_cast<ProgressContext*>(context);
+  switch (message) {
+    case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
+      if (info->extract.total_bytes > 0)
+        ctx->progress->update(double(info->extract.completed_bytes) / double(info->extract.total_bytes));
+      break;
+    case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
+      if (info->write_streams.total_bytes > 0)
+        ctx->progress->update(double(info->write_streams.completed_bytes) /
+                              double(info->write_streams.total_bytes));
+      break;
+    case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
+      if (!ctx->excludedPath.empty() && ctx->excludedPath == info->test_file_exclusion.path)
+        info->test_file_exclusion.will_exclude = true;
+      break;
+    default:
+      break;
+  }
+  return WIMLIB_PROGRESS_STATUS_CONTINUE;
+}
+
+std::string realPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
+}
+
+// The temporary folder as wimlib will name it while scanning source, or empty when it
+// is not inside the source.
+std::string excludedTempPath(const std::string& source, const std::string& tempDir) {
+  if (tempDir.empty()) return {};
+  std::string realSource = realPath(source), realTemp = realPath(tempDir);
+  if (realSource.empty() || realTemp.empty() || realTemp.size() <= realSource.size()) return {};
+  std::string prefix = realSource == "/" ? realSource : realSource + "/";
+  if (realTemp.compare(0, prefix.size(), prefix) != 0) return {};
+  std::string base = source;
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + (base == "/" ? "" : "/") + realTemp.substr(prefix.size());
+}
+
+Outcome openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
+  WIMStruct* raw = nullptr;
+  errno = 0;
+  int flags = verify ? WIMLIB_OPEN_FLAG_CHECK_INTEGRITY : 0;
+  int code = context ? wimlib_open_wim_with_progress(path.c_str(), flags, &raw, onProgress, context)
+                     : wimlib_open_wim(path.c_str(), flags, &raw);
+  if (code != 0) return classify(code, errno, Step::OpenWim);
+  wim.reset(raw);
+  return Outcome::success();
+}
+
+std::string guidText(const uint8_t* guid) {
+  std::string text = "{";
+  char hex[3];
+  for (int i = 0; i < WIMLIB_GUID_LEN; ++i) {
+    std::snprintf(hex, sizeof hex, "%02x", guid[i]);
+    text += hex;
+  }
+  return text + "}";
+}
+
+const char* compressionName(int type) {
+  switch (type) {
+    case WIMLIB_COMPRESSION_TYPE_NONE: return "None";
+    case WIMLIB_COMPRESSION_TYPE_XPRESS: return "XPRESS";
+    case WIMLIB_COMPRESSION_TYPE_LZX: return "LZX";
+    case WIMLIB_COMPRESSION_TYPE_LZMS: return "LZMS";
+    default: return "Unknown";
+  }
+}
+
+}  // namespace
+
+WimlibBackend::WimlibBackend() { wimlib_set_print_errors(false); }
+
+Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+  WimHandle wim;
+  Outcome outcome = openWim(wimPath, false, wim, nullptr);
+  if (!outcome.ok) return outcome;
+  wimlib_wim_info info{};
+  int code = wimlib_get_wim_info(wim.get(), &info);
+  if (code != 0) return classify(code, errno, Step::ReadWim);
+  void* xml = nullptr;
+  size_t xmlSize = 0;
+  code = wimlib_get_xml_data(wim.get(), &xml, &xmlSize);
+  if (code != 0) return classify(code, errno, Step::ReadWim);
+  summary.xmlUtf8 = toolio::utf16leBytesToUtf8(xml, xmlSize);
+  std::free(xml);
+  summary.imageCount = info.image_count;
+  summary.compression = compressionName(info.compression_type);
+  summary.partNumber = info.part_number;
+  summary.totalParts = info.total_parts;
+  summary.bootIndex = info.boot_index;
+  summary.guid = guidText(info.guid);
+  return Outcome::success();
+}
+
+Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress) {
+  ProgressContext context{&progress, {}};
+  WimHandle wim;
+  Outcome outcome = openWim(command.wimPath, command.verify, wim, &context);
+  if (!outcome.ok) return outcome;
+  wimlib_wim_info info{};
+  wimlib_get_wim_info(wim.get(), &info);
+  if (command.index > info.image_count) return Outcome::indexOutOfRange(info.image_count);
+  errno = 0;
+  int code = wimlib_extract_image(wim.get(), int(command.index), command.target.c_str(), 0);
+  if (code != 0) return classify(code, errno, Step::WriteTarget);
+  return Outcome::success();
+}
+
+Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
+  if (!isDirectory(request.source)) {
+    struct stat st;
+    return Outcome::fail(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable
+                                                                   : ErrorKind::SourceMissing);
+  }
+  ProgressContext context{&progress, excludedTempPath(request.source, request.tempDir)};
+  enum wimlib_compression_type type = request.compression == Compression::Maximum ? WIMLIB_COMPRESSION_TYPE_LZX
+                                      : request.compression == Compression::Fast  ? WIMLIB_COMPRESSION_TYPE_XPRESS
+                                                                                  : WIMLIB_COMPRESSION_TYPE_NONE;
+  WIMStruct* raw = nullptr;
+  int code = wimlib_create_new_wim(type, &raw);
+  if (code != 0) return classify(code, errno, Step::WriteWim);
+  WimHandle wim(raw);
+  wimlib_register_progress_function(wim.get(), onProgress, &context);
+
+  int addFlags = context.excludedPath.empty() ? 0 : WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION;
+  errno = 0;
+  code = wimlib_add_image(wim.get(), request.source.c_str(), request.name.c_str(), nullptr, addFlags);
+  if (code != 0) return classify(code, errno, Step::ReadSource);
+  code = wimlib_set_image_property(wim.get(), 1, "DESCRIPTION", request.description.c_str());
+  if (code == 0 && !isBlankFlags(request.flags))
+    code = wimlib_set_image_property(wim.get(), 1, "FLAGS", request.flags.c_str());
+  if (code != 0) return classify(code, errno, Step::WriteWim);
+  errno = 0;
+  code = wimlib_write(wim.get(), request.wimPath.c_str(), WIMLIB_ALL_IMAGES, 0, 0);
+  if (code != 0) return classify(code, errno, Step::WriteWim);
+  return Outcome::success();
+}
+
+bool WimlibBackend::isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool WimlibBackend::fileExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool WimlibBackend::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::int64_t WimlibBackend::nowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace wimengine

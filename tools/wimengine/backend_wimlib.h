@@ -1,0 +1,22 @@
+// The engine over wimlib, for the Linux build in which the engine is tested with real
+// WIM files. Targets and sources are directories.
+#pragma once
+
+#include "tools/wimengine/engine.h"
+
+namespace wimengine {
+
+class WimlibBackend : public Backend {
+ public:
+  WimlibBackend();
+  Outcome readInfo(const std::string& wimPath, WimSummary& summary) override;
+  Outcome apply(const Command& command, ProgressReporter& progress) override;
+  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override;
+  bool isDirectory(const std::string& path) override;
+  bool fileExists(const std::string& path) override;
+  bool removeFile(const std::string& path) override;
+  bool replaceFile(const std::string& from, const std::string& to) override;
+  std::int64_t nowMs() override;
+};
+
+}  // namespace wimengine

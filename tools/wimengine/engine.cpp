@@ -1,0 +1,102 @@
+#include "tools/wimengine/engine.h"
+
+#include "tools/wimengine/wim_xml.h"
+
+namespace wimengine {
+
+namespace {
+
+int reportFailure(toolio::LineSink& out, const Failure& failure) {
+  out.line("");
+  out.line(errorLine(failure));
+  return 1;
+}
+
+int runInfo(const Command& command, Backend& backend, toolio::LineSink& out) {
+  WimSummary summary;
+  Outcome outcome = backend.readInfo(command.wimPath, summary);
+  if (!outcome.ok) return reportFailure(out, outcome.failure);
+  // The count comes first and starts its line: the program reads it by dropping
+  // the first 12 characters of the first line that mentions it.
+  out.line("WIM Information:");
+  out.line("----------------");
+  out.line("Image Count: " + std::to_string(summary.imageCount));
+  out.line("Path:        " + backend.toUtf8(command.wimPath));
+  out.line("GUID:        " + summary.guid);
+  out.line("Compression: " + summary.compression);
+  out.line("Part Number: " + std::to_string(summary.partNumber) + "/" + std::to_string(summary.totalParts));
+  out.line("Boot Index:  " + std::to_string(summary.bootIndex));
+  out.line("");
+  out.line("Available Image Choices:");
+  out.line("------------------------");
+  for (const std::string& line : prettyXmlLines(summary.xmlUtf8)) out.line(line);
+  return 0;
+}
+
+int runApply(const Command& command, Backend& backend, toolio::LineSink& out) {
+  ProgressReporter progress(out, ProgressVerb::Applying, [&backend] { return backend.nowMs(); });
+  progress.update(0);
+  Outcome outcome = backend.apply(command, progress);
+  if (!outcome.ok) return reportFailure(out, outcome.failure);
+  progress.finish();
+  out.line("");
+  out.line("Successfully applied image.");
+  out.line("");
+  out.line(elapsedLine(progress.elapsedMs()));
+  return 0;
+}
+
+int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) {
+  if (!command.tempDir.empty() && !backend.isDirectory(command.tempDir))
+    return reportFailure(out, Failure{ErrorKind::TempDirMissing, 0, 0});
+  if (backend.isDirectory(command.wimPath))
+    return reportFailure(out, Failure{ErrorKind::DestinationNotWritable, 0, 0});
+
+  CaptureRequest request;
+  request.source = command.source;
+  request.wimPath = scratchPathFor(command.wimPath);
+  request.name = command.name;
+  request.description = command.description;
+  request.flags = command.flags;
+  request.compression = command.compression;
+  request.tempDir = command.tempDir;
+
+  ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
+  progress.update(0);
+  // A scratch file left by a killed run is ours: start afresh.
+  if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
+  Outcome outcome = backend.capture(request, progress);
+  if (outcome.ok && !backend.replaceFile(request.wimPath, command.wimPath))
+    outcome = Outcome::fail(ErrorKind::DestinationNotWritable);
+  if (!outcome.ok) {
+    if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
+    return reportFailure(out, outcome.failure);
+  }
+  progress.finish();
+  out.line("");
+  out.line("Successfully imaged " + backend.toConsoleText(command.source));
+  out.line("");
+  out.line(elapsedLine(progress.elapsedMs()));
+  return 0;
+}
+
+}  // namespace
+
+std::string scratchPathFor(const std::string& destination) { return destination + ".vrelpart"; }
+
+int runEngine(const std::vector<std::string>& args, Backend& backend, toolio::LineSink& out) {
+  ParseResult parsed = parseCommandLine(args);
+  if (!parsed.ok) {
+    out.line(parsed.error);
+    for (const std::string& line : usageLines()) out.line(line);
+    return 2;
+  }
+  switch (parsed.command.operation) {
+    case Operation::Info: return runInfo(parsed.command, backend, out);
+    case Operation::Apply: return runApply(parsed.command, backend, out);
+    case Operation::Capture: return runCapture(parsed.command, backend, out);
+  }
+  return 2;
+}
+
+}  // namespace wimengine
