@@ -66,8 +66,10 @@ ErrorKind kindOfWin32Error(std::uint32_t code, Step step) {
     case 23:    // ERROR_CRC
     case 38:    // ERROR_HANDLE_EOF
     case 1392:  // ERROR_FILE_CORRUPT
-      if (step == Step::OpenWim || step == Step::ReadWim) return ErrorKind::WimCorrupt;
-      break;
+      // While applying, damaged data comes from the image; while capturing, from the disk.
+      return step == Step::ReadSource ? ErrorKind::SourceUnreadable
+             : step == Step::WriteWim ? ErrorKind::Other
+                                      : ErrorKind::WimCorrupt;
     case 1813:  // ERROR_RESOURCE_TYPE_NOT_FOUND: an image number the file lacks
       if (step == Step::ReadWim) return ErrorKind::IndexOutOfRange;
       break;

@@ -1,0 +1,317 @@
+#include "tools/wimengine/backend_wimgapi.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "tools/common/utf.h"
+#include "tools/wimengine/wim_xml.h"
+#include "tools/wimengine/wimgapi_messages.h"
+
+namespace wimengine {
+
+namespace {
+
+constexpr DWORD kWimOpenExisting = 3;
+constexpr DWORD kWimCreateAlways = 2;
+constexpr DWORD kWimFlagVerify = 0x2;
+constexpr DWORD kCompressNone = 0, kCompressXpress = 1, kCompressLzx = 2, kCompressLzms = 3;
+constexpr DWORD kInvalidCallback = 0xFFFFFFFF;
+
+// Layout of WIMGAPI's WIM_INFO.
+struct WimInfo {
+  WCHAR wimPath[MAX_PATH];
+  GUID guid;
+  DWORD imageCount;
+  DWORD compressionType;
+  USHORT partNumber;
+  USHORT totalParts;
+  DWORD bootIndex;
+  DWORD wimAttributes;
+  DWORD wimFlagsAndAttr;
+};
+
+using WIMCreateFileFn = HANDLE(WINAPI*)(PCWSTR, DWORD, DWORD, DWORD, DWORD, PDWORD);
+using WIMCloseHandleFn = BOOL(WINAPI*)(HANDLE);
+using WIMSetTemporaryPathFn = BOOL(WINAPI*)(HANDLE, PCWSTR);
+using WIMLoadImageFn = HANDLE(WINAPI*)(HANDLE, DWORD);
+using WIMApplyImageFn = BOOL(WINAPI*)(HANDLE, PCWSTR, DWORD);
+using WIMCaptureImageFn = HANDLE(WINAPI*)(HANDLE, PCWSTR, DWORD);
+using WIMGetImageCountFn = DWORD(WINAPI*)(HANDLE);
+using WIMGetAttributesFn = BOOL(WINAPI*)(HANDLE, WimInfo*, DWORD);
+using WIMGetImageInformationFn = BOOL(WINAPI*)(HANDLE, PVOID*, PDWORD);
+using WIMSetImageInformationFn = BOOL(WINAPI*)(HANDLE, PVOID, DWORD);
+// WIMGAPI declares the callback parameter as FARPROC; it is this function type.
+using WimMessageCallback = DWORD(CALLBACK*)(DWORD, WPARAM, LPARAM, PVOID);
+using WIMRegisterMessageCallbackFn = DWORD(WINAPI*)(HANDLE, WimMessageCallback, PVOID);
+using WIMUnregisterMessageCallbackFn = BOOL(WINAPI*)(HANDLE, WimMessageCallback);
+
+std::wstring wide(const std::string& utf8) {
+  std::u16string text = toolio::utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::u16string fullPath(const std::string& utf8) {
+  std::wstring path = wide(utf8);
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return std::u16string(path.begin(), path.end());
+  std::wstring buffer(size, L'\0');
+  DWORD written = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
+  buffer.resize(written < size ? written : 0);
+  return std::u16string(buffer.begin(), buffer.end());
+}
+
+std::wstring tempFolder() {
+  WCHAR buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  return (n > 0 && n <= MAX_PATH) ? std::wstring(buffer, n) : std::wstring(L"X:\\");
+}
+
+DWORD CALLBACK onWimMessage(DWORD message, WPARAM wParam, LPARAM lParam, PVOID userData) {
+  auto* handler = static_cast<WimgapiMessageHandler*>(userData);
+  std::u16string path;
+  if (wimmsg::carriesPath(message) && wParam != 0) {
+    auto text = reinterpret_cast<const wchar_t*>(wParam);
+    path.assign(text, text + lstrlenW(text));
+  }
+  MessageReply reply = handler->handle(message, std::uint64_t(wParam), std::int64_t(lParam), path);
+  if (message == wimmsg::kProcess && reply.skipFile && lParam != 0) *reinterpret_cast<BOOL*>(lParam) = FALSE;
+  return reply.status;
+}
+
+}  // namespace
+
+struct WimgapiBackend::Api {
+  HMODULE module = nullptr;
+  WIMCreateFileFn createFile = nullptr;
+  WIMCloseHandleFn closeHandle = nullptr;
+  WIMSetTemporaryPathFn setTemporaryPath = nullptr;
+  WIMLoadImageFn loadImage = nullptr;
+  WIMApplyImageFn applyImage = nullptr;
+  WIMCaptureImageFn captureImage = nullptr;
+  WIMGetImageCountFn getImageCount = nullptr;
+  WIMGetAttributesFn getAttributes = nullptr;
+  WIMGetImageInformationFn getImageInformation = nullptr;
+  WIMSetImageInformationFn setImageInformation = nullptr;
+  WIMRegisterMessageCallbackFn registerCallback = nullptr;
+  WIMUnregisterMessageCallbackFn unregisterCallback = nullptr;
+
+  template <typename Fn>
+  bool load(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return fn != nullptr;
+  }
+
+  bool loaded() const { return module != nullptr; }
+
+  Api() {
+    module = LoadLibraryW(L"wimgapi.dll");
+    if (!module) return;
+    bool ok = load(createFile, "WIMCreateFile") && load(closeHandle, "WIMCloseHandle") &&
+              load(setTemporaryPath, "WIMSetTemporaryPath") && load(loadImage, "WIMLoadImage") &&
+              load(applyImage, "WIMApplyImage") && load(captureImage, "WIMCaptureImage") &&
+              load(getImageCount, "WIMGetImageCount") && load(getAttributes, "WIMGetAttributes") &&
+              load(getImageInformation, "WIMGetImageInformation") &&
+              load(setImageInformation, "WIMSetImageInformation") &&
+              load(registerCallback, "WIMRegisterMessageCallback") &&
+              load(unregisterCallback, "WIMUnregisterMessageCallback");
+    if (!ok) {
+      FreeLibrary(module);
+      module = nullptr;
+    }
+  }
+  ~Api() {
+    if (module) FreeLibrary(module);
+  }
+};
+
+namespace {
+
+// Owns a WIMGAPI handle; closing the file handle is what writes a captured WIM,
+// so the capture closes it by hand and checks the result.
+class WimHandle {
+ public:
+  WimHandle(const WimgapiBackend::Api& api, HANDLE handle) : api_(api), handle_(handle) {}
+  ~WimHandle() { close(); }
+  WimHandle(const WimHandle&) = delete;
+  WimHandle& operator=(const WimHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  bool close() {
+    HANDLE h = handle_;
+    handle_ = nullptr;
+    return h == nullptr || api_.closeHandle(h) != FALSE;
+  }
+
+ private:
+  const WimgapiBackend::Api& api_;
+  HANDLE handle_;
+};
+
+// Keeps the message callback registered for the lifetime of one operation.
+class CallbackRegistration {
+ public:
+  CallbackRegistration(const WimgapiBackend::Api& api, HANDLE wim, WimgapiMessageHandler& handler)
+      : api_(api), wim_(wim) {
+    registered_ = api_.registerCallback(wim_, onWimMessage, &handler) != kInvalidCallback;
+  }
+  ~CallbackRegistration() {
+    if (registered_) api_.unregisterCallback(wim_, onWimMessage);
+  }
+  CallbackRegistration(const CallbackRegistration&) = delete;
+  CallbackRegistration& operator=(const CallbackRegistration&) = delete;
+
+ private:
+  const WimgapiBackend::Api& api_;
+  HANDLE wim_;
+  bool registered_ = false;
+};
+
+Outcome fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
+  DWORD code = GetLastError();
+  if (handler && handler->firstError()) {
+    Outcome o;
+    o.ok = false;
+    o.failure = *handler->firstError();
+    return o;
+  }
+  return Outcome::fail(kindOfWin32Error(code, step), code);
+}
+
+std::string guidText(const GUID& g) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "{%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return buffer;
+}
+
+const char* compressionName(DWORD type) {
+  switch (type) {
+    case kCompressNone: return "None";
+    case kCompressXpress: return "XPRESS";
+    case kCompressLzx: return "LZX";
+    case kCompressLzms: return "LZMS";
+    default: return "Unknown";
+  }
+}
+
+// The XML WIMGAPI hands out is UTF-16 in a LocalAlloc block.
+bool readXml(const WimgapiBackend::Api& api, HANDLE handle, std::string& utf8) {
+  PVOID buffer = nullptr;
+  DWORD size = 0;
+  if (!api.getImageInformation(handle, &buffer, &size)) return false;
+  utf8 = toolio::utf16leBytesToUtf8(buffer, size);
+  LocalFree(buffer);
+  return true;
+}
+
+}  // namespace
+
+WimgapiBackend::WimgapiBackend() : api_(new Api) {}
+WimgapiBackend::~WimgapiBackend() = default;
+
+Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+  DWORD creation = 0;
+  WimHandle wim(*api_, api_->createFile(wide(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
+  if (!wim) return fromLastError(Step::OpenWim);
+  WimInfo info{};
+  if (!api_->getAttributes(wim.get(), &info, sizeof info)) return fromLastError(Step::ReadWim);
+  if (!readXml(*api_, wim.get(), summary.xmlUtf8)) return fromLastError(Step::ReadWim);
+  summary.imageCount = info.imageCount;
+  summary.compression = compressionName(info.compressionType);
+  summary.partNumber = info.partNumber;
+  summary.totalParts = info.totalParts;
+  summary.bootIndex = info.bootIndex;
+  summary.guid = guidText(info.guid);
+  return Outcome::success();
+}
+
+Outcome WimgapiBackend::apply(const Command& command, ProgressReporter& progress) {
+  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+  DWORD creation = 0;
+  DWORD flags = command.verify ? kWimFlagVerify : 0;
+  WimHandle wim(*api_,
+                api_->createFile(wide(command.wimPath).c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
+  if (!wim) return fromLastError(Step::OpenWim);
+  api_->setTemporaryPath(wim.get(), tempFolder().c_str());
+  DWORD count = api_->getImageCount(wim.get());
+  if (command.index > count) return Outcome::indexOutOfRange(count);
+
+  WimgapiMessageHandler handler(progress, Step::WriteTarget);
+  CallbackRegistration registration(*api_, wim.get(), handler);
+  WimHandle image(*api_, api_->loadImage(wim.get(), command.index));
+  if (!image) return fromLastError(Step::ReadWim);
+  if (!api_->applyImage(image.get(), wide(driveToRoot(command.target)).c_str(), flags))
+    return fromLastError(Step::WriteTarget, &handler);
+  return Outcome::success();
+}
+
+Outcome WimgapiBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
+  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+  std::string source = driveToRoot(request.source);
+  if (!isDirectory(source)) return Outcome::fail(ErrorKind::SourceMissing);
+  DWORD compression = request.compression == Compression::Maximum ? kCompressLzx
+                      : request.compression == Compression::Fast  ? kCompressXpress
+                                                                  : kCompressNone;
+  DWORD creation = 0;
+  WimHandle wim(*api_, api_->createFile(wide(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways, 0,
+                                        compression, &creation));
+  if (!wim) return fromLastError(Step::WriteWim);
+  std::wstring temp = request.tempDir.empty() ? tempFolder() : wide(request.tempDir);
+  if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return Outcome::fail(ErrorKind::TempDirMissing, GetLastError());
+
+  std::vector<std::u16string> excluded{fullPath(request.wimPath)};
+  if (!request.tempDir.empty()) excluded.push_back(fullPath(request.tempDir));
+  WimgapiMessageHandler handler(progress, Step::ReadSource, fullPath(source), excluded);
+  {
+    CallbackRegistration registration(*api_, wim.get(), handler);
+    WimHandle image(*api_, api_->captureImage(wim.get(), wide(source).c_str(), 0));
+    if (!image) {
+      DWORD code = GetLastError();
+      // Running out of room while writing the image is the cause, whatever file was being read.
+      if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return Outcome::fail(ErrorKind::DiskFull, code);
+      SetLastError(code);
+      return fromLastError(Step::ReadSource, &handler);
+    }
+    std::string xml;
+    if (!readXml(*api_, image.get(), xml)) return fromLastError(Step::WriteWim);
+    std::u16string edited = u"\xFEFF" + toolio::utf8ToUtf16(withImageProperties(xml, request.name,
+                                                                                  request.description, request.flags));
+    if (!api_->setImageInformation(image.get(), const_cast<char16_t*>(edited.data()),
+                                   DWORD(edited.size() * sizeof(char16_t))))
+      return fromLastError(Step::WriteWim);
+    if (!image.close()) return fromLastError(Step::WriteWim);
+  }
+  if (!wim.close()) return fromLastError(Step::WriteWim);
+  return Outcome::success();
+}
+
+bool WimgapiBackend::isDirectory(const std::string& path) {
+  DWORD attributes = GetFileAttributesW(wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool WimgapiBackend::fileExists(const std::string& path) {
+  return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WimgapiBackend::removeFile(const std::string& path) { return DeleteFileW(wide(path).c_str()) != FALSE; }
+
+bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to) {
+  return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+         FALSE;
+}
+
+std::int64_t WimgapiBackend::nowMs() { return std::int64_t(GetTickCount64()); }
+
+std::string WimgapiBackend::toConsoleText(const std::string& argument) {
+  std::wstring text = wide(argument);
+  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+}  // namespace wimengine

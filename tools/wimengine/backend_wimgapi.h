@@ -1,0 +1,31 @@
+// The engine over WIMGAPI (wimgapi.dll), loaded at run time: where the DLL is missing
+// the engine says so instead of failing to start.
+#pragma once
+
+#include <memory>
+
+#include "tools/wimengine/engine.h"
+
+namespace wimengine {
+
+class WimgapiBackend : public Backend {
+ public:
+  WimgapiBackend();
+  ~WimgapiBackend() override;
+  Outcome readInfo(const std::string& wimPath, WimSummary& summary) override;
+  Outcome apply(const Command& command, ProgressReporter& progress) override;
+  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override;
+  bool isDirectory(const std::string& path) override;
+  bool fileExists(const std::string& path) override;
+  bool removeFile(const std::string& path) override;
+  bool replaceFile(const std::string& from, const std::string& to) override;
+  std::int64_t nowMs() override;
+  std::string toConsoleText(const std::string& argument) override;
+
+  struct Api;
+
+ private:
+  std::unique_ptr<Api> api_;
+};
+
+}  // namespace wimengine

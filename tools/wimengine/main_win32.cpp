@@ -1,0 +1,21 @@
+// The engine's Windows build. wmain takes the command line as UTF-16, so paths and
+// names survive whatever the ANSI code page is; the core works on UTF-8.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/common/console_out.h"
+#include "tools/common/utf.h"
+#include "tools/wimengine/backend_wimgapi.h"
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::u16string text(argv[i], argv[i] + lstrlenW(argv[i]));
+    args.push_back(toolio::utf16ToUtf8(text));
+  }
+  wimengine::WimgapiBackend backend;
+  toolio::ConsoleOut out;
+  return wimengine::runEngine(args, backend, out);
+}
