@@ -1,0 +1,32 @@
+#include "search/select_target.h"
+
+#include <string>
+
+#include "platform/gbk.h"
+
+namespace search {
+
+bool isDiskPartitionDesignator(std::string_view index) {
+  const std::size_t colon = gbk::find(index, ":");
+  if (colon == std::string_view::npos) return false;
+  auto allDigits = [](std::string_view part) {
+    if (part.empty()) return false;
+    for (char c : part)
+      if (c < '0' || c > '9') return false;
+    return true;
+  };
+  return allDigits(index.substr(0, colon)) && allDigits(index.substr(colon + 1));
+}
+
+void selectTargetPartition(const ui::Control& partitionList, AppState& state) {
+  const int row = partitionList.selectedRow();
+  if (row < 0) return;
+  state.targetDrive = partitionList.cell(row, 0);
+  state.targetIndex = partitionList.cell(row, 1);
+  state.targetPartitionType = partitionList.cell(row, 2);
+  state.targetDisplay = state.targetDrive + "(" + state.targetIndex + ")";
+  // A dynamic volume's row reads "|D:": the bar would become a pipe on a command line.
+  state.targetIndexUsable = isDiskPartitionDesignator(state.targetIndex);
+}
+
+}  // namespace search

@@ -1,0 +1,18 @@
+// The partition the user picked in the partition list.
+#pragma once
+
+#include <string_view>
+
+#include "app/app_state.h"
+#include "platform/ui.h"
+
+namespace search {
+
+// True for an engine designator: decimal digits, ":", decimal digits (such as 1:2).
+bool isDiskPartitionDesignator(std::string_view index);
+
+// Copies the selected row of the partition list into the target texts; nothing
+// happens when no row is selected.
+void selectTargetPartition(const ui::Control& partitionList, AppState& state);
+
+}  // namespace search
