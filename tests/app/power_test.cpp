@@ -1,0 +1,28 @@
+#include "app/power.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_os.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+TEST(PowerActions, CommandLinesFlagsAndReasons) {
+  const std::tuple<void (*)(platform::Platform&), const char*, Calls> cases[] = {
+      {power::restart, "PECMD.EXE SHUT R", {"privilege", "exit:2:0"}},
+      {power::shutDown, "PECMD.EXE SHUT", {"privilege", "exit:1:65535"}},
+      {power::restartAfterCapture, "PECMD.EXE SHUT R", {"privilege", "exit:2:0", "privilege", "exit:2:0"}},
+      {power::shutDownAfterCapture, "PECMD.EXE SHUT", {"privilege", "exit:1:65535", "privilege", "exit:1:65535"}},
+  };
+  for (const auto& [action, command, calls] : cases) {
+    fake::World w;
+    action(w.os);
+    EXPECT_EQ(w.processes.hidden, (std::vector<std::pair<std::string, unsigned>>{{command, 1000}}));
+    EXPECT_EQ(w.power.calls, calls) << command;
+    EXPECT_TRUE(w.processes.captured.empty()) << "the shell's command is not waited for";
+    EXPECT_TRUE(w.shell.exits.empty()) << "Windows ends the program, not the program itself";
+  }
+}
+
+}  // namespace
