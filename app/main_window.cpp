@@ -1,0 +1,154 @@
+#include "app/main_window.h"
+
+#include "app/app_state.h"
+#include "disks/partition_inventory.h"
+#include "platform/gbk.h"
+#include "search/select_target.h"
+
+namespace app {
+
+namespace {
+
+using ui::Kind;
+
+// The main window's controls. Positions are client coordinates, or relative to the
+// group box named last. The search group, the check box and the Ghost check lie
+// beyond x = 476: only the wide (advanced) window shows them.
+const ui::WindowSpec kMainWindow{
+    kProductTitle, 0, 0, kSimpleWidth, kMainHeight, true,
+    {
+        {"restoreRadio", Kind::RadioButton, "还原分区(&R)", 16, 16, 104, 24, ui::kChecked | ui::kFirstInGroup},
+        {"ghostBackupRadio", Kind::RadioButton, "备份分区(&Ghost)", 128, 16, 120, 24},
+        {"wimBackupRadio", Kind::RadioButton, "备份分区(&Imagex)", 256, 16, 120, 24},
+        {"imagePathGroup", Kind::GroupBox, "映像文件路径:", 16, 48, 440, 56},
+        {"imagePathCombo", Kind::ComboBox, "", 8, 24, 352, 20, ui::kNone, "imagePathGroup"},
+        {"savePathEdit", Kind::Edit, "", 8, 24, 352, 20, ui::kHidden, "imagePathGroup"},
+        {"browseButton", Kind::Button, "浏 览", 368, 21, 64, 24, ui::kNone, "imagePathGroup"},
+        {"partitionList", Kind::ListView, "", 16, 120, 440, 192, ui::kRowIcons, "", {},
+         {{"盘符", 65}, {"序号", 50}, {"分区类型", 80}, {"格式", 50}, {"总大小", 80}, {"可用大小", 80}}},
+        {"modeButton", Kind::Button, kToAdvancedCaption, 16, 328, 96, 32},
+        {"redEnvelopeButton", Kind::Button, "点击领取红包", 152, 328, 80, 32},
+        {"mainOkButton", Kind::Button, "确  定(&Y)", 256, 328, 96, 32},
+        {"mainExitButton", Kind::Button, "退  出(&X)", 360, 328, 96, 32},
+        {"statusBar", Kind::StatusBar, "", 0, 382, 469, 20, ui::kNone, "",
+         {"Ver:1.0.0", "支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2"},
+         {},
+         {100, -1}},
+        {"imageSearchGroup", Kind::GroupBox, "映像文件搜索", 480, 16, 264, 264},
+        {"depthLabel", Kind::Label, "目录深度:", 8, 24, 72, 16, ui::kNone, "imageSearchGroup"},
+        {"depthEdit", Kind::Edit, "3", 64, 22, 40, 24, ui::kNone, "imageSearchGroup"},
+        {"patternCombo", Kind::DropDownList, "", 128, 24, 64, 20, ui::kNone, "imageSearchGroup",
+         {"*.GHO", "*.ISO", "*.WIM", "*.SWM"}, {}, {}, 0},
+        {"searchButton", Kind::Button, "搜 索", 200, 22, 56, 24, ui::kNone, "imageSearchGroup"},
+        {"searchResultList", Kind::ListBox, "", 8, 56, 248, 200, ui::kNone, "imageSearchGroup"},
+        {"homePageCheck", Kind::CheckBox, "支持作者,设定主页", 480, 296, 136, 24},
+        {"checkGhostButton", Kind::Button, "检查Ghost完整性", 480, 328, 136, 32},
+        {"isoContentList", Kind::ListBox, "", 584, 504, 248, 200, ui::kHidden},
+    }};
+
+}  // namespace
+
+const ui::FileDialogSpec kRestoreImageDialog{false, "映像文件路径:", "*.GHO",
+                                             "映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO"};
+const ui::FileDialogSpec kGhostSaveDialog{true, "请保存Gho映像文件:", "*.Gho", "Ghost映像(*.Gho)|*.Gho"};
+const ui::FileDialogSpec kWimSaveDialog{true, "映像文件路径:", "*.WIM", "Imagex映像文件(*.WIM)|*.WIM"};
+const ui::FileDialogSpec kCheckImageDialog{false, "请选择Gho映像文件:", "*.Gho", "Ghost映像(*.Gho)|*.Gho"};
+
+const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
+
+void MainWindow::onCreated(ui::Window& window) {
+  ui::Control& partitions = window.control("partitionList");
+  // The image search joins the start-up sequence when it lands.
+  runStartup(ctx_, window,
+             StartupSteps{{}, [this, &partitions] {
+                            disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, partitions, colours_);
+                          }});
+}
+
+void MainWindow::onEvent(ui::Window& window, std::string_view control, ui::Event event) {
+  if (event == ui::Event::RowSelected) {
+    if (control == "partitionList") search::selectTargetPartition(window.control("partitionList"), ctx_.state);
+    return;
+  }
+  if (event == ui::Event::SelectionChanged) {
+    if (control == "searchResultList") pickSearchResult(window);
+    return;
+  }
+  if (event != ui::Event::Click) return;
+  if (control == "restoreRadio") showImageChoice(window);
+  else if (control == "ghostBackupRadio" || control == "wimBackupRadio") showSavePath(window);
+  else if (control == "browseButton") browse(window);
+  else if (control == "modeButton") toggleMode(window);
+  else if (control == "redEnvelopeButton") ctx_.os.shell.openUrl(kHomePage);
+  else if (control == "mainOkButton") oneKeyAction(window);
+  else if (control == "mainExitButton") programExit(ctx_);
+  else if (control == "searchButton") searchImages(window);
+  else if (control == "homePageCheck") optionNotAvailable(window);
+  else if (control == "checkGhostButton") checkGhostImage(window);
+}
+
+bool MainWindow::onCloseRequested(ui::Window& window) {
+  const std::string question = "是否退出" + window.caption() + "？";
+  const int answer = ctx_.ui.messageBox(&window, question, kMessageTitle,
+                                        ui::kYesNo | ui::kIconInformation | ui::kTaskModal);
+  // Yes leaves through the program exit (the ISO mounter must unmount first), which
+  // ends the process; the window itself never closes on its own.
+  if (answer == ui::kAnswerYes) programExit(ctx_);
+  return false;
+}
+
+void MainWindow::showImageChoice(ui::Window& window) {
+  window.control("savePathEdit").setVisible(false);
+  window.control("imagePathCombo").setVisible(true);
+}
+
+void MainWindow::showSavePath(ui::Window& window) {
+  ui::Control& savePath = window.control("savePathEdit");
+  savePath.setVisible(true);
+  window.control("imagePathCombo").setVisible(false);
+  savePath.setText("");
+}
+
+void MainWindow::browse(ui::Window& window) {
+  if (window.control("restoreRadio").checked()) {
+    std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kRestoreImageDialog);
+    if (chosen) selectOrAddPath(window.control("imagePathCombo"), *chosen);
+    return;
+  }
+  const bool ghost = window.control("ghostBackupRadio").checked();
+  std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, ghost ? kGhostSaveDialog : kWimSaveDialog);
+  if (!chosen) return;
+  window.control("savePathEdit").setText(withImageExtension(*chosen, ghost ? ".GHO" : ".WIM"));
+}
+
+void MainWindow::toggleMode(ui::Window& window) {
+  ui::Control& button = window.control("modeButton");
+  const bool toAdvanced = button.text() == kToAdvancedCaption;
+  window.setSize(toAdvanced ? kAdvancedWidth : kSimpleWidth, window.height());
+  button.setText(toAdvanced ? kToSimpleCaption : kToAdvancedCaption);
+}
+
+void MainWindow::optionNotAvailable(ui::Window& window) {
+  ui::Control& box = window.control("homePageCheck");
+  if (!box.checked()) return;
+  ctx_.ui.messageBox(&window, kOptionClosedMessage, kMessageTitle, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  box.setChecked(false);
+}
+
+void selectOrAddPath(ui::Control& combo, const std::string& path) {
+  // An item that merely begins with the path names another file (D:\a.GHO.old for
+  // D:\a.GHO): only the same path counts, or the wrong image would be restored.
+  for (int i = 0; i < combo.count(); ++i)
+    if (gbk::equalsIgnoreCase(combo.itemText(i), path)) {
+      combo.setSelection(i);
+      return;
+    }
+  combo.setSelection(combo.addItem(path));
+}
+
+std::string withImageExtension(const std::string& path, std::string_view extension) {
+  if (gbk::endsWith(path, extension, true)) return path;
+  return path + std::string(extension);
+}
+
+}  // namespace app

@@ -1,0 +1,66 @@
+// The main window: what to do, with which image, on which partition.
+#pragma once
+
+#include <string_view>
+
+#include "app/startup.h"
+#include "disks/cell_colours.h"
+#include "platform/ui.h"
+
+namespace app {
+
+inline constexpr int kSimpleWidth = 476;
+inline constexpr int kAdvancedWidth = 758;
+inline constexpr int kMainHeight = 424;
+// modeButton offers the other mode; two blanks between the characters.
+inline constexpr char kToAdvancedCaption[] = "高  级(&A)";
+inline constexpr char kToSimpleCaption[] = "简  洁(&A)";
+inline constexpr char kMessageTitle[] = "提示";
+inline constexpr char kOptionClosedMessage[] =
+    "暂不开放此选项,如有需要请联系作者(邮箱: support@vrelpe.example.org)";
+
+// The four file dialogs of the main window.
+extern const ui::FileDialogSpec kRestoreImageDialog;
+extern const ui::FileDialogSpec kGhostSaveDialog;
+extern const ui::FileDialogSpec kWimSaveDialog;
+extern const ui::FileDialogSpec kCheckImageDialog;
+
+class MainWindow : public ui::WindowLogic {
+ public:
+  explicit MainWindow(Context& ctx) : ctx_(ctx) {}
+
+  const ui::WindowSpec& spec() const override;
+  void onCreated(ui::Window& window) override;
+  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
+  bool onCloseRequested(ui::Window& window) override;
+
+  // The colours of the partition list's red rows.
+  const disks::CellColourRegistry& cellColours() const { return colours_; }
+
+ private:
+  void showImageChoice(ui::Window& window);
+  void showSavePath(ui::Window& window);
+  void browse(ui::Window& window);
+  void toggleMode(ui::Window& window);
+  void optionNotAvailable(ui::Window& window);
+
+  // Handlers whose work arrives with the image search, the one-key action and the
+  // GHO engine; until then the controls do nothing rather than pretend.
+  void oneKeyAction(ui::Window&) {}
+  void searchImages(ui::Window&) {}
+  void pickSearchResult(ui::Window&) {}
+  void checkGhostImage(ui::Window&) {}
+
+  Context& ctx_;
+  disks::CellColourRegistry colours_;
+};
+
+// Puts a chosen path into the combo box: selects the item naming the same file
+// (letter case ignored), or adds the path and selects it.
+void selectOrAddPath(ui::Control& combo, const std::string& path);
+
+// Appends the extension (".GHO", ".WIM") unless the path's last four characters,
+// upper-cased, already are it.
+std::string withImageExtension(const std::string& path, std::string_view extension);
+
+}  // namespace app

@@ -1,0 +1,166 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "platform/gbk.h"
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/fake_ui.h"
+#include "tests/support/gbk_text.h"
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() {
+    w.volumes.drives = {{"C:\\", 3}, {"D:\\", 3}};
+    w.processes.answer("pzdir.exe",
+                       "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+                       "1:2\tD:\t0.10GB\t0.05GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+                       "  \tH:\t20.00GB\t10.00GB\tDynamic\tNTFS\tData\r\n");
+    window = &ui.create(logic);
+    w.processes.captured.clear();
+  }
+  fake::Control& c(std::string_view name) { return window->get(name); }
+  std::vector<std::string> exitRun() { return {"cmd.exe /c " + state.tools.isoToolPath + " /q"}; }
+
+  fake::World w;
+  fake::WindowSystem ui;
+  AppState state;
+  app::Context ctx{w.os, ui, state, {}};
+  app::MainWindow logic{ctx};
+  fake::Window* window = nullptr;
+};
+
+TEST_F(MainWindowTest, LayoutFitsItsModesAndGroups) {
+  const ui::WindowSpec& spec = logic.spec();
+  EXPECT_EQ(std::make_pair(spec.w, spec.h), std::make_pair(476, 424));
+  std::map<std::string, const ui::ControlSpec*> byName;
+  for (const ui::ControlSpec& control : spec.controls)
+    EXPECT_TRUE(byName.emplace(control.name, &control).second) << "duplicate " << control.name;
+  // Only these lie beyond the narrow window; the work list lies below both.
+  const std::set<std::string> advanced = {"imageSearchGroup", "homePageCheck", "checkGhostButton"};
+  for (const ui::ControlSpec& control : spec.controls) {
+    const int right = control.x + control.w;
+    if (!control.parent.empty()) {
+      ASSERT_TRUE(byName.count(control.parent)) << control.name;
+      const ui::ControlSpec& group = *byName[control.parent];
+      EXPECT_EQ(group.kind, ui::Kind::GroupBox) << control.name;
+      EXPECT_TRUE(right <= group.w && control.y + control.h <= group.h) << control.name << " leaves its group";
+    } else if (control.name == "isoContentList") {
+      EXPECT_GE(control.y, spec.h);
+    } else if (advanced.count(control.name)) {
+      EXPECT_TRUE(control.x >= 476 && right <= 758) << control.name;
+    } else {
+      EXPECT_LE(right, 476) << control.name;
+    }
+  }
+}
+
+TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
+  EXPECT_EQ(w.shell.opened, std::vector<std::string>{app::kHomePage});
+  fake::Control& list = c("partitionList");
+  ASSERT_EQ(list.rowCount(), 3);
+  EXPECT_EQ(list.colours(1, 0)->text, 255u);
+  window->selectRowOf("partitionList", 0);
+  EXPECT_EQ(state.targetDisplay, "C:\\(1:1)");
+  EXPECT_TRUE(state.targetIndexUsable);
+  window->selectRowOf("partitionList", 2);
+  EXPECT_EQ(state.targetIndex, "|H:");
+  EXPECT_FALSE(state.targetIndexUsable);
+}
+
+TEST_F(MainWindowTest, SaveDialogsAppendTheExtensionOnlyWhenMissing) {
+  const std::tuple<const char*, std::optional<std::string>, const char*> cases[] = {
+      {"ghostBackupRadio", "C:\\img\\sys.gho", "C:\\img\\sys.gho"},
+      {"ghostBackupRadio", "C:\\img\\sys", "C:\\img\\sys.GHO"},
+      {"ghostBackupRadio", "C:\\备份\\系统", "C:\\备份\\系统.GHO"},
+      {"wimBackupRadio", "C:\\img\\sys.wim.bak", "C:\\img\\sys.wim.bak.WIM"},
+      {"wimBackupRadio", "C:\\img\\sys.Wim", "C:\\img\\sys.Wim"},
+      {"wimBackupRadio", std::nullopt, "before"},  // cancelled: nothing changes
+  };
+  for (const auto& [radio, chosen, saved] : cases) {
+    window->click(radio);
+    c("savePathEdit").setText("before");
+    ui.dialogAnswers.push_back(chosen);
+    window->click("browseButton");
+    EXPECT_GBK_EQ(saved, c("savePathEdit").text());
+  }
+  ASSERT_EQ(ui.dialogs.size(), 6u);
+  const ui::FileDialogSpec& ghost = ui.dialogs[0];
+  EXPECT_TRUE(ghost.save);
+  EXPECT_GBK_EQ("请保存Gho映像文件:|*.Gho|Ghost映像(*.Gho)|*.Gho",
+                ghost.title + "|" + ghost.initialName + "|" + ghost.filter);
+  const ui::FileDialogSpec& wim = ui.dialogs[3];
+  EXPECT_TRUE(wim.save);
+  EXPECT_GBK_EQ("映像文件路径:|*.WIM|Imagex映像文件(*.WIM)|*.WIM", wim.title + "|" + wim.initialName + "|" + wim.filter);
+}
+
+TEST_F(MainWindowTest, RestoreBrowseSelectsTheChosenImageAddingItOnce) {
+  fake::Control& combo = c("imagePathCombo");
+  combo.addItem("D:\\a.GHO.old");
+  combo.addItem("E:\\win.WIM");
+  const std::tuple<std::optional<std::string>, int, const char*> steps[] = {
+      {"E:\\WIN.wim", 2, "E:\\win.WIM"},  // the same file, other letter case
+      {"D:\\a.GHO", 3, "D:\\a.GHO"},      // a longer name beginning with it is another file
+      {"D:\\a.GHO", 3, "D:\\a.GHO"},      // chosen twice, listed once
+      {std::nullopt, 3, "D:\\a.GHO"},     // cancelled
+  };
+  for (const auto& [chosen, count, selected] : steps) {
+    ui.dialogAnswers.push_back(chosen);
+    window->click("browseButton");
+    EXPECT_EQ(combo.count(), count);
+    EXPECT_EQ(combo.text(), selected);
+  }
+  const ui::FileDialogSpec& open = ui.dialogs.at(0);
+  EXPECT_FALSE(open.save);
+  EXPECT_GBK_EQ("映像文件路径:|*.GHO|映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO",
+                open.title + "|" + open.initialName + "|" + open.filter);
+}
+
+TEST_F(MainWindowTest, ModeButtonTogglesWidthAndCaption) {
+  window->setSize(476, 400);
+  window->click("modeButton");
+  EXPECT_EQ(std::make_pair(window->width(), window->height()), std::make_pair(758, 400));
+  EXPECT_GBK_EQ("简  洁(&A)", c("modeButton").text());
+  window->click("modeButton");
+  EXPECT_EQ(window->width(), 476);
+  EXPECT_GBK_EQ("高  级(&A)", c("modeButton").text());
+}
+
+TEST_F(MainWindowTest, HomePageOptionIsNeverLeftCheckedAndTheButtonOpensThePage) {
+  for (int i = 0; i < 2; ++i) {
+    window->click("homePageCheck");
+    EXPECT_FALSE(c("homePageCheck").checked());
+  }
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_TRUE(gbk::startsWith(ui.boxes[1].text, "暂不开放此选项,如有需要请联系作者"));
+  EXPECT_GBK_EQ("提示", ui.boxes[1].title);
+  EXPECT_EQ(ui.boxes[1].style, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  window->click("redEnvelopeButton");
+  EXPECT_EQ(w.shell.opened, (std::vector<std::string>{app::kHomePage, app::kHomePage}));
+}
+
+TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
+  window->setCaption("我的PE");
+  ui.answers = {ui::kAnswerNo, ui::kAnswerYes};
+  EXPECT_FALSE(window->requestClose());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("是否退出我的PE？", ui.boxes[0].text);
+  EXPECT_GBK_EQ("提示", ui.boxes[0].title);
+  EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconInformation | ui::kTaskModal);
+  EXPECT_TRUE(w.shell.exits.empty() && w.processes.captured.empty());
+
+  window->requestClose();
+  EXPECT_EQ(w.processes.captured, exitRun());
+  EXPECT_EQ(w.shell.exits, std::vector<int>{0});
+
+  // The exit button does not ask.
+  window->click("mainExitButton");
+  EXPECT_EQ(ui.boxes.size(), 2u);
+  EXPECT_EQ(w.shell.exits, (std::vector<int>{0, 0}));
+}
+
+}  // namespace
