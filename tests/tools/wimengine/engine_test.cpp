@@ -1,0 +1,169 @@
+#include "tools/wimengine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "platform/gbk.h"
+#include "tests/support/gbk_text.h"
+
+namespace wimengine {
+namespace {
+
+// A backend over an in-memory file table; each operation's result is scripted.
+struct FakeBackend : Backend {
+  std::map<std::string, std::string> files;
+  std::set<std::string> directories{"C:\\", "E:\\ImagexTemp"};
+  Outcome next = Outcome::success();
+  WimSummary summary;
+  std::vector<double> progressSteps{0.5};
+  CaptureRequest lastCapture;
+  Command lastApply;
+  std::int64_t clock = 0;
+
+  Outcome readInfo(const std::string&, WimSummary& out) override {
+    out = summary;
+    return next;
+  }
+  Outcome apply(const Command& command, ProgressReporter& progress) override {
+    lastApply = command;
+    for (double f : progressSteps) {
+      clock += 1000;
+      progress.update(f);
+    }
+    return next;
+  }
+  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override {
+    lastCapture = request;
+    files[request.wimPath] = "partial";
+    for (double f : progressSteps) {
+      clock += 1000;
+      progress.update(f);
+    }
+    if (next.ok) files[request.wimPath] = "image";
+    return next;
+  }
+  bool isDirectory(const std::string& path) override { return directories.count(path) > 0; }
+  bool fileExists(const std::string& path) override { return files.count(path) > 0; }
+  bool removeFile(const std::string& path) override { return files.erase(path) > 0; }
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    if (!files.count(from) || directories.count(to)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    return true;
+  }
+  std::int64_t nowMs() override { return clock; }
+};
+
+struct EngineFixture : ::testing::Test {
+  FakeBackend backend;
+  toolio::CapturedOut out;
+  int run(std::vector<std::string> args) { return runEngine(args, backend, out); }
+  bool saysSuccess() const { return gbk::contains(out.text(), "successfully", true); }
+};
+
+const std::vector<std::string> kCapture = {"/capture", "C:", "E:\\bak.wim", "Successfully named", "desc",
+                                           "/flags", "    ", "/compress", "fast", "/temp", "E:\\ImagexTemp"};
+
+TEST_F(EngineFixture, CaptureWritesAScratchFileAndRenamesItOnSuccess) {
+  backend.files["E:\\bak.wim"] = "older backup";
+  EXPECT_EQ(run(kCapture), 0);
+  EXPECT_EQ(backend.files["E:\\bak.wim"], "image");
+  EXPECT_EQ(backend.files.size(), 1u);
+  EXPECT_EQ(backend.lastCapture.wimPath, scratchPathFor("E:\\bak.wim"));
+  EXPECT_EQ(backend.lastCapture.compression, Compression::Fast);
+  EXPECT_EQ(backend.lastCapture.tempDir, "E:\\ImagexTemp");
+  EXPECT_TRUE(gbk::endsWith(out.text(),
+                            "[  50% ] Capturing progress\r\n[ 100% ] Capturing progress\r\n\r\n"
+                            "Successfully imaged C:\r\n\r\nTotal elapsed time: 1 sec\r\n"))
+      << out.text();
+}
+
+TEST_F(EngineFixture, FailedCaptureLeavesNoFileAndKeepsAnOlderOne) {
+  struct Case {
+    bool olderExists;
+    Outcome outcome;
+    const char* line;
+  } cases[] = {
+      {false, Outcome::fail(ErrorKind::DiskFull, 112), "错误: 磁盘空间不足。(代码 112)"},
+      {true, Outcome::fail(ErrorKind::SourceUnreadable), "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"},
+  };
+  for (const Case& k : cases) {
+    backend.files.clear();
+    if (k.olderExists) backend.files["E:\\bak.wim"] = "older backup";
+    backend.next = k.outcome;
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(kCapture), 1);
+    EXPECT_FALSE(saysSuccess()) << out.text();
+    EXPECT_TRUE(gbk::endsWith(out.text(), std::string(k.line) + "\r\n")) << gbktest::toUtf8(out.text());
+    EXPECT_FALSE(backend.fileExists(scratchPathFor("E:\\bak.wim")));
+    EXPECT_EQ(backend.fileExists("E:\\bak.wim"), k.olderExists);
+  }
+}
+
+TEST_F(EngineFixture, CaptureRefusesAMissingTempFolderOrADirectoryAsDestination) {
+  std::vector<std::string> args = kCapture;
+  args.back() = "E:\\NoSuchTemp";
+  EXPECT_EQ(run(args), 1);
+  EXPECT_TRUE(gbk::contains(out.text(), "临时目录"));
+  backend.directories.insert("E:\\bak.wim");
+  EXPECT_EQ(run(kCapture), 1);
+  EXPECT_FALSE(saysSuccess());
+  EXPECT_TRUE(backend.lastCapture.wimPath.empty());  // never started
+}
+
+TEST_F(EngineFixture, CaptureStartsOverAStaleScratchFile) {
+  backend.files[scratchPathFor("E:\\bak.wim")] = "left by a killed run";
+  backend.next = Outcome::fail(ErrorKind::Other);
+  EXPECT_EQ(run(kCapture), 1);
+  EXPECT_TRUE(backend.files.empty());
+}
+
+TEST_F(EngineFixture, ApplyOutcomes) {
+  backend.progressSteps = {0.25, 0.5, 1.0};
+  EXPECT_EQ(run({"/apply", "D:\\successfully.wim", "2", "C:"}), 0);
+  EXPECT_EQ(backend.lastApply.index, 2u);
+  EXPECT_TRUE(gbk::endsWith(out.text(), "[ 100% ] Applying progress\r\n\r\nSuccessfully applied image.\r\n\r\n"
+                                        "Total elapsed time: 3 sec\r\n"))
+      << out.text();
+
+  // A failure must not contain the word in any letter case, even from the file name.
+  out = toolio::CapturedOut();
+  backend.next = Outcome::indexOutOfRange(3);
+  EXPECT_EQ(run({"/apply", "D:\\successfully.wim", "4", "C:"}), 1);
+  EXPECT_FALSE(saysSuccess()) << out.text();
+  EXPECT_TRUE(gbk::endsWith(out.text(), "错误: 映像编号超出范围,此文件共有 3 个映像。\r\n"))
+      << gbktest::toUtf8(out.text());
+}
+
+TEST_F(EngineFixture, ArgumentErrorsExitWithTwoBeforeAnyWork) {
+  EXPECT_EQ(run({"/apply", "x.wim", "0", "C:"}), 2);
+  EXPECT_TRUE(backend.lastApply.wimPath.empty());
+  EXPECT_TRUE(gbk::startsWith(out.text(), "错误: 映像编号无效"));
+  EXPECT_FALSE(saysSuccess());
+}
+
+TEST_F(EngineFixture, InfoBlockAsTheProgramReadsIt) {
+  backend.summary.imageCount = 2;
+  backend.summary.compression = "LZX";
+  backend.summary.xmlUtf8 = "<WIM><IMAGE INDEX=\"1\"><NAME>a</NAME></IMAGE><IMAGE INDEX=\"2\"><NAME>b</NAME></IMAGE></WIM>";
+  EXPECT_EQ(run({"/info", "D:\\x.wim"}), 0);
+  const std::string& text = out.text();
+  // The count line: its first 12 characters dropped, the rest read as a number.
+  std::size_t at = text.find("Image Count:");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_TRUE(at == 0 || text[at - 1] == '\n');
+  EXPECT_EQ(gbk::leadingInteger(text.substr(at + 12, text.find("\r\n", at) - at - 12)), 2);
+  EXPECT_NE(text.find("\r\n    <NAME>a</NAME>\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\n    <NAME>b</NAME>\r\n"), std::string::npos);
+
+  out = toolio::CapturedOut();
+  backend.next = Outcome::fail(ErrorKind::WimCorrupt, 9);
+  EXPECT_EQ(run({"/info", "D:\\x.wim"}), 1);
+  EXPECT_EQ(out.text().find("Image Count"), std::string::npos);
+  EXPECT_TRUE(gbk::contains(out.text(), "映像文件已损坏"));
+}
+
+}  // namespace
+}  // namespace wimengine
