@@ -1,0 +1,12 @@
+// The Windows composition root: real platform, real windows, the main window.
+#pragma once
+
+#include "platform/os.h"
+
+namespace app {
+
+// Runs the program to its end. A test composition may pass its own view of the
+// system (the simulated WinPE); the shipped program passes nothing.
+int runProgram(platform::SystemInfo* systemOverride = nullptr);
+
+}  // namespace app

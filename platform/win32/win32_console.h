@@ -1,0 +1,28 @@
+// The hidden long-lived command interpreter with piped input and output.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/os.h"
+
+namespace win32 {
+
+class Console : public platform::ConsoleHost {
+ public:
+  Console();
+  ~Console() override;
+  unsigned long open(const std::string& commandLine, const std::string& currentDirectory) override;
+  bool isOpen() const override;
+  unsigned long processId() const override;
+  long writeInput(std::string_view bytes) override;
+  long writeOutput(std::string_view bytes) override;
+  void startReader(std::function<void()> onStart, std::function<void(std::string_view)> onChunk) override;
+  bool close() override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace win32

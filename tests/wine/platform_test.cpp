@@ -1,0 +1,149 @@
+// The real Win32 platform under Wine: the command runner against cmd.exe, the
+// console shell with its reader thread, and tool deployment.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "app/startup.h"
+#include "payload/payload.h"
+#include "platform/win32/win32_console.h"
+#include "platform/win32/win32_os.h"
+#include "platform/win32/win32_ui.h"
+#include "runner/command_runner.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+struct RealPlatform {
+  win32::System system;
+  win32::Files files;
+  win32::Volumes volumes;
+  win32::Processes processes;
+  win32::Console console;
+  win32::Power power;
+  win32::Shell shell;
+  platform::Platform os{system, files, volumes, processes, console, power, shell};
+};
+
+std::string child() { return "\"" + winetest::programFolder() + "test_child.exe\""; }
+
+TEST(RunCapturedUnderWine, EmptyOutputIsAStartedSilentRun) {
+  RealPlatform p;
+  auto run = runner::runCapturedRun(p.os, child() + " sleep 10");
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.output, "");
+}
+
+TEST(RunCapturedUnderWine, LongOutputArrivesWholeAndInOrder) {
+  RealPlatform p;
+  for (long size : {1023L, 1024L, 5000L, 200000L}) {
+    std::string want;
+    for (int i = 0; static_cast<long>(want.size()) < size; ++i) want += "line " + std::to_string(i) + "\r\n";
+    want.resize(size);
+    EXPECT_EQ(runner::runCaptured(p.os, child() + " print " + std::to_string(size)), want) << size;
+  }
+}
+
+TEST(RunCapturedUnderWine, MissingProgramGivesTheInterpretersTextAndAStartFailureIsSaidApart) {
+  RealPlatform p;
+  auto missing = runner::runCapturedRun(p.os, "Z:\\no\\such\\GhostVrelLite.exe -clone");
+  EXPECT_TRUE(missing.started);
+  EXPECT_FALSE(missing.output.empty()) << "cmd.exe reports the missing program";
+  auto noInterpreter = p.processes.runCaptured("C:\\no\\such\\interpreter.exe /c rem");
+  EXPECT_FALSE(noInterpreter.started);
+  EXPECT_EQ(noInterpreter.output, "");
+}
+
+TEST(RunCapturedUnderWine, PassesGbkBytesThroughAndCutsAChunkAtNul) {
+  RealPlatform p;
+  EXPECT_EQ(runner::runCaptured(p.os, child() + " gbk"), "中文输出");
+  EXPECT_EQ(runner::runCaptured(p.os, child() + " nul"), "before");
+}
+
+TEST(RunCapturedUnderWine, WindowMessagesAreServedWhileTheChildRuns) {
+  RealPlatform p;
+  static int ticks = 0;
+  ticks = 0;
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) { ++ticks; });
+  runner::runCaptured(p.os, child() + " sleep 700");
+  KillTimer(nullptr, timer);
+  EXPECT_GE(ticks, 5);
+}
+
+// A window with one text box, as the progress windows have, for the shell's reader.
+class ShellWindow : public ui::WindowLogic {
+ public:
+  ShellWindow() {
+    spec_.caption = "shell";
+    spec_.w = 300;
+    spec_.h = 200;
+    spec_.controls.push_back({"engineLogBox", ui::Kind::MultiLineEdit, "", 0, 0, 280, 150});
+  }
+  const ui::WindowSpec& spec() const override { return spec_; }
+  void onCreated(ui::Window& w) override {
+    body(w);
+    w.close();
+  }
+  std::function<void(ui::Window&)> body;
+
+ private:
+  ui::WindowSpec spec_;
+};
+
+TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites) {
+  RealPlatform p;
+  win32::WindowSystem ws;
+  ShellWindow logic;
+  logic.body = [&](ui::Window& w) {
+    runner::ConsoleShell shell(p.os);
+    ui::Control& box = w.control("engineLogBox");
+    box.setText("left over");
+    unsigned long pid = shell.open();
+    ASSERT_NE(pid, 0u);
+    EXPECT_EQ(shell.open(), pid);
+    EXPECT_GT(shell.send("echo hello-from-shell"), 0);
+    shell.startReader(box);
+    EXPECT_TRUE(winetest::pumpUntil([&] { return box.text().find("hello-from-shell\r\n") != std::string::npos; },
+                                    10000))
+        << box.text();
+    EXPECT_EQ(box.text().find("left over"), std::string::npos) << "the reader empties the box first";
+    EXPECT_EQ(shell.send("cls"), 3);
+    const std::string prompt = runner::systemDirectory(p.os) + ">";
+    EXPECT_TRUE(winetest::pumpUntil([&] { return box.text().find(prompt) != std::string::npos; }, 5000));
+    // Close while a child keeps printing into the box.
+    shell.send(child() + " print 2000000");
+    winetest::pumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(shell.close());
+    EXPECT_FALSE(shell.isOpen());
+    EXPECT_EQ(shell.send("echo x"), 0);
+    // It can be opened again, with a new interpreter.
+    unsigned long again = shell.open();
+    EXPECT_NE(again, 0u);
+    EXPECT_EQ(shell.send(" EXIT "), 4);
+    EXPECT_FALSE(shell.isOpen());
+  };
+  ws.runModal(logic, nullptr);
+}
+
+TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
+  RealPlatform p;
+  win32::WindowSystem ws;
+  AppState state;
+  app::Context ctx{p.os, ws, state, [](std::string_view name) { return payloadFor(name); }};
+  app::deployTools(ctx);
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  EXPECT_EQ(state.tools.toolsFolder, std::string(temp));
+  EXPECT_EQ(state.tools.isoToolPath, std::string(temp) + "\\ISO.exe");
+  for (const char* name : {"GhostVrelLite.exe", "ZeDadaviZezi.exe", "ISO.exe", "bootice.exe", "bcdboot.exe", "pzdir.exe"}) {
+    std::string bytes = winetest::readWholeFile(std::string(temp) + name);
+    EXPECT_FALSE(bytes.empty()) << name;
+    EXPECT_EQ(bytes, std::string(payloadFor(name))) << name;
+    EXPECT_EQ(bytes.substr(0, 2), "MZ") << name;
+  }
+  // The deployed tools run through the doubled backslash of their paths.
+  auto run = runner::runCapturedRun(p.os, state.tools.isoToolPath + " /q");
+  EXPECT_TRUE(run.started);
+}
+
+}  // namespace

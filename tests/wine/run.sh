@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The Wine tier: the x86_64 builds run under wine64 on a virtual display.
+set -euo pipefail
+source "$(dirname "$0")/../../scripts/wine-env.sh"
+build=${1:-$root/build/win64}
+
+echo "== Wine tier: platform layer, console shell, deployment, main window"
+status=0
+VREL_ARTIFACTS=$(winpath "$artifacts") timeout 600 "$wine64" "$build/tests/wine/wine_tests.exe" --gtest_color=no || status=$?
+for bmp in "$artifacts"/*.bmp; do
+  [[ -e $bmp ]] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+exit $status
