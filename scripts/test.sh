@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+mkdir -p build
 bash scripts/build.sh 2>&1 | tee build/build.log
 if grep -E 'warning:' build/build.log; then
   echo "test: the build has warnings" >&2
