@@ -61,7 +61,8 @@ static bool captureDib(HWND hwnd, bool wholeWindow, std::vector<unsigned char>& 
   if (wholeWindow) {
     // What the screen shows, children included (printing the window skips them).
     SetForegroundWindow(hwnd);
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    pumpUntil([] { return false; }, 300);
     BitBlt(mem, 0, 0, w, h, screen, onScreen.left, onScreen.top, SRCCOPY);
   } else {
     HDC src = GetDC(hwnd);
