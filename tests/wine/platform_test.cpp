@@ -144,6 +144,10 @@ TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   // The deployed tools run through the doubled backslash of their paths.
   auto run = runner::runCapturedRun(p.os, state.tools.isoToolPath + " /q");
   EXPECT_TRUE(run.started);
+  // Wine has no wimgapi.dll: the WIM engine must say so and never claim success.
+  std::string info = runner::runCaptured(p.os, state.tools.enginePath + " /info \"C:\\none.wim\"");
+  EXPECT_NE(info.find("wimgapi.dll"), std::string::npos) << info;
+  EXPECT_EQ(info.find("Successfully"), std::string::npos);
 }
 
 }  // namespace
