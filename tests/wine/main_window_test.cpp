@@ -9,8 +9,7 @@
 
 #include "app/main_window.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_console.h"
-#include "platform/win32/win32_os.h"
+#include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_ui.h"
 #include "tests/wine/wine_support.h"
 
@@ -63,13 +62,9 @@ RECT rowTextRect(HWND list, int row) {
 
 TEST(MainWindowUnderWine, PartitionListColoursAndBothModes) {
   SimulatedWinPE system;
-  win32::Files files;
-  win32::Volumes volumes;
-  win32::Processes processes;
-  win32::Console console;
-  win32::Power power;
   RecordingShell shell;
-  platform::Platform os{system, files, volumes, processes, console, power, shell};
+  win32::RealPlatform real(&system, &shell);
+  platform::Platform& os = real.os;
   win32::WindowSystem windows;
   AppState state;
   const std::string listerDouble = winetest::readWholeFile(winetest::programFolder() + "lister_double.exe");

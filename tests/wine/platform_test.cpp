@@ -6,24 +6,14 @@
 
 #include "app/startup.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_console.h"
-#include "platform/win32/win32_os.h"
+#include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_ui.h"
 #include "runner/command_runner.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
 
-struct RealPlatform {
-  win32::System system;
-  win32::Files files;
-  win32::Volumes volumes;
-  win32::Processes processes;
-  win32::Console console;
-  win32::Power power;
-  win32::Shell shell;
-  platform::Platform os{system, files, volumes, processes, console, power, shell};
-};
+using win32::RealPlatform;
 
 std::string child() { return "\"" + winetest::programFolder() + "test_child.exe\""; }
 
