@@ -43,7 +43,7 @@ void appendChunk(std::string& collected, std::string_view chunk) {
   collected.append(chunk.substr(0, nul));
 }
 
-unsigned long ConsoleShell::open(const std::string& commandLine, const std::string& currentDirectory) {
+unsigned long ConsoleShell::openConsoleShell(const std::string& commandLine, const std::string& currentDirectory) {
   if (osClass(os_.system.platformId()) != 3) return 0;
   if (os_.console.isOpen()) return os_.console.processId();
   const std::string cmd = commandLine.empty() ? std::string("cmd.exe") : commandLine;
@@ -51,12 +51,12 @@ unsigned long ConsoleShell::open(const std::string& commandLine, const std::stri
   return os_.console.open(cmd, dir);
 }
 
-long ConsoleShell::send(std::string_view line) {
+long ConsoleShell::sendConsoleLine(std::string_view line) {
   if (!os_.console.isOpen()) return 0;
   const std::string trimmed = gbk::trimBlanks(line);
   if (!trimmed.empty()) {
     if (gbk::equalsIgnoreCase(trimmed, "exit")) {
-      close();
+      closeConsoleShell();
       return 4;
     }
     if (gbk::equalsIgnoreCase(trimmed, "cls")) {
@@ -74,14 +74,14 @@ void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap
   box.appendText(piece);
 }
 
-void ConsoleShell::startReader(ui::Control& textBox) {
+void ConsoleShell::startConsoleReader(ui::Control& textBox) {
   if (!os_.console.isOpen()) return;
   ui::Control* box = &textBox;
   os_.console.startReader([box] { box->setText(""); },
                           [box](std::string_view chunk) { appendToCappedBox(*box, chunk); });
 }
 
-bool ConsoleShell::close() {
+bool ConsoleShell::closeConsoleShell() {
   if (!os_.console.isOpen()) return false;
   return os_.console.close();
 }

@@ -38,15 +38,15 @@ class ConsoleShell {
   // Starts "cmd.exe" (or commandLine) hidden in currentDirectory (default: the
   // system directory). Returns its process id; the running one's when already
   // open; 0 outside the NT family or when it cannot start.
-  unsigned long open(const std::string& commandLine = {}, const std::string& currentDirectory = {});
+  unsigned long openConsoleShell(const std::string& commandLine = {}, const std::string& currentDirectory = {});
   // Sends one line: trimmed; "exit" closes the shell (4); "cls" prints the prompt
   // into the shell's output (3); otherwise the line + CR LF (bytes written).
-  long send(std::string_view line);
+  long sendConsoleLine(std::string_view line);
   // Copies the shell's output into the text box from a worker thread; the box is
   // emptied first, and again whenever it would grow past 30000 bytes.
-  void startReader(ui::Control& textBox);
+  void startConsoleReader(ui::Control& textBox);
   // Ends the shell; false when none was open or the interpreter could not be ended.
-  bool close();
+  bool closeConsoleShell();
   bool isOpen() const { return os_.console.isOpen(); }
 
  private:

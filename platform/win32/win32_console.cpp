@@ -31,7 +31,7 @@ struct Reader {
   }
 };
 
-DWORD WINAPI readerMain(LPVOID param);
+DWORD WINAPI consoleReaderThread(LPVOID param);
 
 }  // namespace
 
@@ -109,7 +109,7 @@ long Console::writeOutput(std::string_view bytes) {
 }
 
 namespace {
-DWORD WINAPI readerMain(LPVOID param) {
+DWORD WINAPI consoleReaderThread(LPVOID param) {
   std::shared_ptr<Reader> r = std::move(*static_cast<std::shared_ptr<Reader>*>(param));
   delete static_cast<std::shared_ptr<Reader>*>(param);
   EnterCriticalSection(&r->lock);
@@ -138,7 +138,7 @@ void Console::startReader(std::function<void()> onStart, std::function<void(std:
   reader->onStart = std::move(onStart);
   reader->onChunk = std::move(onChunk);
   auto* param = new std::shared_ptr<Reader>(reader);
-  HANDLE thread = CreateThread(nullptr, 0, &readerMain, param, CREATE_SUSPENDED, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, &consoleReaderThread, param, CREATE_SUSPENDED, nullptr);
   if (!thread) {
     delete param;
     return;

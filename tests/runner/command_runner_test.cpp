@@ -61,41 +61,41 @@ class ConsoleShellTest : public ::testing::Test {
 
 TEST_F(ConsoleShellTest, OpensOnceWithDefaultsAndOnlyOnTheNtFamily) {
   w.system.platform = 1;
-  EXPECT_EQ(shell.open(), 0u);
+  EXPECT_EQ(shell.openConsoleShell(), 0u);
   EXPECT_TRUE(w.console.opens.empty());
   w.system.platform = 2;
-  unsigned long pid = shell.open();
+  unsigned long pid = shell.openConsoleShell();
   EXPECT_NE(pid, 0u);
-  EXPECT_EQ(shell.open(), pid) << "a second open returns the running interpreter";
+  EXPECT_EQ(shell.openConsoleShell(), pid) << "a second open returns the running interpreter";
   ASSERT_EQ(w.console.opens.size(), 1u);
   EXPECT_EQ(w.console.opens[0].first, "cmd.exe");
   EXPECT_EQ(w.console.opens[0].second, "X:\\Windows\\system32\\");
 }
 
 TEST_F(ConsoleShellTest, SendTrimsAndHandlesExitClsAndEmptyLines) {
-  EXPECT_EQ(shell.send("dir"), 0) << "nothing is sent while closed";
-  shell.open();
-  EXPECT_EQ(shell.send("  \xA1\xA1" "engine /apply \"a b.wim\" 1 C:\xA1\xA1 "), 30);
+  EXPECT_EQ(shell.sendConsoleLine("dir"), 0) << "nothing is sent while closed";
+  shell.openConsoleShell();
+  EXPECT_EQ(shell.sendConsoleLine("  \xA1\xA1" "engine /apply \"a b.wim\" 1 C:\xA1\xA1 "), 30);
   EXPECT_EQ(w.console.input, "engine /apply \"a b.wim\" 1 C:\r\n");
-  EXPECT_EQ(shell.send(""), 2);
+  EXPECT_EQ(shell.sendConsoleLine(""), 2);
   EXPECT_EQ(w.console.input.substr(w.console.input.size() - 2), "\r\n");
-  EXPECT_EQ(shell.send(" CLS "), 3);
+  EXPECT_EQ(shell.sendConsoleLine(" CLS "), 3);
   EXPECT_EQ(w.console.output, "X:\\Windows\\system32>");
   const std::string inputBefore = w.console.input;
-  EXPECT_EQ(shell.send("  EXIT  "), 4);
+  EXPECT_EQ(shell.sendConsoleLine("  EXIT  "), 4);
   EXPECT_FALSE(shell.isOpen());
   EXPECT_EQ(w.console.input, inputBefore) << "exit is not written to the interpreter";
   EXPECT_EQ(w.console.closes, 1);
-  EXPECT_FALSE(shell.close()) << "closing a closed shell";
+  EXPECT_FALSE(shell.closeConsoleShell()) << "closing a closed shell";
 }
 
 TEST_F(ConsoleShellTest, ReaderEmptiesTheBoxFirstAndCapsIt) {
   ui::ControlSpec spec{"engineLogBox", ui::Kind::MultiLineEdit, "old text"};
   fake::Control box(spec);
-  shell.startReader(box);
+  shell.startConsoleReader(box);
   EXPECT_EQ(w.console.readersStarted, 0) << "a reader started while closed does nothing";
-  shell.open();
-  shell.startReader(box);
+  shell.openConsoleShell();
+  shell.startConsoleReader(box);
   EXPECT_EQ(box.text(), "");
   w.console.deliver("[ 10% ] Applying progress\r\n");
   w.console.deliver(std::string_view("x\0junk", 6));

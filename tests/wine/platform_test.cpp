@@ -88,28 +88,28 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
     runner::ConsoleShell shell(p.os);
     ui::Control& box = w.control("engineLogBox");
     box.setText("left over");
-    unsigned long pid = shell.open();
+    unsigned long pid = shell.openConsoleShell();
     ASSERT_NE(pid, 0u);
-    EXPECT_EQ(shell.open(), pid);
-    EXPECT_GT(shell.send("echo hello-from-shell"), 0);
-    shell.startReader(box);
+    EXPECT_EQ(shell.openConsoleShell(), pid);
+    EXPECT_GT(shell.sendConsoleLine("echo hello-from-shell"), 0);
+    shell.startConsoleReader(box);
     EXPECT_TRUE(winetest::pumpUntil([&] { return box.text().find("hello-from-shell\r\n") != std::string::npos; },
                                     10000))
         << box.text();
     EXPECT_EQ(box.text().find("left over"), std::string::npos) << "the reader empties the box first";
-    EXPECT_EQ(shell.send("cls"), 3);
+    EXPECT_EQ(shell.sendConsoleLine("cls"), 3);
     const std::string prompt = runner::systemDirectory(p.os) + ">";
     EXPECT_TRUE(winetest::pumpUntil([&] { return box.text().find(prompt) != std::string::npos; }, 5000));
     // Close while a child keeps printing into the box.
-    shell.send(child() + " print 2000000");
+    shell.sendConsoleLine(child() + " print 2000000");
     winetest::pumpUntil([] { return false; }, 200);
-    EXPECT_TRUE(shell.close());
+    EXPECT_TRUE(shell.closeConsoleShell());
     EXPECT_FALSE(shell.isOpen());
-    EXPECT_EQ(shell.send("echo x"), 0);
+    EXPECT_EQ(shell.sendConsoleLine("echo x"), 0);
     // It can be opened again, with a new interpreter.
-    unsigned long again = shell.open();
+    unsigned long again = shell.openConsoleShell();
     EXPECT_NE(again, 0u);
-    EXPECT_EQ(shell.send(" EXIT "), 4);
+    EXPECT_EQ(shell.sendConsoleLine(" EXIT "), 4);
     EXPECT_FALSE(shell.isOpen());
   };
   ws.runModal(logic, nullptr);
