@@ -15,7 +15,7 @@ if ((${#missing[@]})); then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 # Wine shows the program's GBK texts only with the Chinese locale (ANSI code page 936).
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
