@@ -23,7 +23,4 @@ inline constexpr CarriedTool kDeployed[] = {
     {"pzdir.exe", &ToolPaths::listerPath, "disk and partition lister"},
 };
 
-// The 64-bit formatter, written to the temporary directory only when needed.
-inline constexpr const char* kFormatterFileName = "MARK.exe";
-
 }  // namespace engines

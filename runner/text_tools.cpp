@@ -14,14 +14,6 @@ std::string lineOf(std::string_view text, int n) {
   return pieces[n - 1];
 }
 
-int lineCountByLineFeeds(std::string_view text) {
-  if (text.empty()) return 0;
-  int count = 1;
-  for (char c : text)
-    if (c == '\n') ++count;  // LF is never a GBK trail byte
-  return count;
-}
-
 std::string textBetween(std::string_view text, std::string_view left, std::string_view right,
                         int start, bool ignoreCase) {
   static const std::string_view kQuoteWord = "#引号";

@@ -10,10 +10,6 @@ namespace text {
 // final piece after the last separator counts only when it is not empty.
 std::string lineOf(std::string_view text, int n);
 
-// The number of lines as the progress and info readers count them: line feeds + 1,
-// 0 for an empty text.
-int lineCountByLineFeeds(std::string_view text);
-
 // The text between the first left marker (searched from the 1-based position start;
 // 0 or 1 = from the beginning) and the first right marker after it. "#引号" in a
 // marker stands for one double-quote character. Empty when either is missing.

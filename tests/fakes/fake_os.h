@@ -81,7 +81,6 @@ class Processes : public platform::Processes {
   std::vector<platform::ProcessEntry> running;
   std::vector<unsigned long> terminated;
   std::vector<std::pair<unsigned long, bool>> suspended;
-  std::function<void()> duringRun;  // called inside runCaptured (window messages)
 
   void answer(std::string contains, std::string output, bool started = true);
   platform::CapturedRun runCaptured(const std::string& fullCommandLine) override;
