@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "disks/partition_inventory.h"
 #include "platform/gbk.h"
 #include "search/select_target.h"

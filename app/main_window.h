@@ -27,7 +27,7 @@ extern const ui::FileDialogSpec kCheckImageDialog;
 
 class MainWindow : public ui::WindowLogic {
  public:
-  explicit MainWindow(Context& ctx) : ctx_(ctx) {}
+  explicit MainWindow(core::Context& ctx) : ctx_(ctx) {}
 
   const ui::WindowSpec& spec() const override;
   void onCreated(ui::Window& window) override;
@@ -51,7 +51,7 @@ class MainWindow : public ui::WindowLogic {
   void pickSearchResult(ui::Window&) {}
   void checkGhostImage(ui::Window&) {}
 
-  Context& ctx_;
+  core::Context& ctx_;
   disks::CellColourRegistry colours_;
 };
 

@@ -1,6 +1,6 @@
 #include "app/power.h"
 
-namespace power {
+namespace app {
 
 void enableShutdownPrivilege(platform::Platform& os) { os.power.enableShutdownPrivilege(); }
 
@@ -30,4 +30,4 @@ void shutDownAfterCapture(platform::Platform& os) {
   powerOffRequest(os, kEwxShutdown, kShutdownReason);
 }
 
-}  // namespace power
+}  // namespace app

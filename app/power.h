@@ -3,7 +3,7 @@
 
 #include "platform/os.h"
 
-namespace power {
+namespace app {
 
 // ExitWindowsEx flags and the reasons given with them.
 inline constexpr unsigned kEwxShutdown = 1;
@@ -27,4 +27,4 @@ void shutDown(platform::Platform& os);
 void restartAfterCapture(platform::Platform& os);
 void shutDownAfterCapture(platform::Platform& os);
 
-}  // namespace power
+}  // namespace app

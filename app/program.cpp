@@ -1,6 +1,6 @@
 #include "app/program.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "payload/payload.h"
@@ -12,8 +12,8 @@ namespace app {
 int runProgram(platform::SystemInfo* systemOverride) {
   win32::RealPlatform real(systemOverride);
   win32::WindowSystem windows;
-  AppState state;
-  Context ctx{real.os, windows, state, [](std::string_view name) { return payloadFor(name); }};
+  core::AppState state;
+  core::Context ctx{real.os, windows, state, [](std::string_view name) { return payloadFor(name); }};
   MainWindow mainWindow(ctx);
   return windows.runMain(mainWindow);
 }

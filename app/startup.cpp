@@ -2,7 +2,7 @@
 
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
-#include "runner/engines.h"
+#include "core/carried_tools.h"
 
 namespace app {
 
@@ -25,25 +25,25 @@ ToolsFolderChoice chooseToolsFolder(std::string temp, const std::string& windows
   return {temp, false};
 }
 
-void deployTools(Context& ctx) {
+void deployTools(core::Context& ctx) {
   ToolsFolderChoice choice = chooseToolsFolder(ctx.os.system.tempDirectory(), windowsDirectoryText(ctx.os));
   if (choice.needsCreate) ctx.os.files.createDirectory(choice.folder);
-  ToolPaths& paths = ctx.state.tools;
+  core::ToolPaths& paths = ctx.state.tools;
   paths.toolsFolder = choice.folder;
-  for (const engines::CarriedTool& tool : engines::kDeployed)
+  for (const core::CarriedTool& tool : core::kDeployed)
     paths.*tool.path = choice.folder + "\\" + tool.fileName;
   // A failed write shows up later, as the output of the command line that runs the tool.
-  for (const engines::CarriedTool& tool : engines::kDeployed)
+  for (const core::CarriedTool& tool : core::kDeployed)
     ctx.os.files.writeFile(paths.*tool.path, ctx.payloads ? ctx.payloads(tool.fileName) : std::string_view());
 }
 
-static void applyIcon(Context& ctx, ui::Window& window) {
+static void applyIcon(core::Context& ctx, ui::Window& window) {
   const std::string iconPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ICO";
   if (!ctx.os.files.exists(iconPath)) return;
   if (auto bytes = ctx.os.files.readFile(iconPath)) window.setIconFromBytes(*bytes);
 }
 
-static void applyConfiguration(Context& ctx, ui::Window& window) {
+static void applyConfiguration(core::Context& ctx, ui::Window& window) {
   const std::string iniPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ini";
   if (!ctx.os.files.exists(iniPath)) return;
   const std::string name = ctx.os.files.iniString(iniPath, "Config", "Name");
@@ -54,7 +54,7 @@ static void applyConfiguration(Context& ctx, ui::Window& window) {
   if (!welcome.empty()) window.control("statusBar").setItemText(1, welcome);
 }
 
-bool runStartup(Context& ctx, ui::Window& mainWindow, const StartupSteps& steps) {
+bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& steps) {
   if (!isWinPE(ctx.os)) {
     ctx.ui.messageBox(&mainWindow, kNotWinPEMessage, "提示",
                       ui::kOk | ui::kIconExclamation | ui::kTaskModal);
@@ -70,7 +70,7 @@ bool runStartup(Context& ctx, ui::Window& mainWindow, const StartupSteps& steps)
   return true;
 }
 
-void programExit(Context& ctx) {
+void programExit(core::Context& ctx) {
   runner::quitIsoTool(ctx.os, ctx.state.tools.isoToolPath);
   ctx.os.shell.exitProcess(0);
 }

@@ -5,22 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/app_state.h"
+#include "core/context.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 
 namespace app {
-
-// Bytes of a carried tool by file name; empty when none is carried.
-using PayloadSource = std::function<std::string_view(std::string_view fileName)>;
-
-// What every window and handler of the program works with.
-struct Context {
-  platform::Platform& os;
-  ui::WindowSystem& ui;
-  AppState& state;
-  PayloadSource payloads;
-};
 
 inline constexpr char kHomePage[] = "https://vrelpe.example.org/";
 inline constexpr char kProductTitle[] = "VrelPE Lite 一键备份还原";
@@ -41,7 +30,7 @@ struct ToolsFolderChoice {
 ToolsFolderChoice chooseToolsFolder(std::string tempDirectory, const std::string& windowsDirText);
 
 // Chooses the tools folder, records the six tool paths and writes the six tools.
-void deployTools(Context& ctx);
+void deployTools(core::Context& ctx);
 
 // Steps of the start-up sequence that other parts of the program provide.
 struct StartupSteps {
@@ -51,9 +40,9 @@ struct StartupSteps {
 
 // Runs the start-up sequence in the main window's creation handler. Returns false
 // when the program is not in WinPE (the message has been shown and the process ended).
-bool runStartup(Context& ctx, ui::Window& mainWindow, const StartupSteps& steps);
+bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& steps);
 
 // Asks the ISO mounter to unmount everything, then ends the process with code 0.
-void programExit(Context& ctx);
+void programExit(core::Context& ctx);
 
 }  // namespace app

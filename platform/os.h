@@ -130,6 +130,10 @@ class Shell {
   virtual void exitProcess(int code) = 0;
 };
 
+// Appends one chunk read from a pipe up to its first NUL, as every reader of the
+// tools' output does.
+void appendChunk(std::string& collected, std::string_view chunk);
+
 // Everything the logic may use, chosen by the composition root.
 struct Platform {
   SystemInfo& system;

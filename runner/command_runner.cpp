@@ -38,11 +38,6 @@ std::string systemDirectory(platform::Platform& os) {
   return dir;
 }
 
-void appendChunk(std::string& collected, std::string_view chunk) {
-  std::size_t nul = chunk.find('\0');
-  collected.append(chunk.substr(0, nul));
-}
-
 unsigned long ConsoleShell::openConsoleShell(const std::string& commandLine, const std::string& currentDirectory) {
   if (osClass(os_.system.platformId()) != 3) return 0;
   if (os_.console.isOpen()) return os_.console.processId();
@@ -69,7 +64,7 @@ long ConsoleShell::sendConsoleLine(std::string_view line) {
 
 void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap) {
   std::string piece;
-  appendChunk(piece, chunk);
+  platform::appendChunk(piece, chunk);
   if (box.text().size() + piece.size() > cap) box.setText("");
   box.appendText(piece);
 }

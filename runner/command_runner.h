@@ -27,9 +27,6 @@ void quitIsoTool(platform::Platform& os, const std::string& isoToolPath);
 // GetSystemDirectoryA with blanks trimmed and no trailing backslash.
 std::string systemDirectory(platform::Platform& os);
 
-// Appends one chunk of output up to its first NUL, as the readers of the pipes do.
-void appendChunk(std::string& collected, std::string_view chunk);
-
 // The long-lived hidden interpreter for the WIM engine runs.
 class ConsoleShell {
  public:

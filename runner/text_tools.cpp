@@ -4,7 +4,7 @@
 
 #include "platform/gbk.h"
 
-namespace text {
+namespace runner {
 
 std::string lineOf(std::string_view text, int n) {
   if (n < 1) return {};
@@ -35,4 +35,4 @@ int findLineContaining(std::string_view text, std::string_view search) {
   return 0;
 }
 
-}  // namespace text
+}  // namespace runner

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace text {
+namespace runner {
 
 // Line n (1-based) of a CR LF text. Empty pieces between separators are lines; a
 // final piece after the last separator counts only when it is not empty.
@@ -20,4 +20,4 @@ std::string textBetween(std::string_view text, std::string_view left, std::strin
 // ignored; 0 when none does.
 int findLineContaining(std::string_view text, std::string_view search);
 
-}  // namespace text
+}  // namespace runner

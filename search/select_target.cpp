@@ -18,7 +18,7 @@ bool isDiskPartitionDesignator(std::string_view index) {
   return allDigits(index.substr(0, colon)) && allDigits(index.substr(colon + 1));
 }
 
-void selectTargetPartition(const ui::Control& partitionList, AppState& state) {
+void selectTargetPartition(const ui::Control& partitionList, core::AppState& state) {
   const int row = partitionList.selectedRow();
   if (row < 0) return;
   state.targetDrive = partitionList.cell(row, 0);

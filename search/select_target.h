@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/ui.h"
 
 namespace search {
@@ -13,6 +13,6 @@ bool isDiskPartitionDesignator(std::string_view index);
 
 // Copies the selected row of the partition list into the target texts; nothing
 // happens when no row is selected.
-void selectTargetPartition(const ui::Control& partitionList, AppState& state);
+void selectTargetPartition(const ui::Control& partitionList, core::AppState& state);
 
 }  // namespace search

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/win32/handles.h"
-#include "runner/command_runner.h"
 
 namespace win32 {
 
@@ -173,7 +172,7 @@ bool drainAvailable(HANDLE pipe, std::string& out) {
   ZeroMemory(buf, sizeof buf);
   DWORD got = 0;
   if (!ReadFile(pipe, buf, 1023, &got, nullptr) || got == 0) return false;
-  runner::appendChunk(out, std::string_view(buf, got));
+  platform::appendChunk(out, std::string_view(buf, got));
   return true;
 }
 

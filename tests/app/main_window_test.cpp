@@ -28,8 +28,8 @@ class MainWindowTest : public ::testing::Test {
 
   fake::World w;
   fake::WindowSystem ui;
-  AppState state;
-  app::Context ctx{w.os, ui, state, {}};
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
   app::MainWindow logic{ctx};
   fake::Window* window = nullptr;
 };

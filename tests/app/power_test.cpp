@@ -10,10 +10,10 @@ using Calls = std::vector<std::string>;
 
 TEST(PowerActions, CommandLinesFlagsAndReasons) {
   const std::tuple<void (*)(platform::Platform&), const char*, Calls> cases[] = {
-      {power::restart, "PECMD.EXE SHUT R", {"privilege", "exit:2:0"}},
-      {power::shutDown, "PECMD.EXE SHUT", {"privilege", "exit:1:65535"}},
-      {power::restartAfterCapture, "PECMD.EXE SHUT R", {"privilege", "exit:2:0", "privilege", "exit:2:0"}},
-      {power::shutDownAfterCapture, "PECMD.EXE SHUT", {"privilege", "exit:1:65535", "privilege", "exit:1:65535"}},
+      {app::restart, "PECMD.EXE SHUT R", {"privilege", "exit:2:0"}},
+      {app::shutDown, "PECMD.EXE SHUT", {"privilege", "exit:1:65535"}},
+      {app::restartAfterCapture, "PECMD.EXE SHUT R", {"privilege", "exit:2:0", "privilege", "exit:2:0"}},
+      {app::shutDownAfterCapture, "PECMD.EXE SHUT", {"privilege", "exit:1:65535", "privilege", "exit:1:65535"}},
   };
   for (const auto& [action, command, calls] : cases) {
     fake::World w;

@@ -24,8 +24,8 @@ class StartupTest : public ::testing::Test {
  protected:
   fake::World w;
   fake::WindowSystem ui;
-  AppState state;
-  app::Context ctx{w.os, ui, state, [](std::string_view name) { return name; }};
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, [](std::string_view name) { return name; }};
   BareMain logic;
   fake::Window& window = ui.create(logic);
   std::vector<std::string> order;
@@ -83,7 +83,7 @@ TEST_F(StartupTest, DeploysSixToolsWithDoubledBackslashesInOrder) {
   w.system.tempDir = "X:\\Users\\Default Temp\\";
   app::deployTools(ctx);
   EXPECT_TRUE(w.files.isDirectory("X:\\Windows\\Vrel"));
-  const ToolPaths& p = state.tools;
+  const core::ToolPaths& p = state.tools;
   EXPECT_EQ(p.toolsFolder, "X:\\Windows\\\\Vrel\\");
   EXPECT_EQ(p.ghostEnginePath, "X:\\Windows\\\\Vrel\\\\GhostVrelLite.exe");
   EXPECT_EQ(p.enginePath, "X:\\Windows\\\\Vrel\\\\ZeDadaviZezi.exe");
@@ -134,8 +134,8 @@ TEST_F(StartupTest, ConfigurationKeys) {
   for (const Case& c : cases) {
     fake::World world;
     fake::WindowSystem wui;
-    AppState st;
-    app::Context cx{world.os, wui, st, {}};
+    core::AppState st;
+    core::Context cx{world.os, wui, st, {}};
     BareMain l;
     fake::Window& win = wui.create(l);
     if (c.fileExists) world.files.addFile(ini, "[Config]");

@@ -35,8 +35,8 @@ TEST(RunCaptured, JoinsPrefixAndKeepsStartFailureApartFromSilence) {
 
 TEST(RunCaptured, ChunkTextEndsAtItsFirstNul) {
   std::string out;
-  runner::appendChunk(out, std::string_view("ab\0cd", 5));
-  runner::appendChunk(out, "ef");
+  platform::appendChunk(out, std::string_view("ab\0cd", 5));
+  platform::appendChunk(out, "ef");
   EXPECT_EQ(out, "abef");
 }
 

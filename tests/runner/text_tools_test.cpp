@@ -9,27 +9,27 @@ namespace {
 
 TEST(LineOf, EmptyLinesCountButATrailingEmptyPieceDoesNot) {
   const std::string t = "a\r\n\r\nb";
-  EXPECT_EQ(text::lineOf(t, 1), "a");
-  EXPECT_EQ(text::lineOf(t, 2), "");
-  EXPECT_EQ(text::lineOf(t, 3), "b");
-  EXPECT_EQ(text::lineOf(t, 4), "");
-  EXPECT_EQ(text::lineOf(t, 0), "");
-  EXPECT_EQ(text::lineOf(t, -3), "");
-  EXPECT_EQ(text::lineOf("a\r\nb\r\n", 2), "b");
-  EXPECT_EQ(text::lineOf("a\r\nb\r\n", 3), "");
-  EXPECT_EQ(text::lineOf("", 1), "");
+  EXPECT_EQ(runner::lineOf(t, 1), "a");
+  EXPECT_EQ(runner::lineOf(t, 2), "");
+  EXPECT_EQ(runner::lineOf(t, 3), "b");
+  EXPECT_EQ(runner::lineOf(t, 4), "");
+  EXPECT_EQ(runner::lineOf(t, 0), "");
+  EXPECT_EQ(runner::lineOf(t, -3), "");
+  EXPECT_EQ(runner::lineOf("a\r\nb\r\n", 2), "b");
+  EXPECT_EQ(runner::lineOf("a\r\nb\r\n", 3), "");
+  EXPECT_EQ(runner::lineOf("", 1), "");
 }
 
 TEST(LineOf, NeverSplitsInsideADoubleByteCharacter) {
   // 0x8D 0x0A is not a GBK character (trail bytes start at 0x40), but the lead byte
   // 0xB0 followed by 0x5C ("\") is; and a CR that follows a lead byte is not a trail.
   const std::string withBackslashTrail = "\xB0\x5C\r\nnext";
-  EXPECT_GBK_EQ("\xB0\x5C", text::lineOf(withBackslashTrail, 1));
-  EXPECT_EQ(text::lineOf(withBackslashTrail, 2), "next");
+  EXPECT_GBK_EQ("\xB0\x5C", runner::lineOf(withBackslashTrail, 1));
+  EXPECT_EQ(runner::lineOf(withBackslashTrail, 2), "next");
   // A character whose trail byte is 0x0D-looking cannot exist, so a lone lead byte
   // before CR LF still ends the line there.
-  EXPECT_GBK_EQ("x\xB0", text::lineOf("x\xB0\r\ny", 1));
-  EXPECT_EQ(text::lineOf("x\xB0\r\ny", 2), "y");
+  EXPECT_GBK_EQ("x\xB0", runner::lineOf("x\xB0\r\ny", 1));
+  EXPECT_EQ(runner::lineOf("x\xB0\r\ny", 2), "y");
 }
 
 TEST(TextBetween, MarkersAndPositions) {
@@ -54,22 +54,22 @@ TEST(TextBetween, MarkersAndPositions) {
       {"k=\"v\"", "=#引号", "#引号", 0, false, "v"},
   };
   for (const Case& c : cases)
-    EXPECT_GBK_EQ(c.want, text::textBetween(c.text, c.left, c.right, c.start, c.ignoreCase))
+    EXPECT_GBK_EQ(c.want, runner::textBetween(c.text, c.left, c.right, c.start, c.ignoreCase))
         << c.text << " / " << c.left << " / " << c.right;
 }
 
 TEST(TextBetween, QuoteWordFindsTheFirstQuote) {
-  EXPECT_GBK_EQ("path\\to", text::textBetween("x \"path\\to\" y \"z\"", "#引号", "#引号"));
+  EXPECT_GBK_EQ("path\\to", runner::textBetween("x \"path\\to\" y \"z\"", "#引号", "#引号"));
 }
 
 TEST(TextBetween, MarkerNeverMatchesTheTrailByteOfACharacter) {
   // B0 5C is one character whose trail byte looks like a backslash.
-  EXPECT_EQ(text::textBetween("\xB0\x5C" "a\\b|", "\\", "|"), "b");
+  EXPECT_EQ(runner::textBetween("\xB0\x5C" "a\\b|", "\\", "|"), "b");
 }
 
 TEST(FindLineContaining, IgnoresCaseAndCountsFromOne) {
-  EXPECT_EQ(text::findLineContaining("x\r\n  image count: 3\r\n", "Image Count:"), 2);
-  EXPECT_EQ(text::findLineContaining("x\r\ny", "Image Count:"), 0);
+  EXPECT_EQ(runner::findLineContaining("x\r\n  image count: 3\r\n", "Image Count:"), 2);
+  EXPECT_EQ(runner::findLineContaining("x\r\ny", "Image Count:"), 0);
 }
 
 TEST(Gbk, TrimBlanksHandlesFullWidthSpacesOnlyAtCharacterBoundaries) {

@@ -66,10 +66,10 @@ TEST(MainWindowUnderWine, PartitionListColoursAndBothModes) {
   win32::RealPlatform real(&system, &shell);
   platform::Platform& os = real.os;
   win32::WindowSystem windows;
-  AppState state;
+  core::AppState state;
   const std::string listerDouble = winetest::readWholeFile(winetest::programFolder() + "lister_double.exe");
   ASSERT_FALSE(listerDouble.empty());
-  app::Context ctx{os, windows, state, [&](std::string_view name) -> std::string_view {
+  core::Context ctx{os, windows, state, [&](std::string_view name) -> std::string_view {
                      if (name == "pzdir.exe") return listerDouble;
                      return payloadFor(name);
                    }};

@@ -118,8 +118,8 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
 TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   RealPlatform p;
   win32::WindowSystem ws;
-  AppState state;
-  app::Context ctx{p.os, ws, state, [](std::string_view name) { return payloadFor(name); }};
+  core::AppState state;
+  core::Context ctx{p.os, ws, state, [](std::string_view name) { return payloadFor(name); }};
   app::deployTools(ctx);
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);

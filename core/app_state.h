@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace core {
+
 struct ToolPaths {
   std::string toolsFolder;  // always ends with a backslash
   std::string ghostEnginePath;
@@ -33,3 +35,5 @@ struct AppState {
   std::vector<std::string> isoImageCandidates;
   std::vector<std::string> fixedDriveRoots;
 };
+
+}  // namespace core

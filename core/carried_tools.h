@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 
-namespace engines {
+namespace core {
 
 struct CarriedTool {
   const char* fileName;
@@ -23,4 +23,4 @@ inline constexpr CarriedTool kDeployed[] = {
     {"pzdir.exe", &ToolPaths::listerPath, "disk and partition lister"},
 };
 
-}  // namespace engines
+}  // namespace core
