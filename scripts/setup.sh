@@ -5,7 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 wine xvfb x11-apps x11-utils imagemagick locales fonts-wqy-zenhei
-  libwim-dev wimtools ntfs-3g dosfstools mtools
+  libwim-dev wimtools ntfs-3g dosfstools mtools fdisk
 )
 missing=()
 for p in "${packages[@]}"; do

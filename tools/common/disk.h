@@ -4,17 +4,26 @@
 //
 // Disk N (1-based) is PhysicalDrive(N-1) in the shipped Windows builds, and the
 // N-th entry of VREL_DISKS in the Linux and simulated-WinPE builds.
+//
+// VREL_DISKS lists disk image files or block devices. On Linux the entries are
+// separated by ':'; on Windows (simulated builds only: their paths contain ':') by
+// ';', as in PATH. Empty entries are dropped.
+//
+// Errors are returned as GBK texts the tools print as they are.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace disk {
+
+struct Layout;
 
 // Random access to a whole disk or to one partition of it. Offsets are in bytes;
 // implementations over raw Windows devices take care of sector alignment.
@@ -26,6 +35,9 @@ class Device {
   virtual bool read(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   virtual bool write(std::uint64_t offset, const void* buffer, std::size_t length) = 0;
   virtual bool flush() = 0;
+  // A device that knows its layout from the system (a Windows physical drive) fills
+  // it here, so that its partition numbers are the system's own; others return false.
+  virtual bool systemLayout(Layout&) { return false; }
 };
 
 enum class TableStyle { None, Mbr, Gpt };
@@ -38,7 +50,7 @@ struct Partition {
   std::uint8_t mbrType = 0;
   bool active = false;
   bool logical = false;
-  std::uint64_t tableEntryOffset = 0;  // byte offset of its 16-byte MBR/EBR entry
+  std::uint64_t tableEntryOffset = 0;  // byte offset of its 16-byte MBR/EBR entry (GPT: of its array entry)
   // GPT
   std::array<std::uint8_t, 16> gptType{};
   std::array<std::uint8_t, 16> gptId{};
@@ -50,6 +62,111 @@ struct Layout {
   TableStyle style = TableStyle::None;
   std::uint32_t mbrSignature = 0;  // bytes 0x1B8..0x1BB
   std::vector<Partition> partitions;  // in the system's numbering order
+
+  const Partition* find(int number) const;
 };
+
+// ---- devices
+
+// Opens a disk image file or a block device (Linux), or an image file, a
+// \\.\PhysicalDriveN or a volume such as \\.\C: (Windows). Paths are UTF-8.
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error);
+
+// A byte range of another device (a partition), which must outlive the window.
+// Access outside the range fails instead of reaching the neighbours.
+class PartitionDevice : public Device {
+ public:
+  PartitionDevice(Device& disk, std::uint64_t startByte, std::uint64_t lengthBytes);
+  std::uint64_t size() const override { return length_; }
+  std::uint32_t sectorSize() const override { return disk_.sectorSize(); }
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override;
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override;
+  bool flush() override { return disk_.flush(); }
+  std::uint64_t startByte() const { return start_; }
+
+ private:
+  bool inside(std::uint64_t offset, std::size_t length) const;
+  Device& disk_;
+  std::uint64_t start_;
+  std::uint64_t length_;
+};
+
+// A disk held in memory: tests, and small scratch areas.
+class MemoryDevice : public Device {
+ public:
+  explicit MemoryDevice(std::uint64_t size, std::uint32_t sectorSize = 512)
+      : bytes_(static_cast<std::size_t>(size)), sectorSize_(sectorSize) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  std::uint32_t sectorSize() const override { return sectorSize_; }
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override;
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override;
+  bool flush() override { return true; }
+  std::vector<std::uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint32_t sectorSize_;
+};
+
+// ---- partition tables
+
+// Reads the MBR (with its extended chain) or GPT of a disk. A disk without a table
+// gives style None and no partitions. A damaged table (overlapping or past-the-end
+// entries, a GPT whose primary and backup headers both fail their checks, an
+// extended chain that loops or leaves its container) gives false and a message.
+bool readLayout(Device& disk, Layout& layout, std::string& error);
+// The same from the table's bytes alone, never asking the system.
+bool readTableBytes(Device& disk, Layout& layout, std::string& error);
+
+enum class GptKind { Other, BasicData, Esp, Msr, Recovery, LdmMetadata, LdmData };
+GptKind gptKindOf(const std::array<std::uint8_t, 16>& type);
+// "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" in its on-disk (mixed-endian) byte order.
+std::array<std::uint8_t, 16> guidBytes(std::string_view text);
+
+std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc = 0);
+
+// ---- naming disks
+
+// "1:2": disk 1, partition 2 (both from 1). Anything else, including blanks, signs,
+// leading zeros beyond one digit run and numbers past 999, is refused.
+struct Designator {
+  int disk = 0;
+  int partition = 0;
+};
+std::optional<Designator> parseDesignator(std::string_view text);
+
+#ifdef _WIN32
+inline constexpr char kDiskListSeparator = ';';
+#else
+inline constexpr char kDiskListSeparator = ':';
+#endif
+std::vector<std::string> splitDiskList(std::string_view text, char separator = kDiskListSeparator);
+// The entries of VREL_DISKS (UTF-8), empty when it is not set.
+std::vector<std::string> diskListFromEnvironment();
+
+// Where "disk N" comes from: the system's physical drives, or a list of image files.
+class DiskSet {
+ public:
+  virtual ~DiskSet() = default;
+  // The numbers of the disks present, ascending (gaps possible on Windows).
+  virtual std::vector<int> diskNumbers() = 0;
+  virtual std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) = 0;
+};
+
+std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths);
+#ifdef _WIN32
+// \\.\PhysicalDrive(N-1); never reads VREL_DISKS.
+std::unique_ptr<DiskSet> physicalDiskSet();
+#endif
+
+// One partition opened for reading or writing: the disk, its layout and a window
+// over the partition's bytes.
+struct OpenPartition {
+  std::unique_ptr<Device> disk;
+  Layout layout;
+  Partition partition;
+  std::unique_ptr<PartitionDevice> device;
+};
+bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, std::string& error);
 
 }  // namespace disk

@@ -1,0 +1,85 @@
+// Disk image files and block devices on Linux.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tools/common/disk.h"
+
+namespace disk {
+namespace {
+
+class FileDevice : public Device {
+ public:
+  FileDevice(int fd, std::uint64_t size, std::uint32_t sectorSize) : fd_(fd), size_(size), sector_(sectorSize) {}
+  ~FileDevice() override { ::close(fd_); }
+  std::uint64_t size() const override { return size_; }
+  std::uint32_t sectorSize() const override { return sector_; }
+
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset > size_ || length > size_ - offset) return false;
+    auto* p = static_cast<char*>(buffer);
+    while (length > 0) {
+      ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      offset += static_cast<std::uint64_t>(n);
+      length -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
+    if (offset > size_ || length > size_ - offset) return false;
+    const auto* p = static_cast<const char*>(buffer);
+    while (length > 0) {
+      ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      p += n;
+      offset += static_cast<std::uint64_t>(n);
+      length -= static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
+  bool flush() override { return ::fsync(fd_) == 0; }
+
+ private:
+  int fd_;
+  std::uint64_t size_;
+  std::uint32_t sector_;
+};
+
+}  // namespace
+
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd < 0) {
+    error = "无法打开磁盘 " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  std::uint64_t size = 0;
+  std::uint32_t sector = 512;
+  if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
+    unsigned long long bytes = 0;
+    int logical = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) size = bytes;
+    if (::ioctl(fd, BLKSSZGET, &logical) == 0 && logical >= 512) sector = static_cast<std::uint32_t>(logical);
+  } else if (S_ISREG(st.st_mode)) {
+    size = static_cast<std::uint64_t>(st.st_size);
+  } else {
+    ::close(fd);
+    error = "无法打开磁盘 " + path + ": 不是磁盘映像文件或块设备。";
+    return nullptr;
+  }
+  return std::make_unique<FileDevice>(fd, size, sector);
+}
+
+}  // namespace disk

@@ -1,0 +1,231 @@
+// Disk image files, physical drives and volumes on Windows. Raw devices take only
+// whole sectors at sector-aligned offsets from sector-aligned memory, so every
+// other request goes through an aligned bounce buffer.
+#include <windows.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "tools/common/disk.h"
+#include "tools/common/utf.h"
+
+namespace disk {
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+  std::u16string w = toolio::utf8ToUtf16(utf8);
+  return std::wstring(w.begin(), w.end());
+}
+
+std::string systemMessage(DWORD code) {
+  char* text = nullptr;
+  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = text ? text : "";
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+    message.pop_back();
+  if (message.empty()) message = "错误代码 " + std::to_string(code);
+  return message;
+}
+
+bool isRawPath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0 || path.rfind("\\\\?\\", 0) == 0; }
+bool isPhysicalDrive(const std::string& path) {
+  return path.size() > 4 && _strnicmp(path.c_str() + 4, "PhysicalDrive", 13) == 0;
+}
+
+class AlignedBuffer {
+ public:
+  explicit AlignedBuffer(std::size_t size)
+      : data_(static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
+        size_(size) {}
+  ~AlignedBuffer() {
+    if (data_) VirtualFree(data_, 0, MEM_RELEASE);
+  }
+  AlignedBuffer(const AlignedBuffer&) = delete;
+  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  std::uint8_t* data() { return data_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::uint8_t* data_;
+  std::size_t size_;
+};
+
+class Win32Device : public Device {
+ public:
+  Win32Device(HANDLE handle, std::uint64_t size, std::uint32_t sector, bool raw, bool physical)
+      : handle_(handle), size_(size), sector_(sector), raw_(raw), physical_(physical) {}
+  ~Win32Device() override { CloseHandle(handle_); }
+  std::uint64_t size() const override { return size_; }
+  std::uint32_t sectorSize() const override { return sector_; }
+
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
+    return transfer(offset, static_cast<std::uint8_t*>(buffer), length, false);
+  }
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
+    return transfer(offset, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, true);
+  }
+  bool flush() override { return FlushFileBuffers(handle_) != 0; }
+
+  bool systemLayout(Layout& layout) override {
+    if (!physical_) return false;
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    DWORD got = 0;
+    while (!DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > (16u << 20)) return false;
+      buffer.resize(buffer.size() * 2);
+    }
+    const auto* info = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+    // The table's own bytes give what the IOCTL leaves out (entry offsets, GPT names).
+    Layout bytes;
+    std::string ignored;
+    readTableBytes(*this, bytes, ignored);
+    layout = Layout{};
+    if (info->PartitionStyle == PARTITION_STYLE_MBR) {
+      layout.style = TableStyle::Mbr;
+      layout.mbrSignature = info->Mbr.Signature;
+    } else if (info->PartitionStyle == PARTITION_STYLE_GPT) {
+      layout.style = TableStyle::Gpt;
+    }
+    for (DWORD i = 0; i < info->PartitionCount; ++i) {
+      const PARTITION_INFORMATION_EX& e = info->PartitionEntry[i];
+      if (e.PartitionNumber == 0 || e.PartitionLength.QuadPart == 0) continue;
+      Partition p;
+      p.number = static_cast<int>(e.PartitionNumber);
+      p.startByte = static_cast<std::uint64_t>(e.StartingOffset.QuadPart);
+      p.lengthBytes = static_cast<std::uint64_t>(e.PartitionLength.QuadPart);
+      if (e.PartitionStyle == PARTITION_STYLE_MBR) {
+        if (e.Mbr.PartitionType == 0 || e.Mbr.PartitionType == 0x05 || e.Mbr.PartitionType == 0x0F ||
+            e.Mbr.PartitionType == 0x85)
+          continue;
+        p.mbrType = e.Mbr.PartitionType;
+        p.active = e.Mbr.BootIndicator != FALSE;
+        p.logical = i >= 4;
+      } else if (e.PartitionStyle == PARTITION_STYLE_GPT) {
+        std::memcpy(p.gptType.data(), &e.Gpt.PartitionType, 16);
+        std::memcpy(p.gptId.data(), &e.Gpt.PartitionId, 16);
+        p.gptAttributes = e.Gpt.Attributes;
+        for (int c = 0; c < 36 && e.Gpt.Name[c]; ++c) p.gptName.push_back(static_cast<char16_t>(e.Gpt.Name[c]));
+      }
+      for (const Partition& b : bytes.partitions)
+        if (b.startByte == p.startByte) p.tableEntryOffset = b.tableEntryOffset;
+      layout.partitions.push_back(p);
+    }
+    std::sort(layout.partitions.begin(), layout.partitions.end(),
+              [](const Partition& a, const Partition& b) { return a.number < b.number; });
+    return true;
+  }
+
+ private:
+  bool direct(std::uint64_t offset, std::uint8_t* p, std::size_t length, bool writing) {
+    while (length > 0) {
+      DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(length, 32u << 20));
+      OVERLAPPED at = {};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD done = 0;
+      BOOL ok = writing ? WriteFile(handle_, p, chunk, &done, &at) : ReadFile(handle_, p, chunk, &done, &at);
+      if (!ok || done == 0) return false;
+      p += done;
+      offset += done;
+      length -= done;
+    }
+    return true;
+  }
+
+  bool transfer(std::uint64_t offset, std::uint8_t* p, std::size_t length, bool writing) {
+    if (offset > size_ || length > size_ - offset) return false;
+    if (!raw_) return direct(offset, p, length, writing);
+    const std::uint64_t s = sector_;
+    if (offset % s == 0 && length % s == 0 && reinterpret_cast<std::uintptr_t>(p) % s == 0)
+      return direct(offset, p, length, writing);
+    AlignedBuffer bounce(1u << 20);
+    if (!bounce.data()) return false;
+    while (length > 0) {
+      std::uint64_t first = offset / s * s;
+      std::size_t skip = static_cast<std::size_t>(offset - first);
+      std::size_t span = std::min<std::size_t>(bounce.size() - skip, length);
+      std::size_t whole = static_cast<std::size_t>((skip + span + s - 1) / s * s);
+      if (first + whole > size_) whole = static_cast<std::size_t>(size_ - first);
+      if (writing) {
+        // Keep the neighbours' bytes of partly written sectors.
+        if ((skip != 0 || span % s != 0) && !direct(first, bounce.data(), whole, false)) return false;
+        std::memcpy(bounce.data() + skip, p, span);
+        if (!direct(first, bounce.data(), whole, true)) return false;
+      } else {
+        if (!direct(first, bounce.data(), whole, false)) return false;
+        std::memcpy(p, bounce.data() + skip, span);
+      }
+      p += span;
+      offset += span;
+      length -= span;
+    }
+    return true;
+  }
+
+  HANDLE handle_;
+  std::uint64_t size_;
+  std::uint32_t sector_;
+  bool raw_;
+  bool physical_;
+};
+
+class PhysicalDiskSet : public DiskSet {
+ public:
+  std::vector<int> diskNumbers() override {
+    std::vector<int> numbers;
+    for (int n = 0; n < 64; ++n) {
+      std::wstring path = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
+      HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (h == INVALID_HANDLE_VALUE) continue;
+      CloseHandle(h);
+      numbers.push_back(n + 1);
+    }
+    return numbers;
+  }
+  std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) override {
+    if (diskNumber < 1) {
+      error = "磁盘 " + std::to_string(diskNumber) + " 不存在。";
+      return nullptr;
+    }
+    return openDevice("\\\\.\\PhysicalDrive" + std::to_string(diskNumber - 1), writable, error);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+  const bool raw = isRawPath(path);
+  DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
+  HANDLE h = CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = "无法打开磁盘 " + path + ": " + systemMessage(GetLastError());
+    return nullptr;
+  }
+  std::uint64_t size = 0;
+  std::uint32_t sector = 512;
+  DWORD got = 0;
+  if (raw) {
+    GET_LENGTH_INFORMATION length = {};
+    if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got, nullptr))
+      size = static_cast<std::uint64_t>(length.Length.QuadPart);
+    DISK_GEOMETRY_EX geometry = {};
+    if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry, &got, nullptr) &&
+        geometry.Geometry.BytesPerSector >= 512)
+      sector = geometry.Geometry.BytesPerSector;
+    // A volume's last sectors (the NTFS backup boot sector) lie past its file system.
+    DeviceIoControl(h, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &got, nullptr);
+  } else {
+    LARGE_INTEGER length = {};
+    if (GetFileSizeEx(h, &length)) size = static_cast<std::uint64_t>(length.QuadPart);
+  }
+  return std::make_unique<Win32Device>(h, size, sector, raw, raw && isPhysicalDrive(path));
+}
+
+std::unique_ptr<DiskSet> physicalDiskSet() { return std::make_unique<PhysicalDiskSet>(); }
+
+}  // namespace disk
