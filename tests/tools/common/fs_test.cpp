@@ -1,0 +1,183 @@
+// File-system readers against volumes made by mkntfs and mkfs.vfat, filled by ntfscp
+// and mcopy, judged by ntfsinfo, fsck.vfat and by reading the files back after every
+// cluster the map calls free has been wiped.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+
+#include "tests/tools/common/disk_image.h"
+#include "tools/common/fs.h"
+
+namespace {
+
+using testdisk::run;
+using testdisk::ScratchFolder;
+
+std::uint64_t number(const std::string& text, const std::string& pattern) {
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex(pattern))) {
+    ADD_FAILURE() << pattern << " not in:\n" << text;
+    return 0;
+  }
+  return std::stoull(m[1]);
+}
+
+struct Made {
+  const char* name;
+  const char* make;   // %s = image
+  const char* copy;   // %s = image, %f = file
+  const char* read;   // %s = image, %f = file; prints the file
+  fs::Kind kind;
+  std::uint32_t clusterSize;
+  const char* label;
+};
+
+std::string fill(std::string pattern, const std::string& image, const std::string& file) {
+  pattern = std::regex_replace(pattern, std::regex("%s"), "'" + image + "'");
+  return std::regex_replace(pattern, std::regex("%f"), file);
+}
+
+const Made kVolumes[] = {
+    {"NTFS, 4 KB clusters", "mkntfs -F -Q -q -L Daten -c 4096 %s", "ntfscp -q %s %f %f", "ntfscat %s %f",
+     fs::Kind::Ntfs, 4096, "Daten"},
+    {"NTFS, 512-byte clusters", "mkntfs -F -Q -q -c 512 %s", "ntfscp -q %s %f %f", "ntfscat %s %f", fs::Kind::Ntfs,
+     512, ""},
+    {"FAT12", "mkfs.vfat -F 12 -n SMALL %s", "mcopy -i %s %f ::%f", "mtype -i %s ::%f", fs::Kind::Fat12, 0, "SMALL"},
+    {"FAT16", "mkfs.vfat -F 16 -n DEMO %s", "mcopy -i %s %f ::%f", "mtype -i %s ::%f", fs::Kind::Fat16, 2048, "DEMO"},
+    {"FAT32", "mkfs.vfat -F 32 -s 1 -n BIG %s", "mcopy -i %s %f ::%f", "mtype -i %s ::%f", fs::Kind::Fat32, 512,
+     "BIG"},
+};
+
+class MadeVolume : public ::testing::TestWithParam<Made> {};
+
+TEST_P(MadeVolume, MapFreeSpaceAndLabelAgreeWithTheToolsThatMadeIt) {
+  const Made& m = GetParam();
+  ScratchFolder folder;
+  const std::string image = folder.file("volume.img");
+  const int megabytes = m.kind == fs::Kind::Fat12 ? 4 : 40;
+  run("truncate -s " + std::to_string(megabytes) + "M '" + image + "'");
+  run(fill(m.make, image, ""));
+  // Files of several sizes; the big ones fragment nothing but span many clusters.
+  const char* files[] = {"a.bin", "b.bin", "c.txt"};
+  const int sizes[] = {m.kind == fs::Kind::Fat12 ? 900000 : 3000000, 70000, 123};
+  for (int i = 0; i < 3; ++i) {
+    run("cd '" + folder.path() + "' && head -c " + std::to_string(sizes[i]) + " /dev/urandom > " + files[i]);
+    run("cd '" + folder.path() + "' && " + fill(m.copy, image, files[i]));
+  }
+
+  std::string error;
+  auto device = disk::openDevice(image, true, error);
+  ASSERT_TRUE(device) << error;
+  fs::Volume volume;
+  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << error;
+  EXPECT_EQ(volume.kind(), m.kind);
+  EXPECT_EQ(fs::detect(*device), m.kind);
+  EXPECT_EQ(volume.label(), m.label);
+  ASSERT_TRUE(volume.hasClusterMap());
+  if (m.clusterSize) {
+    EXPECT_EQ(volume.clusterSize(), m.clusterSize);
+  }
+  ASSERT_TRUE(volume.freeBytes());
+  EXPECT_EQ(*volume.freeBytes() + volume.usedClusters() * volume.clusterSize(),
+            volume.clusterCount() * volume.clusterSize());
+
+  if (m.kind == fs::Kind::Ntfs) {
+    std::string info = run("ntfsinfo -m '" + image + "'");
+    EXPECT_EQ(volume.clusterCount(), number(info, R"(Volume Size in Clusters: (\d+))"));
+    EXPECT_EQ(*volume.freeBytes() / volume.clusterSize(), number(info, R"(Free Clusters: (\d+))"));
+    ASSERT_EQ(volume.bootSectorCopies().size(), 2u);
+    EXPECT_EQ(volume.bootSectorCopies()[1], device->size() - 512) << "mkntfs leaves the last sector for the copy";
+  } else {
+    std::string check = run("fsck.vfat -n '" + image + "'");
+    EXPECT_EQ(volume.clusterCount(), number(check, R"(\d+/(\d+) clusters)"));
+    EXPECT_EQ(volume.usedClusters(), number(check, R"((\d+)/\d+ clusters)"));
+  }
+
+  // Wipe every byte neither mapped as used nor always imaged: the files must survive.
+  std::vector<char> keep(device->size() / 512, 0);
+  for (const fs::Area& a : volume.alwaysImaged())
+    for (std::uint64_t s = a.offset / 512; s < (a.offset + a.length + 511) / 512; ++s) keep[s] = 1;
+  for (std::uint64_t c = 0; c < volume.clusterCount(); ++c)
+    if (volume.isUsed(c))
+      for (std::uint64_t s = 0; s < volume.clusterSize() / 512; ++s) keep[volume.clusterOffset(c) / 512 + s] = 1;
+  std::vector<std::uint8_t> zeros(512, 0);
+  std::uint64_t wiped = 0;
+  for (std::uint64_t s = 0; s < keep.size(); ++s)
+    if (!keep[s]) wiped += device->write(s * 512, zeros.data(), 512);
+  device.reset();
+  EXPECT_GT(wiped, keep.size() / 2) << "most of the volume is free";
+  for (const char* f : files) {
+    EXPECT_EQ(run(fill(m.read, image, f)), run("cat '" + folder.file(f) + "'")) << f;
+  }
+  if (m.kind == fs::Kind::Ntfs) {
+    run("ntfsfix -n '" + image + "'");
+  } else {
+    run("fsck.vfat -n '" + image + "'");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, MadeVolume, ::testing::ValuesIn(kVolumes),
+                         [](const auto& info) { return std::regex_replace(info.param.name, std::regex("[^A-Za-z0-9]"), "_"); });
+
+TEST(FileSystems, DamagedVolumesGiveAMessage) {
+  ScratchFolder folder;
+  const std::string ntfs = folder.file("ntfs.img"), fat = folder.file("fat.img");
+  run("truncate -s 16M '" + ntfs + "' && mkntfs -F -Q -q '" + ntfs + "'");
+  run("truncate -s 16M '" + fat + "' && mkfs.vfat -F 16 '" + fat + "'");
+  const std::vector<std::uint8_t> ntfsBytes = testdisk::readFile(ntfs), fatBytes = testdisk::readFile(fat);
+  auto le64 = [](const std::vector<std::uint8_t>& b, std::size_t at) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | b[at + i];
+    return v;
+  };
+  const std::size_t clusterSize = 512u * ntfsBytes[13];
+  const std::size_t record6 = le64(ntfsBytes, 0x30) * clusterSize + 6 * 1024;
+
+  struct Case {
+    const char* name;
+    bool isNtfs;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    const char* errorPart;
+  };
+  const Case cases[] = {
+      {"torn MFT record (fixup mismatch)", true, [&](auto& b) { b[record6 + 510] ^= 0xFF; }, "不完整"},
+      {"MFT record without its signature", true, [&](auto& b) { b[record6] = 'X'; }, "无效"},
+      {"MFT past the volume", true, [](auto& b) { b[0x30 + 5] = 0x7F; }, "超出卷"},
+      {"total sectors past the partition", true, [](auto& b) { b[0x28 + 4] = 1; }, "超出分区"},
+      {"FAT larger than its partition", false, [](auto& b) { b[0x20 + 3] = 1; b[0x13] = 0; b[0x14] = 0; }, "超出分区"},
+      {"FAT too small for its clusters", false, [](auto& b) { b[0x16] = 1; b[0x17] = 0; }, "太小"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    disk::MemoryDevice device((c.isNtfs ? ntfsBytes : fatBytes).size());
+    device.bytes() = c.isNtfs ? ntfsBytes : fatBytes;
+    c.damage(device.bytes());
+    fs::Volume volume;
+    std::string error;
+    EXPECT_FALSE(fs::Volume::open(device, volume, error));
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    EXPECT_FALSE(volume.hasClusterMap());
+    EXPECT_FALSE(volume.freeBytes());
+  }
+}
+
+TEST(FileSystems, OtherContentsAreRecognisedWithoutAMap) {
+  disk::MemoryDevice blank(1 << 20);
+  EXPECT_EQ(fs::detect(blank), fs::Kind::Raw);
+  disk::MemoryDevice exfat(1 << 20);
+  std::memcpy(&exfat.bytes()[0], "\xEB\x76\x90" "EXFAT   ", 11);
+  exfat.bytes()[510] = 0x55;
+  exfat.bytes()[511] = 0xAA;
+  fs::Volume volume;
+  std::string error;
+  EXPECT_TRUE(fs::Volume::open(exfat, volume, error));
+  EXPECT_EQ(volume.kind(), fs::Kind::ExFat);
+  EXPECT_STREQ(fs::kindName(volume.kind()), "exFAT");
+  EXPECT_FALSE(volume.hasClusterMap());
+  EXPECT_FALSE(volume.freeBytes());
+  disk::MemoryDevice tiny(100);
+  EXPECT_EQ(fs::detect(tiny), fs::Kind::Raw);
+}
+
+}  // namespace
