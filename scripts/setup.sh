@@ -7,15 +7,22 @@ packages=(
   wine64 wine xvfb x11-apps x11-utils imagemagick locales fonts-wqy-zenhei
   libwim-dev wimtools ntfs-3g dosfstools mtools fdisk
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "setup: installing ${missing[*]}"
+# Installed without their recommendations (the emulator's graphical front end and
+# firmware collection are not needed to boot test disks on the serial console).
+lean_packages=(fdisk qemu-system-x86)
+missing_in() {
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"
+  done
+}
+mapfile -t missing < <(missing_in "${packages[@]}")
+mapfile -t missing_lean < <(missing_in "${lean_packages[@]}")
+if ((${#missing[@]} + ${#missing_lean[@]})); then
+  echo "setup: installing ${missing[*]} ${missing_lean[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  ((${#missing[@]} == 0)) || apt-get install -y -qq "${missing[@]}" >/dev/null
+  ((${#missing_lean[@]} == 0)) || apt-get install -y -qq --no-install-recommends "${missing_lean[@]}" >/dev/null
 fi
 # Wine shows the program's GBK texts only with the Chinese locale (ANSI code page 936).
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
