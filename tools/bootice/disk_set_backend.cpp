@@ -1,0 +1,23 @@
+#include "tools/bootice/disk_set_backend.h"
+
+#include "platform/gbk.h"
+
+namespace bootice {
+
+std::unique_ptr<Target> DiskSetBackend::open(const std::string& device, std::string& error) {
+  const std::string text = gbk::trimBlanks(device);
+  const std::optional<disk::Designator> where = disk::parseDesignator(text);
+  if (!where) {
+    error = "错误: 无法识别的设备 " + text + ",应为 磁盘号:分区号(如 1:2)。";
+    return nullptr;
+  }
+  std::string why;
+  std::unique_ptr<disk::Device> opened = disks_.open(where->disk, true, why);
+  if (!opened) {
+    error = "错误: 无法打开磁盘 " + std::to_string(where->disk) + ": " + why;
+    return nullptr;
+  }
+  return std::make_unique<DiskTarget>(std::move(opened), where->partition);
+}
+
+}  // namespace bootice
