@@ -9,7 +9,7 @@ packages=(
 )
 # Installed without their recommendations (the emulator's graphical front end and
 # firmware collection are not needed to boot test disks on the serial console).
-lean_packages=(fdisk qemu-system-x86)
+lean_packages=(qemu-system-x86)
 missing_in() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"
