@@ -112,15 +112,6 @@ std::unique_ptr<Target> openVolume(char letter, const std::string& shown, std::s
 
 }  // namespace
 
-char driveLetterOf(const std::string& device) {
-  if (device.empty() || device.size() > 3) return 0;
-  const char letter = gbk::asciiUpper(device[0]);
-  if (letter < 'A' || letter > 'Z') return 0;
-  if (device.size() >= 2 && device[1] != ':') return 0;
-  if (device.size() == 3 && device[2] != '\\' && device[2] != '/') return 0;
-  return letter;
-}
-
 std::unique_ptr<Target> Win32Backend::open(const std::string& device, std::string& error) {
   const std::string text = gbk::trimBlanks(device);
   if (const char letter = driveLetterOf(text)) return openVolume(letter, text, error);

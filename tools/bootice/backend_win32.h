@@ -12,7 +12,4 @@ class Win32Backend : public Backend {
   std::unique_ptr<Target> open(const std::string& device, std::string& error) override;
 };
 
-// "C:\", "c:", "C" → 'C'; 0 for anything else.
-char driveLetterOf(const std::string& device);
-
 }  // namespace bootice

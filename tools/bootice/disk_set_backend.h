@@ -7,6 +7,9 @@
 
 namespace bootice {
 
+// "C:\", "c:", "C" → 'C'; 0 for anything else.
+char driveLetterOf(const std::string& device);
+
 class DiskSetBackend : public Backend {
  public:
   explicit DiskSetBackend(disk::DiskSet& disks) : disks_(disks) {}

@@ -1,4 +1,5 @@
 #include "tools/bootice/args.h"
+#include "tools/bootice/disk_set_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,23 @@ TEST(BooticeArgs, RefusesWhatItCannotDo) {
     EXPECT_TRUE(gbk::contains(result.error, c.errorPart)) << gbktest::toUtf8(result.error);
     EXPECT_TRUE(gbk::startsWith(result.error, "错误: ")) << gbktest::toUtf8(result.error);
   }
+}
+
+}  // namespace
+}  // namespace bootice
+
+namespace bootice {
+namespace {
+
+TEST(BooticeDevice, DriveLetterForms) {
+  const struct {
+    const char* device;
+    char letter;
+  } cases[] = {
+      {"C:\\", 'C'}, {"c:", 'C'}, {"d", 'D'},  {"E:/", 'E'},  {"", 0},      {"1:2", 0},
+      {"CC", 0},     {"C:\\x", 0}, {"C\\", 0}, {"@:", 0},     {"盘", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(driveLetterOf(c.device), c.letter) << c.device;
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
-// The Linux build: disk N is the N-th file of VREL_DISKS, /DEVICE=N:M its partition M.
+// The boot-record writer over the disk images named in VREL_DISKS: the Linux build,
+// and the simulated WinPE's Windows build. Disk N is the N-th image, /DEVICE=N:M its
+// partition M; drive letters name no image and are refused, so a simulated run can
+// never reach the machine's own disks. The shipped Windows build is main_win32.cpp.
 #include <string>
 #include <vector>
 
