@@ -138,6 +138,12 @@ TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   std::string info = runner::runCaptured(p.os, state.tools.enginePath + " /info \"C:\\none.wim\"");
   EXPECT_NE(info.find("wimgapi.dll"), std::string::npos) << info;
   EXPECT_EQ(info.find("Successfully"), std::string::npos);
+  // Boot repair without a chosen boot target passes an empty device; a letter with no
+  // drive behind it is refused before any disk is opened.
+  std::string boot = runner::runCaptured(p.os, state.tools.booticePath + " /DEVICE= /mbr /install  /type=nt60  /quiet");
+  EXPECT_EQ(boot.rfind("错误: 未指定设备", 0), 0u) << boot;
+  boot = runner::runCaptured(p.os, state.tools.booticePath + " /DEVICE=Q:\\ /partitions /activate /quiet");
+  EXPECT_EQ(boot, "错误: 找不到设备 Q:\\。\r\n");
 }
 
 }  // namespace

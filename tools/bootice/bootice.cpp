@@ -114,7 +114,7 @@ int runBootice(const std::vector<std::string>& args, Backend& backend, toolio::L
   }
   disk::Layout layout;
   if (!disk::readLayout(target->disk(), layout, error)) {
-    out.line(error);
+    out.line("错误: " + error + "未做任何修改。");
     return 1;
   }
   const disk::Partition* partition = layout.find(target->partitionNumber());

@@ -105,6 +105,14 @@ case $group in
     DISKS=missing.img
     expect_refused "磁盘 1" /DEVICE=1:1 /mbr /install
     [[ $(sum disk.img) == "$before" ]] || fail "a refused command changed the disk"
+    # A damaged table (the second partition now starts inside the first) is left alone.
+    cp disk.img damaged.img
+    printf '\x00\x10' | dd of=damaged.img bs=1 seek=$((0x1CE + 8)) conv=notrunc status=none
+    before=$(sum damaged.img)
+    DISKS=damaged.img
+    expect_refused "重叠.*未做任何修改" /DEVICE=1:1 /mbr /install
+    expect_refused "未做任何修改" /DEVICE=1:1 /partitions /activate
+    [[ $(sum damaged.img) == "$before" ]] || fail "a damaged table was written to"
     ;;
 
   pbr)
