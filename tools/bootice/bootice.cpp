@@ -34,11 +34,23 @@ Outcome writeFirstSector(Target& target, const Sector& sector) {
   return done("");
 }
 
+// A file system written over the whole disk (as on some USB sticks) starts at sector 0,
+// where its boot sector holds the volume's own parameters instead of a table.
+bool hasPartitionTable(const disk::Layout& layout) {
+  if (layout.style == disk::TableStyle::None) return false;
+  for (const disk::Partition& partition : layout.partitions)
+    if (partition.startByte == 0) return false;
+  return true;
+}
+
+Outcome noTable(const std::string& device) {
+  return failed(device + " 所在的磁盘没有分区表(整个磁盘就是一个卷),写入会破坏其上的文件系统,未做任何修改。");
+}
+
 Outcome installMbr(Target& target, const disk::Layout& layout, const std::string& device) {
   if (layout.style == disk::TableStyle::Gpt)
     return failed(device + " 位于 GPT 磁盘上,GPT 磁盘不使用主引导记录,未做任何修改。");
-  if (layout.style != disk::TableStyle::Mbr)
-    return failed(device + " 所在的磁盘没有 MBR 分区表,写入主引导记录会破坏其上的数据,未做任何修改。");
+  if (!hasPartitionTable(layout)) return noTable(device);
   Sector sector{};
   if (!readSector(target.disk(), 0, sector)) return failed("读取磁盘的主引导记录失败。");
   const Sector updated = withOurBootCode(sector);
@@ -53,6 +65,7 @@ Outcome activate(Target& target, const disk::Layout& layout, const disk::Partiti
                  const std::string& device) {
   if (layout.style == disk::TableStyle::Gpt)
     return failed(device + " 位于 GPT 磁盘上,GPT 磁盘没有活动分区,未做任何修改。");
+  if (!hasPartitionTable(layout)) return noTable(device);
   if (partition.logical || partition.tableEntryOffset < kTableOffset ||
       partition.tableEntryOffset >= kTableOffset + 4 * kEntrySize)
     return failed(device + " 是扩展分区中的逻辑分区,只有主分区可以设为活动分区,未做任何修改。");

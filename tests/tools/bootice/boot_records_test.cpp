@@ -14,14 +14,6 @@ Sector patterned() {
   return sector;
 }
 
-TEST(BooticeMbr, BootCodeReplacesOnlyTheCodeArea) {
-  const Sector old = patterned();
-  const Sector updated = withOurBootCode(old);
-  EXPECT_EQ(std::memcmp(updated.data(), mbrBootCode(), kBootCodeSize), 0);
-  // Disk signature, the two bytes after it, the table and the mark stay.
-  EXPECT_TRUE(std::equal(old.begin() + kBootCodeSize, old.end(), updated.begin() + kBootCodeSize));
-}
-
 TEST(BooticeMbr, ActivationFlagsOneEntryAndClearsTheOthers) {
   const std::uint8_t flagSets[][4] = {
       {0x00, 0x00, 0x00, 0x00},
@@ -84,45 +76,6 @@ TEST(BooticePbr, BootAreaSizeFollowsTheFileSystem) {
     SCOPED_TRACE(std::string(c.fileSystem) + " reserved " + std::to_string(c.reserved));
     EXPECT_EQ(bootAreaSectors(firstSectorOf(bootArea(c.fileSystem, 1, c.reserved))), c.sectors);
   }
-}
-
-TEST(BooticePbr, FindsTheLoaderNamedInAsciiOrUtf16) {
-  std::vector<std::uint8_t> ntfs = bootArea("NTFS", 16);
-  const char wideBootmgr[] = "B\0O\0O\0T\0M\0G\0R\0";
-  std::memcpy(&ntfs[5 * kSectorSize + 100], wideBootmgr, sizeof wideBootmgr - 1);
-  BootAreaFacts facts = inspectBootArea(ntfs);
-  EXPECT_EQ(facts.fileSystem, "NTFS");
-  EXPECT_TRUE(facts.hasBootMark);
-  EXPECT_TRUE(facts.namesBootmgr);
-  EXPECT_FALSE(facts.namesNtldr);
-
-  std::vector<std::uint8_t> fat = bootArea("FAT32", 16, 32);
-  std::memcpy(&fat[0x1A0], "NTLDR      ", 11);
-  facts = inspectBootArea(fat);
-  EXPECT_EQ(facts.fileSystem, "FAT32");
-  EXPECT_TRUE(facts.namesNtldr);
-  EXPECT_FALSE(facts.namesBootmgr);
-
-  // Lower case is not the loader's name on disk.
-  std::vector<std::uint8_t> other = bootArea("FAT16", 1, 1);
-  std::memcpy(&other[0x100], "bootmgr", 7);
-  EXPECT_FALSE(inspectBootArea(other).namesBootmgr);
-}
-
-TEST(BooticePbr, TellsBlankAndUnmarkedSectors) {
-  std::vector<std::uint8_t> blank(kSectorSize, 0);
-  BootAreaFacts facts = inspectBootArea(blank);
-  EXPECT_TRUE(facts.blank);
-  EXPECT_FALSE(facts.hasBootMark);
-
-  std::vector<std::uint8_t> unmarked = bootArea("NTFS", 1);
-  unmarked[511] = 0;
-  facts = inspectBootArea(unmarked);
-  EXPECT_FALSE(facts.blank);
-  EXPECT_FALSE(facts.hasBootMark);
-  EXPECT_EQ(facts.fileSystem, "NTFS");
-
-  EXPECT_FALSE(inspectBootArea({}).hasBootMark);
 }
 
 }  // namespace

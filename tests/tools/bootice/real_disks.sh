@@ -113,6 +113,14 @@ case $group in
     expect_refused "重叠.*未做任何修改" /DEVICE=1:1 /mbr /install
     expect_refused "未做任何修改" /DEVICE=1:1 /partitions /activate
     [[ $(sum damaged.img) == "$before" ]] || fail "a damaged table was written to"
+    # A disk that is one volume without a table: boot code there would wreck it.
+    truncate -s 40M whole.img
+    mkfs.vfat whole.img >/dev/null
+    before=$(sum whole.img)
+    DISKS=whole.img
+    expect_refused "没有分区表" /DEVICE=1:1 /mbr /install
+    expect_refused "没有分区表" /DEVICE=1:1 /partitions /activate
+    [[ $(sum whole.img) == "$before" ]] || fail "a disk without a table was written to"
     ;;
 
   pbr)

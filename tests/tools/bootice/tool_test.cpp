@@ -123,21 +123,6 @@ ToolRun run(disk::Device& disk, const std::string& line, FakeBackend* backendOut
   return {code, out.text()};
 }
 
-TEST(BooticeTool, MbrInstallKeepsTableSignatureAndMark) {
-  auto disk = mbrDisk({{0x80, 0x07, 2048, 4096}, {0x00, 0x0C, 8192, 4096}});
-  const std::vector<std::uint8_t> before = disk->bytes();
-  FakeBackend backend(*disk);
-  for (const char* type : {"nt60", "nt52"}) {
-    ToolRun result = run(*disk, std::string("/DEVICE=D: /mbr /install  /type=") + type + "  /quiet", &backend);
-    EXPECT_EQ(result.code, 0) << gbktest::toUtf8(result.text);
-    EXPECT_TRUE(gbk::contains(result.text, "已写入")) << gbktest::toUtf8(result.text);
-  }
-  const auto& after = disk->bytes();
-  EXPECT_EQ(std::memcmp(after.data(), mbrBootCode(), kBootCodeSize), 0);
-  EXPECT_TRUE(std::equal(before.begin() + kBootCodeSize, before.end(), after.begin() + kBootCodeSize));
-  EXPECT_GE(backend.locks, 1);
-}
-
 TEST(BooticeTool, ActivationMovesTheFlag) {
   auto disk = mbrDisk({{0x80, 0x07, 2048, 4096}, {0x00, 0x07, 8192, 4096}, {0x00, 0x0C, 12288, 2048}});
   FakeBackend backend(*disk);
@@ -150,6 +135,7 @@ TEST(BooticeTool, ActivationMovesTheFlag) {
   EXPECT_EQ(bytes[0x1B8], 0xD4) << "signature kept";
   EXPECT_EQ(bytes[0], 0xCC) << "activation leaves the boot code alone";
   EXPECT_EQ(backend.tableChanges, 1);
+  EXPECT_EQ(backend.locks, 1);
 
   // Already active: nothing to write, nothing for the system to re-read.
   FlakyDevice watched(*disk);
@@ -159,30 +145,6 @@ TEST(BooticeTool, ActivationMovesTheFlag) {
   EXPECT_EQ(again.tableChanges, 0);
 }
 
-TEST(BooticeTool, RefusalsWriteNothing) {
-  const struct {
-    const char* line;
-    int code;
-    const char* errorPart;
-  } cases[] = {
-      {"/DEVICE= /mbr /install  /type=nt60  /quiet", 2, "未指定设备"},
-      {"/DEVICE=Q: /mbr /install", 1, "找不到设备 Q:"},
-      {"/DEVICE=Z: /mbr /install", 1, "找不到 Z:"},
-      {"/DEVICE=Z: /partitions /activate", 1, "找不到 Z:"},
-      {"/DEVICE=C: /pbr /install /type=bootmgr", 1, "分区引导扇区是空的"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.line);
-    auto disk = mbrDisk({{0x00, 0x07, 2048, 4096}});
-    const std::vector<std::uint8_t> before = disk->bytes();
-    ToolRun result = run(*disk, c.line);
-    EXPECT_EQ(result.code, c.code);
-    EXPECT_TRUE(gbk::startsWith(result.text, "错误: ")) << gbktest::toUtf8(result.text);
-    EXPECT_TRUE(gbk::contains(result.text, c.errorPart)) << gbktest::toUtf8(result.text);
-    EXPECT_TRUE(disk->bytes() == before);
-  }
-}
-
 TEST(BooticeTool, CommandLineErrorsOpenNoDevice) {
   auto disk = mbrDisk({{0x80, 0x07, 2048, 4096}});
   FakeBackend backend(*disk);
@@ -190,16 +152,6 @@ TEST(BooticeTool, CommandLineErrorsOpenNoDevice) {
   EXPECT_EQ(result.code, 2);
   EXPECT_TRUE(gbk::contains(result.text, "用法")) << gbktest::toUtf8(result.text);
   EXPECT_EQ(backend.opens, 0);
-}
-
-TEST(BooticeTool, DiskWithoutTableIsNotOverwritten) {
-  // A whole-disk volume (no partition table): boot code there would wreck it.
-  disk::MemoryDevice disk(4 * kMiB);
-  std::memcpy(&disk.bytes()[3], "NTFS    ", 8);
-  const std::vector<std::uint8_t> before = disk.bytes();
-  ToolRun result = run(disk, "/DEVICE=C: /mbr /install");
-  EXPECT_EQ(result.code, 1);
-  EXPECT_TRUE(disk.bytes() == before);
 }
 
 TEST(BooticeTool, FailedOrLostWritesAreReported) {
