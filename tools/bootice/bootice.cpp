@@ -27,7 +27,7 @@ Outcome writeFirstSector(Target& target, const Sector& sector) {
   disk::Device& disk = target.disk();
   target.lockVolume();
   if (!disk.write(0, sector.data(), sector.size()) || !disk.flush())
-    return failed("写入磁盘失败(磁盘可能被写保护或拒绝访问),未做任何修改。");
+    return failed("写入磁盘失败(磁盘可能被写保护或拒绝访问)。");
   Sector readBack{};
   if (!readSector(disk, 0, readBack)) return failed("写入后无法读回磁盘的第一个扇区,请检查磁盘。");
   if (readBack != sector) return failed("写入后读回的内容与写入的不一致,磁盘可能已损坏。");
