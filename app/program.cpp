@@ -9,11 +9,12 @@
 
 namespace app {
 
-int runProgram(platform::SystemInfo* systemOverride) {
+int runProgram(platform::SystemInfo* systemOverride, core::PayloadSource payloads) {
   win32::RealPlatform real(systemOverride);
   win32::WindowSystem windows;
   core::AppState state;
-  core::Context ctx{real.os, windows, state, [](std::string_view name) { return payloadFor(name); }};
+  if (!payloads) payloads = [](std::string_view name) { return payloadFor(name); };
+  core::Context ctx{real.os, windows, state, payloads};
   MainWindow mainWindow(ctx);
   return windows.runMain(mainWindow);
 }

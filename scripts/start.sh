@@ -13,9 +13,22 @@ source scripts/wine-env.sh
 # The simulated WinPE's Windows directory may carry a configuration and an icon.
 cp -n tests/data/simpe/VrelPELite.ini build/simpe/Windows/ 2>/dev/null || true
 
+# Disk images that the simulated builds of the carried tools read as its disks (made
+# once), and drive D: for the images backed up from them.
+VREL_DISKS=$(bash scripts/demo-disks.sh build/simpe/disks)
+export VREL_DISKS
+ln -sfn "$root/build/simpe/disks/images" "$WINEPREFIX/dosdevices/d:"
+echo "disks: $VREL_DISKS; images on D: ($root/build/simpe/disks/images)"
+
 "$wine64" build/win64/tests/wine/VrelPELiteSim.exe &
 program=$!
-sleep "${VREL_SCREENSHOT_DELAY:-8}"
+# Wine may take a while to start: wait until the window is on screen, then let it settle.
+for _ in $(seq 60); do
+  sleep 1
+  mean=$(xwd -root -silent | convert xwd:- -format '%[fx:mean]' info: 2>/dev/null || echo 0)
+  awk -v m="$mean" 'BEGIN { exit !(m > 0.02) }' && break
+done
+sleep "${VREL_SCREENSHOT_DELAY:-4}"
 xwd -root -silent | convert xwd:- artifacts/start.png
 echo "screenshot: artifacts/start.png"
 if [[ -n $had_display ]]; then

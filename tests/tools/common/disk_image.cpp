@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 namespace testdisk {
 
@@ -39,6 +40,25 @@ std::string makeImage(const ScratchFolder& folder, const std::string& name, int 
   run("truncate -s " + std::to_string(megabytes) + "M '" + path + "'");
   run("printf '" + script + "' | sfdisk --no-reread --no-tell-kernel -q '" + path + "'");
   return path;
+}
+
+void putVolume(const std::string& diskImage, std::uint64_t startSector, std::uint64_t sectors, const std::string& make) {
+  std::string volume = diskImage + ".volume";
+  run("rm -f '" + volume + "' && truncate -s " + std::to_string(sectors * 512) + " '" + volume + "'");
+  run(std::regex_replace(make, std::regex("%s"), "'" + volume + "'"));
+  run("dd if='" + volume + "' of='" + diskImage + "' bs=1M oflag=seek_bytes seek=" + std::to_string(startSector * 512) +
+      " conv=notrunc,sparse status=none && rm -f '" + volume + "'");
+}
+
+std::uint64_t partitionStart(const std::string& diskImage, int number) {
+  std::string json = run("sfdisk -J '" + diskImage + "'");
+  std::smatch m;
+  std::regex entry("\"node\":\\s*\"[^\"]*?" + std::to_string(number) + "\",\\s*\"start\":\\s*(\\d+)");
+  if (!std::regex_search(json, m, entry)) {
+    ADD_FAILURE() << "no partition " << number << " in\n" << json;
+    return 0;
+  }
+  return std::stoull(m[1]);
 }
 
 std::vector<std::uint8_t> readFile(const std::string& path) {

@@ -25,6 +25,13 @@ class ScratchFolder {
 // A sparse image of `megabytes` partitioned by sfdisk with `script` (sfdisk's input).
 std::string makeImage(const ScratchFolder& folder, const std::string& name, int megabytes, const std::string& script);
 
+// Makes a volume of `sectors` with `make` (%s = the volume file) and writes it into
+// `diskImage` at `startSector`.
+void putVolume(const std::string& diskImage, std::uint64_t startSector, std::uint64_t sectors, const std::string& make);
+
+// The start sector of partition `number` (Linux numbering: logicals from 5) as sfdisk reads it.
+std::uint64_t partitionStart(const std::string& diskImage, int number);
+
 std::vector<std::uint8_t> readFile(const std::string& path);
 
 }  // namespace testdisk

@@ -49,6 +49,8 @@ const Made kVolumes[] = {
      "BIG"},
 };
 
+void PrintTo(const Made& m, std::ostream* os) { *os << m.name; }
+
 class MadeVolume : public ::testing::TestWithParam<Made> {};
 
 TEST_P(MadeVolume, MapFreeSpaceAndLabelAgreeWithTheToolsThatMadeIt) {

@@ -1,0 +1,64 @@
+// The disk lister (pzdir -tavrin): one TAB-separated line per partition, in the
+// templates the program's partition list reads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/common/console_out.h"
+#include "tools/common/disk.h"
+
+namespace lister {
+
+struct PartitionLine {
+  int disk = 0;       // physical drive number + 1
+  int partition = 0;  // as the system numbers it
+  std::string letter;  // "C:" or empty
+  std::uint64_t totalBytes = 0;
+  std::optional<std::uint64_t> freeBytes;  // nothing: "unknown"
+  std::string kind;        // Primary, Logical, EFI, MSR, Recovery
+  std::string fileSystem;  // NTFS, FAT32, exFAT, RAW ...
+  std::string label;       // in the output's code page
+  std::string style;       // MBR or GPT
+  unsigned typeNumber = 0;  // the MBR partition type; 0 on GPT
+};
+
+struct DynamicVolumeLine {
+  std::string letter;
+  std::uint64_t totalBytes = 0;
+  std::optional<std::uint64_t> freeBytes;
+  std::string fileSystem;
+  std::string label;
+};
+
+std::string formatLine(const PartitionLine& line);
+std::string formatLine(const DynamicVolumeLine& line);
+
+// Kind word of a partition: Primary or Logical on MBR, and for system partitions a
+// word of their own (EFI, MSR, Recovery); nothing for dynamic-disk partitions, which
+// are listed as volumes instead.
+std::optional<std::string> kindWord(disk::TableStyle style, const disk::Partition& partition);
+const char* styleWord(disk::TableStyle style);
+
+// True for the switches the program passes ("-tavrin", any letter case) or none.
+bool acceptsArguments(const std::vector<std::string>& arguments);
+
+// Diagnostics go to stderr, which the program captures together with stdout: a ':'
+// would make a line look like a partition, so it is written as a full-width colon.
+std::string diagnosticText(std::string_view text);
+
+// Lists the disks of `disks` through our own table and file-system readers (the
+// Linux and simulated builds: no letters). `toOutput` turns a UTF-8 label into the
+// output's code page. Returns false when some disk could not be read.
+bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<void(const std::string&)>& diagnostic,
+               const std::function<std::string(const std::string&)>& toOutput);
+
+// The whole program over a set of image disks; the exit code.
+int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+                const std::function<std::string(const std::string&)>& toOutput);
+
+}  // namespace lister
