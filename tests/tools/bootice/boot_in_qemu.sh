@@ -2,10 +2,10 @@
 # Boots a small disk image whose MBR was written by the tool in qemu-system-x86 and
 # waits for the expected text on the serial console (SeaBIOS copies the screen there
 # under -nographic; the test boot sector writes to COM1 itself).
-#   boot_in_qemu.sh CASE TOOL MARKER_BOOT_SECTOR
+#   boot_in_qemu.sh CASE TOOL MARKER_BOOT_SECTOR NO_EXTENSIONS_SHIM
 set -euo pipefail
 PATH=$PATH:/usr/sbin:/sbin
-case_name=$1 tool=$2 marker=$3
+case_name=$1 tool=$2 marker=$3 shim=$4
 work=$(mktemp -d)
 qemu_pid=
 cleanup() {
@@ -49,11 +49,21 @@ case $case_name in
     bootice /DEVICE=1:2 /mbr /install /quiet
     truncate -s 3M "$img"  # the active partition now lies past the disk's end
     expect="Error reading the active partition" ;;
+  boots_chs)
+    bootice /DEVICE=1:2 /partitions /activate /quiet
+    bootice /DEVICE=1:2 /mbr /install  /type=nt60  /quiet
+    # The entry's CHS address of sector 8192 in the geometry given to the disk below
+    # (16 heads, 63 sectors): cylinder 8, head 2, sector 3. The MBR moves to sector 1
+    # and the shim that hides the extensions takes sector 0.
+    poke 0x1CF '\x02\x03\x08'
+    dd if="$img" of="$img" bs=512 count=1 seek=1 conv=notrunc status=none
+    dd if="$shim" of="$img" bs=440 count=1 conv=notrunc status=none
+    expect="VREL TEST BOOT SECTOR: DL=80 ENTRY=80" ;;
   *) echo "unknown case $case_name" >&2; exit 2 ;;
 esac
 
-qemu-system-i386 -nographic -no-reboot -m 16 -nic none -drive "file=$img,format=raw,if=ide" \
-  </dev/null >"$work/serial.txt" 2>&1 &
+qemu-system-i386 -nographic -no-reboot -m 16 -nic none -drive "file=$img,format=raw,if=none,id=disk" \
+  -device ide-hd,drive=disk,cyls=16,heads=16,secs=63 </dev/null >"$work/serial.txt" 2>&1 &
 qemu_pid=$!
 for _ in $(seq 1 300); do
   if tr -d '\r' <"$work/serial.txt" | grep -qF "$expect"; then
