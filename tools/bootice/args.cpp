@@ -21,10 +21,8 @@ bool parseType(const std::string& text, BootType& type) {
   static const struct {
     const char* name;
     BootType type;
-  } kTypes[] = {{"nt60", BootType::Nt60},
-                {"nt52", BootType::Nt52},
-                {"bootmgr", BootType::Bootmgr},
-                {"ntldr", BootType::Ntldr}};
+  } kTypes[] = {
+      {"nt60", BootType::Nt60}, {"nt52", BootType::Nt52}, {"bootmgr", BootType::Bootmgr}, {"ntldr", BootType::Ntldr}};
   for (const auto& entry : kTypes) {
     if (gbk::equalsIgnoreCase(text, entry.name)) {
       type = entry.type;
@@ -75,8 +73,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
       return failure("错误: 无法识别的参数 " + arg + "。");
     }
     if (named != Object::None) {
-      if (object != Object::None && object != named)
-        return failure("错误: /mbr、/pbr 和 /partitions 只能选其一。");
+      if (object != Object::None && object != named) return failure("错误: /mbr、/pbr 和 /partitions 只能选其一。");
       object = named;
     }
     if (namedVerb != Verb::None) {
@@ -89,7 +86,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
   if (!haveDevice || gbk::trimBlanks(command.device).empty())
     return failure("错误: 未指定设备,请用 /DEVICE= 指定一个分区(例如 /DEVICE=C:\\)。");
   switch (object) {
-    case Object::None: return failure("错误: 未指定操作,应为 /mbr、/pbr 或 /partitions。");
+    case Object::None:
+      return failure("错误: 未指定操作,应为 /mbr、/pbr 或 /partitions。");
     case Object::Mbr:
     case Object::Pbr:
       if (verb != Verb::Install) return failure("错误: /mbr 和 /pbr 只支持 /install。");

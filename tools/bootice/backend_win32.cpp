@@ -46,7 +46,8 @@ class VolumeTarget : public Target {
   int partitionNumber() const override { return partitionNumber_; }
   bool lockVolume() override {
     DWORD got = 0;
-    if (!locked_) locked_ = DeviceIoControl(volume_.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &got, nullptr) != 0;
+    if (!locked_)
+      locked_ = DeviceIoControl(volume_.get(), FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &got, nullptr) != 0;
     return locked_;
   }
   // The system keeps its own copy of the table; it reads the new one back from disk.
@@ -54,7 +55,8 @@ class VolumeTarget : public Target {
     Handle drive(CreateFileA(physicalDrivePath(diskNumber_).c_str(), GENERIC_READ | GENERIC_WRITE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD got = 0;
-    if (drive.valid()) DeviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &got, nullptr);
+    if (drive.valid())
+      DeviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &got, nullptr);
   }
 
  private:

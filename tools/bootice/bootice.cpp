@@ -97,7 +97,8 @@ Outcome checkPbr(Target& target, const disk::Partition& partition, BootType type
   const std::string fileSystem = facts.fileSystem.empty() ? std::string("未知") : facts.fileSystem;
   if (facts.blank) return failed(device + " 的分区引导扇区是空的(分区可能未格式化),无法加载 " + wanted + "。");
   if (!facts.hasBootMark)
-    return failed(device + " 的分区引导扇区无效(缺少 55AA 标记),文件系统: " + fileSystem + ",无法加载 " + wanted + "。");
+    return failed(device + " 的分区引导扇区无效(缺少 55AA 标记),文件系统: " + fileSystem + ",无法加载 " + wanted +
+                  "。");
   const bool loadsWanted = type == BootType::Ntldr ? facts.namesNtldr : facts.namesBootmgr;
   if (loadsWanted) return done(device + " 的分区引导记录(" + fileSystem + ")加载 " + wanted + ",无需改写。");
   const bool loadsOther = type == BootType::Ntldr ? facts.namesBootmgr : facts.namesNtldr;
@@ -136,9 +137,15 @@ int runBootice(const std::vector<std::string>& args, Backend& backend, toolio::L
     outcome = failed("在磁盘的分区表中找不到 " + command.device + " 所在的分区,未做任何修改。");
   } else {
     switch (command.action) {
-      case Action::InstallMbr: outcome = installMbr(*target, layout, command.device); break;
-      case Action::Activate: outcome = activate(*target, layout, *partition, command.device); break;
-      case Action::InstallPbr: outcome = checkPbr(*target, *partition, command.type, command.device); break;
+      case Action::InstallMbr:
+        outcome = installMbr(*target, layout, command.device);
+        break;
+      case Action::Activate:
+        outcome = activate(*target, layout, *partition, command.device);
+        break;
+      case Action::InstallPbr:
+        outcome = checkPbr(*target, *partition, command.type, command.device);
+        break;
     }
   }
   out.line(outcome.line);

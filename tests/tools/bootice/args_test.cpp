@@ -98,8 +98,8 @@ TEST(BooticeDevice, DriveLetterForms) {
     const char* device;
     char letter;
   } cases[] = {
-      {"C:\\", 'C'}, {"c:", 'C'}, {"d", 'D'},  {"E:/", 'E'},  {"", 0},      {"1:2", 0},
-      {"CC", 0},     {"C:\\x", 0}, {"C\\", 0}, {"@:", 0},     {"盘", 0},
+      {"C:\\", 'C'}, {"c:", 'C'},  {"d", 'D'}, {"E:/", 'E'}, {"", 0},   {"1:2", 0},
+      {"CC", 0},     {"C:\\x", 0}, {"C\\", 0}, {"@:", 0},    {"盘", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(driveLetterOf(c.device), c.letter) << c.device;
 }

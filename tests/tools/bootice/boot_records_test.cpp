@@ -28,7 +28,8 @@ TEST(BooticeMbr, ActivationFlagsOneEntryAndClearsTheOthers) {
       for (int i = 0; i < 4; ++i) sector[kTableOffset + i * kEntrySize] = flags[i];
       const Sector updated = withActiveEntry(sector, index);
       for (std::size_t i = 0; i < kSectorSize; ++i) {
-        const bool isFlag = i >= kTableOffset && i < kTableOffset + 4 * kEntrySize && (i - kTableOffset) % kEntrySize == 0;
+        const bool isFlag =
+            i >= kTableOffset && i < kTableOffset + 4 * kEntrySize && (i - kTableOffset) % kEntrySize == 0;
         if (!isFlag) {
           ASSERT_EQ(updated[i], sector[i]) << "byte " << i;
           continue;
@@ -69,8 +70,8 @@ TEST(BooticePbr, BootAreaSizeFollowsTheFileSystem) {
     std::uint16_t reserved;
     std::size_t sectors;
   } cases[] = {
-      {"NTFS", 0, 16}, {"exFAT", 0, 9},  {"FAT32", 32, 16}, {"FAT32", 8, 8},
-      {"FAT16", 1, 1}, {"FAT12", 4, 4},  {"FAT16", 0, 1},   {"", 0, 1},
+      {"NTFS", 0, 16}, {"exFAT", 0, 9}, {"FAT32", 32, 16}, {"FAT32", 8, 8},
+      {"FAT16", 1, 1}, {"FAT12", 4, 4}, {"FAT16", 0, 1},   {"", 0, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fileSystem) + " reserved " + std::to_string(c.reserved));
