@@ -1,0 +1,58 @@
+// The lister under Wine: the simulated build reads the disk images of VREL_DISKS
+// (Windows form, ';' between paths); the carried one never does.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+
+#include "payload/payload.h"
+#include "platform/win32/win32_platform.h"
+#include "runner/command_runner.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+std::string tempFolder() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  return temp;
+}
+
+// 8 MB with one NTFS-typed, unformatted partition of 2 MB at sector 2048.
+std::string writeDiskImage(const std::string& path) {
+  std::string bytes(8 << 20, '\0');
+  unsigned char* entry = reinterpret_cast<unsigned char*>(&bytes[446]);
+  entry[4] = 0x07;
+  entry[9] = 0x08;     // start 2048
+  entry[13] = 0x10;    // 4096 sectors
+  bytes[510] = 0x55;
+  bytes[511] = static_cast<char>(0xAA);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+TEST(ListerUnderWine, SimulatedBuildReadsTheImagesTheCarriedOneNever) {
+  win32::RealPlatform p;
+  const std::string image = writeDiskImage(tempFolder() + "vrel lister disk.img");
+  SetEnvironmentVariableA("VREL_DISKS", (image + ";" + tempFolder() + "missing.img").c_str());
+
+  std::string simulated = runner::runCaptured(p.os, "\"" + winetest::programFolder() + "simulated\\pzdir.exe\" -tavrin");
+  EXPECT_EQ(simulated.substr(0, simulated.find("\r\n") + 2), "1:1\t\t0.00GB\tunknown\tPrimary\tRAW\t\tMBR\t7\r\n");
+  // The unreadable second disk is reported on the same console, without a ':' that
+  // the partition list would take for a partition.
+  std::string rest = simulated.substr(simulated.find("\r\n") + 2);
+  EXPECT_NE(rest.find("missing.img"), std::string::npos) << rest;
+  EXPECT_EQ(rest.find(':'), std::string::npos) << rest;
+
+  const std::string carried = tempFolder() + "pzdir-carried.exe";
+  std::string_view bytes = payloadFor("pzdir.exe");
+  std::ofstream(carried, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::string shipped = runner::runCaptured(p.os, "\"" + carried + "\" -tavrin");
+  EXPECT_EQ(shipped.find("1:1\t\t0.00GB"), std::string::npos) << shipped;
+  SetEnvironmentVariableA("VREL_DISKS", nullptr);
+  DeleteFileA(carried.c_str());
+  DeleteFileA(image.c_str());
+}
+
+}  // namespace
