@@ -9,6 +9,7 @@
 #include "payload/payload.h"
 #include "platform/win32/win32_platform.h"
 #include "runner/command_runner.h"
+#include "tools/common/disk.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -53,6 +54,37 @@ TEST(ListerUnderWine, SimulatedBuildReadsTheImagesTheCarriedOneNever) {
   SetEnvironmentVariableA("VREL_DISKS", nullptr);
   DeleteFileA(carried.c_str());
   DeleteFileA(image.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The raw-device path of the disk layer (sector-aligned transfers through a bounce
+// buffer), exercised on a file opened through a device-style name.
+TEST(DiskDeviceUnderWine, UnalignedTransfersKeepTheNeighbours) {
+  const std::string path = tempFolder() + "vrel-raw.img";
+  std::string bytes(1 << 20, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 512);
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+
+  std::string error;
+  auto device = disk::openDevice("\\\\?\\" + path, true, error);
+  ASSERT_TRUE(device) << error;
+  ASSERT_EQ(device->size(), bytes.size());
+  std::string got(3000, '\0');
+  ASSERT_TRUE(device->read(1000, got.data(), got.size()));
+  EXPECT_EQ(got, bytes.substr(1000, 3000));
+  std::string patch(700, 'x');
+  ASSERT_TRUE(device->write(300, patch.data(), patch.size()));
+  bytes.replace(300, patch.size(), patch);
+  std::string big((1 << 20) - 5, '\0');
+  ASSERT_TRUE(device->read(3, big.data(), big.size()));  // crosses the bounce buffer's size
+  EXPECT_EQ(big, bytes.substr(3, big.size()));
+  EXPECT_FALSE(device->read(bytes.size() - 10, got.data(), 20)) << "past the end";
+  device.reset();
+  EXPECT_EQ(winetest::readWholeFile(path), bytes);
+  DeleteFileA(path.c_str());
 }
 
 }  // namespace

@@ -211,8 +211,11 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
   DWORD got = 0;
   if (raw) {
     GET_LENGTH_INFORMATION length = {};
+    LARGE_INTEGER fileLength = {};
     if (DeviceIoControl(h, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &got, nullptr))
       size = static_cast<std::uint64_t>(length.Length.QuadPart);
+    else if (GetFileSizeEx(h, &fileLength))  // a file opened as a device path (tests)
+      size = static_cast<std::uint64_t>(fileLength.QuadPart);
     DISK_GEOMETRY_EX geometry = {};
     if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry, &got, nullptr) &&
         geometry.Geometry.BytesPerSector >= 512)
