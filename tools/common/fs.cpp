@@ -170,6 +170,72 @@ struct VolumeBuilder {
     return "";
   }
 
+  // ---- exFAT: free space and label from its allocation bitmap and root folder. No
+  // cluster map is offered: an exFAT volume is copied whole.
+
+  static bool openExFat(disk::Device& d, const std::vector<std::uint8_t>& b, Volume& v, std::string& error) {
+    const std::uint32_t bpsShift = b[0x6C], spcShift = b[0x6D];
+    if (bpsShift < 9 || bpsShift > 12 || spcShift > 25 - bpsShift) {
+      error = "exFAT 文件系统损坏: 引导扇区参数无效。";
+      return false;
+    }
+    const std::uint64_t bps = 1u << bpsShift, clusterSize = 1u << (bpsShift + spcShift);
+    const std::uint64_t fatStart = le32(&b[0x50]) * bps, heapStart = le32(&b[0x58]) * bps;
+    const std::uint64_t clusters = le32(&b[0x5C]);
+    if (heapStart + clusters * clusterSize > d.size() || fatStart + (clusters + 2) * 4 > heapStart) {
+      error = "exFAT 文件系统损坏: 大小超出分区。";
+      return false;
+    }
+    v.bytesPerSector_ = static_cast<std::uint32_t>(bps);
+    v.clusterSize_ = static_cast<std::uint32_t>(clusterSize);
+    v.clusterCount_ = clusters;
+    v.dataStart_ = heapStart;
+    // Reads a cluster chain through the FAT; a chain longer than the volume loops.
+    auto chain = [&](std::uint32_t first, std::uint64_t maxBytes, std::vector<std::uint8_t>& out) {
+      out.clear();
+      std::uint64_t steps = 0;
+      for (std::uint32_t c = first; c >= 2 && c - 2 < clusters && out.size() < maxBytes; ++steps) {
+        if (steps > clusters) return false;
+        std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(clusterSize));
+        std::uint8_t next[4];
+        if (!d.read(heapStart + (c - 2) * clusterSize, &out[at], static_cast<std::size_t>(clusterSize)) ||
+            !d.read(fatStart + c * 4ull, next, 4))
+          return false;
+        c = le32(next);
+      }
+      return true;
+    };
+    std::vector<std::uint8_t> root, bitmap;
+    if (!chain(le32(&b[0x60]), 1u << 20, root)) {
+      error = "exFAT 文件系统损坏: 根目录无法读取。";
+      return false;
+    }
+    std::uint32_t bitmapFirst = 0;
+    std::uint64_t bitmapBytes = 0;
+    for (std::size_t at = 0; at + 32 <= root.size() && root[at] != 0; at += 32) {
+      const std::uint8_t* e = &root[at];
+      if (e[0] == 0x81 && bitmapFirst == 0) {
+        bitmapFirst = le32(e + 20);
+        bitmapBytes = le64(e + 24);
+      } else if (e[0] == 0x83) {
+        v.label_ = trimRight(toolio::utf16leBytesToUtf8(e + 2, std::min<std::size_t>(e[1], 11) * 2));
+      }
+    }
+    if (bitmapFirst == 0 || bitmapBytes < (clusters + 7) / 8 || !chain(bitmapFirst, bitmapBytes, bitmap) ||
+        bitmap.size() < (clusters + 7) / 8) {
+      error = "exFAT 文件系统损坏: 分配位图无法读取。";
+      return false;
+    }
+    bitmap.resize(static_cast<std::size_t>((clusters + 7) / 8));
+    v.used_ = std::move(bitmap);
+    finishMap(v);
+    v.hasMap_ = false;
+    v.used_.clear();
+    v.freeBytes_ = (clusters - v.usedCount_) * clusterSize;
+    return true;
+  }
+
   // ---- NTFS
 
   struct Ntfs {
@@ -364,9 +430,10 @@ bool Volume::open(disk::Device& partition, Volume& volume, std::string& error) {
   Kind kind = detect(partition);
   volume.kind_ = kind;
   std::vector<std::uint8_t> boot;
-  if (kind == Kind::Raw || kind == Kind::ExFat || !readBoot(partition, boot)) return true;
-  bool ok = kind == Kind::Ntfs ? VolumeBuilder::openNtfs(partition, boot, volume, error)
-                               : VolumeBuilder::openFat(partition, boot, volume, error);
+  if (kind == Kind::Raw || !readBoot(partition, boot)) return true;
+  bool ok = kind == Kind::Ntfs    ? VolumeBuilder::openNtfs(partition, boot, volume, error)
+            : kind == Kind::ExFat ? VolumeBuilder::openExFat(partition, boot, volume, error)
+                                  : VolumeBuilder::openFat(partition, boot, volume, error);
   if (!ok) {
     Kind keep = volume.kind_;
     volume = Volume{};

@@ -3,7 +3,8 @@
 // engine stores only those, plus the areas that are always imaged).
 //
 // NTFS and FAT12/16/32 are read from their own structures ($Bitmap through MFT record
-// 6, the FAT); exFAT is recognised but has no cluster map, other contents are RAW.
+// 6, the FAT); exFAT gives its free space and label but no cluster map (it is copied
+// whole); other contents are RAW.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,8 @@ struct Area {
 
 class Volume {
  public:
-  // Reads the allocation data of an NTFS or FAT volume. Damaged structures give false
-  // and a message; exFAT and RAW open fine, with hasClusterMap() false.
+  // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
+  // false and a message; RAW opens fine. Only NTFS and FAT have a cluster map.
   static bool open(disk::Device& partition, Volume& volume, std::string& error);
 
   Kind kind() const { return kind_; }

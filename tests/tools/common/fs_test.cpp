@@ -164,20 +164,42 @@ TEST(FileSystems, DamagedVolumesGiveAMessage) {
   }
 }
 
-TEST(FileSystems, OtherContentsAreRecognisedWithoutAMap) {
-  disk::MemoryDevice blank(1 << 20);
-  EXPECT_EQ(fs::detect(blank), fs::Kind::Raw);
-  disk::MemoryDevice exfat(1 << 20);
-  std::memcpy(&exfat.bytes()[0], "\xEB\x76\x90" "EXFAT   ", 11);
-  exfat.bytes()[510] = 0x55;
-  exfat.bytes()[511] = 0xAA;
-  fs::Volume volume;
+TEST(FileSystems, ExFatGivesFreeSpaceAndLabelButNoMap) {
+  ScratchFolder folder;
+  const std::string image = folder.file("exfat.img");
+  run("truncate -s 40M '" + image + "' && mkfs.exfat -L Stick '" + image + "'");
   std::string error;
-  EXPECT_TRUE(fs::Volume::open(exfat, volume, error));
+  auto device = disk::openDevice(image, false, error);
+  ASSERT_TRUE(device) << error;
+  fs::Volume volume;
+  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << error;
   EXPECT_EQ(volume.kind(), fs::Kind::ExFat);
   EXPECT_STREQ(fs::kindName(volume.kind()), "exFAT");
-  EXPECT_FALSE(volume.hasClusterMap());
+  EXPECT_FALSE(volume.hasClusterMap()) << "exFAT is copied whole";
+  EXPECT_EQ(volume.label(), "Stick");
+  std::string dump = run("dump.exfat '" + image + "'");
+  ASSERT_TRUE(volume.freeBytes());
+  EXPECT_EQ(*volume.freeBytes(), number(dump, R"(Free Clusters:\s*(\d+))") * number(dump, R"(Cluster size:\s*(\d+))"));
+
+  // A boot sector that only claims to be exFAT: recognised, but no free space.
+  disk::MemoryDevice fake(1 << 20);
+  std::memcpy(&fake.bytes()[0], "\xEB\x76\x90" "EXFAT   ", 11);
+  fake.bytes()[510] = 0x55;
+  fake.bytes()[511] = 0xAA;
+  EXPECT_EQ(fs::detect(fake), fs::Kind::ExFat);
+  EXPECT_FALSE(fs::Volume::open(fake, volume, error));
+  EXPECT_EQ(volume.kind(), fs::Kind::ExFat);
   EXPECT_FALSE(volume.freeBytes());
+}
+
+TEST(FileSystems, OtherContentsAreRaw) {
+  disk::MemoryDevice blank(1 << 20);
+  EXPECT_EQ(fs::detect(blank), fs::Kind::Raw);
+  fs::Volume volume;
+  std::string error;
+  EXPECT_TRUE(fs::Volume::open(blank, volume, error));
+  EXPECT_STREQ(fs::kindName(volume.kind()), "RAW");
+  EXPECT_FALSE(volume.hasClusterMap());
   disk::MemoryDevice tiny(100);
   EXPECT_EQ(fs::detect(tiny), fs::Kind::Raw);
 }
