@@ -127,6 +127,11 @@ class MbrReader {
     for (int slot = 0; slot < 4; ++slot) {
       const std::uint8_t* e = &mbr[446 + 16 * slot];
       if (e[4] == 0 || le32(e + 12) == 0) continue;
+      if (e[4] == 0xEE) {
+        // GPT's protective entry: on disks over 2 TiB it claims more than the disk holds.
+        protective_ = true;
+        continue;
+      }
       if (isContainer(e[4])) {
         if (extEnd != 0) continue;  // Windows follows the first container only
         extStart = le32(e + 8);
@@ -139,6 +144,7 @@ class MbrReader {
       }
       if (!addPartition(e, 0, 446 + 16 * slot, false, 1, diskSectors)) return false;
     }
+    if (protective_) return true;
     if (extEnd != 0 && !readChain(extStart, extEnd)) return false;
     for (const Partition& p : layout_.partitions)
       extents.push_back({p.startByte, p.startByte + p.lengthBytes, p.number});
@@ -155,6 +161,8 @@ class MbrReader {
     }
     return checkOverlaps(extents, error_);
   }
+
+  bool protective() const { return protective_; }
 
   bool readChain(std::uint64_t extStart, std::uint64_t extEnd) {
     std::set<std::uint64_t> visited;
@@ -193,6 +201,7 @@ class MbrReader {
   Layout& layout_;
   std::string& error_;
   std::uint64_t sector_;
+  bool protective_ = false;
 };
 
 struct GptHeader {
@@ -330,9 +339,7 @@ bool readTableBytes(Device& disk, Layout& layout, std::string& error) {
     layout.partitions.clear();
     return false;
   }
-  auto protective = std::find_if(layout.partitions.begin(), layout.partitions.end(),
-                                 [](const Partition& p) { return p.mbrType == 0xEE && !p.logical; });
-  if (protective == layout.partitions.end()) return true;
+  if (!mbr.protective()) return true;
   std::uint32_t signature = layout.mbrSignature;
   layout = Layout{};
   layout.mbrSignature = signature;

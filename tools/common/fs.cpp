@@ -294,6 +294,10 @@ struct VolumeBuilder {
       return false;
     }
     std::size_t attrLength = le32(a + 4);
+    if (attrLength < (a[8] == 0 ? 0x18u : 0x40u)) {
+      error = "NTFS 文件系统损坏: $Bitmap 的属性头无效。";
+      return false;
+    }
     v.used_.assign(need, 0);
     if (a[8] == 0) {  // resident: only on tiny volumes
       std::uint32_t len = le32(a + 0x10), off = le16(a + 0x14);
@@ -358,7 +362,7 @@ struct VolumeBuilder {
     std::string ignored;
     if (!readRecord(n, 3, r, ignored)) return "";
     const std::uint8_t* a = findAttribute(r, 0x60);
-    if (!a || a[8] != 0) return "";
+    if (!a || a[8] != 0 || le32(a + 4) < 0x18) return "";
     std::uint32_t len = le32(a + 0x10), off = le16(a + 0x14);
     if (off + len > le32(a + 4)) return "";
     return trimRight(toolio::utf16leBytesToUtf8(a + off, len));

@@ -178,6 +178,8 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
       {"logical past its container", false, [&](auto& b) { putLe32(b, ebr1 + 446 + 12, 90000); }, "扩展分区范围"},
       {"EBR without signature", false, [&](auto& b) { b[ebr1 + 510] = 0; }, "扩展分区表无效"},
       {"no signature at all is an empty disk", false, [](auto& b) { b[510] = 0; }, nullptr},
+      {"protective entry larger than the disk, as on disks over 2 TiB", true,
+       [](auto& b) { putLe32(b, 446 + 12, 0xFFFFFFFF); }, nullptr},
       {"primary GPT header damaged, backup used", true, [](auto& b) { b[512 + 40] ^= 1; }, nullptr},
       {"both GPT headers damaged", true, [&](auto& b) { b[512 + 40] ^= 1; b[lastSector + 40] ^= 1; }, "校验和"},
       {"GPT entry array damaged in both copies", true,
@@ -222,6 +224,9 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
       EXPECT_TRUE(layout.partitions.empty());
     } else {
       EXPECT_TRUE(ok) << error;
+      if (c.gptBase) {
+        EXPECT_EQ(layout.partitions.size(), 2u);
+      }
     }
   }
 }

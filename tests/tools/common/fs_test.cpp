@@ -204,4 +204,58 @@ TEST(FileSystems, OtherContentsAreRaw) {
   EXPECT_EQ(fs::detect(tiny), fs::Kind::Raw);
 }
 
+
+// Random damage anywhere in the structures the readers use: a message or a result,
+// never a crash, a hang or a read outside the partition (the memory disk refuses those).
+TEST(FileSystems, RandomDamageNeverCrashes) {
+  ScratchFolder folder;
+  const std::string ntfs = folder.file("ntfs.img"), fat = folder.file("fat.img");
+  run("truncate -s 2M '" + ntfs + "' && mkntfs -F -Q -q -L Name '" + ntfs + "'");
+  run("truncate -s 2M '" + fat + "' && mkfs.vfat -F 12 -n NAME '" + fat + "'");
+  const std::string mbr = testdisk::makeImage(folder, "mbr.img", 4, "label: dos\\n,1M,7\\n,,5\\n,1M,7\\n,,7\\n");
+  const std::string gpt = testdisk::makeImage(folder, "gpt.img", 4, "label: gpt\\n,1M,U\\n,,L\\n");
+  struct Base {
+    std::unique_ptr<disk::MemoryDevice> device;
+    std::size_t hotStart, hotLength;  // damage falls here, where the structures are
+  };
+  std::vector<Base> bases;
+  for (const std::string& path : {fat, mbr, gpt, ntfs}) {
+    std::vector<std::uint8_t> bytes = testdisk::readFile(path);
+    Base base{std::make_unique<disk::MemoryDevice>(bytes.size()), 0, 64 * 1024};
+    base.device->bytes() = std::move(bytes);
+    bases.push_back(std::move(base));
+  }
+  bases[1].hotLength = 2 << 20;  // the extended chain lies past the first partition
+  const std::vector<std::uint8_t>& n = bases[3].device->bytes();
+  bases[3].hotStart = 512u * n[13] * n[0x30];  // the MFT's first records
+  bases[3].hotLength = 8192;
+  std::uint32_t seed = 12345;
+  auto random = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  int opened = 0;
+  for (int round = 0; round < 800; ++round) {
+    Base& base = bases[round % 4];
+    std::vector<std::uint8_t>& bytes = base.device->bytes();
+    std::vector<std::pair<std::size_t, std::uint8_t>> saved;
+    for (int count = 1 + random() % 6; count > 0; --count) {
+      // NTFS: the boot sector now and then, the MFT records mostly.
+      std::size_t at = round % 4 == 3 && count == 1 ? random() % 512 : base.hotStart + random() % base.hotLength;
+      saved.emplace_back(at, bytes[at]);
+      bytes[at] = static_cast<std::uint8_t>(random());
+    }
+    disk::Layout layout;
+    std::string error;
+    if (disk::readLayout(*base.device, layout, error)) {
+      for (const disk::Partition& p : layout.partitions) {
+        disk::PartitionDevice window(*base.device, p.startByte, p.lengthBytes);
+        fs::Volume volume;
+        opened += fs::Volume::open(window, volume, error);
+      }
+    }
+    fs::Volume volume;
+    opened += fs::Volume::open(*base.device, volume, error);
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) bytes[it->first] = it->second;
+  }
+  EXPECT_GT(opened, 100) << "most light damage still reads";
+}
+
 }  // namespace
