@@ -119,6 +119,43 @@ bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<
   return allRead;
 }
 
+std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
+                                     const std::map<std::pair<unsigned long, unsigned long>, VolumeFacts>& volumes,
+                                     const std::vector<DynamicVolumeLine>& dynamicVolumes,
+                                     const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn) {
+  std::vector<std::string> lines;
+  for (const SystemDisk& d : disks) {
+    for (const disk::Partition& p : d.layout.partitions) {
+      auto kind = kindWord(d.layout.style, p);
+      if (!kind) continue;  // a dynamic disk's partition: listed through its volumes
+      PartitionLine line;
+      line.disk = d.number;
+      line.partition = p.number;
+      line.totalBytes = p.lengthBytes;
+      line.kind = *kind;
+      line.style = styleWord(d.layout.style);
+      line.typeNumber = d.layout.style == disk::TableStyle::Mbr ? p.mbrType : 0;
+      auto found = volumes.find({static_cast<unsigned long>(d.number - 1), static_cast<unsigned long>(p.number)});
+      if (found != volumes.end()) {
+        line.letter = found->second.letter;
+        line.fileSystem = found->second.fileSystem;
+        line.label = found->second.label;
+        line.freeBytes = found->second.freeBytes;
+      }
+      if (line.fileSystem.empty()) {
+        // Not mounted (an ESP, a hidden partition) or not recognised: read it ourselves.
+        OwnReading own = readOwn(d, p);
+        line.fileSystem = own.fileSystem;
+        line.label = own.label;
+        line.freeBytes = own.freeBytes;
+      }
+      lines.push_back(formatLine(line));
+    }
+  }
+  for (const DynamicVolumeLine& line : dynamicVolumes) lines.push_back(formatLine(line));
+  return lines;
+}
+
 int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
                 const std::function<std::string(const std::string&)>& toOutput) {
   auto diagnostic = [](const std::string& text) {

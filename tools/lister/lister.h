@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,34 @@ std::string diagnosticText(std::string_view text);
 // output's code page. Returns false when some disk could not be read.
 bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<void(const std::string&)>& diagnostic,
                const std::function<std::string(const std::string&)>& toOutput);
+
+// What the system says about the volume on one partition (the shipped build).
+struct VolumeFacts {
+  std::string letter;      // "C:" or empty
+  std::string fileSystem;  // empty: the system did not recognise it
+  std::string label;
+  std::optional<std::uint64_t> freeBytes;
+};
+
+// What our own readers find on a partition the system did not mount.
+struct OwnReading {
+  std::string fileSystem;
+  std::string label;
+  std::optional<std::uint64_t> freeBytes;
+};
+
+struct SystemDisk {
+  int number = 0;  // physical drive number + 1
+  disk::Layout layout;
+};
+
+// The shipped lister's lines: each partition with the facts of its volume, keyed by
+// (physical drive number, partition number), or with our own reading where the
+// system has none; then the dynamic volumes.
+std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
+                                     const std::map<std::pair<unsigned long, unsigned long>, VolumeFacts>& volumes,
+                                     const std::vector<DynamicVolumeLine>& dynamicVolumes,
+                                     const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn);
 
 // The whole program over a set of image disks; the exit code.
 int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,

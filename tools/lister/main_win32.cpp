@@ -14,12 +14,7 @@
 
 namespace {
 
-struct VolumeFacts {
-  std::string letter;
-  std::string fileSystem;  // empty: Windows did not recognise it
-  std::string label;
-  std::optional<std::uint64_t> freeBytes;
-};
+using lister::VolumeFacts;
 
 std::string toAnsi(const wchar_t* text, int length = -1) {
   int n = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
@@ -76,7 +71,7 @@ VolumeFacts factsOf(const std::wstring& volume) {
 }
 
 struct Volumes {
-  std::map<std::pair<DWORD, DWORD>, VolumeFacts> byPartition;  // (drive number, partition number)
+  std::map<std::pair<unsigned long, unsigned long>, VolumeFacts> byPartition;  // (drive number, partition number)
   std::vector<lister::DynamicVolumeLine> dynamic;
 };
 
@@ -133,41 +128,30 @@ int main(int argc, char** argv) {
   }
   Volumes volumes = enumerateVolumes();
   auto disks = disk::physicalDiskSet();
+  std::vector<lister::SystemDisk> layouts;
+  std::map<int, std::unique_ptr<disk::Device>> devices;
   for (int number : disks->diskNumbers()) {
     std::string error;
     auto device = disks->open(number, false, error);
-    disk::Layout layout;
-    if (!device || !disk::readLayout(*device, layout, error)) continue;  // an empty card reader, say
-    for (const disk::Partition& p : layout.partitions) {
-      auto kind = lister::kindWord(layout.style, p);
-      if (!kind) continue;
-      lister::PartitionLine line;
-      line.disk = number;
-      line.partition = p.number;
-      line.totalBytes = p.lengthBytes;
-      line.kind = *kind;
-      line.style = lister::styleWord(layout.style);
-      line.typeNumber = layout.style == disk::TableStyle::Mbr ? p.mbrType : 0;
-      auto found = volumes.byPartition.find({static_cast<DWORD>(number - 1), static_cast<DWORD>(p.number)});
-      if (found != volumes.byPartition.end()) {
-        line.letter = found->second.letter;
-        line.fileSystem = found->second.fileSystem;
-        line.label = found->second.label;
-        line.freeBytes = found->second.freeBytes;
-      }
-      if (line.fileSystem.empty()) {
-        // Not mounted (an ESP, a hidden partition): read it ourselves.
-        disk::PartitionDevice window(*device, p.startByte, p.lengthBytes);
-        fs::Volume volume;
-        if (fs::Volume::open(window, volume, error)) {
-          line.freeBytes = volume.freeBytes();
-          line.label = utf8ToAnsi(volume.label());
-        }
-        line.fileSystem = fs::kindName(volume.kind());
-      }
-      out.line(lister::formatLine(line));
-    }
+    lister::SystemDisk d;
+    d.number = number;
+    if (!device || !disk::readLayout(*device, d.layout, error)) continue;  // an empty card reader, say
+    layouts.push_back(d);
+    devices[number] = std::move(device);
   }
-  for (const lister::DynamicVolumeLine& line : volumes.dynamic) out.line(lister::formatLine(line));
+  auto readOwn = [&](const lister::SystemDisk& d, const disk::Partition& p) {
+    disk::PartitionDevice window(*devices[d.number], p.startByte, p.lengthBytes);
+    fs::Volume volume;
+    std::string error;
+    lister::OwnReading own;
+    if (fs::Volume::open(window, volume, error)) {
+      own.freeBytes = volume.freeBytes();
+      own.label = utf8ToAnsi(volume.label());
+    }
+    own.fileSystem = fs::kindName(volume.kind());
+    return own;
+  };
+  for (const std::string& line : lister::systemLines(layouts, volumes.byPartition, volumes.dynamic, readOwn))
+    out.line(line);
   return 0;
 }

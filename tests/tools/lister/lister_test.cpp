@@ -87,4 +87,57 @@ TEST(ListerLines, ArgumentsAndDiagnostics) {
   EXPECT_EQ(text, "磁盘 2： 无法打开 Z：\\a.img   ");
 }
 
+
+// The shipped build's assembly, from what the drive layouts and volumes report.
+TEST(ListerLines, SystemPartitionsWithTheirVolumes) {
+  auto partition = [](int number, std::uint64_t megabytes, std::uint8_t type, bool logical = false) {
+    disk::Partition p;
+    p.number = number;
+    p.lengthBytes = megabytes << 20;
+    p.mbrType = type;
+    p.logical = logical;
+    return p;
+  };
+  auto gptPartition = [](int number, std::uint64_t megabytes, const char* type) {
+    disk::Partition p;
+    p.number = number;
+    p.lengthBytes = megabytes << 20;
+    p.gptType = disk::guidBytes(type);
+    return p;
+  };
+  lister::SystemDisk mbr{1, {}};
+  mbr.layout.style = disk::TableStyle::Mbr;
+  mbr.layout.partitions = {partition(1, 102400, 0x07), partition(2, 512, 0x27), partition(3, 20480, 0x0B, true)};
+  lister::SystemDisk gpt{3, {}};  // PhysicalDrive2: drive 1 is a card reader without media
+  gpt.layout.style = disk::TableStyle::Gpt;
+  gpt.layout.partitions = {gptPartition(1, 100, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B"),
+                           gptPartition(2, 16, "E3C9E316-0B5C-4DB8-817D-F92DF00215AE"),
+                           gptPartition(3, 40960, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"),
+                           gptPartition(4, 1024, "AF9B60A0-1431-4F62-BC68-3311714A69AD")};
+  std::map<std::pair<unsigned long, unsigned long>, lister::VolumeFacts> volumes = {
+      {{0, 1}, {"C:", "NTFS", "系统", 53687091200ull}},
+      {{0, 3}, {"", "", "", std::nullopt}},  // a volume the system did not recognise
+      {{2, 3}, {"D:", "NTFS", "Data", std::nullopt}},
+  };
+  std::vector<lister::DynamicVolumeLine> dynamic = {{"E:", 2147483648ull, 1073741824ull, "NTFS", "Spanned"}};
+  std::vector<int> readOwnFor;
+  auto readOwn = [&](const lister::SystemDisk& d, const disk::Partition& p) {
+    readOwnFor.push_back(d.number * 10 + p.number);
+    return lister::OwnReading{p.number == 1 ? "FAT32" : "RAW", p.number == 1 ? "ESP" : "",
+                              p.number == 1 ? std::optional<std::uint64_t>(73400320) : std::nullopt};
+  };
+  std::vector<std::string> lines = lister::systemLines({mbr, gpt}, volumes, dynamic, readOwn);
+  const std::vector<std::string> expected = {
+      "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t系统\tMBR\t7",
+      "1:2\t\t0.50GB\tunknown\tRecovery\tRAW\t\tMBR\t39",
+      "1:3\t\t20.00GB\tunknown\tLogical\tRAW\t\tMBR\t11",
+      "3:1\t\t0.10GB\t0.07GB\tEFI\tFAT32\tESP\tGPT\t0",
+      "3:2\t\t0.02GB\tunknown\tMSR\tRAW\t\tGPT\t0",
+      "3:3\tD:\t40.00GB\tunknown\tPrimary\tNTFS\tData\tGPT\t0",
+      "  \tE:\t2.00GB\t1.00GB\tDynamic\tNTFS\tSpanned",
+  };
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(readOwnFor, (std::vector<int>{12, 13, 31, 32})) << "only where the system gave no file system";
+}
+
 }  // namespace
