@@ -218,8 +218,16 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
       size = static_cast<std::uint64_t>(fileLength.QuadPart);
     DISK_GEOMETRY_EX geometry = {};
     if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry, &got, nullptr) &&
-        geometry.Geometry.BytesPerSector >= 512)
+        geometry.Geometry.BytesPerSector >= 512) {
       sector = geometry.Geometry.BytesPerSector;
+    } else if (path.size() == 6 && path[5] == ':') {
+      // A volume such as \\.\C: may not answer for its disk's geometry; its root does.
+      DWORD perCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+      std::wstring root = wide(path.substr(4)) + L"\\";
+      if (GetDiskFreeSpaceW(root.c_str(), &perCluster, &bytesPerSector, &freeClusters, &clusters) &&
+          bytesPerSector >= 512)
+        sector = bytesPerSector;
+    }
     // A volume's last sectors (the NTFS backup boot sector) lie past its file system.
     DeviceIoControl(h, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &got, nullptr);
   } else {
