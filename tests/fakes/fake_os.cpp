@@ -30,6 +30,10 @@ void Files::addFile(const std::string& path, std::string bytes) {
   originalNames[pathKey(path)] = path;
 }
 void Files::addDir(const std::string& path) { dirs.insert(pathKey(path)); }
+void Files::addSizedFile(const std::string& path, std::uint64_t size) {
+  addFile(path);
+  declaredSizes[pathKey(path)] = size;
+}
 bool Files::hasFile(const std::string& path) const { return files.count(pathKey(path)) != 0; }
 std::string Files::contentOf(const std::string& path) const {
   auto it = files.find(pathKey(path));
@@ -52,6 +56,7 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
   std::string k = pathKey(path);
   if (unwritable.count(k) || dirs.count(k)) return false;
   files[k] = std::string(bytes);
+  declaredSizes.erase(k);
   originalNames[k] = path;
   return true;
 }
@@ -63,9 +68,13 @@ std::optional<std::string> Files::readFile(const std::string& path) {
 std::optional<std::uint64_t> Files::fileSize(const std::string& path) {
   auto it = files.find(pathKey(path));
   if (it == files.end()) return std::nullopt;
-  return it->second.size();
+  auto declared = declaredSizes.find(it->first);
+  return declared == declaredSizes.end() ? it->second.size() : declared->second;
 }
-bool Files::deleteFile(const std::string& path) { return files.erase(pathKey(path)) != 0; }
+bool Files::deleteFile(const std::string& path) {
+  declaredSizes.erase(pathKey(path));
+  return files.erase(pathKey(path)) != 0;
+}
 bool Files::removeTree(const std::string& path) {
   std::string k = pathKey(path);
   if (!dirs.count(k)) return false;
@@ -106,9 +115,13 @@ void Files::enumerate(const std::string& pattern,
   for (const auto& [k, bytes] : files)
     if (parentKey(k) == folder) {
       auto on = originalNames.find(k);
+      auto declared = declaredSizes.find(k);
       platform::DirEntry e{nameOf(k, on == originalNames.end() ? std::string() : on->second), false,
-                           bytes.size()};
-      if (wildMatch(mask.c_str(), e.name.c_str())) each(e);
+                           declared == declaredSizes.end() ? bytes.size() : declared->second};
+      auto shortName = shortNames.find(k);
+      if (wildMatch(mask.c_str(), e.name.c_str()) ||
+          (shortName != shortNames.end() && wildMatch(mask.c_str(), shortName->second.c_str())))
+        each(e);
     }
 }
 

@@ -39,9 +39,15 @@ class Files : public platform::FileSystem {
   std::vector<std::string> writes;                   // every writeFile path, in order
   std::set<std::string> unwritable;                  // keys whose writes fail
   std::map<std::string, std::map<std::string, std::string>> ini;  // key → "Section/Key" → value
+  // Sizes that stand in for the bytes of large files (images of hundreds of MB).
+  std::map<std::string, std::uint64_t> declaredSizes;  // key → size
+  // 8.3 names: patterns match them as FindFirstFile does (X~1.GHO for x.ghost).
+  std::map<std::string, std::string> shortNames;  // key → short name
 
   void addFile(const std::string& path, std::string bytes = {});
   void addDir(const std::string& path);
+  // A file that reports the size without holding that many bytes.
+  void addSizedFile(const std::string& path, std::uint64_t size);
   bool hasFile(const std::string& path) const;
   std::string contentOf(const std::string& path) const;
 

@@ -1,0 +1,30 @@
+// Path and size operations shared by the searches, the GHO runs and the windows that
+// report image sizes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+
+namespace search {
+
+// The text after the last "\" of the path; the whole path when it has none.
+std::string fileNameOf(std::string_view path);
+// From the last dot of the last path element, dot included, as PathFindExtensionA
+// finds it (a blank after the dot ends the extension); empty when there is none.
+std::string extensionOf(std::string_view path);
+// The file's size in bytes; 0 when the file cannot be opened.
+std::uint64_t fileSizeOf(platform::FileSystem& files, const std::string& path);
+// x rounded to n decimals; a value within 1e-7 of a tie goes to the even neighbour.
+double roundHalfEven(double x, int n);
+// Bytes as megabytes with two decimals, ties to even, in "%.13g" form (1.5, 0, 1024).
+std::string sizeInMegabytesText(std::uint64_t bytes);
+// Bytes / 1048576 rounded as sizeInMegabytesText rounds it.
+double sizeInMegabytes(std::uint64_t bytes);
+
+// True when the path ends with a backslash (a trail byte that looks like one does not count).
+bool endsWithBackslash(std::string_view path);
+
+}  // namespace search
