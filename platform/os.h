@@ -47,6 +47,9 @@ class FileSystem {
   virtual bool deleteFile(const std::string& path) = 0;
   // Removes a folder with everything in it.
   virtual bool removeTree(const std::string& path) = 0;
+  // The fully qualified form of the path (PathSearchAndQualifyA, 260 characters);
+  // the path itself when it cannot be qualified.
+  virtual std::string fullPath(const std::string& path) = 0;
   // Entries matching a pattern such as D:\dir\*.GHO, in the platform's order.
   virtual void enumerate(const std::string& pattern, const std::function<void(const DirEntry&)>& each) = 0;
   // GetPrivateProfileStringA with an empty default and a 10240-byte buffer.

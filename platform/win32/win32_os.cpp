@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 #include <winioctl.h>
 
@@ -118,6 +119,12 @@ bool Files::removeTree(const std::string& path) {
   });
   SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
   return RemoveDirectoryA(folder.c_str()) != 0 && ok;
+}
+
+std::string Files::fullPath(const std::string& path) {
+  char buf[MAX_PATH] = {};
+  if (!PathSearchAndQualifyA(path.c_str(), buf, MAX_PATH)) return path;
+  return buf;
 }
 
 void Files::enumerate(const std::string& pattern, const std::function<void(const platform::DirEntry&)>& each) {

@@ -24,6 +24,7 @@ class Files : public platform::FileSystem {
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
   bool deleteFile(const std::string& path) override;
   bool removeTree(const std::string& path) override;
+  std::string fullPath(const std::string& path) override;
   void enumerate(const std::string& pattern,
                  const std::function<void(const platform::DirEntry&)>& each) override;
   std::string iniString(const std::string& path, const std::string& section,

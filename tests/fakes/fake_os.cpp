@@ -86,6 +86,16 @@ bool Files::removeTree(const std::string& path) {
   return true;
 }
 
+std::string Files::fullPath(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') {
+    if (path.size() >= 3 && path[2] == '\\') return path;
+    return path.substr(0, 2) + "\\" + path.substr(2);  // the drive's own folder is its root here
+  }
+  if (path.rfind("\\\\", 0) == 0) return path;
+  if (!path.empty() && path[0] == '\\') return currentDirectory.substr(0, 2) + path;
+  return currentDirectory + "\\" + path;
+}
+
 // Wildcards * and ?, letter case ignored, as FindFirstFile matches long names.
 static bool wildMatch(const char* p, const char* s) {
   if (*p == 0) return *s == 0;
@@ -157,6 +167,7 @@ void Processes::answer(std::string contains, std::string output, bool started) {
 }
 platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine) {
   captured.push_back(fullCommandLine);
+  if (onRun) onRun(fullCommandLine);
   for (const Rule& r : rules)
     if (fullCommandLine.find(r.contains) != std::string::npos) return r.result;
   return {true, ""};

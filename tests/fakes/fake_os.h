@@ -59,6 +59,9 @@ class Files : public platform::FileSystem {
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
   bool deleteFile(const std::string& path) override;
   bool removeTree(const std::string& path) override;
+  // Relative paths are qualified against this folder.
+  std::string currentDirectory = "X:\\Windows\\system32";
+  std::string fullPath(const std::string& path) override;
   void enumerate(const std::string& pattern,
                  const std::function<void(const platform::DirEntry&)>& each) override;
   std::string iniString(const std::string& path, const std::string& section,
@@ -85,6 +88,8 @@ class Processes : public platform::Processes {
   std::vector<std::string> captured;  // full command lines of runCaptured, in order
   std::vector<std::pair<std::string, unsigned>> hidden;  // startHidden calls
   std::vector<platform::ProcessEntry> running;
+  // Called with each captured command line while it "runs" (what the engine does).
+  std::function<void(const std::string&)> onRun;
   std::vector<unsigned long> terminated;
   std::vector<std::pair<unsigned long, bool>> suspended;
 

@@ -1,0 +1,88 @@
+#include "ghost/install_list_window.h"
+
+#include "ghost/ghost_runs.h"
+#include "platform/gbk.h"
+#include "search/paths.h"
+
+namespace ghost {
+
+namespace {
+
+using ui::Kind;
+
+const ui::WindowSpec kInstallListWindow{
+    "安装文件列表", 50, 50, 373, 266, false,
+    {
+        {"installGroup", Kind::GroupBox, "请选择安装文件:", 8, 8, 352, 176},
+        {"installFileList", Kind::ListView, "", 8, 24, 336, 144, ui::kNone, "installGroup", {},
+         {{"文件名", 240}, {"大小", 80, true}}},
+        {"installOkButton", Kind::Button, "确  定(&Y)", 160, 192, 96, 32},
+        {"installExitButton", Kind::Button, "退  出(&X)", 264, 192, 96, 32},
+    }};
+
+}  // namespace
+
+bool listedAsInstallable(std::uint64_t bytes) { return search::sizeInMegabytes(bytes) - 100.0 > 0.0000001; }
+
+const ui::WindowSpec& InstallListWindow::spec() const { return kInstallListWindow; }
+
+void InstallListWindow::onCreated(ui::Window& window) { installListCreated(window); }
+
+void InstallListWindow::onEvent(ui::Window& window, std::string_view control, ui::Event event) {
+  if (event != ui::Event::Click) return;
+  if (control == "installOkButton") installSelected(window);
+  else if (control == "installExitButton") window.close();
+}
+
+void InstallListWindow::installListCreated(ui::Window& window) {
+  if (s_.state.isoImageCandidates.empty()) {
+    showBox(s_, &window, "未搜索到可安装的文件。", kErrorBox);
+    window.close();
+    return;
+  }
+  ui::Control& list = window.control("installFileList");
+  for (const std::string& candidate : s_.state.isoImageCandidates) {
+    const std::uint64_t bytes = search::fileSizeOf(s_.os.files, candidate);
+    if (!listedAsInstallable(bytes)) continue;
+    const int row = list.addRow(candidate, 0);
+    list.setCell(row, 1, search::sizeInMegabytesText(bytes) + " MB");
+  }
+  if (list.rowCount() == 1) install(window, list.cell(0, 0), true);
+}
+
+void InstallListWindow::installSelected(ui::Window& window) {
+  ui::Control& list = window.control("installFileList");
+  const int row = list.selectedRow();
+  if (row < 0) {
+    showBox(s_, &window, "请选择要安装的文件。", kWarningBox);
+    return;
+  }
+  install(window, list.cell(row, 0), false);
+}
+
+void InstallListWindow::install(ui::Window& window, const std::string& path, bool fromCreation) {
+  const std::string kind = gbk::toUpperAscii(search::extensionOf(path));
+  if (kind == ".GHO") {
+    s_.state.imagePath = path;
+    // After a run the hidden list has done its work: closing it gives the user the
+    // main window back instead of an invisible modal window.
+    if (ghostRestore(s_, main_, path, &window)) window.close();
+    return;
+  }
+  if (kind == ".WIM") {
+    s_.state.imagePath = path;
+    window.setVisible(false);
+    main_.setVisible(false);
+    s_.wim.openRestoreProgress(main_);
+    main_.setVisible(true);
+    window.close();
+    return;
+  }
+  showBox(s_, &window,
+          fromCreation ? std::string("不支持的ISO光盘镜像。")
+                       : "不支持 " + search::fileNameOf(path) + " 映像安装到 " + s_.state.targetDisplay + "。",
+          kWarningBox);
+  window.close();
+}
+
+}  // namespace ghost
