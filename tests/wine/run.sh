@@ -4,6 +4,10 @@ set -euo pipefail
 source "$(dirname "$0")/../../scripts/wine-env.sh"
 build=${1:-$root/build/win64}
 
+# Drive M: holds the folder tree the image-search tests build.
+mkdir -p "$root/build/wine-m"
+ln -sfn "$root/build/wine-m" "$WINEPREFIX/dosdevices/m:"
+
 echo "== Wine tier: platform layer, console shell, deployment, main window"
 status=0
 VREL_ARTIFACTS=$(winpath "$artifacts") timeout 600 "$wine64" "$build/tests/wine/wine_tests.exe" --gtest_color=no || status=$?

@@ -1,0 +1,250 @@
+// The image search and the GHO operations through the real Win32 binding, the real
+// command interpreter and a test engine deployed under the GHO engine's name.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/main_window.h"
+#include "ghost/ghost_runs.h"
+#include "ghost/install_list_window.h"
+#include "ghost/one_key.h"
+#include "payload/payload.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_ui.h"
+#include "search/image_search.h"
+#include "tests/wine/wine_support.h"
+
+namespace {
+
+constexpr std::uint64_t kMB = 1048576;
+
+class SimulatedWinPE : public win32::System {
+ public:
+  std::string windowsDirectory() override { return "X:\\Windows"; }
+};
+
+class RecordingShell : public platform::Shell {
+ public:
+  void openUrl(const std::string&) override {}
+  void exitProcess(int) override {}
+};
+
+// Only the drive the test maps: a search of every drive would walk the whole host.
+class MappedDriveOnly : public win32::Volumes {
+ public:
+  std::string logicalDriveStrings() override { return std::string("M:\\") + '\0'; }
+};
+
+// Real windows; message boxes are recorded and answered Yes instead of waiting for a user.
+class ScriptedBoxes : public win32::WindowSystem {
+ public:
+  std::vector<std::pair<std::string, unsigned>> boxes;
+  int messageBox(ui::Window*, std::string_view text, std::string_view, unsigned style) override {
+    boxes.emplace_back(std::string(text), style);
+    return (style & 0xF) == ui::kYesNo ? ui::kAnswerYes : ui::kAnswerOk;
+  }
+  std::string last() const { return boxes.empty() ? std::string() : boxes.back().first; }
+};
+
+// Runs body inside the window's creation, then closes it.
+class Harness : public ui::WindowLogic {
+ public:
+  Harness(ui::WindowLogic& inner, std::function<void(ui::Window&)> body) : inner_(inner), body_(std::move(body)) {}
+  const ui::WindowSpec& spec() const override { return inner_.spec(); }
+  void onCreated(ui::Window& w) override {
+    inner_.onCreated(w);
+    body_(w);
+    w.close();
+  }
+  void onEvent(ui::Window& w, std::string_view c, ui::Event e) override { inner_.onEvent(w, c, e); }
+  void onTimer(ui::Window& w, int id) override { inner_.onTimer(w, id); }
+
+ private:
+  ui::WindowLogic& inner_;
+  std::function<void(ui::Window&)> body_;
+};
+
+bool writeBytes(const std::string& path, std::uint64_t size, bool sparse) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  if (sparse) {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    ok = SetFilePointerEx(h, at, nullptr, FILE_BEGIN) && SetEndOfFile(h);
+  } else {
+    std::string bytes(size, 'g');
+    DWORD written = 0;
+    ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == size;
+  }
+  CloseHandle(h);
+  return ok;
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  std::fclose(f);
+  return ok;
+}
+
+struct Fixture {
+  SimulatedWinPE system;
+  RecordingShell shell;
+  win32::RealPlatform real{&system, &shell};
+  MappedDriveOnly mapped;
+  platform::Platform os{real.os.system, real.os.files, mapped, real.os.processes,
+                        real.os.console, real.os.power, real.os.shell};
+  ScriptedBoxes windows;
+  core::AppState state;
+  std::string lister = winetest::readWholeFile(winetest::programFolder() + "lister_double.exe");
+  std::string engine = winetest::readWholeFile(winetest::programFolder() + "engine_double.exe");
+  core::Context ctx{os, windows, state, [this](std::string_view name) -> std::string_view {
+                     if (name == "pzdir.exe") return lister;
+                     if (name == "GhostVrelLite.exe") return engine;
+                     return payloadFor(name);
+                   }};
+  app::MainWindow main{ctx};
+  ghost::WimWindowsPending wim{windows};
+  ghost::Services services{os, windows, state, wim};
+};
+
+std::string lastLine(const std::string& text) {
+  std::string t = text;
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
+  return t.substr(t.find_last_of('\n') + 1);
+}
+
+TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpersands) {
+  Fixture f;
+  ASSERT_FALSE(f.engine.empty());
+  const std::string folder = winetest::programFolder() + "ghost flow & more\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string log = folder + "engine.log";
+  DeleteFileA(log.c_str());
+  SetEnvironmentVariableA("VREL_ENGINE_LOG", log.c_str());
+  const std::string image = folder + "sys a&b.gho";
+  const std::string saved = folder + "new backup & c.GHO";
+  ASSERT_TRUE(writeBytes(image, kMB * 3 / 2, false));
+  DeleteFileA(saved.c_str());
+
+  Harness harness(f.main, [&](ui::Window& w) {
+    w.control("partitionList").selectRow(0);
+    winetest::pumpUntil([] { return false; }, 100);
+    ASSERT_EQ(f.state.targetDisplay, "C:\\(1:1)");
+
+    SetEnvironmentVariableA("VREL_ENGINE_WRITE", std::to_string(kMB * 5 / 2).c_str());
+    ghost::ghostBackup(f.services, w, saved);
+    EXPECT_TRUE(w.visible());
+    EXPECT_EQ(f.windows.last(), "Ghost备份磁盘完成！\r\n保存位置: new backup & c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 2.5 MB");
+    EXPECT_NE(lastLine(winetest::readWholeFile(log)).find(
+                  " -clone,mode=pdump,src=1:1,dst=\"" + saved + "\" -z9  -crcignore  -noide  -sure  -fx -BATCH"),
+              std::string::npos)
+        << lastLine(winetest::readWholeFile(log));
+
+    SetEnvironmentVariableA("VREL_ENGINE_WRITE", nullptr);
+    DeleteFileA(saved.c_str());
+    ghost::ghostBackup(f.services, w, saved);
+    EXPECT_EQ(f.windows.last(), "Ghost备份磁盘错误！\r\n错误信息:\r\n备份文件 " + saved + " 没有生成或为空。");
+
+    ghost::checkGhostImage(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "经检查 sys a&b.gho 镜像文件非常完整！");
+    EXPECT_NE(lastLine(winetest::readWholeFile(log)).find("   -CHKIMG,\"" + image + "\" -sure  -fx -BATCH"),
+              std::string::npos)
+        << lastLine(winetest::readWholeFile(log));
+
+    ghost::ghostRestore(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "Ghost应用映像到磁盘完成！\r\n映像名称: sys a&b.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 1.5 MB");
+    EXPECT_NE(lastLine(winetest::readWholeFile(log))
+                  .find(" -clone,mode=pload,src=\"" + image + "\":1,dst=1:1  -crcignore  -noide -sure -fx -BATCH"),
+              std::string::npos)
+        << lastLine(winetest::readWholeFile(log));
+
+    const std::string complaint = folder + "complaint.txt";
+    ASSERT_TRUE(writeText(complaint, "Abort: 分区已锁定\r\n"));
+    SetEnvironmentVariableA("VREL_ENGINE_SAY", complaint.c_str());
+    ghost::ghostRestore(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "Ghost应用映像错误！\r\n错误信息:\r\nAbort: 分区已锁定\r\n");
+    ghost::checkGhostImage(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "sys a&b.gho 镜像文件不能通过完整性检查！");
+    SetEnvironmentVariableA("VREL_ENGINE_SAY", nullptr);
+    const std::string runs = winetest::readWholeFile(log);
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 6) << "every run reached the engine whole, once";
+  });
+  f.windows.runModal(harness, nullptr);
+}
+
+// The mapped drive M: (tests/wine/run.sh links it to a folder of the build tree).
+void makeSearchTree() {
+  const char* folders[] = {"M:\\a", "M:\\a\\b", "M:\\a\\b\\c", "M:\\.hidden", "M:\\镜像"};
+  for (const char* folder : folders) CreateDirectoryA(folder, nullptr);
+  const std::pair<const char*, std::uint64_t> files[] = {
+      {"M:\\root.WIM", 500 * kMB},         {"M:\\a\\one.wim", 3 * 1024 * kMB},
+      {"M:\\a\\b\\two.Wim", 10 * kMB},    {"M:\\a\\b\\c\\three.wim", 700 * kMB},
+      {"M:\\.hidden\\skip.wim", 200 * kMB}, {"M:\\镜像\\系统 备份.GHO", 60 * kMB},
+      {"M:\\a\\notes.txt", 1},
+  };
+  for (const auto& [path, size] : files) writeBytes(path, size, true);
+}
+
+TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
+  Fixture f;
+  makeSearchTree();
+  Harness harness(f.main, [&](ui::Window& w) {
+    HWND main = reinterpret_cast<HWND>(w.nativeHandle());
+    SetWindowPos(main, nullptr, 8, 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(w, "modeButton")), BM_CLICK, 0, 0);
+    w.control("patternCombo").setSelection(2);  // *.WIM
+    ui::Control& results = w.control("searchResultList");
+    const int hits = search::searchImages(f.os, f.windows,
+                                          {results, w.control("depthEdit"), w.control("patternCombo"),
+                                           w.control("searchButton")});
+    EXPECT_EQ(hits, 4);
+    std::vector<std::string> listed;
+    for (int i = 0; i < results.count(); ++i) listed.push_back(results.itemText(i));
+    EXPECT_EQ(listed, (std::vector<std::string>{"M:\\root.WIM", "M:\\.hidden\\skip.wim", "M:\\a\\one.wim",
+                                                "M:\\a\\b\\two.Wim", "搜索3层目录完成,共搜索到4个*.WIM文件。"}))
+        << "a dot folder is searched here; only the ISO walk skips it";
+    EXPECT_TRUE(w.control("searchButton").enabled());
+
+    ui::Control& combo = w.control("imagePathCombo");
+    search::scanImagesAtStartup(f.os, f.windows, combo, f.state);
+    std::vector<std::string> offered;
+    for (int i = 0; i < combo.count(); ++i) offered.push_back(combo.itemText(i));
+    EXPECT_EQ(offered, (std::vector<std::string>{"M:\\镜像\\系统 备份.GHO", "M:\\root.WIM", "M:\\.hidden\\skip.wim",
+                                                 "M:\\a\\one.wim"}));
+    EXPECT_EQ(f.state.defaultImage, "M:\\镜像\\系统 备份.GHO");
+    EXPECT_EQ(combo.selection(), 0);
+
+    // A click on a hit makes it the chosen image.
+    results.setSelection(3);
+    search::pickSearchResult(w.control("restoreRadio"), results, combo, hits);
+    EXPECT_EQ(combo.count(), 5);
+    EXPECT_EQ(combo.itemText(combo.selection()), "M:\\a\\b\\two.Wim");
+    winetest::pumpUntil([] { return false; }, 500);
+    EXPECT_TRUE(winetest::saveWindowPicture(main, winetest::artifactFolder() + "main_after_search.bmp"));
+
+    // The install-file list over the main window, as an ISO with these files shows it.
+    f.state.isoImageCandidates = {"M:\\a\\one.wim", "M:\\a\\b\\two.Wim", "M:\\root.WIM",
+                                  "M:\\镜像\\系统 备份.GHO"};
+    ghost::InstallListWindow list(f.services, w);
+    Harness listHarness(list, [&](ui::Window& lw) {
+      ui::Control& rows = lw.control("installFileList");
+      ASSERT_EQ(rows.rowCount(), 2);
+      EXPECT_EQ(rows.cell(0, 0), "M:\\a\\one.wim");
+      EXPECT_EQ(rows.cell(0, 1), "3072 MB");
+      EXPECT_EQ(rows.cell(1, 1), "500 MB");
+      winetest::pumpUntil([] { return false; }, 500);
+      EXPECT_TRUE(winetest::saveWindowPicture(reinterpret_cast<HWND>(lw.nativeHandle()),
+                                              winetest::artifactFolder() + "install_list.bmp"));
+    });
+    f.windows.runModal(listHarness, &w);
+  });
+  f.windows.runModal(harness, nullptr);
+}
+
+}  // namespace
