@@ -41,7 +41,10 @@ void lockMainControls(MainControls& c) { setMainControlsEnabled(c, false); }
 void unlockMainControls(MainControls& c) { setMainControlsEnabled(c, true); }
 
 bool isDriveLetterInUse(platform::FileSystem& files, const std::string& letter) {
-  return files.exists(letter.substr(0, 1) + ":\\nul");
+  // A search only: the device name makes other path checks answer yes for any letter.
+  bool found = false;
+  files.enumerate(letter.substr(0, 1) + ":\\nul", [&](const platform::DirEntry&) { found = true; });
+  return found;
 }
 
 std::string chooseIsoMountLetter(platform::FileSystem& files) {

@@ -178,6 +178,13 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
   f.windows.runModal(harness, nullptr);
 }
 
+TEST(IsoLettersUnderWine, ASearchForNulFindsOnlyDrivesThatExist) {
+  win32::Files files;
+  EXPECT_TRUE(ghost::isDriveLetterInUse(files, "C"));
+  EXPECT_TRUE(ghost::isDriveLetterInUse(files, "m"));
+  EXPECT_FALSE(ghost::isDriveLetterInUse(files, "Q"));
+}
+
 // The mapped drive M: (tests/wine/run.sh links it to a folder of the build tree).
 void makeSearchTree() {
   const char* folders[] = {"M:\\a", "M:\\a\\b", "M:\\a\\b\\c", "M:\\.hidden", "M:\\镜像"};
