@@ -2,6 +2,9 @@
 
 #include "core/app_state.h"
 #include "disks/partition_inventory.h"
+#include "ghost/ghost_runs.h"
+#include "ghost/one_key.h"
+#include "search/image_search.h"
 #include "platform/gbk.h"
 #include "search/select_target.h"
 
@@ -58,9 +61,10 @@ const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
 
 void MainWindow::onCreated(ui::Window& window) {
   ui::Control& partitions = window.control("partitionList");
-  // The image search joins the start-up sequence when it lands.
+  ui::Control& images = window.control("imagePathCombo");
   runStartup(ctx_, window,
-             StartupSteps{{}, [this, &partitions] {
+             StartupSteps{[this, &images] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, images, ctx_.state); },
+                          [this, &partitions] {
                             disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, partitions, colours_);
                           }});
 }
@@ -133,6 +137,27 @@ void MainWindow::optionNotAvailable(ui::Window& window) {
   if (!box.checked()) return;
   ctx_.ui.messageBox(&window, kOptionClosedMessage, kMessageTitle, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
   box.setChecked(false);
+}
+
+void MainWindow::oneKeyAction(ui::Window& window) {
+  ghost::MainControls controls = ghost::MainControls::of(window);
+  ghost::OneKeyAction(services_, controls);
+}
+
+void MainWindow::searchImages(ui::Window& window) {
+  searchHits_ = search::searchImages(ctx_.os, ctx_.ui,
+                                     {window.control("searchResultList"), window.control("depthEdit"),
+                                      window.control("patternCombo"), window.control("searchButton")});
+}
+
+void MainWindow::pickSearchResult(ui::Window& window) {
+  search::pickSearchResult(window.control("restoreRadio"), window.control("searchResultList"),
+                           window.control("imagePathCombo"), searchHits_);
+}
+
+void MainWindow::checkGhostImage(ui::Window& window) {
+  std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kCheckImageDialog);
+  if (chosen) ghost::checkGhostImage(services_, window, *chosen);
 }
 
 void selectOrAddPath(ui::Control& combo, const std::string& path) {

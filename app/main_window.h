@@ -5,6 +5,7 @@
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
+#include "ghost/services.h"
 #include "platform/ui.h"
 
 namespace app {
@@ -27,7 +28,9 @@ extern const ui::FileDialogSpec kCheckImageDialog;
 
 class MainWindow : public ui::WindowLogic {
  public:
-  explicit MainWindow(core::Context& ctx) : ctx_(ctx) {}
+  // wim: the WIM progress windows; without them the WIM operations say they are not available.
+  explicit MainWindow(core::Context& ctx, ghost::WimWindows* wim = nullptr)
+      : ctx_(ctx), pendingWim_(ctx.ui), services_{ctx.os, ctx.ui, ctx.state, wim ? *wim : pendingWim_} {}
 
   const ui::WindowSpec& spec() const override;
   void onCreated(ui::Window& window) override;
@@ -44,15 +47,16 @@ class MainWindow : public ui::WindowLogic {
   void toggleMode(ui::Window& window);
   void optionNotAvailable(ui::Window& window);
 
-  // Handlers whose work arrives with the image search, the one-key action and the
-  // GHO engine; until then the controls do nothing rather than pretend.
-  void oneKeyAction(ui::Window&) {}
-  void searchImages(ui::Window&) {}
-  void pickSearchResult(ui::Window&) {}
-  void checkGhostImage(ui::Window&) {}
+  void oneKeyAction(ui::Window& window);
+  void searchImages(ui::Window& window);
+  void pickSearchResult(ui::Window& window);
+  void checkGhostImage(ui::Window& window);
 
   core::Context& ctx_;
   disks::CellColourRegistry colours_;
+  ghost::WimWindowsPending pendingWim_;
+  ghost::Services services_;
+  int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
 
 // Puts a chosen path into the combo box: selects the item naming the same file
