@@ -135,20 +135,15 @@ class VolumeDevice : public disk::Device {
   std::uint32_t sectorSize_;
 };
 
-}  // namespace
-
 bool splitDesignator(const std::string& text, unsigned& disk, unsigned& partition) {
-  std::size_t colon = text.find(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= text.size() || text.size() > 12) return false;
-  disk = partition = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i == colon) continue;
-    if (text[i] < '0' || text[i] > '9') return false;
-    unsigned& n = i < colon ? disk : partition;
-    n = n * 10 + unsigned(text[i] - '0');
-  }
-  return disk >= 1 && partition >= 1;
+  auto where = disk::parseDesignator(text);
+  if (!where) return false;
+  disk = unsigned(where->disk);
+  partition = unsigned(where->partition);
+  return true;
 }
+
+}  // namespace
 
 Problem Win32Backend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
   unsigned diskNumber = 0, partitionNumber = 0;

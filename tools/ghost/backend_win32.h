@@ -30,7 +30,4 @@ class Win32Backend : public Backend {
   Win32Files files_;
 };
 
-// "N:M" with N, M from 1; false otherwise.
-bool splitDesignator(const std::string& text, unsigned& disk, unsigned& partition);
-
 }  // namespace ghost

@@ -86,4 +86,16 @@ BootFixResult fixHiddenSectors(disk::Device& partition, std::uint64_t startByte)
   return partition.flush() ? BootFixResult::Fixed : BootFixResult::Failed;
 }
 
+bool copyNtfsBootSectorToPartitionEnd(disk::Device& partition) {
+  std::vector<std::uint8_t> sector(512);
+  if (!partition.read(0, sector.data(), sector.size())) return false;
+  BootSectorFacts facts = readBootSector(sector.data());
+  if (facts.fs != FsKind::Ntfs) return true;
+  std::uint64_t lastSector = partition.size() / facts.bytesPerSector - 1;
+  if (lastSector <= facts.totalSectors) return true;  // the backup is already the last sector
+  std::vector<std::uint8_t> copy(facts.bytesPerSector);
+  if (!partition.read(0, copy.data(), copy.size())) return false;
+  return partition.write(lastSector * facts.bytesPerSector, copy.data(), copy.size()) && partition.flush();
+}
+
 }  // namespace ghost

@@ -29,4 +29,9 @@ enum class BootFixResult { NotNeeded, Fixed, Unknown, Failed };
 // Points the partition's boot sector(s) at `startByte` on its disk.
 BootFixResult fixHiddenSectors(disk::Device& partition, std::uint64_t startByte);
 
+// NTFS restored onto a larger partition keeps its size; its backup boot sector stays
+// just past the last cluster, where Windows looks. Checkers that look at the end of
+// the partition instead (ntfs-3g) find a copy there too. False on a write error.
+bool copyNtfsBootSectorToPartitionEnd(disk::Device& partition);
+
 }  // namespace ghost

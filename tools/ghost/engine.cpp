@@ -125,8 +125,11 @@ BackupPlan planBackup(disk::Device& partition) {
 Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
                   const RunOptions& options) {
   OpenedPartition source;
-  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None)
-    return fail(problem);
+  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
+    Failure failure = fail(problem);
+    failure.detail = backend.lastDetail();
+    return failure;
+  }
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan = planBackup(*source.device);
@@ -254,8 +257,11 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   const ImageHeader& header = image.header;
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
   OpenedPartition target;
-  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None)
-    return fail(problem);
+  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None) {
+    Failure failure = fail(problem);
+    failure.detail = backend.lastDetail();
+    return failure;
+  }
   if (target.lengthBytes < header.sourceSize) {
     Failure failure = fail(Problem::TargetTooSmall);
     failure.neededBytes = header.sourceSize;
@@ -322,8 +328,10 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
 
   if (fixHiddenSectors(*target.device, target.startByte) == BootFixResult::Failed)
     return fail(Problem::PartitionUnwritable);
-  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize)
+  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize) {
+    if (!copyNtfsBootSectorToPartitionEnd(*target.device)) return fail(Problem::PartitionUnwritable);
     backend.extendNtfs(target, header.sourceSize);
+  }
   return Failure{};
 }
 

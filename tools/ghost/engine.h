@@ -44,6 +44,8 @@ class Backend : public Files {
   virtual std::uint64_t newImageId() = 0;
   virtual std::uint64_t nowUnix() = 0;
   virtual unsigned workerThreads();
+  // The disk layer's message for the last failed openPartition, if it gave one.
+  virtual std::string lastDetail() const { return {}; }
 };
 
 // The backup's plan: which blocks of the partition hold data.

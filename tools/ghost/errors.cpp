@@ -33,7 +33,9 @@ std::vector<std::string> failureLines(const Failure& f) {
     case Problem::BadDesignator: lines.push_back("错误: 分区编号不正确,应为 磁盘号:分区号(均从 1 开始)。"); break;
     case Problem::NoSuchDisk: lines.push_back("错误: 找不到指定的磁盘。"); break;
     case Problem::NoSuchPartition: lines.push_back("错误: 指定的磁盘上没有这个分区。"); break;
-    case Problem::DiskUnreadable: lines.push_back("错误: 无法读取磁盘的分区表。"); break;
+    case Problem::DiskUnreadable:
+      lines.push_back(f.detail.empty() ? "错误: 无法读取磁盘的分区表。" : "错误: " + f.detail);
+      break;
     case Problem::PartitionUnreadable: lines.push_back("错误: 读取源分区失败。"); break;
     case Problem::PartitionUnwritable: lines.push_back("错误: 写入目标分区失败。"); break;
     case Problem::VolumeInUse:

@@ -48,6 +48,7 @@ struct Failure {
   std::uint64_t damagedChunks = 0;   // ImageChunkDamaged
   bool targetTouched = false;        // a restore that stopped after writing began
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
+  std::string detail;                // the disk layer's own words, when it has them
 };
 
 // One or two GBK lines.
