@@ -2,6 +2,9 @@
 // quotes around image paths are part of the syntax and must not be lost to argv
 // splitting. The work runs beside the engine's progress window; failure lines are
 // printed when the window is gone, and nothing at all on success.
+//
+// Built twice: the shipped engine over the system's volumes, and (VREL_SIMULATED_DISKS)
+// the simulated WinPE's engine, whose disks are the image files named in VREL_DISKS.
 #include <windows.h>
 
 #include <string>
@@ -9,6 +12,9 @@
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
 #include "tools/ghost/backend_win32.h"
+#ifdef VREL_SIMULATED_DISKS
+#include "tools/ghost/backend_disks.h"
+#endif
 #include "tools/ghost/progress_window_win32.h"
 
 namespace {
@@ -36,7 +42,12 @@ int main() {
     out.line(parsed.error);
     return 2;
   }
+#ifdef VREL_SIMULATED_DISKS
+  ghost::Win32Files files;
+  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+#else
   ghost::Win32Backend backend;
+#endif
   ghost::RunProgress progress;
   toolio::CapturedOut captured;
   int code = 1;

@@ -293,3 +293,42 @@ TEST(RunCommand, PrintsNothingOnSuccessAndChineseLinesOnFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random damage of every kind to a small image: the reader must refuse each one
+// cleanly (no crash, no success) - the fuzzer's bounded, deterministic companion.
+TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
+  FakeBackend backend;
+  backend.threads = 2;
+  auto& source = backend.partitions["1:1"].bytes;
+  source.assign(96 * 1024, 0);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
+  ghost::RunProgress progress;
+  ghost::RunOptions options;
+  options.chunkSize = 16 * 1024;
+  ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "x.gho"), backend, progress, options).problem, Problem::None);
+  const auto good = backend.files["x.gho"];
+  backend.partitions["1:2"].bytes.assign(128 * 1024, 0);
+  std::mt19937 random(12);
+  for (int round = 0; round < 400; ++round) {
+    auto bad = good;
+    switch (random() % 4) {
+      case 0:
+      case 1:
+        for (int n = 1 + random() % 3; n > 0; --n) bad[random() % bad.size()] ^= std::uint8_t(1 + random() % 255);
+        break;
+      case 2: bad.resize(random() % bad.size()); break;
+      default: bad.insert(bad.begin() + random() % bad.size(), std::uint8_t(random())); break;
+    }
+    if (bad == good) continue;
+    backend.files["x.gho"] = bad;
+    SCOPED_TRACE(round);
+    EXPECT_NE(ghost::runCheck(checkCommand("x.gho"), backend, progress).problem, Problem::None);
+    auto restore = restoreCommand("x.gho", "1:2");
+    restore.crcIgnore = round % 2;
+    EXPECT_NE(ghost::runRestore(restore, backend, progress).problem, Problem::None);
+  }
+}
+
+}  // namespace
