@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "tools/common/fs.h"
 #include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/sync.h"
@@ -110,15 +111,49 @@ int zlibLevelFor(int switchLevel) {
 
 BackupPlan planBackup(disk::Device& partition) {
   BackupPlan plan;
-  std::vector<std::uint8_t> sector(512);
-  if (partition.read(0, sector.data(), sector.size())) {
-    BootSectorFacts facts = readBootSector(sector.data());
-    plan.fs = facts.fs;
-    plan.clusterSize = facts.clusterSize;
+  fs::Volume volume;
+  std::string error;
+  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0) {
+    switch (volume.kind()) {
+      case fs::Kind::Ntfs: plan.fs = FsKind::Ntfs; break;
+      case fs::Kind::Fat12: plan.fs = FsKind::Fat12; break;
+      case fs::Kind::Fat16: plan.fs = FsKind::Fat16; break;
+      case fs::Kind::Fat32: plan.fs = FsKind::Fat32; break;
+      default: break;
+    }
   }
-  // Sector by sector: every block is stored.
-  plan.map = BlockMap(partition.size(), 64u << 10);
-  plan.map.markAll();
+  if (plan.fs == FsKind::Raw) {
+    // Unknown, unreadable or damaged: sector by sector, every block is stored.
+    plan.map = BlockMap(partition.size(), 64u << 10);
+    plan.map.markAll();
+    return plan;
+  }
+  plan.clusterSize = volume.clusterSize();
+  // Map blocks must tile the clusters: FAT's data area need not start on a cluster
+  // boundary, so the block is the largest power of two dividing both.
+  std::uint64_t block = volume.clusterSize();
+  std::uint64_t dataStart = volume.clusterOffset(0);
+  while (block > partition.sectorSize() && (dataStart % block != 0)) block /= 2;
+  if (block < 512) block = 512;
+  plan.map = BlockMap(partition.size(), std::uint32_t(block));
+  const auto& bits = volume.usedBitmap();
+  std::uint64_t count = volume.clusterCount();
+  std::uint64_t i = 0;
+  while (i < count) {
+    if (i % 8 == 0 && i + 8 <= count && bits[i / 8] == 0) {
+      i += 8;
+      continue;
+    }
+    if (!volume.isUsed(i)) {
+      ++i;
+      continue;
+    }
+    std::uint64_t end = i + 1;
+    while (end < count && volume.isUsed(end)) ++end;
+    plan.map.markBytes(volume.clusterOffset(i), (end - i) * volume.clusterSize());
+    i = end;
+  }
+  for (const fs::Area& area : volume.alwaysImaged()) plan.map.markBytes(area.offset, area.length);
   return plan;
 }
 

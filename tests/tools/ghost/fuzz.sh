@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 command -v afl-g++-fast >/dev/null || { echo "afl-g++-fast missing (apt install afl++)"; exit 1; }
 
 sources=(tests/tools/ghost/fuzz_image.cpp tools/ghost/{args,block_map,bootfix,engine,errors,image_format,pipeline,progress,spans,sync}.cpp
-         tools/common/{disk_common,disk_layout,device_posix,console_out,utf}.cpp platform/gbk.cpp)
+         tools/common/{disk_common,disk_layout,fs,device_posix,console_out,utf}.cpp platform/gbk.cpp)
 (cd "$src" && AFL_QUIET=1 afl-g++-fast -std=c++17 -O1 -finput-charset=UTF-8 -fexec-charset=GBK -I. "${sources[@]}" \
   -lz -pthread -o "$work/fuzz_image") >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }
 
