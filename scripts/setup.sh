@@ -8,8 +8,9 @@ packages=(
   libwim-dev wimtools ntfs-3g dosfstools mtools fdisk exfatprogs
 )
 # Installed without their recommendations (the emulator's graphical front end and
-# firmware collection are not needed to boot test disks on the serial console).
-lean_packages=(qemu-system-x86)
+# firmware collection are not needed to boot test disks on the serial console; the
+# fuzzer's documentation is not needed to fuzz).
+lean_packages=(qemu-system-x86 afl++)
 missing_in() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"

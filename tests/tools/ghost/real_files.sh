@@ -130,9 +130,9 @@ fat16 | fat32)
   fi
   ;;
 damage)
-  make_disk "$work/disk.img" dos 8 12
+  make_disk "$work/disk.img" dos 4 6
   export VREL_DISKS=$work/disk.img
-  head -c $((8 * MiB)) /dev/urandom >"$work/p1.img"; put_part "$work/disk.img" "$work/p1.img" 1
+  head -c $((4 * MiB)) /dev/urandom >"$work/p1.img"; put_part "$work/disk.img" "$work/p1.img" 1
   backup 1:1 "$work/good.gho"; check "damage: backup" silent_success "$work/out"
   size=$(stat -c %s "$work/good.gho")
   target_sum() { dd if="$work/disk.img" bs=512 skip="$(part_start "$work/disk.img" 2)" count="$(part_size "$work/disk.img" 2)" status=none | md5sum; }
