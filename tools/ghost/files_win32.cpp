@@ -109,10 +109,19 @@ bool Win32Files::replace(const std::string& from, const std::string& to) {
 }
 
 std::uint64_t Win32Files::maxFileSize(const std::string& path) {
-  wchar_t root[MAX_PATH + 1];
-  if (!GetVolumePathNameW(widePath(path).c_str(), root, MAX_PATH)) return 0;
+  // Asked through a handle of the destination's folder: GetVolumeInformationW on a
+  // root would also read the volume label, and Wine prints a console warning where it
+  // cannot - output the program would take for a failure.
+  std::wstring folder = widePath(path);
+  std::size_t slash = folder.find_last_of(L"\\/");
+  folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
+  HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
   wchar_t fsName[64] = {};
-  if (!GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
+  BOOL known = GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fsName, 64);
+  CloseHandle(handle);
+  if (!known) return 0;
   // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
   std::wstring name(fsName);
   if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
