@@ -253,9 +253,27 @@ bool decodeEndRecord(const std::uint8_t* p, EndRecord& e) {
   return true;
 }
 
+namespace {
+
+// Random or already-compressed data costs deflate much time for nothing: three
+// samples that do not shrink at the fastest level mark the chunk to be stored as is.
+bool looksIncompressible(const std::uint8_t* raw, std::size_t rawSize) {
+  constexpr std::size_t kSample = 16 * 1024;
+  if (rawSize < 8 * kSample) return false;
+  std::uint8_t packed[kSample + 1024];
+  for (std::size_t at : {std::size_t(0), rawSize / 2 - kSample / 2, rawSize - kSample}) {
+    uLongf size = sizeof packed;
+    if (compress2(packed, &size, raw + at, kSample, 1) != Z_OK) return false;
+    if (size < kSample - kSample / 32) return false;  // saves 3% or more: worth deflating
+  }
+  return true;
+}
+
+}  // namespace
+
 ChunkMethod compressChunk(const std::uint8_t* raw, std::size_t rawSize, int level,
                           std::vector<std::uint8_t>& out) {
-  if (level > 0) {
+  if (level > 0 && !looksIncompressible(raw, rawSize)) {
     out.resize(compressBound(uLong(rawSize)));
     uLongf size = uLongf(out.size());
     if (compress2(out.data(), &size, raw, uLong(rawSize), level) == Z_OK && size < rawSize) {
