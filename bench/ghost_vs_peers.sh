@@ -92,7 +92,7 @@ ours_restore() {
   [[ -z $out ]] || { echo "engine: $out"; exit 1; }
 }
 truncate -s $((1024 * MiB)) "$work/target.img"
-partclone_restore() { pigz -dc "$work/partclone.img.gz" | partclone.ntfs -q -r -s - -o "$work/target.img" >/dev/null 2>&1; }
+partclone_restore() { pigz -dc "$work/partclone.img.gz" | partclone.ntfs -q -r -s - -O "$work/target.img" >/dev/null 2>&1; }
 timed r_ours ours_restore
 timed r_partclone partclone_restore
 printf '   %-28s %7s s\n' "GhostVrelLite" "$r_ours" "pigz -dc | partclone.ntfs -r" "$r_partclone"
