@@ -48,14 +48,12 @@ int System::platformId() {
 }
 
 bool System::isWow64() {
-  using Fn = UINT(WINAPI*)(LPSTR, UINT);
+  // Looked up at run time: systems before XP SP2 lack it and run no 64-bit host anyway.
+  using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetSystemWow64DirectoryA")))
-                   : nullptr;
-  if (!fn) return false;
-  char buf[256];
-  FillMemory(buf, sizeof buf, ' ');
-  return fn(buf, 255) > 0;
+  auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process"))) : nullptr;
+  BOOL wow64 = FALSE;
+  return fn && fn(GetCurrentProcess(), &wow64) && wow64;
 }
 
 // ---- Files ----
