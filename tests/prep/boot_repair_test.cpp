@@ -208,25 +208,6 @@ TEST_F(BootRepair, MissingBcdbootShowsTheQuestionWithNothingAfterTheHeading) {
   EXPECT_GBK_EQ("创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\n", ui.boxes[0].text);
 }
 
-TEST_F(BootRepair, GptRetryBatchEndsByGeneration) {
-  for (const auto& [version, ending] : {std::pair<const char*, const char*>{"10.0.1", " /f  all /l zh-cn \r\ndel yd.cmd"},
-                                        {"6.3.9600", " /f all /l zh-cn \r\ndel yd.cmd"}}) {
-    SCOPED_TRACE(version);
-    preptest::World fresh;
-    w.files = fresh.w.files;
-    restoredWindows(version);
-    gptDiskWithEsp();
-    w.volumes.volumes[0].root = "S:\\";  // the ESP already has a letter
-    combo.clearItems();
-    combo.addItem("S:\\");
-    combo.setSelection(0);
-    w.processes.answer("/f all", "Failure");
-    w.processes.rules.erase(w.processes.rules.begin());  // the successful answer of SetUp
-    repair();
-    EXPECT_EQ(w.files.contentOf("X:\\Windows\\\\yd.cmd"), std::string(preptest::kBcdboot) + " C:\\Windows /S S:\\" + ending);
-  }
-}
-
 TEST_F(BootRepair, RefusesWithoutABootTargetAndChangesNothing) {
   restoredWindows("10.0.19041.1");
   w.files.addFile("C:\\Boot\\BCD", "old");

@@ -145,20 +145,6 @@ TEST_F(BootRepairUnderWine, GptDiskWithoutEspIsRefusedWithNothingRun) {
   EXPECT_NE(ui.boxes[0].text.find("EFI"), std::string::npos);
 }
 
-TEST_F(BootRepairUnderWine, RetryBatchRemovesItselfWhenStartedInTheWindowsFolder) {
-  restore("version_61.exe");
-  writeText(tools + "bcdboot.out", "error");
-  char previous[MAX_PATH] = {};
-  GetCurrentDirectoryA(MAX_PATH, previous);
-  SetCurrentDirectoryA(windows.c_str());
-  prep::repairBoot(ctx, status, combo);
-  SetCurrentDirectoryA(previous);
-  EXPECT_FALSE(exists(windows + "\\yd.cmd"));
-  const Lines calls = recordedArguments(tools);
-  ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back(), " R:\\Windows /S R:\\ /l zh-cn ");
-}
-
 TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   win32::RealPlatform real;
   fake::WindowSystem ui;
