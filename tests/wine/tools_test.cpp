@@ -70,6 +70,27 @@ TEST(ToolsUnderWine, BcdbootSaysTheSystemToolIsMissing) {
   EXPECT_EQ(out, "错误: 系统目录中没有 bcdboot 工具,无法创建引导文件。\r\n");
 }
 
+std::string systemDirectory() {
+  char dir[MAX_PATH];
+  GetSystemDirectoryA(dir, MAX_PATH);
+  return dir;
+}
+
+TEST(ToolsUnderWine, BcdbootPassesItsArgumentsToTheSystemTool) {
+  win32::RealPlatform p;
+  std::string launcher = winePath(VREL_TOOLS_DIR "/bcdboot/bcdboot.exe");
+  std::string systemTool = systemDirectory() + "\\bcdboot.exe";
+  // A stand-in for the system's tool that prints the command line it received.
+  ASSERT_TRUE(CopyFileA((winetest::programFolder() + "test_child.exe").c_str(), systemTool.c_str(), FALSE));
+  std::string out = runTool(p, launcher + " cmdline C:\\Windows /s C:  /l zh-cn \"D:\\a b\" ");
+  EXPECT_EQ(out, "\"" + systemTool + "\" cmdline C:\\Windows /s C:  /l zh-cn \"D:\\a b\" ");
+  // The launcher itself in the system folder would start itself: refused.
+  ASSERT_TRUE(CopyFileA(launcher.c_str(), systemTool.c_str(), FALSE));
+  std::string loop = runTool(p, systemTool + " C:\\Windows");
+  EXPECT_NE(loop.find("拒绝循环调用"), std::string::npos) << loop;
+  DeleteFileA(systemTool.c_str());
+}
+
 TEST(ToolsUnderWine, IsoToolCopiesAndQuitsSilently) {
   win32::RealPlatform p;
   std::string iso = winePath(VREL_TOOLS_DIR "/iso/ISO.exe");

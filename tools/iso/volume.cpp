@@ -156,7 +156,8 @@ class IsoTree {
       } else if (e[0] == 'S' && e[1] == 'T') {
         break;
       } else if (e[0] == 'C' && e[1] == 'E' && entryLen >= 28) {
-        if (++links > r_.limits_.maxDescriptorChain) fail(ReadError::Corrupt);
+        // Real entries need one or two continuation areas; a chain of them is a loop.
+        if (++links > 16) fail(ReadError::Corrupt);
         std::uint64_t block = le32(e + 4), offset = le32(e + 12), ceLength = le32(e + 20);
         if (ceLength > 65536) fail(ReadError::Corrupt);
         Bytes cont = r_.read(block * kIsoBlock + offset, ceLength);
@@ -415,7 +416,8 @@ class UdfTree {
         part = le16(ad + 16);
       }
       if (type == 3) {  // the list goes on in an allocation extent descriptor
-        if (++links > r_.limits_.maxDescriptorChain) fail(ReadError::Corrupt);
+        if (++links > r_.limits_.maxDescriptorChain || !visitedAeds_.insert((std::uint64_t(part) << 32) | block).second)
+          fail(ReadError::Corrupt);
         Bytes aed = readBlock(part, block, 258);
         std::uint32_t adLength = le32(&aed[20]);
         if (24 + std::uint64_t(adLength) > aed.size()) fail(ReadError::Corrupt);
@@ -459,6 +461,7 @@ class UdfTree {
       node.embedded.assign(reinterpret_cast<const char*>(&fe[adStart]), std::size_t(infoLength));
     } else if (adKind <= 2) {
       int links = 0;
+      visitedAeds_.clear();
       collectExtents(&fe[adStart], adLength, adKind, where.partition, node, links);
       std::uint64_t covered = 0;
       for (const Extent& e : node.extents) covered += e.length;
@@ -524,6 +527,7 @@ class UdfTree {
   Bytes anchor_;
   Bytes lvd_;
   std::vector<UdfPartition> maps_;
+  std::set<std::uint64_t> visitedAeds_;  // of the file being read
 };
 
 }  // namespace
