@@ -23,14 +23,11 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Control& engineL
   active_ = true;
   engineSeen_ = false;
   polledSinceGone_ = 0;
-  // Echo off: the shell's prompts and the echoed command lines (which hold the image
-  // path, and could hold the success word) stay out of the log.
-  shell_.sendConsoleLine("@echo off");
-  shell_.sendConsoleLine(engineCommandLine);
-  // An empty line first, so that the marker starts a line even after an engine that
-  // died in the middle of one.
-  shell_.sendConsoleLine("echo.");
-  shell_.sendConsoleLine(std::string("echo ") + kEndMarker);
+  // One line, so the shell cannot take the lines after the engine's as its input.
+  // "@" keeps the line itself (with the image path, which could hold the success
+  // word) out of the log; the empty line makes the marker start a line even after an
+  // engine that died in the middle of one.
+  shell_.sendConsoleLine("@" + engineCommandLine + " & echo. & echo " + kEndMarker);
   shell_.startConsoleReader(engineLogBox);
   return true;
 }

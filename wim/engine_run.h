@@ -12,8 +12,8 @@
 
 namespace wim {
 
-// Printed by the shell once the engine command has returned. The shell echoes
-// nothing (echo is off), so the line can only come from this command.
+// Printed by the shell once the engine command has returned. The command line that
+// prints it is not echoed, so the line can only come from that command.
 inline constexpr char kEndMarker[] = "VrelPE: engine finished";
 
 // Timer intervals of both progress windows.

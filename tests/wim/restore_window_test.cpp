@@ -139,7 +139,7 @@ TEST_F(RestoreTest, StartSendsTheCommandLineAndArmsTheTimers) {
   window->click("okButton");
   EXPECT_GBK_EQ("X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C:",
                 wim::applyCommandLine(state.tools.enginePath, state.imagePath, state.imageIndex, state.targetDrive));
-  EXPECT_GBK_EQ("@echo off\r\nX:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C:\r\necho.\r\n"
+  EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & "
                 "echo VrelPE: engine finished\r\n",
                 w.console.input);
   EXPECT_EQ(w.console.opens.at(0).first, "cmd.exe");
