@@ -15,6 +15,12 @@
 
 namespace platform {
 
+// A calendar date and time of day, as the system clock gives it.
+struct CalendarTime {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0;
+};
+
 // Directories and facts about the running system.
 class SystemInfo {
  public:
@@ -24,6 +30,11 @@ class SystemInfo {
   virtual std::string systemDirectory() = 0;   // GetSystemDirectoryA, as reported
   virtual int platformId() = 0;                // GetVersionExA dwPlatformId (2 = NT family)
   virtual bool isWow64() = 0;                  // a 32-bit process on a 64-bit host
+  virtual CalendarTime localTime() = 0;        // GetLocalTime
+  // The user locale's time format (LOCALE_ITIME) reads "1": a 24-hour clock.
+  virtual bool uses24HourClock() = 0;
+  // UTF-8 bytes through UTF-16 into the ANSI code page; unmappable characters as '?'.
+  virtual std::string utf8ToAnsi(std::string_view utf8) = 0;
 };
 
 struct DirEntry {

@@ -56,6 +56,31 @@ bool System::isWow64() {
   return fn && fn(GetCurrentProcess(), &wow64) && wow64;
 }
 
+platform::CalendarTime System::localTime() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+bool System::uses24HourClock() {
+  char value[8] = {};
+  return GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ITIME, value, sizeof value) > 0 && value[0] == '1';
+}
+
+std::string System::utf8ToAnsi(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (wide <= 0) return {};
+  std::vector<wchar_t> text(wide);
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+  int size = WideCharToMultiByte(936, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(size, '\0');
+  WideCharToMultiByte(936, 0, text.data(), wide, &out[0], size, nullptr, nullptr);
+  // Read as a C text: up to the first NUL.
+  return out.substr(0, out.find('\0'));
+}
+
 // ---- Files ----
 
 bool Files::exists(const std::string& path) {

@@ -12,6 +12,9 @@ class System : public platform::SystemInfo {
   std::string systemDirectory() override;
   int platformId() override;
   bool isWow64() override;
+  platform::CalendarTime localTime() override;
+  bool uses24HourClock() override;
+  std::string utf8ToAnsi(std::string_view utf8) override;
 };
 
 class Files : public platform::FileSystem {

@@ -1,6 +1,9 @@
 #include "tests/fakes/fake_os.h"
 
 #include <algorithm>
+#include <iconv.h>
+
+#include <cerrno>
 
 #include "platform/gbk.h"
 
@@ -17,6 +20,32 @@ std::string pathKey(const std::string& path) {
   }
   while (out.size() > 3 && out.back() == '\\') out.pop_back();
   return out;
+}
+
+std::string System::utf8ToAnsi(std::string_view utf8) {
+  std::string out;
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  std::string in(utf8);
+  char* src = in.data();
+  std::size_t left = in.size();
+  char buffer[256];
+  while (left > 0) {
+    char* dst = buffer;
+    std::size_t room = sizeof buffer;
+    if (iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out.append(buffer, dst);
+      // Unmappable or broken: one '?' for the character, as the system converter does.
+      out += '?';
+      ++src;
+      --left;
+      while (left > 0 && (static_cast<unsigned char>(*src) & 0xC0) == 0x80) ++src, --left;
+      continue;
+    }
+    out.append(buffer, dst);
+  }
+  iconv_close(cd);
+  return out.substr(0, out.find('\0'));
 }
 
 static std::string parentKey(const std::string& key) {

@@ -28,6 +28,11 @@ class System : public platform::SystemInfo {
   std::string systemDirectory() override { return systemDir; }
   int platformId() override { return platform; }
   bool isWow64() override { return wow64; }
+  platform::CalendarTime now{2017, 7, 3, 14, 5, 9};
+  bool clock24 = true;
+  platform::CalendarTime localTime() override { return now; }
+  bool uses24HourClock() override { return clock24; }
+  std::string utf8ToAnsi(std::string_view utf8) override;  // through iconv, as code page 936
 };
 
 class Files : public platform::FileSystem {
