@@ -80,8 +80,12 @@ void RestoreWindow::onCreated(ui::Window& window) {
       w.control("cancelButton"),   w.control("restartCheck"),  w.control("shutdownCheck"),
       w.control("engineLogBox")});
   RestoreControls& c = *c_;
-  for (const std::string& root : bootTargetRoots(ctx_.os)) c.bootTargetCombo.addItem(root);
-  disks::markDefaultBootTarget(ctx_.os, partitionList_, ctx_.state.targetDrive, c.bootTargetCombo);
+  if (hooks_.fillBootTargets) {
+    hooks_.fillBootTargets(c);
+  } else {
+    for (const std::string& root : bootTargetRoots(ctx_.os)) c.bootTargetCombo.addItem(root);
+    disks::markDefaultBootTarget(ctx_.os, partitionList_, ctx_.state.targetDrive, c.bootTargetCombo);
+  }
   c.targetLabel.setText("还原分区:" + ctx_.state.targetDisplay);
   c.imageLabel.setText("映像文件:" + ctx_.state.imagePath);
   if (listWimVolumes(ctx_, c.volumeCombo, &window) == VolumeListing::Refused) {
@@ -136,7 +140,7 @@ void RestoreWindow::confirm() {
   }
   if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
   if (hooks_.formatStep) {
-    hooks_.formatStep(*c_, [this] { startWimApply(); });
+    hooks_.formatStep(window_, *c_, [this] { startWimApply(); });
   } else {
     lockChoices();
     startWimApply();
@@ -238,7 +242,7 @@ void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   core::AppState& s = ctx_.state;
   c.okButton.setVisible(true);
-  if (c.addBootCheck.checked() && hooks_.repairBoot) hooks_.repairBoot(c);
+  if (c.addBootCheck.checked() && hooks_.repairBoot) hooks_.repairBoot(window_, c);
   unlockChoices();
   c.statusLabel.setText(kApplyDone);
   if (c.restartCheck.checked()) {

@@ -47,9 +47,12 @@ struct RestoreHooks {
   std::function<void()> shutDown;
   // Carries out formatCombo's choice on the target, then calls startApply when the
   // target is ready; on a failed format it leaves the window idle itself.
-  std::function<void(RestoreControls&, const std::function<void()>& startApply)> formatStep;
+  std::function<void(ui::Window*, RestoreControls&, const std::function<void()>& startApply)> formatStep;
   // Makes the restored system bootable; runs to its end before the power action.
-  std::function<void(RestoreControls&)> repairBoot;
+  std::function<void(ui::Window*, RestoreControls&)> repairBoot;
+  // Fills bootTargetCombo as the window opens; without it, the fixed drives with the
+  // default target marked.
+  std::function<void(RestoreControls&)> fillBootTargets;
 };
 
 // " /apply ", the image in quotes, its number and the target: nothing after it.

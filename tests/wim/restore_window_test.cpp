@@ -42,7 +42,7 @@ class RestoreTest : public ::testing::Test {
     w.processes.running = {{4, "System"}, {kShellPid, "cmd.exe"}};
     hooks.restart = [this] { calls.push_back("restart"); };
     hooks.shutDown = [this] { calls.push_back("shutdown"); };
-    hooks.repairBoot = [this](wim::RestoreControls& c) {
+    hooks.repairBoot = [this](ui::Window*, wim::RestoreControls& c) {
       calls.push_back("repairBoot:" + c.bootTargetCombo.text());
     };
   }
@@ -323,7 +323,7 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
 TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
   state.imagePath = "c:\\images\\win7.wim";
   bool formatted = false;
-  hooks.formatStep = [&](wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
+  hooks.formatStep = [&](ui::Window*, wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
   open();
   window->click("okButton");
   EXPECT_FALSE(formatted);
@@ -340,7 +340,7 @@ TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
 
 TEST_F(RestoreTest, FormatHookRunsBeforeTheApply) {
   std::function<void()> pending;
-  hooks.formatStep = [&](wim::RestoreControls& controls, const std::function<void()>& startApply) {
+  hooks.formatStep = [&](ui::Window*, wim::RestoreControls& controls, const std::function<void()>& startApply) {
     controls.statusLabel.setText("正在格式化....");
     pending = startApply;
   };

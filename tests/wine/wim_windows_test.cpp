@@ -160,7 +160,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
     partitionList = &lw.control("partitionList");
     wim::RestoreHooks hooks;
     hooks.restart = [&] { calls.push_back("restart"); };
-    hooks.repairBoot = [&](wim::RestoreControls& c) { calls.push_back("repairBoot " + c.statusLabel.text()); };
+    hooks.repairBoot = [&](ui::Window*, wim::RestoreControls& c) { calls.push_back("repairBoot " + c.statusLabel.text()); };
     wim::RestoreWindow restore(ctx, *partitionList, hooks);
     Harness harness(restore, [&](ui::Window& w) {
       place(w);
