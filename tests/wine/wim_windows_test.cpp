@@ -40,6 +40,7 @@ class LaggingProcesses : public platform::Processes {
   DWORD hideEngineUntil = 0;
   platform::CapturedRun runCaptured(const std::string& c) override { return real_.runCaptured(c); }
   bool startHidden(const std::string& c, unsigned ms) override { return real_.startHidden(c, ms); }
+  bool runAndWait(const std::string& c) override { return real_.runAndWait(c); }
   std::vector<platform::ProcessEntry> list() override {
     std::vector<platform::ProcessEntry> all = real_.list(), shown;
     for (auto& e : all)
