@@ -255,3 +255,39 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
 }
 
 }  // namespace
+
+// The carried engine's simulated build on a disk image that tests/wine/run.sh made
+// with sfdisk, mkntfs and ntfscp: partition 1 holds files, partition 2 is larger and
+// empty. run.sh then checks the restored partition 2 with ntfsfix and ntfscat.
+TEST(GhostUnderWine, TheRealEngineBacksUpChecksAndRestoresADiskImagePartition) {
+  char disks[1024] = {};
+  if (!GetEnvironmentVariableA("VREL_E2E_DISKS", disks, sizeof disks)) GTEST_SKIP() << "no disk image";
+  SetEnvironmentVariableA("VREL_DISKS", disks);
+  Fixture f;
+  f.engine = winetest::readWholeFile(winetest::programFolder() + "simulated\\GhostVrelLite.exe");
+  ASSERT_FALSE(f.engine.empty());
+  const std::string folder = winetest::programFolder() + "real engine & images\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string image = folder + "demo backup.GHO";
+  DeleteFileA(image.c_str());
+
+  Harness harness(f.main, [&](ui::Window& w) {
+    f.state.targetDrive = "";
+    f.state.targetIndex = "1:1";
+    f.state.targetDisplay = "(1:1)";
+    f.state.targetPartitionType = "主分区,MBR";
+    f.state.targetIndexUsable = true;
+    ghost::ghostBackup(f.services, w, image);
+    EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！", 0), 0u) << f.windows.last();
+
+    ghost::checkGhostImage(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "经检查 demo backup.GHO 镜像文件非常完整！");
+
+    f.state.targetIndex = "1:2";
+    f.state.targetDisplay = "(1:2)";
+    ghost::ghostRestore(f.services, w, image);
+    EXPECT_EQ(f.windows.last().rfind("Ghost应用映像到磁盘完成！", 0), 0u) << f.windows.last();
+  });
+  f.windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_DISKS", nullptr);
+}
