@@ -6,6 +6,7 @@
 #include <set>
 #include <utility>
 
+#include "tools/common/le_bytes.h"
 #include "tools/common/utf.h"
 
 namespace iso {
@@ -14,12 +15,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::uint16_t le16(const unsigned char* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t le32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-         (std::uint32_t(p[3]) << 24);
-}
-std::uint64_t le64(const unsigned char* p) { return le32(p) | (std::uint64_t(le32(p + 4)) << 32); }
+using toolio::le16;
+using toolio::le32;
+using toolio::le64;
 
 // Thrown inside the reader only; readVolume turns it into a ReadError.
 struct Failure {
