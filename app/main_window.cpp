@@ -116,7 +116,7 @@ void MainWindow::showSavePath(ui::Window& window) {
 void MainWindow::browse(ui::Window& window) {
   if (window.control("restoreRadio").checked()) {
     std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kRestoreImageDialog);
-    if (chosen) selectOrAddPath(window.control("imagePathCombo"), *chosen);
+    if (chosen) search::selectOrAddImagePath(window.control("imagePathCombo"), *chosen);
     return;
   }
   const bool ghost = window.control("ghostBackupRadio").checked();
@@ -158,17 +158,6 @@ void MainWindow::pickSearchResult(ui::Window& window) {
 void MainWindow::checkGhostImage(ui::Window& window) {
   std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kCheckImageDialog);
   if (chosen) ghost::checkGhostImage(services_, window, *chosen);
-}
-
-void selectOrAddPath(ui::Control& combo, const std::string& path) {
-  // An item that merely begins with the path names another file (D:\a.GHO.old for
-  // D:\a.GHO): only the same path counts, or the wrong image would be restored.
-  for (int i = 0; i < combo.count(); ++i)
-    if (gbk::equalsIgnoreCase(combo.itemText(i), path)) {
-      combo.setSelection(i);
-      return;
-    }
-  combo.setSelection(combo.addItem(path));
 }
 
 std::string withImageExtension(const std::string& path, std::string_view extension) {

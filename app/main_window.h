@@ -59,10 +59,6 @@ class MainWindow : public ui::WindowLogic {
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
 
-// Puts a chosen path into the combo box: selects the item naming the same file
-// (letter case ignored), or adds the path and selects it.
-void selectOrAddPath(ui::Control& combo, const std::string& path);
-
 // Appends the extension (".GHO", ".WIM") unless the path's last four characters,
 // upper-cased, already are it.
 std::string withImageExtension(const std::string& path, std::string_view extension);
