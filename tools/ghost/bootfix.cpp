@@ -13,6 +13,61 @@ std::uint64_t get64(const std::uint8_t* p) { return get32(p) | std::uint64_t(get
 void put32(std::uint8_t* p, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
+void put64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+
+// exFAT: a boot region of 12 sectors (main at sector 0, backup at sector 12). Sector
+// 11 repeats the checksum of sectors 0..10, which leaves out the volume flags (bytes
+// 106, 107) and the percent in use (byte 112).
+constexpr std::uint64_t kExfatRegionSectors = 12;
+
+// The sector size of an exFAT main boot sector, 0 when the sector is not one.
+std::uint32_t exfatSectorSize(const std::uint8_t* s) {
+  if (std::memcmp(s + 3, "EXFAT   ", 8) != 0 || s[510] != 0x55 || s[511] != 0xAA) return 0;
+  const unsigned shift = s[0x6C];
+  return shift >= 9 && shift <= 12 ? 1u << shift : 0;
+}
+
+std::uint32_t exfatChecksum(const std::uint8_t* region, std::size_t sectorSize) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < sectorSize * 11; ++i) {
+    if (i == 106 || i == 107 || i == 112) continue;
+    sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + region[i];
+  }
+  return sum;
+}
+
+bool exfatChecksumHolds(const std::uint8_t* region, std::size_t sectorSize) {
+  const std::uint32_t sum = exfatChecksum(region, sectorSize);
+  for (std::size_t at = sectorSize * 11; at < sectorSize * 12; at += 4)
+    if (get32(region + at) != sum) return false;
+  return true;
+}
+
+// Sets PartitionOffset (0x40, in sectors) in the main and the backup boot region and
+// writes each region's checksum again. A region that is not a sound exFAT boot region
+// (other sector size, checksum already wrong) is left alone.
+BootFixResult fixExfatPartitionOffset(disk::Device& partition, std::uint32_t sectorSize, std::uint64_t startByte) {
+  const std::uint64_t wanted = startByte / sectorSize;
+  const std::size_t regionBytes = std::size_t(sectorSize) * kExfatRegionSectors;
+  bool changed = false;
+  for (std::uint64_t first : {std::uint64_t(0), kExfatRegionSectors}) {
+    const std::uint64_t offset = first * sectorSize;
+    std::vector<std::uint8_t> region(regionBytes);
+    if (offset + regionBytes > partition.size() || !partition.read(offset, region.data(), region.size()))
+      return first == 0 ? BootFixResult::Failed : (changed ? BootFixResult::Fixed : BootFixResult::NotNeeded);
+    if (exfatSectorSize(region.data()) != sectorSize || !exfatChecksumHolds(region.data(), sectorSize)) continue;
+    if (get64(region.data() + 0x40) == wanted) continue;
+    put64(region.data() + 0x40, wanted);
+    const std::uint32_t sum = exfatChecksum(region.data(), sectorSize);
+    for (std::size_t at = std::size_t(sectorSize) * 11; at < regionBytes; at += 4) put32(region.data() + at, sum);
+    if (!partition.write(offset, region.data(), region.size())) return BootFixResult::Failed;
+    changed = true;
+  }
+  if (!changed) return BootFixResult::NotNeeded;
+  return partition.flush() ? BootFixResult::Fixed : BootFixResult::Failed;
+}
 
 bool validSectorSize(std::uint32_t v) { return v == 512 || v == 1024 || v == 2048 || v == 4096; }
 bool validClusterFactor(std::uint32_t v) { return v && v <= 128 && !(v & (v - 1)); }
@@ -66,7 +121,12 @@ BootFixResult fixHiddenSectors(disk::Device& partition, std::uint64_t startByte)
   std::vector<std::uint8_t> sector(512);
   if (!partition.read(0, sector.data(), sector.size())) return BootFixResult::Failed;
   BootSectorFacts facts = readBootSector(sector.data());
-  if (facts.fs == FsKind::Raw) return BootFixResult::Unknown;
+  if (facts.fs == FsKind::Raw) {
+    // exFAT is imaged sector by sector, but still names its place on the disk.
+    if (std::uint32_t exfatSector = exfatSectorSize(sector.data()))
+      return fixExfatPartitionOffset(partition, exfatSector, startByte);
+    return BootFixResult::Unknown;
+  }
   std::uint64_t wanted = startByte / facts.bytesPerSector;
   if (wanted > 0xFFFFFFFFull) return BootFixResult::Failed;
   if (facts.hiddenSectors == wanted) return BootFixResult::NotNeeded;

@@ -2,7 +2,8 @@
 // place on the disk needs: the "hidden sectors" field (the partition's first sector as
 // the boot code and the file system driver see it) must name the new start, in the
 // primary boot sector and in the backup copy (NTFS: just past the last cluster;
-// FAT32: the sector named at 0x32).
+// FAT32: the sector named at 0x32). exFAT names it as PartitionOffset (0x40) in its
+// main and backup boot regions, each sealed by a checksum sector.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,8 @@ BootSectorFacts readBootSector(const std::uint8_t* sector);
 
 enum class BootFixResult { NotNeeded, Fixed, Unknown, Failed };
 
-// Points the partition's boot sector(s) at `startByte` on its disk.
+// Points the partition's boot sector(s) at `startByte` on its disk (exFAT: both boot
+// regions, their checksums written again).
 BootFixResult fixHiddenSectors(disk::Device& partition, std::uint64_t startByte);
 
 // NTFS restored onto a larger partition keeps its size; its backup boot sector stays
