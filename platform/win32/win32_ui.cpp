@@ -325,7 +325,8 @@ ClassAndStyle classFor(const ui::ControlSpec& c) {
       return {"BUTTON", BS_AUTORADIOBUTTON | WS_TABSTOP | ((c.flags & ui::kFirstInGroup) ? WS_GROUP : 0u), 0};
     case ui::Kind::CheckBox: return {"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, 0};
     case ui::Kind::GroupBox: return {"BUTTON", BS_GROUPBOX, 0};
-    case ui::Kind::Label: return {"STATIC", SS_LEFT, 0};
+    // Labels show paths: an "&" in a file name must not turn into an underline.
+    case ui::Kind::Label: return {"STATIC", SS_LEFT | SS_NOPREFIX, 0};
     case ui::Kind::Edit: return {"EDIT", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
     case ui::Kind::MultiLineEdit:
       return {"EDIT", ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
@@ -670,6 +671,12 @@ std::uintptr_t controlHandle(ui::Window& window, std::string_view name) {
     if (w == &window)
       if (Win32Control* c = w->controlByName(name)) return reinterpret_cast<std::uintptr_t>(c->hwnd());
   return 0;
+}
+
+ui::Window* windowFromHandle(std::uintptr_t hwnd) {
+  for (Win32Window* w : liveWindows())
+    if (reinterpret_cast<std::uintptr_t>(w->hwnd()) == hwnd && !w->destroyed()) return w;
+  return nullptr;
 }
 
 }  // namespace win32

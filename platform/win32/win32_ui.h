@@ -21,5 +21,7 @@ class WindowSystem : public ui::WindowSystem {
 
 // For tests and tools: finds a control window of a live window by its role name.
 std::uintptr_t controlHandle(ui::Window& window, std::string_view name);
+// For tests: the live window behind a native window handle, nullptr when there is none.
+ui::Window* windowFromHandle(std::uintptr_t hwnd);
 
 }  // namespace win32
