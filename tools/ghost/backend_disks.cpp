@@ -2,29 +2,65 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <ctime>
 #include <random>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <time.h>
+#endif
 
 namespace ghost {
 
 namespace {
 
+// VREL_DISK_KB_PER_SECOND slows the image disks down to that rate, so that a test
+// can watch (and photograph) a run on a small partition while it is under way.
+std::uint64_t throttleBytesPerSecond() {
+  const char* text = std::getenv("VREL_DISK_KB_PER_SECOND");
+  if (!text || !*text) return 0;
+  char* end = nullptr;
+  unsigned long long kb = std::strtoull(text, &end, 10);
+  return *end == '\0' ? kb * 1024 : 0;
+}
+
 // Keeps the disk and its layout alive as long as the partition's window is used.
 class OwnedPartition : public disk::Device {
  public:
-  explicit OwnedPartition(disk::OpenPartition opened) : opened_(std::move(opened)) {}
+  explicit OwnedPartition(disk::OpenPartition opened)
+      : opened_(std::move(opened)), bytesPerSecond_(throttleBytesPerSecond()) {}
   std::uint64_t size() const override { return opened_.device->size(); }
   std::uint32_t sectorSize() const override { return opened_.device->sectorSize(); }
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
+    pace(length);
     return opened_.device->read(offset, buffer, length);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
+    pace(length);
     return opened_.device->write(offset, buffer, length);
   }
   bool flush() override { return opened_.device->flush(); }
 
  private:
+  // Small transfers add up until the wait is worth a sleep.
+  void pace(std::size_t length) {
+    if (bytesPerSecond_ == 0) return;
+    owedMs_ += double(length) * 1000.0 / double(bytesPerSecond_);
+    if (owedMs_ < 20) return;
+    const unsigned ms = unsigned(owedMs_);
+    owedMs_ -= ms;
+#ifdef _WIN32
+    Sleep(ms);
+#else
+    timespec wait{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+    nanosleep(&wait, nullptr);
+#endif
+  }
+
   disk::OpenPartition opened_;
+  std::uint64_t bytesPerSecond_;
+  double owedMs_ = 0;
 };
 
 }  // namespace

@@ -88,9 +88,11 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
       const WindowTexts& t = *state->texts;
       HFONT f = state->font;
+      // Paths are shown as they are: without SS_NOPREFIX an "&" in a file name would
+      // vanish and underline the next character.
       addControl(hwnd, L"STATIC", t.action, SS_LEFT, kAction, 16, 14, 440, 18, f);
-      addControl(hwnd, L"STATIC", t.from, SS_LEFT | SS_PATHELLIPSIS, kFrom, 16, 40, 440, 18, f);
-      addControl(hwnd, L"STATIC", t.to, SS_LEFT | SS_PATHELLIPSIS, kTo, 16, 62, 440, 18, f);
+      addControl(hwnd, L"STATIC", t.from, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, kFrom, 16, 40, 440, 18, f);
+      addControl(hwnd, L"STATIC", t.to, SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, kTo, 16, 62, 440, 18, f);
       HWND bar = addControl(hwnd, PROGRESS_CLASSW, L"", 0, kBar, 16, 90, 440, 20, f);
       SendMessageW(bar, PBM_SETRANGE32, 0, 1000);
       addControl(hwnd, L"STATIC", fromGbk("已完成: 0%"), SS_LEFT, kPercent, 16, 120, 210, 18, f);
