@@ -1,11 +1,16 @@
 // The image search and the GHO operations through the real Win32 binding, the real
-// command interpreter and a test engine deployed under the GHO engine's name.
+// command interpreter and a test engine deployed under the GHO engine's name; then
+// the one-key flow through the main window with the simulated lister and the
+// carried engine's simulated build on a real disk image.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #include "app/main_window.h"
 #include "ghost/ghost_runs.h"
@@ -28,7 +33,8 @@ class SimulatedWinPE : public win32::System {
 
 class RecordingShell : public platform::Shell {
  public:
-  void openUrl(const std::string&) override {}
+  int urlsOpened = 0;  // the home page is the start-up's last step
+  void openUrl(const std::string&) override { ++urlsOpened; }
   void exitProcess(int) override {}
 };
 
@@ -38,13 +44,23 @@ class MappedDriveOnly : public win32::Volumes {
   std::string logicalDriveStrings() override { return std::string("M:\\") + '\0'; }
 };
 
-// Real windows; message boxes are recorded and answered Yes instead of waiting for a user.
+// Real windows; message boxes are recorded and answered Yes instead of waiting for a
+// user, and file dialogs choose the next of `choices` (cancelled when none is left).
 class ScriptedBoxes : public win32::WindowSystem {
  public:
   std::vector<std::pair<std::string, unsigned>> boxes;
+  std::vector<std::string> choices;
+  std::vector<std::string> dialogTitles;
   int messageBox(ui::Window*, std::string_view text, std::string_view, unsigned style) override {
     boxes.emplace_back(std::string(text), style);
     return (style & 0xF) == ui::kYesNo ? ui::kAnswerYes : ui::kAnswerOk;
+  }
+  std::optional<std::string> fileDialog(ui::Window*, const ui::FileDialogSpec& spec) override {
+    dialogTitles.push_back(spec.title);
+    if (choices.empty()) return std::nullopt;
+    std::string chosen = choices.front();
+    choices.erase(choices.begin());
+    return chosen;
   }
   std::string last() const { return boxes.empty() ? std::string() : boxes.back().first; }
 };
@@ -256,38 +272,201 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
 
 }  // namespace
 
-// The carried engine's simulated build on a disk image that tests/wine/run.sh made
-// with sfdisk, mkntfs and ntfscp: partition 1 holds files, partition 2 is larger and
-// empty. run.sh then checks the restored partition 2 with ntfsfix and ntfscat.
-TEST(GhostUnderWine, TheRealEngineBacksUpChecksAndRestoresADiskImagePartition) {
+namespace {
+
+// Runs `body` once from the thread's message loop as soon as `ready()` holds: from
+// there the test reaches the window only as a user's input would, through messages
+// to its controls. (Start-up serves messages while its tools run, so the timer may
+// fire before the window is complete; ready() tells.)
+struct Pending {
+  std::function<void()>* body = nullptr;
+  std::function<bool()> ready;
+} pending;
+
+void runFromMessageLoop(std::function<void()>& body, std::function<bool()> ready) {
+  pending = {&body, std::move(ready)};
+  SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+    if (!pending.body || !pending.ready()) return;
+    KillTimer(nullptr, id);
+    (*std::exchange(pending.body, nullptr))();
+  });
+}
+
+// The program's main window among this thread's windows.
+HWND mainWindowOfThisThread() {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM out) {
+        char cls[64] = {};
+        GetClassNameA(hwnd, cls, sizeof cls);
+        if (std::string(cls) != "VrelPELiteWindow" || !IsWindowVisible(hwnd)) return TRUE;
+        *reinterpret_cast<HWND*>(out) = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::string listCell(HWND list, int row, int column) {
+  char buf[256] = {};
+  LVITEMA item = {};
+  item.iSubItem = column;
+  item.pszText = buf;
+  item.cchTextMax = sizeof buf;
+  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+  return buf;
+}
+
+// The row whose number column reads `designator`, selected as a click selects it;
+// -1 when no row has it.
+int selectRowOf(HWND list, const std::string& designator) {
+  const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < rows; ++row) {
+    if (listCell(list, row, 1) != designator) continue;
+    LVITEMA state = {};
+    state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+    state.state = LVIS_SELECTED | LVIS_FOCUSED;
+    SendMessageA(list, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&state));
+    return row;
+  }
+  return -1;
+}
+
+// What a helper thread saw of the engine's own progress window while a run went on.
+struct ProgressSighting {
+  std::string picture;  // where the photograph goes
+  bool seen = false;
+  bool photographed = false;
+  std::string title, action, percent, remaining, stop;
+  int barPosition = -1;
+};
+
+std::string dialogText(HWND window, int id) {
+  char buf[512] = {};
+  GetWindowTextA(GetDlgItem(window, id), buf, sizeof buf);
+  return buf;
+}
+
+// Waits for the window, lets the run get far enough for a time estimate, then reads
+// its texts and photographs it.
+DWORD WINAPI watchEngineWindow(void* parameter) {
+  auto& sight = *static_cast<ProgressSighting*>(parameter);
+  HWND window = nullptr;
+  for (int i = 0; i < 1200 && !window; ++i) {
+    window = FindWindowA("GhostVrelLiteProgress", nullptr);
+    if (!window) Sleep(50);
+  }
+  if (!window) return 0;
+  sight.seen = true;
+  const DWORD start = GetTickCount();
+  while (IsWindow(window) && GetTickCount() - start < 6000 && dialogText(window, 107).find("--:--:--") != std::string::npos)
+    Sleep(100);
+  Sleep(400);  // one more refresh of the window's texts
+  if (!IsWindow(window)) return 0;
+  char title[256] = {};
+  GetWindowTextA(window, title, sizeof title);
+  sight.title = title;
+  sight.action = dialogText(window, 100);
+  sight.percent = dialogText(window, 104);
+  sight.remaining = dialogText(window, 107);
+  sight.stop = dialogText(window, 108);
+  sight.barPosition = static_cast<int>(SendMessageA(GetDlgItem(window, 103), PBM_GETPOS, 0, 0));
+  sight.photographed = winetest::saveWindowPicture(window, sight.picture) && IsWindow(window);
+  return 0;
+}
+
+}  // namespace
+
+// The whole flow through the program's main window, on a disk image that
+// tests/wine/run.sh made with sfdisk, mkntfs and ntfscp (partition 1 holds files,
+// partition 2 is larger and empty): the list comes from the simulated lister over
+// that image, the carried engine's simulated build does the work, and the test only
+// selects rows, types, clicks and answers the program's questions. run.sh then checks
+// the restored partition 2 with ntfsfix and ntfscat.
+TEST(GhostUnderWine, OneKeyBackupCheckAndRestoreOfADiskImagePartitionThroughTheMainWindow) {
   char disks[1024] = {};
   if (!GetEnvironmentVariableA("VREL_E2E_DISKS", disks, sizeof disks)) GTEST_SKIP() << "no disk image";
   SetEnvironmentVariableA("VREL_DISKS", disks);
   Fixture f;
+  f.lister = winetest::readWholeFile(winetest::programFolder() + "simulated\\pzdir.exe");
   f.engine = winetest::readWholeFile(winetest::programFolder() + "simulated\\GhostVrelLite.exe");
+  ASSERT_FALSE(f.lister.empty());
   ASSERT_FALSE(f.engine.empty());
-  const std::string folder = winetest::programFolder() + "real engine & images\\";
+  const std::string folder = "M:\\一键 备份\\";
   CreateDirectoryA(folder.c_str(), nullptr);
-  const std::string image = folder + "demo backup.GHO";
+  const std::string image = folder + "demo & backup.GHO";
   DeleteFileA(image.c_str());
+  ProgressSighting sight;
+  sight.picture = winetest::artifactFolder() + "ghost_engine_progress.bmp";
 
-  Harness harness(f.main, [&](ui::Window& w) {
-    f.state.targetDrive = "";
-    f.state.targetIndex = "1:1";
-    f.state.targetDisplay = "(1:1)";
-    f.state.targetPartitionType = "主分区,MBR";
-    f.state.targetIndexUsable = true;
-    ghost::ghostBackup(f.services, w, image);
-    EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！", 0), 0u) << f.windows.last();
+  std::function<void()> body = [&] {
+    HWND mainHwnd = mainWindowOfThisThread();
+    // However the body ends, the window goes and its modal loop with it.
+    struct CloseAtEnd {
+      HWND hwnd;
+      ~CloseAtEnd() { hwnd ? DestroyWindow(hwnd) : (PostQuitMessage(1), TRUE); }
+    } closeAtEnd{mainHwnd};
+    ui::Window* window = win32::windowFromHandle(reinterpret_cast<std::uintptr_t>(mainHwnd));
+    ASSERT_NE(window, nullptr);
+    ui::Window& w = *window;
+    auto handle = [&](const char* name) { return reinterpret_cast<HWND>(win32::controlHandle(w, name)); };
+    auto click = [&](const char* name) { SendMessageA(handle(name), BM_CLICK, 0, 0); };
+    HWND list = handle("partitionList");
 
-    ghost::checkGhostImage(f.services, w, image);
-    EXPECT_EQ(f.windows.last(), "经检查 demo backup.GHO 镜像文件非常完整！");
+    // The rows are the disk image's two partitions, as the lister reads them.
+    ASSERT_EQ(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 2);
+    EXPECT_EQ(listCell(list, 0, 1), "1:1");
+    EXPECT_EQ(listCell(list, 0, 3), "NTFS");
+    EXPECT_EQ(listCell(list, 1, 1), "1:2");
 
-    f.state.targetIndex = "1:2";
-    f.state.targetDisplay = "(1:2)";
-    ghost::ghostRestore(f.services, w, image);
-    EXPECT_EQ(f.windows.last().rfind("Ghost应用映像到磁盘完成！", 0), 0u) << f.windows.last();
-  });
-  f.windows.runModal(harness, nullptr);
+    // Back up 1:1 with one key, while a helper photographs the engine's window.
+    click("ghostBackupRadio");
+    ASSERT_GE(selectRowOf(list, "1:1"), 0);
+    SetWindowTextA(handle("savePathEdit"), image.c_str());
+    SetEnvironmentVariableA("VREL_DISK_KB_PER_SECOND", "1024");
+    HANDLE watcher = CreateThread(nullptr, 0, watchEngineWindow, &sight, 0, nullptr);
+    click("mainOkButton");
+    SetEnvironmentVariableA("VREL_DISK_KB_PER_SECOND", nullptr);
+    WaitForSingleObject(watcher, 30000);
+    CloseHandle(watcher);
+    ASSERT_GE(f.windows.boxes.size(), 2u);
+    EXPECT_EQ(f.windows.boxes[f.windows.boxes.size() - 2].first, "是否将 (1:1) 备份到 " + image + " ？");
+    EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！\r\n保存位置: demo & backup.GHO\r\n备份分区: (1:1)", 0), 0u)
+        << f.windows.last();
+    EXPECT_TRUE(IsWindowVisible(mainHwnd)) << "the main window comes back after the run";
+
+    // The advanced mode's check button; its file dialog picks the new image.
+    click("modeButton");
+    f.windows.choices = {image};
+    click("checkGhostButton");
+    EXPECT_EQ(f.windows.last(), "经检查 demo & backup.GHO 镜像文件非常完整！");
+
+    // Restore onto 1:2: the image chosen with the browse button, the row clicked.
+    click("restoreRadio");
+    ASSERT_GE(selectRowOf(list, "1:2"), 0);
+    f.windows.choices = {image};
+    click("browseButton");
+    HWND combo = handle("imagePathCombo");
+    const LRESULT chosen = SendMessageA(combo, CB_GETCURSEL, 0, 0);
+    ASSERT_GE(chosen, 0);
+    click("mainOkButton");
+    ASSERT_GE(f.windows.boxes.size(), 2u);
+    EXPECT_EQ(f.windows.boxes[f.windows.boxes.size() - 2].first, "是否将 " + image + " 还原到 (1:2) ？");
+    EXPECT_EQ(f.windows.last().rfind("Ghost应用映像到磁盘完成！\r\n映像名称: demo & backup.GHO\r\n安装分区: (1:2)", 0), 0u)
+        << f.windows.last();
+  };
+  runFromMessageLoop(body, [&] { return f.shell.urlsOpened > 0; });
+  f.windows.runModal(f.main, nullptr);
   SetEnvironmentVariableA("VREL_DISKS", nullptr);
+
+  // The engine's own window was up during the backup, with its texts.
+  EXPECT_TRUE(sight.seen) << "no engine progress window appeared";
+  EXPECT_TRUE(sight.photographed);
+  EXPECT_EQ(sight.title, "GhostVrelLite - 备份分区");
+  EXPECT_EQ(sight.action, "正在把分区备份为映像文件,请稍候…");
+  EXPECT_EQ(sight.stop, "停止(&S)");
+  EXPECT_GT(sight.barPosition, 0) << sight.percent;
+  EXPECT_LT(sight.barPosition, 1000) << sight.percent;
+  EXPECT_EQ(sight.remaining.find("--"), std::string::npos) << sight.remaining;
 }

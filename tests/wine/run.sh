@@ -14,8 +14,9 @@ ln -sfn "$root/build/wine-restored" "$WINEPREFIX/dosdevices/r:"
 # resource is not the file's: the restored system's interpreter is read as it is.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;R:\\Windows\\System32\\cmd.exe=n"
 
-# A disk image for the real imaging engine: partition 1 an NTFS volume with files,
-# partition 2 larger and empty, the restore target.
+# A disk image for the one-key flow through the main window (the simulated lister
+# and imaging engine read it): partition 1 an NTFS volume with files, partition 2
+# larger and empty, the restore target.
 e2e=$root/build/wine-e2e
 rm -rf "$e2e" && mkdir -p "$e2e/files"
 truncate -s 80M "$e2e/disk.img"
