@@ -1,5 +1,6 @@
 #include "tools/ghost/engine.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -20,8 +21,14 @@ Failure fail(Problem problem) {
   return failure;
 }
 
-// Items in flight per worker: enough to keep reader, workers and writer all busy.
-unsigned inFlightFor(unsigned workers) { return workers * 2 + 4; }
+// Items in flight: enough to keep reader, workers and writer all busy, but on many
+// cores no more than about 96 MiB of chunks (each item holds its raw and its stored
+// bytes; the 32-bit engine has 2 GB of address space), never fewer than the
+// pipeline needs.
+unsigned inFlightFor(unsigned workers, std::uint32_t chunkSize) {
+  const std::uint64_t byMemory = (std::uint64_t(96) << 20) / std::max<std::uint32_t>(chunkSize, 1);
+  return unsigned(std::max<std::uint64_t>(workers + 2, std::min<std::uint64_t>(workers * 2 + 4, byMemory)));
+}
 
 struct ImageOpen {
   std::unique_ptr<SpanReader> reader;
@@ -103,7 +110,7 @@ Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
 
 int zlibLevelFor(int switchLevel) {
   // Measured on system files: above 6 zlib saves almost nothing and costs much time,
-  // so -z7..-z9 use 6; no switch means fast.
+  // so -z7..-z9 use 6 (tuned, see compressChunk); no switch means fast.
   if (switchLevel <= 0) return 1;
   if (switchLevel >= 6) return 6;
   return switchLevel;
@@ -233,7 +240,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
     return writeProblem == Problem::None;
   };
   unsigned workers = backend.workerThreads();
-  switch (runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested)) {
+  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested)) {
     case PipelineEnd::Completed: break;
     case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
     case PipelineEnd::ConsumerStopped: return fail(writeProblem);
@@ -270,7 +277,7 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
   if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
   Failure failure;
   if (end == PipelineEnd::ProducerFailed) {
@@ -339,7 +346,7 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
   Failure failure;
   failure.targetTouched = true;
   if (writeFailed) {
