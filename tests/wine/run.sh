@@ -23,7 +23,7 @@ truncate -s 80M "$e2e/disk.img"
 printf 'label: dos\nstart=2048, size=40960, type=7\nstart=45056, size=102400, type=7\n' | sfdisk -q "$e2e/disk.img"
 truncate -s $((40960 * 512)) "$e2e/p1.img"
 mkntfs -q -Q -F -s 512 -L demo -p 2048 -H 16 -S 63 "$e2e/p1.img" >/dev/null 2>&1
-head -c 3000000 /dev/urandom >"$e2e/files/random.bin"
+head -c 12000000 /dev/urandom >"$e2e/files/random.bin"
 printf '还原后应一字不差\r\n' >"$e2e/files/readme.txt"
 for f in random.bin readme.txt; do ntfscp -f "$e2e/p1.img" "$e2e/files/$f" "$f" >/dev/null; done
 dd if="$e2e/p1.img" of="$e2e/disk.img" bs=512 seek=2048 conv=notrunc status=none
