@@ -1,7 +1,9 @@
 // The main window: what to do, with which image, on which partition.
 #pragma once
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
@@ -30,28 +32,43 @@ class MainWindow : public ui::WindowLogic {
   explicit MainWindow(core::Context& ctx) : ctx_(ctx) {}
 
   const ui::WindowSpec& spec() const override;
+  std::vector<ui::Handler> handlers() override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
   bool onCloseRequested(ui::Window& window) override;
 
   // The colours of the partition list's red rows.
   const disks::CellColourRegistry& cellColours() const { return colours_; }
 
  private:
-  void showImageChoice(ui::Window& window);
-  void showSavePath(ui::Window& window);
-  void browse(ui::Window& window);
-  void toggleMode(ui::Window& window);
-  void optionNotAvailable(ui::Window& window);
+  // The controls the handlers touch, resolved once when the window is created.
+  struct Controls {
+    explicit Controls(ui::Window& w);
+    ui::Control& restoreRadio;
+    ui::Control& ghostBackupRadio;
+    ui::Control& imagePathCombo;
+    ui::Control& savePathEdit;
+    ui::Control& partitionList;
+    ui::Control& modeButton;
+    ui::Control& statusBar;
+    ui::Control& homePageCheck;
+  };
+
+  void showImageChoice();
+  void showSavePath();
+  void browse();
+  void toggleMode();
+  void optionNotAvailable();
 
   // Handlers whose work arrives with the image search, the one-key action and the
   // GHO engine; until then the controls do nothing rather than pretend.
-  void oneKeyAction(ui::Window&) {}
-  void searchImages(ui::Window&) {}
-  void pickSearchResult(ui::Window&) {}
-  void checkGhostImage(ui::Window&) {}
+  void oneKeyAction() {}
+  void searchImages() {}
+  void pickSearchResult() {}
+  void checkGhostImage() {}
 
   core::Context& ctx_;
+  ui::Window* window_ = nullptr;
+  std::optional<Controls> c_;
   disks::CellColourRegistry colours_;
 };
 

@@ -43,18 +43,18 @@ static void applyIcon(core::Context& ctx, ui::Window& window) {
   if (auto bytes = ctx.os.files.readFile(iconPath)) window.setIconFromBytes(*bytes);
 }
 
-static void applyConfiguration(core::Context& ctx, ui::Window& window) {
+static void applyConfiguration(core::Context& ctx, ui::Window& window, ui::Control& statusBar) {
   const std::string iniPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ini";
   if (!ctx.os.files.exists(iniPath)) return;
   const std::string name = ctx.os.files.iniString(iniPath, "Config", "Name");
   if (!name.empty()) window.setCaption(name);
   const std::string ver = ctx.os.files.iniString(iniPath, "Config", "Ver");
-  if (!ver.empty()) window.control("statusBar").setItemText(0, ver);
+  if (!ver.empty()) statusBar.setItemText(0, ver);
   const std::string welcome = ctx.os.files.iniString(iniPath, "Config", "Welcome");
-  if (!welcome.empty()) window.control("statusBar").setItemText(1, welcome);
+  if (!welcome.empty()) statusBar.setItemText(1, welcome);
 }
 
-bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& steps) {
+bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusBar, const StartupSteps& steps) {
   if (!isWinPE(ctx.os)) {
     ctx.ui.messageBox(&mainWindow, kNotWinPEMessage, "提示",
                       ui::kOk | ui::kIconExclamation | ui::kTaskModal);
@@ -65,7 +65,7 @@ bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& 
   if (steps.scanImages) steps.scanImages();
   if (steps.fillPartitions) steps.fillPartitions();
   applyIcon(ctx, mainWindow);
-  applyConfiguration(ctx, mainWindow);
+  applyConfiguration(ctx, mainWindow, statusBar);
   ctx.os.shell.openUrl(kHomePage);
   return true;
 }

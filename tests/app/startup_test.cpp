@@ -45,7 +45,7 @@ TEST_F(StartupTest, WinPECheckUpperCasesTheDriveLetter) {
 
 TEST_F(StartupTest, OutsideWinPEOnlyTheMessageIsShownAndNothingIsWritten) {
   w.system.windowsDir = "C:\\Windows";
-  EXPECT_FALSE(app::runStartup(ctx, window, steps));
+  EXPECT_FALSE(app::runStartup(ctx, window, window.get("statusBar"), steps));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("本软件只可在WinPE环境下使用！\r\n\r\n请复制软件至U盘,在WinPE中运行。(支持GHO/WIM/ISO快速装机)",
                 ui.boxes[0].text);
@@ -108,7 +108,7 @@ TEST_F(StartupTest, EveryStartOverwritesTheTools) {
 
 TEST_F(StartupTest, SequenceOrderIconAndHomePage) {
   w.files.addFile("X:\\Windows\\VrelPELite.ICO", std::string("\0\0\1\0\1\0", 6));
-  EXPECT_TRUE(app::runStartup(ctx, window, steps));
+  EXPECT_TRUE(app::runStartup(ctx, window, window.get("statusBar"), steps));
   EXPECT_EQ(order, (std::vector<std::string>{"images", "partitions"}));
   EXPECT_EQ(w.files.writes.size(), 6u);
   EXPECT_EQ(window.icon.size(), 6u);
@@ -140,7 +140,7 @@ TEST_F(StartupTest, ConfigurationKeys) {
     fake::Window& win = wui.create(l);
     if (c.fileExists) world.files.addFile(ini, "[Config]");
     world.files.ini[fake::pathKey(ini)] = c.keys;
-    app::runStartup(cx, win, {});
+    app::runStartup(cx, win, win.get("statusBar"), {});
     EXPECT_GBK_EQ(c.caption, win.caption());
     EXPECT_GBK_EQ(c.pane0, win.get("statusBar").itemText(0));
     EXPECT_GBK_EQ(c.pane1, win.get("statusBar").itemText(1));

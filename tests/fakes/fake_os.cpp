@@ -206,15 +206,25 @@ long Console::writeOutput(std::string_view bytes) {
   if (onChunk) onChunk(bytes);
   return static_cast<long>(bytes.size());
 }
-void Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+unsigned long Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+  if (!open_ || currentReader) return 0;
   ++readersStarted;
+  currentReader = static_cast<unsigned long>(readersStarted);
   onStart = std::move(start);
   onChunk = std::move(chunk);
   if (onStart) onStart();
+  return currentReader;
+}
+void Console::detachReader(unsigned long reader) {
+  if (reader == 0 || reader != currentReader) return;
+  ++detaches;
+  onStart = nullptr;
+  onChunk = nullptr;
 }
 bool Console::close() {
   ++closes;
   open_ = false;
+  currentReader = 0;
   onChunk = nullptr;
   onStart = nullptr;
   return true;

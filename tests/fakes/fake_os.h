@@ -119,7 +119,10 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override { return pid; }
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
-  void startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  unsigned long startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  void detachReader(unsigned long reader) override;
+  unsigned long currentReader = 0;
+  int detaches = 0;
   bool close() override;
   // Delivers output as the reader thread would.
   void deliver(std::string_view chunk);
