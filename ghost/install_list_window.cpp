@@ -26,12 +26,14 @@ bool listedAsInstallable(std::uint64_t bytes) { return search::sizeInMegabytes(b
 
 const ui::WindowSpec& InstallListWindow::spec() const { return kInstallListWindow; }
 
-void InstallListWindow::onCreated(ui::Window& window) { installListCreated(window); }
+std::vector<ui::Handler> InstallListWindow::handlers() {
+  return {{"installOkButton", ui::Event::Click, [this] { installSelected(*window_); }},
+          {"installExitButton", ui::Event::Click, [this] { window_->close(); }}};
+}
 
-void InstallListWindow::onEvent(ui::Window& window, std::string_view control, ui::Event event) {
-  if (event != ui::Event::Click) return;
-  if (control == "installOkButton") installSelected(window);
-  else if (control == "installExitButton") window.close();
+void InstallListWindow::onCreated(ui::Window& window) {
+  window_ = &window;
+  installListCreated(window);
 }
 
 void InstallListWindow::installListCreated(ui::Window& window) {

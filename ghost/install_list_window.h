@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ghost/services.h"
 #include "platform/ui.h"
@@ -15,8 +16,8 @@ class InstallListWindow : public ui::WindowLogic {
   InstallListWindow(Services& s, ui::Window& mainWindow) : s_(s), main_(mainWindow) {}
 
   const ui::WindowSpec& spec() const override;
+  std::vector<ui::Handler> handlers() override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
 
  private:
   void installListCreated(ui::Window& window);
@@ -26,6 +27,7 @@ class InstallListWindow : public ui::WindowLogic {
 
   Services& s_;
   ui::Window& main_;
+  ui::Window* window_ = nullptr;
 };
 
 // Candidates above 100 MB (after rounding to two decimals) are listed.

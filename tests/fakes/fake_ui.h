@@ -171,6 +171,7 @@ class WindowSystem : public ui::WindowSystem {
   // runs that window's script inside its own.
   void scriptModal(std::function<void(Window&)> script) { modalScripts.push_back(std::move(script)); }
   std::size_t scriptsLeft() const { return modalScripts.size(); }
+  void discardScripts() { modalScripts.clear(); }
 
   int runMain(ui::WindowLogic& logic) override;
   void runModal(ui::WindowLogic& logic, ui::Window* owner) override;

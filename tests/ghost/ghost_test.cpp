@@ -408,7 +408,10 @@ TEST_F(IsoTest, AnIsoWithNothingToInstallSaysSoAndLeavesTheControlsEnabled) {
 TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwards) {
   mountsAs({{":\\sys.GHO", 200 * kMB}});
   fake::Window* list = nullptr;
-  ui.onModal = [&](fake::Window& window) { list = &window; };
+  ui.scriptModal([&](fake::Window& window) {
+    list = &window;
+    window.requestClose();
+  });
   press();
   ASSERT_EQ(ui.windows.size(), 2u);
   EXPECT_EQ(list, nullptr) << "the list closed itself: the user never had to click";
@@ -427,12 +430,14 @@ class InstallListTest : public GhostTest {
   // itself (during creation, or after what the user did).
   bool open(std::function<void(fake::Window&)> user = {}) {
     bool closedItself = true;
-    ui.onModal = [&](fake::Window& window) {
+    ui.scriptModal([&](fake::Window& window) {
       if (user) user(window);
-      closedItself = window.closed;
-    };
+      closedItself = window.closed();
+      if (!closedItself) window.requestClose();  // the user leaves by the caption button
+    });
     ghost::InstallListWindow logic(services, *main);
     ui.runModal(logic, main);
+    ui.discardScripts();  // the script of a list that closed itself during creation
     return closedItself;
   }
 };
@@ -473,7 +478,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   bool stayed = false;
   open([&](fake::Window& window) {
     window.click("installOkButton");
-    stayed = !window.closed;
+    stayed = !window.closed();
   });
   EXPECT_EQ(boxTexts(), std::vector<std::string>{"请选择要安装的文件。"});
   EXPECT_TRUE(stayed) << "no choice made: the list stays";
@@ -500,7 +505,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   EXPECT_TRUE(open([&](fake::Window& window) {
     window.get("installFileList").selectRow(2);
     window.click("installOkButton");
-    stillOpen = !window.closed && window.visible();  // declined: the user may choose again
+    stillOpen = !window.closed() && window.visible();  // declined: the user may choose again
     window.click("installExitButton");
   }));
   EXPECT_TRUE(stillOpen);

@@ -59,8 +59,7 @@ class Harness : public ui::WindowLogic {
     body_(w);
     w.close();
   }
-  void onEvent(ui::Window& w, std::string_view c, ui::Event e) override { inner_.onEvent(w, c, e); }
-  void onTimer(ui::Window& w, int id) override { inner_.onTimer(w, id); }
+  std::vector<ui::Handler> handlers() override { return inner_.handlers(); }
 
  private:
   ui::WindowLogic& inner_;
