@@ -8,7 +8,7 @@ namespace app {
 
 std::string windowsDirectoryText(platform::Platform& os) {
   std::string dir = os.system.windowsDirectory();
-  if (dir.empty() || gbk::findLastByte(dir, '\\') != dir.size() - 1) dir += '\\';
+  if (!gbk::endsWithBackslash(dir)) dir += '\\';
   return dir;
 }
 
@@ -18,7 +18,7 @@ bool isWinPE(platform::Platform& os) {
 }
 
 ToolsFolderChoice chooseToolsFolder(std::string temp, const std::string& windowsDirText) {
-  if (temp.empty() || gbk::findLastByte(temp, '\\') != temp.size() - 1) temp += '\\';
+  if (!gbk::endsWithBackslash(temp)) temp += '\\';
   // A hyphen or a blank in the path breaks the unquoted tool paths of the command lines.
   if (temp.find('-') != std::string::npos || temp.find(' ') != std::string::npos)
     return {windowsDirText + "\\Vrel\\", true};

@@ -33,8 +33,7 @@ void quitIsoTool(platform::Platform& os, const std::string& isoToolPath) {
 
 std::string systemDirectory(platform::Platform& os) {
   std::string dir = gbk::trimAsciiSpaces(os.system.systemDirectory());
-  while (!dir.empty() && dir.back() == '\\' && gbk::findLastByte(dir, '\\') == dir.size() - 1)
-    dir.pop_back();
+  while (gbk::endsWithBackslash(dir)) dir.pop_back();
   return dir;
 }
 

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/gbk.h"
 #include "platform/win32/handles.h"
 
 namespace win32 {
@@ -110,7 +111,7 @@ bool Files::deleteFile(const std::string& path) {
 
 bool Files::removeTree(const std::string& path) {
   std::string folder = path;
-  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (gbk::endsWithBackslash(folder)) folder.pop_back();
   bool ok = true;
   enumerate(folder + "\\*", [&](const platform::DirEntry& e) {
     if (e.name == "." || e.name == "..") return;

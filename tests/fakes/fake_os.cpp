@@ -45,7 +45,12 @@ bool Files::exists(const std::string& path) {
   return files.count(k) || dirs.count(k);
 }
 bool Files::isDirectory(const std::string& path) { return dirs.count(pathKey(path)) != 0; }
+static void note(Journal* journal, std::string entry) {
+  if (journal) journal->push_back(std::move(entry));
+}
+
 bool Files::createDirectory(const std::string& path) {
+  note(journal, "mkdir:" + path);
   std::string k = pathKey(path);
   if (dirs.count(k) || files.count(k)) return false;
   dirs.insert(k);
@@ -53,6 +58,7 @@ bool Files::createDirectory(const std::string& path) {
 }
 bool Files::writeFile(const std::string& path, std::string_view bytes) {
   writes.push_back(path);
+  note(journal, "write:" + path);
   std::string k = pathKey(path);
   if (unwritable.count(k) || dirs.count(k)) return false;
   files[k] = std::string(bytes);
@@ -61,6 +67,7 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
   return true;
 }
 std::optional<std::string> Files::readFile(const std::string& path) {
+  note(journal, "read:" + path);
   auto it = files.find(pathKey(path));
   if (it == files.end()) return std::nullopt;
   return it->second;
@@ -136,6 +143,7 @@ void Files::enumerate(const std::string& pattern,
 }
 
 std::string Files::iniString(const std::string& path, const std::string& section, const std::string& key) {
+  note(journal, "ini:" + section + "/" + key);
   auto f = ini.find(pathKey(path));
   if (f == ini.end() || !files.count(pathKey(path))) return {};
   auto v = f->second.find(section + "/" + key);
@@ -167,6 +175,7 @@ void Processes::answer(std::string contains, std::string output, bool started) {
 }
 platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine) {
   captured.push_back(fullCommandLine);
+  note(journal, "run:" + fullCommandLine);
   if (onRun) onRun(fullCommandLine);
   for (const Rule& r : rules)
     if (fullCommandLine.find(r.contains) != std::string::npos) return r.result;
@@ -174,6 +183,7 @@ platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine)
 }
 bool Processes::startHidden(const std::string& commandLine, unsigned waitIdleMs) {
   hidden.emplace_back(commandLine, waitIdleMs);
+  note(journal, "hidden:" + commandLine);
   return false;
 }
 bool Processes::terminate(unsigned long pid, unsigned) {
@@ -233,8 +243,21 @@ void Console::deliver(std::string_view chunk) {
   if (onChunk) onChunk(chunk);
 }
 
+void Power::enableShutdownPrivilege() {
+  calls.push_back("privilege");
+  note(journal, "privilege");
+}
 void Power::exitWindows(unsigned flags, unsigned reason) {
   calls.push_back("exit:" + std::to_string(flags) + ":" + std::to_string(reason));
+  note(journal, calls.back());
+}
+void Shell::openUrl(const std::string& address) {
+  opened.push_back(address);
+  note(journal, "url:" + address);
+}
+void Shell::exitProcess(int code) {
+  exits.push_back(code);
+  note(journal, "exitProcess:" + std::to_string(code));
 }
 
 }  // namespace fake
