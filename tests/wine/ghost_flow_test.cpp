@@ -15,6 +15,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_ui.h"
 #include "search/image_search.h"
+#include "search/select_target.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -132,8 +133,10 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
   DeleteFileA(saved.c_str());
 
   Harness harness(f.main, [&](ui::Window& w) {
-    w.control("partitionList").selectRow(0);
-    winetest::pumpUntil([] { return false; }, 100);
+    // The program's own selection raises no event: record it as the user's would.
+    ui::Control& list = w.control("partitionList");
+    list.selectRow(0);
+    search::selectTargetPartition(list, f.state);
     ASSERT_EQ(f.state.targetDisplay, "C:\\(1:1)");
 
     SetEnvironmentVariableA("VREL_ENGINE_WRITE", std::to_string(kMB * 5 / 2).c_str());
