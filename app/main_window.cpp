@@ -2,6 +2,9 @@
 
 #include "core/app_state.h"
 #include "disks/partition_inventory.h"
+#include "ghost/ghost_runs.h"
+#include "ghost/one_key.h"
+#include "search/image_search.h"
 #include "platform/gbk.h"
 #include "search/select_target.h"
 
@@ -64,7 +67,11 @@ MainWindow::Controls::Controls(ui::Window& w)
       partitionList(w.control("partitionList")),
       modeButton(w.control("modeButton")),
       statusBar(w.control("statusBar")),
-      homePageCheck(w.control("homePageCheck")) {}
+      homePageCheck(w.control("homePageCheck")),
+      searchResultList(w.control("searchResultList")),
+      depthEdit(w.control("depthEdit")),
+      patternCombo(w.control("patternCombo")),
+      searchButton(w.control("searchButton")) {}
 
 std::vector<ui::Handler> MainWindow::handlers() {
   using ui::Event;
@@ -88,9 +95,10 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  // The image search joins the start-up sequence when it lands.
+  oneKey_.emplace(ghost::MainControls::of(window));
   runStartup(ctx_, window, c_->statusBar,
-             StartupSteps{{}, [this] {
+             StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
+                          [this] {
                             disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
                           }});
 }
@@ -119,7 +127,7 @@ void MainWindow::showSavePath() {
 void MainWindow::browse() {
   if (c_->restoreRadio.checked()) {
     std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kRestoreImageDialog);
-    if (chosen) selectOrAddPath(c_->imagePathCombo, *chosen);
+    if (chosen) search::selectOrAddImagePath(c_->imagePathCombo, *chosen);
     return;
   }
   const bool ghost = c_->ghostBackupRadio.checked();
@@ -140,15 +148,20 @@ void MainWindow::optionNotAvailable() {
   c_->homePageCheck.setChecked(false);
 }
 
-void selectOrAddPath(ui::Control& combo, const std::string& path) {
-  // An item that merely begins with the path names another file (D:\a.GHO.old for
-  // D:\a.GHO): only the same path counts, or the wrong image would be restored.
-  for (int i = 0; i < combo.count(); ++i)
-    if (gbk::equalsIgnoreCase(combo.itemText(i), path)) {
-      combo.setSelection(i);
-      return;
-    }
-  combo.setSelection(combo.addItem(path));
+void MainWindow::oneKeyAction() { ghost::OneKeyAction(services_, *oneKey_); }
+
+void MainWindow::searchImages() {
+  searchHits_ = search::searchImages(ctx_.os, ctx_.ui,
+                                     {c_->searchResultList, c_->depthEdit, c_->patternCombo, c_->searchButton});
+}
+
+void MainWindow::pickSearchResult() {
+  search::pickSearchResult(c_->restoreRadio, c_->searchResultList, c_->imagePathCombo, searchHits_);
+}
+
+void MainWindow::checkGhostImage() {
+  std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kCheckImageDialog);
+  if (chosen) ghost::checkGhostImage(services_, *window_, *chosen);
 }
 
 std::string withImageExtension(const std::string& path, std::string_view extension) {

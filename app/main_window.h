@@ -7,6 +7,8 @@
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
+#include "ghost/one_key.h"
+#include "ghost/services.h"
 #include "platform/ui.h"
 
 namespace app {
@@ -29,7 +31,9 @@ extern const ui::FileDialogSpec kCheckImageDialog;
 
 class MainWindow : public ui::WindowLogic {
  public:
-  explicit MainWindow(core::Context& ctx) : ctx_(ctx) {}
+  // wim: the WIM progress windows; without them the WIM operations say they are not available.
+  explicit MainWindow(core::Context& ctx, ghost::WimWindows* wim = nullptr)
+      : ctx_(ctx), pendingWim_(ctx.ui), services_{ctx.os, ctx.ui, ctx.state, wim ? *wim : pendingWim_} {}
 
   const ui::WindowSpec& spec() const override;
   std::vector<ui::Handler> handlers() override;
@@ -51,6 +55,10 @@ class MainWindow : public ui::WindowLogic {
     ui::Control& modeButton;
     ui::Control& statusBar;
     ui::Control& homePageCheck;
+    ui::Control& searchResultList;
+    ui::Control& depthEdit;
+    ui::Control& patternCombo;
+    ui::Control& searchButton;
   };
 
   void showImageChoice();
@@ -59,22 +67,20 @@ class MainWindow : public ui::WindowLogic {
   void toggleMode();
   void optionNotAvailable();
 
-  // Handlers whose work arrives with the image search, the one-key action and the
-  // GHO engine; until then the controls do nothing rather than pretend.
-  void oneKeyAction() {}
-  void searchImages() {}
-  void pickSearchResult() {}
-  void checkGhostImage() {}
+  void oneKeyAction();
+  void searchImages();
+  void pickSearchResult();
+  void checkGhostImage();
 
   core::Context& ctx_;
   ui::Window* window_ = nullptr;
   std::optional<Controls> c_;
+  std::optional<ghost::MainControls> oneKey_;  // what the one-key action locks and reads
   disks::CellColourRegistry colours_;
+  ghost::WimWindowsPending pendingWim_;
+  ghost::Services services_;
+  int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
-
-// Puts a chosen path into the combo box: selects the item naming the same file
-// (letter case ignored), or adds the path and selects it.
-void selectOrAddPath(ui::Control& combo, const std::string& path);
 
 // Appends the extension (".GHO", ".WIM") unless the path's last four characters,
 // upper-cased, already are it.

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "platform/gbk.h"
+#include "prep/esp.h"
 #include "runner/command_runner.h"
 #include "core/carried_tools.h"
 
@@ -72,6 +73,7 @@ bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusB
 
 void programExit(core::Context& ctx) {
   runner::quitIsoTool(ctx.os, ctx.state.tools.isoToolPath);
+  prep::releaseEspLetter(ctx.os, ctx.state);
   ctx.os.shell.exitProcess(0);
 }
 

@@ -16,6 +16,17 @@ struct ToolPaths {
   std::string listerPath;
 };
 
+// The EFI system partition of the restore target's disk (GPT only).
+struct EspState {
+  std::string searchedFor;   // the targetDrive the search was made for; empty: none made
+  bool diskKnown = false;    // the target's disk could be told
+  bool found = false;        // that disk has an ESP
+  std::string volumeName;    // \\?\Volume{GUID}\ of the ESP
+  std::string root;          // its drive root (S:\), empty when it has none
+  bool mountedHere = false;  // the program lent it that letter and takes it back
+  bool used = false;         // boot repair wrote to it
+};
+
 struct AppState {
   ToolPaths tools;
 
@@ -34,6 +45,9 @@ struct AppState {
   std::string isoMountLetter;
   std::vector<std::string> isoImageCandidates;
   std::vector<std::string> fixedDriveRoots;
+
+  EspState esp;
+  bool formatBusy = false;  // a FormatEx call is running
 };
 
 }  // namespace core

@@ -70,7 +70,9 @@ void markDefaultBootTarget(platform::Platform& os, const ui::Control& partitionL
   std::string bootRoot;
   bool found = false;
   for (int row = 0; row < rows && !found; ++row) {
-    if (!cellContains(partitionList, row, 1, key)) continue;
+    // The whole disk:partition text must match: "2:1" is contained in "12:1" and
+    // "2:10", which lie elsewhere, and a boot target on the wrong disk cannot boot.
+    if (partitionList.cell(row, 1) != key) continue;
     bootRoot = partitionList.cell(row, 0);
     found = true;
   }

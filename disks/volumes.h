@@ -43,7 +43,8 @@ bool cellContains(const ui::Control& list, int row, int column, std::string_view
 
 inline constexpr char kRecommendedSuffix[] = " [默认推荐]";
 
-// Finds the first partition of targetDrive's disk in the partition list and selects
+// Finds the first partition (disk:1, whole text) of targetDrive's disk in the
+// partition list and selects
 // and marks its root in the combo box of drive roots. Rewrites targetDrive like
 // diskNumberOf. Leaves the combo box alone when nothing fits.
 void markDefaultBootTarget(platform::Platform& os, const ui::Control& partitionList,

@@ -10,9 +10,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
+
+// A calendar date and time of day, as the system clock gives it.
+struct CalendarTime {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0;
+};
 
 // Directories and facts about the running system.
 class SystemInfo {
@@ -23,6 +30,11 @@ class SystemInfo {
   virtual std::string systemDirectory() = 0;   // GetSystemDirectoryA, as reported
   virtual int platformId() = 0;                // GetVersionExA dwPlatformId (2 = NT family)
   virtual bool isWow64() = 0;                  // a 32-bit process on a 64-bit host
+  virtual CalendarTime localTime() = 0;        // GetLocalTime
+  // The user locale's time format (LOCALE_ITIME) reads "1": a 24-hour clock.
+  virtual bool uses24HourClock() = 0;
+  // UTF-8 bytes through UTF-16 into the ANSI code page; unmappable characters as '?'.
+  virtual std::string utf8ToAnsi(std::string_view utf8) = 0;
 };
 
 struct DirEntry {
@@ -55,7 +67,31 @@ class FileSystem {
   // GetPrivateProfileStringA with an empty default and a 10240-byte buffer.
   virtual std::string iniString(const std::string& path, const std::string& section,
                                 const std::string& key) = 0;
+  // The file's version resource (GetFileVersionInfoSizeA, GetFileVersionInfoA), or
+  // nothing when the file is missing or carries none.
+  virtual std::optional<std::string> versionInfo(const std::string& path) = 0;
+  // VerQueryValueA of "\VarFileInfo\Translation" on such a block: the (language,
+  // code page) pairs in their order; empty when there are none.
+  virtual std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(const std::string& block) = 0;
+  // VerQueryValueA of a string value such as "\StringFileInfo\040904E4\ProductVersion",
+  // up to its NUL; nothing when the block does not hold it.
+  virtual std::optional<std::string> versionString(const std::string& block, const std::string& subBlock) = 0;
 };
+
+// A mounted volume as the storage stack numbers it.
+struct PartitionVolume {
+  std::string volumeName;  // \\?\Volume{GUID}\, as FindFirstVolumeA reports it
+  unsigned long deviceNumber = 0;  // the N of PhysicalDriveN
+  unsigned long partitionNumber = 0;
+  bool gpt = false;
+  std::string gptType;  // partition type GUID, upper case, without braces; empty on MBR
+  std::string root;     // its first drive root such as E:\, empty when it has no letter
+};
+
+inline constexpr char kEspPartitionType[] = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+
+// What FormatEx reports while it runs: command, sub-action and data; false stops it.
+using FormatCallback = std::function<bool(int command, int subAction, const void* data)>;
 
 // Drives and volumes.
 class Volumes {
@@ -66,6 +102,19 @@ class Volumes {
   virtual unsigned driveType(const std::string& root) = 0;  // GetDriveTypeA
   // IOCTL_STORAGE_GET_DEVICE_NUMBER on a device path such as \\.\C:.
   virtual std::optional<unsigned long> storageDeviceNumber(const std::string& devicePath) = 0;
+  // Every volume the system knows, with its disk, partition and GPT type.
+  virtual std::vector<PartitionVolume> partitionVolumes() = 0;
+  // SetVolumeMountPointA / DeleteVolumeMountPointA with a drive root such as S:\.
+  virtual bool mountVolume(const std::string& root, const std::string& volumeName) = 0;
+  virtual bool unmountVolume(const std::string& root) = 0;
+  // FormatEx of the format library (fmifs.dll), loaded at run time. Texts are GBK and
+  // reach the library as UTF-16. False when the library or its entry point cannot be
+  // found: nothing was formatted and the callback was never called.
+  virtual bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem,
+                        const std::string& label, bool quick, unsigned long clusterSize,
+                        const FormatCallback& callback) = 0;
+  // SHFormatDrive: the platform's modal format dialog over the owner window.
+  virtual void formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) = 0;
 };
 
 // What a captured run produced. started is false when the command interpreter
@@ -90,6 +139,9 @@ class Processes {
   virtual CapturedRun runCaptured(const std::string& fullCommandLine) = 0;
   // Starts a command line hidden and waits at most waitIdleMs for it to be idle.
   virtual bool startHidden(const std::string& commandLine, unsigned waitIdleMs) = 0;
+  // Starts a command line in a normally shown console, the program's current folder
+  // inherited, and waits without a time limit for its end; false when it cannot start.
+  virtual bool runAndWait(const std::string& commandLine) = 0;
   virtual std::vector<ProcessEntry> list() = 0;
   virtual bool terminate(unsigned long pid, unsigned exitCode) = 0;
   virtual bool suspend(unsigned long pid, bool suspendIt) = 0;

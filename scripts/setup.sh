@@ -6,10 +6,12 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 wine xvfb x11-apps x11-utils imagemagick locales fonts-wqy-zenhei
   libwim-dev wimtools ntfs-3g dosfstools mtools fdisk exfatprogs
+  genisoimage xorriso udftools python3
 )
 # Installed without their recommendations (the emulator's graphical front end and
-# firmware collection are not needed to boot test disks on the serial console).
-lean_packages=(qemu-system-x86)
+# firmware collection are not needed to boot test disks on the serial console; the
+# fuzzer's documentation is not needed to fuzz).
+lean_packages=(qemu-system-x86 afl++)
 missing_in() {
   for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"

@@ -2,10 +2,15 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 #include <winioctl.h>
 
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/gbk.h"
@@ -44,14 +49,37 @@ int System::platformId() {
 }
 
 bool System::isWow64() {
-  using Fn = UINT(WINAPI*)(LPSTR, UINT);
+  // Looked up at run time: systems before XP SP2 lack it and run no 64-bit host anyway.
+  using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "GetSystemWow64DirectoryA")))
-                   : nullptr;
-  if (!fn) return false;
-  char buf[256];
-  FillMemory(buf, sizeof buf, ' ');
-  return fn(buf, 255) > 0;
+  auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process"))) : nullptr;
+  BOOL wow64 = FALSE;
+  return fn && fn(GetCurrentProcess(), &wow64) && wow64;
+}
+
+platform::CalendarTime System::localTime() {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+bool System::uses24HourClock() {
+  char value[8] = {};
+  return GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ITIME, value, sizeof value) > 0 && value[0] == '1';
+}
+
+std::string System::utf8ToAnsi(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (wide <= 0) return {};
+  std::vector<wchar_t> text(wide);
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), wide);
+  int size = WideCharToMultiByte(936, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(size, '\0');
+  WideCharToMultiByte(936, 0, text.data(), wide, &out[0], size, nullptr, nullptr);
+  // Read as a C text: up to the first NUL.
+  return out.substr(0, out.find('\0'));
 }
 
 // ---- Files ----
@@ -147,6 +175,37 @@ std::string Files::iniString(const std::string& path, const std::string& section
   return std::string(buf.data(), n);
 }
 
+std::optional<std::string> Files::versionInfo(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return std::nullopt;
+  std::string block(size, '\0');
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::nullopt;
+  return block;
+}
+
+// VerQueryValueA converts values into the spare room of the block it is given, so
+// every query works on its own writable copy.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> Files::versionTranslations(const std::string& block) {
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> out;
+  std::string copy = block;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(copy.data(), "\\VarFileInfo\\Translation", &value, &length) || !value) return out;
+  const auto* words = static_cast<const WORD*>(value);
+  for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) out.emplace_back(words[i], words[i + 1]);
+  return out;
+}
+
+std::optional<std::string> Files::versionString(const std::string& block, const std::string& subBlock) {
+  std::string copy = block;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!VerQueryValueA(copy.data(), subBlock.c_str(), &value, &length) || !value) return std::nullopt;
+  const char* text = static_cast<const char*>(value);
+  return std::string(text, strnlen(text, length));
+}
+
 // ---- Volumes ----
 
 std::string Volumes::logicalDriveStrings() {
@@ -166,6 +225,126 @@ std::optional<unsigned long> Volumes::storageDeviceNumber(const std::string& dev
   if (!DeviceIoControl(h.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &got, nullptr))
     return std::nullopt;
   return number.DeviceNumber;
+}
+
+namespace {
+
+struct VolumeSearchCloser {
+  void operator()(HANDLE h) const { FindVolumeClose(h); }
+};
+using VolumeSearch = std::unique_ptr<void, VolumeSearchCloser>;
+
+std::string guidText(const GUID& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+// The first drive root among a volume's mount points (folders mounted elsewhere are skipped).
+std::string firstDriveRoot(const char* volumeName) {
+  std::vector<char> paths(4096, '\0');
+  DWORD length = 0;
+  if (!GetVolumePathNamesForVolumeNameA(volumeName, paths.data(), static_cast<DWORD>(paths.size()), &length))
+    return {};
+  for (const char* p = paths.data(); *p; p += std::strlen(p) + 1)
+    if (std::strlen(p) == 3 && p[1] == ':' && p[2] == '\\') return p;
+  return {};
+}
+
+}  // namespace
+
+std::vector<platform::PartitionVolume> Volumes::partitionVolumes() {
+  std::vector<platform::PartitionVolume> out;
+  char name[MAX_PATH + 1] = {};
+  VolumeSearch search(FindFirstVolumeA(name, sizeof name));
+  if (search.get() == INVALID_HANDLE_VALUE) {
+    search.release();
+    return out;
+  }
+  do {
+    platform::PartitionVolume volume;
+    volume.volumeName = name;
+    std::string device = volume.volumeName;
+    if (!device.empty() && device.back() == '\\') device.pop_back();  // the device, not its root folder
+    // No access rights asked: both queries are allowed on a handle opened for neither.
+    UniqueHandle h(CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                               nullptr));
+    if (!h) continue;
+    STORAGE_DEVICE_NUMBER number = {};
+    DWORD got = 0;
+    if (!DeviceIoControl(h.get(), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &got,
+                         nullptr))
+      continue;
+    volume.deviceNumber = number.DeviceNumber;
+    volume.partitionNumber = number.PartitionNumber;
+    PARTITION_INFORMATION_EX info = {};
+    if (DeviceIoControl(h.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof info, &got, nullptr) &&
+        info.PartitionStyle == PARTITION_STYLE_GPT) {
+      volume.gpt = true;
+      volume.gptType = guidText(info.Gpt.PartitionType);
+    }
+    volume.root = firstDriveRoot(name);
+    out.push_back(volume);
+  } while (FindNextVolumeA(search.get(), name, sizeof name));
+  return out;
+}
+
+bool Volumes::mountVolume(const std::string& root, const std::string& volumeName) {
+  return SetVolumeMountPointA(root.c_str(), volumeName.c_str()) != 0;
+}
+
+bool Volumes::unmountVolume(const std::string& root) { return DeleteVolumeMountPointA(root.c_str()) != 0; }
+
+namespace {
+
+using FormatExCallback = BOOLEAN(WINAPI*)(int command, DWORD subAction, PVOID data);
+using FormatExFn = void(WINAPI*)(PWCHAR root, int mediaType, PWCHAR fileSystem, PWCHAR label, BOOL quick,
+                                 ULONG clusterSize, FormatExCallback callback);
+
+// FormatEx calls back on the calling thread and takes no context of ours.
+const platform::FormatCallback* activeFormatCallback = nullptr;
+
+BOOLEAN WINAPI formatExReport(int command, DWORD subAction, PVOID data) {
+  return activeFormatCallback && (*activeFormatCallback)(command, static_cast<int>(subAction), data) ? TRUE : FALSE;
+}
+
+// The whole text with its NUL, from GBK (the ANSI code page where the system reads it).
+std::wstring wideFromGbk(const std::string& text) {
+  for (UINT codePage : {936u, static_cast<UINT>(CP_ACP)}) {
+    const int n = MultiByteToWideChar(codePage, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0) continue;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, wide.data(), n);
+    return wide;
+  }
+  return std::wstring(1, L'\0');
+}
+
+struct LibraryCloser {
+  void operator()(HMODULE h) const { FreeLibrary(h); }
+};
+
+}  // namespace
+
+bool Volumes::formatEx(const std::string& root, int mediaType, const std::string& fileSystem,
+                       const std::string& label, bool quick, unsigned long clusterSize,
+                       const platform::FormatCallback& callback) {
+  std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryCloser> library(LoadLibraryA("fmifs.dll"));
+  if (!library) return false;
+  auto format = reinterpret_cast<FormatExFn>(reinterpret_cast<void*>(GetProcAddress(library.get(), "FormatEx")));
+  if (!format) return false;
+  std::wstring wideRoot = wideFromGbk(root), wideFileSystem = wideFromGbk(fileSystem), wideLabel = wideFromGbk(label);
+  activeFormatCallback = &callback;
+  format(wideRoot.data(), mediaType, wideFileSystem.data(), wideLabel.data(), quick ? TRUE : FALSE, clusterSize,
+         formatExReport);
+  activeFormatCallback = nullptr;
+  return true;
+}
+
+void Volumes::formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) {
+  SHFormatDrive(reinterpret_cast<HWND>(owner), drive, formatId, options);
 }
 
 // ---- Processes ----
@@ -239,6 +418,18 @@ bool Processes::startHidden(const std::string& commandLine, unsigned waitIdleMs)
   if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
   WaitForInputIdle(process.get(), waitIdleMs);
+  return true;
+}
+
+bool Processes::runAndWait(const std::string& commandLine) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  std::vector<char> cmd(commandLine.begin(), commandLine.end());
+  cmd.push_back('\0');
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  WaitForSingleObject(process.get(), INFINITE);
   return true;
 }
 

@@ -12,6 +12,9 @@ class System : public platform::SystemInfo {
   std::string systemDirectory() override;
   int platformId() override;
   bool isWow64() override;
+  platform::CalendarTime localTime() override;
+  bool uses24HourClock() override;
+  std::string utf8ToAnsi(std::string_view utf8) override;
 };
 
 class Files : public platform::FileSystem {
@@ -29,6 +32,9 @@ class Files : public platform::FileSystem {
                  const std::function<void(const platform::DirEntry&)>& each) override;
   std::string iniString(const std::string& path, const std::string& section,
                         const std::string& key) override;
+  std::optional<std::string> versionInfo(const std::string& path) override;
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(const std::string& block) override;
+  std::optional<std::string> versionString(const std::string& block, const std::string& subBlock) override;
 };
 
 class Volumes : public platform::Volumes {
@@ -36,12 +42,19 @@ class Volumes : public platform::Volumes {
   std::string logicalDriveStrings() override;
   unsigned driveType(const std::string& root) override;
   std::optional<unsigned long> storageDeviceNumber(const std::string& devicePath) override;
+  std::vector<platform::PartitionVolume> partitionVolumes() override;
+  bool mountVolume(const std::string& root, const std::string& volumeName) override;
+  bool unmountVolume(const std::string& root) override;
+  bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
+                bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
+  void formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) override;
 };
 
 class Processes : public platform::Processes {
  public:
   platform::CapturedRun runCaptured(const std::string& fullCommandLine) override;
   bool startHidden(const std::string& commandLine, unsigned waitIdleMs) override;
+  bool runAndWait(const std::string& commandLine) override;
   std::vector<platform::ProcessEntry> list() override;
   bool terminate(unsigned long pid, unsigned exitCode) override;
   bool suspend(unsigned long pid, bool suspendIt) override;

@@ -177,3 +177,53 @@ TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
 }
 
 }  // namespace
+
+namespace {
+
+// The main window's buttons reach the image search, the one-key action and the image check.
+TEST(MainWindowWiring, StartupScanSearchOneKeyRestoreAndImageCheck) {
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  w.volumes.drives = {{"C:\\", 3}, {"D:\\", 3}};
+  w.processes.answer("pzdir.exe", "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  w.files.addDir("D:\\img");
+  w.files.addSizedFile("D:\\img\\install.wim", 3000ull << 20);
+  w.files.addSizedFile("D:\\sys.gho", 800ull << 20);
+  app::MainWindow logic{ctx};
+  fake::Window& window = ui.create(logic);
+  fake::Control& combo = window.get("imagePathCombo");
+  EXPECT_EQ(combo.items, (std::vector<std::string>{"D:\\sys.gho", "D:\\img\\install.wim"}));
+  EXPECT_EQ(combo.text(), "D:\\sys.gho");
+
+  window.get("patternCombo").setSelection(2);
+  window.click("searchButton");
+  fake::Control& results = window.get("searchResultList");
+  ASSERT_EQ(results.count(), 2);
+  EXPECT_GBK_EQ("搜索3层目录完成,共搜索到1个*.WIM文件。", results.itemText(1));
+  window.selectItem("searchResultList", 1);  // the summary is no image
+  EXPECT_EQ(combo.text(), "D:\\sys.gho");
+  window.selectItem("searchResultList", 0);
+  EXPECT_EQ(combo.text(), "D:\\img\\install.wim");
+
+  combo.setSelection(0);
+  window.selectRowOf("partitionList", 0);
+  w.processes.captured.clear();
+  window.click("mainOkButton");
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_NE(w.processes.captured[0].find("GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1"),
+            std::string::npos);
+  EXPECT_GBK_EQ("Ghost应用映像到磁盘完成！\r\n映像名称: sys.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 800 MB",
+                ui.boxes.back().text);
+
+  ui.dialogAnswers = {std::nullopt, std::string("D:\\sys.gho")};
+  window.click("checkGhostButton");  // cancelled: nothing runs
+  EXPECT_EQ(w.processes.captured.size(), 1u);
+  window.click("checkGhostButton");
+  ASSERT_EQ(w.processes.captured.size(), 2u);
+  EXPECT_NE(w.processes.captured[1].find("   -CHKIMG,\"D:\\sys.gho\" -sure  -fx -BATCH "), std::string::npos);
+  EXPECT_GBK_EQ("请选择Gho映像文件:", ui.dialogs.back().title);
+}
+
+}  // namespace

@@ -161,4 +161,14 @@ TEST_F(StartupTest, ProgramExitAlwaysAsksTheIsoMounterToQuitFirst) {
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
 }
 
+TEST_F(StartupTest, ProgramExitTakesBackTheLetterLentToTheEfiSystemPartition) {
+  w.volumes.volumes = {{"\\\\?\\Volume{esp}\\", 0, 1, true, platform::kEspPartitionType, "V:\\"}};
+  state.esp.root = "V:\\";
+  state.esp.mountedHere = true;
+  state.esp.used = true;
+  app::programExit(ctx);
+  EXPECT_EQ(w.volumes.unmounts, std::vector<std::string>{"V:\\"});
+  EXPECT_TRUE(w.volumes.volumes[0].root.empty());
+}
+
 }  // namespace

@@ -36,7 +36,10 @@ TEST(DefaultBootTarget, Cases) {
   const Case cases[] = {
       {"second disk: key 2:1", "D:\\", {{"C:\\", "1:1"}, {"F:\\", "1:2"}, {"E:\\", "2:1"}, {"D:\\", "2:2"}}, 2, "E:\\ [默认推荐]"},
       {"the target is its own boot partition", "C:\\", {{"C:\\", "1:1"}, {"F:\\", "1:2"}}, 0, "C:\\ [默认推荐]"},
-      {"containment: 11:1 listed first holds 1:1", "F:\\", {{"D:\\", "11:1"}, {"C:\\", "1:1"}}, 1, "D:\\ [默认推荐]"},
+      {"11:1 listed first is another disk", "F:\\", {{"D:\\", "11:1"}, {"C:\\", "1:1"}}, 0, "C:\\ [默认推荐]"},
+      {"1:10 and 21:1 are neither disk 1's first", "C:\\", {{"E:\\", "1:10"}, {"D:\\", "21:1"}, {"F:\\", "1:1"}}, 3,
+       "F:\\ [默认推荐]"},
+      {"only look-alikes: nothing marked", "D:\\", {{"E:\\", "12:1"}, {"F:\\", "2:11"}}, -1, nullptr},
       {"disk unknown: -1:1 matches nothing", "Z:\\", {{"C:\\", "1:1"}}, -1, nullptr},
       {"empty target", "", {{"C:\\", "1:1"}}, -1, nullptr},
       {"boot partition on X:, never in the combo box", "C:\\", {{"X:\\", "1:1"}, {"C:\\", "1:2"}}, -1, nullptr},

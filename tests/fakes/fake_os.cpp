@@ -1,5 +1,10 @@
 #include "tests/fakes/fake_os.h"
 
+#include <algorithm>
+#include <iconv.h>
+
+#include <cerrno>
+
 #include "platform/gbk.h"
 
 namespace fake {
@@ -15,6 +20,32 @@ std::string pathKey(const std::string& path) {
   }
   while (out.size() > 3 && out.back() == '\\') out.pop_back();
   return out;
+}
+
+std::string System::utf8ToAnsi(std::string_view utf8) {
+  std::string out;
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
+  std::string in(utf8);
+  char* src = in.data();
+  std::size_t left = in.size();
+  char buffer[256];
+  while (left > 0) {
+    char* dst = buffer;
+    std::size_t room = sizeof buffer;
+    if (iconv(cd, &src, &left, &dst, &room) == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out.append(buffer, dst);
+      // Unmappable or broken: one '?' for the character, as the system converter does.
+      out += '?';
+      ++src;
+      --left;
+      while (left > 0 && (static_cast<unsigned char>(*src) & 0xC0) == 0x80) ++src, --left;
+      continue;
+    }
+    out.append(buffer, dst);
+  }
+  iconv_close(cd);
+  return out.substr(0, out.find('\0'));
 }
 
 static std::string parentKey(const std::string& key) {
@@ -168,6 +199,68 @@ std::optional<unsigned long> Volumes::storageDeviceNumber(const std::string& dev
   auto it = deviceNumbers.find(devicePath);
   if (it == deviceNumbers.end()) return std::nullopt;
   return it->second;
+}
+
+bool Volumes::mountVolume(const std::string& root, const std::string& volumeName) {
+  mounts.push_back(root + "=" + volumeName);
+  if (failMount || driveType(root) != 1) return false;
+  for (platform::PartitionVolume& v : volumes)
+    if (v.volumeName == volumeName && v.root.empty()) {
+      v.root = root;
+      drives.emplace_back(root, 3);
+      std::sort(drives.begin(), drives.end());
+      deviceNumbers["\\\\.\\" + root.substr(0, 2)] = v.deviceNumber;
+      return true;
+    }
+  return false;
+}
+
+bool Volumes::unmountVolume(const std::string& root) {
+  unmounts.push_back(root);
+  for (platform::PartitionVolume& v : volumes)
+    if (!v.root.empty() && gbk::equalsIgnoreCase(v.root, root)) {
+      v.root.clear();
+      drives.erase(std::remove_if(drives.begin(), drives.end(),
+                                  [&](const auto& d) { return gbk::equalsIgnoreCase(d.first, root); }),
+                   drives.end());
+      return true;
+    }
+  return false;
+}
+
+bool Volumes::formatEx(const std::string& root, int mediaType, const std::string& fileSystem,
+                       const std::string& label, bool quick, unsigned long clusterSize,
+                       const platform::FormatCallback& callback) {
+  if (formatLibraryMissing) return false;
+  formats.push_back({root, fileSystem, label, mediaType, quick, clusterSize});
+  for (const FormatReport& r : formatReports) {
+    // The library hands over a pointer to a larger record; only its first byte is read.
+    const unsigned char data[4] = {r.data, 0xEE, 0xEE, 0xEE};
+    const bool goOn = callback(r.command, 0, data);
+    callbackAnswers.push_back(goOn);
+    if (!goOn) break;
+  }
+  return true;
+}
+
+std::optional<std::string> Files::versionInfo(const std::string& path) {
+  const std::string key = pathKey(path);
+  if (!versions.count(key) || !files.count(key)) return std::nullopt;
+  return key;
+}
+
+std::vector<std::pair<std::uint16_t, std::uint16_t>> Files::versionTranslations(const std::string& block) {
+  auto it = versions.find(block);
+  return it == versions.end() ? std::vector<std::pair<std::uint16_t, std::uint16_t>>() : it->second.translations;
+}
+
+std::optional<std::string> Files::versionString(const std::string& block, const std::string& subBlock) {
+  auto it = versions.find(block);
+  if (it == versions.end()) return std::nullopt;
+  // VerQueryValue compares sub-block names without regard to letter case.
+  for (const auto& [name, value] : it->second.strings)
+    if (gbk::equalsIgnoreCase(name, subBlock)) return value;
+  return std::nullopt;
 }
 
 void Processes::answer(std::string contains, std::string output, bool started) {

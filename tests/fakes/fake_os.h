@@ -34,6 +34,11 @@ class System : public platform::SystemInfo {
   std::string systemDirectory() override { return systemDir; }
   int platformId() override { return platform; }
   bool isWow64() override { return wow64; }
+  platform::CalendarTime now{2017, 7, 3, 14, 5, 9};
+  bool clock24 = true;
+  platform::CalendarTime localTime() override { return now; }
+  bool uses24HourClock() override { return clock24; }
+  std::string utf8ToAnsi(std::string_view utf8) override;  // through iconv, as code page 936
 };
 
 class Files : public platform::FileSystem {
@@ -73,6 +78,15 @@ class Files : public platform::FileSystem {
                  const std::function<void(const platform::DirEntry&)>& each) override;
   std::string iniString(const std::string& path, const std::string& section,
                         const std::string& key) override;
+
+  struct VersionResource {
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> translations;
+    std::map<std::string, std::string> strings;  // sub-block → value
+  };
+  std::map<std::string, VersionResource> versions;  // path key → resource; the block is the key
+  std::optional<std::string> versionInfo(const std::string& path) override;
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(const std::string& block) override;
+  std::optional<std::string> versionString(const std::string& block, const std::string& subBlock) override;
 };
 
 class Volumes : public platform::Volumes {
@@ -80,9 +94,38 @@ class Volumes : public platform::Volumes {
   std::vector<std::pair<std::string, unsigned>> drives;  // root, drive type
   std::map<std::string, unsigned long> deviceNumbers;    // \\.\C: → number
   std::vector<std::string> opened;
+  std::vector<platform::PartitionVolume> volumes;
+  bool failMount = false;
+  std::vector<std::string> mounts, unmounts;  // "S:\=volume name" and roots, in order
+
+  struct FormatCall {
+    std::string root, fileSystem, label;
+    int mediaType;
+    bool quick;
+    unsigned long clusterSize;
+  };
+  struct FormatReport {
+    int command;
+    unsigned char data;  // the first byte the callback reads
+  };
+  bool formatLibraryMissing = false;
+  std::vector<FormatReport> formatReports = {{0, 50}, {11, 1}};  // what FormatEx reports, in order
+  std::vector<FormatCall> formats;
+  std::vector<bool> callbackAnswers;  // what the callback returned to each report
+  std::vector<std::vector<unsigned>> formatDialogs;  // drive, id, options
+
   std::string logicalDriveStrings() override;
   unsigned driveType(const std::string& root) override;
   std::optional<unsigned long> storageDeviceNumber(const std::string& devicePath) override;
+  std::vector<platform::PartitionVolume> partitionVolumes() override { return volumes; }
+  // A mounted volume appears as a fixed drive and answers for its disk.
+  bool mountVolume(const std::string& root, const std::string& volumeName) override;
+  bool unmountVolume(const std::string& root) override;
+  bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
+                bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
+  void formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {
+    formatDialogs.push_back({drive, formatId, options});
+  }
 };
 
 class Processes : public platform::Processes {
@@ -95,6 +138,7 @@ class Processes : public platform::Processes {
   std::vector<Rule> rules;
   std::vector<std::string> captured;  // full command lines of runCaptured, in order
   std::vector<std::pair<std::string, unsigned>> hidden;  // startHidden calls
+  std::vector<std::string> waited;                       // runAndWait calls
   std::vector<platform::ProcessEntry> running;
   // Called with each captured command line while it "runs" (what the engine does).
   std::function<void(const std::string&)> onRun;
@@ -104,6 +148,10 @@ class Processes : public platform::Processes {
   void answer(std::string contains, std::string output, bool started = true);
   platform::CapturedRun runCaptured(const std::string& fullCommandLine) override;
   bool startHidden(const std::string& commandLine, unsigned waitIdleMs) override;
+  bool runAndWait(const std::string& commandLine) override {
+    waited.push_back(commandLine);
+    return true;
+  }
   std::vector<platform::ProcessEntry> list() override { return running; }
   bool terminate(unsigned long pid, unsigned exitCode) override;
   bool suspend(unsigned long pid, bool suspendIt) override;

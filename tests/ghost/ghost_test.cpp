@@ -47,10 +47,13 @@ class RecordingWim : public ghost::WimWindows {
   struct Call {
     std::string what;  // "restore:<imagePath>" or "backup:<savePath>"
     bool ownerVisible;
+    const ui::Control* partitionList = nullptr;  // restore: the list the boot target comes from
   };
   explicit RecordingWim(core::AppState& state) : state_(state) {}
   std::vector<Call> calls;
-  void openRestoreProgress(ui::Window& owner) override { calls.push_back({"restore:" + state_.imagePath, owner.visible()}); }
+  void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) override {
+    calls.push_back({"restore:" + state_.imagePath, owner.visible(), &partitionList});
+  }
   void openBackupProgress(ui::Window& owner, const std::string& savePath) override {
     calls.push_back({"backup:" + savePath, owner.visible()});
   }
@@ -313,6 +316,7 @@ TEST_F(GhostTest, WimRestoreAndWimBackupOpenTheProgressWindowsWithTheMainWindowH
   press();
   ASSERT_EQ(wim.calls.size(), 2u);
   EXPECT_EQ(wim.calls[0].what, "restore:D:\\win.Wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_EQ(wim.calls[1].what, "backup:D:\\c.wim");
   EXPECT_FALSE(wim.calls[0].ownerVisible || wim.calls[1].ownerVisible);
   EXPECT_TRUE(main->visible());
@@ -391,6 +395,7 @@ TEST_F(IsoTest, ASetupMediumGoesStraightToItsInstallWim) {
   EXPECT_EQ(state.isoImageCandidates, (std::vector<std::string>{"W:\\sources\\boot.wim", "W:\\sources\\install.wim"}));
   ASSERT_EQ(wim.calls.size(), 1u);
   EXPECT_EQ(wim.calls[0].what, "restore:W:\\sources\\install.wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_TRUE(wim.calls[0].ownerVisible);
   EXPECT_TRUE(main->get("mainOkButton").enabled());
   EXPECT_EQ(ui.windows.size(), 1u) << "no install-file list";
@@ -435,7 +440,8 @@ class InstallListTest : public GhostTest {
       closedItself = window.closed();
       if (!closedItself) window.requestClose();  // the user leaves by the caption button
     });
-    ghost::InstallListWindow logic(services, *main);
+    ghost::MainControls controls = ghost::MainControls::of(*main);
+    ghost::InstallListWindow logic(services, controls);
     ui.runModal(logic, main);
     ui.discardScripts();  // the script of a list that closed itself during creation
     return closedItself;
@@ -490,6 +496,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   }));
   ASSERT_EQ(wim.calls.size(), 1u);
   EXPECT_EQ(wim.calls[0].what, "restore:Z:\\sources\\install.wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_FALSE(wim.calls[0].ownerVisible);
   EXPECT_TRUE(main->visible());
 

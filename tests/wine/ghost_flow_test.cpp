@@ -51,21 +51,7 @@ class ScriptedBoxes : public win32::WindowSystem {
 };
 
 // Runs body inside the window's creation, then closes it.
-class Harness : public ui::WindowLogic {
- public:
-  Harness(ui::WindowLogic& inner, std::function<void(ui::Window&)> body) : inner_(inner), body_(std::move(body)) {}
-  const ui::WindowSpec& spec() const override { return inner_.spec(); }
-  void onCreated(ui::Window& w) override {
-    inner_.onCreated(w);
-    body_(w);
-    w.close();
-  }
-  std::vector<ui::Handler> handlers() override { return inner_.handlers(); }
-
- private:
-  ui::WindowLogic& inner_;
-  std::function<void(ui::Window&)> body_;
-};
+using winetest::Harness;
 
 bool writeBytes(const std::string& path, std::uint64_t size, bool sparse) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -240,7 +226,8 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
     // The install-file list over the main window, as an ISO with these files shows it.
     f.state.isoImageCandidates = {"M:\\a\\one.wim", "M:\\a\\b\\two.Wim", "M:\\root.WIM",
                                   "M:\\镜像\\系统 备份.GHO"};
-    ghost::InstallListWindow list(f.services, w);
+    ghost::MainControls mainControls = ghost::MainControls::of(w);
+    ghost::InstallListWindow list(f.services, mainControls);
     Harness listHarness(list, [&](ui::Window& lw) {
       ui::Control& rows = lw.control("installFileList");
       ASSERT_EQ(rows.rowCount(), 2);
@@ -257,3 +244,39 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
 }
 
 }  // namespace
+
+// The carried engine's simulated build on a disk image that tests/wine/run.sh made
+// with sfdisk, mkntfs and ntfscp: partition 1 holds files, partition 2 is larger and
+// empty. run.sh then checks the restored partition 2 with ntfsfix and ntfscat.
+TEST(GhostUnderWine, TheRealEngineBacksUpChecksAndRestoresADiskImagePartition) {
+  char disks[1024] = {};
+  if (!GetEnvironmentVariableA("VREL_E2E_DISKS", disks, sizeof disks)) GTEST_SKIP() << "no disk image";
+  SetEnvironmentVariableA("VREL_DISKS", disks);
+  Fixture f;
+  f.engine = winetest::readWholeFile(winetest::programFolder() + "simulated\\GhostVrelLite.exe");
+  ASSERT_FALSE(f.engine.empty());
+  const std::string folder = winetest::programFolder() + "real engine & images\\";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const std::string image = folder + "demo backup.GHO";
+  DeleteFileA(image.c_str());
+
+  Harness harness(f.main, [&](ui::Window& w) {
+    f.state.targetDrive = "";
+    f.state.targetIndex = "1:1";
+    f.state.targetDisplay = "(1:1)";
+    f.state.targetPartitionType = "主分区,MBR";
+    f.state.targetIndexUsable = true;
+    ghost::ghostBackup(f.services, w, image);
+    EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！", 0), 0u) << f.windows.last();
+
+    ghost::checkGhostImage(f.services, w, image);
+    EXPECT_EQ(f.windows.last(), "经检查 demo backup.GHO 镜像文件非常完整！");
+
+    f.state.targetIndex = "1:2";
+    f.state.targetDisplay = "(1:2)";
+    ghost::ghostRestore(f.services, w, image);
+    EXPECT_EQ(f.windows.last().rfind("Ghost应用映像到磁盘完成！", 0), 0u) << f.windows.last();
+  });
+  f.windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_DISKS", nullptr);
+}

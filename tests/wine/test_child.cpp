@@ -3,6 +3,7 @@
 //   test_child sleep MS     sleeps, prints nothing
 //   test_child nul          "before", a NUL byte, "after"
 //   test_child gbk          GBK text
+//   test_child cmdline ...  its whole command line as received, exit code 3
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
     std::fwrite("before\0after", 1, 12, stdout);
   } else if (mode == "gbk") {
     std::fputs("中文输出", stdout);
+  } else if (mode == "cmdline") {
+    std::fputs(GetCommandLineA(), stdout);
+    std::fflush(stdout);
+    return 3;
   }
   std::fflush(stdout);
   return 0;

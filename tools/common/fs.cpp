@@ -7,16 +7,14 @@
 #include <cstring>
 
 #include "tools/common/utf.h"
+#include "tools/common/le_bytes.h"
 
 namespace fs {
 namespace {
 
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint64_t le64(const std::uint8_t* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
+using toolio::le16;
+using toolio::le32;
+using toolio::le64;
 
 bool isPowerOfTwo(std::uint64_t v) { return v && !(v & (v - 1)); }
 

@@ -236,6 +236,10 @@ Outcome WimgapiBackend::apply(const Command& command, ProgressReporter& progress
                 api_->createFile(wide(command.wimPath).c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
   if (!wim) return fromLastError(Step::OpenWim);
   api_->setTemporaryPath(wim.get(), tempFolder().c_str());
+  WimInfo info{};
+  // One part of a split image lacks most of the data: say so rather than "damaged".
+  if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1)
+    return Outcome::fail(ErrorKind::WimSplit);
   DWORD count = api_->getImageCount(wim.get());
   if (command.index > count) return Outcome::indexOutOfRange(count);
 

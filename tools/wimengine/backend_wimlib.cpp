@@ -2,6 +2,7 @@
 
 #include <wimlib.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -199,6 +200,8 @@ Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress)
   if (!outcome.ok) return outcome;
   wimlib_wim_info info{};
   wimlib_get_wim_info(wim.get(), &info);
+  // One part of a split image lacks most of the data: say so rather than "damaged".
+  if (info.total_parts > 1) return failed(ErrorKind::WimSplit, 0);
   if (command.index > info.image_count) return Outcome::indexOutOfRange(info.image_count);
   errno = 0;
   int code = wimlib_extract_image(wim.get(), int(command.index), command.target.c_str(), 0);
@@ -230,9 +233,19 @@ Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& 
   if (code == 0 && !isBlankFlags(request.flags))
     code = wimlib_set_image_property(wim.get(), 1, "FLAGS", request.flags.c_str());
   if (code != 0) return classify(code, errno, Step::WriteWim);
+  // The destination is opened here, so that a file wimlib cannot open or read while
+  // writing is known to be a source file, never the destination.
   errno = 0;
-  code = wimlib_write(wim.get(), request.wimPath.c_str(), WIMLIB_ALL_IMAGES, 0, 0);
-  if (code != 0) return classify(code, errno, Step::WriteWim);
+  int fd = ::open(request.wimPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0)
+    return failed(isDiskFull(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable, WIMLIB_ERR_OPEN);
+  errno = 0;
+  code = wimlib_write_to_fd(wim.get(), fd, WIMLIB_ALL_IMAGES, 0, 0);
+  int writeErrno = errno;
+  if (::close(fd) != 0 && code == 0) return failed(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
+  if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_READLINK)
+    return failed(ErrorKind::SourceUnreadable, code);
+  if (code != 0) return classify(code, writeErrno, Step::WriteWim);
   return Outcome::success();
 }
 

@@ -1,6 +1,7 @@
 #include "tools/wimengine/engine.h"
 
 #include "tools/wimengine/wim_xml.h"
+#include "tools/wimengine/wimgapi_messages.h"
 
 namespace wimengine {
 
@@ -12,7 +13,15 @@ int reportFailure(toolio::LineSink& out, const Failure& failure) {
   return 1;
 }
 
+// A folder given as the image would otherwise be read and reported as a damaged file.
+bool refuseFolderAsWim(const Command& command, Backend& backend, toolio::LineSink& out) {
+  if (!backend.isDirectory(command.wimPath)) return false;
+  reportFailure(out, Failure{ErrorKind::WimIsFolder, 0, 0});
+  return true;
+}
+
 int runInfo(const Command& command, Backend& backend, toolio::LineSink& out) {
+  if (refuseFolderAsWim(command, backend, out)) return 1;
   WimSummary summary;
   Outcome outcome = backend.readInfo(command.wimPath, summary);
   if (!outcome.ok) return reportFailure(out, outcome.failure);
@@ -35,6 +44,11 @@ int runInfo(const Command& command, Backend& backend, toolio::LineSink& out) {
 
 int runApply(const Command& command, Backend& backend, toolio::LineSink& out) {
   ProgressReporter progress(out, ProgressVerb::Applying, [&backend] { return backend.nowMs(); });
+  if (refuseFolderAsWim(command, backend, out)) return 1;
+  // A file where the target folder should be: the libraries report it as a missing path.
+  const std::string target = driveToRoot(command.target);
+  if (backend.fileExists(target) && !backend.isDirectory(target))
+    return reportFailure(out, Failure{ErrorKind::TargetNotFolder, 0, 0});
   progress.update(0);
   Outcome outcome = backend.apply(command, progress);
   if (!outcome.ok) return reportFailure(out, outcome.failure);

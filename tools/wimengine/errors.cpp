@@ -9,11 +9,14 @@ std::string errorLine(const Failure& failure) {
     case ErrorKind::WimUnreadable: line = "错误: 无法读取映像文件(拒绝访问或文件正被使用)。"; break;
     case ErrorKind::WimCorrupt: line = "错误: 映像文件已损坏或不是有效的WIM文件。"; break;
     case ErrorKind::WimUnsupported: line = "错误: 不支持此类WIM文件(拆分或加密的映像)。"; break;
+    case ErrorKind::WimSplit: line = "错误: 这是拆分WIM映像(.swm)的一个分卷,不支持直接还原,请先合并为单个WIM文件。"; break;
+    case ErrorKind::WimIsFolder: line = "错误: 映像文件路径是一个文件夹,不是WIM文件。"; break;
     case ErrorKind::IndexOutOfRange:
       line = "错误: 映像编号超出范围,此文件共有 " + std::to_string(failure.imageCount) + " 个映像。";
       break;
     case ErrorKind::TargetMissing: line = "错误: 目标路径不存在。"; break;
     case ErrorKind::TargetNotWritable: line = "错误: 无法写入目标位置(拒绝访问或只读)。"; break;
+    case ErrorKind::TargetNotFolder: line = "错误: 目标路径是一个文件,不是文件夹或分区。"; break;
     case ErrorKind::SourceMissing: line = "错误: 找不到要备份的源路径。"; break;
     case ErrorKind::SourceUnreadable: line = "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"; break;
     case ErrorKind::DestinationNotWritable: line = "错误: 无法创建目标映像文件(路径不存在、拒绝访问或只读)。"; break;

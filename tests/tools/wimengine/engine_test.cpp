@@ -137,6 +137,30 @@ TEST_F(EngineFixture, ApplyOutcomes) {
       << gbktest::toUtf8(out.text());
 }
 
+// A folder as the image and a file as the target are named as what they are, and
+// the backend is never asked (the libraries would call them damaged or missing).
+TEST_F(EngineFixture, FolderImageAndFileTargetAreNamed) {
+  backend.directories.insert("D:\\images.wim");
+  backend.files["D:\\notes.txt"] = "text";
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {{"/info", "D:\\images.wim"}, "错误: 映像文件路径是一个文件夹,不是WIM文件。\r\n"},
+      {{"/apply", "D:\\images.wim", "1", "C:"}, "错误: 映像文件路径是一个文件夹,不是WIM文件。\r\n"},
+      {{"/apply", "D:\\a.wim", "1", "D:\\notes.txt"}, "错误: 目标路径是一个文件,不是文件夹或分区。\r\n"},
+  };
+  for (const auto& c : cases) {
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(c.args), 1);
+    EXPECT_TRUE(gbk::endsWith(out.text(), c.line)) << gbktest::toUtf8(out.text());
+  }
+  EXPECT_TRUE(backend.lastApply.wimPath.empty());
+  // A drive given as "C:" is its root folder.
+  out = toolio::CapturedOut();
+  EXPECT_EQ(run({"/apply", "D:\\a.wim", "1", "C:"}), 0);
+}
+
 TEST_F(EngineFixture, ArgumentErrorsExitWithTwoBeforeAnyWork) {
   EXPECT_EQ(run({"/apply", "x.wim", "0", "C:"}), 2);
   EXPECT_TRUE(backend.lastApply.wimPath.empty());

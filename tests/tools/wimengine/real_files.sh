@@ -127,6 +127,29 @@ errors)
   check "unwritable target" failed_cleanly "$work/o"
   check "nothing applied" test ! -e "$work/t1" -a ! -e "$work/t2"
 
+  # Each refusal names the real cause, not a neighbouring one.
+  names() { iconv -f GBK -t UTF-8 "$work/o" | grep -q "$1"; }
+  run "$work/o" /apply "$work/ok.wim" 1 "$work/src/t.txt"; check "target is a file" failed_cleanly "$work/o"
+  check "file target named" names '目标路径是一个文件'
+  mkdir "$work/folder.wim"
+  run "$work/o" /info "$work/folder.wim";                 check "WIM is a folder (info)" names '是一个文件夹'
+  run "$work/o" /apply "$work/folder.wim" 1 "$work/t7";   check "WIM is a folder (apply)" names '是一个文件夹'
+  head -c 400000 /dev/urandom >"$work/src/d/big.bin"
+  "$engine" /capture "$work/src" "$work/big.wim" "n" "d" /compress none >/dev/null
+  wimlib-imagex split "$work/big.wim" "$work/part.swm" 0.2 >/dev/null
+  for part in part part2; do
+    run "$work/o" /apply "$work/$part.swm" 1 "$work/t8"; check "$part.swm" failed_cleanly "$work/o"
+    check "$part.swm named as split" names '拆分WIM映像'
+  done
+  rm "$work/src/d/big.bin"
+  # A source file the engine may not read (as an ordinary user: root reads everything).
+  mkdir -p "$work/locked/d" && echo x >"$work/locked/a.txt" && echo secret >"$work/locked/d/s.txt"
+  chmod 000 "$work/locked/d/s.txt"; chmod 777 "$work"
+  as_user=(); [[ $(id -u) -eq 0 ]] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  "${as_user[@]}" "$engine" /capture "$work/locked" "$work/locked.wim" "n" "d" >"$work/o" 2>&1; rc=$?
+  check "unreadable source" failed_cleanly "$work/o"
+  check "unreadable source named" names '无法读取要备份的文件'
+
   head -c $((size / 2)) "$work/ok.wim" >"$work/truncated.wim"
   run "$work/o" /info "$work/truncated.wim";              check "truncated (info)" failed_cleanly "$work/o"
   run "$work/o" /apply "$work/truncated.wim" 1 "$work/t5"; check "truncated (apply)" failed_cleanly "$work/o"

@@ -1,0 +1,172 @@
+#include "prep/format.h"
+
+#include "platform/gbk.h"
+#include "prep/boot_repair.h"
+#include "runner/command_runner.h"
+
+namespace prep {
+
+namespace {
+
+constexpr char kFormatting[] = "正在格式化....";
+constexpr char kMarkFileName[] = "MARK.exe";
+constexpr char kNoBootTargetChosen[] =
+    "没有选择引导分区！\r\n请在“添加引导”右侧的列表中选择要写入引导文件的分区,或取消“添加引导”。";
+
+int say(core::Context& ctx, const RestoreControls& controls, const std::string& text, unsigned style) {
+  return ctx.ui.messageBox(controls.window, text, kMessageTitle, style | ui::kTaskModal);
+}
+
+// The drive letter a path or drive text begins with, upper case; 0 when none.
+char driveLetterOf(const std::string& path) {
+  if (path.size() < 2 || path[1] != ':') return 0;
+  const char letter = gbk::asciiUpper(path[0]);
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
+void reportFormatFailure(core::Context& ctx, const RestoreControls& controls) {
+  unlockRestoreControls(controls);
+  controls.statusLabel.setText("格式化 " + ctx.state.targetDisplay + " 失败！");
+  say(ctx, controls, "格式化 " + ctx.state.targetDisplay + " 失败,请重试！", ui::kOk | ui::kIconStop);
+}
+
+}  // namespace
+
+std::string formatRefusal(core::Context& ctx) {
+  const char target = driveLetterOf(ctx.state.targetDrive);
+  if (target == 0) return {};
+  if (target == driveLetterOf(ctx.os.system.windowsDirectory()))
+    return "分区 " + ctx.state.targetDisplay + " 是正在运行的系统所在的分区,不能格式化！";
+  if (target == driveLetterOf(ctx.state.imagePath))
+    return "映像文件 " + ctx.state.imagePath + " 位于分区 " + ctx.state.targetDisplay +
+           " 上,格式化会删除它,不能格式化该分区！\r\n请把映像文件放到其他分区,或选择“跳过 None”。";
+  return {};
+}
+
+void formatStep(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply) {
+  // Boot repair runs after a long apply; a missing boot target is asked for now.
+  if (controls.addBootCheck.checked() && controls.bootTargetCombo.selection() < 0) {
+    say(ctx, controls, kNoBootTargetChosen, ui::kOk | ui::kIconExclamation);
+    return;
+  }
+  const int choice = controls.formatCombo.selection();
+  if (choice == kFormatNone) {
+    autoFormatNtfs(ctx, controls, startWimApply);
+    return;
+  }
+  const std::string refusal = formatRefusal(ctx);
+  if (!refusal.empty()) {
+    say(ctx, controls, refusal, ui::kOk | ui::kIconExclamation);
+    return;
+  }
+  if (choice == kFormatManual) {
+    lockRestoreControls(controls);
+    controls.statusLabel.setText(kFormatting);
+    showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0, ctx.state.targetDrive,
+                     kFormatOptionFull);
+    startWimApply();
+    return;
+  }
+  const int answer = say(ctx, controls, "分区 " + ctx.state.targetDisplay + " 的数据将被删除,是否继续？",
+                         ui::kYesNo | ui::kIconExclamation);
+  if (answer == ui::kAnswerYes) autoFormatNtfs(ctx, controls, startWimApply);
+}
+
+void autoFormatNtfs(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply) {
+  if (controls.formatCombo.selection() != kFormatAutoNtfs) {
+    lockRestoreControls(controls);
+    startWimApply();
+    return;
+  }
+  lockRestoreControls(controls);
+  controls.statusLabel.setText(kFormatting);
+  bool ok = false;
+  if (isWow64Host(ctx.os)) {
+    ok = formatWithMarkTool(ctx, ctx.state.targetDrive);
+  } else {
+    ctx.ui.processPendingMessages();
+    ok = formatVolumeEx(ctx.os, ctx.state, ctx.state.targetDrive + "\\", std::string("NTFS"), std::nullopt,
+                        std::nullopt, true, [](int) {});
+  }
+  if (ok) {
+    startWimApply();
+    return;
+  }
+  reportFormatFailure(ctx, controls);
+}
+
+bool isWow64Host(platform::Platform& os) { return os.system.isWow64(); }
+
+bool formatWithMarkTool(core::Context& ctx, const std::string& drive) {
+  std::string folder = ctx.os.system.tempDirectory();
+  if (!gbk::endsWith(folder, "\\")) folder += '\\';
+  const std::string path = folder + "\\" + kMarkFileName;
+  const std::string_view carried = ctx.payloads ? ctx.payloads(kMarkFileName) : std::string_view();
+  // Written once per run; a file cut short by an earlier failed write is replaced.
+  const std::optional<std::uint64_t> size = ctx.os.files.fileSize(path);
+  if (!ctx.os.files.exists(path) || (!carried.empty() && size && *size != carried.size())) {
+    if (!ctx.os.files.writeFile(path, carried)) ctx.os.files.deleteFile(path);
+  }
+  // Quoted: a temporary folder with a blank must not split the command.
+  const std::string output = runner::runCaptured(ctx.os, "\"" + path + "\" " + drive.substr(0, 2));
+  return gbk::contains(output, "success.", true);
+}
+
+bool formatCallback(FormatRun& run, int command, int /*subAction*/, const void* data) {
+  const unsigned char first = data ? *static_cast<const unsigned char*>(data) : 0;
+  if (command == 0) {
+    if (run.progress) run.progress(first);
+  } else if (command == 11) {
+    run.done = true;
+    if (first == 0) {
+      run.failed = true;
+    } else if (run.progress) {
+      run.progress(100);
+    }
+  }
+  return true;
+}
+
+bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::string& drive,
+                    std::optional<std::string> fileSystem, std::optional<std::string> label,
+                    std::optional<unsigned long> clusterSize, std::optional<bool> quick,
+                    std::function<void(int percent)> progress) {
+  if (state.formatBusy) return false;
+  state.formatBusy = true;
+  FormatRun run;
+  run.progress = std::move(progress);
+  std::string fs = fileSystem.value_or("NTFS");
+  if (fs != "FAT32" && fs != "NTFS") fs = "NTFS";
+  unsigned long cluster = clusterSize.value_or(0);
+  if (cluster != 0 && cluster != 512 && cluster != 1024 && cluster != 2048 && cluster != 4096) cluster = 0;
+  const std::string root = drive.substr(0, gbk::charLength(drive, 0)) + ":\\";
+  const bool ran = os.volumes.formatEx(root, kFixedMedia, fs, label.value_or("本地磁盘"), quick.value_or(true), cluster,
+                                       [&run](int command, int subAction, const void* data) {
+                                         return formatCallback(run, command, subAction, data);
+                                       });
+  state.formatBusy = false;
+  // A library that could not be loaded, or that never reported its end, formatted nothing we know of.
+  return ran && run.done && !run.failed;
+}
+
+void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options) {
+  if (drive.empty()) return;
+  // The shell numbers drives from A = 0; a lower-case letter names the same drive.
+  const unsigned driveNumber = static_cast<unsigned char>(gbk::asciiUpper(drive[0])) - 65u;
+  os.volumes.formatDialog(owner, driveNumber, kFormatIdDefault, options);
+}
+
+void lockRestoreControls(const RestoreControls& controls) {
+  for (ui::Control* c : {&controls.volumeCombo, &controls.formatCombo, &controls.bootTargetCombo,
+                         &controls.addBootCheck, &controls.okButton, &controls.cancelButton})
+    c->setEnabled(false);
+}
+
+void unlockRestoreControls(const RestoreControls& controls) {
+  for (ui::Control* c : {&controls.volumeCombo, &controls.formatCombo, &controls.bootTargetCombo,
+                         &controls.addBootCheck, &controls.okButton, &controls.cancelButton})
+    c->setEnabled(true);
+  controls.bootTargetCombo.setEnabled(controls.addBootCheck.checked());
+}
+
+}  // namespace prep

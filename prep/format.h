@@ -1,0 +1,73 @@
+// Formatting the restore target before a WIM apply: the platform's format dialog,
+// or an automatic quick NTFS format through the format library or, on 64-bit hosts,
+// the carried 64-bit formatter MARK.exe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/context.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace prep {
+
+// formatCombo entries.
+enum FormatChoice : int { kFormatManual = 0, kFormatAutoNtfs = 1, kFormatNone = 2 };
+
+// The controls of the restore window that the format step touches, and the window
+// that owns its message boxes and the format dialog.
+struct RestoreControls {
+  ui::Window* window;
+  ui::Control& volumeCombo;
+  ui::Control& formatCombo;
+  ui::Control& bootTargetCombo;
+  ui::Control& addBootCheck;
+  ui::Control& okButton;
+  ui::Control& cancelButton;
+  ui::Control& statusLabel;
+};
+
+// Carries out the formatCombo choice when the user confirms, then calls
+// startWimApply; after a refusal or a failed format the window is left usable.
+void formatStep(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply);
+void autoFormatNtfs(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply);
+
+bool isWow64Host(platform::Platform& os);
+// Writes MARK.exe into the temporary folder when needed and runs it on the drive;
+// true when it printed "success." in any letter case.
+bool formatWithMarkTool(core::Context& ctx, const std::string& drive);
+
+// One FormatEx run as the callback sees it.
+struct FormatRun {
+  bool failed = false;  // the library reported an unsuccessful end
+  bool done = false;    // the library reported its end at all
+  std::function<void(int percent)> progress;
+};
+// Progress (command 0) and done (command 11) reports; always asks the library to go on.
+bool formatCallback(FormatRun& run, int command, int subAction, const void* data);
+
+inline constexpr int kFixedMedia = 12;
+// FormatEx on the drive's root with the file system ("FAT32" or "NTFS", anything
+// else NTFS), label (本地磁盘 when not given), cluster size (0 unless 512 to 4096)
+// and quick flag. True only when the library ran and reported a successful end.
+bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::string& drive,
+                    std::optional<std::string> fileSystem = std::nullopt,
+                    std::optional<std::string> label = std::nullopt,
+                    std::optional<unsigned long> clusterSize = std::nullopt, std::optional<bool> quick = std::nullopt,
+                    std::function<void(int percent)> progress = {});
+
+inline constexpr unsigned kFormatIdDefault = 0xFFFF;
+inline constexpr unsigned kFormatOptionFull = 1;
+void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options = 0);
+
+void lockRestoreControls(const RestoreControls& controls);
+void unlockRestoreControls(const RestoreControls& controls);
+
+// Why the target must not be formatted (it holds the image, or the running
+// system); empty when it may be.
+std::string formatRefusal(core::Context& ctx);
+
+}  // namespace prep

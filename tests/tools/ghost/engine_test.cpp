@@ -1,0 +1,334 @@
+// Backup, check and restore through the portable core, with partitions and files in
+// memory: round trips, damaged images of every kind, refusals before writing.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tests/tools/ghost/fake_backend.h"
+#include "tools/ghost/engine.h"
+
+namespace {
+
+using ghost::Mode;
+using ghost::Problem;
+using ghosttest::FakeBackend;
+
+// Text-like, zero and random regions, so chunks are both compressed and stored.
+std::vector<std::uint8_t> samplePartition(std::size_t size, unsigned seed) {
+  std::vector<std::uint8_t> bytes(size);
+  std::mt19937 random(seed);
+  const char* words[] = {"kernel32 ", "ntoskrnl ", "hal.dll ", "system32\\drivers ", "0000 "};
+  std::size_t i = 0;
+  while (i < size) {
+    std::size_t region = std::min<std::size_t>(size - i, 40000 + random() % 300000);
+    switch (random() % 3) {
+      case 0:
+        for (std::size_t j = 0; j < region; ++j) bytes[i + j] = std::uint8_t(random());
+        break;
+      case 1:
+        for (std::size_t j = 0; j < region;) {
+          const char* w = words[random() % 5];
+          while (*w && j < region) bytes[i + j++] = std::uint8_t(*w++);
+        }
+        break;
+      default: break;
+    }
+    i += region;
+  }
+  return bytes;
+}
+
+ghost::Command backupCommand(const std::string& designator, const std::string& path, int level = 9) {
+  ghost::Command c;
+  c.mode = Mode::Backup;
+  c.partition = designator;
+  c.imagePath = path;
+  c.level = level;
+  return c;
+}
+
+ghost::Command restoreCommand(const std::string& path, const std::string& designator) {
+  ghost::Command c;
+  c.mode = Mode::Restore;
+  c.partition = designator;
+  c.imagePath = path;
+  return c;
+}
+
+ghost::Command checkCommand(const std::string& path) {
+  ghost::Command c;
+  c.mode = Mode::Check;
+  c.imagePath = path;
+  return c;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    backend.partitions["1:1"].bytes = samplePartition(5 * 1024 * 1024 + 512 * 7, 1);
+    backend.partitions["1:2"].bytes.assign(8 * 1024 * 1024, 0xEE);
+    backend.partitions["1:2"].startByte = 64 << 20;
+  }
+  Problem backup(int level = 9) {
+    ghost::RunProgress progress;
+    ghost::RunOptions options;
+    options.chunkSize = 256 * 1024;
+    return ghost::runBackup(backupCommand("1:1", "D:\\bak.gho", level), backend, progress, options).problem;
+  }
+  ghost::Failure check() {
+    ghost::RunProgress progress;
+    return ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress);
+  }
+  ghost::Failure restore(bool crcIgnore = false) {
+    ghost::RunProgress progress;
+    auto command = restoreCommand("D:\\bak.gho", "1:2");
+    command.crcIgnore = crcIgnore;
+    return ghost::runRestore(command, backend, progress);
+  }
+  std::vector<std::uint8_t>& image() { return backend.files["D:\\bak.gho"]; }
+  FakeBackend backend;
+};
+
+TEST_F(EngineTest, BackupCheckRestoreGivesTheSameBytesAtEveryLevel) {
+  for (int level : {0, 1, 6, 9}) {
+    SCOPED_TRACE(level);
+    backend.partitions["1:2"].bytes.assign(8 * 1024 * 1024, 0xEE);
+    ASSERT_EQ(backup(level), Problem::None);
+    EXPECT_EQ(backend.files.size(), 1u) << "no scratch file left behind";
+    EXPECT_LT(image().size(), backend.partitions["1:1"].bytes.size()) << "compressible data shrinks";
+    EXPECT_EQ(check().problem, Problem::None);
+    ASSERT_EQ(restore().problem, Problem::None);
+    const auto& source = backend.partitions["1:1"].bytes;
+    const auto& target = backend.partitions["1:2"].bytes;
+    ASSERT_TRUE(std::equal(source.begin(), source.end(), target.begin()));
+    EXPECT_EQ(target[source.size()], 0xEE) << "the rest of a larger target stays as it was";
+  }
+}
+
+TEST_F(EngineTest, OneWorkerGivesTheSameImageAsMany) {
+  backend.threads = 1;
+  ASSERT_EQ(backup(), Problem::None);
+  auto single = image();
+  backend.threads = 4;
+  backend.nextId = 0x1122334455667788ull;
+  ASSERT_EQ(backup(), Problem::None);
+  EXPECT_EQ(single, image());
+}
+
+TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
+  ASSERT_EQ(backup(), Problem::None);
+  backend.partitions["1:3"].bytes.assign(5 * 1024 * 1024, 0);  // smaller than the source
+  ghost::RunProgress progress;
+  auto tooSmall = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:3"), backend, progress);
+  EXPECT_EQ(tooSmall.problem, Problem::TargetTooSmall);
+  EXPECT_EQ(tooSmall.neededBytes, backend.partitions["1:1"].bytes.size());
+  EXPECT_EQ(backend.partitions["1:3"].writes, 0);
+
+  backend.fileOnPartition["D:\\bak.gho"] = "1:2";
+  EXPECT_EQ(restore().problem, Problem::ImageOnTarget);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+
+  auto second = restoreCommand("D:\\bak.gho", "1:2");
+  second.imagePartition = 2;
+  EXPECT_EQ(ghost::runRestore(second, backend, progress).problem, Problem::NoSuchImagePartition);
+  EXPECT_EQ(ghost::runRestore(restoreCommand("D:\\none.gho", "1:2"), backend, progress).problem,
+            Problem::ImageMissing);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+}
+
+TEST_F(EngineTest, BackupRefusesADestinationOnTheSourceAndCleansUpAfterFailures) {
+  backend.fileOnPartition["D:\\bak.gho"] = "1:1";
+  EXPECT_EQ(backup(), Problem::DestinationOnSource);
+  EXPECT_TRUE(backend.files.empty());
+  backend.fileOnPartition.clear();
+
+  backend.diskFullAt = 100000;
+  EXPECT_EQ(backup(), Problem::DiskFull);
+  EXPECT_TRUE(backend.files.empty()) << "a failed backup leaves no half-written image";
+  backend.diskFullAt = 0;
+
+  backend.partitions["1:1"].failReads = true;
+  EXPECT_EQ(backup(), Problem::PartitionUnreadable);
+  EXPECT_TRUE(backend.files.empty());
+}
+
+TEST_F(EngineTest, AFailedBackupKeepsTheOldImageOfTheSameName) {
+  ASSERT_EQ(backup(), Problem::None);
+  auto old = image();
+  backend.partitions["1:1"].failReads = true;
+  EXPECT_EQ(backup(), Problem::PartitionUnreadable);
+  EXPECT_EQ(image(), old);
+}
+
+TEST_F(EngineTest, StoppedRunsFailAndSaySo) {
+  ASSERT_EQ(backup(), Problem::None);
+  ghost::RunProgress progress;
+  progress.stopRequested = true;
+  EXPECT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress).problem, Problem::Stopped);
+  auto restored = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, progress);
+  EXPECT_EQ(restored.problem, Problem::Stopped);
+  EXPECT_TRUE(restored.targetTouched);
+  backend.files.clear();
+  ghost::RunOptions options;
+  EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, progress, options).problem,
+            Problem::Stopped);
+  EXPECT_TRUE(backend.files.empty());
+}
+
+// Where a damaged byte lies decides what the reader can tell and when.
+struct Damage {
+  const char* name;
+  std::function<void(std::vector<std::uint8_t>&)> apply;
+  Problem expected;
+  bool targetUntouched;  // header and map problems are found before writing
+};
+
+TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
+  ASSERT_EQ(backup(), Problem::None);
+  const auto good = image();
+  const std::size_t mapStored = good[104] | good[105] << 8;  // the map's stored size field
+  ASSERT_GT(mapStored, 4u);
+  const std::size_t inMap = ghost::kHeaderSize + mapStored / 2;
+  std::vector<Damage> cases = {
+      {"wrong magic", [](auto& b) { b[0] = 'X'; }, Problem::ImageNotOurs, true},
+      {"empty file", [](auto& b) { b.clear(); }, Problem::ImageNotOurs, true},
+      {"version", [](auto& b) { b[8] = 9; }, Problem::ImageVersion, true},
+      {"header byte", [](auto& b) { b[40] ^= 1; }, Problem::ImageHeaderDamaged, true},
+      {"header checksum", [](auto& b) { b[125] ^= 0x80; }, Problem::ImageHeaderDamaged, true},
+      {"map byte", [&](auto& b) { b[inMap] ^= 0x10; }, Problem::ImageMapDamaged, true},
+      {"cut in the map", [](auto& b) { b.resize(ghost::kHeaderSize + 3); }, Problem::ImageTruncated, true},
+      {"chunk data", [](auto& b) { b[b.size() / 2] ^= 0x01; }, Problem::ImageChunkDamaged, false},
+      {"cut in a chunk", [](auto& b) { b.resize(b.size() * 2 / 3); }, Problem::ImageTruncated, false},
+      {"end record missing", [](auto& b) { b.resize(b.size() - ghost::kEndRecordSize); },
+       Problem::ImageTruncated, false},
+      {"end record byte", [](auto& b) { b[b.size() - 10] ^= 0x04; }, Problem::ImageEndDamaged, false},
+      {"trailing bytes", [](auto& b) { b.push_back(0); }, Problem::ImageEndDamaged, false},
+  };
+  for (const auto& damage : cases) {
+    SCOPED_TRACE(damage.name);
+    image() = good;
+    damage.apply(image());
+    EXPECT_EQ(check().problem, damage.expected);
+    backend.partitions["1:2"].writes = 0;
+    auto restored = restore();
+    EXPECT_EQ(restored.problem, damage.expected);
+    if (damage.targetUntouched) {
+      EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+      EXPECT_FALSE(restored.targetTouched);
+    } else {
+      EXPECT_TRUE(restored.targetTouched);
+    }
+  }
+}
+
+TEST_F(EngineTest, CrcIgnoreGoesOnButStillReportsTheDamage) {
+  ASSERT_EQ(backup(0), Problem::None);
+  // Damage the stored bytes of the second chunk record, found by its magic.
+  auto& bytes = image();
+  std::size_t second = 0;
+  int seen = 0;
+  for (std::size_t i = ghost::kHeaderSize; i + 4 < bytes.size(); ++i) {
+    if (std::memcmp(&bytes[i], "CHNK", 4) == 0 && ++seen == 2) {
+      second = i;
+      break;
+    }
+  }
+  ASSERT_GT(second, 0u);
+  bytes[second + ghost::kChunkHeaderSize + 5] ^= 0xFF;
+
+  auto stopped = restore(false);
+  EXPECT_EQ(stopped.problem, Problem::ImageChunkDamaged);
+  EXPECT_FALSE(stopped.ignoredDamage);
+
+  backend.partitions["1:2"].bytes.assign(8 * 1024 * 1024, 0xEE);
+  auto ignored = restore(true);
+  EXPECT_EQ(ignored.problem, Problem::ImageChunkDamaged);
+  EXPECT_TRUE(ignored.ignoredDamage);
+  EXPECT_EQ(ignored.damagedChunks, 1u);
+  // Everything after the damaged chunk was still restored.
+  const auto& source = backend.partitions["1:1"].bytes;
+  const auto& target = backend.partitions["1:2"].bytes;
+  EXPECT_TRUE(std::equal(source.end() - 4096, source.end(), target.begin() + (source.size() - 4096)));
+  auto lines = ghost::failureLines(ignored);
+  EXPECT_EQ(lines.size(), 2u);
+}
+
+TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
+  backend.spanLimit = 1 << 20;  // the smallest span the writer makes
+  std::mt19937 random(3);
+  for (auto& byte : backend.partitions["1:1"].bytes) byte = std::uint8_t(random());  // stored as is
+  ASSERT_EQ(backup(0), Problem::None);
+  EXPECT_TRUE(backend.files.count("D:\\bak.gho.002"));
+  EXPECT_TRUE(backend.files.count("D:\\bak.gho.004"));
+  for (const auto& file : backend.files) EXPECT_LE(file.second.size(), 1u << 20) << file.first;
+  EXPECT_EQ(check().problem, Problem::None);
+  ASSERT_EQ(restore().problem, Problem::None);
+  const auto& source = backend.partitions["1:1"].bytes;
+  EXPECT_TRUE(std::equal(source.begin(), source.end(), backend.partitions["1:2"].bytes.begin()));
+
+  auto thirdSpan = backend.files["D:\\bak.gho.003"];
+  backend.files.erase("D:\\bak.gho.003");
+  EXPECT_EQ(check().problem, Problem::ImageTruncated);
+  backend.files["D:\\bak.gho.003"] = backend.files["D:\\bak.gho.004"];
+  EXPECT_EQ(check().problem, Problem::SpanMismatch);
+  backend.files["D:\\bak.gho.003"] = thirdSpan;
+
+  // A new, smaller image of the same name removes the spans of the old one.
+  backend.spanLimit = 0;
+  ASSERT_EQ(backup(9), Problem::None);
+  EXPECT_EQ(backend.files.size(), 1u);
+  EXPECT_EQ(check().problem, Problem::None);
+}
+
+TEST(RunCommand, PrintsNothingOnSuccessAndChineseLinesOnFailure) {
+  FakeBackend backend;
+  backend.partitions["1:1"].bytes.assign(1 << 20, 7);
+  ghost::RunProgress progress;
+  toolio::CapturedOut ok;
+  EXPECT_EQ(ghost::runCommand(backupCommand("1:1", "x.gho"), backend, progress, ok), 0);
+  EXPECT_EQ(ok.text(), "");
+  toolio::CapturedOut bad;
+  EXPECT_EQ(ghost::runCommand(checkCommand("missing.gho"), backend, progress, bad), 1);
+  EXPECT_EQ(bad.text(), "错误: 找不到映像文件。\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Random damage of every kind to a small image: the reader must refuse each one
+// cleanly (no crash, no success) - the fuzzer's bounded, deterministic companion.
+TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
+  FakeBackend backend;
+  backend.threads = 2;
+  auto& source = backend.partitions["1:1"].bytes;
+  source.assign(96 * 1024, 0);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
+  ghost::RunProgress progress;
+  ghost::RunOptions options;
+  options.chunkSize = 16 * 1024;
+  ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "x.gho"), backend, progress, options).problem, Problem::None);
+  const auto good = backend.files["x.gho"];
+  backend.partitions["1:2"].bytes.assign(128 * 1024, 0);
+  std::mt19937 random(12);
+  for (int round = 0; round < 400; ++round) {
+    auto bad = good;
+    switch (random() % 4) {
+      case 0:
+      case 1:
+        for (int n = 1 + random() % 3; n > 0; --n) bad[random() % bad.size()] ^= std::uint8_t(1 + random() % 255);
+        break;
+      case 2: bad.resize(random() % bad.size()); break;
+      default: bad.insert(bad.begin() + random() % bad.size(), std::uint8_t(random())); break;
+    }
+    if (bad == good) continue;
+    backend.files["x.gho"] = bad;
+    SCOPED_TRACE(round);
+    EXPECT_NE(ghost::runCheck(checkCommand("x.gho"), backend, progress).problem, Problem::None);
+    auto restore = restoreCommand("x.gho", "1:2");
+    restore.crcIgnore = round % 2;
+    EXPECT_NE(ghost::runRestore(restore, backend, progress).problem, Problem::None);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// An engine backend in memory: partitions are byte vectors, files live in a map.
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/ghost/engine.h"
+
+namespace ghosttest {
+
+struct MemoryPartition {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t startByte = 1 << 20;
+  int writes = 0;
+  bool failReads = false;
+};
+
+class MemoryDevice : public disk::Device {
+ public:
+  explicit MemoryDevice(MemoryPartition& partition) : p_(partition) {}
+  std::uint64_t size() const override { return p_.bytes.size(); }
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (p_.failReads || offset + length > p_.bytes.size()) return false;
+    std::memcpy(buffer, p_.bytes.data() + offset, length);
+    return true;
+  }
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
+    if (offset + length > p_.bytes.size()) return false;
+    std::memcpy(p_.bytes.data() + offset, buffer, length);
+    ++p_.writes;
+    return true;
+  }
+  bool flush() override { return true; }
+
+ private:
+  MemoryPartition& p_;
+};
+
+class MemoryFile : public ghost::File {
+ public:
+  MemoryFile(std::vector<std::uint8_t>& bytes, std::uint64_t limit) : bytes_(bytes), limit_(limit) {}
+  ghost::FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+    got = pos_ < bytes_.size() ? std::min<std::size_t>(length, bytes_.size() - pos_) : 0;
+    if (got) std::memcpy(buffer, bytes_.data() + pos_, got);
+    pos_ += got;
+    return ghost::FileError::None;
+  }
+  ghost::FileError write(const void* buffer, std::size_t length) override {
+    if (limit_ && bytes_.size() + length > limit_) return ghost::FileError::DiskFull;
+    const auto* p = static_cast<const std::uint8_t*>(buffer);
+    bytes_.insert(bytes_.end(), p, p + length);
+    return ghost::FileError::None;
+  }
+  ghost::FileError finish() override { return ghost::FileError::None; }
+
+ private:
+  std::vector<std::uint8_t>& bytes_;
+  std::uint64_t limit_;
+  std::size_t pos_ = 0;
+};
+
+class FakeBackend : public ghost::Backend {
+ public:
+  std::map<std::string, MemoryPartition> partitions;  // by designator
+  std::map<std::string, std::vector<std::uint8_t>> files;
+  std::map<std::string, std::string> fileOnPartition;  // path -> designator
+  std::uint64_t spanLimit = 0;
+  std::uint64_t diskFullAt = 0;  // total bytes a file may reach
+  std::uint64_t nextId = 0x1122334455667788ull;
+  unsigned threads = 3;
+  int extendCalls = 0;
+
+  ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out) override {
+    auto found = partitions.find(designator);
+    if (found == partitions.end()) return ghost::Problem::NoSuchPartition;
+    out.device = std::make_unique<MemoryDevice>(found->second);
+    out.startByte = found->second.startByte;
+    out.lengthBytes = found->second.bytes.size();
+    return ghost::Problem::None;
+  }
+  bool isOnPartition(const std::string& path, const std::string& designator) override {
+    auto found = fileOnPartition.find(path);
+    return found != fileOnPartition.end() && found->second == designator;
+  }
+  bool extendNtfs(ghost::OpenedPartition&, std::uint64_t) override {
+    ++extendCalls;
+    return true;
+  }
+  std::uint64_t newImageId() override { return nextId++; }
+  std::uint64_t nowUnix() override { return 1700000000; }
+  unsigned workerThreads() override { return threads; }
+
+  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::FileError& error) override {
+    auto found = files.find(path);
+    if (found == files.end()) {
+      error = ghost::FileError::NotFound;
+      return nullptr;
+    }
+    return std::make_unique<MemoryFile>(found->second, 0);
+  }
+  std::unique_ptr<ghost::File> create(const std::string& path, ghost::FileError&) override {
+    files[path].clear();
+    return std::make_unique<MemoryFile>(files[path], diskFullAt);
+  }
+  bool exists(const std::string& path) override { return files.count(path) > 0; }
+  bool remove(const std::string& path) override { return files.erase(path) > 0; }
+  bool replace(const std::string& from, const std::string& to) override {
+    auto found = files.find(from);
+    if (found == files.end()) return false;
+    files[to] = std::move(found->second);
+    files.erase(from);
+    return true;
+  }
+  std::uint64_t maxFileSize(const std::string&) override { return spanLimit; }
+};
+
+}  // namespace ghosttest

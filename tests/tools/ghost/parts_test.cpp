@@ -1,0 +1,161 @@
+// The pieces under the engine: the ordered pipeline, the used-range walk, the boot
+// sector fix, the progress texts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "tests/tools/ghost/fake_backend.h"
+#include "tools/ghost/block_map.h"
+#include "tools/ghost/bootfix.h"
+#include "tools/ghost/pipeline.h"
+#include "tools/ghost/progress.h"
+
+namespace {
+
+TEST(Pipeline, ConsumesInProducedOrderWhateverTheWorkersTake) {
+  for (unsigned workers : {1u, 2u, 5u}) {
+    std::atomic<bool> cancel{false};
+    std::uint64_t produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 200) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [&](ghost::WorkItem& item) {
+      std::this_thread::sleep_for(std::chrono::microseconds((item.sequence * 7919) % 300));
+      item.output = item.input;
+    };
+    stages.consume = [&](ghost::WorkItem& item) {
+      EXPECT_EQ(item.output[0], std::uint8_t(item.sequence));
+      consumed.push_back(item.sequence);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, workers, 0, cancel), ghost::PipelineEnd::Completed);
+    ASSERT_EQ(consumed.size(), 200u);
+    for (std::uint64_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);
+  }
+}
+
+TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
+  std::atomic<bool> cancel{false};
+  int produced = 0;
+  int consumed = 0;
+  ghost::PipelineStages stages;
+  stages.produce = [&](ghost::WorkItem&) {
+    return ++produced > 10 ? ghost::Produced::Failed : ghost::Produced::Item;
+  };
+  stages.transform = [](ghost::WorkItem&) {};
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 1000; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, cancel), ghost::PipelineEnd::ProducerFailed);
+  EXPECT_EQ(consumed, 10) << "what was read before the failure is still consumed";
+
+  produced = consumed = 0;
+  stages.produce = [&](ghost::WorkItem&) { ++produced; return ghost::Produced::Item; };
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 5; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, cancel), ghost::PipelineEnd::ConsumerStopped);
+  EXPECT_EQ(consumed, 5);
+
+  consumed = 0;
+  stages.consume = [&](ghost::WorkItem&) {
+    if (++consumed == 3) cancel = true;
+    return true;
+  };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, cancel), ghost::PipelineEnd::Cancelled);
+  EXPECT_EQ(consumed, 3);
+}
+
+TEST(UsedRanges, WalkTheMapInChunksAcrossRunsAndAShortLastBlock) {
+  ghost::BlockMap map(10 * 4096 + 512, 4096);  // 11 blocks, the last 512 bytes long
+  map.markBytes(4096, 3 * 4096);               // blocks 1-3
+  map.markBlock(7);
+  map.markBlock(10);
+  EXPECT_EQ(map.usedBlocks(), 5u);
+  EXPECT_EQ(map.usedBytes(), 4u * 4096 + 512);
+  ghost::UsedRangeCursor cursor(map);
+  std::vector<ghost::ByteRange> ranges;
+  EXPECT_EQ(cursor.take(10000, ranges), 10000u);
+  ASSERT_EQ(ranges.size(), 1u);
+  EXPECT_EQ(ranges[0].offset, 4096u);
+  ranges.clear();
+  EXPECT_EQ(cursor.take(100000, ranges), 3u * 4096 + 512 - 10000 + 4096);
+  ASSERT_EQ(ranges.size(), 3u);
+  EXPECT_EQ(ranges[0].offset, 4096u + 10000);
+  EXPECT_EQ(ranges[1].offset, 7u * 4096);
+  EXPECT_EQ(ranges[2].offset, 10u * 4096);
+  EXPECT_EQ(ranges[2].length, 512u);
+  ranges.clear();
+  EXPECT_EQ(cursor.take(1, ranges), 0u);
+}
+
+TEST(UsedRanges, LongMapsWithManyRunsAddUp) {
+  ghost::BlockMap map(5000 * 512, 512);
+  std::mt19937 random(5);
+  for (int i = 0; i < 700; ++i) map.markBytes(random() % (5000 * 512), random() % 20000);
+  std::uint64_t total = 0, previousEnd = 0;
+  ghost::UsedRangeCursor cursor(map);
+  std::vector<ghost::ByteRange> ranges;
+  while (cursor.take(7777, ranges) > 0) {
+    for (const auto& r : ranges) {
+      EXPECT_GE(r.offset, previousEnd);
+      for (std::uint64_t b = r.offset / 512; b < (r.offset + r.length + 511) / 512; ++b) EXPECT_TRUE(map.used(b));
+      previousEnd = r.offset + r.length;
+      total += r.length;
+    }
+    ranges.clear();
+  }
+  EXPECT_EQ(total, map.usedBytes());
+}
+
+std::vector<std::uint8_t> fat32BootSector(std::uint32_t hidden) {
+  std::vector<std::uint8_t> s(512, 0);
+  s[0] = 0xEB;
+  s[0x0B] = 0x00, s[0x0C] = 0x02;  // 512 bytes per sector
+  s[0x0D] = 8;
+  s[0x0E] = 32;  // reserved
+  s[0x10] = 2;
+  s[0x1C] = std::uint8_t(hidden), s[0x1D] = std::uint8_t(hidden >> 8), s[0x1E] = std::uint8_t(hidden >> 16);
+  std::uint32_t total = 600000, fat = 600;
+  for (int i = 0; i < 4; ++i) s[0x20 + i] = std::uint8_t(total >> (8 * i)), s[0x24 + i] = std::uint8_t(fat >> (8 * i));
+  s[0x32] = 6;
+  s[510] = 0x55, s[511] = 0xAA;
+  return s;
+}
+
+TEST(BootFix, PointsPrimaryAndBackupBootSectorsAtTheNewStart) {
+  ghosttest::MemoryPartition part;
+  part.bytes.assign(64 * 512, 0);
+  auto boot = fat32BootSector(2048);
+  std::copy(boot.begin(), boot.end(), part.bytes.begin());
+  std::copy(boot.begin(), boot.end(), part.bytes.begin() + 6 * 512);
+  ghosttest::MemoryDevice device(part);
+  EXPECT_EQ(ghost::readBootSector(part.bytes.data()).fs, ghost::FsKind::Fat32);
+  EXPECT_EQ(ghost::fixHiddenSectors(device, 2048ull * 512), ghost::BootFixResult::NotNeeded);
+  EXPECT_EQ(ghost::fixHiddenSectors(device, 0x123456ull * 512), ghost::BootFixResult::Fixed);
+  for (std::size_t at : {std::size_t(0), std::size_t(6 * 512)}) {
+    EXPECT_EQ(ghost::readBootSector(part.bytes.data() + at).hiddenSectors, 0x123456u);
+  }
+  std::fill(part.bytes.begin(), part.bytes.begin() + 512, 0);
+  EXPECT_EQ(ghost::fixHiddenSectors(device, 0), ghost::BootFixResult::Unknown);
+}
+
+TEST(ProgressTexts, PercentSpeedAndTimes) {
+  auto start = ghost::progressTexts(0, 1000, 0);
+  EXPECT_EQ(start.percentText, "0%");
+  EXPECT_EQ(start.remaining, "--:--:--");
+  auto half = ghost::progressTexts(50ull << 20, 100ull << 20, 10000);
+  EXPECT_EQ(half.percent, 50);
+  EXPECT_EQ(half.speed, "5.0 MB/秒");
+  EXPECT_EQ(half.elapsed, "00:00:10");
+  EXPECT_EQ(half.remaining, "00:00:10");
+  auto done = ghost::progressTexts(100, 100, 3723000);
+  EXPECT_EQ(done.percentText, "100%");
+  EXPECT_EQ(done.elapsed, "01:02:03");
+  EXPECT_EQ(done.remaining, "00:00:00");
+}
+
+}  // namespace

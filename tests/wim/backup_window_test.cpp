@@ -1,0 +1,254 @@
+#include "wim/backup_window.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/gbk.h"
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/fake_ui.h"
+#include "tests/support/gbk_text.h"
+#include "wim/engine_guard.h"
+
+namespace {
+
+using W = wim::BackupWindow;
+
+std::string readData(const std::string& name) {
+  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+constexpr unsigned long kEnginePid = 5000;
+const std::string kEnd = "\r\nVrelPE: engine finished\r\n";
+
+class BackupTest : public ::testing::Test {
+ protected:
+  BackupTest() {
+    state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
+    state.tools.isoToolPath = "X:\\Temp\\\\ISO.exe";
+    state.targetDrive = "C:\\";
+    state.targetDisplay = "C:\\(1:1)";
+    w.files.addDir("E:\\");
+    w.processes.running = {{4242, "cmd.exe"}};
+    hooks.restart = [this] { calls.push_back("restart"); };
+    hooks.shutDown = [this] { calls.push_back("shutdown"); };
+  }
+  void open(const std::string& savePath = "E:\\备份\\bak.wim") {
+    logic = std::make_unique<W>(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+    window = &ui.create(*logic);
+  }
+  fake::Control& c(std::string_view name) { return window->get(name); }
+  void tick(const char* timer = wim::kFinishTimer) {
+    ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
+    window->fireTimer(timer);
+  }
+  void engineRuns() { w.processes.running.push_back({kEnginePid, "ZeDadaviZezi.exe"}); }
+  void engineEnds() { w.processes.running.resize(1); }
+  // The engine writes its scratch file, then (on success) renames it.
+  void runToEnd(const std::string& output, bool writesImage) {
+    window->click("okButton");
+    engineRuns();
+    tick();
+    w.files.addFile("E:\\备份\\bak.wim.vrelpart", "partial");
+    w.console.deliver(output);
+    if (writesImage) {
+      w.files.deleteFile("E:\\备份\\bak.wim.vrelpart");
+      w.files.addFile("E:\\备份\\bak.wim", std::string(2 * 1048576 + 1048576 / 4, 'i'));
+    }
+    engineEnds();
+    w.console.deliver(kEnd);
+    tick();
+  }
+
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  wim::BackupHooks hooks;
+  std::vector<std::string> calls;
+  std::unique_ptr<W> logic;
+  fake::Window* window = nullptr;
+};
+
+TEST_F(BackupTest, Defaults) {
+  open();
+  EXPECT_GBK_EQ("本映像卷由VrelPE Lite 一键备份还原于2017-07-03 14:05:09生成。", c("descriptionEdit").text());
+  EXPECT_GBK_EQ("Win_Bak_2017-07-03 14:05:09", c("imageNameEdit").text());
+  EXPECT_GBK_EQ("备份分区:C:\\(1:1)", c("sourceLabel").text());
+  EXPECT_GBK_EQ("保存路径:E:\\备份\\bak.wim", c("destinationLabel").text());
+  EXPECT_GBK_EQ("最高压缩", c("compressionCombo").text());
+  EXPECT_EQ(c("systemFlagCombo").text(), "    ");
+  EXPECT_EQ(logic->compressionSwitch(), " /compress Maximum");
+  const ui::WindowSpec& spec = logic->spec();
+  EXPECT_EQ(std::vector<int>({spec.x, spec.y, spec.w, spec.h}), std::vector<int>({50, 50, 467, 400}));
+}
+
+TEST_F(BackupTest, CommandLinesByteForByte) {
+  open();
+  const struct {
+    int compression;
+    int flag;
+    const char* line;
+  } cases[] = {
+      {2, 0,
+       "X:\\Temp\\\\ZeDadaviZezi.exe /capture C:\\ \"E:\\备份\\bak.wim\" \"Win_Bak_2017-07-03 14:05:09\"  "
+       "\"本映像卷由VrelPE Lite 一键备份还原于2017-07-03 14:05:09生成。\" /flags \"    \" /compress Maximum "
+       "/temp E:\\ImagexTemp"},
+      {0, 4,
+       "X:\\Temp\\\\ZeDadaviZezi.exe /capture C:\\ \"E:\\备份\\bak.wim\" \"Win_Bak_2017-07-03 14:05:09\"  "
+       "\"本映像卷由VrelPE Lite 一键备份还原于2017-07-03 14:05:09生成。\" /flags \"Ultimate\" /compress none "
+       "/temp E:\\ImagexTemp"},
+      {1, 10,
+       "X:\\Temp\\\\ZeDadaviZezi.exe /capture C:\\ \"E:\\备份\\bak.wim\" \"Win_Bak_2017-07-03 14:05:09\"  "
+       "\"本映像卷由VrelPE Lite 一键备份还原于2017-07-03 14:05:09生成。\" /flags \"Windows PE\" /compress fast "
+       "/temp E:\\ImagexTemp"},
+  };
+  for (const auto& k : cases) {
+    w.console = fake::Console();
+    window->selectItem("compressionCombo", k.compression);
+    window->selectItem("systemFlagCombo", k.flag);
+    logic->startWimCapture();
+    EXPECT_GBK_EQ("@" + std::string(k.line) + " & echo. & echo VrelPE: engine finished\r\n",
+                  w.console.input);
+    logic->pollCaptureFinished();  // the shell is gone: back to idle
+  }
+}
+
+// A quote or a line break in the name or the description would end the argument or
+// the command line inside the interpreter.
+TEST_F(BackupTest, NameAndDescriptionCannotBreakTheLine) {
+  EXPECT_EQ(wim::captureCommandLine({"e.exe", "C:\\", "E:\\b.wim", "a\"b", "x\r\ny\nz\"& del", "    ",
+                                     " /compress fast"}),
+            "e.exe /capture C:\\ \"E:\\b.wim\" \"a'b\"  \"x y z'& del\" /flags \"    \" /compress fast "
+            "/temp E:\\ImagexTemp");
+  open();
+  c("imageNameEdit").setText("");
+  logic->startWimCapture();
+  EXPECT_NE(w.console.input.find("\" \"  \""), std::string::npos) << "an empty name is one blank";
+}
+
+TEST_F(BackupTest, ScratchFolderAndMarker) {
+  open();
+  window->click("okButton");
+  EXPECT_TRUE(w.files.isDirectory("E:\\ImagexTemp"));
+  EXPECT_GBK_EQ("Imagex备份缓存目录,请勿删除。",
+                w.files.contentOf("E:\\ImagexTemp\\Imagex备份缓存目录,请勿删除。"));
+  EXPECT_GBK_EQ("正在备份磁盘C:\\(1:1)...", c("statusLabel").text());
+  EXPECT_EQ(c("elapsedLabel").text(), "已用时间:00:00:00");
+  for (auto name : {"imageNameEdit", "compressionCombo", "systemFlagCombo", "descriptionEdit"})
+    EXPECT_FALSE(c(name).enabled()) << name;
+  engineRuns();
+  tick();
+  engineEnds();
+  w.console.deliver(kEnd);
+  tick();
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+
+  // An existing folder is reused as it is, and removed at the end all the same.
+  w.files.addDir("E:\\ImagexTemp");
+  w.files.writes.clear();
+  window->click("okButton");
+  EXPECT_TRUE(w.files.writes.empty());
+  w.console.deliver(kEnd);
+  tick();
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+}
+
+TEST_F(BackupTest, SucceededWithSummary) {
+  open();
+  c("restartCheck").checked_ = false;
+  runToEnd(readData("capture_run.txt"), true);
+  EXPECT_TRUE(calls.empty());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("Imagex备份磁盘完成！\r\n\r\n备份分区: C:\\(1:1)\r\n\r\n映像大小: 2.25 MB\r\n\r\n保存位置: "
+                "E:\\备份\\bak.wim\r\n\r\n大       小: 2 MB\r\n\r\n备份日期: 2017-07-03 14:05:09",
+                ui.boxes[0].text);
+  EXPECT_GBK_EQ("Imagex备份 C:\\(1:1) 完成！", c("statusLabel").text());
+  EXPECT_EQ(c("remainingLabel").text(), "剩余时间:00:00:00");
+  EXPECT_EQ(w.shell.exits, std::vector<int>{0});
+}
+
+TEST_F(BackupTest, BothPowerBoxesTickedRestartWins) {
+  open();
+  window->click("shutdownCheck");
+  EXPECT_TRUE(c("restartCheck").checked() && c("shutdownCheck").checked());
+  runToEnd(readData("capture_run.txt"), true);
+  EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(BackupTest, FailureDeletesOnlyWhatThisCaptureMade) {
+  const std::string failure = "[   0% ] Capturing progress\r\n\r\n错误: 磁盘空间不足。\r\n";
+  // The engine's scratch file goes with the failed run.
+  open();
+  runToEnd(failure, false);
+  EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
+  EXPECT_GBK_EQ(wim::kCaptureFailed, ui.boxes.at(0).text);
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
+  EXPECT_FALSE(window->closed());
+  EXPECT_TRUE(c("okButton").visible());
+  EXPECT_TRUE(c("imageNameEdit").enabled());
+
+  // An older backup under the chosen name survives a failed capture.
+  w.files.addFile("E:\\备份\\bak.wim", "older backup");
+  runToEnd(failure, false);
+  EXPECT_EQ(w.files.contentOf("E:\\备份\\bak.wim"), "older backup");
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
+}
+
+TEST_F(BackupTest, NewDestinationLeftByAFailedEngineIsRemoved) {
+  open();
+  window->click("okButton");
+  w.files.addFile("E:\\备份\\bak.wim", "partial");
+  w.console.deliver("错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。(代码 47)" + kEnd);
+  tick();
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim"));
+}
+
+TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
+  open();
+  window->click("okButton");
+  engineRuns();
+  tick();
+  w.files.addFile("E:\\备份\\bak.wim.vrelpart", std::string(1000, 'p'));
+  ui.answers = {ui::kAnswerNo};
+  window->click("cancelButton");
+  EXPECT_GBK_EQ(wim::kCaptureStopQuestion, ui.boxes.at(0).text);
+  EXPECT_FALSE(logic->captureCancelled());
+  ui.answers = {ui::kAnswerYes};
+  window->click("cancelButton");
+  EXPECT_TRUE(logic->captureCancelled());
+  EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
+  w.console.deliver(kEnd);
+  tick();
+  EXPECT_GBK_EQ(wim::kCaptureCancelled, ui.boxes.back().text);
+  EXPECT_TRUE(window->closed());
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+}
+
+TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
+  open();
+  engineRuns();
+  ui.answers = {ui::kAnswerNo};
+  window->click("okButton");
+  EXPECT_GBK_EQ("检测到有其他ZeDadaviZezi.exe正在运行,是否终止？\r\n注意:如果不终止其他ZeDadaviZezi.exe,"
+                "可能会影响系统备份。",
+                ui.boxes.at(0).text);
+  EXPECT_TRUE(w.console.opens.empty());
+}
+
+TEST_F(BackupTest, CaptureProgressLosesItsBlanks) {
+  open();
+  window->click("okButton");
+  w.console.deliver("[  5% ] Capturing progress\r\n[ 1 2% ] Capturing progress: 0:16 mins remaining\r\n");
+  tick(wim::kProgressTimer);
+  EXPECT_EQ(c("percentLabel").text(), "12%");
+  EXPECT_EQ(c("progressBar").position(), 12);
+}
+
+}  // namespace

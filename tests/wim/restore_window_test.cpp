@@ -1,0 +1,371 @@
+#include "wim/restore_window.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/gbk.h"
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/fake_ui.h"
+#include "tests/support/gbk_text.h"
+#include "wim/engine_guard.h"
+
+namespace {
+
+using W = wim::RestoreWindow;
+
+std::string readData(const std::string& name) {
+  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+constexpr unsigned long kShellPid = 4242;
+constexpr unsigned long kEnginePid = 5000;
+
+class RestoreTest : public ::testing::Test {
+ protected:
+  RestoreTest() {
+    w.volumes.drives = {{"C:\\", 3}, {"D:\\", 3}, {"X:\\", 3}, {"E:\\", 2}};
+    state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
+    state.tools.isoToolPath = "X:\\Temp\\\\ISO.exe";
+    state.targetDrive = "C:\\";
+    partitions.addRow("C:\\", 0);
+    partitions.setCell(0, 1, "1:1");
+    w.volumes.deviceNumbers["\\\\.\\C:"] = 0;
+    state.targetDisplay = "C:\\(1:1)";
+    state.imagePath = "D:\\images\\win7.wim";
+    w.processes.answer("/info", readData("info_two_images.txt"));
+    w.files.addFile("D:\\images\\win7.wim", std::string(3 * 1048576 + 5242, 'x'));
+    w.processes.running = {{4, "System"}, {kShellPid, "cmd.exe"}};
+    hooks.restart = [this] { calls.push_back("restart"); };
+    hooks.shutDown = [this] { calls.push_back("shutdown"); };
+    hooks.repairBoot = [this](ui::Window*, wim::RestoreControls& c) {
+      calls.push_back("repairBoot:" + c.bootTargetCombo.text());
+    };
+  }
+  void open() {
+    logic = std::make_unique<W>(ctx, partitions, hooks);
+    window = &ui.create(*logic);
+  }
+  fake::Control& c(std::string_view name) { return window->get(name); }
+  void engineStarts() { w.processes.running.push_back({kEnginePid, "zedadavizezi.EXE"}); }
+  void engineEnds() {
+    auto& r = w.processes.running;
+    r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
+  }
+  void shellPrints(std::string_view text) { w.console.deliver(text); }
+  void tick(const char* timer = wim::kFinishTimer) {
+    ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
+    window->fireTimer(timer);
+  }
+  // Start, run to the end with the given output, and poll once more.
+  void runToEnd(std::string_view output) {
+    window->click("okButton");
+    engineStarts();
+    tick();
+    shellPrints(output);
+    engineEnds();
+    shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n");
+    tick();
+  }
+
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  fake::Control partitions{{"partitionList", ui::Kind::ListView}};
+  wim::RestoreHooks hooks;
+  std::vector<std::string> calls;
+  std::unique_ptr<W> logic;
+  fake::Window* window = nullptr;
+};
+
+TEST_F(RestoreTest, OpeningFillsTheChoices) {
+  open();
+  EXPECT_GBK_EQ("还原分区:C:\\(1:1)", c("targetLabel").text());
+  EXPECT_GBK_EQ("映像文件:D:\\images\\win7.wim", c("imageLabel").text());
+  EXPECT_EQ(c("bootTargetCombo").items, (std::vector<std::string>{"C:\\ [默认推荐]", "D:\\"}));
+  EXPECT_EQ(c("bootTargetCombo").selection(), 0);
+  EXPECT_EQ(state.targetDrive, "C:");
+  ASSERT_EQ(c("volumeCombo").count(), 2);
+  EXPECT_EQ(c("volumeCombo").selection(), 1);
+  EXPECT_EQ(state.imageIndex, 2);
+  window->selectItem("volumeCombo", 0);
+  EXPECT_EQ(state.imageIndex, 1);
+  EXPECT_GBK_EQ("自动 NTFS", c("formatCombo").text());
+  EXPECT_TRUE(c("addBootCheck").checked());
+  EXPECT_TRUE(c("restartCheck").checked());
+  EXPECT_FALSE(c("shutdownCheck").checked());
+  for (const char* t : {wim::kFinishTimer, wim::kProgressTimer, wim::kClockTimer}) EXPECT_FALSE(window->timerRunning(t));
+}
+
+TEST_F(RestoreTest, LayoutAsTheTableGivesIt) {
+  const ui::WindowSpec& spec = W(ctx, partitions, hooks).spec();
+  EXPECT_GBK_EQ("Vevido Ziruzo", spec.caption);
+  EXPECT_EQ(std::vector<int>({spec.x, spec.y, spec.w, spec.h}), std::vector<int>({50, 50, 467, 297}));
+  for (const ui::ControlSpec& control : spec.controls) {
+    if (control.name == "engineLogBox") EXPECT_GE(control.y, spec.h);
+    else EXPECT_LE(control.x + control.w, spec.w - 8) << control.name;
+  }
+}
+
+TEST_F(RestoreTest, NoVolumesAndNoClosesTheWindow) {
+  w.processes.rules.clear();
+  ui.answers = {ui::kAnswerNo};
+  open();
+  EXPECT_TRUE(window->closed());
+}
+
+TEST_F(RestoreTest, PowerCheckBoxesExcludeEachOther) {
+  open();
+  window->click("shutdownCheck");
+  EXPECT_TRUE(c("shutdownCheck").checked());
+  EXPECT_FALSE(c("restartCheck").checked());
+  window->click("restartCheck");
+  EXPECT_FALSE(c("shutdownCheck").checked());
+  window->click("restartCheck");
+  EXPECT_FALSE(c("restartCheck").checked() || c("shutdownCheck").checked());
+  window->click("addBootCheck");
+  EXPECT_FALSE(c("bootTargetCombo").enabled());
+  window->click("addBootCheck");
+  EXPECT_TRUE(c("bootTargetCombo").enabled());
+}
+
+TEST_F(RestoreTest, StartSendsTheCommandLineAndArmsTheTimers) {
+  open();
+  window->click("okButton");
+  EXPECT_GBK_EQ("X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C:",
+                wim::applyCommandLine(state.tools.enginePath, state.imagePath, state.imageIndex, state.targetDrive));
+  EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & "
+                "echo VrelPE: engine finished\r\n",
+                w.console.input);
+  EXPECT_EQ(w.console.opens.at(0).first, "cmd.exe");
+  EXPECT_TRUE(window->timerRunning(wim::kFinishTimer));
+  EXPECT_TRUE(window->timerRunning(wim::kProgressTimer));
+  EXPECT_TRUE(window->timerRunning(wim::kClockTimer));
+  EXPECT_GBK_EQ("终  止(&X)", c("cancelButton").text());
+  EXPECT_FALSE(c("okButton").visible());
+  for (auto name : {"volumeCombo", "formatCombo", "bootTargetCombo", "addBootCheck"})
+    EXPECT_FALSE(c(name).enabled()) << name;
+  EXPECT_GBK_EQ("剩余时间:正在计算", c("remainingLabel").text());
+  EXPECT_GBK_EQ("正在应用映像到C:\\(1:1)...", c("statusLabel").text());
+}
+
+TEST_F(RestoreTest, LiveProgressFromTheRecordedRun) {
+  open();
+  window->click("okButton");
+  engineStarts();
+  const std::string run = readData("apply_run.txt");
+  const std::size_t cut = run.find("[  82% ]");
+  shellPrints(run.substr(0, cut));
+  tick(wim::kProgressTimer);
+  EXPECT_EQ(c("percentLabel").text(), " 77%");
+  EXPECT_EQ(c("progressBar").position(), 77);
+  EXPECT_GBK_EQ("剩余时间:  0:01 mins ", c("remainingLabel").text());
+  tick(wim::kClockTimer);
+  tick(wim::kClockTimer);
+  EXPECT_GBK_EQ("已用时间: 00:00:02", c("elapsedLabel").text());
+}
+
+// An engine that is slow to appear (a cold USB stick) is still starting, not finished:
+// nothing is judged, the controls stay locked and a second start is impossible.
+TEST_F(RestoreTest, SlowStartIsNotTheEnd) {
+  open();
+  window->click("okButton");
+  for (int i = 0; i < 6; ++i) tick();
+  EXPECT_GBK_EQ("终  止(&X)", c("cancelButton").text());
+  EXPECT_FALSE(c("okButton").visible());
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_FALSE(w.files.hasFile("C:\\PzVrelErrorlog.log"));
+  engineStarts();
+  tick();
+  shellPrints(readData("apply_run.txt"));
+  engineEnds();
+  shellPrints("\r\nVrelPE: engine finished\r\n");
+  tick();
+  EXPECT_EQ(calls, (std::vector<std::string>{"repairBoot:C:\\ [默认推荐]", "restart"}));
+}
+
+// An engine that fails at once (never seen) ends the run as soon as the shell says so.
+TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
+  open();
+  window->click("okButton");
+  const std::string output = readData("apply_failure_index.txt") + "\r\nVrelPE: engine finished\r\n";
+  shellPrints(output);
+  tick();
+  EXPECT_GBK_EQ(wim::kApplyFailed, c("statusLabel").text());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ(wim::kApplyFailed, ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_EQ(w.files.contentOf("C:\\PzVrelErrorlog.log"), output);
+  EXPECT_TRUE(c("okButton").visible());
+  EXPECT_GBK_EQ("取  消(&X)", c("cancelButton").text());
+  EXPECT_EQ(w.console.closes, 1);
+  for (const char* t : {wim::kFinishTimer, wim::kProgressTimer, wim::kClockTimer}) EXPECT_FALSE(window->timerRunning(t));
+  EXPECT_FALSE(window->closed());
+  // The user may confirm again: a new shell, an empty box.
+  window->click("okButton");
+  EXPECT_EQ(w.console.opens.size(), 2u);
+  EXPECT_EQ(c("engineLogBox").text(), "");
+}
+
+TEST_F(RestoreTest, EngineSeenThenGoneEndsWithoutTheMarker) {
+  open();
+  window->click("okButton");
+  engineStarts();
+  tick();
+  shellPrints(readData("apply_run.txt"));
+  engineEnds();
+  tick();  // its last lines may still be in the pipe
+  EXPECT_TRUE(calls.empty());
+  tick();
+  EXPECT_EQ(calls, (std::vector<std::string>{"repairBoot:C:\\ [默认推荐]", "restart"}));
+}
+
+TEST_F(RestoreTest, SuccessOutcomes) {
+  const struct {
+    bool restart, shutdown, addBoot;
+    std::vector<std::string> calls;
+    bool summary;
+  } cases[] = {
+      {true, false, true, {"repairBoot:C:\\ [默认推荐]", "restart"}, false},
+      {false, true, true, {"repairBoot:C:\\ [默认推荐]", "shutdown"}, false},
+      {false, false, false, {}, true},
+  };
+  for (const auto& o : cases) {
+    calls.clear();
+    ui.boxes.clear();
+    w.shell.exits.clear();
+    w.processes.captured.clear();
+    open();
+    c("restartCheck").checked_ = o.restart;
+    c("shutdownCheck").checked_ = o.shutdown;
+    c("addBootCheck").checked_ = o.addBoot;
+    runToEnd(readData("apply_run.txt"));
+    EXPECT_EQ(calls, o.calls);
+    EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
+    EXPECT_EQ(ui.boxes.size(), o.summary ? 1u : 0u);
+    if (!o.summary) continue;
+    EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！\r\n安装分区: C:\\(1:1)\r\n映像大小: 3 MB\r\n已用时间: 00:00:00\r\n"
+                  "映像名称: win7.wim\r\n分卷编号: 2\r\n分卷名称: 数据 二",
+                  ui.boxes[0].text);
+    EXPECT_EQ(ui.boxes[0].style, ui::kIconInformation | ui::kTaskModal);
+    EXPECT_EQ(w.processes.captured.back(), "cmd.exe /c X:\\Temp\\\\ISO.exe /q");
+    EXPECT_EQ(w.shell.exits, std::vector<int>{0});
+  }
+}
+
+TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
+  open();
+  window->click("okButton");
+  engineStarts();
+  tick();
+  ui.answers = {ui::kAnswerNo};
+  window->click("cancelButton");
+  EXPECT_GBK_EQ(wim::kApplyStopQuestion, ui.boxes.at(0).text);
+  EXPECT_EQ(w.processes.suspended,
+            (std::vector<std::pair<unsigned long, bool>>{{kEnginePid, true}, {kEnginePid, false}}));
+  EXPECT_TRUE(w.processes.terminated.empty());
+  EXPECT_TRUE(window->timerRunning(wim::kClockTimer));
+
+  // Closing through the title bar is the same question; Yes stops the engine.
+  ui.answers = {ui::kAnswerYes};
+  EXPECT_FALSE(window->requestClose());
+  EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
+  EXPECT_TRUE(logic->applyCancelled());
+  EXPECT_FALSE(window->closed());
+  shellPrints("\r\nVrelPE: engine finished\r\n");
+  tick();
+  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+  EXPECT_TRUE(window->closed());
+  EXPECT_EQ(c("progressBar").position(), 0);
+  EXPECT_TRUE(calls.empty());
+}
+
+// Stopped before the engine has appeared: the shell is ended so it never starts.
+TEST_F(RestoreTest, StopBeforeTheEngineAppears) {
+  open();
+  window->click("okButton");
+  ui.answers = {ui::kAnswerYes};
+  window->click("cancelButton");
+  EXPECT_FALSE(w.console.open_);
+  tick();
+  EXPECT_TRUE(window->closed());
+  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+}
+
+TEST_F(RestoreTest, IdleStopButtonCloses) {
+  open();
+  window->click("cancelButton");
+  EXPECT_TRUE(window->closed());
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
+  open();
+  engineStarts();
+  w.processes.running.push_back({5001, "ZeDadaviZezi.exe"});
+  ui.answers = {ui::kAnswerNo};
+  window->click("okButton");
+  EXPECT_GBK_EQ(wim::kRestoreBusyQuestion, ui.boxes.at(0).text);
+  EXPECT_TRUE(w.console.opens.empty());
+  ui.answers = {ui::kAnswerYes};
+  window->click("okButton");
+  // One copy ended; the start goes on.
+  EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
+  EXPECT_EQ(w.console.opens.size(), 1u);
+}
+
+// Restoring onto the partition that holds the image would destroy it mid-read.
+TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
+  state.imagePath = "c:\\images\\win7.wim";
+  bool formatted = false;
+  hooks.formatStep = [&](ui::Window*, wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
+  open();
+  window->click("okButton");
+  EXPECT_FALSE(formatted);
+  EXPECT_GBK_EQ(wim::kImageOnTargetMessage, ui.boxes.at(0).text);
+  EXPECT_TRUE(w.console.opens.empty());
+  // Whatever path leads to the start, it refuses and leaves the window usable.
+  logic->startWimApply();
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
+  EXPECT_TRUE(wim::imageOnTarget("D:\\x.wim", "d:"));
+  EXPECT_FALSE(wim::imageOnTarget("D:\\x.wim", "C:"));
+  EXPECT_FALSE(wim::imageOnTarget("\\\\server\\x.wim", "C:"));
+}
+
+TEST_F(RestoreTest, FormatHookRunsBeforeTheApply) {
+  std::function<void()> pending;
+  hooks.formatStep = [&](ui::Window*, wim::RestoreControls& controls, const std::function<void()>& startApply) {
+    controls.statusLabel.setText("正在格式化....");
+    pending = startApply;
+  };
+  open();
+  window->click("okButton");
+  EXPECT_TRUE(w.console.opens.empty());
+  ASSERT_TRUE(pending);
+  pending();
+  EXPECT_EQ(w.console.opens.size(), 1u);
+}
+
+TEST(RestoreSizes, MegabytesRoundHalfToEven) {
+  const struct {
+    std::uint64_t bytes;
+    const char* text;
+  } cases[] = {{0, "0"},
+               {1048576, "1"},
+               {1048576 * 3 / 2, "1.5"},
+               {10485, "0.01"},          // 0.00999...
+               {5242, "0"},              // just below a half hundredth
+               {5243, "0.01"},
+               {1048576 / 200, "0"},     // exactly 0.005: to the even 0.00
+               {1048576 * 3 / 200 + 1, "0.02"},
+               {4404019200ull, "4200"}};
+  for (const auto& c : cases) EXPECT_EQ(wim::megabytesText(c.bytes), c.text) << c.bytes;
+}
+
+}  // namespace

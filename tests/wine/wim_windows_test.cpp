@@ -1,0 +1,252 @@
+// Both progress windows through the real console shell, reader thread, timers and
+// process list, with a stand-in engine deployed under the engine's name.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <deque>
+
+#include "platform/gbk.h"
+#include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_ui.h"
+#include "tests/wine/wine_support.h"
+#include "wim/backup_window.h"
+#include "wim/engine_guard.h"
+#include "wim/restore_window.h"
+
+namespace {
+
+// Answers message boxes from a script instead of waiting for a user.
+class ScriptedWindows : public win32::WindowSystem {
+ public:
+  std::vector<std::string> boxes;
+  std::deque<int> answers;
+  int messageBox(ui::Window*, std::string_view text, std::string_view, unsigned style) override {
+    boxes.emplace_back(text);
+    if ((style & 0xF) != ui::kYesNo) return ui::kAnswerOk;
+    if (answers.empty()) return ui::kAnswerYes;
+    int a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+};
+
+// A process list that does not show the engine until a moment has passed, as on a
+// machine where the engine takes long to start (a cold USB stick).
+class LaggingProcesses : public platform::Processes {
+ public:
+  explicit LaggingProcesses(platform::Processes& real) : real_(real) {}
+  DWORD hideEngineUntil = 0;
+  platform::CapturedRun runCaptured(const std::string& c) override { return real_.runCaptured(c); }
+  bool startHidden(const std::string& c, unsigned ms) override { return real_.startHidden(c, ms); }
+  bool runAndWait(const std::string& c) override { return real_.runAndWait(c); }
+  std::vector<platform::ProcessEntry> list() override {
+    std::vector<platform::ProcessEntry> all = real_.list(), shown;
+    for (auto& e : all)
+      if (GetTickCount() >= hideEngineUntil || !gbk::equalsIgnoreCase(e.exeName, "ZeDadaviZezi.exe")) shown.push_back(e);
+    return shown;
+  }
+  bool terminate(unsigned long pid, unsigned code) override { return real_.terminate(pid, code); }
+  bool suspend(unsigned long pid, bool on) override { return real_.suspend(pid, on); }
+
+ private:
+  platform::Processes& real_;
+};
+
+class RecordingShell : public platform::Shell {
+ public:
+  int exits = 0;
+  void openUrl(const std::string&) override {}
+  void exitProcess(int) override { ++exits; }
+};
+
+using winetest::Harness;
+
+class WimWindowsUnderWine : public ::testing::Test {
+ protected:
+  WimWindowsUnderWine() : lagging(real.processes), os{real.system, real.files, real.volumes, lagging,
+                                                      real.console, real.power, shell} {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    toolsFolder = std::string(temp) + "vrel-wim-" + std::to_string(GetCurrentProcessId()) + "\\";
+    CreateDirectoryA(toolsFolder.c_str(), nullptr);
+    const std::string engine = toolsFolder + "ZeDadaviZezi.exe";
+    CopyFileA((winetest::programFolder() + "wim_engine_double.exe").c_str(), engine.c_str(), FALSE);
+    state.tools.toolsFolder = toolsFolder;
+    state.tools.enginePath = toolsFolder + "\\ZeDadaviZezi.exe";
+    state.tools.isoToolPath = toolsFolder + "\\ISO.exe";
+    // The image lies on another drive than the target (Z: is the Linux root).
+    imageFolder = "Z:\\tmp\\vrel-wim-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(imageFolder.c_str(), nullptr);
+    state.imagePath = imageFolder + "\\系统.wim";
+    FILE* f = std::fopen(state.imagePath.c_str(), "wb");
+    if (f) {
+      std::fputs("wim", f);
+      std::fclose(f);
+    }
+    state.targetDrive = "C:\\";
+    state.targetDisplay = "C:\\(1:1)";
+  }
+  ~WimWindowsUnderWine() override {
+    SetEnvironmentVariableA("VREL_ENGINE_MODE", nullptr);
+    // A double left running would hold the folder.
+    for (int i = 0; i < 20 && wim::terminateProcessByName(real.processes, "ZeDadaviZezi.exe"); ++i) Sleep(50);
+    real.files.removeTree(toolsFolder.substr(0, toolsFolder.size() - 1));
+    real.files.removeTree(imageFolder);
+  }
+  void engineMode(const char* mode) { SetEnvironmentVariableA("VREL_ENGINE_MODE", mode); }
+  static void click(ui::Window& w, const char* name) {
+    SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(w, name)), BM_CLICK, 0, 0);
+  }
+  static void place(ui::Window& w) {
+    SetWindowPos(reinterpret_cast<HWND>(w.nativeHandle()), nullptr, 8, 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    winetest::pumpUntil([] { return false; }, 300);
+  }
+  static void photograph(ui::Window& w, const char* name) {
+    RedrawWindow(reinterpret_cast<HWND>(w.nativeHandle()), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE | RDW_ALLCHILDREN);
+    winetest::pumpUntil([] { return false; }, 150);
+    EXPECT_TRUE(winetest::saveWindowPicture(reinterpret_cast<HWND>(w.nativeHandle()),
+                                            winetest::artifactFolder() + name));
+  }
+  static int percentOf(ui::Window& w) { return static_cast<int>(gbk::leadingNumber(w.control("percentLabel").text())); }
+  double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto seconds = [](FILETIME t) { return (double(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+  }
+
+  win32::RealPlatform real;
+  LaggingProcesses lagging;
+  RecordingShell shell;
+  platform::Platform os;
+  ScriptedWindows windows;
+  core::AppState state;
+  core::Context ctx{os, windows, state, {}};
+  std::string toolsFolder, imageFolder;
+  std::vector<std::string> calls;
+};
+
+// A list view with no rows: the default boot target stays unmarked.
+struct EmptyList : ui::WindowLogic {
+  ui::WindowSpec spec_{"", 0, 0, 10, 10, false, {{"partitionList", ui::Kind::ListView, ""}}};
+  const ui::WindowSpec& spec() const override { return spec_; }
+};
+
+TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
+  // The partition list comes from a window of its own (the main window in the program).
+  EmptyList listWindow;
+  ui::Control* partitionList = nullptr;
+  Harness listHarness(listWindow, [&](ui::Window& lw) {
+    partitionList = &lw.control("partitionList");
+    wim::RestoreHooks hooks;
+    hooks.restart = [&] { calls.push_back("restart"); };
+    hooks.repairBoot = [&](ui::Window*, wim::RestoreControls& c) { calls.push_back("repairBoot " + c.statusLabel.text()); };
+    wim::RestoreWindow restore(ctx, *partitionList, hooks);
+    Harness harness(restore, [&](ui::Window& w) {
+      place(w);
+      ASSERT_EQ(w.control("volumeCombo").count(), 1);
+      EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: Windows 7 旗舰版");
+      photograph(w, "wim_restore_idle.bmp");
+
+      // 1. A whole apply: live percent, then success, boot repair and the restart.
+      engineMode("ok");
+      click(w, "okButton");
+      EXPECT_EQ(w.control("cancelButton").text(), "终  止(&X)");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) >= 40; }, 15000))
+          << w.control("engineLogBox").text();
+      EXPECT_EQ(w.control("progressBar").position(), percentOf(w));
+      photograph(w, "wim_restore_running.bmp");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
+          << w.control("engineLogBox").text();
+      EXPECT_EQ(calls.front(), "repairBoot 正在应用映像到C:\\(1:1)...");
+      EXPECT_EQ(w.control("statusLabel").text(), wim::kApplyDone);
+      EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
+      EXPECT_TRUE(windows.boxes.empty());
+      const std::string log = w.control("engineLogBox").text();
+      EXPECT_NE(log.find("Successfully applied image."), std::string::npos);
+      EXPECT_EQ(log.find("/apply"), std::string::npos) << "the shell echoes no command lines";
+
+      // 2. The engine is missing from the process list for 1.5 s: still a success.
+      calls.clear();
+      lagging.hideEngineUntil = GetTickCount() + 1500;
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
+          << w.control("engineLogBox").text();
+      EXPECT_TRUE(windows.boxes.empty());
+
+      // 3. An engine that fails at once: the failure is reported promptly, with the log.
+      engineMode("fail");
+      calls.clear();
+      const DWORD failStart = GetTickCount();
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !windows.boxes.empty(); }, 15000));
+      EXPECT_LT(GetTickCount() - failStart, 5000u);
+      EXPECT_EQ(windows.boxes.back(), wim::kApplyFailed);
+      EXPECT_TRUE(calls.empty());
+      const std::string failedLog = w.control("engineLogBox").text();
+      EXPECT_EQ(winetest::readWholeFile("C:\\PzVrelErrorlog.log"), failedLog);
+      EXPECT_NE(failedLog.find("[   0% ] Applying progress\r\n\r\n错误: 映像编号超出范围,此文件共有 1 个映像。\r\n"),
+                std::string::npos)
+          << failedLog;
+      DeleteFileA("C:\\PzVrelErrorlog.log");
+      EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(win32::controlHandle(w, "okButton"))));
+    });
+    windows.runModal(harness, nullptr);
+  });
+  windows.runModal(listHarness, nullptr);
+}
+
+TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
+  const std::string savePath = toolsFolder + "备份.wim";
+  const std::string scratchFolder = savePath.substr(0, 3) + "ImagexTemp";
+  wim::BackupHooks hooks;
+  hooks.restart = [&] { calls.push_back("restart"); };
+  wim::BackupWindow backup(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+  Harness harness(backup, [&](ui::Window& w) {
+    place(w);
+    photograph(w, "wim_backup_idle.bmp");
+
+    // Stopped by the user: the engine is killed, its scratch file and the scratch
+    // folder go, the window closes after the message.
+    engineMode("hang");
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) >= 10; }, 15000)) << w.control("engineLogBox").text();
+    EXPECT_EQ(GetFileAttributesA(scratchFolder.c_str()) & FILE_ATTRIBUTE_DIRECTORY, DWORD(FILE_ATTRIBUTE_DIRECTORY));
+    photograph(w, "wim_backup_running.bmp");
+    // The program's own processor time while the engine runs (a figure, not a limit).
+    const double cpuBefore = processorSeconds();
+    winetest::pumpUntil([] { return false; }, 3000);
+    std::printf("capture running under Wine: program processor time %.2f%% of a core\n",
+                100.0 * (processorSeconds() - cpuBefore) / 3.0);
+    windows.answers = {ui::kAnswerYes};
+    click(w, "cancelButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 15000));
+    EXPECT_EQ(windows.boxes[0], wim::kCaptureStopQuestion);
+    EXPECT_EQ(windows.boxes[1], wim::kCaptureCancelled);
+    EXPECT_FALSE(wim::processExistsByName(real.processes, "ZeDadaviZezi.exe"));
+    EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesA(scratchFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+  });
+  windows.runModal(harness, nullptr);
+
+  // A whole capture in a fresh window.
+  windows.boxes.clear();
+  wim::BackupWindow second(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+  Harness secondHarness(second, [&](ui::Window& w) {
+    engineMode("ok");
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 15000)) << w.control("engineLogBox").text();
+    EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+    EXPECT_EQ(w.control("percentLabel").text(), "100%");
+    EXPECT_EQ(winetest::readWholeFile(savePath), "partial image");
+    EXPECT_EQ(GetFileAttributesA(scratchFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(windows.boxes.empty());
+  });
+  windows.runModal(secondHarness, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+// bcdboot.exe, the Windows build: the system's tool is started with our own
+// standard handles, so its output reaches the program byte for byte.
+#include <windows.h>
+
+#include <string>
+
+#include "tools/bcdboot/launcher.h"
+#include "tools/common/command_line.h"
+#include "tools/common/console_out.h"
+
+namespace {
+
+// Set for the child: a copy of this launcher started by it refuses to go on.
+const wchar_t kGuardVariable[] = L"VREL_BCDBOOT_LAUNCHER";
+
+std::wstring wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+
+bool sameFile(const std::wstring& a, const std::wstring& b) {
+  auto open = [](const std::wstring& p) {
+    return CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       0, nullptr);
+  };
+  HANDLE ha = open(a), hb = open(b);
+  bool same = false;
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  if (ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE && GetFileInformationByHandle(ha, &ia) &&
+      GetFileInformationByHandle(hb, &ib))
+    same = ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
+  if (ha != INVALID_HANDLE_VALUE) CloseHandle(ha);
+  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
+  return same || lstrcmpiW(a.c_str(), b.c_str()) == 0;
+}
+
+class Win32Backend : public bcdboot::Backend {
+ public:
+  std::u16string systemDirectory() override {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetSystemDirectoryW(buffer, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return {};
+    return std::u16string(buffer, buffer + n);
+  }
+  bool fileExists(const std::u16string& path) override {
+    DWORD a = GetFileAttributesW(wide(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  bool wouldRecurse(const std::u16string& path) override {
+    if (GetEnvironmentVariableW(kGuardVariable, nullptr, 0) > 0) return true;
+    wchar_t self[32768] = {};
+    DWORD n = GetModuleFileNameW(nullptr, self, 32768);
+    return n > 0 && sameFile(std::wstring(self, n), wide(path));
+  }
+  long run(const std::u16string& path, const std::u16string& commandLine) override {
+    SetEnvironmentVariableW(kGuardVariable, L"1");
+    std::wstring line = wide(commandLine);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(wide(path).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+      return -1;
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return long(code & 0x7FFFFFFF);
+  }
+};
+
+}  // namespace
+
+int main() {
+  std::wstring line = GetCommandLineW();
+  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
+  Win32Backend backend;
+  toolio::ConsoleOut out;
+  return bcdboot::runLauncher(std::u16string(tail.begin(), tail.end()), backend, out);
+}

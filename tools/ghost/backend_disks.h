@@ -1,0 +1,42 @@
+// A backend whose disks are the entries of VREL_DISKS (disk image files or block
+// devices): the Linux build, and the simulated WinPE's build under Wine. The shipped
+// Windows build never reads VREL_DISKS. Files come from the platform's own Files.
+#pragma once
+
+#include <memory>
+
+#include "tools/common/disk.h"
+#include "tools/ghost/engine.h"
+
+namespace ghost {
+
+class ImageDisksBackend : public Backend {
+ public:
+  ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
+  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
+  // An image is "on" a partition only if it is that disk's own file: image files
+  // hold no mounted file systems here.
+  bool isOnPartition(const std::string& path, const std::string& designator) override;
+  std::uint64_t newImageId() override;
+  std::uint64_t nowUnix() override;
+
+  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
+    return files_.openRead(path, error);
+  }
+  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
+    return files_.create(path, error);
+  }
+  bool exists(const std::string& path) override { return files_.exists(path); }
+  bool remove(const std::string& path) override { return files_.remove(path); }
+  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
+  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
+
+  std::string lastDetail() const override { return diskError_; }
+
+ private:
+  std::unique_ptr<disk::DiskSet> disks_;
+  Files& files_;
+  std::string diskError_;
+};
+
+}  // namespace ghost

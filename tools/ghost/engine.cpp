@@ -1,0 +1,389 @@
+#include "tools/ghost/engine.h"
+
+#include <new>
+#include <vector>
+
+#include "tools/common/fs.h"
+#include "tools/ghost/bootfix.h"
+#include "tools/ghost/pipeline.h"
+#include "tools/ghost/sync.h"
+
+namespace ghost {
+
+unsigned Backend::workerThreads() { return hardwareThreads(); }
+
+namespace {
+
+Failure fail(Problem problem) {
+  Failure failure;
+  failure.problem = problem;
+  return failure;
+}
+
+// Items in flight per worker: enough to keep reader, workers and writer all busy.
+unsigned inFlightFor(unsigned workers) { return workers * 2 + 4; }
+
+struct ImageOpen {
+  std::unique_ptr<SpanReader> reader;
+  ImageHeader header;
+  std::vector<std::uint8_t> map;
+};
+
+Problem openImage(Files& files, const std::string& path, ImageOpen& image) {
+  image.reader = std::make_unique<SpanReader>(files, path);
+  if (Problem problem = image.reader->open(); problem != Problem::None) return problem;
+  std::uint8_t bytes[kHeaderSize];
+  if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None)
+    return problem == Problem::ImageTruncated ? Problem::ImageNotOurs : problem;
+  switch (decodeHeader(bytes, sizeof bytes, image.header)) {
+    case HeaderProblem::None: break;
+    case HeaderProblem::BadMagic: return Problem::ImageNotOurs;
+    case HeaderProblem::BadVersion: return Problem::ImageVersion;
+    case HeaderProblem::BadChecksum:
+    case HeaderProblem::BadValues: return Problem::ImageHeaderDamaged;
+  }
+  image.reader->setImageId(image.header.imageId);
+  // Read the map in slices, so that a damaged size cannot make us allocate more than
+  // the file really holds.
+  std::vector<std::uint8_t> stored;
+  std::uint64_t left = image.header.mapStoredSize;
+  while (left > 0) {
+    std::size_t piece = left > (1u << 20) ? (1u << 20) : std::size_t(left);
+    std::size_t at = stored.size();
+    stored.resize(at + piece);
+    if (Problem problem = image.reader->read(stored.data() + at, piece); problem != Problem::None)
+      return problem;
+    left -= piece;
+  }
+  if (!decodeMap(image.header, stored, image.map)) return Problem::ImageMapDamaged;
+  return Problem::None;
+}
+
+// Reads the next chunk record (header and stored bytes) into item.input.
+Produced readChunkRecord(SpanReader& reader, const ImageHeader& header, std::uint64_t& next,
+                         WorkItem& item, Problem& problem) {
+  if (next == header.chunkCount) return Produced::End;
+  item.input.resize(kChunkHeaderSize);
+  if ((problem = reader.read(item.input.data(), kChunkHeaderSize)) != Problem::None)
+    return Produced::Failed;
+  ChunkHeader chunk;
+  if (!decodeChunkHeader(item.input.data(), header, next, chunk)) {
+    // A damaged record header loses the way to every following chunk.
+    problem = Problem::ImageChunkDamaged;
+    return Produced::Failed;
+  }
+  item.input.resize(kChunkHeaderSize + chunk.storedSize);
+  if ((problem = reader.read(item.input.data() + kChunkHeaderSize, chunk.storedSize)) != Problem::None)
+    return Produced::Failed;
+  item.tag = chunk.rawSize;
+  ++next;
+  return Produced::Item;
+}
+
+void expandRecord(const ImageHeader& header, WorkItem& item) {
+  ChunkHeader chunk;
+  item.failed = !decodeChunkHeader(item.input.data(), header, item.sequence, chunk) ||
+                !expandChunk(chunk, item.input.data() + kChunkHeaderSize, item.output);
+}
+
+// After the last chunk: the end record must match and nothing may follow it.
+Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
+  std::uint32_t crcBefore = reader.crc();
+  std::uint8_t bytes[kEndRecordSize];
+  if (Problem problem = reader.read(bytes, sizeof bytes); problem != Problem::None) return problem;
+  EndRecord end;
+  if (!decodeEndRecord(bytes, end) || end.chunkCount != header.chunkCount ||
+      end.dataBytes != header.dataBytes || end.imageCrc != crcBefore)
+    return Problem::ImageEndDamaged;
+  if (!reader.atEnd()) return Problem::ImageEndDamaged;
+  return Problem::None;
+}
+
+}  // namespace
+
+int zlibLevelFor(int switchLevel) {
+  // Measured on system files: above 6 zlib saves almost nothing and costs much time,
+  // so -z7..-z9 use 6; no switch means fast.
+  if (switchLevel <= 0) return 1;
+  if (switchLevel >= 6) return 6;
+  return switchLevel;
+}
+
+BackupPlan planBackup(disk::Device& partition) {
+  BackupPlan plan;
+  fs::Volume volume;
+  std::string error;
+  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0) {
+    switch (volume.kind()) {
+      case fs::Kind::Ntfs: plan.fs = FsKind::Ntfs; break;
+      case fs::Kind::Fat12: plan.fs = FsKind::Fat12; break;
+      case fs::Kind::Fat16: plan.fs = FsKind::Fat16; break;
+      case fs::Kind::Fat32: plan.fs = FsKind::Fat32; break;
+      default: break;
+    }
+  }
+  if (plan.fs == FsKind::Raw) {
+    // Unknown, unreadable or damaged: sector by sector, every block is stored.
+    plan.map = BlockMap(partition.size(), 64u << 10);
+    plan.map.markAll();
+    return plan;
+  }
+  plan.clusterSize = volume.clusterSize();
+  // Map blocks must tile the clusters: FAT's data area need not start on a cluster
+  // boundary, so the block is the largest power of two dividing both.
+  std::uint64_t block = volume.clusterSize();
+  std::uint64_t dataStart = volume.clusterOffset(0);
+  while (block > partition.sectorSize() && (dataStart % block != 0)) block /= 2;
+  if (block < 512) block = 512;
+  plan.map = BlockMap(partition.size(), std::uint32_t(block));
+  const auto& bits = volume.usedBitmap();
+  std::uint64_t count = volume.clusterCount();
+  std::uint64_t i = 0;
+  while (i < count) {
+    if (i % 8 == 0 && i + 8 <= count && bits[i / 8] == 0) {
+      i += 8;
+      continue;
+    }
+    if (!volume.isUsed(i)) {
+      ++i;
+      continue;
+    }
+    std::uint64_t end = i + 1;
+    while (end < count && volume.isUsed(end)) ++end;
+    plan.map.markBytes(volume.clusterOffset(i), (end - i) * volume.clusterSize());
+    i = end;
+  }
+  for (const fs::Area& area : volume.alwaysImaged()) plan.map.markBytes(area.offset, area.length);
+  return plan;
+}
+
+Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+                  const RunOptions& options) {
+  OpenedPartition source;
+  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
+    Failure failure = fail(problem);
+    failure.detail = backend.lastDetail();
+    return failure;
+  }
+  if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
+
+  BackupPlan plan = planBackup(*source.device);
+  ImageHeader header;
+  header.imageId = backend.newImageId();
+  header.fs = plan.fs;
+  header.sectorSize = source.device->sectorSize();
+  header.blockSize = plan.map.blockSize();
+  header.clusterSize = plan.clusterSize;
+  header.sourceSize = plan.map.partitionBytes();
+  header.partitionStart = source.startByte / header.sectorSize;
+  header.blockCount = plan.map.blockCount();
+  header.usedBlocks = plan.map.usedBlocks();
+  header.dataBytes = plan.map.usedBytes();
+  header.chunkSize = options.chunkSize;
+  header.chunkCount = (header.dataBytes + header.chunkSize - 1) / header.chunkSize;
+  header.level = std::uint32_t(zlibLevelFor(command.level));
+  std::vector<std::uint8_t> mapStored = encodeMap(plan.map.bits(), 6);
+  header.mapRawSize = plan.map.bits().size();
+  header.mapStoredSize = mapStored.size();
+  header.mapCrc = crc32Of(mapStored.data(), mapStored.size());
+  header.createdUnix = backend.nowUnix();
+
+  SpanWriter writer(backend, command.imagePath, header.imageId, backend.maxFileSize(command.imagePath));
+  if (Problem problem = writer.open(); problem != Problem::None) return fail(problem);
+  std::vector<std::uint8_t> headerBytes = encodeHeader(header);
+  if (Problem problem = writer.write(headerBytes.data(), headerBytes.size()); problem != Problem::None)
+    return fail(problem);
+  if (Problem problem = writer.write(mapStored.data(), mapStored.size()); problem != Problem::None)
+    return fail(problem);
+
+  progress.totalBytes = header.dataBytes;
+  progress.started = true;
+  UsedRangeCursor cursor(plan.map);
+  std::vector<ByteRange> ranges;
+  Problem writeProblem = Problem::None;
+  int level = int(header.level);
+  PipelineStages stages;
+  stages.produce = [&](WorkItem& item) {
+    ranges.clear();
+    std::uint64_t bytes = cursor.take(header.chunkSize, ranges);
+    if (bytes == 0) return Produced::End;
+    item.input.resize(bytes);
+    std::uint8_t* at = item.input.data();
+    for (const ByteRange& range : ranges) {
+      if (!source.device->read(range.offset, at, range.length)) return Produced::Failed;
+      at += range.length;
+    }
+    return Produced::Item;
+  };
+  stages.transform = [&](WorkItem& item) {
+    thread_local std::vector<std::uint8_t> packed;
+    ChunkHeader chunk;
+    chunk.index = std::uint32_t(item.sequence);
+    chunk.rawSize = std::uint32_t(item.input.size());
+    chunk.rawCrc = crc32Of(item.input.data(), item.input.size());
+    chunk.method = compressChunk(item.input.data(), item.input.size(), level, packed);
+    chunk.storedSize = std::uint32_t(packed.size());
+    item.output.resize(kChunkHeaderSize + packed.size());
+    encodeChunkHeader(chunk, item.output.data());
+    std::copy(packed.begin(), packed.end(), item.output.begin() + kChunkHeaderSize);
+  };
+  stages.consume = [&](WorkItem& item) {
+    writeProblem = writer.write(item.output.data(), item.output.size());
+    progress.doneBytes += item.input.size();
+    return writeProblem == Problem::None;
+  };
+  unsigned workers = backend.workerThreads();
+  switch (runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested)) {
+    case PipelineEnd::Completed: break;
+    case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
+    case PipelineEnd::ConsumerStopped: return fail(writeProblem);
+    case PipelineEnd::Cancelled: return fail(Problem::Stopped);
+  }
+  EndRecord end;
+  end.chunkCount = header.chunkCount;
+  end.dataBytes = header.dataBytes;
+  end.imageCrc = writer.crc();
+  std::uint8_t endBytes[kEndRecordSize];
+  encodeEndRecord(end, endBytes);
+  if (Problem problem = writer.write(endBytes, sizeof endBytes); problem != Problem::None) return fail(problem);
+  return fail(writer.commit());
+}
+
+Failure runCheck(const Command& command, Backend& backend, RunProgress& progress) {
+  ImageOpen image;
+  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+    return fail(problem);
+  const ImageHeader& header = image.header;
+  progress.totalBytes = header.dataBytes;
+  progress.started = true;
+  std::uint64_t next = 0;
+  Problem readProblem = Problem::None;
+  std::uint64_t damaged = 0;
+  PipelineStages stages;
+  stages.produce = [&](WorkItem& item) {
+    return readChunkRecord(*image.reader, header, next, item, readProblem);
+  };
+  stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
+  stages.consume = [&](WorkItem& item) {
+    if (item.failed) ++damaged;
+    progress.doneBytes += item.tag;
+    return true;
+  };
+  unsigned workers = backend.workerThreads();
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested);
+  if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
+  Failure failure;
+  if (end == PipelineEnd::ProducerFailed) {
+    failure.problem = readProblem;
+  } else if (damaged > 0) {
+    failure.problem = Problem::ImageChunkDamaged;
+  } else {
+    failure.problem = checkEnd(*image.reader, header);
+  }
+  if (damaged > 0 && failure.problem == Problem::ImageChunkDamaged) failure.damagedChunks = damaged;
+  return failure;
+}
+
+Failure runRestore(const Command& command, Backend& backend, RunProgress& progress) {
+  if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
+  ImageOpen image;
+  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+    return fail(problem);
+  const ImageHeader& header = image.header;
+  if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
+  OpenedPartition target;
+  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None) {
+    Failure failure = fail(problem);
+    failure.detail = backend.lastDetail();
+    return failure;
+  }
+  if (target.lengthBytes < header.sourceSize) {
+    Failure failure = fail(Problem::TargetTooSmall);
+    failure.neededBytes = header.sourceSize;
+    failure.availableBytes = target.lengthBytes;
+    return failure;
+  }
+
+  // From here on the target changes.
+  BlockMap map(header.sourceSize, header.blockSize, std::move(image.map));
+  UsedRangeCursor cursor(map);
+  std::vector<ByteRange> ranges;
+  progress.totalBytes = header.dataBytes;
+  progress.started = true;
+  std::uint64_t next = 0;
+  Problem readProblem = Problem::None;
+  bool writeFailed = false;
+  std::uint64_t damaged = 0;
+  PipelineStages stages;
+  stages.produce = [&](WorkItem& item) {
+    return readChunkRecord(*image.reader, header, next, item, readProblem);
+  };
+  stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
+  stages.consume = [&](WorkItem& item) {
+    ranges.clear();
+    cursor.take(item.tag, ranges);
+    progress.doneBytes += item.tag;
+    if (item.failed) {
+      ++damaged;
+      // Damaged data is never written; -crcignore only decides whether to go on.
+      return command.crcIgnore;
+    }
+    const std::uint8_t* at = item.output.data();
+    for (const ByteRange& range : ranges) {
+      if (!target.device->write(range.offset, at, range.length)) {
+        writeFailed = true;
+        return false;
+      }
+      at += range.length;
+    }
+    return true;
+  };
+  unsigned workers = backend.workerThreads();
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers), progress.stopRequested);
+  Failure failure;
+  failure.targetTouched = true;
+  if (writeFailed) {
+    failure.problem = Problem::PartitionUnwritable;
+  } else if (end == PipelineEnd::Cancelled) {
+    failure.problem = Problem::Stopped;
+  } else if (end == PipelineEnd::ProducerFailed) {
+    failure.problem = readProblem;
+  } else if (damaged > 0) {
+    failure.problem = Problem::ImageChunkDamaged;
+  } else {
+    failure.problem = checkEnd(*image.reader, header);
+  }
+  if (damaged > 0) {
+    failure.damagedChunks = damaged;
+    failure.ignoredDamage = command.crcIgnore;
+    if (failure.problem == Problem::None) failure.problem = Problem::ImageChunkDamaged;
+  }
+  if (!target.device->flush() && failure.problem == Problem::None) failure.problem = Problem::PartitionUnwritable;
+  if (failure.problem != Problem::None) return failure;
+
+  if (fixHiddenSectors(*target.device, target.startByte) == BootFixResult::Failed)
+    return fail(Problem::PartitionUnwritable);
+  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize) {
+    if (!copyNtfsBootSectorToPartitionEnd(*target.device)) return fail(Problem::PartitionUnwritable);
+    backend.extendNtfs(target, header.sourceSize);
+  }
+  return Failure{};
+}
+
+int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+               toolio::LineSink& out) {
+  Failure failure;
+  try {
+    switch (command.mode) {
+      case Mode::Backup: failure = runBackup(command, backend, progress); break;
+      case Mode::Check: failure = runCheck(command, backend, progress); break;
+      case Mode::Restore: failure = runRestore(command, backend, progress); break;
+    }
+  } catch (const std::bad_alloc&) {
+    failure = fail(Problem::OutOfMemory);
+  }
+  for (const std::string& line : failureLines(failure)) out.line(line);
+  return failure.problem == Problem::None ? 0 : 1;
+}
+
+}  // namespace ghost

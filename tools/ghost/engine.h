@@ -1,0 +1,80 @@
+// The engine's work independent of the OS: backup of a partition into an image,
+// check of an image, restore of an image onto a partition. Backends supply the disks,
+// the files and, on Windows, the volume locking and the file-system extension.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tools/common/console_out.h"
+#include "tools/common/disk.h"
+#include "tools/ghost/args.h"
+#include "tools/ghost/block_map.h"
+#include "tools/ghost/errors.h"
+#include "tools/ghost/image_format.h"
+#include "tools/ghost/progress.h"
+#include "tools/ghost/spans.h"
+
+namespace ghost {
+
+// A partition opened for the run: device offsets count from its first byte.
+struct OpenedPartition {
+  std::unique_ptr<disk::Device> device;
+  std::uint64_t startByte = 0;  // on its disk
+  std::uint64_t lengthBytes = 0;
+};
+
+class Backend : public Files {
+ public:
+  // Resolves "disk:partition" as the disk lister numbers it; for writing, the volume
+  // is locked and dismounted for the rest of the run (Windows).
+  virtual Problem openPartition(const std::string& designator, bool forWriting,
+                                OpenedPartition& partition) = 0;
+  // Whether the file at path lives on that partition (an image must never be read from
+  // or written to the partition being restored or backed up).
+  virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
+  // After a restore onto a larger partition: grow NTFS to fill it where the platform
+  // can. Returns false when it could not (the file system then keeps its size).
+  virtual bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {
+    (void)partition;
+    (void)fsBytes;
+    return false;
+  }
+  virtual std::uint64_t newImageId() = 0;
+  virtual std::uint64_t nowUnix() = 0;
+  virtual unsigned workerThreads();
+  // The disk layer's message for the last failed openPartition, if it gave one.
+  virtual std::string lastDetail() const { return {}; }
+};
+
+// The backup's plan: which blocks of the partition hold data.
+struct BackupPlan {
+  FsKind fs = FsKind::Raw;
+  std::uint32_t clusterSize = 0;
+  BlockMap map;
+};
+
+// Decides what to store: the used clusters of NTFS and FAT, everything otherwise.
+BackupPlan planBackup(disk::Device& partition);
+
+// The zlib level behind -z1..-z9 and behind no switch at all.
+int zlibLevelFor(int switchLevel);
+
+constexpr std::uint32_t kDefaultChunkSize = 1u << 20;
+
+struct RunOptions {
+  std::uint32_t chunkSize = kDefaultChunkSize;
+};
+
+Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+                  const RunOptions& options = {});
+Failure runCheck(const Command& command, Backend& backend, RunProgress& progress);
+Failure runRestore(const Command& command, Backend& backend, RunProgress& progress);
+
+// Runs the command and prints its failure lines (nothing on success).
+// Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
+int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+               toolio::LineSink& out);
+
+}  // namespace ghost

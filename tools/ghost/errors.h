@@ -1,0 +1,57 @@
+// Why a run failed, and the Chinese line(s) the program shows the user verbatim.
+// Any output at all is a failure to the program, so these are the only texts the
+// engine ever prints.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ghost {
+
+enum class Problem {
+  None,
+  ImageMissing,
+  ImageUnreadable,
+  ImageNotOurs,
+  ImageVersion,
+  ImageHeaderDamaged,
+  ImageMapDamaged,
+  ImageTruncated,
+  ImageChunkDamaged,
+  ImageEndDamaged,
+  SpanMismatch,
+  NoSuchImagePartition,
+  BadDesignator,
+  NoSuchDisk,
+  NoSuchPartition,
+  DiskUnreadable,
+  PartitionUnreadable,
+  PartitionUnwritable,
+  VolumeInUse,
+  SystemVolume,
+  AccessDenied,
+  TargetTooSmall,
+  ImageOnTarget,
+  DestinationOnSource,
+  DestinationUncreatable,
+  DiskFull,
+  ImageWriteFailed,
+  Stopped,
+  OutOfMemory,
+};
+
+struct Failure {
+  Problem problem = Problem::None;
+  std::uint64_t neededBytes = 0;     // TargetTooSmall
+  std::uint64_t availableBytes = 0;  // TargetTooSmall
+  std::uint64_t damagedChunks = 0;   // ImageChunkDamaged
+  bool targetTouched = false;        // a restore that stopped after writing began
+  bool ignoredDamage = false;        // -crcignore went on past damaged chunks
+  std::string detail;                // the disk layer's own words, when it has them
+};
+
+// One or two GBK lines.
+std::vector<std::string> failureLines(const Failure& failure);
+
+}  // namespace ghost

@@ -1,0 +1,298 @@
+#include "tools/ghost/image_format.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace ghost {
+
+namespace {
+
+const std::uint8_t kMagic[8] = {'V', 'R', 'E', 'L', 'G', 'H', 'O', 0x1A};
+const std::uint8_t kChunkMagic[4] = {'C', 'H', 'N', 'K'};
+const std::uint8_t kEndMagic[4] = {'G', 'E', 'N', 'D'};
+
+void put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+void put64(std::uint8_t* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (8 * i));
+}
+std::uint32_t get32(const std::uint8_t* p) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+std::uint64_t get64(const std::uint8_t* p) {
+  std::uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+bool isPowerOfTwo(std::uint64_t v) { return v && !(v & (v - 1)); }
+
+std::uint64_t ceilDiv(std::uint64_t a, std::uint64_t b) { return a / b + (a % b ? 1 : 0); }
+
+// Field offsets in the 128-byte header.
+enum : std::size_t {
+  kOffVersion = 8,
+  kOffHeaderSize = 12,
+  kOffImageId = 16,
+  kOffFs = 24,
+  kOffSectorSize = 28,
+  kOffBlockSize = 32,
+  kOffClusterSize = 36,
+  kOffSourceSize = 40,
+  kOffPartitionStart = 48,
+  kOffBlockCount = 56,
+  kOffUsedBlocks = 64,
+  kOffDataBytes = 72,
+  kOffChunkSize = 80,
+  kOffLevel = 84,
+  kOffChunkCount = 88,
+  kOffMapRawSize = 96,
+  kOffMapStoredSize = 104,
+  kOffMapCrc = 112,
+  kOffCreated = 116,
+  kOffHeaderCrc = 124,
+};
+
+}  // namespace
+
+const char* fsName(FsKind kind) {
+  switch (kind) {
+    case FsKind::Ntfs: return "NTFS";
+    case FsKind::Fat12: return "FAT12";
+    case FsKind::Fat16: return "FAT16";
+    case FsKind::Fat32: return "FAT32";
+    case FsKind::Raw: break;
+  }
+  return "RAW";
+}
+
+std::uint32_t crc32Of(const void* data, std::size_t length, std::uint32_t crc) {
+  const auto* p = static_cast<const Bytef*>(data);
+  // zlib's length type is 32-bit on some targets: feed it in slices.
+  while (length > 0) {
+    uInt slice = length > (1u << 30) ? (1u << 30) : uInt(length);
+    crc = std::uint32_t(crc32(crc, p, slice));
+    p += slice;
+    length -= slice;
+  }
+  return crc;
+}
+
+std::vector<std::uint8_t> encodeHeader(const ImageHeader& h) {
+  std::vector<std::uint8_t> out(kHeaderSize, 0);
+  std::uint8_t* p = out.data();
+  std::memcpy(p, kMagic, 8);
+  put32(p + kOffVersion, kFormatVersion);
+  put32(p + kOffHeaderSize, kHeaderSize);
+  put64(p + kOffImageId, h.imageId);
+  put32(p + kOffFs, std::uint32_t(h.fs));
+  put32(p + kOffSectorSize, h.sectorSize);
+  put32(p + kOffBlockSize, h.blockSize);
+  put32(p + kOffClusterSize, h.clusterSize);
+  put64(p + kOffSourceSize, h.sourceSize);
+  put64(p + kOffPartitionStart, h.partitionStart);
+  put64(p + kOffBlockCount, h.blockCount);
+  put64(p + kOffUsedBlocks, h.usedBlocks);
+  put64(p + kOffDataBytes, h.dataBytes);
+  put32(p + kOffChunkSize, h.chunkSize);
+  put32(p + kOffLevel, h.level);
+  put64(p + kOffChunkCount, h.chunkCount);
+  put64(p + kOffMapRawSize, h.mapRawSize);
+  put64(p + kOffMapStoredSize, h.mapStoredSize);
+  put32(p + kOffMapCrc, h.mapCrc);
+  put64(p + kOffCreated, h.createdUnix);
+  put32(p + kOffHeaderCrc, crc32Of(p, kOffHeaderCrc));
+  return out;
+}
+
+HeaderProblem decodeHeader(const std::uint8_t* p, std::size_t length, ImageHeader& h) {
+  if (length < kHeaderSize || std::memcmp(p, kMagic, 8) != 0) return HeaderProblem::BadMagic;
+  if (get32(p + kOffVersion) != kFormatVersion || get32(p + kOffHeaderSize) != kHeaderSize)
+    return HeaderProblem::BadVersion;
+  if (get32(p + kOffHeaderCrc) != crc32Of(p, kOffHeaderCrc)) return HeaderProblem::BadChecksum;
+  h.imageId = get64(p + kOffImageId);
+  std::uint32_t fs = get32(p + kOffFs);
+  h.sectorSize = get32(p + kOffSectorSize);
+  h.blockSize = get32(p + kOffBlockSize);
+  h.clusterSize = get32(p + kOffClusterSize);
+  h.sourceSize = get64(p + kOffSourceSize);
+  h.partitionStart = get64(p + kOffPartitionStart);
+  h.blockCount = get64(p + kOffBlockCount);
+  h.usedBlocks = get64(p + kOffUsedBlocks);
+  h.dataBytes = get64(p + kOffDataBytes);
+  h.chunkSize = get32(p + kOffChunkSize);
+  h.level = get32(p + kOffLevel);
+  h.chunkCount = get64(p + kOffChunkCount);
+  h.mapRawSize = get64(p + kOffMapRawSize);
+  h.mapStoredSize = get64(p + kOffMapStoredSize);
+  h.mapCrc = get32(p + kOffMapCrc);
+  h.createdUnix = get64(p + kOffCreated);
+
+  // A checksum that matches does not make the values sane (a crafted file): check
+  // every relation the reader relies on.
+  bool ok = fs <= std::uint32_t(FsKind::Fat32);
+  h.fs = FsKind(fs);
+  ok = ok && isPowerOfTwo(h.sectorSize) && h.sectorSize >= 512 && h.sectorSize <= 4096;
+  ok = ok && isPowerOfTwo(h.blockSize) && h.blockSize >= h.sectorSize && h.blockSize <= kMaxChunkSize;
+  ok = ok && h.sourceSize > 0 && h.sourceSize % h.sectorSize == 0 && h.sourceSize < (1ull << 56);
+  ok = ok && h.blockCount == ceilDiv(h.sourceSize, h.blockSize) && h.blockCount <= kMaxBlockCount;
+  ok = ok && h.usedBlocks <= h.blockCount;
+  ok = ok && h.dataBytes <= h.usedBlocks * std::uint64_t(h.blockSize);
+  ok = ok && h.chunkSize > 0 && h.chunkSize <= kMaxChunkSize;
+  ok = ok && h.chunkCount == ceilDiv(h.dataBytes, h.chunkSize) && h.chunkCount < (1ull << 32);
+  ok = ok && h.level <= 9;
+  ok = ok && h.mapRawSize == ceilDiv(h.blockCount, 8);
+  // Deflate never grows data by more than a small fraction.
+  ok = ok && h.mapStoredSize > 0 && h.mapStoredSize <= h.mapRawSize + h.mapRawSize / 100 + 64;
+  return ok ? HeaderProblem::None : HeaderProblem::BadValues;
+}
+
+std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int level) {
+  uLongf size = compressBound(uLong(map.size()));
+  std::vector<std::uint8_t> out(size);
+  if (compress2(out.data(), &size, map.data(), uLong(map.size()), level) != Z_OK) return {};
+  out.resize(size);
+  return out;
+}
+
+namespace {
+
+// Inflates exactly `expected` bytes and demands the stream ends there.
+bool inflateExact(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out,
+                  std::size_t expected) {
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return false;
+  stream.next_in = const_cast<Bytef*>(in);
+  stream.avail_in = uInt(inSize);
+  stream.next_out = out;
+  stream.avail_out = uInt(expected);
+  int result = inflate(&stream, Z_FINISH);
+  bool ok = result == Z_STREAM_END && stream.total_out == expected && stream.avail_in == 0;
+  inflateEnd(&stream);
+  return ok;
+}
+
+}  // namespace
+
+bool decodeMap(const ImageHeader& h, const std::vector<std::uint8_t>& stored,
+               std::vector<std::uint8_t>& map) {
+  if (stored.size() != h.mapStoredSize) return false;
+  if (crc32Of(stored.data(), stored.size()) != h.mapCrc) return false;
+  map.assign(h.mapRawSize, 0);
+  if (!inflateExact(stored.data(), stored.size(), map.data(), map.size())) return false;
+  // Bits past the last block must be clear, and the map must agree with the counts.
+  std::uint64_t tailBits = h.mapRawSize * 8 - h.blockCount;
+  if (tailBits && (map.back() >> (8 - tailBits)) != 0) return false;
+  std::uint64_t used = 0;
+  for (std::uint8_t byte : map) used += std::uint64_t(__builtin_popcount(byte));
+  if (used != h.usedBlocks) return false;
+  std::uint64_t bytes = used * std::uint64_t(h.blockSize);
+  std::uint64_t last = h.blockCount - 1;
+  if (map[last / 8] & (1u << (last % 8))) bytes -= h.blockSize - blockLength(h, last);
+  return bytes == h.dataBytes;
+}
+
+std::uint64_t blockLength(const ImageHeader& h, std::uint64_t block) {
+  std::uint64_t start = block * h.blockSize;
+  std::uint64_t end = start + h.blockSize;
+  if (end > h.sourceSize) end = h.sourceSize;
+  return end > start ? end - start : 0;
+}
+
+void encodeChunkHeader(const ChunkHeader& c, std::uint8_t* out) {
+  std::memset(out, 0, kChunkHeaderSize);
+  std::memcpy(out, kChunkMagic, 4);
+  put32(out + 4, c.index);
+  put32(out + 8, c.rawSize);
+  put32(out + 12, c.storedSize);
+  put32(out + 16, std::uint32_t(c.method));
+  put32(out + 20, c.rawCrc);
+  put32(out + 28, crc32Of(out, 28));
+}
+
+bool decodeChunkHeader(const std::uint8_t* p, const ImageHeader& image,
+                       std::uint64_t expectedIndex, ChunkHeader& c) {
+  if (std::memcmp(p, kChunkMagic, 4) != 0 || get32(p + 28) != crc32Of(p, 28)) return false;
+  c.index = get32(p + 4);
+  c.rawSize = get32(p + 8);
+  c.storedSize = get32(p + 12);
+  std::uint32_t method = get32(p + 16);
+  c.rawCrc = get32(p + 20);
+  if (c.index != expectedIndex || expectedIndex >= image.chunkCount) return false;
+  std::uint64_t expectedRaw = image.chunkSize;
+  if (expectedIndex == image.chunkCount - 1)
+    expectedRaw = image.dataBytes - std::uint64_t(image.chunkSize) * (image.chunkCount - 1);
+  if (c.rawSize != expectedRaw) return false;
+  if (method == std::uint32_t(ChunkMethod::Stored)) {
+    c.method = ChunkMethod::Stored;
+    return c.storedSize == c.rawSize;
+  }
+  if (method != std::uint32_t(ChunkMethod::Zlib)) return false;
+  c.method = ChunkMethod::Zlib;
+  return c.storedSize > 0 && c.storedSize < c.rawSize;
+}
+
+void encodeEndRecord(const EndRecord& e, std::uint8_t* out) {
+  std::memset(out, 0, kEndRecordSize);
+  std::memcpy(out, kEndMagic, 4);
+  put64(out + 8, e.chunkCount);
+  put64(out + 16, e.dataBytes);
+  put32(out + 24, e.imageCrc);
+  put32(out + 28, crc32Of(out, 28));
+}
+
+bool decodeEndRecord(const std::uint8_t* p, EndRecord& e) {
+  if (std::memcmp(p, kEndMagic, 4) != 0 || get32(p + 28) != crc32Of(p, 28)) return false;
+  e.chunkCount = get64(p + 8);
+  e.dataBytes = get64(p + 16);
+  e.imageCrc = get32(p + 24);
+  return true;
+}
+
+namespace {
+
+// Random or already-compressed data costs deflate much time for nothing: three
+// samples that do not shrink at the fastest level mark the chunk to be stored as is.
+bool looksIncompressible(const std::uint8_t* raw, std::size_t rawSize) {
+  constexpr std::size_t kSample = 16 * 1024;
+  if (rawSize < 8 * kSample) return false;
+  std::uint8_t packed[kSample + 1024];
+  for (std::size_t at : {std::size_t(0), rawSize / 2 - kSample / 2, rawSize - kSample}) {
+    uLongf size = sizeof packed;
+    if (compress2(packed, &size, raw + at, kSample, 1) != Z_OK) return false;
+    if (size < kSample - kSample / 32) return false;  // saves 3% or more: worth deflating
+  }
+  return true;
+}
+
+}  // namespace
+
+ChunkMethod compressChunk(const std::uint8_t* raw, std::size_t rawSize, int level,
+                          std::vector<std::uint8_t>& out) {
+  if (level > 0 && !looksIncompressible(raw, rawSize)) {
+    out.resize(compressBound(uLong(rawSize)));
+    uLongf size = uLongf(out.size());
+    if (compress2(out.data(), &size, raw, uLong(rawSize), level) == Z_OK && size < rawSize) {
+      out.resize(size);
+      return ChunkMethod::Zlib;
+    }
+  }
+  out.assign(raw, raw + rawSize);
+  return ChunkMethod::Stored;
+}
+
+bool expandChunk(const ChunkHeader& c, const std::uint8_t* stored, std::vector<std::uint8_t>& raw) {
+  raw.resize(c.rawSize);
+  if (c.method == ChunkMethod::Stored) {
+    std::memcpy(raw.data(), stored, c.rawSize);
+  } else if (!inflateExact(stored, c.storedSize, raw.data(), raw.size())) {
+    return false;
+  }
+  return crc32Of(raw.data(), raw.size()) == c.rawCrc;
+}
+
+}  // namespace ghost

@@ -1,0 +1,61 @@
+// The engine's Windows build. The command line is read whole (GetCommandLineW): the
+// quotes around image paths are part of the syntax and must not be lost to argv
+// splitting. The work runs beside the engine's progress window; failure lines are
+// printed when the window is gone, and nothing at all on success.
+//
+// Built twice: the shipped engine over the system's volumes, and (VREL_SIMULATED_DISKS)
+// the simulated WinPE's engine, whose disks are the image files named in VREL_DISKS.
+#include <windows.h>
+
+#include <string>
+
+#include "tools/common/console_out.h"
+#include "tools/common/utf.h"
+#include "tools/ghost/backend_win32.h"
+#ifdef VREL_SIMULATED_DISKS
+#include "tools/ghost/backend_disks.h"
+#endif
+#include "tools/ghost/progress_window_win32.h"
+
+namespace {
+
+std::string argumentsAfterProgramName() {
+  const wchar_t* line = GetCommandLineW();
+  if (*line == L'"') {
+    ++line;
+    while (*line && *line != L'"') ++line;
+    if (*line) ++line;
+  } else {
+    while (*line && *line != L' ' && *line != L'\t') ++line;
+  }
+  std::u16string text;
+  for (; *line; ++line) text.push_back(char16_t(*line));
+  return toolio::utf16ToUtf8(text);
+}
+
+}  // namespace
+
+int main() {
+  toolio::ConsoleOut out;
+  ghost::ParseResult parsed = ghost::parseCommandLine(argumentsAfterProgramName());
+  if (!parsed.ok) {
+    out.line(parsed.error);
+    return 2;
+  }
+#ifdef VREL_SIMULATED_DISKS
+  ghost::Win32Files files;
+  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+#else
+  ghost::Win32Backend backend;
+#endif
+  ghost::RunProgress progress;
+  toolio::CapturedOut captured;
+  int code = 1;
+  ghost::runWithProgressWindow(ghost::windowTextsFor(parsed.command), progress,
+                               [&] { code = ghost::runCommand(parsed.command, backend, progress, captured); });
+  if (!captured.text().empty()) {
+    std::fwrite(captured.text().data(), 1, captured.text().size(), stdout);
+    std::fflush(stdout);
+  }
+  return code;
+}

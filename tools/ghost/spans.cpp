@@ -1,0 +1,180 @@
+#include "tools/ghost/spans.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/ghost/image_format.h"
+
+namespace ghost {
+
+namespace {
+
+const std::uint8_t kSpanMagic[4] = {'V', 'G', 'S', 'P'};
+
+void encodeSpanHeader(unsigned number, std::uint64_t id, std::uint8_t* out) {
+  std::memcpy(out, kSpanMagic, 4);
+  for (int i = 0; i < 4; ++i) out[4 + i] = std::uint8_t(number >> (8 * i));
+  for (int i = 0; i < 8; ++i) out[8 + i] = std::uint8_t(id >> (8 * i));
+}
+
+}  // namespace
+
+std::string spanName(const std::string& image, unsigned number) {
+  if (number <= 1) return image;
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, ".%03u", number);
+  return image + suffix;
+}
+
+std::string scratchName(const std::string& finalName) { return finalName + ".partial"; }
+
+SpanWriter::SpanWriter(Files& files, std::string image, std::uint64_t imageId,
+                       std::uint64_t spanLimit)
+    : files_(files), image_(std::move(image)), imageId_(imageId), limit_(spanLimit) {
+  if (limit_ != 0 && limit_ < (1u << 20)) limit_ = 1u << 20;
+}
+
+SpanWriter::~SpanWriter() {
+  if (committed_) return;
+  file_.reset();
+  for (const auto& name : names_) files_.remove(name);
+}
+
+Problem SpanWriter::problemOf(FileError error) const {
+  switch (error) {
+    case FileError::None: return Problem::None;
+    case FileError::DiskFull: return Problem::DiskFull;
+    default: return names_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable
+                                                       : Problem::ImageWriteFailed;
+  }
+}
+
+Problem SpanWriter::startSpan() {
+  if (file_) {
+    FileError error = file_->finish();
+    file_.reset();
+    if (error != FileError::None) return problemOf(error);
+  }
+  unsigned number = unsigned(names_.size()) + 1;
+  std::string name = scratchName(spanName(image_, number));
+  FileError error = FileError::None;
+  inFile_ = 0;
+  file_ = files_.create(name, error);
+  if (!file_) return error == FileError::DiskFull ? Problem::DiskFull
+                    : number == 1                 ? Problem::DestinationUncreatable
+                                                  : Problem::ImageWriteFailed;
+  names_.push_back(name);
+  if (number > 1) {
+    std::uint8_t header[kSpanHeaderSize];
+    encodeSpanHeader(number, imageId_, header);
+    if (Problem p = problemOf(file_->write(header, sizeof header)); p != Problem::None) return p;
+    inFile_ = sizeof header;
+  }
+  return Problem::None;
+}
+
+Problem SpanWriter::open() { return startSpan(); }
+
+Problem SpanWriter::write(const void* data, std::size_t length) {
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  crc_ = crc32Of(p, length, crc_);
+  while (length > 0) {
+    if (!file_) return Problem::ImageWriteFailed;
+    std::size_t piece = length;
+    if (limit_ != 0) {
+      if (inFile_ >= limit_) {
+        if (Problem problem = startSpan(); problem != Problem::None) return problem;
+        continue;
+      }
+      if (piece > limit_ - inFile_) piece = std::size_t(limit_ - inFile_);
+    }
+    if (Problem problem = problemOf(file_->write(p, piece)); problem != Problem::None)
+      return problem;
+    inFile_ += piece;
+    p += piece;
+    length -= piece;
+  }
+  return Problem::None;
+}
+
+Problem SpanWriter::commit() {
+  if (!file_) return Problem::ImageWriteFailed;
+  FileError error = file_->finish();
+  file_.reset();
+  if (error != FileError::None) return problemOf(error);
+  for (unsigned number = 1; number <= names_.size(); ++number) {
+    if (!files_.replace(names_[number - 1], spanName(image_, number)))
+      return Problem::ImageWriteFailed;
+  }
+  committed_ = true;
+  for (unsigned number = unsigned(names_.size()) + 1;; ++number) {
+    std::string stale = spanName(image_, number);
+    if (!files_.exists(stale) || !files_.remove(stale)) break;
+  }
+  return Problem::None;
+}
+
+SpanReader::SpanReader(Files& files, std::string image)
+    : files_(files), image_(std::move(image)) {}
+
+Problem SpanReader::open() {
+  FileError error = FileError::None;
+  file_ = files_.openRead(image_, error);
+  if (file_) return Problem::None;
+  return error == FileError::NotFound ? Problem::ImageMissing : Problem::ImageUnreadable;
+}
+
+Problem SpanReader::nextSpan() {
+  if (!haveId_) return Problem::ImageTruncated;
+  std::string name = spanName(image_, span_ + 1);
+  FileError error = FileError::None;
+  auto next = files_.openRead(name, error);
+  if (!next) return error == FileError::NotFound ? Problem::ImageTruncated : Problem::ImageUnreadable;
+  std::uint8_t header[kSpanHeaderSize];
+  std::size_t got = 0;
+  if (next->read(header, sizeof header, got) != FileError::None) return Problem::ImageUnreadable;
+  std::uint8_t expected[kSpanHeaderSize];
+  encodeSpanHeader(span_ + 1, imageId_, expected);
+  if (got != sizeof header || std::memcmp(header, expected, sizeof header) != 0)
+    return Problem::SpanMismatch;
+  file_ = std::move(next);
+  ++span_;
+  return Problem::None;
+}
+
+Problem SpanReader::read(void* data, std::size_t length) {
+  auto* p = static_cast<std::uint8_t*>(data);
+  while (length > 0) {
+    if (!file_) return Problem::ImageUnreadable;
+    std::size_t got = 0;
+    if (file_->read(p, length, got) != FileError::None) return Problem::ImageUnreadable;
+    crc_ = crc32Of(p, got, crc_);
+    position_ += got;
+    p += got;
+    length -= got;
+    if (length > 0 && got == 0) {
+      if (Problem problem = nextSpan(); problem != Problem::None) return problem;
+    }
+  }
+  return Problem::None;
+}
+
+bool SpanReader::atEnd() {
+  std::uint8_t byte;
+  std::size_t got = 0;
+  if (file_->read(&byte, 1, got) != FileError::None || got != 0) return false;
+  if (!haveId_) return true;
+  // A following span of this very image means bytes beyond the end record; a span
+  // file of some other image under the same name is not ours to judge.
+  FileError error = FileError::None;
+  auto next = files_.openRead(spanName(image_, span_ + 1), error);
+  if (!next) return true;
+  std::uint8_t header[kSpanHeaderSize];
+  std::uint8_t expected[kSpanHeaderSize];
+  encodeSpanHeader(span_ + 1, imageId_, expected);
+  got = 0;
+  next->read(header, sizeof header, got);
+  return got != sizeof header || std::memcmp(header, expected, sizeof header) != 0;
+}
+
+}  // namespace ghost

@@ -1,0 +1,102 @@
+// Image files and their spans. An image larger than its destination can hold in one
+// file (FAT32: under 4 GiB) continues in span files named <image>.002, <image>.003,
+// ...; each span starts with a 16-byte span header (magic "VGSP", its number, the
+// image id) so a stale span of another image is never read as part of this one.
+// The image's logical byte stream, and its checksum, exclude those span headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/ghost/errors.h"
+
+namespace ghost {
+
+enum class FileError { None, NotFound, AccessDenied, DiskFull, Other };
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Sequential. read sets `got` (less than length only at the end of the file).
+  virtual FileError read(void* buffer, std::size_t length, std::size_t& got) = 0;
+  virtual FileError write(const void* buffer, std::size_t length) = 0;
+  // Pushes written data to the disk and closes.
+  virtual FileError finish() = 0;
+};
+
+class Files {
+ public:
+  virtual ~Files() = default;
+  virtual std::unique_ptr<File> openRead(const std::string& path, FileError& error) = 0;
+  virtual std::unique_ptr<File> create(const std::string& path, FileError& error) = 0;
+  virtual bool exists(const std::string& path) = 0;
+  virtual bool remove(const std::string& path) = 0;
+  // Renames, replacing an existing file.
+  virtual bool replace(const std::string& from, const std::string& to) = 0;
+  // The largest file the destination's file system holds (0: no limit that matters).
+  virtual std::uint64_t maxFileSize(const std::string& path) = 0;
+};
+
+constexpr std::size_t kSpanHeaderSize = 16;
+constexpr std::uint64_t kFat32SpanLimit = 0xFFFFFFFFull - 0xFFFF;  // 4 GiB - 64 KiB
+
+// The name of span `number` (1 is the image's own name).
+std::string spanName(const std::string& image, unsigned number);
+// Where a span is written before the image is complete.
+std::string scratchName(const std::string& finalName);
+
+class SpanWriter {
+ public:
+  SpanWriter(Files& files, std::string image, std::uint64_t imageId, std::uint64_t spanLimit);
+  ~SpanWriter();  // an unfinished image's scratch files are removed
+  Problem open();
+  Problem write(const void* data, std::size_t length);
+  // Finishes the files, then gives them their final names and removes stale spans
+  // an earlier, longer image of the same name left behind.
+  Problem commit();
+  std::uint32_t crc() const { return crc_; }
+  unsigned spans() const { return unsigned(names_.size()); }
+
+ private:
+  Problem startSpan();
+  Problem problemOf(FileError error) const;
+  Files& files_;
+  std::string image_;
+  std::uint64_t imageId_;
+  std::uint64_t limit_;
+  std::unique_ptr<File> file_;
+  std::uint64_t inFile_ = 0;
+  std::vector<std::string> names_;  // scratch names written so far
+  std::uint32_t crc_ = 0;
+  bool committed_ = false;
+};
+
+class SpanReader {
+ public:
+  SpanReader(Files& files, std::string image);
+  Problem open();
+  // Span files are accepted only once the image id is known (from the header).
+  void setImageId(std::uint64_t id) { imageId_ = id; haveId_ = true; }
+  // Reads exactly length bytes; ImageTruncated when the image ends first.
+  Problem read(void* data, std::size_t length);
+  // True when no byte follows in this file and no further span exists.
+  bool atEnd();
+  std::uint32_t crc() const { return crc_; }
+  std::uint64_t position() const { return position_; }
+
+ private:
+  Problem nextSpan();
+  Files& files_;
+  std::string image_;
+  std::unique_ptr<File> file_;
+  unsigned span_ = 1;
+  std::uint64_t imageId_ = 0;
+  bool haveId_ = false;
+  std::uint32_t crc_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+}  // namespace ghost

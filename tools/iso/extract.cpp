@@ -1,0 +1,185 @@
+#include "tools/iso/extract.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace iso {
+
+namespace {
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+bool isDeviceName(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (equalsIgnoreCase(base, device)) return true;
+  if (base.size() == 4 && (equalsIgnoreCase(base.substr(0, 3), "COM") || equalsIgnoreCase(base.substr(0, 3), "LPT")) &&
+      base[3] >= '0' && base[3] <= '9')
+    return true;
+  return false;
+}
+
+struct Walk {
+  const FileFilter& wanted;
+  Plan& plan;
+  std::vector<std::string> folders;  // the folders leading to the current one
+  std::size_t emitted = 0;           // how many of them are in the plan already
+};
+
+void walk(const Node& dir, const std::string& prefix, Walk& w) {
+  for (const Node& child : dir.children) {
+    if (child.directory) {
+      // A folder is only created when something inside it is copied.
+      std::string path = prefix + child.name;
+      w.folders.push_back(path);
+      std::size_t before = w.plan.files.size();
+      walk(child, path + "/", w);
+      if (w.plan.error != PlanError::None) return;
+      if (w.plan.files.size() != before && !safeComponent(child.name)) {
+        w.plan.error = PlanError::UnsafeName;
+        return;
+      }
+      w.folders.pop_back();
+      w.emitted = std::min(w.emitted, w.folders.size());
+    } else if (child.regular && w.wanted(child)) {
+      if (!safeComponent(child.name)) {
+        w.plan.error = PlanError::UnsafeName;
+        return;
+      }
+      for (std::size_t i = w.emitted; i < w.folders.size(); ++i) w.plan.folders.push_back(w.folders[i]);
+      w.emitted = w.folders.size();
+      w.plan.files.push_back({prefix + child.name, &child});
+      w.plan.totalBytes += child.size;
+    }
+  }
+}
+
+bool allZero(const unsigned char* p, std::size_t n) {
+  if (n == 0) return true;
+  return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
+}
+
+}  // namespace
+
+bool safeComponent(std::string_view name) {
+  if (name.empty() || name == "." || name == ".." || name.size() > 255) return false;
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) return false;
+    if (std::strchr("/\\:*?\"<>|", c) && c != 0) return false;
+  }
+  // Windows drops trailing dots and blanks, which would make "a." the same file as "a".
+  if (name.back() == '.' || name.back() == ' ') return false;
+  return !isDeviceName(name);
+}
+
+bool isImageFileName(std::string_view name) {
+  if (name.size() < 4) return false;
+  std::string_view ext = name.substr(name.size() - 4);
+  return equalsIgnoreCase(ext, ".gho") || equalsIgnoreCase(ext, ".wim");
+}
+
+Plan planExtraction(const Node& root, const FileFilter& wanted) {
+  Plan plan;
+  Walk w{wanted, plan, {}, 0};
+  walk(root, "", w);
+  if (plan.error != PlanError::None) {
+    plan.folders.clear();
+    plan.files.clear();
+    plan.totalBytes = 0;
+  }
+  return plan;
+}
+
+CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, const ProgressCallback& progress) {
+  CopyOutcome outcome;
+  std::vector<std::string> createdFolders;
+  std::vector<std::string> createdFiles;
+  auto undo = [&](CopyError error) {
+    for (auto it = createdFiles.rbegin(); it != createdFiles.rend(); ++it) out.removeFile(*it);
+    for (auto it = createdFolders.rbegin(); it != createdFolders.rend(); ++it) out.removeFolder(*it);
+    outcome.error = error;
+    outcome.filesCopied = 0;
+    return outcome;
+  };
+
+  if (out.freeBytes() < plan.totalBytes) return undo(CopyError::DiskFull);
+  for (const std::string& folder : plan.folders) {
+    if (out.folderExists(folder)) continue;
+    if (!out.createFolder(folder)) return undo(CopyError::WriteFailed);
+    createdFolders.push_back(folder);
+  }
+
+  constexpr std::size_t kChunk = 4u << 20;
+  std::vector<unsigned char> buffer(kChunk);
+  Progress state;
+  state.totalBytes = plan.totalBytes;
+  for (const PlannedFile& file : plan.files) {
+    const Node& node = *file.node;
+    state.currentFile = file.path;
+    if (progress && !progress(state)) return undo(CopyError::Cancelled);
+    // Written under a scratch name first: a copy cut short never looks finished.
+    std::string scratch = file.path + ".partial";
+    std::unique_ptr<OutputFile> target = out.createFile(scratch);
+    if (!target) return undo(CopyError::WriteFailed);
+    createdFiles.push_back(scratch);
+    std::uint64_t remaining = node.size;
+    bool ok = true;
+    if (!node.embedded.empty()) {
+      ok = target->write(node.embedded.data(), std::min<std::uint64_t>(node.embedded.size(), remaining));
+      state.doneBytes += remaining;
+      remaining = 0;
+    }
+    for (std::size_t i = 0; ok && remaining > 0 && i < node.extents.size(); ++i) {
+      const Extent& extent = node.extents[i];
+      std::uint64_t left = std::min(extent.length, remaining);
+      std::uint64_t offset = extent.offset;
+      while (ok && left > 0) {
+        std::size_t take = std::size_t(std::min<std::uint64_t>(left, kChunk));
+        std::uint64_t hole = extent.zeros ? 0 : source.knownZerosAt(offset, left);
+        if (hole >= 65536) take = std::size_t(std::min<std::uint64_t>(hole, left));
+        if (extent.zeros || hole >= 65536) {
+          ok = target->skipZeros(take);
+        } else {
+          if (!source.read(offset, buffer.data(), take)) {
+            target.reset();
+            return undo(CopyError::ReadFailed);
+          }
+          ok = allZero(buffer.data(), take) ? target->skipZeros(take) : target->write(buffer.data(), take);
+        }
+        offset += take;
+        left -= take;
+        remaining -= take;
+        state.doneBytes += take;
+        if (ok && progress && !progress(state)) {
+          target.reset();
+          return undo(CopyError::Cancelled);
+        }
+      }
+    }
+    if (ok && remaining > 0) {  // the reader guarantees coverage; a gap here is a broken tree
+      target.reset();
+      return undo(CopyError::Corrupt);
+    }
+    if (!ok || !target->finish(node.size)) {
+      target.reset();
+      return undo(out.freeBytes() < node.size ? CopyError::DiskFull : CopyError::WriteFailed);
+    }
+    target.reset();
+    if (!out.rename(scratch, file.path)) return undo(CopyError::WriteFailed);
+    createdFiles.back() = file.path;
+    outcome.bytesCopied += node.size;
+    ++outcome.filesCopied;
+  }
+  if (progress) progress(state);
+  return outcome;
+}
+
+}  // namespace iso

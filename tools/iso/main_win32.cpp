@@ -1,0 +1,95 @@
+// The ISO tool's Windows build. The command line is read whole (GetCommandLineW):
+// the program passes the ISO path unquoted, blanks and all, after "/I:".
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "tools/common/command_line.h"
+#include "tools/common/console_out.h"
+#include "tools/common/utf.h"
+#include "tools/iso/progress_window.h"
+#include "tools/iso/tool.h"
+#include "tools/iso/win32_files.h"
+#include "tools/iso/win32_mount.h"
+
+namespace {
+
+std::string utf8Of(const std::wstring& text) { return toolio::utf16ToUtf8(std::u16string(text.begin(), text.end())); }
+
+std::string tempFolder() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  std::string path = n ? utf8Of(std::wstring(buffer, n)) : std::string("C:\\");
+  if (path.back() != '\\') path += '\\';
+  return path;
+}
+
+// Copies of this size or more show the progress window; smaller ones end too soon to read it.
+constexpr std::uint64_t kWindowThreshold = 64ull << 20;
+
+class Win32Backend : public iso::Backend {
+ public:
+  bool fileExists(const std::string& path) override { return iso::win32FileExists(path); }
+  std::unique_ptr<iso::ImageSource> openImage(const std::string& path) override { return iso::openWin32Image(path); }
+  std::unique_ptr<iso::OutputTree> openFolder(const std::string& path) override {
+    return iso::openWin32Folder(path);
+  }
+  void removeTree(const std::string& path) override { iso::removeWin32Tree(path); }
+  iso::ProgressCallback progressFor(std::uint64_t totalBytes) override {
+    if (totalBytes < kWindowThreshold) return nullptr;
+    auto window = std::make_shared<iso::CopyProgressWindow>();
+    if (!window->open()) return nullptr;
+    return [window](const iso::Progress& p) { return window->update(p.doneBytes, p.totalBytes, p.currentFile); };
+  }
+  bool letterInUse(char letter) override { return iso::driveLetterInUse(letter); }
+  bool attachIso(char letter, const std::string& image) override { return iso::attachIsoOnLetter(letter, image); }
+  void detachIso(char letter, const std::string& image) override { iso::detachIsoFromLetter(letter, image); }
+  std::vector<std::string> copyFolderCandidates(const std::string& image) override {
+    std::size_t slash = image.find_last_of("\\/");
+    std::string folder = slash == std::string::npos ? std::string(".\\") : image.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? image : image.substr(slash + 1);
+    std::size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) base.erase(dot);
+    std::vector<std::string> candidates;
+    for (const std::string& parent : {folder, tempFolder()}) {
+      std::string name = parent + "VrelISO_" + base;
+      for (int i = 2; iso::win32FolderExists(name) || iso::win32FileExists(name); ++i)
+        name = parent + "VrelISO_" + base + "_" + std::to_string(i);
+      candidates.push_back(name);
+    }
+    return candidates;
+  }
+  bool mapLetter(char letter, const std::string& folder) override { return iso::mapLetterToFolder(letter, folder); }
+  void unmapLetter(char letter, const std::string& folder) override { iso::unmapLetterFromFolder(letter, folder); }
+  bool canMount() override { return true; }
+  std::string readMountRecords() override {
+    std::unique_ptr<iso::ImageSource> file = iso::openWin32Image(recordsPath());
+    if (!file || file->size() > (1u << 20)) return {};
+    std::string text(std::size_t(file->size()), '\0');
+    if (!text.empty() && !file->read(0, text.data(), text.size())) return {};
+    return text;
+  }
+  bool writeMountRecords(const std::string& text) override {
+    std::wstring path = iso::widePath(recordsPath());
+    if (text.empty()) return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD done = 0;
+    bool ok = WriteFile(h, text.data(), DWORD(text.size()), &done, nullptr) && done == text.size();
+    return CloseHandle(h) && ok;
+  }
+
+ private:
+  static std::string recordsPath() { return tempFolder() + "VrelISO_mounts.txt"; }
+};
+
+}  // namespace
+
+int main() {
+  std::wstring line = GetCommandLineW();
+  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
+  Win32Backend backend;
+  toolio::ConsoleOut out;
+  return iso::runIsoTool(utf8Of(std::wstring(tail)), backend, out);
+}

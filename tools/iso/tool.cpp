@@ -1,0 +1,319 @@
+#include "tools/iso/tool.h"
+
+#include <functional>
+
+namespace iso {
+
+namespace {
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// A switch value: quoted (up to the closing quote) or up to the next blank, or to
+// the end of the line when toEnd is set.
+std::string takeValue(std::string_view& rest, bool toEnd) {
+  if (!rest.empty() && rest.front() == '"') {
+    std::size_t close = rest.find('"', 1);
+    std::string value(rest.substr(1, close == rest.npos ? rest.npos : close - 1));
+    rest = close == rest.npos ? std::string_view() : rest.substr(close + 1);
+    return value;
+  }
+  if (toEnd) {
+    std::string value(trimmed(rest));
+    rest = {};
+    return value;
+  }
+  std::size_t end = 0;
+  while (end < rest.size() && !isBlank(rest[end])) ++end;
+  std::string value(rest.substr(0, end));
+  rest.remove_prefix(end);
+  return value;
+}
+
+bool isCopyFolder(const std::string& path) {
+  std::size_t slash = path.find_last_of("\\/");
+  std::string_view name = slash == std::string::npos ? std::string_view(path) : std::string_view(path).substr(slash + 1);
+  return name.substr(0, 8) == "VrelISO_";
+}
+
+int fail(toolio::LineSink& out, Message message) {
+  out.line(messageLine(message));
+  return message == Message::BadCommandLine ? 2 : 1;
+}
+
+Message messageFor(ReadError error) {
+  switch (error) {
+    case ReadError::ReadFailed: return Message::ImageUnreadable;
+    case ReadError::NotAnImage: return Message::NotAnImage;
+    case ReadError::Unsupported: return Message::ImageUnsupported;
+    default: return Message::ImageCorrupt;
+  }
+}
+
+Message messageFor(CopyError error) {
+  switch (error) {
+    case CopyError::ReadFailed: return Message::ImageUnreadable;
+    case CopyError::DiskFull: return Message::DiskFull;
+    case CopyError::Cancelled: return Message::Cancelled;
+    case CopyError::Corrupt: return Message::ImageCorrupt;
+    default: return Message::WriteFailed;
+  }
+}
+
+struct Opened {
+  std::unique_ptr<ImageSource> source;
+  ReadOutcome read;
+  Plan plan;
+};
+
+// Opens and reads the image and plans the copy of its GHO and WIM files.
+bool openAndPlan(const std::string& image, Backend& backend, Opened& opened, Message& problem) {
+  if (image.empty() || !backend.fileExists(image)) {
+    problem = Message::ImageMissing;
+    return false;
+  }
+  opened.source = backend.openImage(image);
+  if (!opened.source) {
+    problem = Message::ImageUnreadable;
+    return false;
+  }
+  opened.read = readVolume(*opened.source);
+  if (opened.read.error != ReadError::None) {
+    problem = messageFor(opened.read.error);
+    return false;
+  }
+  opened.plan = planExtraction(opened.read.volume.root, [](const Node& n) { return isImageFileName(n.name); });
+  if (opened.plan.error != PlanError::None) {
+    problem = Message::UnsafeName;
+    return false;
+  }
+  return true;
+}
+
+int extract(const Request& request, Backend& backend, toolio::LineSink& out) {
+  Opened opened;
+  Message problem;
+  if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
+  std::unique_ptr<OutputTree> target = backend.openFolder(request.folder);
+  if (!target) return fail(out, Message::FolderNotCreated);
+  CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
+  if (copied.error != CopyError::None) return fail(out, messageFor(copied.error));
+  out.line("已复制 " + std::to_string(copied.filesCopied) + " 个文件,共 " + std::to_string(copied.bytesCopied) +
+           " 字节。");
+  return 0;
+}
+
+int list(const Request& request, Backend& backend, toolio::LineSink& out) {
+  if (!backend.fileExists(request.image)) return fail(out, Message::ImageMissing);
+  std::unique_ptr<ImageSource> source = backend.openImage(request.image);
+  if (!source) return fail(out, Message::ImageUnreadable);
+  ReadOutcome read = readVolume(*source);
+  if (read.error != ReadError::None) return fail(out, messageFor(read.error));
+  out.line(formatName(read.volume.format));
+  std::function<void(const Node&, const std::string&)> walk = [&](const Node& dir, const std::string& prefix) {
+    for (const Node& child : dir.children) {
+      std::string path = prefix + child.name;
+      if (child.directory) {
+        out.line("D\t" + path);
+        walk(child, path + "/");
+      } else {
+        out.line((child.regular ? "F\t" : "S\t") + path + "\t" + std::to_string(child.size));
+      }
+    }
+  };
+  walk(read.volume.root, "");
+  return 0;
+}
+
+int unmountAll(Backend& backend) {
+  std::vector<MountRecord> records = parseMountRecords(backend.readMountRecords());
+  for (const MountRecord& record : records) {
+    if (record.kind == MountRecord::Kind::VirtualDisk) {
+      backend.detachIso(record.letter, record.path);
+    } else {
+      backend.unmapLetter(record.letter, record.path);
+      if (isCopyFolder(record.path)) backend.removeTree(record.path);
+    }
+  }
+  if (!records.empty()) backend.writeMountRecords("");
+  return 0;
+}
+
+int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
+  if (!backend.canMount()) return fail(out, Message::MountUnsupported);
+  if (!backend.fileExists(request.image)) return fail(out, Message::ImageMissing);
+  std::vector<MountRecord> records = parseMountRecords(backend.readMountRecords());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    // Mounting again on a letter this tool holds replaces the earlier mount.
+    if (records[i].letter != request.letter) continue;
+    MountRecord old = records[i];
+    records.erase(records.begin() + std::ptrdiff_t(i));
+    backend.writeMountRecords(formatMountRecords(records));
+    if (old.kind == MountRecord::Kind::VirtualDisk) {
+      backend.detachIso(old.letter, old.path);
+    } else {
+      backend.unmapLetter(old.letter, old.path);
+      if (isCopyFolder(old.path)) backend.removeTree(old.path);
+    }
+    break;
+  }
+  if (backend.letterInUse(request.letter)) return fail(out, Message::LetterInUse);
+
+  // Recorded before the attach: a tool killed half-way still leaves "/q" able to undo it.
+  records.push_back({MountRecord::Kind::VirtualDisk, request.letter, request.image});
+  backend.writeMountRecords(formatMountRecords(records));
+  if (backend.attachIso(request.letter, request.image)) return 0;
+  records.pop_back();
+  backend.writeMountRecords(formatMountRecords(records));
+
+  Opened opened;
+  Message problem;
+  if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
+  Message last = Message::FolderNotCreated;
+  for (const std::string& folder : backend.copyFolderCandidates(request.image)) {
+    records.push_back({MountRecord::Kind::CopiedFolder, request.letter, folder});
+    backend.writeMountRecords(formatMountRecords(records));
+    std::unique_ptr<OutputTree> target = backend.openFolder(folder);
+    if (target) {
+      CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
+      target.reset();
+      if (copied.error == CopyError::None) {
+        if (backend.mapLetter(request.letter, folder)) return 0;
+        last = Message::MountFailed;
+      } else {
+        last = messageFor(copied.error);
+      }
+    }
+    backend.removeTree(folder);
+    records.pop_back();
+    backend.writeMountRecords(formatMountRecords(records));
+    // The user's cancel and a broken image end it; a full or read-only disk tries the next place.
+    if (last == Message::Cancelled || last == Message::ImageCorrupt || last == Message::ImageUnreadable ||
+        last == Message::MountFailed)
+      break;
+  }
+  return fail(out, last);
+}
+
+}  // namespace
+
+Request parseRequest(std::string_view tail) {
+  Request request;
+  bool unmount = false, list = false, haveImage = false, haveFolder = false;
+  std::string_view rest = tail;
+  while (true) {
+    rest = trimmed(rest);
+    if (rest.empty()) break;
+    if (rest.size() < 2 || rest[0] != '/') return {};
+    char key = upper(rest[1]);
+    bool withValue = rest.size() >= 3 && rest[2] == ':';
+    if (!withValue && rest.size() > 2 && !isBlank(rest[2])) return {};
+    rest.remove_prefix(withValue ? 3 : 2);
+    if (key == 'Q' && !withValue) {
+      unmount = true;
+    } else if (key == 'L' && !withValue) {
+      list = true;
+    } else if (key == 'D' && withValue) {
+      std::string value = takeValue(rest, false);
+      if (value.size() == 2 && value[1] == ':') value.pop_back();
+      if (value.size() != 1 || upper(value[0]) < 'A' || upper(value[0]) > 'Z' || request.letter) return {};
+      request.letter = upper(value[0]);
+    } else if (key == 'I' && withValue && !haveImage) {
+      request.image = takeValue(rest, true);
+      haveImage = true;
+    } else if (key == 'X' && withValue && !haveFolder) {
+      request.folder = takeValue(rest, false);
+      haveFolder = true;
+    } else {
+      return {};
+    }
+  }
+  int modes = int(unmount) + int(list) + int(haveFolder) + int(request.letter != 0);
+  if (modes != 1) return {};
+  if (unmount) {
+    request.kind = haveImage ? Request::Kind::Invalid : Request::Kind::Unmount;
+  } else if (!haveImage || request.image.empty() || (haveFolder && request.folder.empty())) {
+    request.kind = Request::Kind::Invalid;
+  } else {
+    request.kind = list ? Request::Kind::List : haveFolder ? Request::Kind::Extract : Request::Kind::Mount;
+  }
+  return request;
+}
+
+std::string formatMountRecords(const std::vector<MountRecord>& records) {
+  std::string text;
+  for (const MountRecord& r : records) {
+    text += r.kind == MountRecord::Kind::VirtualDisk ? "attach" : "copies";
+    text += '\t';
+    text += r.letter;
+    text += '\t';
+    text += r.path;
+    text += '\n';
+  }
+  return text;
+}
+
+std::vector<MountRecord> parseMountRecords(std::string_view text) {
+  std::vector<MountRecord> records;
+  while (!text.empty()) {
+    std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == text.npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // kind, TAB, letter, TAB, path; anything else is a damaged line and is ignored.
+    if (line.size() < 10 || line[6] != '\t' || line[8] != '\t') continue;
+    MountRecord r;
+    if (line.substr(0, 6) == "attach")
+      r.kind = MountRecord::Kind::VirtualDisk;
+    else if (line.substr(0, 6) == "copies")
+      r.kind = MountRecord::Kind::CopiedFolder;
+    else
+      continue;
+    r.letter = upper(line[7]);
+    if (r.letter < 'A' || r.letter > 'Z') continue;
+    r.path = std::string(line.substr(9));
+    records.push_back(r);
+  }
+  return records;
+}
+
+std::string messageLine(Message message) {
+  switch (message) {
+    case Message::BadCommandLine:
+      return "错误: 命令行无效。用法: ISO.exe /D:盘符 /I:\"ISO文件\",ISO.exe /q,ISO.exe /X:\"文件夹\" /I:\"ISO文件\"";
+    case Message::ImageMissing: return "错误: 找不到ISO镜像文件。";
+    case Message::ImageUnreadable: return "错误: 无法读取ISO镜像文件。";
+    case Message::NotAnImage: return "错误: 不是有效的ISO镜像文件。";
+    case Message::ImageCorrupt: return "错误: ISO镜像文件已损坏或不完整。";
+    case Message::ImageUnsupported: return "错误: 不支持此ISO镜像的文件系统格式。";
+    case Message::UnsafeName: return "错误: ISO镜像中的文件名不安全(含有路径或保留名称),已拒绝复制。";
+    case Message::FolderNotCreated: return "错误: 无法创建目标文件夹。";
+    case Message::WriteFailed: return "错误: 写入文件失败。";
+    case Message::DiskFull: return "错误: 磁盘空间不足。";
+    case Message::Cancelled: return "错误: 复制已取消。";
+    case Message::LetterInUse: return "错误: 盘符已被占用。";
+    case Message::MountFailed: return "错误: 无法挂载ISO镜像。";
+    case Message::MountUnsupported: return "错误: 此系统不支持挂载ISO镜像。";
+  }
+  return "错误: 操作失败。";
+}
+
+int runIsoTool(std::string_view commandTail, Backend& backend, toolio::LineSink& out) {
+  Request request = parseRequest(commandTail);
+  switch (request.kind) {
+    case Request::Kind::Invalid: return fail(out, Message::BadCommandLine);
+    case Request::Kind::Unmount: return unmountAll(backend);
+    case Request::Kind::Extract: return extract(request, backend, out);
+    case Request::Kind::List: return list(request, backend, out);
+    case Request::Kind::Mount: return mount(request, backend, out);
+  }
+  return 2;
+}
+
+}  // namespace iso

@@ -1,0 +1,246 @@
+#include "wim/backup_window.h"
+
+#include "platform/gbk.h"
+#include "wim/date_time.h"
+#include "wim/engine_guard.h"
+#include "wim/progress_monitor.h"
+
+namespace wim {
+
+namespace {
+
+using ui::Kind;
+
+const ui::WindowSpec kBackupWindow{
+    "Vevido Ziruzo", 50, 50, 467, 400, false,
+    {
+        {"iconPicture", Kind::Picture, "", 16, 8, 48, 48},
+        {"prompt", Kind::Label, "程序将执行备份操作,您确定吗？", 80, 16, 184, 16},
+        {"sourceLabel", Kind::Label, "", 80, 40, 184, 16},
+        {"destinationLabel", Kind::Label, "", 80, 64, 328, 16},
+        {"nameCaption", Kind::Label, "映像名称:", 80, 90, 56, 16},
+        {"imageNameEdit", Kind::Edit, "", 136, 88, 312, 20},
+        {"compressionCaption", Kind::Label, "压缩率:", 92, 120, 48, 16},
+        {"compressionCombo", Kind::DropDownList, "", 136, 120, 88, 20, ui::kNone, "",
+         {"不压缩", "快速压缩", "最高压缩"}, {}, {}, 2},
+        {"flagCaption", Kind::Label, "系统标志:", 256, 120, 64, 16},
+        {"systemFlagCombo", Kind::DropDownList, "", 312, 118, 136, 20, ui::kNone, "",
+         {"    ", "HomeBasic", "HomePremium", "Starter", "Ultimate", "Business", "Enterprise", "ServerDatacenter",
+          "ServerEnterprise", "ServerStandard", "Windows PE"},
+         {}, {}, 0},
+        {"descriptionCaption", Kind::Label, "备  注:", 90, 152, 48, 16},
+        {"descriptionEdit", Kind::MultiLineEdit, "", 136, 152, 312, 96},
+        {"progressCaption", Kind::Label, "备份进度:", 16, 256, 64, 16},
+        {"percentLabel", Kind::Label, "  0%", 72, 256, 96, 16},
+        {"elapsedLabel", Kind::Label, "已用时间: 00:00:00", 168, 256, 120, 16},
+        {"remainingLabel", Kind::Label, "剩余时间: 00:00:00", 312, 256, 136, 16},
+        {"progressBar", Kind::ProgressBar, "", 16, 280, 432, 24},
+        {"statusLabel", Kind::Label, "", 16, 312, 240, 24},
+        {"okButton", Kind::Button, "确  定(&C)", 256, 328, 88, 32},
+        {"cancelButton", Kind::Button, kIdleStopCaption, 360, 328, 88, 32},
+        {"restartCheck", Kind::CheckBox, "完成后重启", 16, 336, 88, 16, ui::kChecked},
+        {"shutdownCheck", Kind::CheckBox, "完成后关机", 112, 336, 88, 16},
+        // Outside the client area: the engine's console text, never seen.
+        {"engineLogBox", Kind::MultiLineEdit, "", -8, 432, 472, 240},
+    },
+    runTimers()};
+
+constexpr unsigned kStop = ui::kOk | ui::kIconStop | ui::kTaskModal;
+
+std::string harmless(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += gbk::charLength(text, i)) {
+    const std::size_t n = gbk::charLength(text, i);
+    if (n == 1 && text[i] == '"') out += '\'';
+    else if (n == 1 && (text[i] == '\r' || text[i] == '\n')) {
+      if (text[i] == '\n' || i + 1 >= text.size() || text[i + 1] != '\n') out += ' ';
+    } else
+      out.append(text.substr(i, n));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string compressionSwitchFor(int position) {
+  if (position == 0) return " /compress none";
+  if (position == 1) return " /compress fast";
+  return " /compress Maximum";
+}
+
+std::string scratchFolderFor(const std::string& savePath) { return savePath.substr(0, 3) + kScratchFolderName; }
+
+std::string captureCommandLine(const CaptureLine& l) {
+  return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + harmless(l.imageName) + "\"  \"" +
+         harmless(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +
+         scratchFolderFor(l.savePath);
+}
+
+BackupWindow::BackupWindow(core::Context& ctx, std::string savePath, std::string mainCaption, BackupHooks hooks)
+    : ctx_(ctx), savePath_(std::move(savePath)), mainCaption_(std::move(mainCaption)), hooks_(std::move(hooks)),
+      run_(ctx) {}
+
+BackupWindow::~BackupWindow() = default;
+
+const ui::WindowSpec& BackupWindow::spec() const { return kBackupWindow; }
+
+void BackupWindow::onCreated(ui::Window& window) {
+  window_ = &window;
+  auto& w = window;
+  c_.reset(new BackupControls{
+      w.control("sourceLabel"),     w.control("destinationLabel"), w.control("imageNameEdit"),
+      w.control("compressionCombo"), w.control("systemFlagCombo"), w.control("descriptionEdit"),
+      w.control("percentLabel"),    w.control("elapsedLabel"),     w.control("remainingLabel"),
+      w.control("progressBar"),     w.control("statusLabel"),      w.control("okButton"),
+      w.control("cancelButton"),    w.control("restartCheck"),     w.control("shutdownCheck"),
+      w.control("engineLogBox")});
+  BackupControls& c = *c_;
+  c.descriptionEdit.setText("本映像卷由" + mainCaption_ + "于" + formatDateTime(ctx_.os.system, std::nullopt, 1, 0) +
+                            "生成。");
+  c.sourceLabel.setText("备份分区:" + ctx_.state.targetDisplay);
+  c.destinationLabel.setText("保存路径:" + savePath_);
+  c.imageNameEdit.setText("Win_Bak_" + formatDateTime(ctx_.os.system, std::nullopt, 1, 0));
+  compressionSwitch_ = " /compress Maximum";
+}
+
+std::vector<ui::Handler> BackupWindow::handlers() {
+  using ui::Event;
+  return {
+      {"compressionCombo", Event::SelectionChanged,
+       [this] { compressionSwitch_ = compressionSwitchFor(c_->compressionCombo.selection()); }},
+      {"okButton", Event::Click, [this] { confirm(); }},
+      {"cancelButton", Event::Click, [this] { stopOrClose(); }},
+      {kFinishTimer, Event::Timer, [this] { pollCaptureFinished(); }},
+      {kProgressTimer, Event::Timer,
+       [this] {
+         parseProgress(c_->engineLogBox, kCaptureMarkers, {c_->percentLabel, c_->progressBar, c_->remainingLabel});
+       }},
+      {kClockTimer, Event::Timer, [this] { clockTick(captureSeconds_, c_->elapsedLabel); }},
+  };
+}
+
+bool BackupWindow::onCloseRequested(ui::Window&) {
+  if (run_.active()) {
+    stopOrClose();
+    return false;
+  }
+  stopRunTimers(*window_);
+  return true;
+}
+
+void BackupWindow::confirm() {
+  if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
+  startWimCapture();
+}
+
+void BackupWindow::startWimCapture() {
+  BackupControls& c = *c_;
+  core::AppState& s = ctx_.state;
+  std::string name = c.imageNameEdit.text();
+  if (name.empty()) name = " ";
+  const std::string scratch = scratchFolderFor(savePath_);
+  if (!ctx_.os.files.isDirectory(scratch)) {
+    ctx_.os.files.createDirectory(scratch);
+    ctx_.os.files.writeFile(scratch + "\\" + kScratchMarkerName, kScratchMarkerName);
+  }
+  // Only a file this capture creates may be deleted when it fails.
+  destinationExisted_ = ctx_.os.files.exists(savePath_);
+  const CaptureLine line{s.tools.enginePath, s.targetDrive, savePath_, name, c.descriptionEdit.text(),
+                         c.systemFlagCombo.text(), compressionSwitch_};
+  run_.start(captureCommandLine(line), *window_, c.engineLogBox);
+  c.statusLabel.setText("正在备份磁盘" + s.targetDisplay + "...");
+  startRunTimers(*window_);
+  c.elapsedLabel.setText("已用时间:00:00:00");
+  captureSeconds_ = 0;
+  c.imageNameEdit.setEnabled(false);
+  c.compressionCombo.setEnabled(false);
+  c.elapsedLabel.setVisible(true);
+  c.remainingLabel.setVisible(true);
+  c.systemFlagCombo.setEnabled(false);
+  c.descriptionEdit.setEnabled(false);
+  captureCancelled_ = false;
+  c.okButton.setVisible(false);
+  c.cancelButton.setText(kRunningStopCaption);
+}
+
+void BackupWindow::enableInputs() {
+  BackupControls& c = *c_;
+  c.imageNameEdit.setEnabled(true);
+  c.compressionCombo.setEnabled(true);
+  c.systemFlagCombo.setEnabled(true);
+  c.descriptionEdit.setEnabled(true);
+}
+
+void BackupWindow::removeEngineScratch() {
+  const std::string scratch = savePath_ + kEngineScratchSuffix;
+  if (ctx_.os.files.exists(scratch)) ctx_.os.files.deleteFile(scratch);
+}
+
+void BackupWindow::pollCaptureFinished() {
+  BackupControls& c = *c_;
+  core::AppState& s = ctx_.state;
+  const std::string log = c.engineLogBox.text();
+  if (!run_.finished(log)) return;
+  stopRunTimers(*window_);
+  run_.close();
+  c.cancelButton.setText(kIdleStopCaption);
+  c.okButton.setVisible(true);
+  ctx_.os.files.removeTree(scratchFolderFor(savePath_));
+  if (captureCancelled_) {
+    c.statusLabel.setText(kCaptureCancelled);
+    c.progressBar.setPosition(0);
+    enableInputs();
+    // A killed engine leaves its half-written image behind.
+    removeEngineScratch();
+    ctx_.ui.messageBox(window_, kCaptureCancelled, kMessageTitle, kStop);
+    window_->close();
+    return;
+  }
+  if (!gbk::contains(log, "Successfully imaged")) {
+    c.statusLabel.setText(kCaptureFailed);
+    c.progressBar.setPosition(0);
+    enableInputs();
+    // A file that was there before this capture (an older backup) is never deleted.
+    if (!destinationExisted_ && ctx_.os.files.exists(savePath_) && !ctx_.os.files.isDirectory(savePath_))
+      ctx_.os.files.deleteFile(savePath_);
+    removeEngineScratch();
+    ctx_.ui.messageBox(window_, kCaptureFailed, kMessageTitle, kStop);
+    return;
+  }
+  enableInputs();
+  c.remainingLabel.setText("剩余时间:00:00:00");
+  c.statusLabel.setText("Imagex备份 " + s.targetDisplay + " 完成！");
+  if (c.restartCheck.checked()) {
+    if (hooks_.restart) hooks_.restart();
+    return;
+  }
+  if (c.shutdownCheck.checked()) {
+    if (hooks_.shutDown) hooks_.shutDown();
+    return;
+  }
+  const std::uint64_t size = ctx_.os.files.fileSize(savePath_).value_or(0);
+  const std::string sizeLine = "大       小: " + wholeMegabytesText(size) + " MB";
+  const std::string summary = "Imagex备份磁盘完成！\r\n\r\n备份分区: " + s.targetDisplay + "\r\n\r\n映像大小: " +
+                              megabytesText(size) + " MB\r\n\r\n保存位置: " + savePath_ + "\r\n\r\n" + sizeLine +
+                              "\r\n\r\n备份日期: " + formatDateTime(ctx_.os.system, std::nullopt, 1, 0);
+  ctx_.ui.messageBox(window_, summary, kMessageTitle, ui::kOk | ui::kIconInformation | ui::kTaskModal);
+  endProgram(ctx_);
+}
+
+void BackupWindow::stopOrClose() {
+  if (!run_.active()) {
+    stopRunTimers(*window_);
+    run_.close();
+    window_->close();
+    return;
+  }
+  if (run_.askToStop(*window_, kCaptureStopQuestion)) captureCancelled_ = true;
+}
+
+void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,
+                          const std::string& mainCaption, BackupHooks hooks) {
+  BackupWindow window(ctx, savePath, mainCaption, std::move(hooks));
+  ctx.ui.runModal(window, owner);
+}
+
+}  // namespace wim

@@ -1,0 +1,100 @@
+// The backup-progress window: the selected partition into a new WIM file, with live
+// progress, then the chosen power action or a summary.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+#include <string_view>
+
+#include "core/context.h"
+#include "platform/ui.h"
+#include "wim/engine_run.h"
+
+namespace wim {
+
+inline constexpr char kCaptureCancelled[] = "用户取消Imagex备份。";
+inline constexpr char kCaptureFailed[] = "Imagex备份失败。";
+inline constexpr char kScratchFolderName[] = "ImagexTemp";
+inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删除。";
+// The engine writes the image under this suffix and renames it at the end.
+inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
+
+struct BackupControls {
+  ui::Control& sourceLabel;
+  ui::Control& destinationLabel;
+  ui::Control& imageNameEdit;
+  ui::Control& compressionCombo;
+  ui::Control& systemFlagCombo;
+  ui::Control& descriptionEdit;
+  ui::Control& percentLabel;
+  ui::Control& elapsedLabel;
+  ui::Control& remainingLabel;
+  ui::Control& progressBar;
+  ui::Control& statusLabel;
+  ui::Control& okButton;
+  ui::Control& cancelButton;
+  ui::Control& restartCheck;
+  ui::Control& shutdownCheck;
+  ui::Control& engineLogBox;
+};
+
+// The power actions after a capture (each makes its request twice).
+struct BackupHooks {
+  std::function<void()> restart;
+  std::function<void()> shutDown;
+};
+
+// " /compress none|fast|Maximum" for the combo position.
+std::string compressionSwitchFor(int position);
+
+// The scratch folder on the destination's drive: its first three characters + ImagexTemp.
+std::string scratchFolderFor(const std::string& savePath);
+
+struct CaptureLine {
+  std::string enginePath, source, savePath, imageName, description, flag, compressionSwitch;
+};
+// The capture command line, piece by piece. Quotes and line breaks inside the name
+// and the description become harmless: they would end the argument, or the line,
+// inside the command interpreter.
+std::string captureCommandLine(const CaptureLine& line);
+
+class BackupWindow : public ui::WindowLogic {
+ public:
+  BackupWindow(core::Context& ctx, std::string savePath, std::string mainCaption, BackupHooks hooks);
+  ~BackupWindow() override;
+
+  const ui::WindowSpec& spec() const override;
+  void onCreated(ui::Window& window) override;
+  std::vector<ui::Handler> handlers() override;
+  bool onCloseRequested(ui::Window& window) override;
+
+  void startWimCapture();
+  void pollCaptureFinished();
+  const std::string& compressionSwitch() const { return compressionSwitch_; }
+  bool captureCancelled() const { return captureCancelled_; }
+
+ private:
+  void confirm();
+  void stopOrClose();
+  void enableInputs();
+  void removeEngineScratch();
+
+  core::Context& ctx_;
+  std::string savePath_;
+  std::string mainCaption_;
+  BackupHooks hooks_;
+  ui::Window* window_ = nullptr;
+  std::unique_ptr<BackupControls> c_;
+  EngineRun run_;
+  std::string compressionSwitch_ = " /compress Maximum";
+  bool captureCancelled_ = false;
+  bool destinationExisted_ = false;
+  int captureSeconds_ = 0;
+};
+
+void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,
+                          const std::string& mainCaption, BackupHooks hooks);
+
+}  // namespace wim

@@ -1,0 +1,36 @@
+// The guard against a second WIM engine, and stopping a running one.
+#pragma once
+
+#include <string>
+
+#include "core/context.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace wim {
+
+inline constexpr char kRestoreBusyQuestion[] =
+    "检测到有其他Imagex.exe正在运行,是否终止？\r\n注意:如果不终止其他Imagex.exe,可能会影响Imagex还原。";
+inline constexpr char kApplyStopQuestion[] = "Imagex正在操作,是否终止？";
+inline constexpr char kCaptureStopQuestion[] = "Imagex正在备份,是否退出？";
+std::string captureBusyQuestion(const std::string& engineName);
+
+// Processes are matched on the executable file name only, never on the path.
+bool processExistsByName(platform::Processes& processes, const std::string& name, bool caseMatters = false);
+unsigned long findProcessIdByName(platform::Processes& processes, const std::string& name,
+                                  bool caseMatters = false);
+// Terminates the first match with exit code 0; further copies keep running.
+bool terminateProcessByName(platform::Processes& processes, const std::string& name);
+void suspendProcess(platform::Processes& processes, unsigned long pid, bool suspendIt);
+
+// The engine's file name: everything after the last backslash of its path.
+std::string engineName(const core::AppState& state);
+
+// Before a start: true when no engine runs, or the user agreed to end the one found.
+bool confirmNoOtherEngine(core::Context& ctx, ui::Window* owner, const std::string& question);
+
+// While an engine runs: freezes it, asks, and on Yes ends it. The engine is always
+// resumed before it is ended or left to go on. True when the user chose to stop.
+bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& question);
+
+}  // namespace wim

@@ -1,0 +1,87 @@
+// One WIM engine run inside the hidden console shell, and the texts and files both
+// progress windows share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/context.h"
+#include "platform/ui.h"
+#include "runner/command_runner.h"
+
+namespace wim {
+
+// Printed by the shell once the engine command has returned. The command line that
+// prints it is not echoed, so the line can only come from that command.
+inline constexpr char kEndMarker[] = "VrelPE: engine finished";
+
+// The timers of both progress windows: the end check, the progress parse and the clock.
+inline constexpr char kFinishTimer[] = "finishTimer";
+inline constexpr char kProgressTimer[] = "progressTimer";
+inline constexpr char kClockTimer[] = "clockTimer";
+inline constexpr unsigned kFinishIntervalMs = 500;
+inline constexpr unsigned kProgressIntervalMs = 50;
+inline constexpr unsigned kClockIntervalMs = 1000;
+// The timer rows of a progress window's table.
+std::vector<ui::TimerSpec> runTimers();
+// Starts or stops all three.
+void startRunTimers(ui::Window& window);
+void stopRunTimers(ui::Window& window);
+// Checks after the engine has left the process list before the run counts as over
+// without the shell's end marker.
+inline constexpr int kPollsAfterEngineGone = 2;
+
+inline constexpr char kIdleStopCaption[] = "取  消(&X)";
+inline constexpr char kRunningStopCaption[] = "终  止(&X)";
+inline constexpr char kMessageTitle[] = "提示";
+
+// True when the text holds the end marker as a line of its own.
+bool endMarkerSeen(std::string_view consoleText);
+
+class EngineRun {
+ public:
+  explicit EngineRun(core::Context& ctx) : ctx_(ctx), shell_(ctx.os) {}
+  ~EngineRun() { close(); }
+  EngineRun(const EngineRun&) = delete;
+  EngineRun& operator=(const EngineRun&) = delete;
+
+  // Opens the shell, sends the engine's command line followed by the end marker, and
+  // starts copying the shell's output into the window's box. False when no shell could start.
+  bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox);
+  // The 500 ms check. Over when the shell has printed the end marker, or the engine
+  // was seen running and is gone, or the shell itself is gone. An engine that has
+  // not yet appeared in the process list is still starting.
+  bool finished(std::string_view consoleText);
+  // Ends the shell (and with it the reader). Safe to call twice.
+  void close();
+  // The stop button while the engine runs: the clock pauses while the question is up.
+  // On yes, a shell whose engine has not started yet is ended, so it never starts;
+  // true when the user chose to stop.
+  bool askToStop(ui::Window& window, const std::string& question);
+  bool active() const { return active_; }
+  bool engineSeen() const { return engineSeen_; }
+
+ private:
+  core::Context& ctx_;
+  runner::ConsoleShell shell_;
+  unsigned long shellPid_ = 0;
+  bool active_ = false;
+  bool engineSeen_ = false;
+  int polledSinceGone_ = 0;
+};
+
+// The size of a file in megabytes, rounded half to even to two decimals, without
+// trailing zeros (1.5, 2, 0.01).
+std::string megabytesText(std::uint64_t bytes);
+// The integer part of the size in megabytes.
+std::string wholeMegabytesText(std::uint64_t bytes);
+
+// The image's file name: what follows the last backslash.
+std::string fileNameOf(const std::string& path);
+
+// Ends the program the orderly way: the ISO mounter unmounts, then exit code 0.
+void endProgram(core::Context& ctx);
+
+}  // namespace wim

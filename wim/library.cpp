@@ -1,2 +1,0 @@
-// Keeps vrel_wim a buildable library while it has no sources of its own yet;
-// delete this file when the first one arrives.

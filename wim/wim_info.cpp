@@ -1,0 +1,100 @@
+#include "wim/wim_info.h"
+
+#include <algorithm>
+
+#include "platform/gbk.h"
+#include "runner/command_runner.h"
+#include "runner/text_tools.h"
+
+namespace wim {
+
+namespace {
+
+// Line n as the text tools read it, for n = 1 .. line feeds + 1.
+std::vector<std::string> infoLines(std::string_view text) {
+  if (text.empty()) return {};
+  const auto count = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+  std::vector<std::string> pieces = gbk::split(text, "\r\n");
+  if (!pieces.empty() && pieces.back().empty()) pieces.pop_back();
+  pieces.resize(count);  // lines beyond the last piece are empty
+  return pieces;
+}
+
+std::vector<std::string> elementValues(const std::vector<std::string>& lines, std::string_view name) {
+  const std::string open = "<" + std::string(name) + ">";
+  const std::string close = "</" + std::string(name) + ">";
+  std::vector<std::string> values;
+  for (const std::string& line : lines) {
+    std::string value = runner::textBetween(line, open, close, 0, true);
+    if (!value.empty()) values.push_back(std::move(value));
+  }
+  return values;
+}
+
+std::vector<std::string> numbered(const std::vector<std::string>& values) {
+  std::vector<std::string> entries;
+  for (std::size_t i = 0; i < values.size(); ++i) entries.push_back(std::to_string(i + 1) + ": " + values[i]);
+  return entries;
+}
+
+}  // namespace
+
+std::string decodeUtf8ToAnsi(platform::SystemInfo& system, std::string_view bytes) {
+  if (bytes.empty()) return {};
+  return system.utf8ToAnsi(bytes);
+}
+
+std::string infoCommandLine(const std::string& enginePath, const std::string& imagePath) {
+  return enginePath + " /info \"" + imagePath + "\"";
+}
+
+std::vector<std::string> volumeEntries(std::string_view infoText) {
+  const std::vector<std::string> lines = infoLines(infoText);
+  const std::vector<std::string> names = elementValues(lines, "NAME");
+  const std::vector<std::string> displayNames = elementValues(lines, "DISPLAYNAME");
+  std::vector<std::string> entries = numbered(names);
+  // A name without a display name of its own is shown plain.
+  for (std::size_t i = 0; i < entries.size() && i < displayNames.size(); ++i)
+    entries[i] += "(" + displayNames[i] + ")";
+  if (entries.empty()) entries = numbered(elementValues(lines, "FLAGS"));
+  if (entries.empty()) entries = numbered(elementValues(lines, "INSTALLATIONTYPE"));
+  return entries;
+}
+
+int imageCountOf(std::string_view infoText) {
+  static constexpr std::string_view kMarker = "Image Count:";
+  const int number = runner::findLineContaining(infoText, kMarker);
+  if (number == 0) return 0;
+  const std::string line = runner::lineOf(infoText, number);
+  if (line.size() <= kMarker.size()) return 0;
+  return static_cast<int>(gbk::leadingInteger(std::string_view(line).substr(kMarker.size())));
+}
+
+VolumeListing listWimVolumes(core::Context& ctx, ui::Control& volumeCombo, ui::Window* owner) {
+  volumeCombo.clearItems();
+  const std::string output =
+      runner::runCaptured(ctx.os, infoCommandLine(ctx.state.tools.enginePath, ctx.state.imagePath));
+  const std::string text = decodeUtf8ToAnsi(ctx.os.system, output);
+  for (const std::string& entry : volumeEntries(text)) volumeCombo.addItem(entry);
+  VolumeListing result = VolumeListing::Listed;
+  if (volumeCombo.count() == 0) {
+    if (imageCountOf(text) >= 1) {
+      volumeCombo.addItem("1:  ");
+    } else {
+      const int answer = ctx.ui.messageBox(owner, kNoVolumesQuestion, "提示",
+                                           ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+      result = answer == ui::kAnswerYes ? VolumeListing::AcceptedFirst : VolumeListing::Refused;
+    }
+  }
+  if (volumeCombo.count() > 0) volumeCombo.setSelection(0);
+  return result;
+}
+
+int selectDefaultImage(ui::Control& volumeCombo) {
+  const int count = volumeCombo.count();
+  if (count == 0) return 1;
+  volumeCombo.setSelection(count - 1);
+  return count;
+}
+
+}  // namespace wim
