@@ -105,18 +105,15 @@ void BackupWindow::onCreated(ui::Window& window) {
 
 std::vector<ui::Handler> BackupWindow::handlers() {
   using ui::Event;
-  return {
-      {"compressionCombo", Event::SelectionChanged,
-       [this] { compressionSwitch_ = compressionSwitchFor(c_->compressionCombo.selection()); }},
-      {"okButton", Event::Click, [this] { confirm(); }},
-      {"cancelButton", Event::Click, [this] { stopOrClose(); }},
-      {kFinishTimer, Event::Timer, [this] { pollCaptureFinished(); }},
-      {kProgressTimer, Event::Timer,
-       [this] {
-         parseProgress(c_->engineLogBox, kCaptureMarkers, {c_->percentLabel, c_->progressBar, c_->remainingLabel});
-       }},
-      {kClockTimer, Event::Timer, [this] { clockTick(captureSeconds_, c_->elapsedLabel); }},
-  };
+  std::vector<ui::Handler> rows =
+      runTimerHandlers([this] { pollCaptureFinished(); }, c_, kCaptureMarkers, captureSeconds_);
+  rows.insert(rows.end(), {
+                              {"compressionCombo", Event::SelectionChanged,
+                               [this] { compressionSwitch_ = compressionSwitchFor(c_->compressionCombo.selection()); }},
+                              {"okButton", Event::Click, [this] { confirm(); }},
+                              {"cancelButton", Event::Click, [this] { stopOrClose(); }},
+                          });
+  return rows;
 }
 
 bool BackupWindow::onCloseRequested(ui::Window&) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "core/context.h"
 #include "platform/ui.h"
 #include "runner/command_runner.h"
+#include "wim/progress_monitor.h"
 
 namespace wim {
 
@@ -29,6 +32,20 @@ std::vector<ui::TimerSpec> runTimers();
 // Starts or stops all three.
 void startRunTimers(ui::Window& window);
 void stopRunTimers(ui::Window& window);
+// The handler rows of the three timers: the end check runs pollFinished, the parse
+// reads the log box into the progress controls, the clock counts seconds. The
+// window's controls (with the members both progress windows name alike) are looked
+// up when a timer fires, as they are resolved after the table is taken.
+template <class Controls>
+std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, const std::unique_ptr<Controls>& c,
+                                          const ProgressMarkers& markers, int& seconds) {
+  return {
+      {kFinishTimer, ui::Event::Timer, std::move(pollFinished)},
+      {kProgressTimer, ui::Event::Timer,
+       [&c, &markers] { parseProgress(c->engineLogBox, markers, {c->percentLabel, c->progressBar, c->remainingLabel}); }},
+      {kClockTimer, ui::Event::Timer, [&c, &seconds] { clockTick(seconds, c->elapsedLabel); }},
+  };
+}
 // Checks after the engine has left the process list before the run counts as over
 // without the shell's end marker.
 inline constexpr int kPollsAfterEngineGone = 2;

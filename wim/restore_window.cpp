@@ -98,27 +98,25 @@ void RestoreWindow::onCreated(ui::Window& window) {
 
 std::vector<ui::Handler> RestoreWindow::handlers() {
   using ui::Event;
-  return {
-      {"volumeCombo", Event::SelectionChanged,
-       [this] { ctx_.state.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
-      {"okButton", Event::Click, [this] { confirm(); }},
-      {"cancelButton", Event::Click, [this] { stopOrClose(); }},
-      {"addBootCheck", Event::Click, [this] { c_->bootTargetCombo.setEnabled(c_->addBootCheck.checked()); }},
-      {"restartCheck", Event::Click,
-       [this] {
-         if (c_->restartCheck.checked()) c_->shutdownCheck.setChecked(false);
-       }},
-      {"shutdownCheck", Event::Click,
-       [this] {
-         if (c_->shutdownCheck.checked()) c_->restartCheck.setChecked(false);
-       }},
-      {kFinishTimer, Event::Timer, [this] { pollApplyFinished(); }},
-      {kProgressTimer, Event::Timer,
-       [this] {
-         parseProgress(c_->engineLogBox, kApplyMarkers, {c_->percentLabel, c_->progressBar, c_->remainingLabel});
-       }},
-      {kClockTimer, Event::Timer, [this] { clockTick(applySeconds_, c_->elapsedLabel); }},
-  };
+  std::vector<ui::Handler> rows = runTimerHandlers([this] { pollApplyFinished(); }, c_, kApplyMarkers, applySeconds_);
+  rows.insert(rows.end(),
+              {
+                  {"volumeCombo", Event::SelectionChanged,
+                   [this] { ctx_.state.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
+                  {"okButton", Event::Click, [this] { confirm(); }},
+                  {"cancelButton", Event::Click, [this] { stopOrClose(); }},
+                  {"addBootCheck", Event::Click, [this] { c_->bootTargetCombo.setEnabled(c_->addBootCheck.checked()); }},
+                  // The two power choices exclude each other.
+                  {"restartCheck", Event::Click,
+                   [this] {
+                     if (c_->restartCheck.checked()) c_->shutdownCheck.setChecked(false);
+                   }},
+                  {"shutdownCheck", Event::Click,
+                   [this] {
+                     if (c_->shutdownCheck.checked()) c_->restartCheck.setChecked(false);
+                   }},
+              });
+  return rows;
 }
 
 bool RestoreWindow::onCloseRequested(ui::Window&) {
