@@ -267,7 +267,7 @@ std::vector<platform::PartitionVolume> Volumes::partitionVolumes() {
     platform::PartitionVolume volume;
     volume.volumeName = name;
     std::string device = volume.volumeName;
-    if (!device.empty() && device.back() == '\\') device.pop_back();  // the device, not its root folder
+    if (gbk::endsWithBackslash(device)) device.pop_back();  // the device, not its root folder
     // No access rights asked: both queries are allowed on a handle opened for neither.
     UniqueHandle h(CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr));
