@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <memory>
 
 #include "ghost/ghost_runs.h"
 #include "ghost/install_list_window.h"
@@ -424,17 +425,19 @@ TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwar
 class InstallListTest : public GhostTest {
  protected:
   // Opens the list; user acts while it is up. Returns whether the window closed
-  // itself (during creation, or after what the user did).
+  // itself (during creation, or after what the user did). The window's logic lives
+  // as long as the test, so that its fake window can still be inspected afterwards.
   bool open(std::function<void(fake::Window&)> user = {}) {
     bool closedItself = true;
     ui.onModal = [&](fake::Window& window) {
       if (user) user(window);
       closedItself = window.closed;
     };
-    ghost::InstallListWindow logic(services, *main);
-    ui.runModal(logic, main);
+    lists.push_back(std::make_unique<ghost::InstallListWindow>(services, *main));
+    ui.runModal(*lists.back(), main);
     return closedItself;
   }
+  std::vector<std::unique_ptr<ghost::InstallListWindow>> lists;
 };
 
 TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundredMegabytes) {
