@@ -217,8 +217,8 @@ void Control::setRowIcon(int row, int icon) {
 }
 
 Window::Window(WindowSystem& system, ui::WindowLogic& l, bool isModal)
-    : logic(l), modal(isModal), system_(system) {
-  const ui::WindowSpec& s = logic.spec();
+    : logic(l), spec(l.spec()), modal(isModal), system_(system) {
+  const ui::WindowSpec& s = spec;
   caption_ = s.caption;
   width_ = s.w;
   height_ = s.h;
@@ -232,7 +232,7 @@ Window::Window(WindowSystem& system, ui::WindowLogic& l, bool isModal)
 
 Control& Window::get(std::string_view name) {
   auto it = controls.find(name);
-  if (it == controls.end()) throw ui::TableError("window \"" + logic.spec().caption + "\": no control named " + std::string(name));
+  if (it == controls.end()) throw ui::TableError("window \"" + spec.caption + "\": no control named " + std::string(name));
   return *it->second;
 }
 
@@ -242,9 +242,9 @@ bool Window::setIconFromBytes(std::string_view bytes) {
   return bytes.size() >= 6 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1 && bytes[3] == 0;
 }
 
-void Window::startTimer(std::string_view name) { timers[ui::timerIndex(logic.spec(), name)] = true; }
-void Window::stopTimer(std::string_view name) { timers[ui::timerIndex(logic.spec(), name)] = false; }
-bool Window::timerRunning(std::string_view name) const { return timers[ui::timerIndex(logic.spec(), name)]; }
+void Window::startTimer(std::string_view name) { timers[ui::timerIndex(spec, name)] = true; }
+void Window::stopTimer(std::string_view name) { timers[ui::timerIndex(spec, name)] = false; }
+bool Window::timerRunning(std::string_view name) const { return timers[ui::timerIndex(spec, name)]; }
 
 void Window::closeAs(ClosedBy who) {
   if (closed()) return;

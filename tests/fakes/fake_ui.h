@@ -101,7 +101,10 @@ enum class ClosedBy { NotClosed, Program, CaptionButton };
 class Window : public ui::Window {
  public:
   Window(WindowSystem& system, ui::WindowLogic& logic, bool modal);
+  // The window's logic, which may be gone once the window is closed: a closed window
+  // is inspected through its copy of the table and its controls.
   ui::WindowLogic& logic;
+  const ui::WindowSpec spec;
   const bool modal;
   std::map<std::string, std::unique_ptr<Control>, std::less<>> controls;
   std::vector<ui::Handler> handlers;

@@ -456,7 +456,7 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   state.isoImageCandidates = {"Z:\\a.gho", "Z:\\b.gho", "Z:\\c.wim", "Z:\\missing.wim", "Z:\\d.wim"};
   EXPECT_FALSE(open());
   fake::Window& window = *ui.windows.back();
-  const ui::WindowSpec& spec = window.logic.spec();
+  const ui::WindowSpec& spec = window.spec;
   EXPECT_GBK_EQ("安装文件列表", spec.caption);
   EXPECT_EQ(std::make_tuple(spec.x, spec.y, spec.w, spec.h), std::make_tuple(50, 50, 373, 266));
   for (const ui::ControlSpec& c : spec.controls) {
