@@ -59,36 +59,48 @@ const ui::FileDialogSpec kCheckImageDialog{false, "请选择Gho映像文件:", "
 
 const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
 
-void MainWindow::onCreated(ui::Window& window) {
-  ui::Control& partitions = window.control("partitionList");
-  ui::Control& images = window.control("imagePathCombo");
-  runStartup(ctx_, window,
-             StartupSteps{[this, &images] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, images, ctx_.state); },
-                          [this, &partitions] {
-                            disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, partitions, colours_);
-                          }});
+MainWindow::Controls::Controls(ui::Window& w)
+    : restoreRadio(w.control("restoreRadio")),
+      ghostBackupRadio(w.control("ghostBackupRadio")),
+      imagePathCombo(w.control("imagePathCombo")),
+      savePathEdit(w.control("savePathEdit")),
+      partitionList(w.control("partitionList")),
+      modeButton(w.control("modeButton")),
+      statusBar(w.control("statusBar")),
+      homePageCheck(w.control("homePageCheck")),
+      searchResultList(w.control("searchResultList")),
+      depthEdit(w.control("depthEdit")),
+      patternCombo(w.control("patternCombo")),
+      searchButton(w.control("searchButton")) {}
+
+std::vector<ui::Handler> MainWindow::handlers() {
+  using ui::Event;
+  return {
+      {"restoreRadio", Event::Click, [this] { showImageChoice(); }},
+      {"ghostBackupRadio", Event::Click, [this] { showSavePath(); }},
+      {"wimBackupRadio", Event::Click, [this] { showSavePath(); }},
+      {"browseButton", Event::Click, [this] { browse(); }},
+      {"partitionList", Event::RowSelected, [this] { search::selectTargetPartition(c_->partitionList, ctx_.state); }},
+      {"modeButton", Event::Click, [this] { toggleMode(); }},
+      {"redEnvelopeButton", Event::Click, [this] { ctx_.os.shell.openUrl(kHomePage); }},
+      {"mainOkButton", Event::Click, [this] { oneKeyAction(); }},
+      {"mainExitButton", Event::Click, [this] { programExit(ctx_); }},
+      {"searchButton", Event::Click, [this] { searchImages(); }},
+      {"searchResultList", Event::SelectionChanged, [this] { pickSearchResult(); }},
+      {"homePageCheck", Event::Click, [this] { optionNotAvailable(); }},
+      {"checkGhostButton", Event::Click, [this] { checkGhostImage(); }},
+  };
 }
 
-void MainWindow::onEvent(ui::Window& window, std::string_view control, ui::Event event) {
-  if (event == ui::Event::RowSelected) {
-    if (control == "partitionList") search::selectTargetPartition(window.control("partitionList"), ctx_.state);
-    return;
-  }
-  if (event == ui::Event::SelectionChanged) {
-    if (control == "searchResultList") pickSearchResult(window);
-    return;
-  }
-  if (event != ui::Event::Click) return;
-  if (control == "restoreRadio") showImageChoice(window);
-  else if (control == "ghostBackupRadio" || control == "wimBackupRadio") showSavePath(window);
-  else if (control == "browseButton") browse(window);
-  else if (control == "modeButton") toggleMode(window);
-  else if (control == "redEnvelopeButton") ctx_.os.shell.openUrl(kHomePage);
-  else if (control == "mainOkButton") oneKeyAction(window);
-  else if (control == "mainExitButton") programExit(ctx_);
-  else if (control == "searchButton") searchImages(window);
-  else if (control == "homePageCheck") optionNotAvailable(window);
-  else if (control == "checkGhostButton") checkGhostImage(window);
+void MainWindow::onCreated(ui::Window& window) {
+  window_ = &window;
+  c_.emplace(window);
+  oneKey_.emplace(ghost::MainControls::of(window));
+  runStartup(ctx_, window, c_->statusBar,
+             StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
+                          [this] {
+                            disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+                          }});
 }
 
 bool MainWindow::onCloseRequested(ui::Window& window) {
@@ -101,63 +113,55 @@ bool MainWindow::onCloseRequested(ui::Window& window) {
   return false;
 }
 
-void MainWindow::showImageChoice(ui::Window& window) {
-  window.control("savePathEdit").setVisible(false);
-  window.control("imagePathCombo").setVisible(true);
+void MainWindow::showImageChoice() {
+  c_->savePathEdit.setVisible(false);
+  c_->imagePathCombo.setVisible(true);
 }
 
-void MainWindow::showSavePath(ui::Window& window) {
-  ui::Control& savePath = window.control("savePathEdit");
-  savePath.setVisible(true);
-  window.control("imagePathCombo").setVisible(false);
-  savePath.setText("");
+void MainWindow::showSavePath() {
+  c_->savePathEdit.setVisible(true);
+  c_->imagePathCombo.setVisible(false);
+  c_->savePathEdit.setText("");
 }
 
-void MainWindow::browse(ui::Window& window) {
-  if (window.control("restoreRadio").checked()) {
-    std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kRestoreImageDialog);
-    if (chosen) search::selectOrAddImagePath(window.control("imagePathCombo"), *chosen);
+void MainWindow::browse() {
+  if (c_->restoreRadio.checked()) {
+    std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kRestoreImageDialog);
+    if (chosen) search::selectOrAddImagePath(c_->imagePathCombo, *chosen);
     return;
   }
-  const bool ghost = window.control("ghostBackupRadio").checked();
-  std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, ghost ? kGhostSaveDialog : kWimSaveDialog);
+  const bool ghost = c_->ghostBackupRadio.checked();
+  std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, ghost ? kGhostSaveDialog : kWimSaveDialog);
   if (!chosen) return;
-  window.control("savePathEdit").setText(withImageExtension(*chosen, ghost ? ".GHO" : ".WIM"));
+  c_->savePathEdit.setText(withImageExtension(*chosen, ghost ? ".GHO" : ".WIM"));
 }
 
-void MainWindow::toggleMode(ui::Window& window) {
-  ui::Control& button = window.control("modeButton");
-  const bool toAdvanced = button.text() == kToAdvancedCaption;
-  window.setSize(toAdvanced ? kAdvancedWidth : kSimpleWidth, window.height());
-  button.setText(toAdvanced ? kToSimpleCaption : kToAdvancedCaption);
+void MainWindow::toggleMode() {
+  const bool toAdvanced = c_->modeButton.text() == kToAdvancedCaption;
+  window_->setSize(toAdvanced ? kAdvancedWidth : kSimpleWidth, window_->height());
+  c_->modeButton.setText(toAdvanced ? kToSimpleCaption : kToAdvancedCaption);
 }
 
-void MainWindow::optionNotAvailable(ui::Window& window) {
-  ui::Control& box = window.control("homePageCheck");
-  if (!box.checked()) return;
-  ctx_.ui.messageBox(&window, kOptionClosedMessage, kMessageTitle, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
-  box.setChecked(false);
+void MainWindow::optionNotAvailable() {
+  if (!c_->homePageCheck.checked()) return;
+  ctx_.ui.messageBox(window_, kOptionClosedMessage, kMessageTitle, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  c_->homePageCheck.setChecked(false);
 }
 
-void MainWindow::oneKeyAction(ui::Window& window) {
-  ghost::MainControls controls = ghost::MainControls::of(window);
-  ghost::OneKeyAction(services_, controls);
-}
+void MainWindow::oneKeyAction() { ghost::OneKeyAction(services_, *oneKey_); }
 
-void MainWindow::searchImages(ui::Window& window) {
+void MainWindow::searchImages() {
   searchHits_ = search::searchImages(ctx_.os, ctx_.ui,
-                                     {window.control("searchResultList"), window.control("depthEdit"),
-                                      window.control("patternCombo"), window.control("searchButton")});
+                                     {c_->searchResultList, c_->depthEdit, c_->patternCombo, c_->searchButton});
 }
 
-void MainWindow::pickSearchResult(ui::Window& window) {
-  search::pickSearchResult(window.control("restoreRadio"), window.control("searchResultList"),
-                           window.control("imagePathCombo"), searchHits_);
+void MainWindow::pickSearchResult() {
+  search::pickSearchResult(c_->restoreRadio, c_->searchResultList, c_->imagePathCombo, searchHits_);
 }
 
-void MainWindow::checkGhostImage(ui::Window& window) {
-  std::optional<std::string> chosen = ctx_.ui.fileDialog(&window, kCheckImageDialog);
-  if (chosen) ghost::checkGhostImage(services_, window, *chosen);
+void MainWindow::checkGhostImage() {
+  std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kCheckImageDialog);
+  if (chosen) ghost::checkGhostImage(services_, *window_, *chosen);
 }
 
 std::string withImageExtension(const std::string& path, std::string_view extension) {

@@ -1,10 +1,13 @@
 // The main window: what to do, with which image, on which partition.
 #pragma once
 
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
+#include "ghost/one_key.h"
 #include "ghost/services.h"
 #include "platform/ui.h"
 
@@ -33,26 +36,46 @@ class MainWindow : public ui::WindowLogic {
       : ctx_(ctx), pendingWim_(ctx.ui), services_{ctx.os, ctx.ui, ctx.state, wim ? *wim : pendingWim_} {}
 
   const ui::WindowSpec& spec() const override;
+  std::vector<ui::Handler> handlers() override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
   bool onCloseRequested(ui::Window& window) override;
 
   // The colours of the partition list's red rows.
   const disks::CellColourRegistry& cellColours() const { return colours_; }
 
  private:
-  void showImageChoice(ui::Window& window);
-  void showSavePath(ui::Window& window);
-  void browse(ui::Window& window);
-  void toggleMode(ui::Window& window);
-  void optionNotAvailable(ui::Window& window);
+  // The controls the handlers touch, resolved once when the window is created.
+  struct Controls {
+    explicit Controls(ui::Window& w);
+    ui::Control& restoreRadio;
+    ui::Control& ghostBackupRadio;
+    ui::Control& imagePathCombo;
+    ui::Control& savePathEdit;
+    ui::Control& partitionList;
+    ui::Control& modeButton;
+    ui::Control& statusBar;
+    ui::Control& homePageCheck;
+    ui::Control& searchResultList;
+    ui::Control& depthEdit;
+    ui::Control& patternCombo;
+    ui::Control& searchButton;
+  };
 
-  void oneKeyAction(ui::Window& window);
-  void searchImages(ui::Window& window);
-  void pickSearchResult(ui::Window& window);
-  void checkGhostImage(ui::Window& window);
+  void showImageChoice();
+  void showSavePath();
+  void browse();
+  void toggleMode();
+  void optionNotAvailable();
+
+  void oneKeyAction();
+  void searchImages();
+  void pickSearchResult();
+  void checkGhostImage();
 
   core::Context& ctx_;
+  ui::Window* window_ = nullptr;
+  std::optional<Controls> c_;
+  std::optional<ghost::MainControls> oneKey_;  // what the one-key action locks and reads
   disks::CellColourRegistry colours_;
   ghost::WimWindowsPending pendingWim_;
   ghost::Services services_;

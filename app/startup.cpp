@@ -9,7 +9,7 @@ namespace app {
 
 std::string windowsDirectoryText(platform::Platform& os) {
   std::string dir = os.system.windowsDirectory();
-  if (dir.empty() || gbk::findLastByte(dir, '\\') != dir.size() - 1) dir += '\\';
+  if (!gbk::endsWithBackslash(dir)) dir += '\\';
   return dir;
 }
 
@@ -19,7 +19,7 @@ bool isWinPE(platform::Platform& os) {
 }
 
 ToolsFolderChoice chooseToolsFolder(std::string temp, const std::string& windowsDirText) {
-  if (temp.empty() || gbk::findLastByte(temp, '\\') != temp.size() - 1) temp += '\\';
+  if (!gbk::endsWithBackslash(temp)) temp += '\\';
   // A hyphen or a blank in the path breaks the unquoted tool paths of the command lines.
   if (temp.find('-') != std::string::npos || temp.find(' ') != std::string::npos)
     return {windowsDirText + "\\Vrel\\", true};
@@ -44,18 +44,18 @@ static void applyIcon(core::Context& ctx, ui::Window& window) {
   if (auto bytes = ctx.os.files.readFile(iconPath)) window.setIconFromBytes(*bytes);
 }
 
-static void applyConfiguration(core::Context& ctx, ui::Window& window) {
+static void applyConfiguration(core::Context& ctx, ui::Window& window, ui::Control& statusBar) {
   const std::string iniPath = windowsDirectoryText(ctx.os) + "\\VrelPELite.ini";
   if (!ctx.os.files.exists(iniPath)) return;
   const std::string name = ctx.os.files.iniString(iniPath, "Config", "Name");
   if (!name.empty()) window.setCaption(name);
   const std::string ver = ctx.os.files.iniString(iniPath, "Config", "Ver");
-  if (!ver.empty()) window.control("statusBar").setItemText(0, ver);
+  if (!ver.empty()) statusBar.setItemText(0, ver);
   const std::string welcome = ctx.os.files.iniString(iniPath, "Config", "Welcome");
-  if (!welcome.empty()) window.control("statusBar").setItemText(1, welcome);
+  if (!welcome.empty()) statusBar.setItemText(1, welcome);
 }
 
-bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& steps) {
+bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusBar, const StartupSteps& steps) {
   if (!isWinPE(ctx.os)) {
     ctx.ui.messageBox(&mainWindow, kNotWinPEMessage, "提示",
                       ui::kOk | ui::kIconExclamation | ui::kTaskModal);
@@ -66,7 +66,7 @@ bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& 
   if (steps.scanImages) steps.scanImages();
   if (steps.fillPartitions) steps.fillPartitions();
   applyIcon(ctx, mainWindow);
-  applyConfiguration(ctx, mainWindow);
+  applyConfiguration(ctx, mainWindow, statusBar);
   ctx.os.shell.openUrl(kHomePage);
   return true;
 }

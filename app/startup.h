@@ -40,7 +40,7 @@ struct StartupSteps {
 
 // Runs the start-up sequence in the main window's creation handler. Returns false
 // when the program is not in WinPE (the message has been shown and the process ended).
-bool runStartup(core::Context& ctx, ui::Window& mainWindow, const StartupSteps& steps);
+bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusBar, const StartupSteps& steps);
 
 // Asks the ISO mounter to unmount everything, takes back the letter lent to an EFI
 // system partition, then ends the process with code 0.

@@ -9,9 +9,8 @@
 
 namespace app {
 
-void WimProgressWindows::openRestoreProgress(ui::Window& owner) {
+void WimProgressWindows::openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) {
   core::Context& ctx = ctx_;
-  const ui::Control& partitionList = owner.control("partitionList");
   wim::RestoreHooks hooks;
   hooks.restart = [&ctx] { restart(ctx.os); };
   hooks.shutDown = [&ctx] { shutDown(ctx.os); };

@@ -12,7 +12,7 @@ namespace app {
 class WimProgressWindows : public ghost::WimWindows {
  public:
   explicit WimProgressWindows(core::Context& ctx) : ctx_(ctx) {}
-  void openRestoreProgress(ui::Window& owner) override;
+  void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) override;
   void openBackupProgress(ui::Window& owner, const std::string& savePath) override;
 
  private:

@@ -36,7 +36,7 @@ int driveRoots(platform::Platform& os, std::vector<std::string>& roots, int mode
 std::string driveTypeName(platform::Platform& os, std::string_view letter) {
   std::string root(letter);
   // GetDriveTypeA wants a root; a bare "C:" would name the drive's current directory.
-  if (!gbk::endsWith(root, "\\")) root += '\\';
+  if (!gbk::endsWithBackslash(root)) root += '\\';
   switch (os.volumes.driveType(root)) {
     case kDriveRemovable: return "可移动驱动器";
     case kDriveFixed: return "硬盘驱动器";

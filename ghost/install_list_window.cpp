@@ -26,55 +26,54 @@ bool listedAsInstallable(std::uint64_t bytes) { return search::sizeInMegabytes(b
 
 const ui::WindowSpec& InstallListWindow::spec() const { return kInstallListWindow; }
 
-void InstallListWindow::onCreated(ui::Window& window) { installListCreated(window); }
-
-void InstallListWindow::onEvent(ui::Window& window, std::string_view control, ui::Event event) {
-  if (event != ui::Event::Click) return;
-  if (control == "installOkButton") installSelected(window);
-  else if (control == "installExitButton") window.close();
+std::vector<ui::Handler> InstallListWindow::handlers() {
+  return {{"installOkButton", ui::Event::Click, [this] { installSelected(); }},
+          {"installExitButton", ui::Event::Click, [this] { window_->close(); }}};
 }
 
-void InstallListWindow::installListCreated(ui::Window& window) {
+void InstallListWindow::onCreated(ui::Window& window) {
+  window_ = &window;
+  list_ = &window.control("installFileList");
   if (s_.state.isoImageCandidates.empty()) {
     showBox(s_, &window, "未搜索到可安装的文件。", kErrorBox);
     window.close();
     return;
   }
-  ui::Control& list = window.control("installFileList");
   for (const std::string& candidate : s_.state.isoImageCandidates) {
     const std::uint64_t bytes = search::fileSizeOf(s_.os.files, candidate);
     if (!listedAsInstallable(bytes)) continue;
-    const int row = list.addRow(candidate, 0);
-    list.setCell(row, 1, search::sizeInMegabytesText(bytes) + " MB");
+    const int row = list_->addRow(candidate, 0);
+    list_->setCell(row, 1, search::sizeInMegabytesText(bytes) + " MB");
   }
-  if (list.rowCount() == 1) install(window, list.cell(0, 0), true);
+  if (list_->rowCount() == 1) install(list_->cell(0, 0), true);
 }
 
-void InstallListWindow::installSelected(ui::Window& window) {
-  ui::Control& list = window.control("installFileList");
-  const int row = list.selectedRow();
+void InstallListWindow::installSelected() {
+  const int row = list_->selectedRow();
   if (row < 0) {
-    showBox(s_, &window, "请选择要安装的文件。", kWarningBox);
+    showBox(s_, window_, "请选择要安装的文件。", kWarningBox);
     return;
   }
-  install(window, list.cell(row, 0), false);
+  install(list_->cell(row, 0), false);
 }
 
-void InstallListWindow::install(ui::Window& window, const std::string& path, bool fromCreation) {
+void InstallListWindow::install(const std::string& path, bool fromCreation) {
+  ui::Window& window = *window_;
+  ui::Window& main = main_.window;
   const std::string kind = gbk::toUpperAscii(search::extensionOf(path));
   if (kind == ".GHO") {
     s_.state.imagePath = path;
     // After a run the hidden list has done its work: closing it gives the user the
     // main window back instead of an invisible modal window.
-    if (ghostRestore(s_, main_, path, &window)) window.close();
+    if (ghostRestore(s_, main, path, &window)) window.close();
     return;
   }
   if (kind == ".WIM") {
     s_.state.imagePath = path;
     window.setVisible(false);
-    main_.setVisible(false);
-    s_.wim.openRestoreProgress(main_);
-    main_.setVisible(true);
+    main.setVisible(false);
+    s_.wim.openRestoreProgress(main, main_.partitionList);
+    main.setVisible(true);
     window.close();
     return;
   }

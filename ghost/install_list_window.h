@@ -4,7 +4,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "ghost/one_key.h"
 #include "ghost/services.h"
 #include "platform/ui.h"
 
@@ -12,20 +14,22 @@ namespace ghost {
 
 class InstallListWindow : public ui::WindowLogic {
  public:
-  InstallListWindow(Services& s, ui::Window& mainWindow) : s_(s), main_(mainWindow) {}
+  // main: the main window's controls; it hides while an image is installed.
+  InstallListWindow(Services& s, MainControls& main) : s_(s), main_(main) {}
 
   const ui::WindowSpec& spec() const override;
+  std::vector<ui::Handler> handlers() override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
 
  private:
-  void installListCreated(ui::Window& window);
-  void installSelected(ui::Window& window);
+  void installSelected();
   // Installs the file of a row; fromCreation tells the immediate install of a single row.
-  void install(ui::Window& window, const std::string& path, bool fromCreation);
+  void install(const std::string& path, bool fromCreation);
 
   Services& s_;
-  ui::Window& main_;
+  MainControls& main_;
+  ui::Window* window_ = nullptr;
+  ui::Control* list_ = nullptr;
 };
 
 // Candidates above 100 MB (after rounding to two decimals) are listed.

@@ -69,7 +69,7 @@ static bool partitionChosen(MainControls& c) {
 static void openWimRestore(Services& s, MainControls& c, const std::string& image) {
   c.window.setVisible(false);
   s.state.imagePath = image;
-  s.wim.openRestoreProgress(c.window);
+  s.wim.openRestoreProgress(c.window, c.partitionList);
   c.window.setVisible(true);
 }
 
@@ -127,10 +127,10 @@ void mountAndInstallIso(Services& s, MainControls& c, const std::string& isoPath
   // A Windows setup medium: boot.wim and install.wim, and only install.wim installs.
   if (s.state.isoImageCandidates.size() == 2 && s.os.files.exists(installWim)) {
     s.state.imagePath = installWim;
-    s.wim.openRestoreProgress(c.window);
+    s.wim.openRestoreProgress(c.window, c.partitionList);
     return;
   }
-  InstallListWindow installList(s, c.window);
+  InstallListWindow installList(s, c);
   s.ui.runModal(installList, &c.window);
 }
 

@@ -8,7 +8,7 @@ int showBox(Services& s, ui::Window* owner, std::string_view text, unsigned styl
 
 static constexpr char kWimNotAvailable[] = "此版本尚不能还原或备份WIM映像。";
 
-void WimWindowsPending::openRestoreProgress(ui::Window& owner) {
+void WimWindowsPending::openRestoreProgress(ui::Window& owner, const ui::Control&) {
   ui_.messageBox(&owner, kWimNotAvailable, kMessageTitle, kWarningBox);
 }
 

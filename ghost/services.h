@@ -15,8 +15,9 @@ namespace ghost {
 class WimWindows {
  public:
   virtual ~WimWindows() = default;
-  // The restore-progress window; it applies state.imagePath to the selected partition.
-  virtual void openRestoreProgress(ui::Window& owner) = 0;
+  // The restore-progress window; it applies state.imagePath to the selected partition
+  // (a row of the main window's partition list, which also yields the boot target).
+  virtual void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) = 0;
   // The backup-progress window; it captures the selected partition into savePath.
   virtual void openBackupProgress(ui::Window& owner, const std::string& savePath) = 0;
 };
@@ -26,7 +27,7 @@ class WimWindows {
 class WimWindowsPending : public WimWindows {
  public:
   explicit WimWindowsPending(ui::WindowSystem& ui) : ui_(ui) {}
-  void openRestoreProgress(ui::Window& owner) override;
+  void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) override;
   void openBackupProgress(ui::Window& owner, const std::string& savePath) override;
 
  private:

@@ -32,14 +32,35 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && toUpperAscii(a) == toUpperAscii(b);
 }
 
+// Whether needle matches text at pos, a character boundary, ending on one too.
+// Letter case is folded for single-byte characters only: a trail byte 'a' is part of
+// a double-byte character and never equals 'A'.
 static bool matchesAt(std::string_view text, std::size_t pos, std::string_view needle, bool ignoreCase) {
-  if (pos + needle.size() > text.size()) return false;
-  for (std::size_t k = 0; k < needle.size(); ++k) {
-    char a = text[pos + k], b = needle[k];
-    if (ignoreCase) { a = asciiUpper(a); b = asciiUpper(b); }
-    if (a != b) return false;
+  std::size_t i = pos;
+  for (std::size_t k = 0; k < needle.size();) {
+    const std::size_t n = charLength(text, i);
+    if (n == 0 || k + n > needle.size()) return false;
+    if (n == 1) {
+      char a = text[i], b = needle[k];
+      if (ignoreCase) {
+        a = asciiUpper(a);
+        b = asciiUpper(b);
+      }
+      if (a != b) return false;
+    } else if (text.substr(i, 2) != needle.substr(k, 2)) {
+      return false;
+    }
+    i += n;
+    k += n;
   }
   return true;
+}
+
+// Whether pos is where a character starts (or the end of the text).
+static bool isBoundary(std::string_view text, std::size_t pos) {
+  std::size_t i = 0;
+  while (i < pos) i += charLength(text, i);
+  return i == pos;
 }
 
 std::size_t find(std::string_view text, std::string_view needle, std::size_t start, bool ignoreCase) {
@@ -47,8 +68,6 @@ std::size_t find(std::string_view text, std::string_view needle, std::size_t sta
   // Walk from the beginning so that start positions inside a character are skipped too.
   std::size_t i = 0;
   while (i < start) i += charLength(text, i);
-  // Case folding must not fold a trail byte; comparing byte by byte is safe as long as
-  // the match begins on a character boundary and the needle is itself valid GBK.
   for (; i <= text.size(); i += charLength(text, i)) {
     if (needle.empty() || matchesAt(text, i, needle, ignoreCase)) return i;
     if (i == text.size()) break;
@@ -119,8 +138,12 @@ bool startsWith(std::string_view s, std::string_view prefix, bool ignoreCase) {
 }
 
 bool endsWith(std::string_view s, std::string_view suffix, bool ignoreCase) {
-  return s.size() >= suffix.size() && matchesAt(s, s.size() - suffix.size(), suffix, ignoreCase);
+  if (s.size() < suffix.size()) return false;
+  const std::size_t at = s.size() - suffix.size();
+  return isBoundary(s, at) && matchesAt(s, at, suffix, ignoreCase);
 }
+
+bool endsWithBackslash(std::string_view s) { return endsWith(s, "\\"); }
 
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
   std::vector<std::string> parts;

@@ -23,6 +23,8 @@ char asciiUpper(char c);
 char asciiLower(char c);
 std::string toUpperAscii(std::string_view s);  // double-byte characters unchanged
 std::string toLowerAscii(std::string_view s);
+// Letter case is ignored for single-byte characters only, here and in every helper
+// that takes ignoreCase.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 // Finds needle in text starting at byte offset start, matching only at character
@@ -41,7 +43,10 @@ std::string trimBlanks(std::string_view s);
 std::string trimAsciiSpaces(std::string_view s);
 
 bool startsWith(std::string_view s, std::string_view prefix, bool ignoreCase = false);
+// Both match whole characters only: endsWith(癨, "\\") is false, as 癨 is B0 5C.
 bool endsWith(std::string_view s, std::string_view suffix, bool ignoreCase = false);
+// The one test for a path that ends with a backslash (not a trail byte 0x5C).
+bool endsWithBackslash(std::string_view s);
 
 // Splits at every occurrence of sep found at character boundaries.
 std::vector<std::string> split(std::string_view text, std::string_view sep);

@@ -161,8 +161,14 @@ class ConsoleHost {
   virtual long writeOutput(std::string_view bytes) = 0;
   // Starts the reader: onStart once, then onChunk for every piece of output (at most
   // 260 bytes, text up to its first NUL), on a worker thread, until the shell closes.
-  virtual void startReader(std::function<void()> onStart,
-                           std::function<void(std::string_view)> onChunk) = 0;
+  // Returns a number naming this reader; 0 when none was started.
+  virtual unsigned long startReader(std::function<void()> onStart,
+                                    std::function<void(std::string_view)> onChunk) = 0;
+  // Stops handing output to that reader's callbacks (their target is going away); the
+  // shell runs on and its output is read and dropped, so the interpreter never blocks
+  // on a full pipe. When this returns no callback is running or will run. A reader
+  // that is no longer the current one is left alone.
+  virtual void detachReader(unsigned long reader) = 0;
   // Ends the interpreter and the reader. Safe while the reader is delivering output:
   // the reader has finished using every resource when this returns.
   virtual bool close() = 0;

@@ -1,13 +1,33 @@
 // Windows and controls as the logic sees them.
 //
-// A window is a WindowLogic: it owns its control table (WindowSpec) as data and
-// handles events. A binding (Win32, or the in-memory one of the tests) creates the
-// controls from the same table and calls the handlers, which work on Control&.
+// How to build a window (app/main_window.{h,cpp} is the worked example):
+//  1. Control table: a WindowSpec at the top of the .cpp, as data. Timers are named
+//     rows of its `timers`; they stay stopped until started by name.
+//  2. Typed controls: a struct of ui::Control& in the class, one member per control
+//     the code touches, resolved once in onCreated (controls_.emplace(window)).
+//     Window::control() fails loudly on an unknown name in both bindings, so a
+//     typo shows the first time the window opens (every window is opened in a test).
+//  3. Handler table: handlers() returns {source, event, action} rows next to the
+//     control table; the binding checks every source exists when the window is
+//     created and routes events through the table. Timers arrive as Event::Timer
+//     with the timer's name as source. Events nobody handles are dropped.
+//  4. Code outside the window gets the Control& it needs (fillPartitionList(list)),
+//     never the Window plus a name.
+//  5. Tests: fake::WindowSystem (tests/fakes/fake_ui.h) builds the window from the same
+//     table; click(), selectItem(), selectRowOf(), type(), fireTimer() act as the user
+//     and the clock; modal windows run scripts queued with scriptModal().
+//
+// Events are raised by the user (and the fake's test actions, which stand for the
+// user) and by running timers, never by the program's own calls: setText,
+// setSelection, selectRow, setChecked, addItem and the rest change state silently in
+// both bindings. A window's events start once onCreated has returned; while it runs,
+// the window takes no input (it is visible but disabled).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,11 +79,19 @@ struct ControlSpec {
   int initialSelection = -1;
 };
 
+// A timer of a window: stopped until started by name, then raising Event::Timer
+// every interval until stopped.
+struct TimerSpec {
+  std::string name;
+  unsigned intervalMs = 0;
+};
+
 struct WindowSpec {
   std::string caption;
   int x = 0, y = 0, w = 0, h = 0;  // outer size and position
   bool centred = false;
   std::vector<ControlSpec> controls;
+  std::vector<TimerSpec> timers;
 };
 
 struct Colour {
@@ -71,7 +99,9 @@ struct Colour {
   std::uint32_t background = 0;  // Windows COLORREF
 };
 
-// One control of a bound window. Operations that do not fit a kind are ignored.
+// One control of a bound window. Operations that do not fit its kind are ignored by
+// the Win32 binding and rejected (std::logic_error) by the fake, so a test cannot
+// pass for code that does nothing on Windows.
 class Control {
  public:
   virtual ~Control() = default;
@@ -125,11 +155,25 @@ class Control {
   virtual void setPosition(int position) = 0;
 };
 
-enum class Event { Click, SelectionChanged, RowSelected, TextChanged };
+enum class Event {
+  Click,             // buttons, radio buttons, check boxes (after the check has changed)
+  SelectionChanged,  // combo boxes, drop-down lists, list boxes
+  RowSelected,       // list views: a row became selected
+  TextChanged,       // edit boxes and the edit field of combo boxes
+  Timer,             // a running timer of the window's table
+};
+
+// A programming error in a window's tables: the fake throws it, the Win32 binding
+// reports it in a message box and ends the program.
+class TableError : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
 
 class Window {
  public:
   virtual ~Window() = default;
+  // The control of that name; an unknown name is a TableError.
   virtual Control& control(std::string_view name) = 0;
   virtual std::string caption() const = 0;
   virtual void setCaption(std::string_view caption) = 0;
@@ -140,23 +184,45 @@ class Window {
   virtual void setVisible(bool on) = 0;
   // Sets the window's icon from the bytes of an .ICO file; false when not an icon.
   virtual bool setIconFromBytes(std::string_view icoBytes) = 0;
-  // Arms a timer with the interval, or stops it with 0.
-  virtual void setTimer(int id, unsigned intervalMs) = 0;
+  // Timers of the window's table, by name; an unknown name is a TableError.
+  // Starting a running timer restarts its interval.
+  virtual void startTimer(std::string_view name) = 0;
+  virtual void stopTimer(std::string_view name) = 0;
+  virtual bool timerRunning(std::string_view name) const = 0;
+  // Runs the action when the window goes away (closed by the program or the user),
+  // before its controls do: whoever writes into a control from outside stops here.
+  virtual void whenDestroyed(std::function<void()> action) = 0;
   virtual void close() = 0;
   // The native handle, for platform calls that need an owner (0 in tests).
   virtual std::uintptr_t nativeHandle() const = 0;
+};
+
+// One row of a window's handler table.
+struct Handler {
+  std::string source;  // control name, or timer name for Event::Timer
+  Event event;
+  std::function<void()> run;
 };
 
 class WindowLogic {
  public:
   virtual ~WindowLogic() = default;
   virtual const WindowSpec& spec() const = 0;
+  // Runs once the controls exist, before any event: resolve the typed controls here.
   virtual void onCreated(Window&) {}
-  virtual void onEvent(Window&, std::string_view /*control*/, Event) {}
-  virtual void onTimer(Window&, int /*id*/) {}
+  // The handler table, asked for once when the window is created.
+  virtual std::vector<Handler> handlers() { return {}; }
   // Returns false to refuse the close (caption button, Alt+F4).
   virtual bool onCloseRequested(Window&) { return true; }
 };
+
+// Both bindings: every source of the handler table names a control or timer of the
+// window's table, or a TableError says which does not.
+void checkHandlers(const WindowSpec& spec, const std::vector<Handler>& handlers);
+// The handler for the event, or nullptr.
+const Handler* findHandler(const std::vector<Handler>& handlers, std::string_view source, Event event);
+// The index of the named timer in the window's table, or a TableError.
+std::size_t timerIndex(const WindowSpec& spec, std::string_view name);
 
 // Message-box styles and answers, with the platform's values.
 enum MessageBoxStyle : unsigned {

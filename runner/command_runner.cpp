@@ -33,8 +33,7 @@ void quitIsoTool(platform::Platform& os, const std::string& isoToolPath) {
 
 std::string systemDirectory(platform::Platform& os) {
   std::string dir = gbk::trimAsciiSpaces(os.system.systemDirectory());
-  while (!dir.empty() && dir.back() == '\\' && gbk::findLastByte(dir, '\\') == dir.size() - 1)
-    dir.pop_back();
+  while (gbk::endsWithBackslash(dir)) dir.pop_back();
   return dir;
 }
 
@@ -69,11 +68,14 @@ void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap
   box.appendText(piece);
 }
 
-void ConsoleShell::startConsoleReader(ui::Control& textBox) {
+void ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& textBox) {
   if (!os_.console.isOpen()) return;
   ui::Control* box = &textBox;
-  os_.console.startReader([box] { box->setText(""); },
-                          [box](std::string_view chunk) { appendToCappedBox(*box, chunk); });
+  const unsigned long reader = os_.console.startReader(
+      [box] { box->setText(""); }, [box](std::string_view chunk) { appendToCappedBox(*box, chunk); });
+  if (reader == 0) return;
+  platform::ConsoleHost& console = os_.console;
+  window.whenDestroyed([&console, reader] { console.detachReader(reader); });
 }
 
 bool ConsoleShell::closeConsoleShell() {

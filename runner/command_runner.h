@@ -39,9 +39,10 @@ class ConsoleShell {
   // Sends one line: trimmed; "exit" closes the shell (4); "cls" prints the prompt
   // into the shell's output (3); otherwise the line + CR LF (bytes written).
   long sendConsoleLine(std::string_view line);
-  // Copies the shell's output into the text box from a worker thread; the box is
-  // emptied first, and again whenever it would grow past 30000 bytes.
-  void startConsoleReader(ui::Control& textBox);
+  // Copies the shell's output into the text box of the window from a worker thread;
+  // the box is emptied first, and again whenever it would grow past 30000 bytes. When
+  // the window goes, the output stops reaching the box (the shell runs on).
+  void startConsoleReader(ui::Window& window, ui::Control& textBox);
   // Ends the shell; false when none was open or the interpreter could not be ended.
   bool closeConsoleShell();
   bool isOpen() const { return os_.console.isOpen(); }

@@ -20,7 +20,7 @@ std::size_t pathPieces(const std::string& path) {
 }
 
 std::string withBackslash(std::string folder) {
-  if (!endsWithBackslash(folder)) folder += '\\';
+  if (!gbk::endsWithBackslash(folder)) folder += '\\';
   return folder;
 }
 

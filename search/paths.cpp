@@ -45,8 +45,4 @@ std::string sizeInMegabytesText(std::uint64_t bytes) {
   return text;
 }
 
-bool endsWithBackslash(std::string_view path) {
-  return !path.empty() && gbk::findLastByte(path, '\\') == path.size() - 1;
-}
-
 }  // namespace search

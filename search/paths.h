@@ -24,7 +24,4 @@ std::string sizeInMegabytesText(std::uint64_t bytes);
 // Bytes / 1048576 rounded as sizeInMegabytesText rounds it.
 double sizeInMegabytes(std::uint64_t bytes);
 
-// True when the path ends with a backslash (a trail byte that looks like one does not count).
-bool endsWithBackslash(std::string_view path);
-
 }  // namespace search

@@ -42,7 +42,8 @@ const ui::WindowSpec kBackupWindow{
         {"shutdownCheck", Kind::CheckBox, "完成后关机", 112, 336, 88, 16},
         // Outside the client area: the engine's console text, never seen.
         {"engineLogBox", Kind::MultiLineEdit, "", -8, 432, 472, 240},
-    }};
+    },
+    runTimers()};
 
 constexpr unsigned kStop = ui::kOk | ui::kIconStop | ui::kTaskModal;
 
@@ -102,26 +103,17 @@ void BackupWindow::onCreated(ui::Window& window) {
   compressionSwitch_ = " /compress Maximum";
 }
 
-void BackupWindow::onEvent(ui::Window&, std::string_view control, ui::Event event) {
-  if (!c_) return;
-  if (control == "compressionCombo" && event == ui::Event::SelectionChanged) {
-    compressionSwitch_ = compressionSwitchFor(c_->compressionCombo.selection());
-    return;
-  }
-  if (event != ui::Event::Click) return;
-  if (control == "okButton") confirm();
-  else if (control == "cancelButton") stopOrClose();
-}
-
-void BackupWindow::onTimer(ui::Window&, int id) {
-  if (!c_) return;
-  BackupControls& c = *c_;
-  switch (id) {
-    case kFinishTimer: pollCaptureFinished(); break;
-    case kProgressTimer: parseProgress(c.engineLogBox, kCaptureMarkers, {c.percentLabel, c.progressBar, c.remainingLabel}); break;
-    case kClockTimer: clockTick(captureSeconds_, c.elapsedLabel); break;
-    default: break;
-  }
+std::vector<ui::Handler> BackupWindow::handlers() {
+  using ui::Event;
+  std::vector<ui::Handler> rows =
+      runTimerHandlers([this] { pollCaptureFinished(); }, c_, kCaptureMarkers, captureSeconds_);
+  rows.insert(rows.end(), {
+                              {"compressionCombo", Event::SelectionChanged,
+                               [this] { compressionSwitch_ = compressionSwitchFor(c_->compressionCombo.selection()); }},
+                              {"okButton", Event::Click, [this] { confirm(); }},
+                              {"cancelButton", Event::Click, [this] { stopOrClose(); }},
+                          });
+  return rows;
 }
 
 bool BackupWindow::onCloseRequested(ui::Window&) {
@@ -129,19 +121,13 @@ bool BackupWindow::onCloseRequested(ui::Window&) {
     stopOrClose();
     return false;
   }
-  stopTimers();
+  stopRunTimers(*window_);
   return true;
 }
 
 void BackupWindow::confirm() {
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
   startWimCapture();
-}
-
-void BackupWindow::stopTimers() {
-  window_->setTimer(kFinishTimer, 0);
-  window_->setTimer(kProgressTimer, 0);
-  window_->setTimer(kClockTimer, 0);
 }
 
 void BackupWindow::startWimCapture() {
@@ -158,11 +144,9 @@ void BackupWindow::startWimCapture() {
   destinationExisted_ = ctx_.os.files.exists(savePath_);
   const CaptureLine line{s.tools.enginePath, s.targetDrive, savePath_, name, c.descriptionEdit.text(),
                          c.systemFlagCombo.text(), compressionSwitch_};
-  run_.start(captureCommandLine(line), c.engineLogBox);
+  run_.start(captureCommandLine(line), *window_, c.engineLogBox);
   c.statusLabel.setText("正在备份磁盘" + s.targetDisplay + "...");
-  window_->setTimer(kFinishTimer, kFinishIntervalMs);
-  window_->setTimer(kProgressTimer, kProgressIntervalMs);
-  window_->setTimer(kClockTimer, kClockIntervalMs);
+  startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
   captureSeconds_ = 0;
   c.imageNameEdit.setEnabled(false);
@@ -194,7 +178,7 @@ void BackupWindow::pollCaptureFinished() {
   core::AppState& s = ctx_.state;
   const std::string log = c.engineLogBox.text();
   if (!run_.finished(log)) return;
-  stopTimers();
+  stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
   c.okButton.setVisible(true);
@@ -242,19 +226,12 @@ void BackupWindow::pollCaptureFinished() {
 
 void BackupWindow::stopOrClose() {
   if (!run_.active()) {
-    window_->setTimer(kFinishTimer, 0);
+    stopRunTimers(*window_);
     run_.close();
     window_->close();
     return;
   }
-  window_->setTimer(kClockTimer, 0);
-  if (askToStopEngine(ctx_, window_, kCaptureStopQuestion)) {
-    captureCancelled_ = true;
-    // An engine not started yet must never start: ending the shell prevents it.
-    if (!run_.engineSeen() && !processExistsByName(ctx_.os.processes, engineName(ctx_.state))) run_.close();
-  } else {
-    window_->setTimer(kClockTimer, kClockIntervalMs);
-  }
+  if (run_.askToStop(*window_, kCaptureStopQuestion)) captureCancelled_ = true;
 }
 
 void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,

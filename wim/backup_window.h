@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "core/context.h"
@@ -66,8 +67,7 @@ class BackupWindow : public ui::WindowLogic {
 
   const ui::WindowSpec& spec() const override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
-  void onTimer(ui::Window& window, int id) override;
+  std::vector<ui::Handler> handlers() override;
   bool onCloseRequested(ui::Window& window) override;
 
   void startWimCapture();
@@ -75,14 +75,11 @@ class BackupWindow : public ui::WindowLogic {
   const std::string& compressionSwitch() const { return compressionSwitch_; }
   bool captureCancelled() const { return captureCancelled_; }
 
-  enum Timer : int { kFinishTimer = 1, kProgressTimer = 2, kClockTimer = 3 };
-
  private:
   void confirm();
   void stopOrClose();
   void enableInputs();
   void removeEngineScratch();
-  void stopTimers();
 
   core::Context& ctx_;
   std::string savePath_;

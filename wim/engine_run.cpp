@@ -16,7 +16,19 @@ bool endMarkerSeen(std::string_view consoleText) {
   return false;
 }
 
-bool EngineRun::start(const std::string& engineCommandLine, ui::Control& engineLogBox) {
+std::vector<ui::TimerSpec> runTimers() {
+  return {{kFinishTimer, kFinishIntervalMs}, {kProgressTimer, kProgressIntervalMs}, {kClockTimer, kClockIntervalMs}};
+}
+
+void startRunTimers(ui::Window& window) {
+  for (const char* name : {kFinishTimer, kProgressTimer, kClockTimer}) window.startTimer(name);
+}
+
+void stopRunTimers(ui::Window& window) {
+  for (const char* name : {kFinishTimer, kProgressTimer, kClockTimer}) window.stopTimer(name);
+}
+
+bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox) {
   close();
   shellPid_ = shell_.openConsoleShell();
   if (shellPid_ == 0) return false;
@@ -28,7 +40,7 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Control& engineL
   // word) out of the log; the empty line makes the marker start a line even after an
   // engine that died in the middle of one.
   shell_.sendConsoleLine("@" + engineCommandLine + " & echo. & echo " + kEndMarker);
-  shell_.startConsoleReader(engineLogBox);
+  shell_.startConsoleReader(window, engineLogBox);
   return true;
 }
 
@@ -52,6 +64,16 @@ bool EngineRun::finished(std::string_view consoleText) {
 void EngineRun::close() {
   if (shell_.isOpen()) shell_.closeConsoleShell();
   active_ = false;
+}
+
+bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
+  window.stopTimer(kClockTimer);
+  if (!askToStopEngine(ctx_, &window, question)) {
+    window.startTimer(kClockTimer);
+    return false;
+  }
+  if (!engineSeen_ && !processExistsByName(ctx_.os.processes, engineName(ctx_.state))) close();
+  return true;
 }
 
 std::string megabytesText(std::uint64_t bytes) {

@@ -3,12 +3,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/context.h"
 #include "platform/ui.h"
 #include "runner/command_runner.h"
+#include "wim/progress_monitor.h"
 
 namespace wim {
 
@@ -16,10 +20,32 @@ namespace wim {
 // prints it is not echoed, so the line can only come from that command.
 inline constexpr char kEndMarker[] = "VrelPE: engine finished";
 
-// Timer intervals of both progress windows.
+// The timers of both progress windows: the end check, the progress parse and the clock.
+inline constexpr char kFinishTimer[] = "finishTimer";
+inline constexpr char kProgressTimer[] = "progressTimer";
+inline constexpr char kClockTimer[] = "clockTimer";
 inline constexpr unsigned kFinishIntervalMs = 500;
 inline constexpr unsigned kProgressIntervalMs = 50;
 inline constexpr unsigned kClockIntervalMs = 1000;
+// The timer rows of a progress window's table.
+std::vector<ui::TimerSpec> runTimers();
+// Starts or stops all three.
+void startRunTimers(ui::Window& window);
+void stopRunTimers(ui::Window& window);
+// The handler rows of the three timers: the end check runs pollFinished, the parse
+// reads the log box into the progress controls, the clock counts seconds. The
+// window's controls (with the members both progress windows name alike) are looked
+// up when a timer fires, as they are resolved after the table is taken.
+template <class Controls>
+std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, const std::unique_ptr<Controls>& c,
+                                          const ProgressMarkers& markers, int& seconds) {
+  return {
+      {kFinishTimer, ui::Event::Timer, std::move(pollFinished)},
+      {kProgressTimer, ui::Event::Timer,
+       [&c, &markers] { parseProgress(c->engineLogBox, markers, {c->percentLabel, c->progressBar, c->remainingLabel}); }},
+      {kClockTimer, ui::Event::Timer, [&c, &seconds] { clockTick(seconds, c->elapsedLabel); }},
+  };
+}
 // Checks after the engine has left the process list before the run counts as over
 // without the shell's end marker.
 inline constexpr int kPollsAfterEngineGone = 2;
@@ -39,14 +65,18 @@ class EngineRun {
   EngineRun& operator=(const EngineRun&) = delete;
 
   // Opens the shell, sends the engine's command line followed by the end marker, and
-  // starts copying the shell's output into the box. False when no shell could start.
-  bool start(const std::string& engineCommandLine, ui::Control& engineLogBox);
+  // starts copying the shell's output into the window's box. False when no shell could start.
+  bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox);
   // The 500 ms check. Over when the shell has printed the end marker, or the engine
   // was seen running and is gone, or the shell itself is gone. An engine that has
   // not yet appeared in the process list is still starting.
   bool finished(std::string_view consoleText);
   // Ends the shell (and with it the reader). Safe to call twice.
   void close();
+  // The stop button while the engine runs: the clock pauses while the question is up.
+  // On yes, a shell whose engine has not started yet is ended, so it never starts;
+  // true when the user chose to stop.
+  bool askToStop(ui::Window& window, const std::string& question);
   bool active() const { return active_; }
   bool engineSeen() const { return engineSeen_; }
 

@@ -38,7 +38,8 @@ const ui::WindowSpec kRestoreWindow{
         {"shutdownCheck", Kind::CheckBox, "完成后关机", 112, 240, 88, 16},
         // Below the client area: the engine's console text, never seen.
         {"engineLogBox", Kind::MultiLineEdit, "", 0, 344, 472, 240},
-    }};
+    },
+    runTimers()};
 
 constexpr unsigned kStop = ui::kOk | ui::kIconStop | ui::kTaskModal;
 
@@ -95,30 +96,27 @@ void RestoreWindow::onCreated(ui::Window& window) {
   ctx_.state.imageIndex = selectDefaultImage(c.volumeCombo);
 }
 
-void RestoreWindow::onEvent(ui::Window&, std::string_view control, ui::Event event) {
-  if (!c_) return;
-  RestoreControls& c = *c_;
-  if (control == "volumeCombo" && event == ui::Event::SelectionChanged) {
-    ctx_.state.imageIndex = imageIndexOfSelection(c.volumeCombo.selection());
-    return;
-  }
-  if (event != ui::Event::Click) return;
-  if (control == "okButton") confirm();
-  else if (control == "cancelButton") stopOrClose();
-  else if (control == "addBootCheck") c.bootTargetCombo.setEnabled(c.addBootCheck.checked());
-  else if (control == "restartCheck" && c.restartCheck.checked()) c.shutdownCheck.setChecked(false);
-  else if (control == "shutdownCheck" && c.shutdownCheck.checked()) c.restartCheck.setChecked(false);
-}
-
-void RestoreWindow::onTimer(ui::Window&, int id) {
-  if (!c_) return;
-  RestoreControls& c = *c_;
-  switch (id) {
-    case kFinishTimer: pollApplyFinished(); break;
-    case kProgressTimer: parseProgress(c.engineLogBox, kApplyMarkers, {c.percentLabel, c.progressBar, c.remainingLabel}); break;
-    case kClockTimer: clockTick(applySeconds_, c.elapsedLabel); break;
-    default: break;
-  }
+std::vector<ui::Handler> RestoreWindow::handlers() {
+  using ui::Event;
+  std::vector<ui::Handler> rows = runTimerHandlers([this] { pollApplyFinished(); }, c_, kApplyMarkers, applySeconds_);
+  rows.insert(rows.end(),
+              {
+                  {"volumeCombo", Event::SelectionChanged,
+                   [this] { ctx_.state.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
+                  {"okButton", Event::Click, [this] { confirm(); }},
+                  {"cancelButton", Event::Click, [this] { stopOrClose(); }},
+                  {"addBootCheck", Event::Click, [this] { c_->bootTargetCombo.setEnabled(c_->addBootCheck.checked()); }},
+                  // The two power choices exclude each other.
+                  {"restartCheck", Event::Click,
+                   [this] {
+                     if (c_->restartCheck.checked()) c_->shutdownCheck.setChecked(false);
+                   }},
+                  {"shutdownCheck", Event::Click,
+                   [this] {
+                     if (c_->shutdownCheck.checked()) c_->restartCheck.setChecked(false);
+                   }},
+              });
+  return rows;
 }
 
 bool RestoreWindow::onCloseRequested(ui::Window&) {
@@ -128,7 +126,7 @@ bool RestoreWindow::onCloseRequested(ui::Window&) {
     stopOrClose();
     return false;
   }
-  stopTimers();
+  stopRunTimers(*window_);
   return true;
 }
 
@@ -174,13 +172,6 @@ void RestoreWindow::resetProgress() {
   c.progressBar.setPosition(0);
 }
 
-void RestoreWindow::stopTimers() {
-  if (!window_) return;
-  window_->setTimer(kFinishTimer, 0);
-  window_->setTimer(kProgressTimer, 0);
-  window_->setTimer(kClockTimer, 0);
-}
-
 void RestoreWindow::startWimApply() {
   RestoreControls& c = *c_;
   core::AppState& s = ctx_.state;
@@ -191,14 +182,13 @@ void RestoreWindow::startWimApply() {
   }
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
-  run_.start(applyCommandLine(s.tools.enginePath, s.imagePath, s.imageIndex, s.targetDrive), c.engineLogBox);
+  run_.start(applyCommandLine(s.tools.enginePath, s.imagePath, s.imageIndex, s.targetDrive), *window_,
+             c.engineLogBox);
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
   c.statusLabel.setText("正在应用映像到" + s.targetDisplay + "...");
-  window_->setTimer(kFinishTimer, kFinishIntervalMs);
-  window_->setTimer(kProgressTimer, kProgressIntervalMs);
-  window_->setTimer(kClockTimer, kClockIntervalMs);
+  startRunTimers(*window_);
   applySeconds_ = 0;
   c.okButton.setVisible(false);
   c.volumeCombo.setEnabled(false);
@@ -214,7 +204,7 @@ void RestoreWindow::pollApplyFinished() {
   RestoreControls& c = *c_;
   const std::string log = c.engineLogBox.text();
   if (!run_.finished(log)) return;
-  stopTimers();
+  stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
   c.remainingLabel.setText("剩余时间: 00:00:00");
@@ -265,19 +255,11 @@ void RestoreWindow::finishSucceeded() {
 
 void RestoreWindow::stopOrClose() {
   if (!run_.active()) {
-    window_->setTimer(kFinishTimer, 0);
+    stopRunTimers(*window_);
     window_->close();
     return;
   }
-  window_->setTimer(kClockTimer, 0);
-  const bool stop = askToStopEngine(ctx_, window_, kApplyStopQuestion);
-  if (stop) {
-    applyCancelled_ = true;
-    // An engine not started yet must never start: ending the shell prevents it.
-    if (!run_.engineSeen() && !processExistsByName(ctx_.os.processes, engineName(ctx_.state))) run_.close();
-  } else {
-    window_->setTimer(kClockTimer, kClockIntervalMs);
-  }
+  if (run_.askToStop(*window_, kApplyStopQuestion)) applyCancelled_ = true;
 }
 
 void restoreProgressWindow(core::Context& ctx, ui::Window* owner, const ui::Control& partitionList,

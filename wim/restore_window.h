@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/context.h"
 #include "platform/ui.h"
@@ -72,8 +73,7 @@ class RestoreWindow : public ui::WindowLogic {
 
   const ui::WindowSpec& spec() const override;
   void onCreated(ui::Window& window) override;
-  void onEvent(ui::Window& window, std::string_view control, ui::Event event) override;
-  void onTimer(ui::Window& window, int id) override;
+  std::vector<ui::Handler> handlers() override;
   bool onCloseRequested(ui::Window& window) override;
 
   // Starts the engine and the monitoring; refuses an image on the target partition.
@@ -82,8 +82,6 @@ class RestoreWindow : public ui::WindowLogic {
   bool applyCancelled() const { return applyCancelled_; }
   int applySeconds() const { return applySeconds_; }
 
-  enum Timer : int { kFinishTimer = 1, kProgressTimer = 2, kClockTimer = 3 };
-
  private:
   void confirm();
   void stopOrClose();
@@ -91,7 +89,6 @@ class RestoreWindow : public ui::WindowLogic {
   void unlockChoices();
   void resetProgress();
   void finishSucceeded();
-  void stopTimers();
 
   core::Context& ctx_;
   const ui::Control& partitionList_;

@@ -18,6 +18,7 @@ struct Reader {
   CRITICAL_SECTION lock;
   CRITICAL_SECTION delivery;
   bool stopping = false;
+  bool detached = false;  // output is read and dropped
   std::function<void()> onStart;
   std::function<void(std::string_view)> onChunk;
   Reader() {
@@ -41,7 +42,12 @@ struct Console::State {
   UniqueHandle inputRead, inputWrite, outputRead, outputWrite, process;
   UniqueHandle readerThread;
   std::shared_ptr<Reader> reader;
+  unsigned long readerNumber = 0;
+  unsigned long readersStarted = 0;
   void stopReader();
+  // Takes the delivery lock while serving the messages the reader sends to this
+  // (the user-interface) thread, then runs the action under it.
+  void underDelivery(const std::function<void()>& action);
 };
 
 Console::Console() : s_(std::make_unique<State>()) {}
@@ -114,7 +120,7 @@ DWORD WINAPI consoleReaderThread(LPVOID param) {
   delete static_cast<std::shared_ptr<Reader>*>(param);
   EnterCriticalSection(&r->lock);
   EnterCriticalSection(&r->delivery);
-  if (!r->stopping && r->onStart) r->onStart();
+  if (!r->stopping && !r->detached && r->onStart) r->onStart();
   LeaveCriticalSection(&r->delivery);
   char buf[261];
   for (;;) {
@@ -122,7 +128,7 @@ DWORD WINAPI consoleReaderThread(LPVOID param) {
     if (!ReadFile(r->pipe, buf, 260, &got, nullptr) || got == 0) break;
     EnterCriticalSection(&r->delivery);
     bool stop = r->stopping;
-    if (!stop && r->onChunk) r->onChunk(std::string_view(buf, got));
+    if (!stop && !r->detached && r->onChunk) r->onChunk(std::string_view(buf, got));
     LeaveCriticalSection(&r->delivery);
     if (stop) break;
   }
@@ -132,8 +138,9 @@ DWORD WINAPI consoleReaderThread(LPVOID param) {
 
 }  // namespace
 
-void Console::startReader(std::function<void()> onStart, std::function<void(std::string_view)> onChunk) {
-  if (!s_->open || s_->reader) return;
+unsigned long Console::startReader(std::function<void()> onStart,
+                                   std::function<void(std::string_view)> onChunk) {
+  if (!s_->open || s_->reader) return 0;
   auto reader = std::make_shared<Reader>();
   reader->onStart = std::move(onStart);
   reader->onChunk = std::move(onChunk);
@@ -141,13 +148,39 @@ void Console::startReader(std::function<void()> onStart, std::function<void(std:
   HANDLE thread = CreateThread(nullptr, 0, &consoleReaderThread, param, CREATE_SUSPENDED, nullptr);
   if (!thread) {
     delete param;
-    return;
+    return 0;
   }
   // The read end now belongs to the reader: it is closed when the reader is freed.
   reader->pipe = s_->outputRead.release();
   s_->reader = reader;
   s_->readerThread.reset(thread);
+  s_->readerNumber = ++s_->readersStarted;
   ResumeThread(thread);
+  return s_->readerNumber;
+}
+
+void Console::detachReader(unsigned long number) {
+  if (!s_->reader || number == 0 || number != s_->readerNumber) return;
+  auto reader = s_->reader;
+  s_->underDelivery([&] {
+    reader->detached = true;
+    // The callbacks may hold the target; let them go with it.
+    reader->onStart = nullptr;
+    reader->onChunk = nullptr;
+  });
+}
+
+void Console::State::underDelivery(const std::function<void()>& action) {
+  for (;;) {
+    if (TryEnterCriticalSection(&reader->delivery)) {
+      action();
+      LeaveCriticalSection(&reader->delivery);
+      return;
+    }
+    MSG msg;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
 }
 
 // Stops the reader while still serving the messages it sends to this (the
@@ -156,16 +189,7 @@ void Console::startReader(std::function<void()> onStart, std::function<void(std:
 void Console::State::stopReader() {
   if (!reader) return;
   // First make sure no further output is delivered.
-  for (;;) {
-    if (TryEnterCriticalSection(&reader->delivery)) {
-      reader->stopping = true;
-      LeaveCriticalSection(&reader->delivery);
-      break;
-    }
-    MSG msg;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  underDelivery([this] { reader->stopping = true; });
   // Then let the thread end: its read fails once the last writer is gone, or is
   // cancelled. A thread still blocked after that (a leftover child process holding the
   // pipe) is left to end by itself; it owns its share of the state.

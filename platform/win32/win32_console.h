@@ -17,7 +17,8 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override;
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
-  void startReader(std::function<void()> onStart, std::function<void(std::string_view)> onChunk) override;
+  unsigned long startReader(std::function<void()> onStart, std::function<void(std::string_view)> onChunk) override;
+  void detachReader(unsigned long reader) override;
   bool close() override;
 
  private:

@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/gbk.h"
 #include "platform/win32/handles.h"
 
 namespace win32 {
@@ -138,7 +139,7 @@ bool Files::deleteFile(const std::string& path) {
 
 bool Files::removeTree(const std::string& path) {
   std::string folder = path;
-  if (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  if (gbk::endsWithBackslash(folder)) folder.pop_back();
   bool ok = true;
   enumerate(folder + "\\*", [&](const platform::DirEntry& e) {
     if (e.name == "." || e.name == "..") return;
@@ -266,7 +267,7 @@ std::vector<platform::PartitionVolume> Volumes::partitionVolumes() {
     platform::PartitionVolume volume;
     volume.volumeName = name;
     std::string device = volume.volumeName;
-    if (!device.empty() && device.back() == '\\') device.pop_back();  // the device, not its root folder
+    if (gbk::endsWithBackslash(device)) device.pop_back();  // the device, not its root folder
     // No access rights asked: both queries are allowed on a handle opened for neither.
     UniqueHandle h(CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                nullptr));

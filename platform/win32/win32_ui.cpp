@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <vector>
@@ -29,9 +30,29 @@ HFONT uiFont() {
 
 class Win32Window;
 
+// A programming error in a window's tables: said once, loudly, then the program ends,
+// rather than a typo turning a control into a silent no-op.
+[[noreturn]] void tableError(const std::string& what) {
+  OutputDebugStringA(what.c_str());
+  std::fprintf(stderr, "%s\n", what.c_str());
+  if (!GetEnvironmentVariableA("VREL_TABLE_ERRORS_QUIET", nullptr, 0))
+    MessageBoxA(nullptr, what.c_str(), "VrelPE Lite", MB_OK | MB_ICONSTOP | MB_TASKMODAL);
+  ExitProcess(3);
+}
+
+// Set while the program itself changes a control: the notifications Windows sends
+// for such changes are not the user's and raise no events.
+struct Quiet {
+  int& depth;
+  explicit Quiet(int& d) : depth(d) { ++depth; }
+  ~Quiet() { --depth; }
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+};
+
 class Win32Control : public ui::Control {
  public:
-  Win32Control(const ui::ControlSpec& spec, HWND hwnd) : spec_(spec), hwnd_(hwnd) {}
+  Win32Control(const ui::ControlSpec& spec, HWND hwnd, int& quiet) : spec_(spec), hwnd_(hwnd), quiet_(quiet) {}
   const ui::ControlSpec& spec() const { return spec_; }
   HWND hwnd() const { return hwnd_; }
   bool isListView() const { return spec_.kind == ui::Kind::ListView; }
@@ -40,7 +61,10 @@ class Win32Control : public ui::Control {
   bool isStatus() const { return spec_.kind == ui::Kind::StatusBar; }
   const std::function<std::optional<ui::Colour>(int, int)>& colours() const { return colours_; }
 
-  LRESULT send(UINT msg, WPARAM w = 0, LPARAM l = 0) const { return SendMessageA(hwnd_, msg, w, l); }
+  LRESULT send(UINT msg, WPARAM w = 0, LPARAM l = 0) const {
+    Quiet q(quiet_);
+    return SendMessageA(hwnd_, msg, w, l);
+  }
 
   std::string text() const override {
     int n = GetWindowTextLengthA(hwnd_);
@@ -49,7 +73,10 @@ class Win32Control : public ui::Control {
     s.resize(n > 0 ? n : 0);
     return s;
   }
-  void setText(std::string_view t) override { SetWindowTextA(hwnd_, std::string(t).c_str()); }
+  void setText(std::string_view t) override {
+    Quiet q(quiet_);
+    SetWindowTextA(hwnd_, std::string(t).c_str());
+  }
   void appendText(std::string_view t) override {
     int len = GetWindowTextLengthA(hwnd_);
     send(EM_SETSEL, len, len);
@@ -202,6 +229,7 @@ class Win32Control : public ui::Control {
  private:
   ui::ControlSpec spec_;
   HWND hwnd_;
+  int& quiet_;
   std::function<std::optional<ui::Colour>(int, int)> colours_;
 };
 
@@ -217,12 +245,7 @@ class Win32Window : public ui::Window {
 
   ui::Control& control(std::string_view name) override {
     auto it = byName_.find(std::string(name));
-    if (it == byName_.end()) {
-      // A name missing from the table is a programming error; a hidden dummy keeps it harmless.
-      static ui::ControlSpec none{"(missing)", ui::Kind::Label};
-      static Win32Control dummy(none, nullptr);
-      return dummy;
-    }
+    if (it == byName_.end()) tableError("window \"" + logic_.spec().caption + "\": no control named " + std::string(name));
     return *it->second;
   }
   Win32Control* controlByName(std::string_view name) {
@@ -230,9 +253,11 @@ class Win32Window : public ui::Window {
     return it == byName_.end() ? nullptr : it->second;
   }
   std::string caption() const override {
-    char buf[512] = {};
-    GetWindowTextA(hwnd_, buf, sizeof buf);
-    return buf;
+    // The configured name may be of any length.
+    std::string s(static_cast<std::size_t>(GetWindowTextLengthA(hwnd_)) + 1, '\0');
+    int n = GetWindowTextA(hwnd_, s.data(), static_cast<int>(s.size()));
+    s.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    return s;
   }
   void setCaption(std::string_view c) override { SetWindowTextA(hwnd_, std::string(c).c_str()); }
   int width() const override {
@@ -249,10 +274,18 @@ class Win32Window : public ui::Window {
   bool visible() const override { return IsWindowVisible(hwnd_) != 0; }
   void setVisible(bool on) override { ShowWindow(hwnd_, on ? SW_SHOW : SW_HIDE); }
   bool setIconFromBytes(std::string_view bytes) override;
-  void setTimer(int id, unsigned ms) override {
-    if (ms == 0) KillTimer(hwnd_, id);
-    else SetTimer(hwnd_, id, ms, nullptr);
+  void startTimer(std::string_view name) override {
+    std::size_t i = timer(name);
+    SetTimer(hwnd_, kFirstTimerId + i, logic_.spec().timers[i].intervalMs, nullptr);
+    timersRunning_[i] = true;
   }
+  void stopTimer(std::string_view name) override {
+    std::size_t i = timer(name);
+    KillTimer(hwnd_, kFirstTimerId + i);
+    timersRunning_[i] = false;
+  }
+  bool timerRunning(std::string_view name) const override { return timersRunning_[timer(name)]; }
+  void whenDestroyed(std::function<void()> action) override { destroyActions_.push_back(std::move(action)); }
   void close() override {
     if (hwnd_ && !destroyed_) DestroyWindow(hwnd_);
   }
@@ -261,6 +294,18 @@ class Win32Window : public ui::Window {
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
  private:
+  static constexpr UINT_PTR kFirstTimerId = 1;
+  std::size_t timer(std::string_view name) const {
+    try {
+      return ui::timerIndex(logic_.spec(), name);
+    } catch (const ui::TableError& e) {
+      tableError(e.what());
+    }
+  }
+  void raise(std::string_view source, ui::Event event) {
+    if (quiet_ > 0) return;
+    if (const ui::Handler* h = ui::findHandler(handlers_, source, event)) h->run();
+  }
   LRESULT handle(UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT customDraw(Win32Control& list, NMLVCUSTOMDRAW* cd);
   void createControls();
@@ -274,6 +319,10 @@ class Win32Window : public ui::Window {
   std::vector<std::unique_ptr<Win32Control>> controls_;
   std::map<std::string, Win32Control*> byName_;
   std::map<int, Win32Control*> byId_;
+  std::vector<ui::Handler> handlers_;
+  std::vector<bool> timersRunning_;
+  std::vector<std::function<void()>> destroyActions_;
+  int quiet_ = 0;
 };
 
 void registerClassOnce() {
@@ -309,6 +358,13 @@ bool Win32Window::create() {
                           nullptr, GetModuleHandleA(nullptr), this);
   if (!hwnd_) return false;
   createControls();
+  timersRunning_.assign(s.timers.size(), false);
+  handlers_ = logic_.handlers();
+  try {
+    ui::checkHandlers(s, handlers_);
+  } catch (const ui::TableError& e) {
+    tableError(e.what());
+  }
   return true;
 }
 
@@ -335,7 +391,9 @@ ClassAndStyle classFor(const ui::ControlSpec& c) {
     case ui::Kind::ListBox:
       return {"LISTBOX", LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE};
     case ui::Kind::ListView:
-      return {WC_LISTVIEWA, LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | WS_TABSTOP, WS_EX_CLIENTEDGE};
+      // The row icons are one list shared by every list view: none may destroy it.
+      return {WC_LISTVIEWA, LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_SHAREIMAGELISTS | WS_TABSTOP,
+              WS_EX_CLIENTEDGE};
     case ui::Kind::ProgressBar: return {PROGRESS_CLASSA, 0, 0};
     case ui::Kind::StatusBar: return {STATUSCLASSNAMEA, 0, 0};
     case ui::Kind::Picture: return {"STATIC", SS_ICON, 0};
@@ -390,7 +448,8 @@ void Win32Window::createControls() {
     HWND hwnd = CreateWindowExA(cs.exStyle, cs.cls, caption, style, x, y, c.w, h, hwnd_,
                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
     SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont()), FALSE);
-    auto control = std::make_unique<Win32Control>(c, hwnd);
+    if (byName_.count(c.name)) tableError("window \"" + s.caption + "\": two controls named " + c.name);
+    auto control = std::make_unique<Win32Control>(c, hwnd, quiet_);
     Win32Control& ctl = *control;
     byName_[c.name] = control.get();
     byId_[id] = control.get();
@@ -505,15 +564,19 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (it == byId_.end()) break;
       Win32Control& c = *it->second;
       const std::string name = c.spec().name;
+      const ui::Kind kind = c.spec().kind;
       WORD code = HIWORD(wParam);
-      if ((c.spec().kind == ui::Kind::Button || c.spec().kind == ui::Kind::RadioButton ||
-           c.spec().kind == ui::Kind::CheckBox) &&
+      if ((kind == ui::Kind::Button || kind == ui::Kind::RadioButton || kind == ui::Kind::CheckBox) &&
           code == BN_CLICKED)
-        logic_.onEvent(*this, name, ui::Event::Click);
+        raise(name, ui::Event::Click);
       else if (c.isCombo() && code == CBN_SELCHANGE)
-        logic_.onEvent(*this, name, ui::Event::SelectionChanged);
+        raise(name, ui::Event::SelectionChanged);
       else if (c.isListBox() && code == LBN_SELCHANGE)
-        logic_.onEvent(*this, name, ui::Event::SelectionChanged);
+        raise(name, ui::Event::SelectionChanged);
+      else if ((kind == ui::Kind::Edit || kind == ui::Kind::MultiLineEdit) && code == EN_CHANGE)
+        raise(name, ui::Event::TextChanged);
+      else if (kind == ui::Kind::ComboBox && code == CBN_EDITCHANGE)
+        raise(name, ui::Event::TextChanged);
       return 0;
     }
     case WM_NOTIFY: {
@@ -527,20 +590,27 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         auto* change = reinterpret_cast<NMLISTVIEW*>(lParam);
         if ((change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_SELECTED) &&
             !(change->uOldState & LVIS_SELECTED))
-          logic_.onEvent(*this, list.spec().name, ui::Event::RowSelected);
+          raise(list.spec().name, ui::Event::RowSelected);
       }
       break;
     }
-    case WM_TIMER:
-      logic_.onTimer(*this, static_cast<int>(wParam));
+    case WM_TIMER: {
+      // A timer stopped while its message was already queued does not fire.
+      const std::size_t i = wParam - kFirstTimerId;
+      if (i < timersRunning_.size() && timersRunning_[i]) raise(logic_.spec().timers[i].name, ui::Event::Timer);
       return 0;
+    }
     case WM_CLOSE:
       if (logic_.onCloseRequested(*this)) close();
       return 0;
-    case WM_DESTROY:
+    case WM_DESTROY: {
       destroyed_ = true;
+      timersRunning_.assign(timersRunning_.size(), false);
+      auto actions = std::move(destroyActions_);
+      for (auto& action : actions) action();
       if (!modal_) PostQuitMessage(0);
       return 0;
+    }
     case WM_NCDESTROY:
       SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
       break;
@@ -574,6 +644,16 @@ struct LiveWindow {
   }
 };
 
+// The window is shown at once, but takes no input until its creation handler (the
+// start-up sequence, which pumps messages for seconds) has finished.
+void showDisabledWhileCreating(Win32Window& window) {
+  EnableWindow(window.hwnd(), FALSE);
+  ShowWindow(window.hwnd(), SW_SHOW);
+  UpdateWindow(window.hwnd());
+  window.logic().onCreated(window);
+  if (!window.destroyed()) EnableWindow(window.hwnd(), TRUE);
+}
+
 }  // namespace
 
 void processPendingMessages() {
@@ -594,9 +674,7 @@ int WindowSystem::runMain(ui::WindowLogic& logic) {
   Win32Window window(logic, nullptr, false);
   LiveWindow live(&window);
   if (!window.create()) return 1;
-  ShowWindow(window.hwnd(), SW_SHOW);
-  UpdateWindow(window.hwnd());
-  logic.onCreated(window);
+  showDisabledWhileCreating(window);
   MSG msg;
   while (GetMessageA(&msg, nullptr, 0, 0) > 0) dispatch(msg);
   return static_cast<int>(msg.wParam);
@@ -608,9 +686,7 @@ void WindowSystem::runModal(ui::WindowLogic& logic, ui::Window* owner) {
   LiveWindow live(&window);
   if (!window.create()) return;
   if (ownerHwnd) EnableWindow(ownerHwnd, FALSE);
-  ShowWindow(window.hwnd(), SW_SHOW);
-  UpdateWindow(window.hwnd());
-  logic.onCreated(window);
+  showDisabledWhileCreating(window);
   MSG msg;
   bool quit = false;
   while (!window.destroyed()) {

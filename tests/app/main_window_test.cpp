@@ -72,6 +72,19 @@ TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
   EXPECT_FALSE(state.targetIndexUsable);
 }
 
+TEST(MainWindowStartup, TheWindowTakesNoInputUntilTheStartupSequenceHasRun) {
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  app::MainWindow logic{ctx};
+  std::vector<bool> inputWhileListing;
+  w.processes.onRun = [&](const std::string&) { inputWhileListing.push_back(ui.windows.back()->acceptsInput); };
+  fake::Window& window = ui.create(logic);
+  EXPECT_EQ(inputWhileListing, std::vector<bool>{false}) << "the lister runs while messages are pumped";
+  EXPECT_TRUE(window.acceptsInput);
+}
+
 TEST_F(MainWindowTest, SaveDialogsAppendTheExtensionOnlyWhenMissing) {
   const std::tuple<const char*, std::optional<std::string>, const char*> cases[] = {
       {"ghostBackupRadio", "C:\\img\\sys.gho", "C:\\img\\sys.gho"},

@@ -28,8 +28,8 @@ class StartupTest : public ::testing::Test {
   core::Context ctx{w.os, ui, state, [](std::string_view name) { return name; }};
   BareMain logic;
   fake::Window& window = ui.create(logic);
-  std::vector<std::string> order;
-  app::StartupSteps steps{[this] { order.push_back("images"); }, [this] { order.push_back("partitions"); }};
+  
+  app::StartupSteps steps{[this] { w.journal.push_back("images"); }, [this] { w.journal.push_back("partitions"); }};
 };
 
 TEST_F(StartupTest, WinPECheckUpperCasesTheDriveLetter) {
@@ -45,7 +45,7 @@ TEST_F(StartupTest, WinPECheckUpperCasesTheDriveLetter) {
 
 TEST_F(StartupTest, OutsideWinPEOnlyTheMessageIsShownAndNothingIsWritten) {
   w.system.windowsDir = "C:\\Windows";
-  EXPECT_FALSE(app::runStartup(ctx, window, steps));
+  EXPECT_FALSE(app::runStartup(ctx, window, window.get("statusBar"), steps));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("本软件只可在WinPE环境下使用！\r\n\r\n请复制软件至U盘,在WinPE中运行。(支持GHO/WIM/ISO快速装机)",
                 ui.boxes[0].text);
@@ -54,7 +54,7 @@ TEST_F(StartupTest, OutsideWinPEOnlyTheMessageIsShownAndNothingIsWritten) {
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
   EXPECT_TRUE(w.files.writes.empty());
   EXPECT_TRUE(w.files.dirs.empty());
-  EXPECT_TRUE(order.empty());
+  EXPECT_EQ(w.journal, std::vector<std::string>{"exitProcess:0"}) << "nothing else happens";
   EXPECT_TRUE(w.shell.opened.empty());
   EXPECT_TRUE(w.processes.captured.empty()) << "the exit path through the ISO mounter is not taken";
 }
@@ -108,11 +108,17 @@ TEST_F(StartupTest, EveryStartOverwritesTheTools) {
 
 TEST_F(StartupTest, SequenceOrderIconAndHomePage) {
   w.files.addFile("X:\\Windows\\VrelPELite.ICO", std::string("\0\0\1\0\1\0", 6));
-  EXPECT_TRUE(app::runStartup(ctx, window, steps));
-  EXPECT_EQ(order, (std::vector<std::string>{"images", "partitions"}));
-  EXPECT_EQ(w.files.writes.size(), 6u);
+  w.files.addFile("X:\\Windows\\VrelPELite.ini", "[Config]");
+  EXPECT_TRUE(app::runStartup(ctx, window, window.get("statusBar"), steps));
+  // Tools first (the steps run them), the home page last.
+  const std::vector<std::string> want = {
+      "write:X:\\Temp\\\\GhostVrelLite.exe", "write:X:\\Temp\\\\ZeDadaviZezi.exe", "write:X:\\Temp\\\\ISO.exe",
+      "write:X:\\Temp\\\\bootice.exe",       "write:X:\\Temp\\\\bcdboot.exe",      "write:X:\\Temp\\\\pzdir.exe",
+      "images",                              "partitions",                         "read:X:\\Windows\\\\VrelPELite.ICO",
+      "ini:Config/Name",                     "ini:Config/Ver",                     "ini:Config/Welcome",
+      std::string("url:") + app::kHomePage};
+  EXPECT_EQ(w.journal, want);
   EXPECT_EQ(window.icon.size(), 6u);
-  EXPECT_EQ(w.shell.opened, std::vector<std::string>{app::kHomePage});
   EXPECT_EQ(window.caption(), "built-in");
 }
 
@@ -140,7 +146,7 @@ TEST_F(StartupTest, ConfigurationKeys) {
     fake::Window& win = wui.create(l);
     if (c.fileExists) world.files.addFile(ini, "[Config]");
     world.files.ini[fake::pathKey(ini)] = c.keys;
-    app::runStartup(cx, win, {});
+    app::runStartup(cx, win, win.get("statusBar"), {});
     EXPECT_GBK_EQ(c.caption, win.caption());
     EXPECT_GBK_EQ(c.pane0, win.get("statusBar").itemText(0));
     EXPECT_GBK_EQ(c.pane1, win.get("statusBar").itemText(1));

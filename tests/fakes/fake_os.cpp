@@ -76,7 +76,12 @@ bool Files::exists(const std::string& path) {
   return files.count(k) || dirs.count(k);
 }
 bool Files::isDirectory(const std::string& path) { return dirs.count(pathKey(path)) != 0; }
+static void note(Journal* journal, std::string entry) {
+  if (journal) journal->push_back(std::move(entry));
+}
+
 bool Files::createDirectory(const std::string& path) {
+  note(journal, "mkdir:" + path);
   std::string k = pathKey(path);
   if (dirs.count(k) || files.count(k)) return false;
   dirs.insert(k);
@@ -84,6 +89,7 @@ bool Files::createDirectory(const std::string& path) {
 }
 bool Files::writeFile(const std::string& path, std::string_view bytes) {
   writes.push_back(path);
+  note(journal, "write:" + path);
   std::string k = pathKey(path);
   if (unwritable.count(k) || dirs.count(k)) return false;
   files[k] = std::string(bytes);
@@ -92,6 +98,7 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
   return true;
 }
 std::optional<std::string> Files::readFile(const std::string& path) {
+  note(journal, "read:" + path);
   auto it = files.find(pathKey(path));
   if (it == files.end()) return std::nullopt;
   return it->second;
@@ -167,6 +174,7 @@ void Files::enumerate(const std::string& pattern,
 }
 
 std::string Files::iniString(const std::string& path, const std::string& section, const std::string& key) {
+  note(journal, "ini:" + section + "/" + key);
   auto f = ini.find(pathKey(path));
   if (f == ini.end() || !files.count(pathKey(path))) return {};
   auto v = f->second.find(section + "/" + key);
@@ -260,6 +268,7 @@ void Processes::answer(std::string contains, std::string output, bool started) {
 }
 platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine) {
   captured.push_back(fullCommandLine);
+  note(journal, "run:" + fullCommandLine);
   if (onRun) onRun(fullCommandLine);
   for (const Rule& r : rules)
     if (fullCommandLine.find(r.contains) != std::string::npos) return r.result;
@@ -267,6 +276,7 @@ platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine)
 }
 bool Processes::startHidden(const std::string& commandLine, unsigned waitIdleMs) {
   hidden.emplace_back(commandLine, waitIdleMs);
+  note(journal, "hidden:" + commandLine);
   return false;
 }
 bool Processes::terminate(unsigned long pid, unsigned) {
@@ -299,15 +309,25 @@ long Console::writeOutput(std::string_view bytes) {
   if (onChunk) onChunk(bytes);
   return static_cast<long>(bytes.size());
 }
-void Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+unsigned long Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+  if (!open_ || currentReader) return 0;
   ++readersStarted;
+  currentReader = static_cast<unsigned long>(readersStarted);
   onStart = std::move(start);
   onChunk = std::move(chunk);
   if (onStart) onStart();
+  return currentReader;
+}
+void Console::detachReader(unsigned long reader) {
+  if (reader == 0 || reader != currentReader) return;
+  ++detaches;
+  onStart = nullptr;
+  onChunk = nullptr;
 }
 bool Console::close() {
   ++closes;
   open_ = false;
+  currentReader = 0;
   onChunk = nullptr;
   onStart = nullptr;
   return true;
@@ -316,8 +336,21 @@ void Console::deliver(std::string_view chunk) {
   if (onChunk) onChunk(chunk);
 }
 
+void Power::enableShutdownPrivilege() {
+  calls.push_back("privilege");
+  note(journal, "privilege");
+}
 void Power::exitWindows(unsigned flags, unsigned reason) {
   calls.push_back("exit:" + std::to_string(flags) + ":" + std::to_string(reason));
+  note(journal, calls.back());
+}
+void Shell::openUrl(const std::string& address) {
+  opened.push_back(address);
+  note(journal, "url:" + address);
+}
+void Shell::exitProcess(int code) {
+  exits.push_back(code);
+  note(journal, "exitProcess:" + std::to_string(code));
 }
 
 }  // namespace fake

@@ -13,6 +13,12 @@
 
 namespace fake {
 
+// Every call that changes the world or asks the outside, across all services, in
+// order: "write:<path>", "mkdir:<path>", "read:<path>", "ini:<Section/Key>",
+// "run:<command line>", "hidden:<command line>", "privilege", "exit:<flags>:<reason>",
+// "url:<address>", "exitProcess:<code>". Tests that care about order read it.
+using Journal = std::vector<std::string>;
+
 // Windows paths compare without regard to ASCII letter case.
 std::string pathKey(const std::string& path);
 
@@ -37,6 +43,7 @@ class System : public platform::SystemInfo {
 
 class Files : public platform::FileSystem {
  public:
+  Journal* journal = nullptr;
   // Path key → bytes; folders are kept apart.
   std::map<std::string, std::string> files;
   std::set<std::string> dirs;
@@ -123,6 +130,7 @@ class Volumes : public platform::Volumes {
 
 class Processes : public platform::Processes {
  public:
+  Journal* journal = nullptr;
   struct Rule {
     std::string contains;  // the first rule whose text the command line contains answers
     platform::CapturedRun result;
@@ -167,7 +175,10 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override { return pid; }
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
-  void startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  unsigned long startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  void detachReader(unsigned long reader) override;
+  unsigned long currentReader = 0;
+  int detaches = 0;
   bool close() override;
   // Delivers output as the reader thread would.
   void deliver(std::string_view chunk);
@@ -175,21 +186,27 @@ class Console : public platform::ConsoleHost {
 
 class Power : public platform::Power {
  public:
+  Journal* journal = nullptr;
   std::vector<std::string> calls;  // "privilege", "exit:<flags>:<reason>"
-  void enableShutdownPrivilege() override { calls.push_back("privilege"); }
+  void enableShutdownPrivilege() override;
   void exitWindows(unsigned flags, unsigned reason) override;
 };
 
 class Shell : public platform::Shell {
  public:
+  Journal* journal = nullptr;
   std::vector<std::string> opened;
   std::vector<int> exits;
-  void openUrl(const std::string& address) override { opened.push_back(address); }
-  void exitProcess(int code) override { exits.push_back(code); }
+  void openUrl(const std::string& address) override;
+  void exitProcess(int code) override;
 };
 
 // The whole fake platform, ready to hand to the logic.
 struct World {
+  World() { files.journal = processes.journal = power.journal = shell.journal = &journal; }
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+  Journal journal;
   System system;
   Files files;
   Volumes volumes;

@@ -1,9 +1,13 @@
 // In-memory window binding: windows built from the same control tables the Win32
 // binding uses, with message boxes, dialogs and modal windows scripted by the test.
+// It is stricter than Windows: an operation that does not fit a control's kind, an
+// unknown control or timer, firing a stopped timer and a modal window left open by
+// its script all throw, so a test cannot pass for code that would do nothing.
 #pragma once
 
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,6 +22,8 @@ class Control : public ui::Control {
  public:
   explicit Control(const ui::ControlSpec& spec);
   ui::ControlSpec spec;
+  // Throws unless the control is of one of the kinds.
+  void require(std::initializer_list<ui::Kind> kinds, const char* operation) const;
 
   std::string text_;
   bool enabled_ = true, visible_ = true, checked_ = false;
@@ -38,25 +44,25 @@ class Control : public ui::Control {
 
   std::string text() const override;
   void setText(std::string_view text) override;
-  void appendText(std::string_view text) override { text_.append(text); }
+  void appendText(std::string_view text) override;
   bool enabled() const override { return enabled_; }
   void setEnabled(bool on) override { enabled_ = on; }
   bool visible() const override { return visible_; }
   void setVisible(bool on) override { visible_ = on; }
-  bool checked() const override { return checked_; }
-  void setChecked(bool on) override { checked_ = on; }
+  bool checked() const override;
+  void setChecked(bool on) override;
   void focus() override { ++focusCount; }
-  int count() const override { return static_cast<int>(items.size()); }
+  int count() const override;
   std::string itemText(int index) const override;
   int addItem(std::string_view text) override;
   void setItemText(int index, std::string_view text) override;
   void deleteItem(int index) override;
   void clearItems() override;
-  int selection() const override { return selection_; }
+  int selection() const override;
   void setSelection(int index) override;
   int selectByPrefix(std::string_view text) override;
-  int caretIndex() const override { return caret; }
-  int rowCount() const override { return static_cast<int>(rows.size()); }
+  int caretIndex() const override;
+  int rowCount() const override;
   int addRow(std::string_view firstCell, int icon) override;
   void setCell(int row, int column, std::string_view text) override;
   std::string cell(int row, int column) const override;
@@ -64,31 +70,54 @@ class Control : public ui::Control {
   void deleteAllRows() override;
   int rowIcon(int row) const override;
   void setRowIcon(int row, int icon) override;
-  int selectedRow() const override { return selectedRow_; }
-  void selectRow(int row) override { selectedRow_ = row; }
-  std::uint32_t textColour() const override { return textColour_; }
-  std::uint32_t backgroundColour() const override { return backgroundColour_; }
-  void setCellColours(std::function<std::optional<ui::Colour>(int, int)> source) override {
-    colours = std::move(source);
-  }
+  int selectedRow() const override;
+  void selectRow(int row) override;
+  std::uint32_t textColour() const override;
+  std::uint32_t backgroundColour() const override;
+  void setCellColours(std::function<std::optional<ui::Colour>(int, int)> source) override;
   void repaint() override { ++repaints; }
-  int position() const override { return position_; }
-  void setPosition(int position) override { position_ = position; }
+  int position() const override;
+  void setPosition(int position) override;
 };
 
 class WindowSystem;
 
+// A window with a table and nothing else, for code that needs controls of a live window.
+class TableWindow : public ui::WindowLogic {
+ public:
+  explicit TableWindow(ui::WindowSpec spec, std::vector<ui::Handler> handlers = {})
+      : spec_(std::move(spec)), handlers_(std::move(handlers)) {}
+  const ui::WindowSpec& spec() const override { return spec_; }
+  std::vector<ui::Handler> handlers() override { return handlers_; }
+
+ private:
+  ui::WindowSpec spec_;
+  std::vector<ui::Handler> handlers_;
+};
+
+// Who closed a window.
+enum class ClosedBy { NotClosed, Program, CaptionButton };
+
 class Window : public ui::Window {
  public:
-  Window(WindowSystem& system, ui::WindowLogic& logic);
+  Window(WindowSystem& system, ui::WindowLogic& logic, bool modal);
+  // The window's logic, which may be gone once the window is closed: a closed window
+  // is inspected through its copy of the table and its controls.
   ui::WindowLogic& logic;
+  const ui::WindowSpec spec;
+  const bool modal;
   std::map<std::string, std::unique_ptr<Control>, std::less<>> controls;
+  std::vector<ui::Handler> handlers;
   std::string caption_;
   int width_, height_;
-  bool visible_ = true, closed = false;
+  bool visible_ = true;
+  bool acceptsInput = false;  // false while onCreated runs
+  ClosedBy closedBy = ClosedBy::NotClosed;
   std::string icon;
-  std::map<int, unsigned> timers;  // id → interval (absent or 0 = stopped)
+  std::vector<bool> timers;  // running, by index in the window's table
+  std::vector<std::function<void()>> destroyActions;
 
+  bool closed() const { return closedBy != ClosedBy::NotClosed; }
   Control& get(std::string_view name);  // the fake itself, for inspecting state
   ui::Control& control(std::string_view name) override { return get(name); }
   std::string caption() const override { return caption_; }
@@ -99,18 +128,28 @@ class Window : public ui::Window {
   bool visible() const override { return visible_; }
   void setVisible(bool on) override { visible_ = on; }
   bool setIconFromBytes(std::string_view bytes) override;
-  void setTimer(int id, unsigned intervalMs) override { timers[id] = intervalMs; }
-  void close() override;
+  void startTimer(std::string_view name) override;
+  void stopTimer(std::string_view name) override;
+  bool timerRunning(std::string_view name) const override;
+  void whenDestroyed(std::function<void()> action) override { destroyActions.push_back(std::move(action)); }
+  void close() override { closeAs(ClosedBy::Program); }
   std::uintptr_t nativeHandle() const override { return 0; }
 
-  // Test actions: what a user does.
+  // Test actions: what a user does and what the clock does. Each raises its event
+  // only through the handler table; acting on a closed window or one that takes no
+  // input yet throws. Clicks on disabled or hidden controls do nothing, as on Windows.
   void click(std::string_view name);  // toggles check boxes and radios as Windows does
   void selectItem(std::string_view name, int index);
   void selectRowOf(std::string_view name, int row);
+  void type(std::string_view name, std::string_view text);  // replaces an edit box's text
   bool requestClose();  // caption button
-  void fireTimer(int id) { logic.onTimer(*this, id); }
+  void fireTimer(std::string_view name);  // throws when the timer is not running
 
  private:
+  friend class WindowSystem;
+  void closeAs(ClosedBy who);
+  void raise(std::string_view source, ui::Event event);
+  void requireInput(std::string_view action) const;
   WindowSystem& system_;
 };
 
@@ -126,9 +165,16 @@ class WindowSystem : public ui::WindowSystem {
   std::vector<ui::FileDialogSpec> dialogs;
   std::deque<std::optional<std::string>> dialogAnswers;  // nothing = cancel
   std::vector<std::unique_ptr<Window>> windows;          // every window created
-  // Runs while a modal window is up; the test clicks its buttons here.
-  std::function<void(Window&)> onModal;
+  std::vector<Window*> modalStack;                       // open modal windows, innermost last
   int pumps = 0;
+
+  // Queues the script for the next modal window to open: it runs once the window is
+  // created and must leave it closed (by a click, a timer, requestClose()). Scripts are
+  // taken in the order the windows open, so a script that opens a nested window
+  // runs that window's script inside its own.
+  void scriptModal(std::function<void(Window&)> script) { modalScripts.push_back(std::move(script)); }
+  std::size_t scriptsLeft() const { return modalScripts.size(); }
+  void discardScripts() { modalScripts.clear(); }
 
   int runMain(ui::WindowLogic& logic) override;
   void runModal(ui::WindowLogic& logic, ui::Window* owner) override;
@@ -137,7 +183,10 @@ class WindowSystem : public ui::WindowSystem {
   void processPendingMessages() override { ++pumps; }
 
   // Creates the window from its table and runs its creation handler.
-  Window& create(ui::WindowLogic& logic);
+  Window& create(ui::WindowLogic& logic, bool modal = false);
+
+ private:
+  std::deque<std::function<void(Window&)>> modalScripts;
 };
 
 }  // namespace fake

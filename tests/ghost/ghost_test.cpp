@@ -47,10 +47,13 @@ class RecordingWim : public ghost::WimWindows {
   struct Call {
     std::string what;  // "restore:<imagePath>" or "backup:<savePath>"
     bool ownerVisible;
+    const ui::Control* partitionList = nullptr;  // restore: the list the boot target comes from
   };
   explicit RecordingWim(core::AppState& state) : state_(state) {}
   std::vector<Call> calls;
-  void openRestoreProgress(ui::Window& owner) override { calls.push_back({"restore:" + state_.imagePath, owner.visible()}); }
+  void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) override {
+    calls.push_back({"restore:" + state_.imagePath, owner.visible(), &partitionList});
+  }
   void openBackupProgress(ui::Window& owner, const std::string& savePath) override {
     calls.push_back({"backup:" + savePath, owner.visible()});
   }
@@ -313,6 +316,7 @@ TEST_F(GhostTest, WimRestoreAndWimBackupOpenTheProgressWindowsWithTheMainWindowH
   press();
   ASSERT_EQ(wim.calls.size(), 2u);
   EXPECT_EQ(wim.calls[0].what, "restore:D:\\win.Wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_EQ(wim.calls[1].what, "backup:D:\\c.wim");
   EXPECT_FALSE(wim.calls[0].ownerVisible || wim.calls[1].ownerVisible);
   EXPECT_TRUE(main->visible());
@@ -391,6 +395,7 @@ TEST_F(IsoTest, ASetupMediumGoesStraightToItsInstallWim) {
   EXPECT_EQ(state.isoImageCandidates, (std::vector<std::string>{"W:\\sources\\boot.wim", "W:\\sources\\install.wim"}));
   ASSERT_EQ(wim.calls.size(), 1u);
   EXPECT_EQ(wim.calls[0].what, "restore:W:\\sources\\install.wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_TRUE(wim.calls[0].ownerVisible);
   EXPECT_TRUE(main->get("mainOkButton").enabled());
   EXPECT_EQ(ui.windows.size(), 1u) << "no install-file list";
@@ -408,7 +413,10 @@ TEST_F(IsoTest, AnIsoWithNothingToInstallSaysSoAndLeavesTheControlsEnabled) {
 TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwards) {
   mountsAs({{":\\sys.GHO", 200 * kMB}});
   fake::Window* list = nullptr;
-  ui.onModal = [&](fake::Window& window) { list = &window; };
+  ui.scriptModal([&](fake::Window& window) {
+    list = &window;
+    window.requestClose();
+  });
   press();
   ASSERT_EQ(ui.windows.size(), 2u);
   EXPECT_EQ(list, nullptr) << "the list closed itself: the user never had to click";
@@ -427,12 +435,15 @@ class InstallListTest : public GhostTest {
   // itself (during creation, or after what the user did).
   bool open(std::function<void(fake::Window&)> user = {}) {
     bool closedItself = true;
-    ui.onModal = [&](fake::Window& window) {
+    ui.scriptModal([&](fake::Window& window) {
       if (user) user(window);
-      closedItself = window.closed;
-    };
-    ghost::InstallListWindow logic(services, *main);
+      closedItself = window.closed();
+      if (!closedItself) window.requestClose();  // the user leaves by the caption button
+    });
+    ghost::MainControls controls = ghost::MainControls::of(*main);
+    ghost::InstallListWindow logic(services, controls);
     ui.runModal(logic, main);
+    ui.discardScripts();  // the script of a list that closed itself during creation
     return closedItself;
   }
 };
@@ -445,7 +456,7 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   state.isoImageCandidates = {"Z:\\a.gho", "Z:\\b.gho", "Z:\\c.wim", "Z:\\missing.wim", "Z:\\d.wim"};
   EXPECT_FALSE(open());
   fake::Window& window = *ui.windows.back();
-  const ui::WindowSpec& spec = window.logic.spec();
+  const ui::WindowSpec& spec = window.spec;
   EXPECT_GBK_EQ("安装文件列表", spec.caption);
   EXPECT_EQ(std::make_tuple(spec.x, spec.y, spec.w, spec.h), std::make_tuple(50, 50, 373, 266));
   for (const ui::ControlSpec& c : spec.controls) {
@@ -473,7 +484,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   bool stayed = false;
   open([&](fake::Window& window) {
     window.click("installOkButton");
-    stayed = !window.closed;
+    stayed = !window.closed();
   });
   EXPECT_EQ(boxTexts(), std::vector<std::string>{"请选择要安装的文件。"});
   EXPECT_TRUE(stayed) << "no choice made: the list stays";
@@ -485,6 +496,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   }));
   ASSERT_EQ(wim.calls.size(), 1u);
   EXPECT_EQ(wim.calls[0].what, "restore:Z:\\sources\\install.wim");
+  EXPECT_EQ(wim.calls[0].partitionList, &main->get("partitionList"));
   EXPECT_FALSE(wim.calls[0].ownerVisible);
   EXPECT_TRUE(main->visible());
 
@@ -500,7 +512,7 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   EXPECT_TRUE(open([&](fake::Window& window) {
     window.get("installFileList").selectRow(2);
     window.click("installOkButton");
-    stillOpen = !window.closed && window.visible();  // declined: the user may choose again
+    stillOpen = !window.closed() && window.visible();  // declined: the user may choose again
     window.click("installExitButton");
   }));
   EXPECT_TRUE(stillOpen);

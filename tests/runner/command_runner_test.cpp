@@ -90,12 +90,14 @@ TEST_F(ConsoleShellTest, SendTrimsAndHandlesExitClsAndEmptyLines) {
 }
 
 TEST_F(ConsoleShellTest, ReaderEmptiesTheBoxFirstAndCapsIt) {
-  ui::ControlSpec spec{"engineLogBox", ui::Kind::MultiLineEdit, "old text"};
-  fake::Control box(spec);
-  shell.startConsoleReader(box);
+  fake::WindowSystem ui;
+  fake::TableWindow logic({"log", 0, 0, 100, 100, false, {{"engineLogBox", ui::Kind::MultiLineEdit, "old text"}}});
+  fake::Window& window = ui.create(logic);
+  fake::Control& box = window.get("engineLogBox");
+  shell.startConsoleReader(window, box);
   EXPECT_EQ(w.console.readersStarted, 0) << "a reader started while closed does nothing";
   shell.openConsoleShell();
-  shell.startConsoleReader(box);
+  shell.startConsoleReader(window, box);
   EXPECT_EQ(box.text(), "");
   w.console.deliver("[ 10% ] Applying progress\r\n");
   w.console.deliver(std::string_view("x\0junk", 6));
@@ -105,6 +107,34 @@ TEST_F(ConsoleShellTest, ReaderEmptiesTheBoxFirstAndCapsIt) {
   EXPECT_EQ(box.text().size(), 30000u);
   w.console.deliver("!");  // one more: the box starts over
   EXPECT_EQ(box.text(), "!");
+}
+
+TEST_F(ConsoleShellTest, ClosingTheWindowStopsTheOutputButNotTheShell) {
+  fake::WindowSystem ui;
+  fake::TableWindow logic({"log", 0, 0, 100, 100, false, {{"engineLogBox", ui::Kind::MultiLineEdit}}});
+  fake::Window& first = ui.create(logic);
+  shell.openConsoleShell();
+  shell.startConsoleReader(first, first.get("engineLogBox"));
+  w.console.deliver("one");
+  first.close();
+  w.console.deliver("two");
+  EXPECT_EQ(first.get("engineLogBox").text(), "one");
+  EXPECT_TRUE(shell.isOpen());
+  EXPECT_EQ(w.console.detaches, 1);
+
+  // A window closed after the shell has moved on to another reader leaves that one alone.
+  fake::Window& second = ui.create(logic);
+  fake::Window& third = ui.create(logic);
+  shell.closeConsoleShell();
+  shell.openConsoleShell();
+  shell.startConsoleReader(second, second.get("engineLogBox"));
+  shell.closeConsoleShell();
+  shell.openConsoleShell();
+  shell.startConsoleReader(third, third.get("engineLogBox"));
+  second.close();
+  w.console.deliver("three");
+  EXPECT_EQ(third.get("engineLogBox").text(), "three");
+  EXPECT_EQ(w.console.detaches, 1);
 }
 
 }  // namespace

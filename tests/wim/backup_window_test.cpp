@@ -42,8 +42,8 @@ class BackupTest : public ::testing::Test {
     window = &ui.create(*logic);
   }
   fake::Control& c(std::string_view name) { return window->get(name); }
-  void tick(int timer = W::kFinishTimer) {
-    ASSERT_GT(window->timers[timer], 0u) << "timer " << timer << " is stopped";
+  void tick(const char* timer = wim::kFinishTimer) {
+    ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
     window->fireTimer(timer);
   }
   void engineRuns() { w.processes.running.push_back({kEnginePid, "ZeDadaviZezi.exe"}); }
@@ -189,7 +189,7 @@ TEST_F(BackupTest, FailureDeletesOnlyWhatThisCaptureMade) {
   EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
   EXPECT_GBK_EQ(wim::kCaptureFailed, ui.boxes.at(0).text);
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
-  EXPECT_FALSE(window->closed);
+  EXPECT_FALSE(window->closed());
   EXPECT_TRUE(c("okButton").visible());
   EXPECT_TRUE(c("imageNameEdit").enabled());
 
@@ -226,7 +226,7 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   w.console.deliver(kEnd);
   tick();
   EXPECT_GBK_EQ(wim::kCaptureCancelled, ui.boxes.back().text);
-  EXPECT_TRUE(window->closed);
+  EXPECT_TRUE(window->closed());
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
 }
@@ -246,7 +246,7 @@ TEST_F(BackupTest, CaptureProgressLosesItsBlanks) {
   open();
   window->click("okButton");
   w.console.deliver("[  5% ] Capturing progress\r\n[ 1 2% ] Capturing progress: 0:16 mins remaining\r\n");
-  tick(W::kProgressTimer);
+  tick(wim::kProgressTimer);
   EXPECT_EQ(c("percentLabel").text(), "12%");
   EXPECT_EQ(c("progressBar").position(), 12);
 }

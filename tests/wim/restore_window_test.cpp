@@ -57,8 +57,8 @@ class RestoreTest : public ::testing::Test {
     r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
   }
   void shellPrints(std::string_view text) { w.console.deliver(text); }
-  void tick(int timer = W::kFinishTimer) {
-    ASSERT_GT(window->timers[timer], 0u) << "timer " << timer << " is stopped";
+  void tick(const char* timer = wim::kFinishTimer) {
+    ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
     window->fireTimer(timer);
   }
   // Start, run to the end with the given output, and poll once more.
@@ -99,7 +99,7 @@ TEST_F(RestoreTest, OpeningFillsTheChoices) {
   EXPECT_TRUE(c("addBootCheck").checked());
   EXPECT_TRUE(c("restartCheck").checked());
   EXPECT_FALSE(c("shutdownCheck").checked());
-  for (int t : {W::kFinishTimer, W::kProgressTimer, W::kClockTimer}) EXPECT_EQ(window->timers[t], 0u);
+  for (const char* t : {wim::kFinishTimer, wim::kProgressTimer, wim::kClockTimer}) EXPECT_FALSE(window->timerRunning(t));
 }
 
 TEST_F(RestoreTest, LayoutAsTheTableGivesIt) {
@@ -116,7 +116,7 @@ TEST_F(RestoreTest, NoVolumesAndNoClosesTheWindow) {
   w.processes.rules.clear();
   ui.answers = {ui::kAnswerNo};
   open();
-  EXPECT_TRUE(window->closed);
+  EXPECT_TRUE(window->closed());
 }
 
 TEST_F(RestoreTest, PowerCheckBoxesExcludeEachOther) {
@@ -143,9 +143,9 @@ TEST_F(RestoreTest, StartSendsTheCommandLineAndArmsTheTimers) {
                 "echo VrelPE: engine finished\r\n",
                 w.console.input);
   EXPECT_EQ(w.console.opens.at(0).first, "cmd.exe");
-  EXPECT_EQ(window->timers[W::kFinishTimer], 500u);
-  EXPECT_EQ(window->timers[W::kProgressTimer], 50u);
-  EXPECT_EQ(window->timers[W::kClockTimer], 1000u);
+  EXPECT_TRUE(window->timerRunning(wim::kFinishTimer));
+  EXPECT_TRUE(window->timerRunning(wim::kProgressTimer));
+  EXPECT_TRUE(window->timerRunning(wim::kClockTimer));
   EXPECT_GBK_EQ("终  止(&X)", c("cancelButton").text());
   EXPECT_FALSE(c("okButton").visible());
   for (auto name : {"volumeCombo", "formatCombo", "bootTargetCombo", "addBootCheck"})
@@ -161,12 +161,12 @@ TEST_F(RestoreTest, LiveProgressFromTheRecordedRun) {
   const std::string run = readData("apply_run.txt");
   const std::size_t cut = run.find("[  82% ]");
   shellPrints(run.substr(0, cut));
-  tick(W::kProgressTimer);
+  tick(wim::kProgressTimer);
   EXPECT_EQ(c("percentLabel").text(), " 77%");
   EXPECT_EQ(c("progressBar").position(), 77);
   EXPECT_GBK_EQ("剩余时间:  0:01 mins ", c("remainingLabel").text());
-  tick(W::kClockTimer);
-  tick(W::kClockTimer);
+  tick(wim::kClockTimer);
+  tick(wim::kClockTimer);
   EXPECT_GBK_EQ("已用时间: 00:00:02", c("elapsedLabel").text());
 }
 
@@ -204,8 +204,8 @@ TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
   EXPECT_TRUE(c("okButton").visible());
   EXPECT_GBK_EQ("取  消(&X)", c("cancelButton").text());
   EXPECT_EQ(w.console.closes, 1);
-  for (int t : {W::kFinishTimer, W::kProgressTimer, W::kClockTimer}) EXPECT_EQ(window->timers[t], 0u);
-  EXPECT_FALSE(window->closed);
+  for (const char* t : {wim::kFinishTimer, wim::kProgressTimer, wim::kClockTimer}) EXPECT_FALSE(window->timerRunning(t));
+  EXPECT_FALSE(window->closed());
   // The user may confirm again: a new shell, an empty box.
   window->click("okButton");
   EXPECT_EQ(w.console.opens.size(), 2u);
@@ -269,18 +269,18 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   EXPECT_EQ(w.processes.suspended,
             (std::vector<std::pair<unsigned long, bool>>{{kEnginePid, true}, {kEnginePid, false}}));
   EXPECT_TRUE(w.processes.terminated.empty());
-  EXPECT_EQ(window->timers[W::kClockTimer], 1000u);
+  EXPECT_TRUE(window->timerRunning(wim::kClockTimer));
 
   // Closing through the title bar is the same question; Yes stops the engine.
   ui.answers = {ui::kAnswerYes};
   EXPECT_FALSE(window->requestClose());
   EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
   EXPECT_TRUE(logic->applyCancelled());
-  EXPECT_FALSE(window->closed);
+  EXPECT_FALSE(window->closed());
   shellPrints("\r\nVrelPE: engine finished\r\n");
   tick();
   EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
-  EXPECT_TRUE(window->closed);
+  EXPECT_TRUE(window->closed());
   EXPECT_EQ(c("progressBar").position(), 0);
   EXPECT_TRUE(calls.empty());
 }
@@ -293,14 +293,14 @@ TEST_F(RestoreTest, StopBeforeTheEngineAppears) {
   window->click("cancelButton");
   EXPECT_FALSE(w.console.open_);
   tick();
-  EXPECT_TRUE(window->closed);
+  EXPECT_TRUE(window->closed());
   EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
 }
 
 TEST_F(RestoreTest, IdleStopButtonCloses) {
   open();
   window->click("cancelButton");
-  EXPECT_TRUE(window->closed);
+  EXPECT_TRUE(window->closed());
   EXPECT_TRUE(ui.boxes.empty());
 }
 

@@ -20,6 +20,7 @@
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_ui.h"
 #include "search/image_search.h"
+#include "search/select_target.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -66,22 +67,7 @@ class ScriptedBoxes : public win32::WindowSystem {
 };
 
 // Runs body inside the window's creation, then closes it.
-class Harness : public ui::WindowLogic {
- public:
-  Harness(ui::WindowLogic& inner, std::function<void(ui::Window&)> body) : inner_(inner), body_(std::move(body)) {}
-  const ui::WindowSpec& spec() const override { return inner_.spec(); }
-  void onCreated(ui::Window& w) override {
-    inner_.onCreated(w);
-    body_(w);
-    w.close();
-  }
-  void onEvent(ui::Window& w, std::string_view c, ui::Event e) override { inner_.onEvent(w, c, e); }
-  void onTimer(ui::Window& w, int id) override { inner_.onTimer(w, id); }
-
- private:
-  ui::WindowLogic& inner_;
-  std::function<void(ui::Window&)> body_;
-};
+using winetest::Harness;
 
 bool writeBytes(const std::string& path, std::uint64_t size, bool sparse) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -149,8 +135,10 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
   DeleteFileA(saved.c_str());
 
   Harness harness(f.main, [&](ui::Window& w) {
-    w.control("partitionList").selectRow(0);
-    winetest::pumpUntil([] { return false; }, 100);
+    // The program's own selection raises no event: record it as the user's would.
+    ui::Control& list = w.control("partitionList");
+    list.selectRow(0);
+    search::selectTargetPartition(list, f.state);
     ASSERT_EQ(f.state.targetDisplay, "C:\\(1:1)");
 
     SetEnvironmentVariableA("VREL_ENGINE_WRITE", std::to_string(kMB * 5 / 2).c_str());
@@ -254,7 +242,8 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
     // The install-file list over the main window, as an ISO with these files shows it.
     f.state.isoImageCandidates = {"M:\\a\\one.wim", "M:\\a\\b\\two.Wim", "M:\\root.WIM",
                                   "M:\\镜像\\系统 备份.GHO"};
-    ghost::InstallListWindow list(f.services, w);
+    ghost::MainControls mainControls = ghost::MainControls::of(w);
+    ghost::InstallListWindow list(f.services, mainControls);
     Harness listHarness(list, [&](ui::Window& lw) {
       ui::Control& rows = lw.control("installFileList");
       ASSERT_EQ(rows.rowCount(), 2);

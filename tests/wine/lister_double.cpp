@@ -1,9 +1,13 @@
 // Stands in for the disk lister in the Wine tier: prints what a lister prints on a
 // machine with two disks, a partition without a letter, a tiny one, a CD and a
 // dynamic volume.
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 
 int main() {
+  _setmode(_fileno(stdout), _O_BINARY);  // CR LF as written: text mode would make it CR CR LF
   std::fputs(
       "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
       "1:2\t\t0.50GB\t0.40GB\tPrimary\tNTFS\t\tMBR\t7\r\n"

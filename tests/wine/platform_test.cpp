@@ -72,9 +72,10 @@ class ShellWindow : public ui::WindowLogic {
   const ui::WindowSpec& spec() const override { return spec_; }
   void onCreated(ui::Window& w) override {
     body(w);
-    w.close();
+    if (closeWhenDone) w.close();
   }
   std::function<void(ui::Window&)> body;
+  bool closeWhenDone = true;
 
  private:
   ui::WindowSpec spec_;
@@ -92,7 +93,7 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
     ASSERT_NE(pid, 0u);
     EXPECT_EQ(shell.openConsoleShell(), pid);
     EXPECT_GT(shell.sendConsoleLine("echo hello-from-shell"), 0);
-    shell.startConsoleReader(box);
+    shell.startConsoleReader(w, box);
     EXPECT_TRUE(winetest::pumpUntil([&] { return box.text().find("hello-from-shell\r\n") != std::string::npos; },
                                     10000))
         << box.text();
@@ -115,6 +116,34 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
   ws.runModal(logic, nullptr);
 }
 
+TEST(ConsoleShellUnderWine, AClosedWindowNoLongerReceivesTheOutputWhileTheShellRunsOn) {
+  RealPlatform p;
+  win32::WindowSystem ws;
+  runner::ConsoleShell shell(p.os);
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string marker = std::string(temp) + "vrel_reader_marker.txt";
+  DeleteFileA(marker.c_str());
+  ShellWindow logic;
+  logic.body = [&](ui::Window& w) {
+    ASSERT_NE(shell.openConsoleShell(), 0u);
+    shell.startConsoleReader(w, w.control("engineLogBox"));
+    // The window goes while a child keeps printing into its box; the interpreter
+    // writes the marker once the child has printed everything.
+    shell.sendConsoleLine(child() + " print 2000000 & echo done>" + marker);
+    winetest::pumpUntil([] { return false; }, 200);
+  };
+  ws.runModal(logic, nullptr);
+  // Still open and still drained: a reader that stopped reading would leave the child
+  // blocked on a full pipe and the marker unwritten.
+  ASSERT_TRUE(shell.isOpen());
+  EXPECT_TRUE(winetest::pumpUntil([&] { return GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                                  20000))
+      << "the output is still read";
+  EXPECT_TRUE(shell.closeConsoleShell());
+  DeleteFileA(marker.c_str());
+}
+
 TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   RealPlatform p;
   win32::WindowSystem ws;
@@ -131,9 +160,13 @@ TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
     EXPECT_EQ(bytes, std::string(payloadFor(name))) << name;
     EXPECT_EQ(bytes.substr(0, 2), "MZ") << name;
   }
-  // The deployed tools run through the doubled backslash of their paths.
-  auto run = runner::runCapturedRun(p.os, state.tools.isoToolPath + " /q");
-  EXPECT_TRUE(run.started);
+  // The deployed tools run through the doubled backslash of their paths: the ISO
+  // mounter answers otherwise than the interpreter does for a missing program.
+  auto iso = runner::runCapturedRun(p.os, state.tools.isoToolPath + " /q");
+  auto missing = runner::runCapturedRun(p.os, state.tools.toolsFolder + "\\NoSuchTool.exe /q");
+  ASSERT_TRUE(iso.started && missing.started);
+  EXPECT_FALSE(missing.output.empty());
+  EXPECT_NE(iso.output, missing.output);
   // Wine has no wimgapi.dll: the WIM engine must say so and never claim success.
   std::string info = runner::runCaptured(p.os, state.tools.enginePath + " /info \"C:\\none.wim\"");
   EXPECT_NE(info.find("wimgapi.dll"), std::string::npos) << info;

@@ -61,25 +61,7 @@ class RecordingShell : public platform::Shell {
   void exitProcess(int) override { ++exits; }
 };
 
-// Runs a window's creation handler, then the test body, inside the real modal loop.
-class Harness : public ui::WindowLogic {
- public:
-  Harness(ui::WindowLogic& inner, std::function<void(ui::Window&)> body) : inner_(inner), body_(std::move(body)) {}
-  const ui::WindowSpec& spec() const override { return inner_.spec(); }
-  void onCreated(ui::Window& w) override {
-    inner_.onCreated(w);
-    body_(w);
-    if (!closed_) w.close();
-  }
-  void onEvent(ui::Window& w, std::string_view c, ui::Event e) override { inner_.onEvent(w, c, e); }
-  void onTimer(ui::Window& w, int id) override { inner_.onTimer(w, id); }
-  bool onCloseRequested(ui::Window& w) override { return inner_.onCloseRequested(w); }
-  bool closed_ = false;
-
- private:
-  ui::WindowLogic& inner_;
-  std::function<void(ui::Window&)> body_;
-};
+using winetest::Harness;
 
 class WimWindowsUnderWine : public ::testing::Test {
  protected:

@@ -6,6 +6,9 @@
 
 #include <functional>
 #include <string>
+#include <vector>
+
+#include "platform/ui.h"
 
 namespace winetest {
 
@@ -20,5 +23,25 @@ bool saveWindowPicture(HWND hwnd, const std::string& path);
 int redPixels(HWND hwnd, const RECT& area);
 // Where pictures go: $VREL_ARTIFACTS (a Windows path) or the program folder.
 std::string artifactFolder();
+
+// A window of the program run inside the real modal loop with a test body: the
+// window's creation handler runs, then the body; the window is closed after it
+// unless it is gone already. Events and close requests go to the window's logic.
+class Harness : public ui::WindowLogic {
+ public:
+  Harness(ui::WindowLogic& inner, std::function<void(ui::Window&)> body) : inner_(inner), body_(std::move(body)) {}
+  const ui::WindowSpec& spec() const override { return inner_.spec(); }
+  std::vector<ui::Handler> handlers() override { return inner_.handlers(); }
+  void onCreated(ui::Window& w) override {
+    inner_.onCreated(w);
+    body_(w);
+    w.close();
+  }
+  bool onCloseRequested(ui::Window& w) override { return inner_.onCloseRequested(w); }
+
+ private:
+  ui::WindowLogic& inner_;
+  std::function<void(ui::Window&)> body_;
+};
 
 }  // namespace winetest
