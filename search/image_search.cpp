@@ -44,6 +44,8 @@ void walkDirectory(platform::FileSystem& files, ui::WindowSystem& ui, std::strin
 
 int depthFromText(std::string_view text) {
   const double value = std::trunc(gbk::leadingNumber(text));
+  // "nan" parses as a number that is none; converting it to int is undefined.
+  if (std::isnan(value)) return 0;
   // Beyond any real folder depth; also keeps the conversion defined.
   if (value >= INT_MAX) return INT_MAX - 1;
   if (value <= INT_MIN) return INT_MIN;

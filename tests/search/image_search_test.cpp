@@ -45,6 +45,8 @@ TEST_F(ImageSearchTest, DepthLimitsTheFoldersBelowTheRoot) {
   };
   for (const auto& [text, expected] : cases)
     EXPECT_EQ(walk("C:\\", "*.WIM", search::depthFromText(text)), expected) << "depth " << text;
+  // Text that is not a number reads as 0, even text the C runtime parses as NaN.
+  for (const char* text : {"x", "nan", "NAN(1)", "-nan"}) EXPECT_EQ(search::depthFromText(text), 0) << text;
 }
 
 TEST_F(ImageSearchTest, FilesComeBeforeSubFoldersDepthFirstAndEveryFolderPumps) {
