@@ -96,6 +96,14 @@ static void restoreMode(Services& s, MainControls& c) {
 }
 
 void mountAndInstallIso(Services& s, MainControls& c, const std::string& isoPath) {
+  // Every image found is read from the ISO while the target is written: an ISO on the
+  // target partition would be overwritten (or formatted away) by its own install.
+  if (onTargetDrive(s.os.files, isoPath, s.state.targetDrive)) {
+    showBox(s, &c.window,
+            "ISO镜像文件 " + isoPath + " 位于要还原的分区 " + s.state.targetDisplay + " 上,不能安装到该分区！",
+            kWarningBox);
+    return;
+  }
   const std::string letter = chooseIsoMountLetter(s.os.files);
   if (letter.empty()) {
     // Going on would search a drive that does not hold this ISO (the previous mount,

@@ -371,6 +371,24 @@ TEST_F(IsoTest, AllFiveLettersInUseStopsBeforeMounting) {
   EXPECT_TRUE(w.processes.captured.empty());
 }
 
+TEST_F(IsoTest, AnIsoOnTheTargetPartitionIsRefusedBeforeMounting) {
+  mountsAs({{":\\sys.GHO", 200 * kMB}});
+  for (const char* iso : {"D:\\win.iso", "d:\\win.iso"}) {
+    ui.boxes.clear();
+    main->get("imagePathCombo").clearItems();
+    chooseImage(iso);
+    selectRow(1);
+    press();
+    EXPECT_EQ(boxTexts(),
+              std::vector<std::string>{"ISO镜像文件 " + std::string(iso) +
+                                       " 位于要还原的分区 D:\\(1:2) 上,不能安装到该分区！"});
+    EXPECT_EQ(ui.boxes.at(0).style, 0x2030u);
+  }
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_TRUE(wim.calls.empty());
+  EXPECT_TRUE(main->get("mainOkButton").enabled());
+}
+
 TEST_F(IsoTest, AnIsoOfTwentyMegabytesOrLessIsRefused) {
   for (const auto& [size, mounted] : {std::pair{20 * kMB, false}, std::pair{20 * kMB + 1, true}}) {
     w.processes.captured.clear();
