@@ -142,12 +142,22 @@ void mountAndInstallIso(Services& s, MainControls& c, const std::string& isoPath
   s.ui.runModal(installList, &c.window);
 }
 
+// The save path is typed by the user and reaches the engine's command line inside
+// double quotes: a quote of its own would end them early and let "&" or "|" run as
+// commands. No file name holds one, so such a path is refused.
+static bool savePathQuotable(Services& s, MainControls& c, const std::string& save) {
+  if (!gbk::contains(save, "\"")) return true;
+  showBox(s, &c.window, "保存路径 " + save + " 含有双引号,不是有效的文件路径！", kWarningBox);
+  return false;
+}
+
 static void ghostBackupMode(Services& s, MainControls& c) {
   const std::string save = c.savePathEdit.text();
   if (save.empty()) {
     showBox(s, &c.window, "请输入保存Gho映像文件路径！", kWarningBox);
     return;
   }
+  if (!savePathQuotable(s, c, save)) return;
   if (!partitionChosen(c)) {
     showBox(s, &c.window, "请选择要备份的分区！", kWarningBox);
     return;
@@ -161,6 +171,7 @@ static void wimBackupMode(Services& s, MainControls& c) {
     showBox(s, &c.window, "请输入保存Imagex映像文件路径！", kWarningBox);
     return;
   }
+  if (!savePathQuotable(s, c, save)) return;
   if (!partitionChosen(c)) {
     showBox(s, &c.window, "请选择要备份的分区！", kWarningBox);
     return;

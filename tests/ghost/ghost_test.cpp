@@ -157,6 +157,10 @@ TEST_F(GhostTest, ChecksRunInOrderAndOnlyTheFirstFaultIsReported) {
       {"ghostBackupRadio", "", "D:\\b.gho", -1, false, "请选择要备份的分区！"},
       {"wimBackupRadio", "", "", -1, false, "请输入保存Imagex映像文件路径！"},
       {"wimBackupRadio", "", "D:\\b.wim", -1, false, "请选择要备份的分区！"},
+      // A quote in the typed save path would end the command line's quotes early.
+      {"ghostBackupRadio", "", "D:\\b.gho\" & del /q C:\\* & \"", 0, false,
+       "保存路径 D:\\b.gho\" & del /q C:\\* & \" 含有双引号,不是有效的文件路径！"},
+      {"wimBackupRadio", "", "\"D:\\b.wim\"", 0, false, "保存路径 \"D:\\b.wim\" 含有双引号,不是有效的文件路径！"},
   };
   for (const Case& k : cases) {
     ui.boxes.clear();
