@@ -126,6 +126,10 @@ bool BackupWindow::onCloseRequested(ui::Window&) {
 }
 
 void BackupWindow::confirm() {
+  if (ctx_.state.targetDrive.empty()) {
+    ctx_.ui.messageBox(window_, noDriveLetterMessage(ctx_.state.targetDisplay, false), kMessageTitle, kStop);
+    return;
+  }
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
   startWimCapture();
 }

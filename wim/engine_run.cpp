@@ -76,6 +76,11 @@ bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
   return true;
 }
 
+std::string noDriveLetterMessage(const std::string& targetDisplay, bool restoring) {
+  return std::string("所选分区 ") + targetDisplay + " 没有盘符,Imagex无法" + (restoring ? "还原" : "备份") +
+         "该分区！\r\n请先为它分配盘符。";
+}
+
 std::string megabytesText(std::uint64_t bytes) {
   // Hundredths of a megabyte, rounded half to even, in integers so nothing is lost.
   const std::uint64_t scaled = bytes * 100;  // below 2^64 for any file up to 160 PB

@@ -89,6 +89,10 @@ class EngineRun {
   int polledSinceGone_ = 0;
 };
 
+// The engine works on a drive root: a partition without a letter cannot be applied
+// to or captured. The refusal names the partition and the operation.
+std::string noDriveLetterMessage(const std::string& targetDisplay, bool restoring);
+
 // The size of a file in megabytes, rounded half to even to two decimals, without
 // trailing zeros (1.5, 2, 0.01).
 std::string megabytesText(std::uint64_t bytes);

@@ -131,6 +131,12 @@ bool RestoreWindow::onCloseRequested(ui::Window&) {
 }
 
 void RestoreWindow::confirm() {
+  // Without a letter there is nothing to format or apply to; boot repair would even
+  // work on the current drive's boot files.
+  if (ctx_.state.targetDrive.empty()) {
+    ctx_.ui.messageBox(window_, noDriveLetterMessage(ctx_.state.targetDisplay, true), kMessageTitle, kStop);
+    return;
+  }
   // Refused before the format too: formatting that partition destroys the image as well.
   if (imageOnTarget(ctx_.state.imagePath, ctx_.state.targetDrive)) {
     ctx_.ui.messageBox(window_, kImageOnTargetMessage, kMessageTitle, kStop);

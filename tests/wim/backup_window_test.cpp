@@ -242,6 +242,18 @@ TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
   EXPECT_TRUE(w.console.opens.empty());
 }
 
+TEST_F(BackupTest, APartitionWithoutALetterIsRefusedBeforeAnythingStarts) {
+  state.targetDrive = "";
+  state.targetDisplay = "(2:4)";
+  open();
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 (2:4) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", ui.boxes[0].text);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+  EXPECT_TRUE(c("okButton").visible());
+}
+
 TEST_F(BackupTest, CaptureProgressLosesItsBlanks) {
   open();
   window->click("okButton");

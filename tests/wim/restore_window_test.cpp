@@ -338,6 +338,22 @@ TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
   EXPECT_FALSE(wim::imageOnTarget("\\\\server\\x.wim", "C:"));
 }
 
+// A partition without a letter: nothing is formatted, applied or repaired.
+TEST_F(RestoreTest, RefusesAPartitionWithoutALetter) {
+  state.targetDrive = "";
+  state.targetDisplay = "(1:3)";
+  bool formatted = false;
+  hooks.formatStep = [&](ui::Window*, wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
+  open();
+  window->click("okButton");
+  EXPECT_FALSE(formatted);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", ui.boxes[0].text);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_FALSE(window->timerRunning(wim::kFinishTimer));
+  EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
+}
+
 TEST_F(RestoreTest, FormatHookRunsBeforeTheApply) {
   std::function<void()> pending;
   hooks.formatStep = [&](ui::Window*, wim::RestoreControls& controls, const std::function<void()>& startApply) {
