@@ -124,7 +124,7 @@ std::string bootCommandLine(const core::ToolPaths& tools, BootCommand which, std
 
 std::string retryBatchPath(platform::Platform& os) {
   std::string folder = os.system.windowsDirectory();
-  if (!gbk::endsWith(folder, "\\")) folder += '\\';
+  if (!gbk::endsWithBackslash(folder)) folder += '\\';
   return folder + "\\yd.cmd";
 }
 

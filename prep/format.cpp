@@ -99,7 +99,7 @@ bool isWow64Host(platform::Platform& os) { return os.system.isWow64(); }
 
 bool formatWithMarkTool(core::Context& ctx, const std::string& drive) {
   std::string folder = ctx.os.system.tempDirectory();
-  if (!gbk::endsWith(folder, "\\")) folder += '\\';
+  if (!gbk::endsWithBackslash(folder)) folder += '\\';
   const std::string path = folder + "\\" + kMarkFileName;
   const std::string_view carried = ctx.payloads ? ctx.payloads(kMarkFileName) : std::string_view();
   // Written once per run; a file cut short by an earlier failed write is replaced.
