@@ -9,6 +9,17 @@
 
 namespace ghost {
 
+// The command interpreter replaces %NAME% by the variable's value even inside quotes
+// (a caret does not stop it there), so a path with two "%" may reach the engine as
+// another file: a backup written elsewhere, a restore read from elsewhere.
+static constexpr char kPercentRefusal[] =
+    " 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！";
+
+bool interpreterMayRewrite(const std::string& path) {
+  const std::size_t first = path.find('%');  // below 0x40: never a GBK trail byte
+  return first != std::string::npos && path.find('%', first + 1) != std::string::npos;
+}
+
 MainControls MainControls::of(ui::Window& w) {
   return {w,
           w.control("restoreRadio"),
@@ -88,6 +99,10 @@ static void restoreMode(Services& s, MainControls& c) {
     showBox(s, &c.window, "映像文件不存在！", kWarningBox);
     return;
   }
+  if (interpreterMayRewrite(image)) {
+    showBox(s, &c.window, "映像文件 " + image + kPercentRefusal, kWarningBox);
+    return;
+  }
   const std::string kind = gbk::toUpperAscii(search::extensionOf(image));
   if (kind == ".GHO") ghostRestore(s, c.window, image);
   else if (kind == ".WIM") openWimRestore(s, c, image);
@@ -146,9 +161,15 @@ void mountAndInstallIso(Services& s, MainControls& c, const std::string& isoPath
 // double quotes: a quote of its own would end them early and let "&" or "|" run as
 // commands. No file name holds one, so such a path is refused.
 static bool savePathQuotable(Services& s, MainControls& c, const std::string& save) {
-  if (!gbk::contains(save, "\"")) return true;
-  showBox(s, &c.window, "保存路径 " + save + " 含有双引号,不是有效的文件路径！", kWarningBox);
-  return false;
+  if (gbk::contains(save, "\"")) {
+    showBox(s, &c.window, "保存路径 " + save + " 含有双引号,不是有效的文件路径！", kWarningBox);
+    return false;
+  }
+  if (interpreterMayRewrite(save)) {
+    showBox(s, &c.window, "保存路径 " + save + kPercentRefusal, kWarningBox);
+    return false;
+  }
+  return true;
 }
 
 static void ghostBackupMode(Services& s, MainControls& c) {

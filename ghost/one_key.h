@@ -40,6 +40,10 @@ void unlockMainControls(MainControls& c);
 
 void OneKeyAction(Services& s, MainControls& c);
 
+// True when the path holds two "%": the command interpreter may rewrite what lies
+// between them, so the engine would see another path.
+bool interpreterMayRewrite(const std::string& path);
+
 // True when a file-system search finds "<letter>:\nul", that is when the letter names a drive.
 bool isDriveLetterInUse(platform::FileSystem& files, const std::string& letter);
 // The first of Z, Y, W, A, B not in use; empty when all five are.

@@ -161,6 +161,13 @@ TEST_F(GhostTest, ChecksRunInOrderAndOnlyTheFirstFaultIsReported) {
       {"ghostBackupRadio", "", "D:\\b.gho\" & del /q C:\\* & \"", 0, false,
        "保存路径 D:\\b.gho\" & del /q C:\\* & \" 含有双引号,不是有效的文件路径！"},
       {"wimBackupRadio", "", "\"D:\\b.wim\"", 0, false, "保存路径 \"D:\\b.wim\" 含有双引号,不是有效的文件路径！"},
+      // %NAME% would be replaced by the interpreter; one "%" alone is left as it is.
+      {"ghostBackupRadio", "", "D:\\%TEMP%.gho", 0, false,
+       "保存路径 D:\\%TEMP%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
+      {"wimBackupRadio", "", "D:\\50%\\100%.wim", 0, false,
+       "保存路径 D:\\50%\\100%.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
+      {"restoreRadio", "D:\\%USERNAME%.gho", "", 0, true,
+       "映像文件 D:\\%USERNAME%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
   };
   for (const Case& k : cases) {
     ui.boxes.clear();
