@@ -10,7 +10,7 @@
 
 namespace ghost {
 
-class ImageDisksBackend : public Backend {
+class ImageDisksBackend : public FilesBackend {
  public:
   ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
@@ -20,22 +20,11 @@ class ImageDisksBackend : public Backend {
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 
-  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
-    return files_.openRead(path, error);
-  }
-  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
-    return files_.create(path, error);
-  }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  bool remove(const std::string& path) override { return files_.remove(path); }
-  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
-  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
 
   std::string lastDetail() const override { return diskError_; }
 
  private:
   std::unique_ptr<disk::DiskSet> disks_;
-  Files& files_;
   std::string diskError_;
 };
 

@@ -7,24 +7,15 @@
 
 namespace ghost {
 
-class Win32Backend : public Backend {
+class Win32Backend : public FilesBackend {
  public:
+  Win32Backend() : FilesBackend(files_) {}
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 
-  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
-    return files_.openRead(path, error);
-  }
-  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
-    return files_.create(path, error);
-  }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  bool remove(const std::string& path) override { return files_.remove(path); }
-  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
-  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
 
  private:
   Win32Files files_;

@@ -48,6 +48,28 @@ class Backend : public Files {
   virtual std::string lastDetail() const { return {}; }
 };
 
+// A backend whose image files are those of a Files object of the platform.
+class FilesBackend : public Backend {
+ public:
+  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
+    return files_.openRead(path, error);
+  }
+  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
+    return files_.create(path, error);
+  }
+  bool exists(const std::string& path) override { return files_.exists(path); }
+  bool remove(const std::string& path) override { return files_.remove(path); }
+  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
+  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
+
+ protected:
+  // Only kept: files may be a member of the derived backend, not yet constructed.
+  explicit FilesBackend(Files& files) : files_(files) {}
+
+ private:
+  Files& files_;
+};
+
 // The backup's plan: which blocks of the partition hold data.
 struct BackupPlan {
   FsKind fs = FsKind::Raw;
