@@ -2,8 +2,8 @@
 
 #include "core/app_state.h"
 #include "disks/partition_inventory.h"
-#include "ghost/ghost_runs.h"
-#include "ghost/one_key.h"
+#include "onekey/ghost_runs.h"
+#include "onekey/one_key.h"
 #include "search/image_search.h"
 #include "platform/gbk.h"
 #include "search/select_target.h"
@@ -95,7 +95,7 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  oneKey_.emplace(ghost::MainControls::of(window));
+  oneKey_.emplace(onekey::MainControls::of(window));
   runStartup(ctx_, window, c_->statusBar,
              StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
                           [this] {
@@ -148,7 +148,7 @@ void MainWindow::optionNotAvailable() {
   c_->homePageCheck.setChecked(false);
 }
 
-void MainWindow::oneKeyAction() { ghost::OneKeyAction(services_, *oneKey_); }
+void MainWindow::oneKeyAction() { onekey::OneKeyAction(services_, *oneKey_); }
 
 void MainWindow::searchImages() {
   searchHits_ = search::searchImages(ctx_.os, ctx_.ui,
@@ -161,7 +161,7 @@ void MainWindow::pickSearchResult() {
 
 void MainWindow::checkGhostImage() {
   std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kCheckImageDialog);
-  if (chosen) ghost::checkGhostImage(services_, *window_, *chosen);
+  if (chosen) onekey::checkGhostImage(services_, *window_, *chosen);
 }
 
 std::string withImageExtension(const std::string& path, std::string_view extension) {

@@ -7,8 +7,8 @@
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
-#include "ghost/one_key.h"
-#include "ghost/services.h"
+#include "onekey/one_key.h"
+#include "onekey/services.h"
 #include "platform/ui.h"
 
 namespace app {
@@ -32,7 +32,7 @@ extern const ui::FileDialogSpec kCheckImageDialog;
 class MainWindow : public ui::WindowLogic {
  public:
   // wim: the WIM progress windows; without them the WIM operations say they are not available.
-  explicit MainWindow(core::Context& ctx, ghost::WimWindows* wim = nullptr)
+  explicit MainWindow(core::Context& ctx, onekey::WimWindows* wim = nullptr)
       : ctx_(ctx), pendingWim_(ctx.ui), services_{ctx.os, ctx.ui, ctx.state, wim ? *wim : pendingWim_} {}
 
   const ui::WindowSpec& spec() const override;
@@ -75,10 +75,10 @@ class MainWindow : public ui::WindowLogic {
   core::Context& ctx_;
   ui::Window* window_ = nullptr;
   std::optional<Controls> c_;
-  std::optional<ghost::MainControls> oneKey_;  // what the one-key action locks and reads
+  std::optional<onekey::MainControls> oneKey_;  // what the one-key action locks and reads
   disks::CellColourRegistry colours_;
-  ghost::WimWindowsPending pendingWim_;
-  ghost::Services services_;
+  onekey::WimWindowsPending pendingWim_;
+  onekey::Services services_;
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
 

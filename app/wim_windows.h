@@ -5,11 +5,11 @@
 #include <string>
 
 #include "core/context.h"
-#include "ghost/services.h"
+#include "onekey/services.h"
 
 namespace app {
 
-class WimProgressWindows : public ghost::WimWindows {
+class WimProgressWindows : public onekey::WimWindows {
  public:
   explicit WimProgressWindows(core::Context& ctx) : ctx_(ctx) {}
   void openRestoreProgress(ui::Window& owner, const ui::Control& partitionList) override;

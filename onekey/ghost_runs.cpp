@@ -1,10 +1,10 @@
-#include "ghost/ghost_runs.h"
+#include "onekey/ghost_runs.h"
 
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
 #include "search/paths.h"
 
-namespace ghost {
+namespace onekey {
 
 std::string restoreCommandLine(const std::string& enginePath, const std::string& imagePath,
                                const std::string& targetIndex) {
@@ -126,4 +126,4 @@ void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& ima
   else showBox(s, &mainWindow, name + " 镜像文件不能通过完整性检查！", kErrorBox);
 }
 
-}  // namespace ghost
+}  // namespace onekey

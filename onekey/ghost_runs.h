@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "ghost/services.h"
+#include "onekey/services.h"
 #include "platform/os.h"
 
-namespace ghost {
+namespace onekey {
 
 std::string restoreCommandLine(const std::string& enginePath, const std::string& imagePath,
                                const std::string& targetIndex);
@@ -40,4 +40,4 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const std::string& saveFil
 // Checks the chosen image's integrity and reports pass or fail.
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath);
 
-}  // namespace ghost
+}  // namespace onekey

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "ghost/services.h"
+#include "onekey/services.h"
 #include "platform/ui.h"
 
-namespace ghost {
+namespace onekey {
 
 // The main window's controls that the action reads, locks and fills.
 struct MainControls {
@@ -54,4 +54,4 @@ std::string isoMountCommandLine(const std::string& isoToolPath, const std::strin
 // Mounts the ISO, looks for GHO and WIM files on it and installs from it.
 void mountAndInstallIso(Services& s, MainControls& c, const std::string& isoPath);
 
-}  // namespace ghost
+}  // namespace onekey

@@ -1,6 +1,6 @@
-#include "ghost/services.h"
+#include "onekey/services.h"
 
-namespace ghost {
+namespace onekey {
 
 int showBox(Services& s, ui::Window* owner, std::string_view text, unsigned style) {
   return s.ui.messageBox(owner, text, kMessageTitle, style);
@@ -16,4 +16,4 @@ void WimWindowsPending::openBackupProgress(ui::Window& owner, const std::string&
   ui_.messageBox(&owner, kWimNotAvailable, kMessageTitle, kWarningBox);
 }
 
-}  // namespace ghost
+}  // namespace onekey

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ghost/ghost_runs.h"
-#include "ghost/install_list_window.h"
-#include "ghost/one_key.h"
+#include "onekey/ghost_runs.h"
+#include "onekey/install_list_window.h"
+#include "onekey/one_key.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
@@ -42,7 +42,7 @@ class MainDouble : public ui::WindowLogic {
   }
 };
 
-class RecordingWim : public ghost::WimWindows {
+class RecordingWim : public onekey::WimWindows {
  public:
   struct Call {
     std::string what;  // "restore:<imagePath>" or "backup:<savePath>"
@@ -90,8 +90,8 @@ class GhostTest : public ::testing::Test {
     combo.setSelection(combo.addItem(path));
   }
   void press() {
-    ghost::MainControls c = ghost::MainControls::of(*main);
-    ghost::OneKeyAction(services, c);
+    onekey::MainControls c = onekey::MainControls::of(*main);
+    onekey::OneKeyAction(services, c);
   }
   std::vector<std::string> boxTexts() const {
     std::vector<std::string> texts;
@@ -104,22 +104,22 @@ class GhostTest : public ::testing::Test {
   fake::WindowSystem ui;
   core::AppState state;
   RecordingWim wim{state};
-  ghost::Services services{w.os, ui, state, wim};
+  onekey::Services services{w.os, ui, state, wim};
   MainDouble mainLogic;
   fake::Window* main = nullptr;
   std::vector<bool> mainVisibleDuringRuns;
 };
 
 TEST(GhostCommandLines, EveryBlankInPlace) {
-  EXPECT_EQ(ghost::restoreCommandLine(kEngine, "D:\\sys.gho", "1:2"),
+  EXPECT_EQ(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:2"),
             "X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:2  -crcignore  -noide -sure -fx "
             "-BATCH");
-  EXPECT_EQ(ghost::backupCommandLine(kEngine, "1:1", "D:\\my backups\\c.GHO"),
+  EXPECT_EQ(onekey::backupCommandLine(kEngine, "1:1", "D:\\my backups\\c.GHO"),
             "X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pdump,src=1:1,dst=\"D:\\my backups\\c.GHO\" -z9  -crcignore  "
             "-noide  -sure  -fx -BATCH ");
-  EXPECT_EQ(ghost::checkCommandLine(kEngine, "D:\\a & b.gho"),
+  EXPECT_EQ(onekey::checkCommandLine(kEngine, "D:\\a & b.gho"),
             "X:\\Temp\\\\GhostVrelLite.exe   -CHKIMG,\"D:\\a & b.gho\" -sure  -fx -BATCH ");
-  EXPECT_EQ(ghost::isoMountCommandLine(kIsoTool, "W", "D:\\iso|s\\win 10.iso"),
+  EXPECT_EQ(onekey::isoMountCommandLine(kIsoTool, "W", "D:\\iso|s\\win 10.iso"),
             "X:\\Temp\\\\ISO.exe /D:W /I:\"D:\\iso|s\\win 10.iso\"");
 }
 
@@ -129,10 +129,10 @@ TEST(GhostOutcome, OnlyAStartedSilentRunSucceeds) {
       {{true, " "}, false, " "},
       {{true, "\r\n"}, false, "\r\n"},
       {{true, "Abort: 36000\r\n"}, false, "Abort: 36000\r\n"},
-      {{false, ""}, false, ghost::kInterpreterNotStarted},
+      {{false, ""}, false, onekey::kInterpreterNotStarted},
   };
   for (const auto& [run, ok, text] : cases) {
-    const ghost::GhostOutcome outcome = ghost::judgeGhostRun(run);
+    const onekey::GhostOutcome outcome = onekey::judgeGhostRun(run);
     EXPECT_EQ(outcome.succeeded, ok) << run.output;
     EXPECT_EQ(outcome.errorText, text);
   }
@@ -198,7 +198,7 @@ TEST_F(GhostTest, RestoreOfASmallLetterGhoImageRunsTheEngineWithTheMainWindowHid
   selectRow(0);
   press();
   ASSERT_EQ(w.processes.captured.size(), 1u);
-  EXPECT_EQ(w.processes.captured[0], engineRun(ghost::restoreCommandLine(kEngine, "D:\\sys.gho", "1:1")));
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:1")));
   EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{false});
   EXPECT_TRUE(main->visible());
   ASSERT_EQ(ui.boxes.size(), 2u);
@@ -263,7 +263,7 @@ TEST_F(GhostTest, BackupSucceedsOnlyWithAnImageFileAfterTheRun) {
   };
   press();
   ASSERT_EQ(w.processes.captured.size(), 1u);
-  EXPECT_EQ(w.processes.captured[0], engineRun(ghost::backupCommandLine(kEngine, "1:1", "D:\\bak\\c.GHO")));
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::backupCommandLine(kEngine, "1:1", "D:\\bak\\c.GHO")));
   EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{false});
   ASSERT_EQ(ui.boxes.size(), 2u);
   EXPECT_GBK_EQ("是否将 C:\\(1:1) 备份到 D:\\bak\\c.GHO ？", ui.boxes[0].text);
@@ -294,20 +294,20 @@ TEST_F(GhostTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
   main->get("savePathEdit").setText("D:\\b.gho");
   w.files.addSizedFile("D:\\b.gho", 900 * kMB);  // an older file of that name proves nothing
   press();
-  ghost::checkGhostImage(services, *main, "D:\\sys.gho");
+  onekey::checkGhostImage(services, *main, "D:\\sys.gho");
   ASSERT_EQ(ui.boxes.size(), 5u);
-  EXPECT_GBK_EQ(std::string("Ghost应用映像错误！\r\n错误信息:\r\n") + ghost::kInterpreterNotStarted, ui.boxes[1].text);
-  EXPECT_GBK_EQ(std::string("Ghost备份磁盘错误！\r\n错误信息:\r\n") + ghost::kInterpreterNotStarted, ui.boxes[3].text);
-  EXPECT_GBK_EQ(std::string("sys.gho 镜像文件未能检查：") + ghost::kInterpreterNotStarted, ui.boxes[4].text);
+  EXPECT_GBK_EQ(std::string("Ghost应用映像错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[1].text);
+  EXPECT_GBK_EQ(std::string("Ghost备份磁盘错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[3].text);
+  EXPECT_GBK_EQ(std::string("sys.gho 镜像文件未能检查：") + onekey::kInterpreterNotStarted, ui.boxes[4].text);
   for (int i : {1, 3, 4}) EXPECT_EQ(ui.boxes[i].style, 0x2010u);
   EXPECT_TRUE(w.files.hasFile("D:\\b.gho")) << "a file the backup did not create is kept";
 }
 
 TEST_F(GhostTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
-  ghost::checkGhostImage(services, *main, "D:\\my images\\a&b.gho");
+  onekey::checkGhostImage(services, *main, "D:\\my images\\a&b.gho");
   w.processes.answer("CHKIMG", "Image is corrupt\r\n");
-  ghost::checkGhostImage(services, *main, "D:\\bad.gho");
-  EXPECT_EQ(w.processes.captured.at(0), engineRun(ghost::checkCommandLine(kEngine, "D:\\my images\\a&b.gho")));
+  onekey::checkGhostImage(services, *main, "D:\\bad.gho");
+  EXPECT_EQ(w.processes.captured.at(0), engineRun(onekey::checkCommandLine(kEngine, "D:\\my images\\a&b.gho")));
   EXPECT_EQ(mainVisibleDuringRuns, (std::vector<bool>{false, false}));
   EXPECT_TRUE(main->visible());
   ASSERT_EQ(ui.boxes.size(), 2u);
@@ -370,7 +370,7 @@ TEST_F(IsoTest, MountLetterIsTheFirstFreeOfZYWAB) {
   for (const auto& [used, letter] : cases) {
     fake::Files files;
     for (const std::string& l : used) files.addFile(l + ":\\nul");
-    EXPECT_EQ(ghost::chooseIsoMountLetter(files), letter);
+    EXPECT_EQ(onekey::chooseIsoMountLetter(files), letter);
   }
 }
 
@@ -450,7 +450,7 @@ TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwar
   ASSERT_EQ(ui.windows.size(), 2u);
   EXPECT_EQ(list, nullptr) << "the list closed itself: the user never had to click";
   ASSERT_EQ(w.processes.captured.size(), 2u);
-  EXPECT_EQ(w.processes.captured[1], engineRun(ghost::restoreCommandLine(kEngine, "Z:\\sys.GHO", "1:1")));
+  EXPECT_EQ(w.processes.captured[1], engineRun(onekey::restoreCommandLine(kEngine, "Z:\\sys.GHO", "1:1")));
   EXPECT_EQ(state.imagePath, "Z:\\sys.GHO");
   EXPECT_TRUE(main->visible());
   EXPECT_TRUE(main->get("mainOkButton").enabled());
@@ -469,8 +469,8 @@ class InstallListTest : public GhostTest {
       closedItself = window.closed();
       if (!closedItself) window.requestClose();  // the user leaves by the caption button
     });
-    ghost::MainControls controls = ghost::MainControls::of(*main);
-    ghost::InstallListWindow logic(services, controls);
+    onekey::MainControls controls = onekey::MainControls::of(*main);
+    onekey::InstallListWindow logic(services, controls);
     ui.runModal(logic, main);
     ui.discardScripts();  // the script of a list that closed itself during creation
     return closedItself;

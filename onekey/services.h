@@ -8,7 +8,7 @@
 #include "platform/os.h"
 #include "platform/ui.h"
 
-namespace ghost {
+namespace onekey {
 
 // The WIM progress windows, opened modally over the given owner. The WIM windows
 // fill this in; until they exist, WimWindowsPending stands in.
@@ -50,4 +50,4 @@ inline constexpr unsigned kQuestionBox = ui::kYesNo | ui::kIconInformation | ui:
 // A task-modal box titled "提示"; returns the answer.
 int showBox(Services& s, ui::Window* owner, std::string_view text, unsigned style);
 
-}  // namespace ghost
+}  // namespace onekey

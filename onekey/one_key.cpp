@@ -1,13 +1,13 @@
-#include "ghost/one_key.h"
+#include "onekey/one_key.h"
 
-#include "ghost/ghost_runs.h"
-#include "ghost/install_list_window.h"
+#include "onekey/ghost_runs.h"
+#include "onekey/install_list_window.h"
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
 #include "search/image_search.h"
 #include "search/paths.h"
 
-namespace ghost {
+namespace onekey {
 
 // The command interpreter replaces %NAME% by the variable's value even inside quotes
 // (a caret does not stop it there), so a path with two "%" may reach the engine as
@@ -208,4 +208,4 @@ void OneKeyAction(Services& s, MainControls& c) {
   else if (c.wimBackupRadio.checked()) wimBackupMode(s, c);
 }
 
-}  // namespace ghost
+}  // namespace onekey

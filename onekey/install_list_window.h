@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "ghost/one_key.h"
-#include "ghost/services.h"
+#include "onekey/one_key.h"
+#include "onekey/services.h"
 #include "platform/ui.h"
 
-namespace ghost {
+namespace onekey {
 
 class InstallListWindow : public ui::WindowLogic {
  public:
@@ -35,4 +35,4 @@ class InstallListWindow : public ui::WindowLogic {
 // Candidates above 100 MB (after rounding to two decimals) are listed.
 bool listedAsInstallable(std::uint64_t bytes);
 
-}  // namespace ghost
+}  // namespace onekey

@@ -1,10 +1,10 @@
-#include "ghost/install_list_window.h"
+#include "onekey/install_list_window.h"
 
-#include "ghost/ghost_runs.h"
+#include "onekey/ghost_runs.h"
 #include "platform/gbk.h"
 #include "search/paths.h"
 
-namespace ghost {
+namespace onekey {
 
 namespace {
 
@@ -84,4 +84,4 @@ void InstallListWindow::install(const std::string& path, bool fromCreation) {
   window.close();
 }
 
-}  // namespace ghost
+}  // namespace onekey
