@@ -1,8 +1,10 @@
 #include "onekey/install_list_window.h"
 
+#include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "onekey/ghost_runs.h"
-#include "platform/gbk.h"
-#include "search/paths.h"
+#include "onekey/one_key.h"
+#include "wim/restore_window.h"
 
 namespace onekey {
 
@@ -22,7 +24,7 @@ const ui::WindowSpec kInstallListWindow{
 
 }  // namespace
 
-bool listedAsInstallable(std::uint64_t bytes) { return search::sizeInMegabytes(bytes) - 100.0 > 0.0000001; }
+bool listedAsInstallable(std::uint64_t bytes) { return core::sizeInMegabytes(bytes) - 100.0 > 0.0000001; }
 
 const ui::WindowSpec& InstallListWindow::spec() const { return kInstallListWindow; }
 
@@ -34,16 +36,16 @@ std::vector<ui::Handler> InstallListWindow::handlers() {
 void InstallListWindow::onCreated(ui::Window& window) {
   window_ = &window;
   list_ = &window.control("installFileList");
-  if (s_.state.isoImageCandidates.empty()) {
-    showBox(s_, &window, "未搜索到可安装的文件。", kErrorBox);
+  if (candidates_.empty()) {
+    core::showBox(s_.ui, &window, "未搜索到可安装的文件。", core::kErrorBox);
     window.close();
     return;
   }
-  for (const std::string& candidate : s_.state.isoImageCandidates) {
-    const std::uint64_t bytes = search::fileSizeOf(s_.os.files, candidate);
+  for (const std::string& candidate : candidates_) {
+    const std::uint64_t bytes = core::fileSizeOf(s_.os.files, candidate);
     if (!listedAsInstallable(bytes)) continue;
     const int row = list_->addRow(candidate, 0);
-    list_->setCell(row, 1, search::sizeInMegabytesText(bytes) + " MB");
+    list_->setCell(row, 1, core::sizeInMegabytesText(bytes) + " MB");
   }
   if (list_->rowCount() == 1) install(list_->cell(0, 0), true);
 }
@@ -51,7 +53,7 @@ void InstallListWindow::onCreated(ui::Window& window) {
 void InstallListWindow::installSelected() {
   const int row = list_->selectedRow();
   if (row < 0) {
-    showBox(s_, window_, "请选择要安装的文件。", kWarningBox);
+    core::showBox(s_.ui, window_, "请选择要安装的文件。", core::kWarningBox);
     return;
   }
   install(list_->cell(row, 0), false);
@@ -60,27 +62,33 @@ void InstallListWindow::installSelected() {
 void InstallListWindow::install(const std::string& path, bool fromCreation) {
   ui::Window& window = *window_;
   ui::Window& main = main_.window;
-  const std::string kind = gbk::toUpperAscii(search::extensionOf(path));
-  if (kind == ".GHO") {
-    s_.state.imagePath = path;
-    // After a run the hidden list has done its work: closing it gives the user the
-    // main window back instead of an invisible modal window.
-    if (ghostRestore(s_, main, path, &window)) window.close();
-    return;
-  }
-  if (kind == ".WIM") {
-    s_.state.imagePath = path;
+  const core::ImageKind kind = core::imageKindOf(path);
+  if (kind == core::ImageKind::Gho || kind == core::ImageKind::Wim) {
+    core::Request request = iso_;
+    request.imagePath = path;
+    const core::Facts facts = oneKeyFacts(s_, main_, request);
+    if (const auto refusal = core::firstRefusal(request, facts, core::Checkpoint::OneKeyAction)) {
+      // The list stays for another choice or the exit button.
+      core::showBox(s_.ui, &window, refusal->text, refusal->style);
+      return;
+    }
+    if (kind == core::ImageKind::Gho) {
+      // After a run the hidden list has done its work: closing it gives the user the
+      // main window back instead of an invisible modal window.
+      if (ghostRestore(s_, main, request, &window)) window.close();
+      return;
+    }
     window.setVisible(false);
     main.setVisible(false);
-    s_.wim.openRestoreProgress(main, main_.partitionList);
+    wim::restoreProgressWindow(s_, &main, main_.partitionList, request, s_.afterApply);
     main.setVisible(true);
     window.close();
     return;
   }
-  showBox(s_, &window,
-          fromCreation ? std::string("不支持的ISO光盘镜像。")
-                       : "不支持 " + search::fileNameOf(path) + " 映像安装到 " + s_.state.targetDisplay + "。",
-          kWarningBox);
+  core::showBox(s_.ui, &window,
+                fromCreation ? std::string("不支持的ISO光盘镜像。")
+                             : "不支持 " + core::fileNameOf(path) + " 映像安装到 " + iso_.target.targetDisplay + "。",
+                core::kWarningBox);
   window.close();
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
 
@@ -40,12 +41,6 @@ struct BackupControls {
   ui::Control& engineLogBox;
 };
 
-// The power actions after a capture (each makes its request twice).
-struct BackupHooks {
-  std::function<void()> restart;
-  std::function<void()> shutDown;
-};
-
 // " /compress none|fast|Maximum" for the combo position.
 std::string compressionSwitchFor(int position);
 
@@ -62,7 +57,9 @@ std::string captureCommandLine(const CaptureLine& line);
 
 class BackupWindow : public ui::WindowLogic {
  public:
-  BackupWindow(core::Context& ctx, std::string savePath, std::string mainCaption, BackupHooks hooks);
+  // request: the target captured into its imagePath; mainCaption names the program
+  // in the default description. The power actions after a capture make their request twice.
+  BackupWindow(core::Context& ctx, core::Request request, std::string mainCaption, PowerHooks hooks);
   ~BackupWindow() override;
 
   const ui::WindowSpec& spec() const override;
@@ -82,9 +79,9 @@ class BackupWindow : public ui::WindowLogic {
   void removeEngineScratch();
 
   core::Context& ctx_;
-  std::string savePath_;
+  core::Request request_;
   std::string mainCaption_;
-  BackupHooks hooks_;
+  PowerHooks hooks_;
   ui::Window* window_ = nullptr;
   std::unique_ptr<BackupControls> c_;
   EngineRun run_;
@@ -94,7 +91,7 @@ class BackupWindow : public ui::WindowLogic {
   int captureSeconds_ = 0;
 };
 
-void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,
-                          const std::string& mainCaption, BackupHooks hooks);
+void backupProgressWindow(core::Context& ctx, ui::Window* owner, core::Request request,
+                          const std::string& mainCaption, PowerHooks hooks);
 
 }  // namespace wim

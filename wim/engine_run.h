@@ -52,7 +52,6 @@ inline constexpr int kPollsAfterEngineGone = 2;
 
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
-inline constexpr char kMessageTitle[] = "提示";
 
 // True when the text holds the end marker as a line of its own.
 bool endMarkerSeen(std::string_view consoleText);
@@ -89,20 +88,14 @@ class EngineRun {
   int polledSinceGone_ = 0;
 };
 
-// The engine works on a drive root: a partition without a letter cannot be applied
-// to or captured. The refusal names the partition and the operation.
-std::string noDriveLetterMessage(const std::string& targetDisplay, bool restoring);
+// The power actions after a finished run; they come from the program around the windows.
+struct PowerHooks {
+  std::function<void()> restart;
+  std::function<void()> shutDown;
+};
 
-// The size of a file in megabytes, rounded half to even to two decimals, without
-// trailing zeros (1.5, 2, 0.01).
-std::string megabytesText(std::uint64_t bytes);
-// The integer part of the size in megabytes.
-std::string wholeMegabytesText(std::uint64_t bytes);
-
-// The image's file name: what follows the last backslash.
-std::string fileNameOf(const std::string& path);
-
-// Ends the program the orderly way: the ISO mounter unmounts, then exit code 0.
-void endProgram(core::Context& ctx);
+// Ends the program the orderly way: the ISO mounter unmounts everything, a letter
+// lent to an EFI system partition goes back, then exit code 0.
+void programExit(core::Context& ctx);
 
 }  // namespace wim

@@ -30,15 +30,19 @@ class BackupTest : public ::testing::Test {
   BackupTest() {
     state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
     state.tools.isoToolPath = "X:\\Temp\\\\ISO.exe";
-    state.targetDrive = "C:\\";
-    state.targetDisplay = "C:\\(1:1)";
+    target.targetDrive = "C:\\";
+    target.targetDisplay = "C:\\(1:1)";
     w.files.addDir("E:\\");
     w.processes.running = {{4242, "cmd.exe"}};
     hooks.restart = [this] { calls.push_back("restart"); };
     hooks.shutDown = [this] { calls.push_back("shutdown"); };
   }
   void open(const std::string& savePath = "E:\\备份\\bak.wim") {
-    logic = std::make_unique<W>(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+    core::Request request;
+    request.mode = core::Mode::WimBackup;
+    request.imagePath = savePath;
+    request.target = target;
+    logic = std::make_unique<W>(ctx, request, "VrelPE Lite 一键备份还原", hooks);
     window = &ui.create(*logic);
   }
   fake::Control& c(std::string_view name) { return window->get(name); }
@@ -68,7 +72,8 @@ class BackupTest : public ::testing::Test {
   fake::WindowSystem ui;
   core::AppState state;
   core::Context ctx{w.os, ui, state, {}};
-  wim::BackupHooks hooks;
+  core::Target target;
+  wim::PowerHooks hooks;
   std::vector<std::string> calls;
   std::unique_ptr<W> logic;
   fake::Window* window = nullptr;
@@ -243,8 +248,8 @@ TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
 }
 
 TEST_F(BackupTest, APartitionWithoutALetterIsRefusedBeforeAnythingStarts) {
-  state.targetDrive = "";
-  state.targetDisplay = "(2:4)";
+  target.targetDrive = "";
+  target.targetDisplay = "(2:4)";
   open();
   window->click("okButton");
   ASSERT_EQ(ui.boxes.size(), 1u);

@@ -63,14 +63,13 @@ struct ListingTest : ::testing::Test {
   fake::Control combo{{"volumeCombo", ui::Kind::DropDownList}};
   ListingTest() {
     state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
-    state.imagePath = "D:\\系统\\install.wim";
   }
 };
 
 // The recorded output of the real engine, UTF-8 with Chinese names.
 TEST_F(ListingTest, RecordedEngineOutput) {
   w.processes.answer("/info", readData("info_two_images.txt"));
-  EXPECT_EQ(wim::listWimVolumes(ctx, combo, nullptr), wim::VolumeListing::Listed);
+  EXPECT_EQ(wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr), wim::VolumeListing::Listed);
   ASSERT_EQ(w.processes.captured.size(), 1u);
   EXPECT_GBK_EQ("cmd.exe /c X:\\Temp\\\\ZeDadaviZezi.exe /info \"D:\\系统\\install.wim\"", w.processes.captured[0]);
   ASSERT_EQ(combo.count(), 2);
@@ -84,7 +83,7 @@ TEST_F(ListingTest, RecordedEngineOutput) {
 
 TEST_F(ListingTest, CountWithoutNamesOffersImageOne) {
   w.processes.answer("/info", "Image Count: 1\r\n");
-  EXPECT_EQ(wim::listWimVolumes(ctx, combo, nullptr), wim::VolumeListing::Listed);
+  EXPECT_EQ(wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr), wim::VolumeListing::Listed);
   ASSERT_EQ(combo.count(), 1);
   EXPECT_EQ(combo.itemText(0), "1:  ");
   EXPECT_EQ(wim::selectDefaultImage(combo), 1);
@@ -96,7 +95,7 @@ TEST_F(ListingTest, NothingRecognisedAsks) {
     ui.boxes.clear();
     ui.answers = {answer};
     combo.addItem("old entry");
-    const wim::VolumeListing got = wim::listWimVolumes(ctx, combo, nullptr);
+    const wim::VolumeListing got = wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr);
     EXPECT_EQ(got, answer == ui::kAnswerYes ? wim::VolumeListing::AcceptedFirst : wim::VolumeListing::Refused);
     EXPECT_EQ(combo.count(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
