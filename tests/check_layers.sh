@@ -50,7 +50,7 @@ while IFS= read -r file; do
       fail "$file includes $included: $from/ lies below $to/"
     fi
     # Only the composition roots choose the real platform.
-    if [[ $included == platform/win32/* && $file != platform/win32/* && $file != app/program.cpp &&
+    if [[ $included == platform/win32/* && $file != platform/win32/* && $file != app/program_win32.cpp &&
           $file != tests/wine/* && $file != tools/* ]]; then
       fail "$file includes $included: only the composition roots use platform/win32/"
     fi

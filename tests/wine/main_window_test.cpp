@@ -9,8 +9,8 @@
 
 #include "app/main_window.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "tests/wine/wine_support.h"
 
 namespace {

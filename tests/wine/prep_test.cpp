@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "core/context.h"
-#include "platform/win32/win32_platform.h"
+#include "platform/win32/platform_win32.h"
 #include "prep/boot_repair.h"
 #include "prep/format.h"
 #include "tests/fakes/fake_ui.h"

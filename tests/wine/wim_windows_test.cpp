@@ -8,8 +8,8 @@
 #include <deque>
 
 #include "platform/gbk.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "tests/wine/wine_support.h"
 #include "wim/backup_window.h"
 #include "wim/engine_guard.h"

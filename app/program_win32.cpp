@@ -4,8 +4,8 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 
 namespace app {
 
