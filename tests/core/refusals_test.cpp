@@ -13,12 +13,13 @@ using core::Mode;
 constexpr unsigned kWarning = 0x2030;  // exclamation, task-modal
 constexpr unsigned kStop = 0x2010;     // stop sign, task-modal
 
-core::Target row(const char* drive, const char* index) {
+// A partition row as the main window's selection copies it.
+core::Target row(const char* drive, const char* index, const char* display, bool diskPartition = true) {
   core::Target t;
   t.targetDrive = drive;
   t.targetIndex = index;
-  t.targetDisplay = std::string(drive) + "(" + index + ")";
-  t.targetIndexUsable = std::string(index).find(':') != std::string::npos && index[0] != '|';
+  t.targetDisplay = display;
+  t.targetIndexUsable = diskPartition;
   return t;
 }
 
@@ -45,10 +46,10 @@ core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, cons
   return f;
 }
 
-const core::Target kC = row("C:\\", "1:1");
-const core::Target kD = row("D:\\", "1:2");
-const core::Target kDynamic = row("E:\\", "|E:");
-const core::Target kNoLetter = row("", "1:3");
+const core::Target kC = row("C:\\", "1:1", "C:\\(1:1)");
+const core::Target kD = row("D:\\", "1:2", "D:\\(1:2)");
+const core::Target kDynamic = row("E:\\", "|E:", "E:\\(|E:)", false);
+const core::Target kNoLetter = row("", "1:3", "(1:3)");
 constexpr auto kAtOk = Checkpoint::OneKeyAction;
 constexpr auto kInWindow = Checkpoint::WindowConfirm;
 
@@ -96,11 +97,11 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
        "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", kStop},
       {"WIM capture without a letter", Mode::WimBackup, "D:\\b.wim", kNoLetter, seen("D:\\b.wim"), kInWindow,
        "所选分区 (1:3) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", kStop},
-      {"relative WIM on its target", Mode::Restore, "images\\a.wim", row("c:", "1:1"), seen("C:\\work\\images\\a.wim"),
+      {"relative WIM on its target", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"), seen("C:\\work\\images\\a.wim"),
        kInWindow,
        "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
        kStop},
-      {"WIM elsewhere", Mode::Restore, "D:\\a.wim", row("C:", "1:1"), seen("D:\\a.wim"), kInWindow, "", 0},
+      {"WIM elsewhere", Mode::Restore, "D:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("D:\\a.wim"), kInWindow, "", 0},
       {"capture onto its own partition is the engine's matter", Mode::WimBackup, "C:\\b.wim", kC, seen("C:\\b.wim"),
        kInWindow, "", 0},
   };

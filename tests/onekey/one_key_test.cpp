@@ -51,7 +51,8 @@ TEST_F(OneKeyTest, ChecksRunInOrderAndOnlyTheFirstFaultIsReported) {
     main->click(k.radio);
     if (*k.image) chooseImage(k.image);
     main->get("savePathEdit").setText(k.save);
-    main->get("partitionList").selectedRow_ = k.row;
+    main->get("partitionList").selectedRow_ = -1;
+    if (k.row >= 0) selectRow(k.row);
     if (k.fileExists) w.files.addFile(k.image);
     press();
     EXPECT_EQ(boxTexts(), std::vector<std::string>{k.message}) << k.radio << " " << k.image;

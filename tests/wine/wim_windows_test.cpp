@@ -204,7 +204,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
 
 TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
   const std::string savePath = toolsFolder + "备份.wim";
-  const std::string scratchFolder = savePath.substr(0, 3) + "ImagexTemp";
+  const std::string scratchFolder = wim::scratchFolderFor(savePath);
   wim::PowerHooks hooks;
   hooks.restart = [&] { calls.push_back("restart"); };
   request.mode = core::Mode::WimBackup;
