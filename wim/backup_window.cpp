@@ -2,7 +2,6 @@
 
 #include "core/message_box.h"
 #include "core/path_and_size.h"
-#include "core/refusals.h"
 #include "platform/gbk.h"
 #include "wim/date_time.h"
 #include "wim/engine_guard.h"
@@ -91,13 +90,9 @@ const ui::WindowSpec& BackupWindow::spec() const { return kBackupWindow; }
 void BackupWindow::onCreated(ui::Window& window) {
   window_ = &window;
   auto& w = window;
-  c_.reset(new BackupControls{
-      w.control("sourceLabel"),     w.control("destinationLabel"), w.control("imageNameEdit"),
-      w.control("compressionCombo"), w.control("systemFlagCombo"), w.control("descriptionEdit"),
-      w.control("percentLabel"),    w.control("elapsedLabel"),     w.control("remainingLabel"),
-      w.control("progressBar"),     w.control("statusLabel"),      w.control("okButton"),
-      w.control("cancelButton"),    w.control("restartCheck"),     w.control("shutdownCheck"),
-      w.control("engineLogBox")});
+  c_.reset(new BackupControls{runControlsOf(w), w.control("sourceLabel"), w.control("destinationLabel"),
+                              w.control("imageNameEdit"), w.control("compressionCombo"), w.control("systemFlagCombo"),
+                              w.control("descriptionEdit")});
   BackupControls& c = *c_;
   c.descriptionEdit.setText("本映像卷由" + mainCaption_ + "于" + formatDateTime(ctx_.os.system, std::nullopt, 1, 0) +
                             "生成。");
@@ -121,20 +116,11 @@ std::vector<ui::Handler> BackupWindow::handlers() {
 }
 
 bool BackupWindow::onCloseRequested(ui::Window&) {
-  if (run_.active()) {
-    stopOrClose();
-    return false;
-  }
-  stopRunTimers(*window_);
-  return true;
+  return mayCloseProgressWindow(run_, *window_, [this] { stopOrClose(); });
 }
 
 void BackupWindow::confirm() {
-  const core::Facts facts = core::fileFactsOf(ctx_.os.files, request_);
-  if (const auto refusal = core::firstRefusal(request_, facts, core::Checkpoint::WindowConfirm)) {
-    core::showBox(ctx_.ui, window_, refusal->text, refusal->style);
-    return;
-  }
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
   startWimCapture();
 }

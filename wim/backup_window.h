@@ -22,23 +22,13 @@ inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删
 // The engine writes the image under this suffix and renames it at the end.
 inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
 
-struct BackupControls {
+struct BackupControls : RunControls {
   ui::Control& sourceLabel;
   ui::Control& destinationLabel;
   ui::Control& imageNameEdit;
   ui::Control& compressionCombo;
   ui::Control& systemFlagCombo;
   ui::Control& descriptionEdit;
-  ui::Control& percentLabel;
-  ui::Control& elapsedLabel;
-  ui::Control& remainingLabel;
-  ui::Control& progressBar;
-  ui::Control& statusLabel;
-  ui::Control& okButton;
-  ui::Control& cancelButton;
-  ui::Control& restartCheck;
-  ui::Control& shutdownCheck;
-  ui::Control& engineLogBox;
 };
 
 // " /compress none|fast|Maximum" for the combo position.

@@ -1,5 +1,7 @@
 #include "wim/engine_run.h"
 
+#include "core/message_box.h"
+#include "core/refusals.h"
 #include "platform/gbk.h"
 #include "prep/esp.h"
 #include "wim/engine_guard.h"
@@ -15,6 +17,12 @@ bool endMarkerSeen(std::string_view consoleText) {
     if (lineStart && rest.substr(0, 2) == "\r\n") return true;
   }
   return false;
+}
+
+RunControls runControlsOf(ui::Window& w) {
+  return {w.control("percentLabel"),  w.control("elapsedLabel"), w.control("remainingLabel"), w.control("progressBar"),
+          w.control("statusLabel"),   w.control("okButton"),     w.control("cancelButton"),   w.control("restartCheck"),
+          w.control("shutdownCheck"), w.control("engineLogBox")};
 }
 
 std::vector<ui::TimerSpec> runTimers() {
@@ -75,6 +83,22 @@ bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
   }
   if (!engineSeen_ && !processExistsByName(ctx_.os.processes, engineName(ctx_.state))) close();
   return true;
+}
+
+bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop) {
+  if (run.active()) {
+    stop();
+    return false;
+  }
+  stopRunTimers(window);
+  return true;
+}
+
+bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request) {
+  const core::Facts facts = core::fileFactsOf(ctx.os.files, request);
+  const std::optional<core::Refusal> refusal = core::firstRefusal(request, facts, core::Checkpoint::WindowConfirm);
+  if (refusal) core::showBox(ctx.ui, window, refusal->text, refusal->style);
+  return refusal.has_value();
 }
 
 void programExit(core::Context& ctx) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/ui.h"
 #include "runner/command_runner.h"
 #include "wim/progress_monitor.h"
@@ -19,6 +20,21 @@ namespace wim {
 // Printed by the shell once the engine command has returned. The command line that
 // prints it is not echoed, so the line can only come from that command.
 inline constexpr char kEndMarker[] = "VrelPE: engine finished";
+
+// The controls both progress windows run an engine with, by the same names.
+struct RunControls {
+  ui::Control& percentLabel;
+  ui::Control& elapsedLabel;
+  ui::Control& remainingLabel;
+  ui::Control& progressBar;
+  ui::Control& statusLabel;
+  ui::Control& okButton;
+  ui::Control& cancelButton;
+  ui::Control& restartCheck;
+  ui::Control& shutdownCheck;
+  ui::Control& engineLogBox;
+};
+RunControls runControlsOf(ui::Window& window);
 
 // The timers of both progress windows: the end check, the progress parse and the clock.
 inline constexpr char kFinishTimer[] = "finishTimer";
@@ -34,8 +50,8 @@ void startRunTimers(ui::Window& window);
 void stopRunTimers(ui::Window& window);
 // The handler rows of the three timers: the end check runs pollFinished, the parse
 // reads the log box into the progress controls, the clock counts seconds. The
-// window's controls (with the members both progress windows name alike) are looked
-// up when a timer fires, as they are resolved after the table is taken.
+// window's controls are looked up when a timer fires, as they are resolved after
+// the table is taken.
 template <class Controls>
 std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, const std::unique_ptr<Controls>& c,
                                           const ProgressMarkers& markers, int& seconds) {
@@ -93,6 +109,15 @@ struct PowerHooks {
   std::function<void()> restart;
   std::function<void()> shutDown;
 };
+
+// A progress window's close request. While its engine runs, closing is the stop
+// button (stop), so the engine is never left running without a window; otherwise the
+// timers stop and the window may close.
+bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop);
+
+// A progress window's OK button: shows the first check the request fails there over
+// the window; true when it is refused.
+bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request);
 
 // Ends the program the orderly way: the ISO mounter unmounts everything, a letter
 // lent to an EFI system partition goes back, then exit code 0.

@@ -2,7 +2,6 @@
 
 #include "core/message_box.h"
 #include "core/path_and_size.h"
-#include "core/refusals.h"
 #include "platform/gbk.h"
 #include "prep/boot_repair.h"
 #include "prep/esp.h"
@@ -66,13 +65,9 @@ const ui::WindowSpec& RestoreWindow::spec() const { return kRestoreWindow; }
 void RestoreWindow::onCreated(ui::Window& window) {
   window_ = &window;
   auto& w = window;
-  c_.reset(new RestoreControls{
-      w.control("targetLabel"),    w.control("imageLabel"),    w.control("volumeCombo"),
-      w.control("formatCombo"),    w.control("addBootCheck"),  w.control("bootTargetCombo"),
-      w.control("percentLabel"),   w.control("elapsedLabel"),  w.control("remainingLabel"),
-      w.control("progressBar"),    w.control("statusLabel"),   w.control("okButton"),
-      w.control("cancelButton"),   w.control("restartCheck"),  w.control("shutdownCheck"),
-      w.control("engineLogBox")});
+  c_.reset(new RestoreControls{runControlsOf(w), w.control("targetLabel"), w.control("imageLabel"),
+                               w.control("volumeCombo"), w.control("formatCombo"), w.control("addBootCheck"),
+                               w.control("bootTargetCombo")});
   RestoreControls& c = *c_;
   prep::fillBootTargetCombo(ctx_, request_.target, partitionList_, c.bootTargetCombo);
   c.targetLabel.setText("还原分区:" + request_.target.targetDisplay);
@@ -108,24 +103,14 @@ std::vector<ui::Handler> RestoreWindow::handlers() {
 }
 
 bool RestoreWindow::onCloseRequested(ui::Window&) {
-  // While an engine runs, closing the window is the stop button: the engine is never
-  // left running without a window. The cancelled path closes the window itself.
-  if (run_.active()) {
-    stopOrClose();
-    return false;
-  }
-  stopRunTimers(*window_);
-  return true;
+  // The cancelled path closes the window itself.
+  return mayCloseProgressWindow(run_, *window_, [this] { stopOrClose(); });
 }
 
 void RestoreWindow::confirm() {
   RestoreControls& c = *c_;
   request_.options.format = static_cast<core::FormatChoice>(c.formatCombo.selection());
-  const core::Facts facts = core::fileFactsOf(ctx_.os.files, request_);
-  if (const auto refusal = core::firstRefusal(request_, facts, core::Checkpoint::WindowConfirm)) {
-    core::showBox(ctx_.ui, window_, refusal->text, refusal->style);
-    return;
-  }
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
   prep::formatStep(ctx_, request_,
                    prep::RestoreControls{window_, c.volumeCombo, c.formatCombo, c.bootTargetCombo, c.addBootCheck,

@@ -21,23 +21,13 @@ inline constexpr char kApplyDone[] = "Imagex应用映像到磁盘完成！";
 inline constexpr char kApplyLogName[] = ":\\PzVrelErrorlog.log";
 
 // The controls the restore run works with, resolved once when the window opens.
-struct RestoreControls {
+struct RestoreControls : RunControls {
   ui::Control& targetLabel;
   ui::Control& imageLabel;
   ui::Control& volumeCombo;
   ui::Control& formatCombo;
   ui::Control& addBootCheck;
   ui::Control& bootTargetCombo;
-  ui::Control& percentLabel;
-  ui::Control& elapsedLabel;
-  ui::Control& remainingLabel;
-  ui::Control& progressBar;
-  ui::Control& statusLabel;
-  ui::Control& okButton;
-  ui::Control& cancelButton;
-  ui::Control& restartCheck;
-  ui::Control& shutdownCheck;
-  ui::Control& engineLogBox;
 };
 
 // " /apply ", the image in quotes, its number and the target: nothing after it.
