@@ -2,25 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "platform/gbk.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
 namespace {
 
 using W = wim::RestoreWindow;
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 constexpr unsigned long kShellPid = 4242;
 constexpr unsigned long kEnginePid = 5000;

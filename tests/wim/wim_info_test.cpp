@@ -2,21 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 
 namespace {
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 TEST(WimInfo, EntriesFromInformationTexts) {
   const struct {
