@@ -47,7 +47,6 @@ const ui::WindowSpec kBackupWindow{
     },
     runTimers()};
 
-constexpr unsigned kStop = core::kErrorBox;
 
 // Quotes and line breaks would end the argument, or the line, inside the interpreter.
 std::string safeInsideQuotes(std::string_view text) {
@@ -184,7 +183,7 @@ void BackupWindow::pollCaptureFinished() {
     enableInputs();
     // A killed engine leaves its half-written image behind.
     removeEngineScratch();
-    core::showBox(ctx_.ui, window_, kCaptureCancelled, kStop);
+    core::showBox(ctx_.ui, window_, kCaptureCancelled, core::kErrorBox);
     window_->close();
     return;
   }
@@ -196,7 +195,7 @@ void BackupWindow::pollCaptureFinished() {
     if (!destinationExisted_ && ctx_.os.files.exists(request_.imagePath) && !ctx_.os.files.isDirectory(request_.imagePath))
       ctx_.os.files.deleteFile(request_.imagePath);
     removeEngineScratch();
-    core::showBox(ctx_.ui, window_, kCaptureFailed, kStop);
+    core::showBox(ctx_.ui, window_, kCaptureFailed, core::kErrorBox);
     return;
   }
   enableInputs();

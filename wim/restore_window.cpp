@@ -45,7 +45,6 @@ const ui::WindowSpec kRestoreWindow{
     },
     runTimers()};
 
-constexpr unsigned kStop = core::kErrorBox;
 
 }  // namespace
 
@@ -171,7 +170,7 @@ void RestoreWindow::pollApplyFinished() {
     resetProgress();
     c.statusLabel.setText(kApplyCancelled);
     unlockChoices();
-    core::showBox(ctx_.ui, window_, kApplyCancelled, kStop);
+    core::showBox(ctx_.ui, window_, kApplyCancelled, core::kErrorBox);
     window_->close();
     return;
   }
@@ -181,7 +180,7 @@ void RestoreWindow::pollApplyFinished() {
     c.statusLabel.setText(kApplyFailed);
     const std::string& drive = request_.target.targetDrive;
     if (!drive.empty()) ctx_.os.files.writeFile(std::string(1, drive[0]) + kApplyLogName, log);
-    core::showBox(ctx_.ui, window_, kApplyFailed, kStop);
+    core::showBox(ctx_.ui, window_, kApplyFailed, core::kErrorBox);
     return;
   }
   finishSucceeded();
