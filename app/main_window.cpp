@@ -1,12 +1,15 @@
 #include "app/main_window.h"
 
+#include "app/power.h"
 #include "core/app_state.h"
+#include "core/message_box.h"
 #include "disks/partition_inventory.h"
-#include "ghost/ghost_runs.h"
-#include "ghost/one_key.h"
-#include "search/image_search.h"
+#include "onekey/ghost_runs.h"
+#include "onekey/one_key.h"
 #include "platform/gbk.h"
+#include "search/image_search.h"
 #include "search/select_target.h"
+#include "wim/engine_run.h"
 
 namespace app {
 
@@ -57,21 +60,34 @@ const ui::FileDialogSpec kGhostSaveDialog{true, "请保存Gho映像文件:", "*.
 const ui::FileDialogSpec kWimSaveDialog{true, "映像文件路径:", "*.WIM", "Imagex映像文件(*.WIM)|*.WIM"};
 const ui::FileDialogSpec kCheckImageDialog{false, "请选择Gho映像文件:", "*.Gho", "Ghost映像(*.Gho)|*.Gho"};
 
+MainWindow::MainWindow(core::Context& ctx)
+    : ctx_(ctx),
+      services_{ctx,
+                {[&os = ctx.os] { restart(os); }, [&os = ctx.os] { shutDown(os); }},
+                {[&os = ctx.os] { restartAfterCapture(os); }, [&os = ctx.os] { shutDownAfterCapture(os); }}} {}
+
 const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
 
 MainWindow::Controls::Controls(ui::Window& w)
-    : restoreRadio(w.control("restoreRadio")),
-      ghostBackupRadio(w.control("ghostBackupRadio")),
-      imagePathCombo(w.control("imagePathCombo")),
-      savePathEdit(w.control("savePathEdit")),
-      partitionList(w.control("partitionList")),
-      modeButton(w.control("modeButton")),
+    : onekey::MainControls{w,
+                           w.control("restoreRadio"),
+                           w.control("ghostBackupRadio"),
+                           w.control("wimBackupRadio"),
+                           w.control("imagePathCombo"),
+                           w.control("savePathEdit"),
+                           w.control("partitionList"),
+                           w.control("isoContentList"),
+                           w.control("patternCombo"),
+                           w.control("browseButton"),
+                           w.control("mainExitButton"),
+                           w.control("mainOkButton"),
+                           w.control("modeButton"),
+                           w.control("searchButton"),
+                           w.control("checkGhostButton"),
+                           w.control("searchResultList"),
+                           w.control("depthEdit")},
       statusBar(w.control("statusBar")),
-      homePageCheck(w.control("homePageCheck")),
-      searchResultList(w.control("searchResultList")),
-      depthEdit(w.control("depthEdit")),
-      patternCombo(w.control("patternCombo")),
-      searchButton(w.control("searchButton")) {}
+      homePageCheck(w.control("homePageCheck")) {}
 
 std::vector<ui::Handler> MainWindow::handlers() {
   using ui::Event;
@@ -84,7 +100,7 @@ std::vector<ui::Handler> MainWindow::handlers() {
       {"modeButton", Event::Click, [this] { toggleMode(); }},
       {"redEnvelopeButton", Event::Click, [this] { ctx_.os.shell.openUrl(kHomePage); }},
       {"mainOkButton", Event::Click, [this] { oneKeyAction(); }},
-      {"mainExitButton", Event::Click, [this] { programExit(ctx_); }},
+      {"mainExitButton", Event::Click, [this] { wim::programExit(ctx_); }},
       {"searchButton", Event::Click, [this] { searchImages(); }},
       {"searchResultList", Event::SelectionChanged, [this] { pickSearchResult(); }},
       {"homePageCheck", Event::Click, [this] { optionNotAvailable(); }},
@@ -95,7 +111,6 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  oneKey_.emplace(ghost::MainControls::of(window));
   runStartup(ctx_, window, c_->statusBar,
              StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
                           [this] {
@@ -105,11 +120,10 @@ void MainWindow::onCreated(ui::Window& window) {
 
 bool MainWindow::onCloseRequested(ui::Window& window) {
   const std::string question = "是否退出" + window.caption() + "？";
-  const int answer = ctx_.ui.messageBox(&window, question, kMessageTitle,
-                                        ui::kYesNo | ui::kIconInformation | ui::kTaskModal);
+  const int answer = core::showBox(ctx_.ui, &window, question, core::kQuestionBox);
   // Yes leaves through the program exit (the ISO mounter must unmount first), which
   // ends the process; the window itself never closes on its own.
-  if (answer == ui::kAnswerYes) programExit(ctx_);
+  if (answer == ui::kAnswerYes) wim::programExit(ctx_);
   return false;
 }
 
@@ -144,11 +158,11 @@ void MainWindow::toggleMode() {
 
 void MainWindow::optionNotAvailable() {
   if (!c_->homePageCheck.checked()) return;
-  ctx_.ui.messageBox(window_, kOptionClosedMessage, kMessageTitle, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  core::showBox(ctx_.ui, window_, kOptionClosedMessage, core::kWarningBox);
   c_->homePageCheck.setChecked(false);
 }
 
-void MainWindow::oneKeyAction() { ghost::OneKeyAction(services_, *oneKey_); }
+void MainWindow::oneKeyAction() { onekey::OneKeyAction(services_, *c_); }
 
 void MainWindow::searchImages() {
   searchHits_ = search::searchImages(ctx_.os, ctx_.ui,
@@ -161,7 +175,7 @@ void MainWindow::pickSearchResult() {
 
 void MainWindow::checkGhostImage() {
   std::optional<std::string> chosen = ctx_.ui.fileDialog(window_, kCheckImageDialog);
-  if (chosen) ghost::checkGhostImage(services_, *window_, *chosen);
+  if (chosen) onekey::checkGhostImage(services_, *window_, *chosen);
 }
 
 std::string withImageExtension(const std::string& path, std::string_view extension) {

@@ -7,8 +7,8 @@
 
 #include "app/startup.h"
 #include "disks/cell_colours.h"
-#include "ghost/one_key.h"
-#include "ghost/services.h"
+#include "onekey/main_controls.h"
+#include "onekey/services.h"
 #include "platform/ui.h"
 
 namespace app {
@@ -19,7 +19,6 @@ inline constexpr int kMainHeight = 424;
 // modeButton offers the other mode; two blanks between the characters.
 inline constexpr char kToAdvancedCaption[] = "高  级(&A)";
 inline constexpr char kToSimpleCaption[] = "简  洁(&A)";
-inline constexpr char kMessageTitle[] = "提示";
 inline constexpr char kOptionClosedMessage[] =
     "暂不开放此选项,如有需要请联系作者(邮箱: support@vrelpe.example.org)";
 
@@ -31,9 +30,7 @@ extern const ui::FileDialogSpec kCheckImageDialog;
 
 class MainWindow : public ui::WindowLogic {
  public:
-  // wim: the WIM progress windows; without them the WIM operations say they are not available.
-  explicit MainWindow(core::Context& ctx, ghost::WimWindows* wim = nullptr)
-      : ctx_(ctx), pendingWim_(ctx.ui), services_{ctx.os, ctx.ui, ctx.state, wim ? *wim : pendingWim_} {}
+  explicit MainWindow(core::Context& ctx);
 
   const ui::WindowSpec& spec() const override;
   std::vector<ui::Handler> handlers() override;
@@ -42,23 +39,17 @@ class MainWindow : public ui::WindowLogic {
 
   // The colours of the partition list's red rows.
   const disks::CellColourRegistry& cellColours() const { return colours_; }
+  // The controls the one-key action works with, once the window exists.
+  onekey::MainControls& oneKeyControls() { return *c_; }
+  onekey::Services& services() { return services_; }
 
  private:
-  // The controls the handlers touch, resolved once when the window is created.
-  struct Controls {
+  // The controls the handlers touch, resolved once when the window is created: the
+  // one-key action's, and two of the window's own.
+  struct Controls : onekey::MainControls {
     explicit Controls(ui::Window& w);
-    ui::Control& restoreRadio;
-    ui::Control& ghostBackupRadio;
-    ui::Control& imagePathCombo;
-    ui::Control& savePathEdit;
-    ui::Control& partitionList;
-    ui::Control& modeButton;
     ui::Control& statusBar;
     ui::Control& homePageCheck;
-    ui::Control& searchResultList;
-    ui::Control& depthEdit;
-    ui::Control& patternCombo;
-    ui::Control& searchButton;
   };
 
   void showImageChoice();
@@ -75,10 +66,8 @@ class MainWindow : public ui::WindowLogic {
   core::Context& ctx_;
   ui::Window* window_ = nullptr;
   std::optional<Controls> c_;
-  std::optional<ghost::MainControls> oneKey_;  // what the one-key action locks and reads
   disks::CellColourRegistry colours_;
-  ghost::WimWindowsPending pendingWim_;
-  ghost::Services services_;
+  onekey::Services services_;
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
 

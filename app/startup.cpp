@@ -1,9 +1,8 @@
 #include "app/startup.h"
 
-#include "platform/gbk.h"
-#include "prep/esp.h"
-#include "runner/command_runner.h"
 #include "core/carried_tools.h"
+#include "core/message_box.h"
+#include "platform/gbk.h"
 
 namespace app {
 
@@ -57,8 +56,7 @@ static void applyConfiguration(core::Context& ctx, ui::Window& window, ui::Contr
 
 bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusBar, const StartupSteps& steps) {
   if (!isWinPE(ctx.os)) {
-    ctx.ui.messageBox(&mainWindow, kNotWinPEMessage, "提示",
-                      ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+    core::showBox(ctx.ui, &mainWindow, kNotWinPEMessage, core::kWarningBox);
     ctx.os.shell.exitProcess(0);
     return false;
   }
@@ -69,12 +67,6 @@ bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusB
   applyConfiguration(ctx, mainWindow, statusBar);
   ctx.os.shell.openUrl(kHomePage);
   return true;
-}
-
-void programExit(core::Context& ctx) {
-  runner::quitIsoTool(ctx.os, ctx.state.tools.isoToolPath);
-  prep::releaseEspLetter(ctx.os, ctx.state);
-  ctx.os.shell.exitProcess(0);
 }
 
 }  // namespace app

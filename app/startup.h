@@ -42,8 +42,4 @@ struct StartupSteps {
 // when the program is not in WinPE (the message has been shown and the process ended).
 bool runStartup(core::Context& ctx, ui::Window& mainWindow, ui::Control& statusBar, const StartupSteps& steps);
 
-// Asks the ISO mounter to unmount everything, takes back the letter lent to an EFI
-// system partition, then ends the process with code 0.
-void programExit(core::Context& ctx);
-
 }  // namespace app

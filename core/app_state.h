@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace core {
 
@@ -27,25 +26,21 @@ struct EspState {
   bool used = false;         // boot repair wrote to it
 };
 
-struct AppState {
-  ToolPaths tools;
-
-  // The partition row the user selected in the partition list.
-  std::string targetDrive;          // C:\ (the restore window rewrites it to C:)
+// A partition row of the partition list, as selectTargetPartition copies it.
+struct Target {
+  std::string targetDrive;          // C:\ (the restore window makes its copy C:)
   std::string targetIndex;          // disk:partition, the engines' designator
   std::string targetPartitionType;  // 主分区,MBR ...
   std::string targetDisplay;        // C:\(1:1)
-  // False when the selected row's index text is not disk:partition (a dynamic
-  // volume row such as "|D:"): it must never reach an engine's command line.
+  // False when the row's index text is not disk:partition (a dynamic volume row
+  // such as "|D:"): it must never reach an engine's command line.
   bool targetIndexUsable = false;
+};
 
-  std::string imagePath;
-  int imageIndex = 1;
-  std::string defaultImage;
-  std::string isoMountLetter;
-  std::vector<std::string> isoImageCandidates;
-  std::vector<std::string> fixedDriveRoots;
-
+struct AppState {
+  ToolPaths tools;
+  Target target;             // the row last selected in the partition list
+  std::string defaultImage;  // the image the start-up search offers first
   EspState esp;
   bool formatBusy = false;  // a FormatEx call is running
 };

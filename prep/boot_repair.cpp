@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "core/message_box.h"
 #include "platform/gbk.h"
 #include "prep/esp.h"
 #include "runner/command_runner.h"
@@ -30,18 +31,19 @@ std::string interpreterPathOn(std::string_view letter) {
 }
 
 int ask(core::Context& ctx, ui::Window* owner, const std::string& text, unsigned style) {
-  return ctx.ui.messageBox(owner, text, kMessageTitle, style | ui::kTaskModal);
+  return core::showBox(ctx.ui, owner, text, style);
 }
 
 // On a GPT disk the firmware boots only from the ESP. False when the repair must
 // stop here; the status and the message have been given.
-bool bootTargetFitsUefi(core::Context& ctx, ui::Control& statusLabel, const std::string& root, ui::Window* owner) {
-  if (ctx.state.esp.searchedFor != ctx.state.targetDrive) findEspOf(ctx, nullptr, false);
+bool bootTargetFitsUefi(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
+                        const std::string& root, ui::Window* owner) {
+  if (ctx.state.esp.searchedFor != target.targetDrive) findEspOf(ctx, target, nullptr, false);
   if (isEspRoot(ctx, root)) return true;
   if (ctx.state.esp.diskKnown && !ctx.state.esp.found) {
     statusLabel.setText(kBootFailed);
     ask(ctx, owner,
-        "分区 " + ctx.state.targetDisplay +
+        "分区 " + target.targetDisplay +
             " 所在的GPT磁盘上没有EFI系统分区(ESP),无法创建UEFI引导！\r\n"
             "系统已经还原到该分区,只是缺少引导文件:请在磁盘上创建EFI系统分区后再添加引导。",
         ui::kOk | ui::kIconStop);
@@ -56,14 +58,15 @@ bool bootTargetFitsUefi(core::Context& ctx, ui::Control& statusLabel, const std:
   return false;
 }
 
-void offerBatchRetry(core::Context& ctx, ui::Control& statusLabel, const ui::Control& bootTargetCombo,
-                     WindowsGeneration generation, const std::string& output, ui::Window* owner) {
+void offerBatchRetry(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
+                     const ui::Control& bootTargetCombo, WindowsGeneration generation, const std::string& output,
+                     ui::Window* owner) {
   statusLabel.setText(kBootFailed);
   if (ask(ctx, owner, kRetryQuestion + output, ui::kYesNo | ui::kIconStop) != ui::kAnswerYes) return;
-  const std::string letter = ctx.state.targetDrive.substr(0, 1);
+  const std::string letter = target.targetDrive.substr(0, 1);
   const std::string path = retryBatchPath(ctx.os);
   const std::string text = retryBatchText(ctx.state.tools, letter, bootTargetRoot(bootTargetCombo), generation,
-                                          isGptText(ctx.state.targetPartitionType));
+                                          isGptText(target.targetPartitionType));
   // A batch left from an earlier run names another target: never run one we did not write.
   if (!ctx.os.files.writeFile(path, text)) {
     ctx.os.files.deleteFile(path);
@@ -108,14 +111,14 @@ std::string bootCommandLine(const core::ToolPaths& tools, BootCommand which, std
                             std::string_view root) {
   const std::string device = tools.booticePath + " /DEVICE=" + std::string(root);
   switch (which) {
-    case BootCommand::B1: return device + " /mbr /install  /type=nt60  /quiet";
-    case BootCommand::B2: return device + " /pbr /install  /type=bootmgr  /quiet";
-    case BootCommand::B3: return device + " /partitions /activate /quiet";
-    case BootCommand::B4: return device + " /mbr /install  /type=nt52  /quiet";
-    case BootCommand::B5: return device + " /pbr /install  /type=ntldr  /quiet";
-    case BootCommand::C1:
+    case BootCommand::MbrForBootmgr: return device + " /mbr /install  /type=nt60  /quiet";
+    case BootCommand::PbrForBootmgr: return device + " /pbr /install  /type=bootmgr  /quiet";
+    case BootCommand::ActivatePartition: return device + " /partitions /activate /quiet";
+    case BootCommand::MbrForNtldr: return device + " /mbr /install  /type=nt52  /quiet";
+    case BootCommand::PbrForNtldr: return device + " /pbr /install  /type=ntldr  /quiet";
+    case BootCommand::BcdbootBios:
       return tools.bcdbootPath + " " + std::string(letter) + ":\\Windows /s " + std::string(root) + "  /l zh-cn ";
-    case BootCommand::C2:
+    case BootCommand::BcdbootAllFirmware:
       return tools.bcdbootPath + " " + std::string(letter) + ":\\Windows /s " + std::string(root) +
              " /f all /l zh-cn ";
   }
@@ -135,7 +138,8 @@ std::string retryBatchText(const core::ToolPaths& tools, std::string_view letter
   return tools.bcdbootPath + " " + std::string(letter) + ":\\Windows /S " + std::string(root) + ending;
 }
 
-void repairBoot(core::Context& ctx, ui::Control& statusLabel, const ui::Control& bootTargetCombo, ui::Window* owner) {
+void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
+                const ui::Control& bootTargetCombo, ui::Window* owner) {
   statusLabel.setText(kAddingBoot);
   // Without a boot target every tool would run with an empty device.
   if (bootTargetRoot(bootTargetCombo).empty()) {
@@ -143,14 +147,14 @@ void repairBoot(core::Context& ctx, ui::Control& statusLabel, const ui::Control&
     ask(ctx, owner, kNoBootTarget, ui::kOk | ui::kIconStop);
     return;
   }
-  const std::string letter = ctx.state.targetDrive.substr(0, 1);
+  const std::string letter = target.targetDrive.substr(0, 1);
   const WindowsGeneration generation = windowsGenerationOf(productVersionOf(ctx.os, interpreterPathOn(letter)));
-  const bool gpt = isGptText(ctx.state.targetPartitionType);
+  const bool gpt = isGptText(target.targetPartitionType);
   const bool runsBcdboot = generation == WindowsGeneration::Ten || generation == WindowsGeneration::Six;
   // Checked before anything is changed on the restored system.
-  if (runsBcdboot && gpt && !bootTargetFitsUefi(ctx, statusLabel, bootTargetRoot(bootTargetCombo), owner)) return;
+  if (runsBcdboot && gpt && !bootTargetFitsUefi(ctx, target, statusLabel, bootTargetRoot(bootTargetCombo), owner)) return;
 
-  const std::string oldStore = ctx.state.targetDrive + "\\Boot\\BCD";
+  const std::string oldStore = target.targetDrive + "\\Boot\\BCD";
   if (ctx.os.files.exists(oldStore)) ctx.os.files.deleteFile(oldStore);
 
   auto run = [&](BootCommand which) {
@@ -159,25 +163,25 @@ void repairBoot(core::Context& ctx, ui::Control& statusLabel, const ui::Control&
   if (runsBcdboot) {
     std::string output;
     if (gpt) {
-      output = run(BootCommand::C2);
+      output = run(BootCommand::BcdbootAllFirmware);
       if (isEspRoot(ctx, bootTargetRoot(bootTargetCombo))) ctx.state.esp.used = true;
     } else {
-      run(BootCommand::B1);
-      run(BootCommand::B2);
-      run(BootCommand::B3);
-      output = run(BootCommand::C1);
+      run(BootCommand::MbrForBootmgr);
+      run(BootCommand::PbrForBootmgr);
+      run(BootCommand::ActivatePartition);
+      output = run(BootCommand::BcdbootBios);
     }
     if (bcdbootSucceeded(output)) {
       statusLabel.setText(kBootDone);
       return;
     }
-    offerBatchRetry(ctx, statusLabel, bootTargetCombo, generation, output, owner);
+    offerBatchRetry(ctx, target, statusLabel, bootTargetCombo, generation, output, owner);
     return;
   }
   if (generation == WindowsGeneration::Five) {
-    run(BootCommand::B4);
-    run(BootCommand::B5);
-    run(BootCommand::B3);
+    run(BootCommand::MbrForNtldr);
+    run(BootCommand::PbrForNtldr);
+    run(BootCommand::ActivatePartition);
     statusLabel.setText(kBootDone);
     return;
   }

@@ -12,8 +12,6 @@
 
 namespace prep {
 
-inline constexpr char kMessageTitle[] = "提示";
-
 // ProductVersion of the file's version resource, in the language of its first
 // translation entry ("040904E4" without one); empty when there is none.
 std::string productVersionOf(platform::Platform& os, const std::string& path);
@@ -30,7 +28,16 @@ bool bcdbootSucceeded(std::string_view output);
 // The first three characters of the selected boot target; empty with none selected.
 std::string bootTargetRoot(const ui::Control& bootTargetCombo);
 
-enum class BootCommand { B1, B2, B3, B4, B5, C1, C2 };
+// The boot-record writes (bootice) and the boot-configuration runs (bcdboot).
+enum class BootCommand {
+  MbrForBootmgr,      // master boot record that starts bootmgr (Windows 6 and 10)
+  PbrForBootmgr,      // partition boot record that loads bootmgr
+  ActivatePartition,  // mark the boot target active
+  MbrForNtldr,        // master boot record for NTLDR (Windows 5)
+  PbrForNtldr,        // partition boot record that loads NTLDR
+  BcdbootBios,        // boot configuration for the running firmware (MBR disks)
+  BcdbootAllFirmware, // boot configuration for BIOS and UEFI (GPT disks)
+};
 // The tool command line, before the interpreter prefix. letter is the restored
 // system's drive letter, root the boot target root.
 std::string bootCommandLine(const core::ToolPaths& tools, BootCommand which, std::string_view letter, std::string_view root);
@@ -40,10 +47,10 @@ std::string retryBatchPath(platform::Platform& os);
 std::string retryBatchText(const core::ToolPaths& tools, std::string_view letter, std::string_view root,
                            WindowsGeneration generation, bool gpt);
 
-// Writes boot records and the boot configuration for the system restored to
-// targetDrive, onto the selected entry of bootTargetCombo; progress and outcome in
+// Writes boot records and the boot configuration for the system restored to the
+// target, onto the selected entry of bootTargetCombo; progress and outcome in
 // statusLabel, failures and questions in message boxes over owner.
-void repairBoot(core::Context& ctx, ui::Control& statusLabel, const ui::Control& bootTargetCombo,
-                ui::Window* owner = nullptr);
+void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
+                const ui::Control& bootTargetCombo, ui::Window* owner = nullptr);
 
 }  // namespace prep

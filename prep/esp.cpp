@@ -39,11 +39,11 @@ std::string freeDriveRoot(platform::Platform& os) {
 
 }  // namespace
 
-void findEspOf(core::Context& ctx, const ui::Control* partitionList, bool lendLetter) {
+void findEspOf(core::Context& ctx, const core::Target& target, const ui::Control* partitionList, bool lendLetter) {
   const core::EspState previous = ctx.state.esp;
   core::EspState esp;
-  esp.searchedFor = ctx.state.targetDrive;
-  std::string drive = ctx.state.targetDrive;
+  esp.searchedFor = target.targetDrive;
+  std::string drive = target.targetDrive;
   const int disk = disks::diskNumberOf(ctx.os, drive);  // the lister's numbering: device number + 1
   if (disk < 1) {
     ctx.state.esp = esp;
@@ -74,21 +74,28 @@ void findEspOf(core::Context& ctx, const ui::Control* partitionList, bool lendLe
   ctx.state.esp = esp;
 }
 
-void fillBootTargetCombo(core::Context& ctx, const ui::Control& partitionList, ui::Control& bootTargetCombo) {
-  std::vector<std::string> roots;
-  disks::driveRoots(ctx.os, roots, disks::kFixedRoots);
+std::vector<std::string> bootTargetDrives(platform::Platform& os) {
+  std::vector<std::string> roots, kept;
+  disks::driveRoots(os, roots, disks::kFixedRoots);
   for (const std::string& root : roots)
-    if (!root.empty() && gbk::asciiUpper(root[0]) != 'X') bootTargetCombo.addItem(root);
-  disks::markDefaultBootTarget(ctx.os, partitionList, ctx.state.targetDrive, bootTargetCombo);
-  offerEspBootTarget(ctx, partitionList, bootTargetCombo);
+    if (!root.empty() && gbk::asciiUpper(root[0]) != 'X') kept.push_back(root);
+  return kept;
 }
 
-void offerEspBootTarget(core::Context& ctx, const ui::Control& partitionList, ui::Control& bootTargetCombo) {
-  if (!isGptText(ctx.state.targetPartitionType)) return;
+void fillBootTargetCombo(core::Context& ctx, core::Target& target, const ui::Control& partitionList,
+                         ui::Control& bootTargetCombo) {
+  for (const std::string& root : bootTargetDrives(ctx.os)) bootTargetCombo.addItem(root);
+  disks::markDefaultBootTarget(ctx.os, partitionList, target.targetDrive, bootTargetCombo);
+  offerEspBootTarget(ctx, target, partitionList, bootTargetCombo);
+}
+
+void offerEspBootTarget(core::Context& ctx, const core::Target& target, const ui::Control& partitionList,
+                        ui::Control& bootTargetCombo) {
+  if (!isGptText(target.targetPartitionType)) return;
   // A letter lent for another target is given back before a new search.
-  if (!ctx.state.esp.searchedFor.empty() && ctx.state.esp.searchedFor != ctx.state.targetDrive)
+  if (!ctx.state.esp.searchedFor.empty() && ctx.state.esp.searchedFor != target.targetDrive)
     releaseUnusedEspLetter(ctx.os, ctx.state);
-  findEspOf(ctx, &partitionList, true);
+  findEspOf(ctx, target, &partitionList, true);
   const std::string& root = ctx.state.esp.root;
   if (root.empty()) return;
   const std::string suffix = disks::kRecommendedSuffix;

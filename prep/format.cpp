@@ -1,7 +1,8 @@
 #include "prep/format.h"
 
+#include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "platform/gbk.h"
-#include "prep/boot_repair.h"
 #include "runner/command_runner.h"
 
 namespace prep {
@@ -14,66 +15,58 @@ constexpr char kNoBootTargetChosen[] =
     "没有选择引导分区！\r\n请在“添加引导”右侧的列表中选择要写入引导文件的分区,或取消“添加引导”。";
 
 int say(core::Context& ctx, const RestoreControls& controls, const std::string& text, unsigned style) {
-  return ctx.ui.messageBox(controls.window, text, kMessageTitle, style | ui::kTaskModal);
+  return core::showBox(ctx.ui, controls.window, text, style);
 }
 
-// The drive letter a path or drive text begins with, upper case; 0 when none.
-char driveLetterOf(const std::string& path) {
-  if (path.size() < 2 || path[1] != ':') return 0;
-  const char letter = gbk::asciiUpper(path[0]);
-  return letter >= 'A' && letter <= 'Z' ? letter : 0;
-}
-
-void reportFormatFailure(core::Context& ctx, const RestoreControls& controls) {
+void reportFormatFailure(core::Context& ctx, const core::Target& target, const RestoreControls& controls) {
   unlockRestoreControls(controls);
-  controls.statusLabel.setText("格式化 " + ctx.state.targetDisplay + " 失败！");
-  say(ctx, controls, "格式化 " + ctx.state.targetDisplay + " 失败,请重试！", ui::kOk | ui::kIconStop);
+  controls.statusLabel.setText("格式化 " + target.targetDisplay + " 失败！");
+  say(ctx, controls, "格式化 " + target.targetDisplay + " 失败,请重试！", ui::kOk | ui::kIconStop);
 }
 
 }  // namespace
 
-std::string formatRefusal(core::Context& ctx) {
-  const char target = driveLetterOf(ctx.state.targetDrive);
-  if (target == 0) return {};
-  if (target == driveLetterOf(ctx.os.system.windowsDirectory()))
-    return "分区 " + ctx.state.targetDisplay + " 是正在运行的系统所在的分区,不能格式化！";
-  if (target == driveLetterOf(ctx.state.imagePath))
-    return "映像文件 " + ctx.state.imagePath + " 位于分区 " + ctx.state.targetDisplay +
-           " 上,格式化会删除它,不能格式化该分区！\r\n请把映像文件放到其他分区,或选择“跳过 None”。";
-  return {};
+std::string formatRefusal(core::Context& ctx, const core::Target& target) {
+  const char letter = core::driveLetterOf(target.targetDrive);
+  if (letter == 0 || letter != core::driveLetterOf(ctx.os.system.windowsDirectory())) return {};
+  return "分区 " + target.targetDisplay + " 是正在运行的系统所在的分区,不能格式化！";
 }
 
-void formatStep(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply) {
+void formatStep(core::Context& ctx, const core::Request& request, const RestoreControls& controls,
+                const std::function<void()>& startWimApply) {
   // Boot repair runs after a long apply; a missing boot target is asked for now.
   if (controls.addBootCheck.checked() && controls.bootTargetCombo.selection() < 0) {
     say(ctx, controls, kNoBootTargetChosen, ui::kOk | ui::kIconExclamation);
     return;
   }
-  const int choice = controls.formatCombo.selection();
-  if (choice == kFormatNone) {
-    autoFormatNtfs(ctx, controls, startWimApply);
+  const core::Target& target = request.target;
+  const core::FormatChoice choice = request.options.format;
+  if (choice == core::FormatChoice::None) {
+    autoFormatNtfs(ctx, request, controls, startWimApply);
     return;
   }
-  const std::string refusal = formatRefusal(ctx);
+  const std::string refusal = formatRefusal(ctx, target);
   if (!refusal.empty()) {
     say(ctx, controls, refusal, ui::kOk | ui::kIconExclamation);
     return;
   }
-  if (choice == kFormatManual) {
+  if (choice == core::FormatChoice::Manual) {
     lockRestoreControls(controls);
     controls.statusLabel.setText(kFormatting);
-    showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0, ctx.state.targetDrive,
+    showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0, target.targetDrive,
                      kFormatOptionFull);
     startWimApply();
     return;
   }
-  const int answer = say(ctx, controls, "分区 " + ctx.state.targetDisplay + " 的数据将被删除,是否继续？",
+  const int answer = say(ctx, controls, "分区 " + target.targetDisplay + " 的数据将被删除,是否继续？",
                          ui::kYesNo | ui::kIconExclamation);
-  if (answer == ui::kAnswerYes) autoFormatNtfs(ctx, controls, startWimApply);
+  if (answer == ui::kAnswerYes) autoFormatNtfs(ctx, request, controls, startWimApply);
 }
 
-void autoFormatNtfs(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply) {
-  if (controls.formatCombo.selection() != kFormatAutoNtfs) {
+void autoFormatNtfs(core::Context& ctx, const core::Request& request, const RestoreControls& controls,
+                    const std::function<void()>& startWimApply) {
+  const core::Target& target = request.target;
+  if (request.options.format != core::FormatChoice::AutoNtfs) {
     lockRestoreControls(controls);
     startWimApply();
     return;
@@ -82,17 +75,17 @@ void autoFormatNtfs(core::Context& ctx, const RestoreControls& controls, const s
   controls.statusLabel.setText(kFormatting);
   bool ok = false;
   if (isWow64Host(ctx.os)) {
-    ok = formatWithMarkTool(ctx, ctx.state.targetDrive);
+    ok = formatWithMarkTool(ctx, target.targetDrive);
   } else {
     ctx.ui.processPendingMessages();
-    ok = formatVolumeEx(ctx.os, ctx.state, ctx.state.targetDrive + "\\", std::string("NTFS"), std::nullopt,
+    ok = formatVolumeEx(ctx.os, ctx.state, target.targetDrive + "\\", std::string("NTFS"), std::nullopt,
                         std::nullopt, true, [](int) {});
   }
   if (ok) {
     startWimApply();
     return;
   }
-  reportFormatFailure(ctx, controls);
+  reportFormatFailure(ctx, target, controls);
 }
 
 bool isWow64Host(platform::Platform& os) { return os.system.isWow64(); }

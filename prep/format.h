@@ -9,13 +9,11 @@
 #include <string>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 
 namespace prep {
-
-// formatCombo entries.
-enum FormatChoice : int { kFormatManual = 0, kFormatAutoNtfs = 1, kFormatNone = 2 };
 
 // The controls of the restore window that the format step touches, and the window
 // that owns its message boxes and the format dialog.
@@ -30,10 +28,12 @@ struct RestoreControls {
   ui::Control& statusLabel;
 };
 
-// Carries out the formatCombo choice when the user confirms, then calls
-// startWimApply; after a refusal or a failed format the window is left usable.
-void formatStep(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply);
-void autoFormatNtfs(core::Context& ctx, const RestoreControls& controls, const std::function<void()>& startWimApply);
+// Carries out the request's format choice on its target when the user confirms,
+// then calls startWimApply; after a refusal or a failed format the window is left usable.
+void formatStep(core::Context& ctx, const core::Request& request, const RestoreControls& controls,
+                const std::function<void()>& startWimApply);
+void autoFormatNtfs(core::Context& ctx, const core::Request& request, const RestoreControls& controls,
+                    const std::function<void()>& startWimApply);
 
 bool isWow64Host(platform::Platform& os);
 // Writes MARK.exe into the temporary folder when needed and runs it on the drive;
@@ -66,8 +66,8 @@ void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::s
 void lockRestoreControls(const RestoreControls& controls);
 void unlockRestoreControls(const RestoreControls& controls);
 
-// Why the target must not be formatted (it holds the image, or the running
-// system); empty when it may be.
-std::string formatRefusal(core::Context& ctx);
+// Why the target must not be formatted (it holds the running system); empty when it
+// may be. A target that holds the image is refused before the format step.
+std::string formatRefusal(core::Context& ctx, const core::Target& target);
 
 }  // namespace prep

@@ -17,14 +17,14 @@ std::string interpreterPrefix(int platformId) {
   return osClass(platformId) == 3 ? "cmd.exe /c " : "command.com /c ";
 }
 
-platform::CapturedRun runCapturedRun(platform::Platform& os, std::string_view commandLine) {
+platform::CapturedRun tryRunCaptured(platform::Platform& os, std::string_view commandLine) {
   std::string full = interpreterPrefix(os.system.platformId());
   full.append(commandLine);
   return os.processes.runCaptured(full);
 }
 
 std::string runCaptured(platform::Platform& os, std::string_view commandLine) {
-  return runCapturedRun(os, commandLine).output;
+  return tryRunCaptured(os, commandLine).output;
 }
 
 void quitIsoTool(platform::Platform& os, const std::string& isoToolPath) {

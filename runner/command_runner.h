@@ -17,7 +17,7 @@ std::string interpreterPrefix(int platformId);
 // Runs the command line through the interpreter with a hidden console and returns
 // everything it printed. started tells a run that printed nothing from one whose
 // interpreter never started.
-platform::CapturedRun runCapturedRun(platform::Platform& os, std::string_view commandLine);
+platform::CapturedRun tryRunCaptured(platform::Platform& os, std::string_view commandLine);
 // The same, text only, for the callers that judge by text alone.
 std::string runCaptured(platform::Platform& os, std::string_view commandLine);
 

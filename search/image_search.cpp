@@ -6,7 +6,7 @@
 
 #include "disks/volumes.h"
 #include "platform/gbk.h"
-#include "search/paths.h"
+#include "core/path_and_size.h"
 
 namespace search {
 
@@ -55,7 +55,7 @@ int depthFromText(std::string_view text) {
 void acceptSearchHit(ui::Control& resultList, const std::string& pattern, const std::string& path,
                      const std::string& suffix) {
   const std::string tail = pattern.size() >= 4 ? pattern.substr(pattern.size() - 4) : pattern;
-  if (gbk::toUpperAscii(extensionOf(path)) == gbk::toUpperAscii(tail)) resultList.addItem(path + suffix);
+  if (gbk::toUpperAscii(core::extensionOf(path)) == gbk::toUpperAscii(tail)) resultList.addItem(path + suffix);
 }
 
 int searchImages(platform::Platform& os, ui::WindowSystem& ui, const SearchControls& c) {
@@ -96,9 +96,9 @@ int searchImages(platform::Platform& os, ui::WindowSystem& ui, const SearchContr
 void acceptStartupImage(platform::FileSystem& files, ui::Control& imagePathCombo, const std::string& path,
                         const std::string& suffix) {
   const std::string full = path + suffix;
-  const std::string ext = gbk::toUpperAscii(extensionOf(full));
+  const std::string ext = gbk::toUpperAscii(core::extensionOf(full));
   if (ext != ".GHO" && ext != ".WIM" && ext != ".ISO") return;
-  const double megabytes = static_cast<double>(fileSizeOf(files, full)) / 1048576.0;
+  const double megabytes = static_cast<double>(core::fileSizeOf(files, full)) / 1048576.0;
   if (megabytes - 50.0 > 0.0000001) imagePathCombo.addItem(full);
 }
 

@@ -21,12 +21,13 @@ bool isDiskPartitionDesignator(std::string_view index) {
 void selectTargetPartition(const ui::Control& partitionList, core::AppState& state) {
   const int row = partitionList.selectedRow();
   if (row < 0) return;
-  state.targetDrive = partitionList.cell(row, 0);
-  state.targetIndex = partitionList.cell(row, 1);
-  state.targetPartitionType = partitionList.cell(row, 2);
-  state.targetDisplay = state.targetDrive + "(" + state.targetIndex + ")";
+  core::Target& t = state.target;
+  t.targetDrive = partitionList.cell(row, 0);
+  t.targetIndex = partitionList.cell(row, 1);
+  t.targetPartitionType = partitionList.cell(row, 2);
+  t.targetDisplay = t.targetDrive + "(" + t.targetIndex + ")";
   // A dynamic volume's row reads "|D:": the bar would become a pipe on a command line.
-  state.targetIndexUsable = isDiskPartitionDesignator(state.targetIndex);
+  t.targetIndexUsable = isDiskPartitionDesignator(t.targetIndex);
 }
 
 }  // namespace search

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Keeps the folders layered: a folder includes only itself and the folders below it
-# (bottom up: platform core runner disks search prep wim ghost payload app), the
+# (bottom up: platform payload core runner disks search prep wim onekey app), the
 # carried tools only themselves and platform/, and Win32 headers stay behind
 # platform/win32/, the tools' Win32 backends and the Wine tests.
 set -u
 root=${1:-$(dirname "$0")/..}
 cd "$root" || exit 2
 
-layers=(platform core runner disks search prep wim ghost payload app)
+layers=(platform payload core runner disks search prep wim onekey app)
 declare -A rank
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 
@@ -50,7 +50,7 @@ while IFS= read -r file; do
       fail "$file includes $included: $from/ lies below $to/"
     fi
     # Only the composition roots choose the real platform.
-    if [[ $included == platform/win32/* && $file != platform/win32/* && $file != app/program.cpp &&
+    if [[ $included == platform/win32/* && $file != platform/win32/* && $file != app/program_win32.cpp &&
           $file != tests/wine/* && $file != tools/* ]]; then
       fail "$file includes $included: only the composition roots use platform/win32/"
     fi

@@ -1,5 +1,7 @@
 #include "wim/backup_window.h"
 
+#include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "platform/gbk.h"
 #include "wim/date_time.h"
 #include "wim/engine_guard.h"
@@ -45,9 +47,9 @@ const ui::WindowSpec kBackupWindow{
     },
     runTimers()};
 
-constexpr unsigned kStop = ui::kOk | ui::kIconStop | ui::kTaskModal;
 
-std::string harmless(std::string_view text) {
+// Quotes and line breaks would end the argument, or the line, inside the interpreter.
+std::string safeInsideQuotes(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); i += gbk::charLength(text, i)) {
     const std::size_t n = gbk::charLength(text, i);
@@ -71,13 +73,13 @@ std::string compressionSwitchFor(int position) {
 std::string scratchFolderFor(const std::string& savePath) { return savePath.substr(0, 3) + kScratchFolderName; }
 
 std::string captureCommandLine(const CaptureLine& l) {
-  return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + harmless(l.imageName) + "\"  \"" +
-         harmless(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +
+  return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + safeInsideQuotes(l.imageName) +
+         "\"  \"" + safeInsideQuotes(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +
          scratchFolderFor(l.savePath);
 }
 
-BackupWindow::BackupWindow(core::Context& ctx, std::string savePath, std::string mainCaption, BackupHooks hooks)
-    : ctx_(ctx), savePath_(std::move(savePath)), mainCaption_(std::move(mainCaption)), hooks_(std::move(hooks)),
+BackupWindow::BackupWindow(core::Context& ctx, core::Request request, std::string mainCaption, PowerHooks hooks)
+    : ctx_(ctx), request_(std::move(request)), mainCaption_(std::move(mainCaption)), hooks_(std::move(hooks)),
       run_(ctx) {}
 
 BackupWindow::~BackupWindow() = default;
@@ -87,18 +89,14 @@ const ui::WindowSpec& BackupWindow::spec() const { return kBackupWindow; }
 void BackupWindow::onCreated(ui::Window& window) {
   window_ = &window;
   auto& w = window;
-  c_.reset(new BackupControls{
-      w.control("sourceLabel"),     w.control("destinationLabel"), w.control("imageNameEdit"),
-      w.control("compressionCombo"), w.control("systemFlagCombo"), w.control("descriptionEdit"),
-      w.control("percentLabel"),    w.control("elapsedLabel"),     w.control("remainingLabel"),
-      w.control("progressBar"),     w.control("statusLabel"),      w.control("okButton"),
-      w.control("cancelButton"),    w.control("restartCheck"),     w.control("shutdownCheck"),
-      w.control("engineLogBox")});
+  c_.reset(new BackupControls{runControlsOf(w), w.control("sourceLabel"), w.control("destinationLabel"),
+                              w.control("imageNameEdit"), w.control("compressionCombo"), w.control("systemFlagCombo"),
+                              w.control("descriptionEdit")});
   BackupControls& c = *c_;
   c.descriptionEdit.setText("本映像卷由" + mainCaption_ + "于" + formatDateTime(ctx_.os.system, std::nullopt, 1, 0) +
                             "生成。");
-  c.sourceLabel.setText("备份分区:" + ctx_.state.targetDisplay);
-  c.destinationLabel.setText("保存路径:" + savePath_);
+  c.sourceLabel.setText("备份分区:" + request_.target.targetDisplay);
+  c.destinationLabel.setText("保存路径:" + request_.imagePath);
   c.imageNameEdit.setText("Win_Bak_" + formatDateTime(ctx_.os.system, std::nullopt, 1, 0));
   compressionSwitch_ = " /compress Maximum";
 }
@@ -117,39 +115,31 @@ std::vector<ui::Handler> BackupWindow::handlers() {
 }
 
 bool BackupWindow::onCloseRequested(ui::Window&) {
-  if (run_.active()) {
-    stopOrClose();
-    return false;
-  }
-  stopRunTimers(*window_);
-  return true;
+  return mayCloseProgressWindow(run_, *window_, [this] { stopOrClose(); });
 }
 
 void BackupWindow::confirm() {
-  if (ctx_.state.targetDrive.empty()) {
-    ctx_.ui.messageBox(window_, noDriveLetterMessage(ctx_.state.targetDisplay, false), kMessageTitle, kStop);
-    return;
-  }
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
   startWimCapture();
 }
 
 void BackupWindow::startWimCapture() {
   BackupControls& c = *c_;
-  core::AppState& s = ctx_.state;
+  const core::Target& target = request_.target;
   std::string name = c.imageNameEdit.text();
   if (name.empty()) name = " ";
-  const std::string scratch = scratchFolderFor(savePath_);
+  const std::string scratch = scratchFolderFor(request_.imagePath);
   if (!ctx_.os.files.isDirectory(scratch)) {
     ctx_.os.files.createDirectory(scratch);
     ctx_.os.files.writeFile(scratch + "\\" + kScratchMarkerName, kScratchMarkerName);
   }
   // Only a file this capture creates may be deleted when it fails.
-  destinationExisted_ = ctx_.os.files.exists(savePath_);
-  const CaptureLine line{s.tools.enginePath, s.targetDrive, savePath_, name, c.descriptionEdit.text(),
+  destinationExisted_ = ctx_.os.files.exists(request_.imagePath);
+  const CaptureLine line{ctx_.state.tools.enginePath, target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
                          c.systemFlagCombo.text(), compressionSwitch_};
   run_.start(captureCommandLine(line), *window_, c.engineLogBox);
-  c.statusLabel.setText("正在备份磁盘" + s.targetDisplay + "...");
+  c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
   captureSeconds_ = 0;
@@ -173,27 +163,27 @@ void BackupWindow::enableInputs() {
 }
 
 void BackupWindow::removeEngineScratch() {
-  const std::string scratch = savePath_ + kEngineScratchSuffix;
+  const std::string scratch = request_.imagePath + kEngineScratchSuffix;
   if (ctx_.os.files.exists(scratch)) ctx_.os.files.deleteFile(scratch);
 }
 
 void BackupWindow::pollCaptureFinished() {
   BackupControls& c = *c_;
-  core::AppState& s = ctx_.state;
+  const core::Target& target = request_.target;
   const std::string log = c.engineLogBox.text();
   if (!run_.finished(log)) return;
   stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
   c.okButton.setVisible(true);
-  ctx_.os.files.removeTree(scratchFolderFor(savePath_));
+  ctx_.os.files.removeTree(scratchFolderFor(request_.imagePath));
   if (captureCancelled_) {
     c.statusLabel.setText(kCaptureCancelled);
     c.progressBar.setPosition(0);
     enableInputs();
     // A killed engine leaves its half-written image behind.
     removeEngineScratch();
-    ctx_.ui.messageBox(window_, kCaptureCancelled, kMessageTitle, kStop);
+    core::showBox(ctx_.ui, window_, kCaptureCancelled, core::kErrorBox);
     window_->close();
     return;
   }
@@ -202,15 +192,15 @@ void BackupWindow::pollCaptureFinished() {
     c.progressBar.setPosition(0);
     enableInputs();
     // A file that was there before this capture (an older backup) is never deleted.
-    if (!destinationExisted_ && ctx_.os.files.exists(savePath_) && !ctx_.os.files.isDirectory(savePath_))
-      ctx_.os.files.deleteFile(savePath_);
+    if (!destinationExisted_ && ctx_.os.files.exists(request_.imagePath) && !ctx_.os.files.isDirectory(request_.imagePath))
+      ctx_.os.files.deleteFile(request_.imagePath);
     removeEngineScratch();
-    ctx_.ui.messageBox(window_, kCaptureFailed, kMessageTitle, kStop);
+    core::showBox(ctx_.ui, window_, kCaptureFailed, core::kErrorBox);
     return;
   }
   enableInputs();
   c.remainingLabel.setText("剩余时间:00:00:00");
-  c.statusLabel.setText("Imagex备份 " + s.targetDisplay + " 完成！");
+  c.statusLabel.setText("Imagex备份 " + target.targetDisplay + " 完成！");
   if (c.restartCheck.checked()) {
     if (hooks_.restart) hooks_.restart();
     return;
@@ -219,13 +209,13 @@ void BackupWindow::pollCaptureFinished() {
     if (hooks_.shutDown) hooks_.shutDown();
     return;
   }
-  const std::uint64_t size = ctx_.os.files.fileSize(savePath_).value_or(0);
-  const std::string sizeLine = "大       小: " + wholeMegabytesText(size) + " MB";
-  const std::string summary = "Imagex备份磁盘完成！\r\n\r\n备份分区: " + s.targetDisplay + "\r\n\r\n映像大小: " +
-                              megabytesText(size) + " MB\r\n\r\n保存位置: " + savePath_ + "\r\n\r\n" + sizeLine +
+  const std::uint64_t size = core::fileSizeOf(ctx_.os.files, request_.imagePath);
+  const std::string sizeLine = "大       小: " + core::wholeMegabytesText(size) + " MB";
+  const std::string summary = "Imagex备份磁盘完成！\r\n\r\n备份分区: " + target.targetDisplay + "\r\n\r\n映像大小: " +
+                              core::sizeInMegabytesText(size) + " MB\r\n\r\n保存位置: " + request_.imagePath + "\r\n\r\n" + sizeLine +
                               "\r\n\r\n备份日期: " + formatDateTime(ctx_.os.system, std::nullopt, 1, 0);
-  ctx_.ui.messageBox(window_, summary, kMessageTitle, ui::kOk | ui::kIconInformation | ui::kTaskModal);
-  endProgram(ctx_);
+  core::showBox(ctx_.ui, window_, summary, core::kInformationBox);
+  programExit(ctx_);
 }
 
 void BackupWindow::stopOrClose() {
@@ -238,9 +228,9 @@ void BackupWindow::stopOrClose() {
   if (run_.askToStop(*window_, kCaptureStopQuestion)) captureCancelled_ = true;
 }
 
-void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,
-                          const std::string& mainCaption, BackupHooks hooks) {
-  BackupWindow window(ctx, savePath, mainCaption, std::move(hooks));
+void backupProgressWindow(core::Context& ctx, ui::Window* owner, core::Request request,
+                          const std::string& mainCaption, PowerHooks hooks) {
+  BackupWindow window(ctx, std::move(request), mainCaption, std::move(hooks));
   ctx.ui.runModal(window, owner);
 }
 

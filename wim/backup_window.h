@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
 
@@ -21,29 +22,13 @@ inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删
 // The engine writes the image under this suffix and renames it at the end.
 inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
 
-struct BackupControls {
+struct BackupControls : RunControls {
   ui::Control& sourceLabel;
   ui::Control& destinationLabel;
   ui::Control& imageNameEdit;
   ui::Control& compressionCombo;
   ui::Control& systemFlagCombo;
   ui::Control& descriptionEdit;
-  ui::Control& percentLabel;
-  ui::Control& elapsedLabel;
-  ui::Control& remainingLabel;
-  ui::Control& progressBar;
-  ui::Control& statusLabel;
-  ui::Control& okButton;
-  ui::Control& cancelButton;
-  ui::Control& restartCheck;
-  ui::Control& shutdownCheck;
-  ui::Control& engineLogBox;
-};
-
-// The power actions after a capture (each makes its request twice).
-struct BackupHooks {
-  std::function<void()> restart;
-  std::function<void()> shutDown;
 };
 
 // " /compress none|fast|Maximum" for the combo position.
@@ -62,7 +47,9 @@ std::string captureCommandLine(const CaptureLine& line);
 
 class BackupWindow : public ui::WindowLogic {
  public:
-  BackupWindow(core::Context& ctx, std::string savePath, std::string mainCaption, BackupHooks hooks);
+  // request: the target captured into its imagePath; mainCaption names the program
+  // in the default description. The power actions after a capture make their request twice.
+  BackupWindow(core::Context& ctx, core::Request request, std::string mainCaption, PowerHooks hooks);
   ~BackupWindow() override;
 
   const ui::WindowSpec& spec() const override;
@@ -82,9 +69,9 @@ class BackupWindow : public ui::WindowLogic {
   void removeEngineScratch();
 
   core::Context& ctx_;
-  std::string savePath_;
+  core::Request request_;
   std::string mainCaption_;
-  BackupHooks hooks_;
+  PowerHooks hooks_;
   ui::Window* window_ = nullptr;
   std::unique_ptr<BackupControls> c_;
   EngineRun run_;
@@ -94,7 +81,7 @@ class BackupWindow : public ui::WindowLogic {
   int captureSeconds_ = 0;
 };
 
-void backupProgressWindow(core::Context& ctx, ui::Window* owner, const std::string& savePath,
-                          const std::string& mainCaption, BackupHooks hooks);
+void backupProgressWindow(core::Context& ctx, ui::Window* owner, core::Request request,
+                          const std::string& mainCaption, PowerHooks hooks);
 
 }  // namespace wim

@@ -1,5 +1,7 @@
 #include "wim/engine_guard.h"
 
+#include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "platform/gbk.h"
 
 namespace wim {
@@ -38,16 +40,12 @@ void suspendProcess(platform::Processes& processes, unsigned long pid, bool susp
   if (pid != 0) processes.suspend(pid, suspendIt);
 }
 
-std::string engineName(const core::AppState& state) {
-  const std::string& path = state.tools.enginePath;
-  const std::size_t slash = gbk::findLastByte(path, '\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+std::string engineName(const core::AppState& state) { return core::fileNameOf(state.tools.enginePath); }
 
 bool confirmNoOtherEngine(core::Context& ctx, ui::Window* owner, const std::string& question) {
   const std::string name = engineName(ctx.state);
   if (!processExistsByName(ctx.os.processes, name)) return true;
-  if (ctx.ui.messageBox(owner, question, "提示", kQuestionStyle) != ui::kAnswerYes) return false;
+  if (core::showBox(ctx.ui, owner, question, kQuestionStyle) != ui::kAnswerYes) return false;
   terminateProcessByName(ctx.os.processes, name);
   return true;
 }
@@ -56,7 +54,7 @@ bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& q
   const std::string name = engineName(ctx.state);
   const unsigned long pid = findProcessIdByName(ctx.os.processes, name);
   suspendProcess(ctx.os.processes, pid, true);
-  const bool stop = ctx.ui.messageBox(owner, question, "提示", kQuestionStyle) == ui::kAnswerYes;
+  const bool stop = core::showBox(ctx.ui, owner, question, kQuestionStyle) == ui::kAnswerYes;
   suspendProcess(ctx.os.processes, pid, false);
   if (stop) terminateProcessByName(ctx.os.processes, name);
   return stop;

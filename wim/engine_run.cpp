@@ -1,6 +1,9 @@
 #include "wim/engine_run.h"
 
+#include "core/message_box.h"
+#include "core/refusals.h"
 #include "platform/gbk.h"
+#include "prep/esp.h"
 #include "wim/engine_guard.h"
 
 namespace wim {
@@ -14,6 +17,12 @@ bool endMarkerSeen(std::string_view consoleText) {
     if (lineStart && rest.substr(0, 2) == "\r\n") return true;
   }
   return false;
+}
+
+RunControls runControlsOf(ui::Window& w) {
+  return {w.control("percentLabel"),  w.control("elapsedLabel"), w.control("remainingLabel"), w.control("progressBar"),
+          w.control("statusLabel"),   w.control("okButton"),     w.control("cancelButton"),   w.control("restartCheck"),
+          w.control("shutdownCheck"), w.control("engineLogBox")};
 }
 
 std::vector<ui::TimerSpec> runTimers() {
@@ -76,36 +85,25 @@ bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
   return true;
 }
 
-std::string noDriveLetterMessage(const std::string& targetDisplay, bool restoring) {
-  return std::string("所选分区 ") + targetDisplay + " 没有盘符,Imagex无法" + (restoring ? "还原" : "备份") +
-         "该分区！\r\n请先为它分配盘符。";
-}
-
-std::string megabytesText(std::uint64_t bytes) {
-  // Hundredths of a megabyte, rounded half to even, in integers so nothing is lost.
-  const std::uint64_t scaled = bytes * 100;  // below 2^64 for any file up to 160 PB
-  std::uint64_t hundredths = scaled / 1048576;
-  const std::uint64_t remainder = scaled % 1048576;
-  if (remainder > 524288 || (remainder == 524288 && hundredths % 2 == 1)) ++hundredths;
-  std::string text = std::to_string(hundredths / 100);
-  const unsigned fraction = static_cast<unsigned>(hundredths % 100);
-  if (fraction != 0) {
-    text += '.';
-    text += static_cast<char>('0' + fraction / 10);
-    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop) {
+  if (run.active()) {
+    stop();
+    return false;
   }
-  return text;
+  stopRunTimers(window);
+  return true;
 }
 
-std::string wholeMegabytesText(std::uint64_t bytes) { return std::to_string(bytes / 1048576); }
-
-std::string fileNameOf(const std::string& path) {
-  const std::size_t slash = gbk::findLastByte(path, '\\');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request) {
+  const core::Facts facts = core::fileFactsOf(ctx.os.files, request);
+  const std::optional<core::Refusal> refusal = core::firstRefusal(request, facts, core::Checkpoint::WindowConfirm);
+  if (refusal) core::showBox(ctx.ui, window, refusal->text, refusal->style);
+  return refusal.has_value();
 }
 
-void endProgram(core::Context& ctx) {
+void programExit(core::Context& ctx) {
   runner::quitIsoTool(ctx.os, ctx.state.tools.isoToolPath);
+  prep::releaseEspLetter(ctx.os, ctx.state);
   ctx.os.shell.exitProcess(0);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/ui.h"
 #include "runner/command_runner.h"
 #include "wim/progress_monitor.h"
@@ -19,6 +20,21 @@ namespace wim {
 // Printed by the shell once the engine command has returned. The command line that
 // prints it is not echoed, so the line can only come from that command.
 inline constexpr char kEndMarker[] = "VrelPE: engine finished";
+
+// The controls both progress windows run an engine with, by the same names.
+struct RunControls {
+  ui::Control& percentLabel;
+  ui::Control& elapsedLabel;
+  ui::Control& remainingLabel;
+  ui::Control& progressBar;
+  ui::Control& statusLabel;
+  ui::Control& okButton;
+  ui::Control& cancelButton;
+  ui::Control& restartCheck;
+  ui::Control& shutdownCheck;
+  ui::Control& engineLogBox;
+};
+RunControls runControlsOf(ui::Window& window);
 
 // The timers of both progress windows: the end check, the progress parse and the clock.
 inline constexpr char kFinishTimer[] = "finishTimer";
@@ -34,8 +50,8 @@ void startRunTimers(ui::Window& window);
 void stopRunTimers(ui::Window& window);
 // The handler rows of the three timers: the end check runs pollFinished, the parse
 // reads the log box into the progress controls, the clock counts seconds. The
-// window's controls (with the members both progress windows name alike) are looked
-// up when a timer fires, as they are resolved after the table is taken.
+// window's controls are looked up when a timer fires, as they are resolved after
+// the table is taken.
 template <class Controls>
 std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, const std::unique_ptr<Controls>& c,
                                           const ProgressMarkers& markers, int& seconds) {
@@ -52,7 +68,6 @@ inline constexpr int kPollsAfterEngineGone = 2;
 
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
-inline constexpr char kMessageTitle[] = "提示";
 
 // True when the text holds the end marker as a line of its own.
 bool endMarkerSeen(std::string_view consoleText);
@@ -89,20 +104,23 @@ class EngineRun {
   int polledSinceGone_ = 0;
 };
 
-// The engine works on a drive root: a partition without a letter cannot be applied
-// to or captured. The refusal names the partition and the operation.
-std::string noDriveLetterMessage(const std::string& targetDisplay, bool restoring);
+// The power actions after a finished run; they come from the program around the windows.
+struct PowerHooks {
+  std::function<void()> restart;
+  std::function<void()> shutDown;
+};
 
-// The size of a file in megabytes, rounded half to even to two decimals, without
-// trailing zeros (1.5, 2, 0.01).
-std::string megabytesText(std::uint64_t bytes);
-// The integer part of the size in megabytes.
-std::string wholeMegabytesText(std::uint64_t bytes);
+// A progress window's close request. While its engine runs, closing is the stop
+// button (stop), so the engine is never left running without a window; otherwise the
+// timers stop and the window may close.
+bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop);
 
-// The image's file name: what follows the last backslash.
-std::string fileNameOf(const std::string& path);
+// A progress window's OK button: shows the first check the request fails there over
+// the window; true when it is refused.
+bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request);
 
-// Ends the program the orderly way: the ISO mounter unmounts, then exit code 0.
-void endProgram(core::Context& ctx);
+// Ends the program the orderly way: the ISO mounter unmounts everything, a letter
+// lent to an EFI system partition goes back, then exit code 0.
+void programExit(core::Context& ctx);
 
 }  // namespace wim

@@ -1,7 +1,11 @@
 #include "wim/restore_window.h"
 
-#include "disks/volumes.h"
+#include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "platform/gbk.h"
+#include "prep/boot_repair.h"
+#include "prep/esp.h"
+#include "prep/format.h"
 #include "wim/engine_guard.h"
 #include "wim/progress_monitor.h"
 #include "wim/wim_info.h"
@@ -41,7 +45,6 @@ const ui::WindowSpec kRestoreWindow{
     },
     runTimers()};
 
-constexpr unsigned kStop = ui::kOk | ui::kIconStop | ui::kTaskModal;
 
 }  // namespace
 
@@ -50,21 +53,9 @@ std::string applyCommandLine(const std::string& enginePath, const std::string& i
   return enginePath + " /apply \"" + imagePath + "\" " + std::to_string(imageIndex) + " " + targetDrive;
 }
 
-bool imageOnTarget(const std::string& imagePath, const std::string& targetDrive) {
-  if (imagePath.size() < 2 || imagePath[1] != ':' || targetDrive.empty()) return false;
-  return gbk::asciiUpper(imagePath[0]) == gbk::asciiUpper(targetDrive[0]);
-}
-
-std::vector<std::string> bootTargetRoots(platform::Platform& os) {
-  std::vector<std::string> roots, kept;
-  disks::driveRoots(os, roots, disks::kFixedRoots);
-  for (const std::string& root : roots)
-    if (root.empty() || gbk::asciiUpper(root[0]) != 'X') kept.push_back(root);
-  return kept;
-}
-
-RestoreWindow::RestoreWindow(core::Context& ctx, const ui::Control& partitionList, RestoreHooks hooks)
-    : ctx_(ctx), partitionList_(partitionList), hooks_(std::move(hooks)), run_(ctx) {}
+RestoreWindow::RestoreWindow(core::Context& ctx, const ui::Control& partitionList, core::Request request,
+                             PowerHooks hooks)
+    : ctx_(ctx), partitionList_(partitionList), request_(std::move(request)), hooks_(std::move(hooks)), run_(ctx) {}
 
 RestoreWindow::~RestoreWindow() = default;
 
@@ -73,27 +64,18 @@ const ui::WindowSpec& RestoreWindow::spec() const { return kRestoreWindow; }
 void RestoreWindow::onCreated(ui::Window& window) {
   window_ = &window;
   auto& w = window;
-  c_.reset(new RestoreControls{
-      w.control("targetLabel"),    w.control("imageLabel"),    w.control("volumeCombo"),
-      w.control("formatCombo"),    w.control("addBootCheck"),  w.control("bootTargetCombo"),
-      w.control("percentLabel"),   w.control("elapsedLabel"),  w.control("remainingLabel"),
-      w.control("progressBar"),    w.control("statusLabel"),   w.control("okButton"),
-      w.control("cancelButton"),   w.control("restartCheck"),  w.control("shutdownCheck"),
-      w.control("engineLogBox")});
+  c_.reset(new RestoreControls{runControlsOf(w), w.control("targetLabel"), w.control("imageLabel"),
+                               w.control("volumeCombo"), w.control("formatCombo"), w.control("addBootCheck"),
+                               w.control("bootTargetCombo")});
   RestoreControls& c = *c_;
-  if (hooks_.fillBootTargets) {
-    hooks_.fillBootTargets(c);
-  } else {
-    for (const std::string& root : bootTargetRoots(ctx_.os)) c.bootTargetCombo.addItem(root);
-    disks::markDefaultBootTarget(ctx_.os, partitionList_, ctx_.state.targetDrive, c.bootTargetCombo);
-  }
-  c.targetLabel.setText("还原分区:" + ctx_.state.targetDisplay);
-  c.imageLabel.setText("映像文件:" + ctx_.state.imagePath);
-  if (listWimVolumes(ctx_, c.volumeCombo, &window) == VolumeListing::Refused) {
+  prep::fillBootTargetCombo(ctx_, request_.target, partitionList_, c.bootTargetCombo);
+  c.targetLabel.setText("还原分区:" + request_.target.targetDisplay);
+  c.imageLabel.setText("映像文件:" + request_.imagePath);
+  if (listWimVolumes(ctx_, request_.imagePath, c.volumeCombo, &window) == VolumeListing::Refused) {
     window.close();
     return;
   }
-  ctx_.state.imageIndex = selectDefaultImage(c.volumeCombo);
+  request_.imageIndex = selectDefaultImage(c.volumeCombo);
 }
 
 std::vector<ui::Handler> RestoreWindow::handlers() {
@@ -102,7 +84,7 @@ std::vector<ui::Handler> RestoreWindow::handlers() {
   rows.insert(rows.end(),
               {
                   {"volumeCombo", Event::SelectionChanged,
-                   [this] { ctx_.state.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
+                   [this] { request_.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
                   {"okButton", Event::Click, [this] { confirm(); }},
                   {"cancelButton", Event::Click, [this] { stopOrClose(); }},
                   {"addBootCheck", Event::Click, [this] { c_->bootTargetCombo.setEnabled(c_->addBootCheck.checked()); }},
@@ -120,44 +102,19 @@ std::vector<ui::Handler> RestoreWindow::handlers() {
 }
 
 bool RestoreWindow::onCloseRequested(ui::Window&) {
-  // While an engine runs, closing the window is the stop button: the engine is never
-  // left running without a window. The cancelled path closes the window itself.
-  if (run_.active()) {
-    stopOrClose();
-    return false;
-  }
-  stopRunTimers(*window_);
-  return true;
+  // The cancelled path closes the window itself.
+  return mayCloseProgressWindow(run_, *window_, [this] { stopOrClose(); });
 }
 
 void RestoreWindow::confirm() {
-  // Without a letter there is nothing to format or apply to; boot repair would even
-  // work on the current drive's boot files.
-  if (ctx_.state.targetDrive.empty()) {
-    ctx_.ui.messageBox(window_, noDriveLetterMessage(ctx_.state.targetDisplay, true), kMessageTitle, kStop);
-    return;
-  }
-  // Refused before the format too: formatting that partition destroys the image as well.
-  if (imageOnTarget(ctx_.state.imagePath, ctx_.state.targetDrive)) {
-    ctx_.ui.messageBox(window_, kImageOnTargetMessage, kMessageTitle, kStop);
-    return;
-  }
-  if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
-  if (hooks_.formatStep) {
-    hooks_.formatStep(window_, *c_, [this] { startWimApply(); });
-  } else {
-    lockChoices();
-    startWimApply();
-  }
-}
-
-void RestoreWindow::lockChoices() {
   RestoreControls& c = *c_;
-  c.volumeCombo.setEnabled(false);
-  c.formatCombo.setEnabled(false);
-  c.bootTargetCombo.setEnabled(false);
-  c.addBootCheck.setEnabled(false);
-  c.okButton.setEnabled(false);
+  request_.options.format = static_cast<core::FormatChoice>(c.formatCombo.selection());
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
+  if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
+  prep::formatStep(ctx_, request_,
+                   prep::RestoreControls{window_, c.volumeCombo, c.formatCombo, c.bootTargetCombo, c.addBootCheck,
+                                         c.okButton, c.cancelButton, c.statusLabel},
+                   [this] { startWimApply(); });
 }
 
 void RestoreWindow::unlockChoices() {
@@ -180,20 +137,15 @@ void RestoreWindow::resetProgress() {
 
 void RestoreWindow::startWimApply() {
   RestoreControls& c = *c_;
-  core::AppState& s = ctx_.state;
-  if (imageOnTarget(s.imagePath, s.targetDrive)) {
-    ctx_.ui.messageBox(window_, kImageOnTargetMessage, kMessageTitle, kStop);
-    unlockChoices();
-    return;
-  }
+  const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
-  run_.start(applyCommandLine(s.tools.enginePath, s.imagePath, s.imageIndex, s.targetDrive), *window_,
+  run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive), *window_,
              c.engineLogBox);
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
-  c.statusLabel.setText("正在应用映像到" + s.targetDisplay + "...");
+  c.statusLabel.setText("正在应用映像到" + r.target.targetDisplay + "...");
   startRunTimers(*window_);
   applySeconds_ = 0;
   c.okButton.setVisible(false);
@@ -218,7 +170,7 @@ void RestoreWindow::pollApplyFinished() {
     resetProgress();
     c.statusLabel.setText(kApplyCancelled);
     unlockChoices();
-    ctx_.ui.messageBox(window_, kApplyCancelled, kMessageTitle, kStop);
+    core::showBox(ctx_.ui, window_, kApplyCancelled, core::kErrorBox);
     window_->close();
     return;
   }
@@ -226,9 +178,9 @@ void RestoreWindow::pollApplyFinished() {
     resetProgress();
     unlockChoices();
     c.statusLabel.setText(kApplyFailed);
-    const std::string& drive = ctx_.state.targetDrive;
+    const std::string& drive = request_.target.targetDrive;
     if (!drive.empty()) ctx_.os.files.writeFile(std::string(1, drive[0]) + kApplyLogName, log);
-    ctx_.ui.messageBox(window_, kApplyFailed, kMessageTitle, kStop);
+    core::showBox(ctx_.ui, window_, kApplyFailed, core::kErrorBox);
     return;
   }
   finishSucceeded();
@@ -236,9 +188,9 @@ void RestoreWindow::pollApplyFinished() {
 
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
-  core::AppState& s = ctx_.state;
+  const core::Request& r = request_;
   c.okButton.setVisible(true);
-  if (c.addBootCheck.checked() && hooks_.repairBoot) hooks_.repairBoot(window_, c);
+  if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);
   unlockChoices();
   c.statusLabel.setText(kApplyDone);
   if (c.restartCheck.checked()) {
@@ -249,14 +201,14 @@ void RestoreWindow::finishSucceeded() {
     if (hooks_.shutDown) hooks_.shutDown();
     return;
   }
-  const std::uint64_t size = ctx_.os.files.fileSize(s.imagePath).value_or(0);
+  const std::uint64_t size = core::fileSizeOf(ctx_.os.files, r.imagePath);
   const std::string volume = c.volumeCombo.text();
-  const std::string summary = std::string(kApplyDone) + "\r\n安装分区: " + s.targetDisplay + "\r\n映像大小: " +
-                              megabytesText(size) + " MB\r\n" + c.elapsedLabel.text() + "\r\n映像名称: " +
-                              fileNameOf(s.imagePath) + "\r\n分卷编号: " + std::to_string(s.imageIndex) +
+  const std::string summary = std::string(kApplyDone) + "\r\n安装分区: " + r.target.targetDisplay + "\r\n映像大小: " +
+                              core::sizeInMegabytesText(size) + " MB\r\n" + c.elapsedLabel.text() + "\r\n映像名称: " +
+                              core::fileNameOf(r.imagePath) + "\r\n分卷编号: " + std::to_string(r.imageIndex) +
                               "\r\n分卷名称: " + (volume.size() > 3 ? volume.substr(3) : std::string());
-  ctx_.ui.messageBox(window_, summary, kMessageTitle, ui::kOk | ui::kIconInformation | ui::kTaskModal);
-  endProgram(ctx_);
+  core::showBox(ctx_.ui, window_, summary, core::kInformationBox);
+  programExit(ctx_);
 }
 
 void RestoreWindow::stopOrClose() {
@@ -269,9 +221,12 @@ void RestoreWindow::stopOrClose() {
 }
 
 void restoreProgressWindow(core::Context& ctx, ui::Window* owner, const ui::Control& partitionList,
-                           RestoreHooks hooks) {
-  RestoreWindow window(ctx, partitionList, std::move(hooks));
-  ctx.ui.runModal(window, owner);
+                           core::Request request, PowerHooks hooks) {
+  {
+    RestoreWindow window(ctx, partitionList, std::move(request), std::move(hooks));
+    ctx.ui.runModal(window, owner);
+  }
+  prep::releaseUnusedEspLetter(ctx.os, ctx.state);
 }
 
 }  // namespace wim

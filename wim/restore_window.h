@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
 
@@ -18,57 +19,26 @@ inline constexpr char kApplyCancelled[] = "取消Imagex应用映像到磁盘！"
 inline constexpr char kApplyFailed[] = "Imagex应用映像到磁盘失败！";
 inline constexpr char kApplyDone[] = "Imagex应用映像到磁盘完成！";
 inline constexpr char kApplyLogName[] = ":\\PzVrelErrorlog.log";
-inline constexpr char kImageOnTargetMessage[] =
-    "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n"
-    "请选择其他分区,或先把映像文件复制到其他分区。";
 
 // The controls the restore run works with, resolved once when the window opens.
-struct RestoreControls {
+struct RestoreControls : RunControls {
   ui::Control& targetLabel;
   ui::Control& imageLabel;
   ui::Control& volumeCombo;
   ui::Control& formatCombo;
   ui::Control& addBootCheck;
   ui::Control& bootTargetCombo;
-  ui::Control& percentLabel;
-  ui::Control& elapsedLabel;
-  ui::Control& remainingLabel;
-  ui::Control& progressBar;
-  ui::Control& statusLabel;
-  ui::Control& okButton;
-  ui::Control& cancelButton;
-  ui::Control& restartCheck;
-  ui::Control& shutdownCheck;
-  ui::Control& engineLogBox;
-};
-
-// What other parts of the program do around an apply.
-struct RestoreHooks {
-  std::function<void()> restart;
-  std::function<void()> shutDown;
-  // Carries out formatCombo's choice on the target, then calls startApply when the
-  // target is ready; on a failed format it leaves the window idle itself.
-  std::function<void(ui::Window*, RestoreControls&, const std::function<void()>& startApply)> formatStep;
-  // Makes the restored system bootable; runs to its end before the power action.
-  std::function<void(ui::Window*, RestoreControls&)> repairBoot;
-  // Fills bootTargetCombo as the window opens; without it, the fixed drives with the
-  // default target marked.
-  std::function<void(RestoreControls&)> fillBootTargets;
 };
 
 // " /apply ", the image in quotes, its number and the target: nothing after it.
 std::string applyCommandLine(const std::string& enginePath, const std::string& imagePath, int imageIndex,
                              const std::string& targetDrive);
 
-// True when the image file lies on the target partition (same drive letter).
-bool imageOnTarget(const std::string& imagePath, const std::string& targetDrive);
-
-// The fixed drives other than X, for the boot-target list.
-std::vector<std::string> bootTargetRoots(platform::Platform& os);
-
 class RestoreWindow : public ui::WindowLogic {
  public:
-  RestoreWindow(core::Context& ctx, const ui::Control& partitionList, RestoreHooks hooks);
+  // partitionList: the main window's, where the default boot target and the EFI
+  // system partition are looked up.
+  RestoreWindow(core::Context& ctx, const ui::Control& partitionList, core::Request request, PowerHooks hooks);
   ~RestoreWindow() override;
 
   const ui::WindowSpec& spec() const override;
@@ -76,23 +46,26 @@ class RestoreWindow : public ui::WindowLogic {
   std::vector<ui::Handler> handlers() override;
   bool onCloseRequested(ui::Window& window) override;
 
-  // Starts the engine and the monitoring; refuses an image on the target partition.
-  void startWimApply();
-  void pollApplyFinished();
+  // The request as the window has completed it (image number, format choice, the
+  // target's drive in its C: form).
+  const core::Request& request() const { return request_; }
   bool applyCancelled() const { return applyCancelled_; }
   int applySeconds() const { return applySeconds_; }
 
  private:
   void confirm();
+  // Starts the engine and the monitoring, once the format step has readied the target.
+  void startWimApply();
+  void pollApplyFinished();
   void stopOrClose();
-  void lockChoices();
   void unlockChoices();
   void resetProgress();
   void finishSucceeded();
 
   core::Context& ctx_;
   const ui::Control& partitionList_;
-  RestoreHooks hooks_;
+  core::Request request_;
+  PowerHooks hooks_;
   ui::Window* window_ = nullptr;
   std::unique_ptr<RestoreControls> c_;
   EngineRun run_;
@@ -100,8 +73,9 @@ class RestoreWindow : public ui::WindowLogic {
   int applySeconds_ = 0;
 };
 
-// Opens the window modally over the owner (the one-key action's WIM paths).
+// Opens the window modally over the owner (the one-key action's WIM paths); a letter
+// lent to the EFI system partition goes back afterwards unless boot repair used it.
 void restoreProgressWindow(core::Context& ctx, ui::Window* owner, const ui::Control& partitionList,
-                           RestoreHooks hooks);
+                           core::Request request, PowerHooks hooks);
 
 }  // namespace wim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/message_box.h"
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
 #include "runner/text_tools.h"
@@ -70,10 +71,10 @@ int imageCountOf(std::string_view infoText) {
   return static_cast<int>(gbk::leadingInteger(std::string_view(line).substr(kMarker.size())));
 }
 
-VolumeListing listWimVolumes(core::Context& ctx, ui::Control& volumeCombo, ui::Window* owner) {
+VolumeListing listWimVolumes(core::Context& ctx, const std::string& imagePath, ui::Control& volumeCombo,
+                             ui::Window* owner) {
   volumeCombo.clearItems();
-  const std::string output =
-      runner::runCaptured(ctx.os, infoCommandLine(ctx.state.tools.enginePath, ctx.state.imagePath));
+  const std::string output = runner::runCaptured(ctx.os, infoCommandLine(ctx.state.tools.enginePath, imagePath));
   const std::string text = decodeUtf8ToAnsi(ctx.os.system, output);
   for (const std::string& entry : volumeEntries(text)) volumeCombo.addItem(entry);
   VolumeListing result = VolumeListing::Listed;
@@ -81,8 +82,7 @@ VolumeListing listWimVolumes(core::Context& ctx, ui::Control& volumeCombo, ui::W
     if (imageCountOf(text) >= 1) {
       volumeCombo.addItem("1:  ");
     } else {
-      const int answer = ctx.ui.messageBox(owner, kNoVolumesQuestion, "提示",
-                                           ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+      const int answer = core::showBox(ctx.ui, owner, kNoVolumesQuestion, ui::kYesNo | ui::kIconExclamation);
       result = answer == ui::kAnswerYes ? VolumeListing::AcceptedFirst : VolumeListing::Refused;
     }
   }

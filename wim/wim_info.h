@@ -31,8 +31,9 @@ enum class VolumeListing {
   Refused,        // nothing recognised; the user declined: no apply
 };
 
-// Runs the engine's information query on state.imagePath and fills the combo box.
-VolumeListing listWimVolumes(core::Context& ctx, ui::Control& volumeCombo, ui::Window* owner);
+// Runs the engine's information query on the image and fills the combo box.
+VolumeListing listWimVolumes(core::Context& ctx, const std::string& imagePath, ui::Control& volumeCombo,
+                             ui::Window* owner);
 
 // The default: the last image; image 1 when the combo box is empty. Returns imageIndex.
 int selectDefaultImage(ui::Control& volumeCombo);

@@ -65,11 +65,11 @@ TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
   ASSERT_EQ(list.rowCount(), 3);
   EXPECT_EQ(list.colours(1, 0)->text, 255u);
   window->selectRowOf("partitionList", 0);
-  EXPECT_EQ(state.targetDisplay, "C:\\(1:1)");
-  EXPECT_TRUE(state.targetIndexUsable);
+  EXPECT_EQ(state.target.targetDisplay, "C:\\(1:1)");
+  EXPECT_TRUE(state.target.targetIndexUsable);
   window->selectRowOf("partitionList", 2);
-  EXPECT_EQ(state.targetIndex, "|H:");
-  EXPECT_FALSE(state.targetIndexUsable);
+  EXPECT_EQ(state.target.targetIndex, "|H:");
+  EXPECT_FALSE(state.target.targetIndexUsable);
 }
 
 TEST(MainWindowStartup, TheWindowTakesNoInputUntilTheStartupSequenceHasRun) {

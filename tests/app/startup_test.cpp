@@ -5,6 +5,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "wim/engine_run.h"
 
 namespace {
 
@@ -155,7 +156,7 @@ TEST_F(StartupTest, ConfigurationKeys) {
 
 TEST_F(StartupTest, ProgramExitAlwaysAsksTheIsoMounterToQuitFirst) {
   app::deployTools(ctx);
-  app::programExit(ctx);
+  wim::programExit(ctx);
   ASSERT_EQ(w.processes.captured.size(), 1u);
   EXPECT_EQ(w.processes.captured[0], "cmd.exe /c X:\\Temp\\\\ISO.exe /q");
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
@@ -166,7 +167,7 @@ TEST_F(StartupTest, ProgramExitTakesBackTheLetterLentToTheEfiSystemPartition) {
   state.esp.root = "V:\\";
   state.esp.mountedHere = true;
   state.esp.used = true;
-  app::programExit(ctx);
+  wim::programExit(ctx);
   EXPECT_EQ(w.volumes.unmounts, std::vector<std::string>{"V:\\"});
   EXPECT_TRUE(w.volumes.volumes[0].root.empty());
 }

@@ -124,6 +124,16 @@ bool Files::removeTree(const std::string& path) {
   return true;
 }
 
+void Files::addRestoredWindows(char letter, const std::string& productVersion) {
+  const std::string cmd = std::string(1, letter) + ":\\WINDOWS\\SYSTEM32\\CMD.EXE";
+  addFile(cmd, "MZ");
+  if (productVersion.empty()) return;
+  VersionResource r;
+  r.translations = {{0x0804, 0x04B0}};
+  r.strings["\\StringFileInfo\\080404b0\\ProductVersion"] = productVersion;
+  versions[pathKey(cmd)] = r;
+}
+
 std::string Files::fullPath(const std::string& path) {
   if (path.size() >= 2 && path[1] == ':') {
     if (path.size() >= 3 && path[2] == '\\') return path;

@@ -87,6 +87,9 @@ class Files : public platform::FileSystem {
   std::optional<std::string> versionInfo(const std::string& path) override;
   std::vector<std::pair<std::uint16_t, std::uint16_t>> versionTranslations(const std::string& block) override;
   std::optional<std::string> versionString(const std::string& block, const std::string& subBlock) override;
+  // The restored system's interpreter at <letter>:\WINDOWS\SYSTEM32\CMD.EXE with the
+  // given product version in a Chinese translation entry ("" = no version resource).
+  void addRestoredWindows(char letter, const std::string& productVersion);
 };
 
 class Volumes : public platform::Volumes {

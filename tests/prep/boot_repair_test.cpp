@@ -33,7 +33,7 @@ class BootRepair : public ::testing::Test, public preptest::World {
     combo.setSelection(0);
     w.processes.answer("bcdboot.exe", "Boot files successfully created.");
   }
-  void repair() { prep::repairBoot(ctx, status, combo); }
+  void repair() { prep::repairBoot(ctx, target, status, combo); }
 };
 
 TEST(BootRepairTexts, ProductVersionPicksTheFirstTranslationOrTheDefaultKey) {
@@ -84,13 +84,13 @@ TEST(BootRepairTexts, CommandLinesByteForByte) {
   tools.booticePath = "T\\\\bootice.exe";
   tools.bcdbootPath = "T\\\\bcdboot.exe";
   const std::pair<BootCommand, const char*> lines[] = {
-      {BootCommand::B1, "T\\\\bootice.exe /DEVICE=E:\\ /mbr /install  /type=nt60  /quiet"},
-      {BootCommand::B2, "T\\\\bootice.exe /DEVICE=E:\\ /pbr /install  /type=bootmgr  /quiet"},
-      {BootCommand::B3, "T\\\\bootice.exe /DEVICE=E:\\ /partitions /activate /quiet"},
-      {BootCommand::B4, "T\\\\bootice.exe /DEVICE=E:\\ /mbr /install  /type=nt52  /quiet"},
-      {BootCommand::B5, "T\\\\bootice.exe /DEVICE=E:\\ /pbr /install  /type=ntldr  /quiet"},
-      {BootCommand::C1, "T\\\\bcdboot.exe D:\\Windows /s E:\\  /l zh-cn "},
-      {BootCommand::C2, "T\\\\bcdboot.exe D:\\Windows /s E:\\ /f all /l zh-cn "},
+      {BootCommand::MbrForBootmgr, "T\\\\bootice.exe /DEVICE=E:\\ /mbr /install  /type=nt60  /quiet"},
+      {BootCommand::PbrForBootmgr, "T\\\\bootice.exe /DEVICE=E:\\ /pbr /install  /type=bootmgr  /quiet"},
+      {BootCommand::ActivatePartition, "T\\\\bootice.exe /DEVICE=E:\\ /partitions /activate /quiet"},
+      {BootCommand::MbrForNtldr, "T\\\\bootice.exe /DEVICE=E:\\ /mbr /install  /type=nt52  /quiet"},
+      {BootCommand::PbrForNtldr, "T\\\\bootice.exe /DEVICE=E:\\ /pbr /install  /type=ntldr  /quiet"},
+      {BootCommand::BcdbootBios, "T\\\\bcdboot.exe D:\\Windows /s E:\\  /l zh-cn "},
+      {BootCommand::BcdbootAllFirmware, "T\\\\bcdboot.exe D:\\Windows /s E:\\ /f all /l zh-cn "},
   };
   for (const auto& [which, want] : lines) EXPECT_EQ(prep::bootCommandLine(tools, which, "D", "E:\\"), want);
 
@@ -135,7 +135,7 @@ TEST_F(BootRepair, DecisionTable) {
     w.files = fresh.w.files;
     w.processes.captured.clear();
     ui.boxes.clear();
-    state.targetPartitionType = c.partitionType;
+    target.targetPartitionType = c.partitionType;
     if (c.version) restoredWindows(c.version);
     repair();
     EXPECT_EQ(w.processes.captured, c.commands);
@@ -154,7 +154,7 @@ TEST_F(BootRepair, GptRunsOnlyC2OnTheEspAndMarksItUsed) {
   ui::ControlSpec partitionsSpec{"partitionList", ui::Kind::ListView};
   fake::Control partitions{partitionsSpec};
   combo.clearItems();
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   ASSERT_GBK_EQ("V:\\ [默认推荐]", combo.text());
   repair();
   EXPECT_EQ(w.processes.captured,

@@ -33,7 +33,7 @@ TEST(EspFromTheLister, GptImageWithAnEspMadeBySfdiskAndMkfsVfat) {
   EXPECT_GBK_EQ("EFI分区,GPT", list.cell(0, 2));
 
   fake::Control combo{ui::ControlSpec{"bootTargetCombo", ui::Kind::DropDownList}};
-  prep::fillBootTargetCombo(p.ctx, list, combo);
+  prep::fillBootTargetCombo(p.ctx, p.target, list, combo);
   EXPECT_TRUE(p.state.esp.found);
   EXPECT_GBK_EQ("V:\\ [默认推荐]", combo.text());
 }

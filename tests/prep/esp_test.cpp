@@ -38,11 +38,11 @@ TEST_F(EspTarget, GptEspGetsAFreeLetterAndTheRecommendation) {
   w.volumes.volumes[1].partitionNumber = 3;
   w.volumes.deviceNumbers["\\\\.\\D:"] = 0;
   rows({{"D:\\", "1:1", "Recovery分区,GPT"}, {"", "1:2", "EFI分区,GPT"}, {"C:\\", "1:3", "主分区,GPT"}});
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   EXPECT_EQ(w.volumes.mounts, Texts{std::string("U:\\=") + preptest::kEspVolume});
   EXPECT_EQ(items(), (Texts{"C:\\", "D:\\", "U:\\ [默认推荐]"}));
   EXPECT_EQ(combo.selection(), 2);
-  EXPECT_EQ(state.targetDrive, "C:");
+  EXPECT_EQ(target.targetDrive, "C:");
   EXPECT_TRUE(state.esp.mountedHere);
 }
 
@@ -68,7 +68,7 @@ TEST_F(EspTarget, FoundByListerKindOrByPartitionType) {
     list.setCell(list.addRow("", 3), 1, "1:1");
     list.setCell(0, 2, c.listKind);
     fake::Control box{ui::ControlSpec{"bootTargetCombo", ui::Kind::DropDownList}};
-    prep::fillBootTargetCombo(fresh.ctx, list, box);
+    prep::fillBootTargetCombo(fresh.ctx, fresh.target, list, box);
     EXPECT_EQ(fresh.state.esp.found, c.found);
     EXPECT_EQ(fresh.w.volumes.mounts.size(), c.found ? 1u : 0u);
     EXPECT_EQ(box.count(), c.found ? 3 : 2);
@@ -79,7 +79,7 @@ TEST_F(EspTarget, EspOnAnotherDiskIsNotTaken) {
   gptDiskWithEsp();
   w.volumes.volumes[0].deviceNumber = 1;
   rows({{"", "2:1", "EFI分区,GPT"}, {"C:\\", "1:2", "主分区,GPT"}});
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   EXPECT_TRUE(w.volumes.mounts.empty());
   EXPECT_TRUE(state.esp.diskKnown);
   EXPECT_FALSE(state.esp.found);
@@ -89,7 +89,7 @@ TEST_F(EspTarget, EspWithALetterAlreadyIsRecommendedAndNotTakenBack) {
   gptDiskWithEsp();
   w.volumes.volumes[0].root = "D:\\";
   w.volumes.deviceNumbers["\\\\.\\D:"] = 0;
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   EXPECT_TRUE(w.volumes.mounts.empty());
   EXPECT_EQ(items(), (Texts{"C:\\", "D:\\ [默认推荐]"}));
   prep::releaseEspLetter(w.os, state);
@@ -98,16 +98,16 @@ TEST_F(EspTarget, EspWithALetterAlreadyIsRecommendedAndNotTakenBack) {
 
 TEST_F(EspTarget, MbrTargetIsLeftToTheDefaultRule) {
   gptDiskWithEsp();
-  state.targetPartitionType = "主分区,MBR";
+  target.targetPartitionType = "主分区,MBR";
   rows({{"C:\\", "1:1", "主分区,MBR"}});
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   EXPECT_TRUE(w.volumes.mounts.empty());
   EXPECT_EQ(items(), (Texts{"C:\\ [默认推荐]", "D:\\"}));
 }
 
 TEST_F(EspTarget, LentLetterGoesBackAtWindowCloseUnlessUsed) {
   gptDiskWithEsp();
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   ASSERT_EQ(state.esp.root, "V:\\");
   prep::releaseUnusedEspLetter(w.os, state);
   EXPECT_EQ(w.volumes.unmounts, Texts{"V:\\"});
@@ -115,7 +115,7 @@ TEST_F(EspTarget, LentLetterGoesBackAtWindowCloseUnlessUsed) {
 
   // Opened again: lent again; used by boot repair, it stays until the program ends.
   combo.clearItems();
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   state.esp.used = true;
   prep::releaseUnusedEspLetter(w.os, state);
   EXPECT_EQ(w.volumes.unmounts.size(), 1u);
@@ -129,7 +129,7 @@ TEST_F(EspTarget, FailedMountLeavesTheComboAlone) {
   gptDiskWithEsp();
   w.volumes.failMount = true;
   rows({{"C:\\", "1:1", "主分区,GPT"}});
-  prep::fillBootTargetCombo(ctx, partitions, combo);
+  prep::fillBootTargetCombo(ctx, target, partitions, combo);
   EXPECT_FALSE(state.esp.mountedHere);
   EXPECT_EQ(items(), (Texts{"C:\\ [默认推荐]", "D:\\"}));
   prep::releaseEspLetter(w.os, state);

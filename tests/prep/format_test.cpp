@@ -31,13 +31,15 @@ class FormatStep : public ::testing::Test, public preptest::World {
   int applies = 0;
 
   void SetUp() override {
-    format.setSelection(prep::kFormatAutoNtfs);
+    format.setSelection(1);
     bootTarget.setSelection(0);
     addBoot.setChecked(true);
   }
-  void confirm(int choice) {
-    format.setSelection(choice);
-    prep::formatStep(ctx, controls, [this] { ++applies; });
+  // The window reads the combo box into the request when its OK button is pressed.
+  void confirm(core::FormatChoice choice) {
+    format.setSelection(static_cast<int>(choice));
+    request.options.format = choice;
+    prep::formatStep(ctx, request, controls, [this] { ++applies; });
   }
   std::vector<bool> enabledStates() const {
     return {volume.enabled(), format.enabled(), bootTarget.enabled(), addBoot.enabled(), ok.enabled(), cancel.enabled()};
@@ -48,7 +50,7 @@ class FormatStep : public ::testing::Test, public preptest::World {
 
 TEST_F(FormatStep, AutoNtfsAnsweredNoLeavesEverythingAsItWas) {
   ui.answers = {ui::kAnswerNo};
-  confirm(prep::kFormatAutoNtfs);
+  confirm(core::FormatChoice::AutoNtfs);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("分区 C:\\(1:2) 的数据将被删除,是否继续？", ui.boxes[0].text);
   EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
@@ -59,7 +61,7 @@ TEST_F(FormatStep, AutoNtfsAnsweredNoLeavesEverythingAsItWas) {
 }
 
 TEST_F(FormatStep, NoneStartsTheApplyAtOnceWithoutTheFormattingText) {
-  confirm(prep::kFormatNone);
+  confirm(core::FormatChoice::None);
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(applies, 1);
   EXPECT_EQ(enabledStates(), allLocked);
@@ -69,7 +71,7 @@ TEST_F(FormatStep, NoneStartsTheApplyAtOnceWithoutTheFormattingText) {
 
 TEST_F(FormatStep, AutoNtfsThroughTheFormatLibrary) {
   int pumpsBefore = ui.pumps;
-  confirm(prep::kFormatAutoNtfs);
+  confirm(core::FormatChoice::AutoNtfs);
   EXPECT_EQ(applies, 1);
   EXPECT_GBK_EQ("正在格式化....", status.text());
   EXPECT_EQ(enabledStates(), allLocked);
@@ -104,7 +106,7 @@ TEST_F(FormatStep, FailedFormatsUnlockAndReport) {
     w.volumes.formatLibraryMissing = c.libraryMissing;
     w.volumes.formatReports = c.reports;
     addBoot.setChecked(c.tickedAddBoot);
-    confirm(prep::kFormatAutoNtfs);
+    confirm(core::FormatChoice::AutoNtfs);
     EXPECT_EQ(applies, 0);
     EXPECT_GBK_EQ("格式化 C:\\(1:2) 失败！", status.text());
     ASSERT_EQ(ui.boxes.size(), 2u);
@@ -121,7 +123,7 @@ TEST_F(FormatStep, SixtyFourBitHostRunsTheQuotedMarkToolFromTheTempFolder) {
   w.system.wow64 = true;
   w.system.tempDir = "X:\\Documents and Settings\\Temp";
   w.processes.answer("MARK.exe", "Format success.\r\n");
-  confirm(prep::kFormatAutoNtfs);
+  confirm(core::FormatChoice::AutoNtfs);
   EXPECT_EQ(applies, 1);
   const std::string mark = "X:\\Documents and Settings\\Temp\\\\MARK.exe";
   EXPECT_EQ(w.files.contentOf(mark), "MZ-mark-bytes");
@@ -130,7 +132,7 @@ TEST_F(FormatStep, SixtyFourBitHostRunsTheQuotedMarkToolFromTheTempFolder) {
 
   // Written once: a second format runs the file already there.
   w.files.writes.clear();
-  confirm(prep::kFormatAutoNtfs);
+  confirm(core::FormatChoice::AutoNtfs);
   EXPECT_TRUE(w.files.writes.empty());
 }
 
@@ -151,54 +153,47 @@ TEST_F(FormatStep, MarkToolOutcomeIsTheWordSuccessWithItsDot) {
 }
 
 TEST_F(FormatStep, ManualFormatOpensTheDialogAndAppliesWhateverHappened) {
-  state.targetDrive = "e:";
-  state.imagePath = "D:\\a.wim";
-  confirm(prep::kFormatManual);
+  target.targetDrive = "e:";
+  confirm(core::FormatChoice::Manual);
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(w.volumes.formatDialogs, (std::vector<std::vector<unsigned>>{{4, 0xFFFF, 1}}));
   EXPECT_GBK_EQ("正在格式化....", status.text());
   EXPECT_EQ(applies, 1);
 }
 
-TEST_F(FormatStep, NeverFormatsTheImagesPartitionOrTheRunningSystem) {
+// The image's own partition is refused by the restore window before its format step.
+TEST_F(FormatStep, NeverFormatsTheRunningSystem) {
   struct Case {
     const char* targetDrive;
-    const char* imagePath;
-    int choice;
-    const char* says;
+    core::FormatChoice choice;
   };
-  const Case cases[] = {
-      {"D:", "d:\\images\\win.wim", prep::kFormatAutoNtfs, "映像文件"},
-      {"D:", "D:\\win.wim", prep::kFormatManual, "映像文件"},
-      {"X:", "D:\\win.wim", prep::kFormatAutoNtfs, "正在运行的系统"},
-      {"x:", "D:\\win.wim", prep::kFormatManual, "正在运行的系统"},
-  };
+  const Case cases[] = {{"X:", core::FormatChoice::AutoNtfs}, {"x:", core::FormatChoice::Manual}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.targetDrive);
     ui.boxes.clear();
-    state.targetDrive = c.targetDrive;
-    state.imagePath = c.imagePath;
+    target.targetDrive = c.targetDrive;
+    target.targetDisplay = std::string(c.targetDrive) + "\\(1:1)";
     confirm(c.choice);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_NE(ui.boxes[0].text.find(c.says), std::string::npos) << gbktest::toUtf8(ui.boxes[0].text);
+    EXPECT_GBK_EQ("分区 " + target.targetDisplay + " 是正在运行的系统所在的分区,不能格式化！", ui.boxes[0].text);
     EXPECT_EQ(applies, 0);
     EXPECT_TRUE(w.volumes.formats.empty());
     EXPECT_TRUE(w.volumes.formatDialogs.empty());
     EXPECT_EQ(enabledStates(), allEnabled);
   }
   // Skipping the format stays possible: nothing is erased.
-  confirm(prep::kFormatNone);
+  confirm(core::FormatChoice::None);
   EXPECT_EQ(applies, 1);
 }
 
 TEST_F(FormatStep, MissingBootTargetIsAskedForBeforeAnything) {
   bootTarget.setSelection(-1);
-  confirm(prep::kFormatNone);
+  confirm(core::FormatChoice::None);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(applies, 0);
   EXPECT_EQ(enabledStates(), allEnabled);
   addBoot.setChecked(false);
-  confirm(prep::kFormatNone);
+  confirm(core::FormatChoice::None);
   EXPECT_EQ(applies, 1) << "no boot repair: no boot target needed";
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/context.h"
+#include "core/request.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 
@@ -17,6 +18,8 @@ struct World {
   fake::World w;
   fake::WindowSystem ui;
   core::AppState state;
+  core::Request request;  // a WIM restore onto C:, as the restore window hands it over
+  core::Target& target = request.target;
   core::Context ctx{w.os, ui, state, [](std::string_view name) {
                       return name == "MARK.exe" ? std::string_view("MZ-mark-bytes") : std::string_view();
                     }};
@@ -24,28 +27,20 @@ struct World {
   World() {
     state.tools.booticePath = kBootice;
     state.tools.bcdbootPath = kBcdboot;
-    state.targetDrive = "C:";
-    state.targetDisplay = "C:\\(1:2)";
-    state.targetPartitionType = "主分区,MBR";
-    state.imagePath = "D:\\images\\win.wim";
+    target.targetDrive = "C:";
+    target.targetDisplay = "C:\\(1:2)";
+    target.targetPartitionType = "主分区,MBR";
+    request.imagePath = "D:\\images\\win.wim";
     w.volumes.drives = {{"C:\\", 3}, {"D:\\", 3}, {"X:\\", 6}};
     w.volumes.deviceNumbers = {{"\\\\.\\C:", 0}, {"\\\\.\\D:", 1}};
   }
 
   // The restored system's interpreter with the given product version ("" = no resource).
-  void restoredWindows(const std::string& productVersion) {
-    const std::string cmd = "C:\\WINDOWS\\SYSTEM32\\CMD.EXE";
-    w.files.addFile(cmd, "MZ");
-    if (productVersion.empty()) return;
-    fake::Files::VersionResource r;
-    r.translations = {{0x0804, 0x04B0}};
-    r.strings["\\StringFileInfo\\080404b0\\ProductVersion"] = productVersion;
-    w.files.versions[fake::pathKey(cmd)] = r;
-  }
+  void restoredWindows(const std::string& productVersion) { w.files.addRestoredWindows('C', productVersion); }
 
   // Disk 1 (device 0) as GPT with an ESP without a letter as its first partition.
   void gptDiskWithEsp() {
-    state.targetPartitionType = "主分区,GPT";
+    target.targetPartitionType = "主分区,GPT";
     w.volumes.volumes = {
         {kEspVolume, 0, 1, true, platform::kEspPartitionType, ""},
         {"\\\\?\\Volume{c0c0c0c0-0000-0000-0000-000000000002}\\", 0, 2, true,

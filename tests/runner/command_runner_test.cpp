@@ -21,8 +21,8 @@ TEST(RunCaptured, JoinsPrefixAndKeepsStartFailureApartFromSilence) {
   fake::World w;
   w.processes.answer("silent", "");
   w.processes.answer("broken", "", /*started=*/false);
-  auto silent = runner::runCapturedRun(w.os, "silent.exe");
-  auto broken = runner::runCapturedRun(w.os, "broken.exe");
+  auto silent = runner::tryRunCaptured(w.os, "silent.exe");
+  auto broken = runner::tryRunCaptured(w.os, "broken.exe");
   EXPECT_TRUE(silent.started);
   EXPECT_FALSE(broken.started);
   EXPECT_EQ(silent.output, "");

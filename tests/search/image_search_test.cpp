@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "search/paths.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
@@ -222,45 +221,6 @@ TEST_F(ImageSearchTest, FindFilesIntoHasNoDepthLimitAndSkipsDotFolders) {
   EXPECT_EQ(items(names), std::vector<std::string>{"deep.gho"});
   EXPECT_EQ(label.text(), "Z:\\a\\b\\c\\d\\deep.gho") << "the label shows the last file looked at";
   EXPECT_EQ(label.repaints, 3) << "top.GHO, note.txt, deep.gho; never the dot folder's file";
-}
-
-TEST(PathOperations, NamesAndExtensionsStepOverDoubleByteCharacters) {
-  const std::tuple<std::string, std::string, std::string> cases[] = {
-      {"C:\\img\\sys.GHO", "sys.GHO", ".GHO"},
-      {"D:\\a.b\\file", "file", ""},
-      {"x.tar.gz", "x.tar.gz", ".gz"},
-      {"C:\\my images\\a b.gho", "a b.gho", ".gho"},
-      {"C:\\x.gho bak", "x.gho bak", ""},  // a blank after the dot ends the extension
-      {"C:\\dir\\", "", ""},
-      // \x81\x5c is one character whose second byte looks like a backslash.
-      {"C:\\dir\\\x81\x5c.gho", "\x81\x5c.gho", ".gho"},
-      {"C:\\\x81\x5c" "dir.x\\a", "a", ""},
-  };
-  for (const auto& [path, name, ext] : cases) {
-    EXPECT_EQ(search::fileNameOf(path), name) << path;
-    EXPECT_EQ(search::extensionOf(path), ext) << path;
-  }
-}
-
-TEST(PathOperations, SizesInMegabytesRoundTiesToEven) {
-  const std::pair<std::uint64_t, const char*> cases[] = {
-      {kMB * 3 / 2, "1.5"}, {0, "0"},           {4096, "0"},     {1024 * kMB, "1024"},
-      {131072, "0.12"},     {393216, "0.38"},   {5368709, "5.12"}, {5ull << 40, "5242880"},
-      {100 * kMB + 5242, "100"}, {100 * kMB + 5243, "100.01"},
-  };
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(search::sizeInMegabytesText(bytes), text) << bytes;
-  EXPECT_DOUBLE_EQ(search::roundHalfEven(2.345, 2), 2.34);
-  EXPECT_DOUBLE_EQ(search::roundHalfEven(2.355, 2), 2.36);
-  EXPECT_DOUBLE_EQ(search::roundHalfEven(2.3451, 2), 2.35);
-  EXPECT_DOUBLE_EQ(search::roundHalfEven(2.5, 0), 2.0);
-  EXPECT_DOUBLE_EQ(search::roundHalfEven(3.5, 0), 4.0);
-}
-
-TEST(PathOperations, UnreadableFileCountsAsZeroBytes) {
-  fake::Files files;
-  files.addSizedFile("C:\\big.gho", 6ull << 32);
-  EXPECT_EQ(search::fileSizeOf(files, "C:\\big.gho"), 6ull << 32);
-  EXPECT_EQ(search::fileSizeOf(files, "C:\\missing.gho"), 0u);
 }
 
 }  // namespace

@@ -2,25 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "platform/gbk.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
 namespace {
 
 using W = wim::BackupWindow;
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 constexpr unsigned long kEnginePid = 5000;
 const std::string kEnd = "\r\nVrelPE: engine finished\r\n";
@@ -30,15 +24,19 @@ class BackupTest : public ::testing::Test {
   BackupTest() {
     state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
     state.tools.isoToolPath = "X:\\Temp\\\\ISO.exe";
-    state.targetDrive = "C:\\";
-    state.targetDisplay = "C:\\(1:1)";
+    target.targetDrive = "C:\\";
+    target.targetDisplay = "C:\\(1:1)";
     w.files.addDir("E:\\");
     w.processes.running = {{4242, "cmd.exe"}};
     hooks.restart = [this] { calls.push_back("restart"); };
     hooks.shutDown = [this] { calls.push_back("shutdown"); };
   }
   void open(const std::string& savePath = "E:\\备份\\bak.wim") {
-    logic = std::make_unique<W>(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+    core::Request request;
+    request.mode = core::Mode::WimBackup;
+    request.imagePath = savePath;
+    request.target = target;
+    logic = std::make_unique<W>(ctx, request, "VrelPE Lite 一键备份还原", hooks);
     window = &ui.create(*logic);
   }
   fake::Control& c(std::string_view name) { return window->get(name); }
@@ -68,7 +66,8 @@ class BackupTest : public ::testing::Test {
   fake::WindowSystem ui;
   core::AppState state;
   core::Context ctx{w.os, ui, state, {}};
-  wim::BackupHooks hooks;
+  core::Target target;
+  wim::PowerHooks hooks;
   std::vector<std::string> calls;
   std::unique_ptr<W> logic;
   fake::Window* window = nullptr;
@@ -243,8 +242,8 @@ TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
 }
 
 TEST_F(BackupTest, APartitionWithoutALetterIsRefusedBeforeAnythingStarts) {
-  state.targetDrive = "";
-  state.targetDisplay = "(2:4)";
+  target.targetDrive = "";
+  target.targetDisplay = "(2:4)";
   open();
   window->click("okButton");
   ASSERT_EQ(ui.boxes.size(), 1u);

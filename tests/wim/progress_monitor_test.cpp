@@ -3,22 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 
 namespace {
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 fake::Control label(std::string caption = {}) { return fake::Control({"", ui::Kind::Label, caption}); }
 

@@ -2,25 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "platform/gbk.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
 namespace {
 
 using W = wim::RestoreWindow;
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 constexpr unsigned long kShellPid = 4242;
 constexpr unsigned long kEnginePid = 5000;
@@ -31,24 +25,33 @@ class RestoreTest : public ::testing::Test {
     w.volumes.drives = {{"C:\\", 3}, {"D:\\", 3}, {"X:\\", 3}, {"E:\\", 2}};
     state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
     state.tools.isoToolPath = "X:\\Temp\\\\ISO.exe";
-    state.targetDrive = "C:\\";
+    state.tools.booticePath = "X:\\Temp\\\\bootice.exe";
+    state.tools.bcdbootPath = "X:\\Temp\\\\bcdboot.exe";
+    request.target.targetDrive = "C:\\";
+    request.target.targetIndex = "1:1";
+    request.target.targetDisplay = "C:\\(1:1)";
+    request.target.targetPartitionType = "主分区,MBR";
+    request.imagePath = "D:\\images\\win7.wim";
     partitions.addRow("C:\\", 0);
     partitions.setCell(0, 1, "1:1");
     w.volumes.deviceNumbers["\\\\.\\C:"] = 0;
-    state.targetDisplay = "C:\\(1:1)";
-    state.imagePath = "D:\\images\\win7.wim";
     w.processes.answer("/info", readData("info_two_images.txt"));
+    w.processes.answer("bcdboot.exe", "Boot files successfully created.");
     w.files.addFile("D:\\images\\win7.wim", std::string(3 * 1048576 + 5242, 'x'));
+    w.files.addRestoredWindows('C', "10.0.19041.1");
     w.processes.running = {{4, "System"}, {kShellPid, "cmd.exe"}};
     hooks.restart = [this] { calls.push_back("restart"); };
     hooks.shutDown = [this] { calls.push_back("shutdown"); };
-    hooks.repairBoot = [this](ui::Window*, wim::RestoreControls& c) {
-      calls.push_back("repairBoot:" + c.bootTargetCombo.text());
+    // Boot repair's configuration run names the boot target it writes to.
+    w.processes.onRun = [this](const std::string& line) {
+      if (line.find("bcdboot.exe") != std::string::npos) calls.push_back("bcdboot" + line.substr(line.find(" C:\\W")));
     };
   }
-  void open() {
-    logic = std::make_unique<W>(ctx, partitions, hooks);
+  // Opens the window; the format step is skipped unless a test chooses one.
+  void open(bool format = false) {
+    logic = std::make_unique<W>(ctx, partitions, request, hooks);
     window = &ui.create(*logic);
+    if (!format && !window->closed()) window->selectItem("formatCombo", 2);
   }
   fake::Control& c(std::string_view name) { return window->get(name); }
   void engineStarts() { w.processes.running.push_back({kEnginePid, "zedadavizezi.EXE"}); }
@@ -77,24 +80,25 @@ class RestoreTest : public ::testing::Test {
   core::AppState state;
   core::Context ctx{w.os, ui, state, {}};
   fake::Control partitions{{"partitionList", ui::Kind::ListView}};
-  wim::RestoreHooks hooks;
+  core::Request request;
+  wim::PowerHooks hooks;
   std::vector<std::string> calls;
   std::unique_ptr<W> logic;
   fake::Window* window = nullptr;
 };
 
 TEST_F(RestoreTest, OpeningFillsTheChoices) {
-  open();
+  open(true);
   EXPECT_GBK_EQ("还原分区:C:\\(1:1)", c("targetLabel").text());
   EXPECT_GBK_EQ("映像文件:D:\\images\\win7.wim", c("imageLabel").text());
   EXPECT_EQ(c("bootTargetCombo").items, (std::vector<std::string>{"C:\\ [默认推荐]", "D:\\"}));
   EXPECT_EQ(c("bootTargetCombo").selection(), 0);
-  EXPECT_EQ(state.targetDrive, "C:");
+  EXPECT_EQ(logic->request().target.targetDrive, "C:");
   ASSERT_EQ(c("volumeCombo").count(), 2);
   EXPECT_EQ(c("volumeCombo").selection(), 1);
-  EXPECT_EQ(state.imageIndex, 2);
+  EXPECT_EQ(logic->request().imageIndex, 2);
   window->selectItem("volumeCombo", 0);
-  EXPECT_EQ(state.imageIndex, 1);
+  EXPECT_EQ(logic->request().imageIndex, 1);
   EXPECT_GBK_EQ("自动 NTFS", c("formatCombo").text());
   EXPECT_TRUE(c("addBootCheck").checked());
   EXPECT_TRUE(c("restartCheck").checked());
@@ -103,7 +107,7 @@ TEST_F(RestoreTest, OpeningFillsTheChoices) {
 }
 
 TEST_F(RestoreTest, LayoutAsTheTableGivesIt) {
-  const ui::WindowSpec& spec = W(ctx, partitions, hooks).spec();
+  const ui::WindowSpec& spec = W(ctx, partitions, request, hooks).spec();
   EXPECT_GBK_EQ("Vevido Ziruzo", spec.caption);
   EXPECT_EQ(std::vector<int>({spec.x, spec.y, spec.w, spec.h}), std::vector<int>({50, 50, 467, 297}));
   for (const ui::ControlSpec& control : spec.controls) {
@@ -138,7 +142,7 @@ TEST_F(RestoreTest, StartSendsTheCommandLineAndArmsTheTimers) {
   open();
   window->click("okButton");
   EXPECT_GBK_EQ("X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C:",
-                wim::applyCommandLine(state.tools.enginePath, state.imagePath, state.imageIndex, state.targetDrive));
+                wim::applyCommandLine(state.tools.enginePath, "D:\\images\\win7.wim", 2, "C:"));
   EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & "
                 "echo VrelPE: engine finished\r\n",
                 w.console.input);
@@ -186,7 +190,7 @@ TEST_F(RestoreTest, SlowStartIsNotTheEnd) {
   engineEnds();
   shellPrints("\r\nVrelPE: engine finished\r\n");
   tick();
-  EXPECT_EQ(calls, (std::vector<std::string>{"repairBoot:C:\\ [默认推荐]", "restart"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"}));
 }
 
 // An engine that fails at once (never seen) ends the run as soon as the shell says so.
@@ -222,7 +226,7 @@ TEST_F(RestoreTest, EngineSeenThenGoneEndsWithoutTheMarker) {
   tick();  // its last lines may still be in the pipe
   EXPECT_TRUE(calls.empty());
   tick();
-  EXPECT_EQ(calls, (std::vector<std::string>{"repairBoot:C:\\ [默认推荐]", "restart"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"}));
 }
 
 TEST_F(RestoreTest, SuccessOutcomes) {
@@ -231,8 +235,8 @@ TEST_F(RestoreTest, SuccessOutcomes) {
     std::vector<std::string> calls;
     bool summary;
   } cases[] = {
-      {true, false, true, {"repairBoot:C:\\ [默认推荐]", "restart"}, false},
-      {false, true, true, {"repairBoot:C:\\ [默认推荐]", "shutdown"}, false},
+      {true, false, true, {"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"}, false},
+      {false, true, true, {"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "shutdown"}, false},
       {false, false, false, {}, true},
   };
   for (const auto& o : cases) {
@@ -319,69 +323,69 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
   EXPECT_EQ(w.console.opens.size(), 1u);
 }
 
-// Restoring onto the partition that holds the image would destroy it mid-read.
+// Restoring onto the partition that holds the image would destroy it mid-read, and
+// formatting it first would destroy it at once: whatever the format choice, nothing
+// is formatted or applied. A relative path counts where the engine would find it.
 TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
-  state.imagePath = "c:\\images\\win7.wim";
-  bool formatted = false;
-  hooks.formatStep = [&](ui::Window*, wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
-  open();
-  window->click("okButton");
-  EXPECT_FALSE(formatted);
-  EXPECT_GBK_EQ(wim::kImageOnTargetMessage, ui.boxes.at(0).text);
-  EXPECT_TRUE(w.console.opens.empty());
-  // Whatever path leads to the start, it refuses and leaves the window usable.
-  logic->startWimApply();
-  EXPECT_TRUE(w.console.opens.empty());
-  EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
-  EXPECT_TRUE(wim::imageOnTarget("D:\\x.wim", "d:"));
-  EXPECT_FALSE(wim::imageOnTarget("D:\\x.wim", "C:"));
-  EXPECT_FALSE(wim::imageOnTarget("\\\\server\\x.wim", "C:"));
+  w.files.currentDirectory = "C:\\work";
+  w.files.addFile("C:\\work\\images\\win7.wim", "x");
+  for (const char* image : {"c:\\images\\win7.wim", "images\\win7.wim"}) {
+    for (int format : {0, 1, 2}) {
+      SCOPED_TRACE(std::string(image) + " format " + std::to_string(format));
+      ui.boxes.clear();
+      request.imagePath = image;
+      open(true);
+      window->selectItem("formatCombo", format);
+      window->click("okButton");
+      ASSERT_EQ(ui.boxes.size(), 1u);
+      EXPECT_GBK_EQ(
+          "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
+          ui.boxes[0].text);
+      EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+      EXPECT_TRUE(w.console.opens.empty());
+      EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
+      EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
+    }
+  }
 }
 
 // A partition without a letter: nothing is formatted, applied or repaired.
 TEST_F(RestoreTest, RefusesAPartitionWithoutALetter) {
-  state.targetDrive = "";
-  state.targetDisplay = "(1:3)";
-  bool formatted = false;
-  hooks.formatStep = [&](ui::Window*, wim::RestoreControls&, const std::function<void()>&) { formatted = true; };
-  open();
+  request.target.targetDrive = "";
+  request.target.targetDisplay = "(1:3)";
+  open(true);
   window->click("okButton");
-  EXPECT_FALSE(formatted);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", ui.boxes[0].text);
   EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_TRUE(w.volumes.formats.empty());
   EXPECT_FALSE(window->timerRunning(wim::kFinishTimer));
   EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
 }
 
-TEST_F(RestoreTest, FormatHookRunsBeforeTheApply) {
-  std::function<void()> pending;
-  hooks.formatStep = [&](ui::Window*, wim::RestoreControls& controls, const std::function<void()>& startApply) {
-    controls.statusLabel.setText("正在格式化....");
-    pending = startApply;
-  };
-  open();
+// The choice in formatCombo travels with the request to the format step, which
+// starts the apply once the target is formatted.
+TEST_F(RestoreTest, TheChosenFormatRunsBeforeTheApply) {
+  open(true);
   window->click("okButton");
-  EXPECT_TRUE(w.console.opens.empty());
-  ASSERT_TRUE(pending);
-  pending();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("分区 C:\\(1:1) 的数据将被删除,是否继续？", ui.boxes[0].text);
+  ASSERT_EQ(w.volumes.formats.size(), 1u);
+  EXPECT_EQ(w.volumes.formats[0].root, "C:\\");
   EXPECT_EQ(w.console.opens.size(), 1u);
+  EXPECT_EQ(logic->request().options.format, core::FormatChoice::AutoNtfs);
 }
 
-TEST(RestoreSizes, MegabytesRoundHalfToEven) {
-  const struct {
-    std::uint64_t bytes;
-    const char* text;
-  } cases[] = {{0, "0"},
-               {1048576, "1"},
-               {1048576 * 3 / 2, "1.5"},
-               {10485, "0.01"},          // 0.00999...
-               {5242, "0"},              // just below a half hundredth
-               {5243, "0.01"},
-               {1048576 / 200, "0"},     // exactly 0.005: to the even 0.00
-               {1048576 * 3 / 200 + 1, "0.02"},
-               {4404019200ull, "4200"}};
-  for (const auto& c : cases) EXPECT_EQ(wim::megabytesText(c.bytes), c.text) << c.bytes;
+// A letter lent to the EFI system partition of a GPT target goes back when the window
+// closes without boot repair having used it.
+TEST_F(RestoreTest, TheLentEspLetterGoesBackWhenTheWindowCloses) {
+  request.target.targetPartitionType = "主分区,GPT";
+  w.volumes.volumes = {{"\\\\?\\Volume{e5}\\", 0, 1, true, platform::kEspPartitionType, ""}};
+  ui.scriptModal([](fake::Window& window) { window.click("cancelButton"); });
+  wim::restoreProgressWindow(ctx, nullptr, partitions, request, hooks);
+  ASSERT_EQ(w.volumes.mounts.size(), 1u);
+  EXPECT_EQ(w.volumes.unmounts, std::vector<std::string>{"V:\\"});
+  EXPECT_FALSE(state.esp.mountedHere);
 }
 
 }  // namespace

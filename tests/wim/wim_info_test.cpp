@@ -2,21 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/wim/wim_data.h"
 
 namespace {
 
-std::string readData(const std::string& name) {
-  std::ifstream in(std::string(WIM_TEST_DATA) + "/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using wimtest::readData;
 
 TEST(WimInfo, EntriesFromInformationTexts) {
   const struct {
@@ -63,14 +57,13 @@ struct ListingTest : ::testing::Test {
   fake::Control combo{{"volumeCombo", ui::Kind::DropDownList}};
   ListingTest() {
     state.tools.enginePath = "X:\\Temp\\\\ZeDadaviZezi.exe";
-    state.imagePath = "D:\\系统\\install.wim";
   }
 };
 
 // The recorded output of the real engine, UTF-8 with Chinese names.
 TEST_F(ListingTest, RecordedEngineOutput) {
   w.processes.answer("/info", readData("info_two_images.txt"));
-  EXPECT_EQ(wim::listWimVolumes(ctx, combo, nullptr), wim::VolumeListing::Listed);
+  EXPECT_EQ(wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr), wim::VolumeListing::Listed);
   ASSERT_EQ(w.processes.captured.size(), 1u);
   EXPECT_GBK_EQ("cmd.exe /c X:\\Temp\\\\ZeDadaviZezi.exe /info \"D:\\系统\\install.wim\"", w.processes.captured[0]);
   ASSERT_EQ(combo.count(), 2);
@@ -84,7 +77,7 @@ TEST_F(ListingTest, RecordedEngineOutput) {
 
 TEST_F(ListingTest, CountWithoutNamesOffersImageOne) {
   w.processes.answer("/info", "Image Count: 1\r\n");
-  EXPECT_EQ(wim::listWimVolumes(ctx, combo, nullptr), wim::VolumeListing::Listed);
+  EXPECT_EQ(wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr), wim::VolumeListing::Listed);
   ASSERT_EQ(combo.count(), 1);
   EXPECT_EQ(combo.itemText(0), "1:  ");
   EXPECT_EQ(wim::selectDefaultImage(combo), 1);
@@ -96,7 +89,7 @@ TEST_F(ListingTest, NothingRecognisedAsks) {
     ui.boxes.clear();
     ui.answers = {answer};
     combo.addItem("old entry");
-    const wim::VolumeListing got = wim::listWimVolumes(ctx, combo, nullptr);
+    const wim::VolumeListing got = wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr);
     EXPECT_EQ(got, answer == ui::kAnswerYes ? wim::VolumeListing::AcceptedFirst : wim::VolumeListing::Refused);
     EXPECT_EQ(combo.count(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/win32_os.h"
+#include "platform/win32/handles_win32.h"
+#include "platform/win32/os_win32.h"
 
 namespace {
 

@@ -13,12 +13,13 @@
 #include <utility>
 
 #include "app/main_window.h"
-#include "ghost/ghost_runs.h"
-#include "ghost/install_list_window.h"
-#include "ghost/one_key.h"
+#include "onekey/ghost_runs.h"
+#include "onekey/install_list_window.h"
+#include "onekey/iso_install.h"
+#include "onekey/one_key.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "search/image_search.h"
 #include "search/select_target.h"
 #include "tests/wine/wine_support.h"
@@ -111,8 +112,15 @@ struct Fixture {
                      return payloadFor(name);
                    }};
   app::MainWindow main{ctx};
-  ghost::WimWindowsPending wim{windows};
-  ghost::Services services{os, windows, state, wim};
+  onekey::Services& services = main.services();
+  // What the one-key action hands the GHO runs: the path and the selected partition.
+  core::Request request(core::Mode mode, const std::string& path) const {
+    core::Request r;
+    r.mode = mode;
+    r.imagePath = path;
+    r.target = state.target;
+    return r;
+  }
 };
 
 std::string lastLine(const std::string& text) {
@@ -139,10 +147,10 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
     ui::Control& list = w.control("partitionList");
     list.selectRow(0);
     search::selectTargetPartition(list, f.state);
-    ASSERT_EQ(f.state.targetDisplay, "C:\\(1:1)");
+    ASSERT_EQ(f.state.target.targetDisplay, "C:\\(1:1)");
 
     SetEnvironmentVariableA("VREL_ENGINE_WRITE", std::to_string(kMB * 5 / 2).c_str());
-    ghost::ghostBackup(f.services, w, saved);
+    onekey::ghostBackup(f.services, w, f.request(core::Mode::GhostBackup, saved));
     EXPECT_TRUE(w.visible());
     EXPECT_EQ(f.windows.last(), "Ghost备份磁盘完成！\r\n保存位置: new backup & c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 2.5 MB");
     EXPECT_NE(lastLine(winetest::readWholeFile(log)).find(
@@ -152,16 +160,16 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
 
     SetEnvironmentVariableA("VREL_ENGINE_WRITE", nullptr);
     DeleteFileA(saved.c_str());
-    ghost::ghostBackup(f.services, w, saved);
+    onekey::ghostBackup(f.services, w, f.request(core::Mode::GhostBackup, saved));
     EXPECT_EQ(f.windows.last(), "Ghost备份磁盘错误！\r\n错误信息:\r\n备份文件 " + saved + " 没有生成或为空。");
 
-    ghost::checkGhostImage(f.services, w, image);
+    onekey::checkGhostImage(f.services, w, image);
     EXPECT_EQ(f.windows.last(), "经检查 sys a&b.gho 镜像文件非常完整！");
     EXPECT_NE(lastLine(winetest::readWholeFile(log)).find("   -CHKIMG,\"" + image + "\" -sure  -fx -BATCH"),
               std::string::npos)
         << lastLine(winetest::readWholeFile(log));
 
-    ghost::ghostRestore(f.services, w, image);
+    onekey::ghostRestore(f.services, w, f.request(core::Mode::Restore, image));
     EXPECT_EQ(f.windows.last(), "Ghost应用映像到磁盘完成！\r\n映像名称: sys a&b.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 1.5 MB");
     EXPECT_NE(lastLine(winetest::readWholeFile(log))
                   .find(" -clone,mode=pload,src=\"" + image + "\":1,dst=1:1  -crcignore  -noide -sure -fx -BATCH"),
@@ -171,9 +179,9 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
     const std::string complaint = folder + "complaint.txt";
     ASSERT_TRUE(writeText(complaint, "Abort: 分区已锁定\r\n"));
     SetEnvironmentVariableA("VREL_ENGINE_SAY", complaint.c_str());
-    ghost::ghostRestore(f.services, w, image);
+    onekey::ghostRestore(f.services, w, f.request(core::Mode::Restore, image));
     EXPECT_EQ(f.windows.last(), "Ghost应用映像错误！\r\n错误信息:\r\nAbort: 分区已锁定\r\n");
-    ghost::checkGhostImage(f.services, w, image);
+    onekey::checkGhostImage(f.services, w, image);
     EXPECT_EQ(f.windows.last(), "sys a&b.gho 镜像文件不能通过完整性检查！");
     SetEnvironmentVariableA("VREL_ENGINE_SAY", nullptr);
     const std::string runs = winetest::readWholeFile(log);
@@ -184,9 +192,9 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
 
 TEST(IsoLettersUnderWine, ASearchForNulFindsOnlyDrivesThatExist) {
   win32::Files files;
-  EXPECT_TRUE(ghost::isDriveLetterInUse(files, "C"));
-  EXPECT_TRUE(ghost::isDriveLetterInUse(files, "m"));
-  EXPECT_FALSE(ghost::isDriveLetterInUse(files, "Q"));
+  EXPECT_TRUE(onekey::isDriveLetterInUse(files, "C"));
+  EXPECT_TRUE(onekey::isDriveLetterInUse(files, "m"));
+  EXPECT_FALSE(onekey::isDriveLetterInUse(files, "Q"));
 }
 
 // The mapped drive M: (tests/wine/run.sh links it to a folder of the build tree).
@@ -240,10 +248,8 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
     EXPECT_TRUE(winetest::saveWindowPicture(main, winetest::artifactFolder() + "main_after_search.bmp"));
 
     // The install-file list over the main window, as an ISO with these files shows it.
-    f.state.isoImageCandidates = {"M:\\a\\one.wim", "M:\\a\\b\\two.Wim", "M:\\root.WIM",
-                                  "M:\\镜像\\系统 备份.GHO"};
-    ghost::MainControls mainControls = ghost::MainControls::of(w);
-    ghost::InstallListWindow list(f.services, mainControls);
+    onekey::InstallListWindow list(f.services, f.main.oneKeyControls(), f.request(core::Mode::Restore, "M:\\w.iso"),
+                                   {"M:\\a\\one.wim", "M:\\a\\b\\two.Wim", "M:\\root.WIM", "M:\\镜像\\系统 备份.GHO"});
     Harness listHarness(list, [&](ui::Window& lw) {
       ui::Control& rows = lw.control("installFileList");
       ASSERT_EQ(rows.rowCount(), 2);

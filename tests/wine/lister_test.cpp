@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
+#include "platform/win32/platform_win32.h"
 #include "runner/command_runner.h"
 #include "tools/common/disk.h"
 #include "tests/wine/wine_support.h"

@@ -9,8 +9,8 @@
 
 #include "app/main_window.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -148,15 +148,15 @@ TEST(MainWindowUnderWine, PartitionListColoursAndBothModes) {
     list.selectRow(4);
     winetest::pumpUntil([] { return false; }, 100);
     EXPECT_EQ(list.selectedRow(), 4);
-    EXPECT_EQ(state.targetIndex, "");
+    EXPECT_EQ(state.target.targetIndex, "");
     RECT row = rowTextRect(listHwnd, 0);
     const LPARAM at = MAKELPARAM(row.left + 4, (row.top + row.bottom) / 2);
     SendMessageA(listHwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
     SendMessageA(listHwnd, WM_LBUTTONUP, 0, at);
-    winetest::pumpUntil([&] { return !state.targetIndex.empty(); }, 1000);
+    winetest::pumpUntil([&] { return !state.target.targetIndex.empty(); }, 1000);
     EXPECT_EQ(list.selectedRow(), 0);
-    EXPECT_EQ(state.targetIndex, "1:1");
-    EXPECT_EQ(state.targetDisplay, "C:\\(1:1)");
+    EXPECT_EQ(state.target.targetIndex, "1:1");
+    EXPECT_EQ(state.target.targetDisplay, "C:\\(1:1)");
   });
   windows.runModal(harness, nullptr);
   EXPECT_TRUE(harness.visibleWhileCreating) << "the window shows while the start-up sequence runs";

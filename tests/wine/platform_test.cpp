@@ -6,8 +6,8 @@
 
 #include "app/startup.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
 #include "tests/wine/wine_support.h"
 
@@ -19,7 +19,7 @@ std::string child() { return "\"" + winetest::programFolder() + "test_child.exe\
 
 TEST(RunCapturedUnderWine, EmptyOutputIsAStartedSilentRun) {
   RealPlatform p;
-  auto run = runner::runCapturedRun(p.os, child() + " sleep 10");
+  auto run = runner::tryRunCaptured(p.os, child() + " sleep 10");
   EXPECT_TRUE(run.started);
   EXPECT_EQ(run.output, "");
 }
@@ -36,7 +36,7 @@ TEST(RunCapturedUnderWine, LongOutputArrivesWholeAndInOrder) {
 
 TEST(RunCapturedUnderWine, MissingProgramGivesTheInterpretersTextAndAStartFailureIsSaidApart) {
   RealPlatform p;
-  auto missing = runner::runCapturedRun(p.os, "Z:\\no\\such\\GhostVrelLite.exe -clone");
+  auto missing = runner::tryRunCaptured(p.os, "Z:\\no\\such\\GhostVrelLite.exe -clone");
   EXPECT_TRUE(missing.started);
   EXPECT_FALSE(missing.output.empty()) << "cmd.exe reports the missing program";
   auto noInterpreter = p.processes.runCaptured("C:\\no\\such\\interpreter.exe /c rem");
@@ -162,8 +162,8 @@ TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   }
   // The deployed tools run through the doubled backslash of their paths: the ISO
   // mounter answers otherwise than the interpreter does for a missing program.
-  auto iso = runner::runCapturedRun(p.os, state.tools.isoToolPath + " /q");
-  auto missing = runner::runCapturedRun(p.os, state.tools.toolsFolder + "\\NoSuchTool.exe /q");
+  auto iso = runner::tryRunCaptured(p.os, state.tools.isoToolPath + " /q");
+  auto missing = runner::tryRunCaptured(p.os, state.tools.toolsFolder + "\\NoSuchTool.exe /q");
   ASSERT_TRUE(iso.started && missing.started);
   EXPECT_FALSE(missing.output.empty());
   EXPECT_NE(iso.output, missing.output);

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "core/context.h"
-#include "platform/win32/win32_platform.h"
+#include "platform/win32/platform_win32.h"
 #include "prep/boot_repair.h"
 #include "prep/format.h"
 #include "tests/fakes/fake_ui.h"
@@ -70,6 +70,7 @@ class BootRepairUnderWine : public ::testing::Test {
   fake::WindowSystem ui;
   core::AppState state;
   core::Context ctx{real.os, ui, state, {}};
+  core::Target target;
   fake::Control status{ui::ControlSpec{"statusLabel", ui::Kind::Label}};
   fake::Control combo{ui::ControlSpec{"bootTargetCombo", ui::Kind::DropDownList}};
   std::string tools, windows;
@@ -84,9 +85,9 @@ class BootRepairUnderWine : public ::testing::Test {
     // Deployment records each path with a doubled backslash before the name.
     state.tools.booticePath = tools + "\\bootice.exe";
     state.tools.bcdbootPath = tools + "\\bcdboot.exe";
-    state.targetDrive = "R:";
-    state.targetDisplay = "R:\\(2:1)";
-    state.targetPartitionType = "主分区,MBR";
+    target.targetDrive = "R:";
+    target.targetDisplay = "R:\\(2:1)";
+    target.targetPartitionType = "主分区,MBR";
     combo.addItem("R:\\ [默认推荐]");
     combo.setSelection(0);
   }
@@ -105,7 +106,7 @@ TEST_F(BootRepairUnderWine, Windows10OnMbrRunsBootRecordsThenBcdboot) {
   CreateDirectoryA("R:\\Boot", nullptr);
   writeText("R:\\Boot\\BCD", "old store");
   writeText(tools + "bcdboot.out", "Boot files successfully created.\r\n");
-  prep::repairBoot(ctx, status, combo);
+  prep::repairBoot(ctx, target, status, combo);
   EXPECT_EQ(recordedArguments(tools), (Lines{" /DEVICE=R:\\ /mbr /install  /type=nt60  /quiet",
                                              " /DEVICE=R:\\ /pbr /install  /type=bootmgr  /quiet",
                                              " /DEVICE=R:\\ /partitions /activate /quiet",
@@ -119,7 +120,7 @@ TEST_F(BootRepairUnderWine, Windows7RetryBatchIsWrittenRunAndWaitedFor) {
   restore("version_61.exe");
   writeText(tools + "bcdboot.out", "Failure when attempting to copy boot files.\r\n");
   ui.answers = {ui::kAnswerYes};
-  prep::repairBoot(ctx, status, combo);
+  prep::repairBoot(ctx, target, status, combo);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text,
             "创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\nFailure when attempting to copy boot files.\r\n");
@@ -135,8 +136,8 @@ TEST_F(BootRepairUnderWine, Windows7RetryBatchIsWrittenRunAndWaitedFor) {
 
 TEST_F(BootRepairUnderWine, GptDiskWithoutEspIsRefusedWithNothingRun) {
   restore("version_10.exe");
-  state.targetPartitionType = "主分区,GPT";
-  prep::repairBoot(ctx, status, combo);
+  target.targetPartitionType = "主分区,GPT";
+  prep::repairBoot(ctx, target, status, combo);
   EXPECT_TRUE(recordedArguments(tools).empty());
   EXPECT_EQ(status.text(), "创建引导失败！");
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -149,9 +150,10 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   win32::RealPlatform real;
   fake::WindowSystem ui;
   core::AppState state;
-  state.targetDrive = "R:";
-  state.targetDisplay = "R:\\(2:1)";
-  state.imagePath = "C:\\images\\win.wim";
+  core::Request request;
+  request.target.targetDrive = "R:";
+  request.target.targetDisplay = "R:\\(2:1)";
+  request.imagePath = "C:\\images\\win.wim";
   core::Context ctx{real.os, ui, state, {}};
   EXPECT_FALSE(real.os.system.isWow64()) << "a 64-bit program runs natively";
   EXPECT_FALSE(prep::formatVolumeEx(real.os, state, "R:\\"));
@@ -163,10 +165,11 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
       addBoot{ui::ControlSpec{"addBootCheck", ui::Kind::CheckBox}}, ok{ui::ControlSpec{"okButton", ui::Kind::Button}},
       cancel{ui::ControlSpec{"cancelButton", ui::Kind::Button}}, status{ui::ControlSpec{"statusLabel", ui::Kind::Label}};
   format.items = {"手动 Format", "自动 NTFS", "跳过 None"};
-  format.setSelection(prep::kFormatAutoNtfs);
+  format.setSelection(1);
+  request.options.format = core::FormatChoice::AutoNtfs;
   prep::RestoreControls controls{nullptr, volume, format, boot, addBoot, ok, cancel, status};
   int applies = 0;
-  prep::formatStep(ctx, controls, [&] { ++applies; });
+  prep::formatStep(ctx, request, controls, [&] { ++applies; });
   EXPECT_EQ(applies, 0);
   EXPECT_EQ(status.text(), "格式化 R:\\(2:1) 失败！");
   ASSERT_EQ(ui.boxes.size(), 2u);
@@ -176,8 +179,9 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   // The manual choice goes through the shell's format dialog (a stub in Wine that
   // shows nothing) and on to the apply, whatever the dialog did.
   ui.boxes.clear();
-  format.setSelection(prep::kFormatManual);
-  prep::formatStep(ctx, controls, [&] { ++applies; });
+  format.setSelection(0);
+  request.options.format = core::FormatChoice::Manual;
+  prep::formatStep(ctx, request, controls, [&] { ++applies; });
   EXPECT_TRUE(ui.boxes.empty());
   EXPECT_EQ(applies, 1);
   EXPECT_EQ(status.text(), "正在格式化....");

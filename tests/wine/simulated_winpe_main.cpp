@@ -12,7 +12,7 @@
 
 #include "app/program.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_os.h"
+#include "platform/win32/os_win32.h"
 
 namespace {
 

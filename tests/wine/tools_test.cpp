@@ -10,8 +10,8 @@
 
 #include "app/startup.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
 #include "tests/wine/wine_support.h"
 #include "tools/iso/progress_window.h"

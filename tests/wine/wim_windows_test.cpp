@@ -8,8 +8,8 @@
 #include <deque>
 
 #include "platform/gbk.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 #include "tests/wine/wine_support.h"
 #include "wim/backup_window.h"
 #include "wim/engine_guard.h"
@@ -79,14 +79,14 @@ class WimWindowsUnderWine : public ::testing::Test {
     // The image lies on another drive than the target (Z: is the Linux root).
     imageFolder = "Z:\\tmp\\vrel-wim-" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(imageFolder.c_str(), nullptr);
-    state.imagePath = imageFolder + "\\系统.wim";
-    FILE* f = std::fopen(state.imagePath.c_str(), "wb");
+    request.imagePath = imageFolder + "\\系统.wim";
+    FILE* f = std::fopen(request.imagePath.c_str(), "wb");
     if (f) {
       std::fputs("wim", f);
       std::fclose(f);
     }
-    state.targetDrive = "C:\\";
-    state.targetDisplay = "C:\\(1:1)";
+    request.target.targetDrive = "C:\\";
+    request.target.targetDisplay = "C:\\(1:1)";
   }
   ~WimWindowsUnderWine() override {
     SetEnvironmentVariableA("VREL_ENGINE_MODE", nullptr);
@@ -125,6 +125,7 @@ class WimWindowsUnderWine : public ::testing::Test {
   ScriptedWindows windows;
   core::AppState state;
   core::Context ctx{os, windows, state, {}};
+  core::Request request;
   std::string toolsFolder, imageFolder;
   std::vector<std::string> calls;
 };
@@ -141,15 +142,17 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
   ui::Control* partitionList = nullptr;
   Harness listHarness(listWindow, [&](ui::Window& lw) {
     partitionList = &lw.control("partitionList");
-    wim::RestoreHooks hooks;
+    wim::PowerHooks hooks;
     hooks.restart = [&] { calls.push_back("restart"); };
-    hooks.repairBoot = [&](ui::Window*, wim::RestoreControls& c) { calls.push_back("repairBoot " + c.statusLabel.text()); };
-    wim::RestoreWindow restore(ctx, *partitionList, hooks);
+    wim::RestoreWindow restore(ctx, *partitionList, request, hooks);
     Harness harness(restore, [&](ui::Window& w) {
       place(w);
       ASSERT_EQ(w.control("volumeCombo").count(), 1);
       EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: Windows 7 旗舰版");
       photograph(w, "wim_restore_idle.bmp");
+      // Neither format nor boot repair on this machine's drive C: (the prep tests run both).
+      w.control("formatCombo").setSelection(2);
+      w.control("addBootCheck").setChecked(false);
 
       // 1. A whole apply: live percent, then success, boot repair and the restart.
       engineMode("ok");
@@ -161,7 +164,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       photograph(w, "wim_restore_running.bmp");
       ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
           << w.control("engineLogBox").text();
-      EXPECT_EQ(calls.front(), "repairBoot 正在应用映像到C:\\(1:1)...");
+      EXPECT_EQ(calls, std::vector<std::string>{"restart"});
       EXPECT_EQ(w.control("statusLabel").text(), wim::kApplyDone);
       EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
       EXPECT_TRUE(windows.boxes.empty());
@@ -201,10 +204,12 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
 
 TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
   const std::string savePath = toolsFolder + "备份.wim";
-  const std::string scratchFolder = savePath.substr(0, 3) + "ImagexTemp";
-  wim::BackupHooks hooks;
+  const std::string scratchFolder = wim::scratchFolderFor(savePath);
+  wim::PowerHooks hooks;
   hooks.restart = [&] { calls.push_back("restart"); };
-  wim::BackupWindow backup(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+  request.mode = core::Mode::WimBackup;
+  request.imagePath = savePath;
+  wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
   Harness harness(backup, [&](ui::Window& w) {
     place(w);
     photograph(w, "wim_backup_idle.bmp");
@@ -235,7 +240,7 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
 
   // A whole capture in a fresh window.
   windows.boxes.clear();
-  wim::BackupWindow second(ctx, savePath, "VrelPE Lite 一键备份还原", hooks);
+  wim::BackupWindow second(ctx, request, "VrelPE Lite 一键备份还原", hooks);
   Harness secondHarness(second, [&](ui::Window& w) {
     engineMode("ok");
     click(w, "okButton");

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "platform/win32/handles_win32.h"
 
 namespace winetest {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_os.h"
+#include "platform/win32/os_win32.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/gbk.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/handles_win32.h"
 
 namespace win32 {
 

@@ -3,10 +3,9 @@
 #include "core/app_state.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "app/wim_windows.h"
 #include "payload/payload.h"
-#include "platform/win32/win32_platform.h"
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/platform_win32.h"
+#include "platform/win32/ui_win32.h"
 
 namespace app {
 
@@ -16,8 +15,7 @@ int runProgram(platform::SystemInfo* systemOverride, core::PayloadSource payload
   core::AppState state;
   if (!payloads) payloads = [](std::string_view name) { return payloadFor(name); };
   core::Context ctx{real.os, windows, state, payloads};
-  WimProgressWindows wim(ctx);
-  MainWindow mainWindow(ctx, &wim);
+  MainWindow mainWindow(ctx);
   return windows.runMain(mainWindow);
 }
 

@@ -1,4 +1,4 @@
-#include "platform/win32/win32_ui.h"
+#include "platform/win32/ui_win32.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/gbk.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/handles_win32.h"
 
 namespace win32 {
 namespace {

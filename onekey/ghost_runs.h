@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "ghost/services.h"
+#include "core/request.h"
+#include "onekey/services.h"
 #include "platform/os.h"
 
-namespace ghost {
+namespace onekey {
 
 std::string restoreCommandLine(const std::string& enginePath, const std::string& imagePath,
                                const std::string& targetIndex);
@@ -26,18 +27,16 @@ GhostOutcome judgeGhostRun(const platform::CapturedRun& run);
 
 inline constexpr char kInterpreterNotStarted[] = "无法启动命令解释器 cmd.exe,Ghost没有运行。";
 
-// True when the path lies on the drive of targetDrive (C:\ or C:): restoring there
-// would overwrite the image while it is read, backing up there images a moving target.
-bool onTargetDrive(platform::FileSystem& files, const std::string& path, const std::string& targetDrive);
+// The two runs on a partition expect a request that the one-key checks have passed.
 
-// Restores the image onto the selected partition after the user's confirmation,
-// with the main window (and installWindow, when given) hidden during the run.
-// Returns true when the engine ran, whatever its outcome.
-bool ghostRestore(Services& s, ui::Window& mainWindow, const std::string& imagePath,
+// Restores the request's image onto its target after the user's confirmation, with
+// the main window (and installWindow, when given) hidden during the run. Returns
+// true when the engine ran, whatever its outcome.
+bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& request,
                   ui::Window* installWindow = nullptr);
-// Backs the selected partition up into saveFile after the user's confirmation.
-void ghostBackup(Services& s, ui::Window& mainWindow, const std::string& saveFile);
+// Backs the request's target up into its image path after the user's confirmation.
+void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& request);
 // Checks the chosen image's integrity and reports pass or fail.
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath);
 
-}  // namespace ghost
+}  // namespace onekey

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "platform/os.h"
-#include "platform/win32/win32_console.h"
-#include "platform/win32/win32_os.h"
+#include "platform/win32/console_win32.h"
+#include "platform/win32/os_win32.h"
 
 namespace win32 {
 

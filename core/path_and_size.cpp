@@ -1,11 +1,11 @@
-#include "search/paths.h"
+#include "core/path_and_size.h"
 
 #include <cmath>
 #include <cstdio>
 
 #include "platform/gbk.h"
 
-namespace search {
+namespace core {
 
 std::string fileNameOf(std::string_view path) {
   const std::size_t slash = gbk::findLastByte(path, '\\');
@@ -21,6 +21,12 @@ std::string extensionOf(std::string_view path) {
     else if (path[i] == '.') dot = i;
   }
   return dot == std::string_view::npos ? std::string() : std::string(path.substr(dot));
+}
+
+char driveLetterOf(std::string_view path) {
+  if (path.size() < 2 || path[1] != ':') return 0;
+  const char letter = gbk::asciiUpper(path[0]);
+  return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
 std::uint64_t fileSizeOf(platform::FileSystem& files, const std::string& path) {
@@ -45,4 +51,6 @@ std::string sizeInMegabytesText(std::uint64_t bytes) {
   return text;
 }
 
-}  // namespace search
+std::string wholeMegabytesText(std::uint64_t bytes) { return std::to_string(bytes / 1048576); }
+
+}  // namespace core

@@ -1,10 +1,10 @@
-#include "platform/win32/win32_console.h"
+#include "platform/win32/console_win32.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "platform/win32/handles_win32.h"
 
 namespace win32 {
 namespace {

@@ -1,0 +1,170 @@
+#include "core/refusals.h"
+
+#include "core/message_box.h"
+#include "core/path_and_size.h"
+#include "platform/gbk.h"
+
+namespace core {
+
+namespace {
+
+using Check = std::optional<Refusal> (*)(const Request&, const Facts&);
+
+bool restoring(const Request& r) { return r.mode == Mode::Restore; }
+bool restores(ImageKind kind, const Request& r) { return restoring(r) && imageKindOf(r.imagePath) == kind; }
+// The GHO engine works on the disk:partition designator, the WIM engine on the drive letter.
+bool ghostRun(const Request& r) { return restores(ImageKind::Gho, r) || r.mode == Mode::GhostBackup; }
+bool wimRun(const Request& r) { return restores(ImageKind::Wim, r) || r.mode == Mode::WimBackup; }
+
+std::optional<Refusal> warning(Refused why, std::string text) { return Refusal{why, std::move(text), kWarningBox}; }
+std::optional<Refusal> error(Refused why, std::string text) { return Refusal{why, std::move(text), kErrorBox}; }
+
+// The one-key action's own steps, in their order.
+
+std::optional<Refusal> noImage(const Request& r, const Facts&) {
+  if (!r.imagePath.empty()) return {};
+  switch (r.mode) {
+    case Mode::Restore: return warning(Refused::NoImage, "请选择映像文件！");
+    case Mode::GhostBackup: return warning(Refused::NoImage, "请输入保存Gho映像文件路径！");
+    case Mode::WimBackup: break;
+  }
+  return warning(Refused::NoImage, "请输入保存Imagex映像文件路径！");
+}
+
+std::optional<Refusal> noPartition(const Request& r, const Facts& f) {
+  if (f.partitionChosen) return {};
+  return warning(Refused::NoPartition, restoring(r) ? "请选择要还原的分区！" : "请选择要备份的分区！");
+}
+
+std::optional<Refusal> imageMissing(const Request& r, const Facts& f) {
+  if (!restoring(r) || f.imageExists) return {};
+  return warning(Refused::ImageMissing, "映像文件不存在！");
+}
+
+std::optional<Refusal> unsupportedKind(const Request& r, const Facts&) {
+  if (!restores(ImageKind::Unsupported, r)) return {};
+  return warning(Refused::UnsupportedKind, "不支持安装的映像格式！");
+}
+
+std::optional<Refusal> noMountLetter(const Request& r, const Facts& f) {
+  // Going on would search a drive that does not hold this ISO (the previous mount,
+  // or none) and offer its images as this ISO's.
+  if (!restores(ImageKind::Iso, r) || !f.isoMountLetter.empty()) return {};
+  return error(Refused::NoMountLetter, "检测到系统盘符异常,部分功能将无法正常使用！");
+}
+
+std::optional<Refusal> isoTooSmall(const Request& r, const Facts& f) {
+  if (!restores(ImageKind::Iso, r) || static_cast<double>(f.imageBytes) / 1048576.0 - 20.0 > 0.0000001) return {};
+  return warning(Refused::IsoTooSmall, "无效的ISO镜像文件,请选择正确的ISO镜像文件！");
+}
+
+// The program's own checks.
+
+std::optional<Refusal> quoteInSavePath(const Request& r, const Facts&) {
+  // The typed save path reaches the engine inside double quotes: a quote of its own
+  // would end them early and let "&" or "|" run as commands. No file name holds one.
+  if (restoring(r) || !gbk::contains(r.imagePath, "\"")) return {};
+  return warning(Refused::QuoteInPath, "保存路径 " + r.imagePath + " 含有双引号,不是有效的文件路径！");
+}
+
+std::optional<Refusal> percentInPath(const Request& r, const Facts&) {
+  // A backup written elsewhere, or a restore read from elsewhere.
+  if (!interpreterMayRewrite(r.imagePath)) return {};
+  return warning(Refused::PercentInPath,
+                 (restoring(r) ? "映像文件 " : "保存路径 ") + r.imagePath +
+                     " 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！");
+}
+
+std::optional<Refusal> notDiskPartition(const Request& r, const Facts&) {
+  if (!ghostRun(r) || r.target.targetIndexUsable) return {};
+  return warning(Refused::NotDiskPartition, "所选分区 " + r.target.targetDisplay +
+                                                " 没有磁盘:分区形式的序号,Ghost无法" +
+                                                (restoring(r) ? "还原" : "备份") + "该分区！");
+}
+
+std::optional<Refusal> ghostImageOnTarget(const Request& r, const Facts& f) {
+  // Restoring there overwrites the image while it is read; backing up there images a
+  // moving target.
+  if (!ghostRun(r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  return warning(Refused::ImageOnTarget,
+                 restoring(r) ? "映像文件位于要还原的分区 " + r.target.targetDisplay + " 上,不能还原到该分区！"
+                              : "备份文件不能保存在要备份的分区 " + r.target.targetDisplay + " 上！");
+}
+
+std::optional<Refusal> isoOnTarget(const Request& r, const Facts& f) {
+  // Every image found is read from the ISO while the target is written: an ISO on the
+  // target would be overwritten (or formatted away) by its own install.
+  if (!restores(ImageKind::Iso, r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  return warning(Refused::ImageOnTarget, "ISO镜像文件 " + r.imagePath + " 位于要还原的分区 " +
+                                             r.target.targetDisplay + " 上,不能安装到该分区！");
+}
+
+std::optional<Refusal> noDriveLetter(const Request& r, const Facts&) {
+  // The WIM engine works on a drive root; boot repair would even work on the current
+  // drive's boot files.
+  if (!wimRun(r) || !r.target.targetDrive.empty()) return {};
+  return error(Refused::NoDriveLetter, "所选分区 " + r.target.targetDisplay + " 没有盘符,Imagex无法" +
+                                           (restoring(r) ? "还原" : "备份") + "该分区！\r\n请先为它分配盘符。");
+}
+
+std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
+  // Refused before the format too: formatting that partition destroys the image as well.
+  if (!restores(ImageKind::Wim, r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  return error(Refused::ImageOnTarget,
+               "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n"
+               "请选择其他分区,或先把映像文件复制到其他分区。");
+}
+
+struct Row {
+  Checkpoint at;
+  Check check;
+};
+
+// In the order they are asked: a new check goes where its message must come.
+constexpr Row kChecks[] = {
+    {Checkpoint::OneKeyAction, noImage},
+    {Checkpoint::OneKeyAction, noPartition},
+    {Checkpoint::OneKeyAction, imageMissing},
+    {Checkpoint::OneKeyAction, unsupportedKind},
+    {Checkpoint::OneKeyAction, noMountLetter},
+    {Checkpoint::OneKeyAction, isoTooSmall},
+    {Checkpoint::OneKeyAction, quoteInSavePath},
+    {Checkpoint::OneKeyAction, percentInPath},
+    {Checkpoint::OneKeyAction, notDiskPartition},
+    {Checkpoint::OneKeyAction, ghostImageOnTarget},
+    {Checkpoint::OneKeyAction, isoOnTarget},
+    {Checkpoint::WindowConfirm, noDriveLetter},
+    {Checkpoint::WindowConfirm, wimImageOnTarget},
+};
+
+}  // namespace
+
+Facts fileFactsOf(platform::FileSystem& files, const Request& request) {
+  Facts facts;
+  if (request.imagePath.empty()) return facts;
+  facts.imageFullPath = files.fullPath(request.imagePath);
+  if (!restoring(request)) return facts;
+  facts.imageExists = files.exists(request.imagePath);
+  facts.imageBytes = fileSizeOf(files, request.imagePath);
+  return facts;
+}
+
+std::optional<Refusal> firstRefusal(const Request& request, const Facts& facts, Checkpoint at) {
+  for (const Row& row : kChecks) {
+    if (row.at != at) continue;
+    if (std::optional<Refusal> refusal = row.check(request, facts)) return refusal;
+  }
+  return std::nullopt;
+}
+
+bool interpreterMayRewrite(const std::string& path) {
+  const std::size_t first = path.find('%');  // below 0x40: never a GBK trail byte
+  return first != std::string::npos && path.find('%', first + 1) != std::string::npos;
+}
+
+bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive) {
+  const char target = driveLetterOf(targetDrive);
+  return target != 0 && driveLetterOf(fullPath) == target;
+}
+
+}  // namespace core

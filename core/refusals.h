@@ -1,0 +1,63 @@
+// The checks that refuse a request before anything runs, as one ordered table:
+// those the one-key action's own steps make first, then the program's own. The
+// main window's OK button asks them, and so do the progress windows' OK buttons.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/request.h"
+#include "platform/os.h"
+
+namespace core {
+
+enum class Checkpoint {
+  OneKeyAction,   // the main window's OK button: before any engine run, mount or window
+  WindowConfirm,  // a progress window's OK button: before its format and engine run
+};
+
+// What the checks read of the world, gathered before they run.
+struct Facts {
+  bool partitionChosen = false;  // a row of the partition list is selected
+  bool imageExists = false;      // restore: a file-system search finds the image
+  std::string imageFullPath;     // the image or save path as the engine, started from here, finds it
+  std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
+  std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
+};
+
+// The facts about the request's file; the caller adds the partition choice and the
+// mount letter, which only it can see.
+Facts fileFactsOf(platform::FileSystem& files, const Request& request);
+
+enum class Refused {
+  NoImage,
+  NoPartition,
+  ImageMissing,
+  UnsupportedKind,
+  NoMountLetter,
+  IsoTooSmall,
+  QuoteInPath,
+  PercentInPath,
+  NotDiskPartition,
+  ImageOnTarget,
+  NoDriveLetter,
+};
+
+struct Refusal {
+  Refused reason;
+  std::string text;  // what the box says
+  unsigned style;    // the box's icon and buttons
+};
+
+// The first check at the checkpoint that the request fails; none when it may go on.
+std::optional<Refusal> firstRefusal(const Request& request, const Facts& facts, Checkpoint at);
+
+// True when the path holds two "%": the command interpreter may rewrite what lies
+// between them, even inside quotes, so the engine would see another path.
+bool interpreterMayRewrite(const std::string& path);
+
+// True when the path (fully qualified) lies on the partition of targetDrive (C:\ or C:).
+bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive);
+
+}  // namespace core

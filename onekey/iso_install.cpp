@@ -1,0 +1,61 @@
+#include "onekey/iso_install.h"
+
+#include <vector>
+
+#include "core/message_box.h"
+#include "onekey/install_list_window.h"
+#include "runner/command_runner.h"
+#include "search/image_search.h"
+#include "wim/restore_window.h"
+
+namespace onekey {
+
+bool isDriveLetterInUse(platform::FileSystem& files, const std::string& letter) {
+  // A search only: the device name makes other path checks answer yes for any letter.
+  bool found = false;
+  files.enumerate(letter.substr(0, 1) + ":\\nul", [&](const platform::DirEntry&) { found = true; });
+  return found;
+}
+
+std::string chooseIsoMountLetter(platform::FileSystem& files) {
+  for (const char* letter : {"Z", "Y", "W", "A", "B"})
+    if (!isDriveLetterInUse(files, letter)) return letter;
+  return {};
+}
+
+std::string isoMountCommandLine(const std::string& isoToolPath, const std::string& letter,
+                                const std::string& fullIsoPath) {
+  // Quoted: a blank, "&" or "|" in the ISO's path must reach the mounter as one word.
+  return isoToolPath + " /D:" + letter + " /I:\"" + fullIsoPath + "\"";
+}
+
+void installFromIso(Services& s, MainControls& c, const core::Request& iso, const core::Facts& facts) {
+  const std::string& letter = facts.isoMountLetter;
+  c.isoContentList.clearItems();
+  lockMainControls(c);
+  // What the mounter prints is not judged: a failed mount shows up as an empty search.
+  runner::runCaptured(s.os, isoMountCommandLine(s.state.tools.isoToolPath, letter, facts.imageFullPath));
+  const std::string root = letter + ":\\";
+  search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Gho");
+  search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Wim");
+  if (c.isoContentList.count() == 0) {
+    unlockMainControls(c);
+    core::showBox(s.ui, &c.window, "错误或不支持的Windows安装镜像,请选择正确的Windows安装镜像！", core::kErrorBox);
+    return;
+  }
+  std::vector<std::string> candidates;
+  for (int i = 0; i < c.isoContentList.count(); ++i) candidates.push_back(c.isoContentList.itemText(i));
+  const std::string installWim = letter + ":\\sources\\install.wim";
+  unlockMainControls(c);
+  // A Windows setup medium: boot.wim and install.wim, and only install.wim installs.
+  if (candidates.size() == 2 && s.os.files.exists(installWim)) {
+    core::Request wimRequest = iso;
+    wimRequest.imagePath = installWim;
+    wim::restoreProgressWindow(s, &c.window, c.partitionList, wimRequest, s.afterApply);
+    return;
+  }
+  InstallListWindow installList(s, c, iso, std::move(candidates));
+  s.ui.runModal(installList, &c.window);
+}
+
+}  // namespace onekey

@@ -1,0 +1,156 @@
+#include "core/refusals.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_os.h"
+#include "tests/support/gbk_text.h"
+
+namespace {
+
+using core::Checkpoint;
+using core::Mode;
+
+constexpr unsigned kWarning = 0x2030;  // exclamation, task-modal
+constexpr unsigned kStop = 0x2010;     // stop sign, task-modal
+
+// A partition row as the main window's selection copies it.
+core::Target row(const char* drive, const char* index, const char* display, bool diskPartition = true) {
+  core::Target t;
+  t.targetDrive = drive;
+  t.targetIndex = index;
+  t.targetDisplay = display;
+  t.targetIndexUsable = diskPartition;
+  return t;
+}
+
+// A request whose every check passes, and its facts: each case breaks one thing.
+struct Case {
+  const char* what;
+  Mode mode;
+  const char* image;
+  core::Target target;
+  core::Facts facts;
+  Checkpoint at;
+  const char* text;  // empty: no refusal
+  unsigned style;
+};
+
+core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, const char* letter = "Z",
+                 bool chosen = true, bool exists = true) {
+  core::Facts f;
+  f.partitionChosen = chosen;
+  f.imageExists = exists;
+  f.imageFullPath = fullPath;
+  f.imageBytes = bytes;
+  f.isoMountLetter = letter;
+  return f;
+}
+
+const core::Target kC = row("C:\\", "1:1", "C:\\(1:1)");
+const core::Target kD = row("D:\\", "1:2", "D:\\(1:2)");
+const core::Target kDynamic = row("E:\\", "|E:", "E:\\(|E:)", false);
+const core::Target kNoLetter = row("", "1:3", "(1:3)");
+constexpr auto kAtOk = Checkpoint::OneKeyAction;
+constexpr auto kInWindow = Checkpoint::WindowConfirm;
+
+TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
+  const Case cases[] = {
+      // The one-key action's own steps.
+      {"nothing chosen", Mode::Restore, "", kC, seen("", 0, "", false, false), kAtOk, "请选择映像文件！", kWarning},
+      {"no Ghost save path", Mode::GhostBackup, "", kC, seen("", 0, "", false), kAtOk, "请输入保存Gho映像文件路径！", kWarning},
+      {"no WIM save path", Mode::WimBackup, "", kC, seen("", 0, "", false), kAtOk, "请输入保存Imagex映像文件路径！", kWarning},
+      {"no row", Mode::Restore, "D:\\a.gho", kC, seen("D:\\a.gho", 1, "Z", false, false), kAtOk, "请选择要还原的分区！",
+       kWarning},
+      {"no row to back up", Mode::GhostBackup, "D:\\%b%\".gho", kC, seen("D:\\%b%\".gho", 0, "Z", false), kAtOk,
+       "请选择要备份的分区！", kWarning},
+      {"missing image", Mode::Restore, "D:\\a.gho", kDynamic, seen("D:\\a.gho", 0, "Z", true, false), kAtOk,
+       "映像文件不存在！", kWarning},
+      {"unsupported before the program's own checks", Mode::Restore, "C:\\%a%.txt", kC, seen("C:\\%a%.txt"), kAtOk,
+       "不支持安装的映像格式！", kWarning},
+      {"no mount letter before the size", Mode::Restore, "D:\\w.iso", kC, seen("D:\\w.iso", 1, ""), kAtOk,
+       "检测到系统盘符异常,部分功能将无法正常使用！", kStop},
+      {"20 MB", Mode::Restore, "C:\\w.ISO", kC, seen("C:\\w.ISO", 20ull << 20), kAtOk,
+       "无效的ISO镜像文件,请选择正确的ISO镜像文件！", kWarning},
+      // The program's own.
+      {"quote", Mode::WimBackup, "\"D:\\b.wim\"", kC, seen("\"D:\\b.wim\""), kAtOk,
+       "保存路径 \"D:\\b.wim\" 含有双引号,不是有效的文件路径！", kWarning},
+      {"two percent signs", Mode::Restore, "D:\\%USERNAME%.iso", kC, seen("D:\\%USERNAME%.iso"), kAtOk,
+       "映像文件 D:\\%USERNAME%.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+       kWarning},
+      {"dynamic volume, restore", Mode::Restore, "C:\\a.gho", kDynamic, seen("C:\\a.gho"), kAtOk,
+       "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
+      {"dynamic volume, backup", Mode::GhostBackup, "C:\\a.gho", kDynamic, seen("C:\\a.gho"), kAtOk,
+       "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法备份该分区！", kWarning},
+      {"GHO on its target", Mode::Restore, "d:\\a.gho", kD, seen("d:\\a.gho"), kAtOk,
+       "映像文件位于要还原的分区 D:\\(1:2) 上,不能还原到该分区！", kWarning},
+      {"relative save path on the target", Mode::GhostBackup, "b.gho", kD, seen("D:\\work\\b.gho"), kAtOk,
+       "备份文件不能保存在要备份的分区 D:\\(1:2) 上！", kWarning},
+      {"ISO on its target", Mode::Restore, "w.iso", kD, seen("D:\\w.iso"), kAtOk,
+       "ISO镜像文件 w.iso 位于要还原的分区 D:\\(1:2) 上,不能安装到该分区！", kWarning},
+      // What passes at the OK button.
+      {"one percent sign", Mode::GhostBackup, "D:\\50%.gho", kC, seen("D:\\50%.gho"), kAtOk, "", 0},
+      {"WIM on its target: the window asks", Mode::Restore, "C:\\a.wim", kC, seen("C:\\a.wim"), kAtOk, "", 0},
+      {"WIM without a letter: the window asks", Mode::Restore, "D:\\a.wim", kNoLetter, seen("D:\\a.wim"), kAtOk, "", 0},
+      {"network image", Mode::Restore, "\\\\srv\\a.gho", kC, seen("\\\\srv\\a.gho"), kAtOk, "", 0},
+      // The progress windows' OK buttons.
+      {"WIM restore without a letter", Mode::Restore, "C:\\a.wim", kNoLetter, seen("C:\\a.wim"), kInWindow,
+       "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", kStop},
+      {"WIM capture without a letter", Mode::WimBackup, "D:\\b.wim", kNoLetter, seen("D:\\b.wim"), kInWindow,
+       "所选分区 (1:3) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", kStop},
+      {"relative WIM on its target", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"), seen("C:\\work\\images\\a.wim"),
+       kInWindow,
+       "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
+       kStop},
+      {"WIM elsewhere", Mode::Restore, "D:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("D:\\a.wim"), kInWindow, "", 0},
+      {"capture onto its own partition is the engine's matter", Mode::WimBackup, "C:\\b.wim", kC, seen("C:\\b.wim"),
+       kInWindow, "", 0},
+  };
+  for (const Case& c : cases) {
+    core::Request request;
+    request.mode = c.mode;
+    request.imagePath = c.image;
+    request.target = c.target;
+    const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
+    if (!*c.text) {
+      EXPECT_FALSE(refusal) << c.what << ": " << refusal->text;
+      continue;
+    }
+    ASSERT_TRUE(refusal) << c.what;
+    EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
+    EXPECT_EQ(refusal->style, c.style) << c.what;
+  }
+}
+
+TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
+  fake::Files files;
+  files.currentDirectory = "D:\\work";
+  files.addSizedFile("D:\\work\\w.iso", 30ull << 20);
+  core::Request restore;
+  restore.imagePath = "D:\\work\\w.iso";
+  const core::Facts f = core::fileFactsOf(files, restore);
+  EXPECT_TRUE(f.imageExists);
+  EXPECT_EQ(f.imageFullPath, "D:\\work\\w.iso");
+  EXPECT_EQ(f.imageBytes, 30ull << 20);
+  EXPECT_FALSE(f.partitionChosen) << "the caller's to see";
+  restore.imagePath = "gone.iso";
+  EXPECT_FALSE(core::fileFactsOf(files, restore).imageExists);
+  EXPECT_EQ(core::fileFactsOf(files, restore).imageFullPath, "D:\\work\\gone.iso");
+
+  core::Request backup;
+  backup.mode = Mode::WimBackup;
+  backup.imagePath = "new.wim";
+  EXPECT_EQ(core::fileFactsOf(files, backup).imageFullPath, "D:\\work\\new.wim");
+  EXPECT_EQ(core::fileFactsOf(files, core::Request{}).imageFullPath, "") << "no path, nothing asked";
+}
+
+TEST(Refusals, ImageKindsByExtensionInAnyCase) {
+  const std::pair<const char*, core::ImageKind> cases[] = {
+      {"D:\\a.gho", core::ImageKind::Gho},        {"D:\\a.GhO", core::ImageKind::Gho},
+      {"D:\\a.Wim", core::ImageKind::Wim},        {"Z:\\w.iso", core::ImageKind::Iso},
+      {"D:\\a.gho.bak", core::ImageKind::Unsupported}, {"D:\\a.swm", core::ImageKind::Unsupported},
+      {"D:\\gho", core::ImageKind::Unsupported},
+  };
+  for (const auto& [path, kind] : cases) EXPECT_EQ(core::imageKindOf(path), kind) << path;
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "onekey/ghost_runs.h"
+
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/fake_ui.h"
+#include "tests/onekey/onekey_fixture.h"
+#include "tests/support/gbk_text.h"
+
+namespace {
+
+using namespace onekeytest;
+
+TEST(GhostCommandLines, EveryBlankInPlace) {
+  EXPECT_EQ(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:2"),
+            "X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:2  -crcignore  -noide -sure -fx "
+            "-BATCH");
+  EXPECT_EQ(onekey::backupCommandLine(kEngine, "1:1", "D:\\my backups\\c.GHO"),
+            "X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pdump,src=1:1,dst=\"D:\\my backups\\c.GHO\" -z9  -crcignore  "
+            "-noide  -sure  -fx -BATCH ");
+  EXPECT_EQ(onekey::checkCommandLine(kEngine, "D:\\a & b.gho"),
+            "X:\\Temp\\\\GhostVrelLite.exe   -CHKIMG,\"D:\\a & b.gho\" -sure  -fx -BATCH ");
+}
+
+TEST(GhostOutcome, OnlyAStartedSilentRunSucceeds) {
+  const std::tuple<platform::CapturedRun, bool, std::string> cases[] = {
+      {{true, ""}, true, ""},
+      {{true, " "}, false, " "},
+      {{true, "\r\n"}, false, "\r\n"},
+      {{true, "Abort: 36000\r\n"}, false, "Abort: 36000\r\n"},
+      {{false, ""}, false, onekey::kInterpreterNotStarted},
+  };
+  for (const auto& [run, ok, text] : cases) {
+    const onekey::GhostOutcome outcome = onekey::judgeGhostRun(run);
+    EXPECT_EQ(outcome.succeeded, ok) << run.output;
+    EXPECT_EQ(outcome.errorText, text);
+  }
+}
+
+TEST_F(OneKeyTest, RestoreOfASmallLetterGhoImageRunsTheEngineWithTheMainWindowHidden) {
+  w.files.addSizedFile("D:\\sys.gho", kMB * 3 / 2);
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+  press();
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:1")));
+  EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{false});
+  EXPECT_TRUE(main->visible());
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("是否将 D:\\sys.gho 还原到 C:\\(1:1) ？", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2044u);
+  EXPECT_GBK_EQ("Ghost应用映像到磁盘完成！\r\n映像名称: sys.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 1.5 MB", ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2040u);
+}
+
+TEST_F(OneKeyTest, EngineOutputIsShownAsTheErrorAndADeclinedQuestionRunsNothing) {
+  w.files.addFile("D:\\sys.GHO", "x");
+  chooseImage("D:\\sys.GHO");
+  selectRow(0);
+  ui.answers = {ui::kAnswerNo};
+  press();
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_EQ(ui.boxes.size(), 1u);
+  w.processes.answer("GhostVrelLite", "\r\n");
+  press();
+  ASSERT_EQ(ui.boxes.size(), 3u);
+  EXPECT_GBK_EQ("Ghost应用映像错误！\r\n错误信息:\r\n\r\n", ui.boxes[2].text);
+  EXPECT_EQ(ui.boxes[2].style, 0x2010u);
+}
+
+TEST_F(OneKeyTest, BackupSucceedsOnlyWithAnImageFileAfterTheRun) {
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.GHO");
+  selectRow(0);
+  w.processes.onRun = [this](const std::string&) {
+    mainVisibleDuringRuns.push_back(main->visible());
+    w.files.addSizedFile("D:\\bak\\c.GHO", 1024 * kMB);
+  };
+  press();
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::backupCommandLine(kEngine, "1:1", "D:\\bak\\c.GHO")));
+  EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{false});
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("是否将 C:\\(1:1) 备份到 D:\\bak\\c.GHO ？", ui.boxes[0].text);
+  EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 1024 MB", ui.boxes[1].text);
+
+  // The engine said nothing but left no file, or an empty one: no backup exists.
+  w.files.deleteFile("D:\\bak\\c.GHO");
+  for (bool leavesEmptyFile : {false, true}) {
+    ui.boxes.clear();
+    w.processes.onRun = [&](const std::string&) {
+      if (leavesEmptyFile) w.files.addFile("D:\\bak\\c.GHO");
+    };
+    press();
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n备份文件 D:\\bak\\c.GHO 没有生成或为空。", ui.boxes[1].text);
+    EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+    EXPECT_FALSE(w.files.hasFile("D:\\bak\\c.GHO")) << "no empty image is left behind";
+  }
+}
+
+TEST_F(OneKeyTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
+  w.processes.answer("GhostVrelLite", "", false);
+  w.files.addFile("D:\\sys.gho", "x");
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+  press();
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\b.gho");
+  w.files.addSizedFile("D:\\b.gho", 900 * kMB);  // an older file of that name proves nothing
+  press();
+  onekey::checkGhostImage(services, *main, "D:\\sys.gho");
+  ASSERT_EQ(ui.boxes.size(), 5u);
+  EXPECT_GBK_EQ(std::string("Ghost应用映像错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[1].text);
+  EXPECT_GBK_EQ(std::string("Ghost备份磁盘错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[3].text);
+  EXPECT_GBK_EQ(std::string("sys.gho 镜像文件未能检查：") + onekey::kInterpreterNotStarted, ui.boxes[4].text);
+  for (int i : {1, 3, 4}) EXPECT_EQ(ui.boxes[i].style, 0x2010u);
+  EXPECT_TRUE(w.files.hasFile("D:\\b.gho")) << "a file the backup did not create is kept";
+}
+
+TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
+  onekey::checkGhostImage(services, *main, "D:\\my images\\a&b.gho");
+  w.processes.answer("CHKIMG", "Image is corrupt\r\n");
+  onekey::checkGhostImage(services, *main, "D:\\bad.gho");
+  EXPECT_EQ(w.processes.captured.at(0), engineRun(onekey::checkCommandLine(kEngine, "D:\\my images\\a&b.gho")));
+  EXPECT_EQ(mainVisibleDuringRuns, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(main->visible());
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("经检查 a&b.gho 镜像文件非常完整！", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2040u);
+  EXPECT_GBK_EQ("bad.gho 镜像文件不能通过完整性检查！", ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+}
+
+}  // namespace
