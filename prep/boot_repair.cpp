@@ -154,13 +154,14 @@ void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& sta
   // Checked before anything is changed on the restored system.
   if (runsBcdboot && gpt && !bootTargetFitsUefi(ctx, target, statusLabel, bootTargetRoot(bootTargetCombo), owner)) return;
 
-  const std::string oldStore = target.targetDrive + "\\Boot\\BCD";
-  if (ctx.os.files.exists(oldStore)) ctx.os.files.deleteFile(oldStore);
-
   auto run = [&](BootCommand which) {
     return runner::runCaptured(ctx.os, bootCommandLine(ctx.state.tools, which, letter, bootTargetRoot(bootTargetCombo)));
   };
   if (runsBcdboot) {
+    // Only a rebuild may take the old store away: without one, a system that booted
+    // would no longer boot.
+    const std::string oldStore = target.targetDrive + "\\Boot\\BCD";
+    if (ctx.os.files.exists(oldStore)) ctx.os.files.deleteFile(oldStore);
     std::string output;
     if (gpt) {
       output = run(BootCommand::BcdbootAllFirmware);

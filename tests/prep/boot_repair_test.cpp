@@ -163,11 +163,22 @@ TEST_F(BootRepair, GptRunsOnlyC2OnTheEspAndMarksItUsed) {
   EXPECT_TRUE(state.esp.used);
 }
 
-TEST_F(BootRepair, OldBootStoreGoesEvenWhenNothingElseRuns) {
-  w.files.addFile("C:\\Boot\\BCD", "old");
-  repair();  // no interpreter: nothing else happens
-  EXPECT_FALSE(w.files.hasFile("C:\\Boot\\BCD"));
-  EXPECT_TRUE(w.processes.captured.empty());
+// The old boot store goes only when bcdboot is about to write a new one: without a
+// rebuild, a system that booted would no longer boot.
+TEST_F(BootRepair, OldBootStoreGoesOnlyWhenARebuildFollows) {
+  const std::pair<const char*, bool> cases[] = {
+      {"10.0.19041.1", true}, {"6.1.7601", true}, {"5.1.2600", false},
+      {"11.0", false},        {"", false},        {nullptr, false},
+  };
+  for (const auto& [version, rebuilt] : cases) {
+    SCOPED_TRACE(version ? version : "no interpreter");
+    preptest::World fresh;
+    w.files = fresh.w.files;
+    w.files.addFile("C:\\Boot\\BCD", "old");
+    if (version) restoredWindows(version);
+    repair();
+    EXPECT_EQ(w.files.hasFile("C:\\Boot\\BCD"), !rebuilt);
+  }
 }
 
 TEST_F(BootRepair, FailedBcdbootOffersTheBatchRetry) {
