@@ -123,6 +123,9 @@ class Volumes {
 struct CapturedRun {
   bool started = false;
   std::string output;
+  // The interpreter's exit code, which "cmd.exe /c" takes from the command it ran
+  // (9009 when that program cannot be found).
+  unsigned long exitCode = 0;
 };
 
 struct ProcessEntry {

@@ -17,6 +17,8 @@ constexpr char kBootFailed[] = "创建引导失败！";
 constexpr char kUnknownWindows[] = "未知Windows版本！";
 constexpr char kBootSkipped[] = "已取消添加引导！";
 constexpr char kRetryQuestion[] = "创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\n";
+constexpr char kBootFailedDetails[] = "创建引导失败！\r\n错误信息:\r\n";
+constexpr char kBootToolNotStarted[] = "无法启动命令解释器 cmd.exe,bootice 没有运行。\r\n";
 constexpr char kNoBootTarget[] =
     "没有选择引导分区,未添加引导！\r\n请在“添加引导”右侧的列表中选择要写入引导文件的分区。";
 
@@ -56,6 +58,15 @@ bool bootTargetFitsUefi(core::Context& ctx, const core::Target& target, ui::Cont
   if (answer == ui::kAnswerYes) return true;
   statusLabel.setText(kBootSkipped);
   return false;
+}
+
+// What a boot-tool run that failed said (the interpreter's words when the tool was
+// missing), or empty when it succeeded: it ran and ended with exit code 0.
+std::string bootToolFailure(const platform::CapturedRun& run) {
+  if (!run.started) return kBootToolNotStarted;
+  if (run.exitCode == 0) return {};
+  if (run.output.empty()) return "bootice 以退出码 " + std::to_string(run.exitCode) + " 结束。\r\n";
+  return run.output;
 }
 
 void offerBatchRetry(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
@@ -155,7 +166,8 @@ void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& sta
   if (runsBcdboot && gpt && !bootTargetFitsUefi(ctx, target, statusLabel, bootTargetRoot(bootTargetCombo), owner)) return;
 
   auto run = [&](BootCommand which) {
-    return runner::runCaptured(ctx.os, bootCommandLine(ctx.state.tools, which, letter, bootTargetRoot(bootTargetCombo)));
+    return runner::tryRunCaptured(ctx.os,
+                                  bootCommandLine(ctx.state.tools, which, letter, bootTargetRoot(bootTargetCombo)));
   };
   if (runsBcdboot) {
     // Only a rebuild may take the old store away: without one, a system that booted
@@ -164,13 +176,13 @@ void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& sta
     if (ctx.os.files.exists(oldStore)) ctx.os.files.deleteFile(oldStore);
     std::string output;
     if (gpt) {
-      output = run(BootCommand::BcdbootAllFirmware);
+      output = run(BootCommand::BcdbootAllFirmware).output;
       if (isEspRoot(ctx, bootTargetRoot(bootTargetCombo))) ctx.state.esp.used = true;
     } else {
       run(BootCommand::MbrForBootmgr);
       run(BootCommand::PbrForBootmgr);
       run(BootCommand::ActivatePartition);
-      output = run(BootCommand::BcdbootBios);
+      output = run(BootCommand::BcdbootBios).output;
     }
     if (bcdbootSucceeded(output)) {
       statusLabel.setText(kBootDone);
@@ -180,10 +192,19 @@ void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& sta
     return;
   }
   if (generation == WindowsGeneration::Five) {
-    run(BootCommand::MbrForNtldr);
-    run(BootCommand::PbrForNtldr);
-    run(BootCommand::ActivatePartition);
-    statusLabel.setText(kBootDone);
+    // No bcdboot judges this branch: the boot tool's own outcome does. Every step runs
+    // whatever the one before did; what the failed ones said is shown once each.
+    std::string errors;
+    for (BootCommand which : {BootCommand::MbrForNtldr, BootCommand::PbrForNtldr, BootCommand::ActivatePartition}) {
+      const std::string said = bootToolFailure(run(which));
+      if (!said.empty() && !gbk::contains(errors, said)) errors += said;
+    }
+    if (errors.empty()) {
+      statusLabel.setText(kBootDone);
+      return;
+    }
+    statusLabel.setText(kBootFailed);
+    ask(ctx, owner, kBootFailedDetails + errors, ui::kOk | ui::kIconStop);
     return;
   }
   if (ctx.os.files.exists(interpreterPathOn(letter))) {

@@ -398,6 +398,8 @@ platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine)
       // Output written just before the end may still be in the pipe.
       while (drainAvailable(readEnd.get(), result.output)) {
       }
+      DWORD code = 0;
+      if (GetExitCodeProcess(process.get(), &code)) result.exitCode = code;
       break;
     }
     HANDLE waitOn = process.get();

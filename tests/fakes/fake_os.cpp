@@ -273,8 +273,8 @@ std::optional<std::string> Files::versionString(const std::string& block, const 
   return std::nullopt;
 }
 
-void Processes::answer(std::string contains, std::string output, bool started) {
-  rules.push_back({std::move(contains), {started, std::move(output)}});
+void Processes::answer(std::string contains, std::string output, bool started, unsigned long exitCode) {
+  rules.push_back({std::move(contains), {started, std::move(output), exitCode}});
 }
 platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine) {
   captured.push_back(fullCommandLine);

@@ -148,7 +148,7 @@ class Processes : public platform::Processes {
   std::vector<unsigned long> terminated;
   std::vector<std::pair<unsigned long, bool>> suspended;
 
-  void answer(std::string contains, std::string output, bool started = true);
+  void answer(std::string contains, std::string output, bool started = true, unsigned long exitCode = 0);
   platform::CapturedRun runCaptured(const std::string& fullCommandLine) override;
   bool startHidden(const std::string& commandLine, unsigned waitIdleMs) override;
   bool runAndWait(const std::string& commandLine) override {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "prep/esp.h"
 #include "tests/prep/prep_fixture.h"
 #include "tests/support/gbk_text.h"
@@ -178,6 +180,45 @@ TEST_F(BootRepair, OldBootStoreGoesOnlyWhenARebuildFollows) {
     if (version) restoredWindows(version);
     repair();
     EXPECT_EQ(w.files.hasFile("C:\\Boot\\BCD"), !rebuilt);
+  }
+}
+
+// The XP branch is judged by the boot tool's outcome: a failed or missing tool is
+// no boot record, and the user is told what it said (the same text once).
+TEST_F(BootRepair, XpBranchReportsAFailedBootTool) {
+  struct Case {
+    const char* what;
+    std::function<void()> tool;
+    const char* box;  // nullptr: success, no box
+  };
+  const Case cases[] = {
+      {"all three succeed", [] {}, nullptr},
+      {"the boot sector does not load NTLDR",
+       [this] { w.processes.answer("/type=ntldr", "错误: C:\\ 的分区引导记录(NTFS)加载的是 BOOTMGR。\r\n", true, 1); },
+       "创建引导失败！\r\n错误信息:\r\n错误: C:\\ 的分区引导记录(NTFS)加载的是 BOOTMGR。\r\n"},
+      {"the tool is missing",
+       [this] { w.processes.answer("bootice.exe", "系统找不到指定的文件。\r\n", true, 9009); },
+       "创建引导失败！\r\n错误信息:\r\n系统找不到指定的文件。\r\n"},
+      {"no interpreter", [this] { w.processes.answer("bootice.exe", "", false); },
+       "创建引导失败！\r\n错误信息:\r\n无法启动命令解释器 cmd.exe,bootice 没有运行。\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    w.processes = fake::Processes();
+    ui.boxes.clear();
+    restoredWindows("5.1.2600");
+    c.tool();
+    repair();
+    EXPECT_EQ(w.processes.captured, (Texts{kB4, kB5, kB3})) << "a failing step does not stop the others";
+    if (!c.box) {
+      EXPECT_GBK_EQ("创建引导成功！", status.text());
+      EXPECT_TRUE(ui.boxes.empty());
+      continue;
+    }
+    EXPECT_GBK_EQ("创建引导失败！", status.text());
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ(c.box, ui.boxes[0].text);
+    EXPECT_EQ(ui.boxes[0].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
   }
 }
 

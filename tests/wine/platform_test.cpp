@@ -44,6 +44,13 @@ TEST(RunCapturedUnderWine, MissingProgramGivesTheInterpretersTextAndAStartFailur
   EXPECT_EQ(noInterpreter.output, "");
 }
 
+TEST(RunCapturedUnderWine, TheExitCodeIsTheCommands) {
+  RealPlatform p;
+  EXPECT_EQ(runner::tryRunCaptured(p.os, child() + " cmdline").exitCode, 3u);
+  EXPECT_EQ(runner::tryRunCaptured(p.os, child() + " sleep 1").exitCode, 0u);
+  EXPECT_NE(runner::tryRunCaptured(p.os, "Z:\\no\\such\\bootice.exe /quiet").exitCode, 0u);
+}
+
 TEST(RunCapturedUnderWine, PassesGbkBytesThroughAndCutsAChunkAtNul) {
   RealPlatform p;
   EXPECT_EQ(runner::runCaptured(p.os, child() + " gbk"), "中文输出");
