@@ -60,6 +60,9 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
   const std::string question = "是否将 " + target.targetDisplay + " 备份到 " + saveFile + " ？";
   if (core::showBox(s.ui, &mainWindow, question, core::kQuestionBox) != ui::kAnswerYes) return;
   const bool existedBefore = s.os.files.exists(saveFile);
+  // An older image of that name must be rewritten for a silent run to count.
+  const std::optional<std::uint64_t> sizeBefore = s.os.files.fileSize(saveFile);
+  const std::optional<std::uint64_t> timeBefore = s.os.files.lastWriteTime(saveFile);
   mainWindow.setVisible(false);
   GhostOutcome outcome = judgeGhostRun(
       runner::tryRunCaptured(s.os, backupCommandLine(s.state.tools.ghostEnginePath, target.targetIndex, saveFile)));
@@ -70,6 +73,9 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
     // the partition is saved.
     outcome = {false, "备份文件 " + saveFile + " 没有生成或为空。"};
     if (!existedBefore && s.os.files.exists(saveFile)) s.os.files.deleteFile(saveFile);
+  } else if (outcome.succeeded && sizeBefore && timeBefore && s.os.files.fileSize(saveFile) == sizeBefore &&
+             s.os.files.lastWriteTime(saveFile) == timeBefore) {
+    outcome = {false, "备份文件 " + saveFile + " 没有被改写(大小和修改时间与备份前相同),Ghost没有保存新的映像。原有文件保留未动。"};
   }
   if (!outcome.succeeded) {
     core::showBox(s.ui, &mainWindow, "Ghost备份磁盘错误！\r\n错误信息:\r\n" + outcome.errorText, core::kErrorBox);

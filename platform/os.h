@@ -56,6 +56,9 @@ class FileSystem {
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
   // Size in bytes, or nothing when the file cannot be opened.
   virtual std::optional<std::uint64_t> fileSize(const std::string& path) = 0;
+  // The file's last-write time as the file system keeps it, or nothing when it
+  // cannot be read; only compared with itself.
+  virtual std::optional<std::uint64_t> lastWriteTime(const std::string& path) = 0;
   virtual bool deleteFile(const std::string& path) = 0;
   // Removes a folder with everything in it.
   virtual bool removeTree(const std::string& path) = 0;

@@ -132,6 +132,12 @@ std::optional<std::uint64_t> Files::fileSize(const std::string& path) {
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+std::optional<std::uint64_t> Files::lastWriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 bool Files::deleteFile(const std::string& path) {
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   return DeleteFileA(path.c_str()) != 0;

@@ -25,6 +25,7 @@ class Files : public platform::FileSystem {
   bool writeFile(const std::string& path, std::string_view bytes) override;
   std::optional<std::string> readFile(const std::string& path) override;
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
+  std::optional<std::uint64_t> lastWriteTime(const std::string& path) override;
   bool deleteFile(const std::string& path) override;
   bool removeTree(const std::string& path) override;
   std::string fullPath(const std::string& path) override;

@@ -59,6 +59,7 @@ static std::string parentKey(const std::string& key) {
 void Files::addFile(const std::string& path, std::string bytes) {
   files[pathKey(path)] = std::move(bytes);
   originalNames[pathKey(path)] = path;
+  writeTimes[pathKey(path)] = ++clock;
 }
 void Files::addDir(const std::string& path) { dirs.insert(pathKey(path)); }
 void Files::addSizedFile(const std::string& path, std::uint64_t size) {
@@ -95,6 +96,7 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
   files[k] = std::string(bytes);
   declaredSizes.erase(k);
   originalNames[k] = path;
+  writeTimes[k] = ++clock;
   return true;
 }
 std::optional<std::string> Files::readFile(const std::string& path) {
@@ -108,6 +110,10 @@ std::optional<std::uint64_t> Files::fileSize(const std::string& path) {
   if (it == files.end()) return std::nullopt;
   auto declared = declaredSizes.find(it->first);
   return declared == declaredSizes.end() ? it->second.size() : declared->second;
+}
+std::optional<std::uint64_t> Files::lastWriteTime(const std::string& path) {
+  if (!files.count(pathKey(path))) return std::nullopt;
+  return writeTimes[pathKey(path)];
 }
 bool Files::deleteFile(const std::string& path) {
   declaredSizes.erase(pathKey(path));

@@ -53,6 +53,9 @@ class Files : public platform::FileSystem {
   std::map<std::string, std::map<std::string, std::string>> ini;  // key → "Section/Key" → value
   // Sizes that stand in for the bytes of large files (images of hundreds of MB).
   std::map<std::string, std::uint64_t> declaredSizes;  // key → size
+  // Last-write times: every write (addFile, writeFile) takes the next tick of a clock.
+  std::map<std::string, std::uint64_t> writeTimes;  // key → tick
+  std::uint64_t clock = 0;
   // 8.3 names: patterns match them as FindFirstFile does (X~1.GHO for x.ghost).
   std::map<std::string, std::string> shortNames;  // key → short name
 
@@ -69,6 +72,7 @@ class Files : public platform::FileSystem {
   bool writeFile(const std::string& path, std::string_view bytes) override;
   std::optional<std::string> readFile(const std::string& path) override;
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
+  std::optional<std::uint64_t> lastWriteTime(const std::string& path) override;
   bool deleteFile(const std::string& path) override;
   bool removeTree(const std::string& path) override;
   // Relative paths are qualified against this folder.

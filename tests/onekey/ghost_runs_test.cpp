@@ -99,6 +99,30 @@ TEST_F(OneKeyTest, BackupSucceedsOnlyWithAnImageFileAfterTheRun) {
   }
 }
 
+// Over an older image of that name, a silent run that left the file as it was (same
+// size, same time) wrote no backup: the user must not take the old image for a new
+// one. The old file is kept.
+TEST_F(OneKeyTest, BackupOverAnOlderImageMustChangeIt) {
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.GHO");
+  selectRow(0);
+  w.files.addSizedFile("D:\\bak\\c.GHO", 700 * kMB);
+  press();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n备份文件 D:\\bak\\c.GHO 没有被改写(大小和修改时间与备份前相同),"
+                "Ghost没有保存新的映像。原有文件保留未动。",
+                ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+  EXPECT_EQ(w.files.fileSize("D:\\bak\\c.GHO"), 700 * kMB);
+
+  // Rewritten, even to the same size: a new backup.
+  ui.boxes.clear();
+  w.processes.onRun = [this](const std::string&) { w.files.addSizedFile("D:\\bak\\c.GHO", 700 * kMB); };
+  press();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 700 MB", ui.boxes[1].text);
+}
+
 TEST_F(OneKeyTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
   w.processes.answer("GhostVrelLite", "", false);
   w.files.addFile("D:\\sys.gho", "x");

@@ -151,6 +151,23 @@ TEST(ConsoleShellUnderWine, AClosedWindowNoLongerReceivesTheOutputWhileTheShellR
   DeleteFileA(marker.c_str());
 }
 
+// What a Ghost backup over an older image is judged by: a write moves the time on.
+TEST(FilesUnderWine, LastWriteTimeMovesOnWithAWriteOnly) {
+  RealPlatform p;
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string path = std::string(temp) + "vrel_write_time.gho";
+  ASSERT_TRUE(p.files.writeFile(path, "older image"));
+  const auto before = p.files.lastWriteTime(path);
+  ASSERT_TRUE(before.has_value());
+  Sleep(50);
+  EXPECT_EQ(p.files.lastWriteTime(path), before) << "reading the time changes nothing";
+  ASSERT_TRUE(p.files.writeFile(path, "newer image"));
+  EXPECT_GT(p.files.lastWriteTime(path).value_or(0), *before);
+  p.files.deleteFile(path);
+  EXPECT_FALSE(p.files.lastWriteTime(path).has_value());
+}
+
 TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {
   RealPlatform p;
   win32::WindowSystem ws;
