@@ -53,4 +53,6 @@ std::string sizeInMegabytesText(std::uint64_t bytes) {
 
 std::string wholeMegabytesText(std::uint64_t bytes) { return std::to_string(bytes / 1048576); }
 
+std::string scratchFolderFor(const std::string& savePath) { return savePath.substr(0, 3) + kScratchFolderName; }
+
 }  // namespace core

@@ -28,4 +28,9 @@ double sizeInMegabytes(std::uint64_t bytes);
 // The integer part of the size in megabytes.
 std::string wholeMegabytesText(std::uint64_t bytes);
 
+// A WIM capture's scratch folder: the save path's first three characters (its drive
+// root) + ImagexTemp. It is removed with all it holds after every capture.
+inline constexpr char kScratchFolderName[] = "ImagexTemp";
+std::string scratchFolderFor(const std::string& savePath);
+
 }  // namespace core

@@ -115,6 +115,17 @@ std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
                "请选择其他分区,或先把映像文件复制到其他分区。");
 }
 
+std::optional<Refusal> saveInScratchFolder(const Request& r, const Facts& f) {
+  // The scratch folder goes with all it holds once the capture has ended: the new
+  // image would go with it.
+  const std::string& folder = f.scratchFullPath;
+  if (r.mode != Mode::WimBackup || folder.empty()) return {};
+  if (!gbk::equalsIgnoreCase(f.imageFullPath, folder) && !gbk::startsWith(f.imageFullPath, folder + "\\", true))
+    return {};
+  return warning(Refused::SaveInScratchFolder, "保存路径 " + r.imagePath + " 位于备份缓存文件夹 " + folder +
+                                                   " 中,该文件夹在备份结束后会被整个删除！\r\n请把映像文件保存到其他文件夹。");
+}
+
 struct Row {
   Checkpoint at;
   Check check;
@@ -133,6 +144,7 @@ constexpr Row kChecks[] = {
     {Checkpoint::OneKeyAction, notDiskPartition},
     {Checkpoint::OneKeyAction, ghostImageOnTarget},
     {Checkpoint::OneKeyAction, isoOnTarget},
+    {Checkpoint::OneKeyAction, saveInScratchFolder},
     {Checkpoint::WindowConfirm, noDriveLetter},
     {Checkpoint::WindowConfirm, wimImageOnTarget},
 };
@@ -143,6 +155,7 @@ Facts fileFactsOf(platform::FileSystem& files, const Request& request) {
   Facts facts;
   if (request.imagePath.empty()) return facts;
   facts.imageFullPath = files.fullPath(request.imagePath);
+  if (request.mode == Mode::WimBackup) facts.scratchFullPath = files.fullPath(scratchFolderFor(request.imagePath));
   if (!restoring(request)) return facts;
   facts.imageExists = files.exists(request.imagePath);
   facts.imageBytes = fileSizeOf(files, request.imagePath);

@@ -24,6 +24,7 @@ struct Facts {
   std::string imageFullPath;     // the image or save path as the engine, started from here, finds it
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
+  std::string scratchFullPath;   // WIM backup: the capture's scratch folder, qualified as the image path is
 };
 
 // The facts about the request's file; the caller adds the partition choice and the
@@ -42,6 +43,7 @@ enum class Refused {
   NotDiskPartition,
   ImageOnTarget,
   NoDriveLetter,
+  SaveInScratchFolder,
 };
 
 struct Refusal {

@@ -70,8 +70,6 @@ std::string compressionSwitchFor(int position) {
   return " /compress Maximum";
 }
 
-std::string scratchFolderFor(const std::string& savePath) { return savePath.substr(0, 3) + kScratchFolderName; }
-
 std::string captureCommandLine(const CaptureLine& l) {
   return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + safeInsideQuotes(l.imageName) +
          "\"  \"" + safeInsideQuotes(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +

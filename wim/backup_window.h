@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/context.h"
+#include "core/path_and_size.h"
 #include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
@@ -17,7 +18,6 @@ namespace wim {
 
 inline constexpr char kCaptureCancelled[] = "用户取消Imagex备份。";
 inline constexpr char kCaptureFailed[] = "Imagex备份失败。";
-inline constexpr char kScratchFolderName[] = "ImagexTemp";
 inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删除。";
 // The engine writes the image under this suffix and renames it at the end.
 inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
@@ -34,8 +34,8 @@ struct BackupControls : RunControls {
 // " /compress none|fast|Maximum" for the combo position.
 std::string compressionSwitchFor(int position);
 
-// The scratch folder on the destination's drive: its first three characters + ImagexTemp.
-std::string scratchFolderFor(const std::string& savePath);
+// The scratch folder, which the one-key checks know too.
+using core::scratchFolderFor;
 
 struct CaptureLine {
   std::string enginePath, source, savePath, imageName, description, flag, compressionSwitch;

@@ -143,6 +143,49 @@ TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   EXPECT_EQ(core::fileFactsOf(files, core::Request{}).imageFullPath, "") << "no path, nothing asked";
 }
 
+// A WIM backup's scratch folder (the save path's first three characters +
+// ImagexTemp) is deleted with all it holds after the capture: a save path inside it
+// would lose the new image at once.
+TEST(Refusals, SavePathInsideTheCaptureScratchFolder) {
+  fake::Files files;
+  files.currentDirectory = "D:\\work";
+  const struct {
+    Mode mode;
+    const char* path;
+    const char* folder;  // the folder the refusal names; nullptr: no refusal
+  } cases[] = {
+      {Mode::WimBackup, "D:\\ImagexTemp\\b.wim", "D:\\ImagexTemp"},
+      {Mode::WimBackup, "e:\\imagextemp\\sub\\b.wim", "e:\\ImagexTemp"},
+      {Mode::WimBackup, "D:\\ImagexTemp", "D:\\ImagexTemp"},
+      // Relative: the folder is named by the path's own first three characters.
+      {Mode::WimBackup, "abcImagexTemp\\b.wim", "D:\\work\\abcImagexTemp"},
+      {Mode::WimBackup, "ImagexTemp\\b.wim", nullptr},
+      {Mode::WimBackup, "D:\\ImagexTemp2\\b.wim", nullptr},
+      {Mode::WimBackup, "D:\\ImagexTemp.wim", nullptr},
+      {Mode::WimBackup, "D:\\backup\\ImagexTemp\\b.wim", nullptr},
+      {Mode::GhostBackup, "D:\\ImagexTemp\\b.gho", nullptr},
+  };
+  for (const auto& c : cases) {
+    core::Request request;
+    request.mode = c.mode;
+    request.imagePath = c.path;
+    request.target = kC;
+    core::Facts facts = core::fileFactsOf(files, request);
+    facts.partitionChosen = true;
+    const std::optional<core::Refusal> refusal = core::firstRefusal(request, facts, kAtOk);
+    if (!c.folder) {
+      EXPECT_FALSE(refusal) << c.path << ": " << refusal->text;
+      continue;
+    }
+    ASSERT_TRUE(refusal) << c.path;
+    EXPECT_GBK_EQ(std::string("保存路径 ") + c.path + " 位于备份缓存文件夹 " + c.folder +
+                      " 中,该文件夹在备份结束后会被整个删除！\r\n请把映像文件保存到其他文件夹。",
+                  refusal->text);
+    EXPECT_EQ(refusal->style, kWarning);
+    EXPECT_FALSE(core::firstRefusal(request, facts, kInWindow)) << "asked once, at the OK button";
+  }
+}
+
 TEST(Refusals, ImageKindsByExtensionInAnyCase) {
   const std::pair<const char*, core::ImageKind> cases[] = {
       {"D:\\a.gho", core::ImageKind::Gho},        {"D:\\a.GhO", core::ImageKind::Gho},
