@@ -165,15 +165,20 @@ class ConsoleHost {
   virtual long writeInput(std::string_view bytes) = 0;
   // Bytes written into the interpreter's own output stream, as if it had printed them.
   virtual long writeOutput(std::string_view bytes) = 0;
-  // Starts the reader: onStart once, then onChunk for every piece of output (at most
-  // 260 bytes, text up to its first NUL), on a worker thread, until the shell closes.
-  // Returns a number naming this reader; 0 when none was started.
-  virtual unsigned long startReader(std::function<void()> onStart,
-                                    std::function<void(std::string_view)> onChunk) = 0;
-  // Stops handing output to that reader's callbacks (their target is going away); the
-  // shell runs on and its output is read and dropped, so the interpreter never blocks
-  // on a full pipe. When this returns no callback is running or will run. A reader
-  // that is no longer the current one is left alone.
+  // Starts the reader, a worker thread that reads the interpreter's output until the
+  // shell closes. It keeps the pieces it reads (at most 260 bytes each, text up to its
+  // first NUL) under a lock of its own until takeOutput collects them, and calls wake
+  // on its thread when a piece arrives while none was waiting: wake may do no more
+  // than post a message to the user-interface thread. Returns a number naming this
+  // reader; 0 when none was started.
+  virtual unsigned long startReader(std::function<void()> wake) = 0;
+  // The pieces that reader has read since the last call, oldest first; none for a
+  // reader that is no longer the current one.
+  virtual std::vector<std::string> takeOutput(unsigned long reader) = 0;
+  // Stops keeping that reader's output and waking for it (whoever collects it is going
+  // away); the shell runs on and its output is read and dropped, so the interpreter
+  // never blocks on a full pipe. When this returns wake is not running and will not
+  // run. A reader that is no longer the current one is left alone.
   virtual void detachReader(unsigned long reader) = 0;
   // Ends the interpreter and the reader. Safe while the reader is delivering output:
   // the reader has finished using every resource when this returns.

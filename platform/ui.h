@@ -192,6 +192,10 @@ class Window {
   // Runs the action when the window goes away (closed by the program or the user),
   // before its controls do: whoever writes into a control from outside stops here.
   virtual void whenDestroyed(std::function<void()> action) = 0;
+  // The one call another thread may make: queues the action to run on the window's
+  // own thread from its message loop, after the messages already waiting. Actions
+  // still queued when the window goes away are dropped.
+  virtual void post(std::function<void()> action) = 0;
   virtual void close() = 0;
   // The native handle, for platform calls that need an owner (0 in tests).
   virtual std::uintptr_t nativeHandle() const = 0;

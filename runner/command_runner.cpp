@@ -64,19 +64,53 @@ long ConsoleShell::sendConsoleLine(std::string_view line) {
 void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap) {
   std::string piece;
   platform::appendChunk(piece, chunk);
-  if (box.text().size() + piece.size() > cap) box.setText("");
-  box.appendText(piece);
+  appendToCappedBox(box, std::vector<std::string>{std::move(piece)}, cap);
 }
 
-void ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& textBox) {
-  if (!os_.console.isOpen()) return;
-  ui::Control* box = &textBox;
-  const unsigned long reader = os_.console.startReader(
-      [box] { box->setText(""); }, [box](std::string_view chunk) { appendToCappedBox(*box, chunk); });
-  if (reader == 0) return;
-  platform::ConsoleHost& console = os_.console;
-  window.whenDestroyed([&console, reader] { console.detachReader(reader); });
+void appendToCappedBox(ui::Control& box, const std::vector<std::string>& pieces, std::size_t cap) {
+  // The box ends as the pieces one by one would leave it, with one change of the
+  // control: a burst of output costs the window thread one append, not one each.
+  std::size_t length = box.text().size();
+  std::size_t keptFrom = 0;
+  bool emptied = false;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    if (length + pieces[i].size() > cap) {
+      length = 0;
+      keptFrom = i;
+      emptied = true;
+    }
+    length += pieces[i].size();
+  }
+  std::string text;
+  for (std::size_t i = keptFrom; i < pieces.size(); ++i) text += pieces[i];
+  if (emptied) box.setText(text);
+  else if (!text.empty()) box.appendText(text);
 }
+
+namespace {
+
+// The user-interface thread's part of the reader: the pieces read so far into the box.
+void moveOutputIntoBox(platform::ConsoleHost& console, unsigned long reader, ui::Control& box) {
+  appendToCappedBox(box, console.takeOutput(reader));
+}
+
+}  // namespace
+
+unsigned long ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& textBox) {
+  if (!os_.console.isOpen()) return 0;
+  textBox.setText("");
+  platform::ConsoleHost& console = os_.console;
+  auto reader = std::make_shared<unsigned long>(0);
+  ui::Control* box = &textBox;
+  // The reader thread only posts: the box, like every control, is the window thread's.
+  std::function<void()> deliver = [&console, reader, box] { moveOutputIntoBox(console, *reader, *box); };
+  *reader = console.startReader([&window, deliver] { window.post(deliver); });
+  if (*reader == 0) return 0;
+  const unsigned long number = *reader;
+  window.whenDestroyed([&console, number] { console.detachReader(number); });
+  return number;
+}
+
 
 bool ConsoleShell::closeConsoleShell() {
   if (!os_.console.isOpen()) return false;

@@ -1,8 +1,10 @@
 // Running the carried tools through the command interpreter.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -39,10 +41,12 @@ class ConsoleShell {
   // Sends one line: trimmed; "exit" closes the shell (4); "cls" prints the prompt
   // into the shell's output (3); otherwise the line + CR LF (bytes written).
   long sendConsoleLine(std::string_view line);
-  // Copies the shell's output into the text box of the window from a worker thread;
-  // the box is emptied first, and again whenever it would grow past 30000 bytes. When
-  // the window goes, the output stops reaching the box (the shell runs on).
-  void startConsoleReader(ui::Window& window, ui::Control& textBox);
+  // Copies the shell's output into the text box of the window: the reader thread keeps
+  // what it reads and posts to the window, whose own thread moves it into the box.
+  // The box is emptied first, and again whenever it would grow past 30000 bytes. When
+  // the window goes, the output stops reaching the box (the shell runs on). Returns
+  // the reader's number, 0 when none was started.
+  unsigned long startConsoleReader(ui::Window& window, ui::Control& textBox);
   // Ends the shell; false when none was open or the interpreter could not be ended.
   bool closeConsoleShell();
   bool isOpen() const { return os_.console.isOpen(); }
@@ -51,7 +55,10 @@ class ConsoleShell {
   platform::Platform& os_;
 };
 
-// What the reader does with each chunk, kept apart so that it can be tested alone.
+// What the reader does with each chunk, kept apart so that it can be tested alone:
+// the box is emptied before a chunk that would make it longer than the cap.
 void appendToCappedBox(ui::Control& box, std::string_view chunk, std::size_t cap = 30000);
+// The same for pieces read one after the other (each already cut at its NUL).
+void appendToCappedBox(ui::Control& box, const std::vector<std::string>& pieces, std::size_t cap = 30000);
 
 }  // namespace runner

@@ -11,16 +11,18 @@ namespace {
 
 // What the reader thread works with. It is shared between the thread and the shell:
 // whoever lets go last frees it, so the lock never disappears under the thread.
-// Output is handed on only under `delivery` and only while `stopping` is clear, so
-// once close() has set it, nothing reaches a window that may already be gone.
+// Output is kept, and wake called, only under `delivery` and only while `stopping`
+// and `detached` are clear, so once they are set nothing reaches a window that may
+// already be gone. The thread touches nothing else: the window's own thread takes
+// the pieces.
 struct Reader {
   HANDLE pipe = nullptr;  // owned by the reader once it runs
   CRITICAL_SECTION lock;
   CRITICAL_SECTION delivery;
   bool stopping = false;
   bool detached = false;  // output is read and dropped
-  std::function<void()> onStart;
-  std::function<void(std::string_view)> onChunk;
+  std::function<void()> wake;
+  std::vector<std::string> pending;
   Reader() {
     InitializeCriticalSection(&lock);
     InitializeCriticalSection(&delivery);
@@ -45,8 +47,8 @@ struct Console::State {
   unsigned long readerNumber = 0;
   unsigned long readersStarted = 0;
   void stopReader();
-  // Takes the delivery lock while serving the messages the reader sends to this
-  // (the user-interface) thread, then runs the action under it.
+  // Runs the action under the reader's delivery lock, which the reader holds only
+  // for as long as it takes to keep a piece and post.
   void underDelivery(const std::function<void()>& action);
 };
 
@@ -119,16 +121,19 @@ DWORD WINAPI consoleReaderThread(LPVOID param) {
   std::shared_ptr<Reader> r = std::move(*static_cast<std::shared_ptr<Reader>*>(param));
   delete static_cast<std::shared_ptr<Reader>*>(param);
   EnterCriticalSection(&r->lock);
-  EnterCriticalSection(&r->delivery);
-  if (!r->stopping && !r->detached && r->onStart) r->onStart();
-  LeaveCriticalSection(&r->delivery);
   char buf[261];
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(r->pipe, buf, 260, &got, nullptr) || got == 0) break;
     EnterCriticalSection(&r->delivery);
-    bool stop = r->stopping;
-    if (!stop && !r->detached && r->onChunk) r->onChunk(std::string_view(buf, got));
+    const bool stop = r->stopping;
+    if (!stop && !r->detached) {
+      std::string piece;
+      platform::appendChunk(piece, std::string_view(buf, got));
+      const bool first = r->pending.empty();
+      r->pending.push_back(std::move(piece));
+      if (first && r->wake) r->wake();
+    }
     LeaveCriticalSection(&r->delivery);
     if (stop) break;
   }
@@ -138,12 +143,10 @@ DWORD WINAPI consoleReaderThread(LPVOID param) {
 
 }  // namespace
 
-unsigned long Console::startReader(std::function<void()> onStart,
-                                   std::function<void(std::string_view)> onChunk) {
+unsigned long Console::startReader(std::function<void()> wake) {
   if (!s_->open || s_->reader) return 0;
   auto reader = std::make_shared<Reader>();
-  reader->onStart = std::move(onStart);
-  reader->onChunk = std::move(onChunk);
+  reader->wake = std::move(wake);
   auto* param = new std::shared_ptr<Reader>(reader);
   HANDLE thread = CreateThread(nullptr, 0, &consoleReaderThread, param, CREATE_SUSPENDED, nullptr);
   if (!thread) {
@@ -159,33 +162,30 @@ unsigned long Console::startReader(std::function<void()> onStart,
   return s_->readerNumber;
 }
 
+std::vector<std::string> Console::takeOutput(unsigned long number) {
+  std::vector<std::string> pieces;
+  if (!s_->reader || number == 0 || number != s_->readerNumber) return pieces;
+  s_->underDelivery([&] { pieces.swap(s_->reader->pending); });
+  return pieces;
+}
+
 void Console::detachReader(unsigned long number) {
   if (!s_->reader || number == 0 || number != s_->readerNumber) return;
   auto reader = s_->reader;
   s_->underDelivery([&] {
     reader->detached = true;
-    // The callbacks may hold the target; let them go with it.
-    reader->onStart = nullptr;
-    reader->onChunk = nullptr;
+    // The wake may hold the window; let it go with it.
+    reader->wake = nullptr;
+    reader->pending.clear();
   });
 }
 
 void Console::State::underDelivery(const std::function<void()>& action) {
-  for (;;) {
-    if (TryEnterCriticalSection(&reader->delivery)) {
-      action();
-      LeaveCriticalSection(&reader->delivery);
-      return;
-    }
-    MSG msg;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
+  EnterCriticalSection(&reader->delivery);
+  action();
+  LeaveCriticalSection(&reader->delivery);
 }
 
-// Stops the reader while still serving the messages it sends to this (the
-// user-interface) thread: the reader writes into a window, and a plain wait here
-// would deadlock against it.
 void Console::State::stopReader() {
   if (!reader) return;
   // First make sure no further output is delivered.

@@ -3,6 +3,8 @@
 
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/os.h"
 
@@ -17,7 +19,8 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override;
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
-  unsigned long startReader(std::function<void()> onStart, std::function<void(std::string_view)> onChunk) override;
+  unsigned long startReader(std::function<void()> wake) override;
+  std::vector<std::string> takeOutput(unsigned long reader) override;
   void detachReader(unsigned long reader) override;
   bool close() override;
 

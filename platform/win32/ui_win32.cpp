@@ -17,6 +17,8 @@ namespace {
 
 const char kWindowClass[] = "VrelPELiteWindow";
 constexpr int kFirstControlId = 1000;
+// Asks the window to run the actions other threads have posted to it.
+constexpr UINT kRunPostedMessage = WM_APP + 1;
 
 HFONT uiFont() {
   static HFONT font = [] {
@@ -235,7 +237,12 @@ class Win32Control : public ui::Control {
 
 class Win32Window : public ui::Window {
  public:
-  Win32Window(ui::WindowLogic& logic, HWND owner, bool modal) : logic_(logic), owner_(owner), modal_(modal) {}
+  Win32Window(ui::WindowLogic& logic, HWND owner, bool modal) : logic_(logic), owner_(owner), modal_(modal) {
+    InitializeCriticalSection(&postedLock_);
+  }
+  ~Win32Window() override { DeleteCriticalSection(&postedLock_); }
+  Win32Window(const Win32Window&) = delete;
+  Win32Window& operator=(const Win32Window&) = delete;
 
   bool create();
   ui::WindowLogic& logic() { return logic_; }
@@ -286,6 +293,14 @@ class Win32Window : public ui::Window {
   }
   bool timerRunning(std::string_view name) const override { return timersRunning_[timer(name)]; }
   void whenDestroyed(std::function<void()> action) override { destroyActions_.push_back(std::move(action)); }
+  // Other threads reach the window only here: under its own lock, then a posted
+  // message, so nothing of the window's state is touched off its thread.
+  void post(std::function<void()> action) override {
+    EnterCriticalSection(&postedLock_);
+    posted_.push_back(std::move(action));
+    LeaveCriticalSection(&postedLock_);
+    PostMessageA(hwnd_, kRunPostedMessage, 0, 0);
+  }
   void close() override {
     if (hwnd_ && !destroyed_) DestroyWindow(hwnd_);
   }
@@ -322,7 +337,12 @@ class Win32Window : public ui::Window {
   std::vector<ui::Handler> handlers_;
   std::vector<bool> timersRunning_;
   std::vector<std::function<void()>> destroyActions_;
+  // Raised events are dropped while the program itself changes a control; only this
+  // window's thread counts it.
   int quiet_ = 0;
+  CRITICAL_SECTION postedLock_;
+  std::vector<std::function<void()>> posted_;
+  void runPosted();
 };
 
 void registerClassOnce() {
@@ -526,6 +546,14 @@ bool Win32Window::setIconFromBytes(std::string_view bytes) {
   return true;
 }
 
+void Win32Window::runPosted() {
+  EnterCriticalSection(&postedLock_);
+  std::vector<std::function<void()>> actions;
+  actions.swap(posted_);
+  LeaveCriticalSection(&postedLock_);
+  for (auto& action : actions) action();
+}
+
 LRESULT Win32Window::customDraw(Win32Control& list, NMLVCUSTOMDRAW* cd) {
   switch (cd->nmcd.dwDrawStage) {
     case CDDS_PREPAINT:
@@ -600,6 +628,9 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (i < timersRunning_.size() && timersRunning_[i]) raise(logic_.spec().timers[i].name, ui::Event::Timer);
       return 0;
     }
+    case kRunPostedMessage:
+      if (!destroyed_) runPosted();
+      return 0;
     case WM_CLOSE:
       if (logic_.onCloseRequested(*this)) close();
       return 0;

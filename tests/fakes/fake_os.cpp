@@ -1,6 +1,7 @@
 #include "tests/fakes/fake_os.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iconv.h>
 
 #include <cerrno>
@@ -322,34 +323,55 @@ long Console::writeInput(std::string_view bytes) {
 }
 long Console::writeOutput(std::string_view bytes) {
   output.append(bytes);
-  if (onChunk) onChunk(bytes);
+  deliver(bytes);
   return static_cast<long>(bytes.size());
 }
-unsigned long Console::startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) {
+unsigned long Console::startReader(std::function<void()> wake) {
   if (!open_ || currentReader) return 0;
   ++readersStarted;
+  std::lock_guard<std::mutex> hold(lock_);
   currentReader = static_cast<unsigned long>(readersStarted);
-  onStart = std::move(start);
-  onChunk = std::move(chunk);
-  if (onStart) onStart();
+  wake_ = std::move(wake);
+  pending_.clear();
   return currentReader;
 }
+std::vector<std::string> Console::takeOutput(unsigned long reader) {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<std::string> pieces;
+  if (reader != 0 && reader == currentReader) pieces.swap(pending_);
+  return pieces;
+}
 void Console::detachReader(unsigned long reader) {
+  std::lock_guard<std::mutex> hold(lock_);
   if (reader == 0 || reader != currentReader) return;
   ++detaches;
-  onStart = nullptr;
-  onChunk = nullptr;
+  wake_ = nullptr;
+  pending_.clear();
 }
 bool Console::close() {
   ++closes;
   open_ = false;
+  std::lock_guard<std::mutex> hold(lock_);
   currentReader = 0;
-  onChunk = nullptr;
-  onStart = nullptr;
+  wake_ = nullptr;
+  pending_.clear();
   return true;
 }
 void Console::deliver(std::string_view chunk) {
-  if (onChunk) onChunk(chunk);
+  std::lock_guard<std::mutex> hold(lock_);
+  if (!wake_) return;  // no reader, or one whose window has gone: read and dropped
+  std::string piece;
+  platform::appendChunk(piece, chunk);
+  pending_.push_back(std::move(piece));
+  if (pending_.size() == 1) wake_();
+}
+std::thread Console::deliverOnThread(std::vector<std::string> pieces) {
+  return std::thread([this, pieces = std::move(pieces)] {
+    for (const std::string& piece : pieces) {
+      deliver(piece);
+      std::this_thread::sleep_for(std::chrono::microseconds(20));
+    }
+  });
 }
 
 void Power::enableShutdownPrivilege() {

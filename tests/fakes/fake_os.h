@@ -5,8 +5,10 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -173,8 +175,6 @@ class Console : public platform::ConsoleHost {
   std::vector<std::pair<std::string, std::string>> opens;  // command line, directory
   std::string input, output;                                // bytes written
   int readersStarted = 0;
-  std::function<void()> onStart;
-  std::function<void(std::string_view)> onChunk;
   int closes = 0;
 
   unsigned long open(const std::string& commandLine, const std::string& currentDirectory) override;
@@ -182,13 +182,23 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override { return pid; }
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
-  unsigned long startReader(std::function<void()> start, std::function<void(std::string_view)> chunk) override;
+  unsigned long startReader(std::function<void()> wake) override;
+  std::vector<std::string> takeOutput(unsigned long reader) override;
   void detachReader(unsigned long reader) override;
   unsigned long currentReader = 0;
   int detaches = 0;
   bool close() override;
-  // Delivers output as the reader thread would.
+  // Delivers output as the reader thread does, from any thread: the piece is kept
+  // under the reader's lock and the window woken.
   void deliver(std::string_view chunk);
+  // The same from a thread of its own, piece after piece, as the real reader does
+  // while the user-interface thread goes on; join it before the test ends.
+  std::thread deliverOnThread(std::vector<std::string> pieces);
+
+ private:
+  std::mutex lock_;  // the reader's own
+  std::function<void()> wake_;
+  std::vector<std::string> pending_;
 };
 
 class Power : public platform::Power {

@@ -1,6 +1,8 @@
 #include "tests/fakes/fake_ui.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "platform/gbk.h"
@@ -49,7 +51,17 @@ constexpr std::initializer_list<Kind> kProgress = {Kind::ProgressBar};
 
 }  // namespace
 
+const void* currentThread() {
+  static thread_local char tag;
+  return &tag;
+}
+
 void Control::require(std::initializer_list<Kind> kinds, const char* operation) const {
+  if (currentThread() != thread) {
+    // Another thread's exception would end the program anyway, without saying why.
+    std::fprintf(stderr, "%s on %s from another thread than the window's\n", operation, spec.name.c_str());
+    std::abort();
+  }
   if (std::find(kinds.begin(), kinds.end(), spec.kind) != kinds.end()) return;
   throw std::logic_error(std::string(operation) + " on " + kindName(spec.kind) + " " + spec.name +
                          ": Windows ignores it");
@@ -246,6 +258,21 @@ void Window::startTimer(std::string_view name) { timers[ui::timerIndex(spec, nam
 void Window::stopTimer(std::string_view name) { timers[ui::timerIndex(spec, name)] = false; }
 bool Window::timerRunning(std::string_view name) const { return timers[ui::timerIndex(spec, name)]; }
 
+void Window::post(std::function<void()> action) {
+  system_.postedLock.lock();
+  system_.posted.emplace_back(this, std::move(action));
+  system_.postedLock.unlock();
+}
+
+void WindowSystem::runPosted() {
+  std::vector<std::pair<Window*, std::function<void()>>> due;
+  postedLock.lock();
+  due.swap(posted);
+  postedLock.unlock();
+  for (auto& [window, action] : due)
+    if (!window->closed()) action();
+}
+
 void Window::closeAs(ClosedBy who) {
   if (closed()) return;
   closedBy = who;
@@ -265,6 +292,7 @@ void Window::raise(std::string_view source, ui::Event event) {
 }
 
 void Window::click(std::string_view name) {
+  system_.runPosted();
   requireInput("click");
   Control& c = get(name);
   if (!c.enabled_ || !c.visible_) return;
@@ -279,6 +307,7 @@ void Window::click(std::string_view name) {
 }
 
 void Window::selectItem(std::string_view name, int index) {
+  system_.runPosted();
   requireInput("selectItem");
   Control& c = get(name);
   c.require(kLists, "selectItem");
@@ -288,6 +317,7 @@ void Window::selectItem(std::string_view name, int index) {
 }
 
 void Window::selectRowOf(std::string_view name, int row) {
+  system_.runPosted();
   requireInput("selectRowOf");
   Control& c = get(name);
   c.selectRow(row);
@@ -295,6 +325,7 @@ void Window::selectRowOf(std::string_view name, int row) {
 }
 
 void Window::type(std::string_view name, std::string_view text) {
+  system_.runPosted();
   requireInput("type");
   Control& c = get(name);
   c.require({Kind::Edit, Kind::MultiLineEdit, Kind::ComboBox}, "type");
@@ -304,6 +335,7 @@ void Window::type(std::string_view name, std::string_view text) {
 }
 
 bool Window::requestClose() {
+  system_.runPosted();
   requireInput("requestClose");
   if (!logic.onCloseRequested(*this)) return false;
   closeAs(ClosedBy::CaptionButton);
@@ -311,6 +343,7 @@ bool Window::requestClose() {
 }
 
 void Window::fireTimer(std::string_view name) {
+  system_.runPosted();
   if (closed()) throw std::logic_error("timer " + std::string(name) + " fired on a closed window");
   if (!timerRunning(name)) throw std::logic_error("timer " + std::string(name) + " is stopped");
   raise(name, ui::Event::Timer);

@@ -2,7 +2,8 @@
 // binding uses, with message boxes, dialogs and modal windows scripted by the test.
 // It is stricter than Windows: an operation that does not fit a control's kind, an
 // unknown control or timer, firing a stopped timer and a modal window left open by
-// its script all throw, so a test cannot pass for code that would do nothing.
+// its script all throw, so a test cannot pass for code that would do nothing; a
+// control touched from another thread than the one that made it ends the test.
 #pragma once
 
 #include <deque>
@@ -10,20 +11,39 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui.h"
 
 namespace fake {
 
+// The one lock of the fake (the Windows test build has no std::mutex).
+class SpinLock {
+ public:
+  void lock() {
+    while (flag_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  void unlock() { flag_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag flag_ = ATOMIC_FLAG_INIT;
+};
+
+// Names the calling thread: an object every thread has its own copy of.
+const void* currentThread();
+
 class Control : public ui::Control {
  public:
   explicit Control(const ui::ControlSpec& spec);
   ui::ControlSpec spec;
-  // Throws unless the control is of one of the kinds.
+  // Throws unless the control is of one of the kinds; aborts off its thread.
   void require(std::initializer_list<ui::Kind> kinds, const char* operation) const;
+  const void* const thread = currentThread();
 
   std::string text_;
   bool enabled_ = true, visible_ = true, checked_ = false;
@@ -132,12 +152,14 @@ class Window : public ui::Window {
   void stopTimer(std::string_view name) override;
   bool timerRunning(std::string_view name) const override;
   void whenDestroyed(std::function<void()> action) override { destroyActions.push_back(std::move(action)); }
+  void post(std::function<void()> action) override;
   void close() override { closeAs(ClosedBy::Program); }
   std::uintptr_t nativeHandle() const override { return 0; }
 
-  // Test actions: what a user does and what the clock does. Each raises its event
-  // only through the handler table; acting on a closed window or one that takes no
-  // input yet throws. Clicks on disabled or hidden controls do nothing, as on Windows.
+  // Test actions: what a user does and what the clock does. As in a message loop,
+  // what other threads have posted runs first. Each raises its event only through
+  // the handler table; acting on a closed window or one that takes no input yet
+  // throws. Clicks on disabled or hidden controls do nothing, as on Windows.
   void click(std::string_view name);  // toggles check boxes and radios as Windows does
   void selectItem(std::string_view name, int index);
   void selectRowOf(std::string_view name, int row);
@@ -180,13 +202,21 @@ class WindowSystem : public ui::WindowSystem {
   void runModal(ui::WindowLogic& logic, ui::Window* owner) override;
   int messageBox(ui::Window* owner, std::string_view text, std::string_view title, unsigned style) override;
   std::optional<std::string> fileDialog(ui::Window* owner, const ui::FileDialogSpec& spec) override;
-  void processPendingMessages() override { ++pumps; }
+  void processPendingMessages() override {
+    ++pumps;
+    runPosted();
+  }
+  // Runs, in order, the actions posted to windows that are still open.
+  void runPosted();
 
   // Creates the window from its table and runs its creation handler.
   Window& create(ui::WindowLogic& logic, bool modal = false);
 
  private:
+  friend class Window;
   std::deque<std::function<void(Window&)>> modalScripts;
+  SpinLock postedLock;  // the one part other threads touch
+  std::vector<std::pair<Window*, std::function<void()>>> posted;
 };
 
 }  // namespace fake

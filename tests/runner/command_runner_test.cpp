@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
@@ -101,12 +105,66 @@ TEST_F(ConsoleShellTest, ReaderEmptiesTheBoxFirstAndCapsIt) {
   EXPECT_EQ(box.text(), "");
   w.console.deliver("[ 10% ] Applying progress\r\n");
   w.console.deliver(std::string_view("x\0junk", 6));
+  EXPECT_EQ(box.text(), "") << "the reader only posts; the window's thread writes";
+  ui.processPendingMessages();
   EXPECT_EQ(box.text(), "[ 10% ] Applying progress\r\nx");
   box.setText(std::string(29990, 'a'));
   w.console.deliver("0123456789");  // exactly 30000: kept
+  ui.processPendingMessages();
   EXPECT_EQ(box.text().size(), 30000u);
   w.console.deliver("!");  // one more: the box starts over
+  ui.processPendingMessages();
   EXPECT_EQ(box.text(), "!");
+}
+
+// A burst the window thread takes at once ends the box as the pieces one by one
+// would: emptied before the piece that would pass the cap, never more than once.
+TEST(CappedBox, ABurstEndsAsPieceByPiece) {
+  const ui::ControlSpec spec{"engineLogBox", ui::Kind::MultiLineEdit};
+  for (std::size_t before : {0u, 25u, 95u}) {
+    std::vector<std::string> pieces;
+    for (int i = 0; i < 40; ++i) pieces.push_back(std::string(static_cast<std::size_t>(i % 7 + 1), char('a' + i % 26)));
+    pieces.push_back(std::string(120, 'L'));  // longer than the cap: kept whole, as one piece would be
+    pieces.push_back("end");
+    fake::Control one(spec), burst(spec);
+    one.setText(std::string(before, '.'));
+    burst.setText(std::string(before, '.'));
+    for (const std::string& piece : pieces) runner::appendToCappedBox(one, piece, 100);
+    runner::appendToCappedBox(burst, pieces, 100);
+    EXPECT_EQ(burst.text(), one.text()) << before;
+  }
+}
+
+// The reader is a thread of its own; the box belongs to the user-interface thread,
+// which keeps reading it (the timers' parse) while output arrives.
+TEST_F(ConsoleShellTest, TheReaderThreadLeavesTheBoxToTheWindowsThread) {
+  fake::WindowSystem ui;
+  fake::TableWindow logic({"log", 0, 0, 100, 100, false, {{"engineLogBox", ui::Kind::MultiLineEdit}}});
+  fake::Window& window = ui.create(logic);
+  fake::Control& box = window.get("engineLogBox");
+  shell.openConsoleShell();
+  shell.startConsoleReader(window, box);
+  std::vector<std::string> pieces;
+  std::string all;
+  for (int i = 0; i < 300; ++i) {
+    pieces.push_back("[ " + std::to_string(i % 100) + "% ] Applying progress\r\n");
+    all += pieces.back();
+  }
+  std::atomic<bool> done{false};
+  std::thread reader = w.console.deliverOnThread(pieces);
+  std::thread watcher([&] {
+    reader.join();
+    done = true;
+  });
+  std::size_t longest = 0;
+  do {
+    ui.processPendingMessages();
+    longest = std::max(longest, box.text().size());
+  } while (!done);
+  watcher.join();
+  ui.processPendingMessages();
+  EXPECT_EQ(box.text(), all);
+  EXPECT_LE(longest, all.size());
 }
 
 TEST_F(ConsoleShellTest, ClosingTheWindowStopsTheOutputButNotTheShell) {
@@ -116,9 +174,13 @@ TEST_F(ConsoleShellTest, ClosingTheWindowStopsTheOutputButNotTheShell) {
   shell.openConsoleShell();
   shell.startConsoleReader(first, first.get("engineLogBox"));
   w.console.deliver("one");
-  first.close();
+  ui.processPendingMessages();
   w.console.deliver("two");
-  EXPECT_EQ(first.get("engineLogBox").text(), "one");
+  first.close();
+  ui.processPendingMessages();
+  w.console.deliver("three");
+  ui.processPendingMessages();
+  EXPECT_EQ(first.get("engineLogBox").text(), "one") << "posted before the close, run after: dropped";
   EXPECT_TRUE(shell.isOpen());
   EXPECT_EQ(w.console.detaches, 1);
 
@@ -133,6 +195,7 @@ TEST_F(ConsoleShellTest, ClosingTheWindowStopsTheOutputButNotTheShell) {
   shell.startConsoleReader(third, third.get("engineLogBox"));
   second.close();
   w.console.deliver("three");
+  ui.processPendingMessages();
   EXPECT_EQ(third.get("engineLogBox").text(), "three");
   EXPECT_EQ(w.console.detaches, 1);
 }

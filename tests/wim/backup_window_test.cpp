@@ -107,12 +107,13 @@ TEST_F(BackupTest, CommandLinesByteForByte) {
        "/temp E:\\ImagexTemp"},
   };
   for (const auto& k : cases) {
-    w.console = fake::Console();
+    w.console.input.clear();
     window->selectItem("compressionCombo", k.compression);
     window->selectItem("systemFlagCombo", k.flag);
     logic->startWimCapture();
     EXPECT_GBK_EQ("@" + std::string(k.line) + " & echo. & echo VrelPE: engine finished\r\n",
                   w.console.input);
+    w.console.close();
     logic->pollCaptureFinished();  // the shell is gone: back to idle
   }
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 
 #include "platform/gbk.h"
 #include "tests/fakes/fake_os.h"
@@ -60,6 +62,8 @@ class RestoreTest : public ::testing::Test {
     r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
   }
   void shellPrints(std::string_view text) { w.console.deliver(text); }
+  void shellEnds() { shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n"); }
+  const std::vector<std::string> kBootThenRestart{"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"};
   void tick(const char* timer = wim::kFinishTimer) {
     ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
     window->fireTimer(timer);
@@ -279,6 +283,27 @@ TEST_F(RestoreTest, TheChosenEntryIsTheImageApplied) {
   EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & "
                 "echo VrelPE: engine finished\r\n",
                 w.console.input);
+}
+
+// The console reader runs on a thread of its own: it must not touch the window's
+// controls, which belong to the user-interface thread.
+TEST_F(RestoreTest, OutputFromTheReaderThreadWhileTheTimersRun) {
+  open();
+  window->click("okButton");
+  engineStarts();
+  const std::string run = readData("apply_run.txt");
+  std::vector<std::string> pieces;
+  for (std::size_t at = 0; at < run.size(); at += 7) pieces.push_back(run.substr(at, 7));
+  std::thread reader = w.console.deliverOnThread(pieces);
+  for (int i = 0; i < 200; ++i) {
+    tick(wim::kProgressTimer);
+    ui.processPendingMessages();
+  }
+  reader.join();
+  engineEnds();
+  shellEnds();
+  tick();
+  EXPECT_EQ(calls, kBootThenRestart);
 }
 
 TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
