@@ -1,5 +1,7 @@
 #include "runner/command_runner.h"
 
+#include <algorithm>
+
 #include "platform/gbk.h"
 
 namespace runner {
@@ -87,23 +89,50 @@ void appendToCappedBox(ui::Control& box, const std::vector<std::string>& pieces,
   else if (!text.empty()) box.appendText(text);
 }
 
+OutputWatch::OutputWatch(std::vector<Word> words, std::string before)
+    : words_(std::move(words)), seen_(words_.size(), false), tail_(std::move(before)) {
+  for (const Word& word : words_) keep_ = std::max(keep_, word.text.size());
+}
+
+void OutputWatch::scan(std::string_view piece) {
+  std::string passing = tail_;
+  passing.append(piece);
+  for (std::size_t i = 0; i < words_.size(); ++i)
+    if (!seen_[i] && gbk::find(passing, words_[i].text, 0, words_[i].ignoreCase) != std::string::npos) seen_[i] = true;
+  // A word not yet complete starts at a character boundary within the last keep_ - 1
+  // bytes; the tail begins at the first boundary there, so the next piece continues
+  // the characters as the whole output does.
+  const std::size_t from = passing.size() + 1 > keep_ ? passing.size() + 1 - keep_ : 0;
+  std::size_t at = 0;
+  while (at < from) {
+    const std::size_t n = gbk::charLength(passing, at);
+    if (n == 0) break;
+    at += n;
+  }
+  tail_ = passing.substr(std::min(at, passing.size()));
+}
+
 namespace {
 
 // The user-interface thread's part of the reader: the pieces read so far into the box.
-void moveOutputIntoBox(platform::ConsoleHost& console, unsigned long reader, ui::Control& box) {
-  appendToCappedBox(box, console.takeOutput(reader));
+void moveOutputIntoBox(platform::ConsoleHost& console, unsigned long reader, ui::Control& box, OutputWatch* watch) {
+  const std::vector<std::string> pieces = console.takeOutput(reader);
+  if (watch)
+    for (const std::string& piece : pieces) watch->scan(piece);
+  appendToCappedBox(box, pieces);
 }
 
 }  // namespace
 
-unsigned long ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& textBox) {
+unsigned long ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& textBox,
+                                               std::shared_ptr<OutputWatch> watch) {
   if (!os_.console.isOpen()) return 0;
   textBox.setText("");
   platform::ConsoleHost& console = os_.console;
   auto reader = std::make_shared<unsigned long>(0);
   ui::Control* box = &textBox;
   // The reader thread only posts: the box, like every control, is the window thread's.
-  std::function<void()> deliver = [&console, reader, box] { moveOutputIntoBox(console, *reader, *box); };
+  std::function<void()> deliver = [&console, reader, box, watch] { moveOutputIntoBox(console, *reader, *box, watch.get()); };
   *reader = console.startReader([&window, deliver] { window.post(deliver); });
   if (*reader == 0) return 0;
   const unsigned long number = *reader;
@@ -111,6 +140,9 @@ unsigned long ConsoleShell::startConsoleReader(ui::Window& window, ui::Control& 
   return number;
 }
 
+void ConsoleShell::deliverConsoleOutput(unsigned long reader, ui::Control& textBox, OutputWatch* watch) {
+  moveOutputIntoBox(os_.console, reader, textBox, watch);
+}
 
 bool ConsoleShell::closeConsoleShell() {
   if (!os_.console.isOpen()) return false;

@@ -29,6 +29,27 @@ void quitIsoTool(platform::Platform& os, const std::string& isoToolPath);
 // GetSystemDirectoryA with blanks trimmed and no trailing backslash.
 std::string systemDirectory(platform::Platform& os);
 
+// Words looked for in output as it passes, piece by piece, so that whatever later
+// trims the text cannot hide them; a word split across two pieces is found too.
+class OutputWatch {
+ public:
+  struct Word {
+    std::string text;
+    bool ignoreCase = false;  // for single-byte characters, as every text helper
+  };
+  // before: what counts as having passed ahead of the first piece ("\n" lets a word
+  // that starts with a line feed match at the very start).
+  explicit OutputWatch(std::vector<Word> words, std::string before = {});
+  void scan(std::string_view piece);
+  bool seen(std::size_t word) const { return seen_.at(word); }
+
+ private:
+  std::vector<Word> words_;
+  std::vector<bool> seen_;
+  std::string tail_;  // the end of what passed, from a character boundary on
+  std::size_t keep_ = 0;
+};
+
 // The long-lived hidden interpreter for the WIM engine runs.
 class ConsoleShell {
  public:
@@ -42,11 +63,16 @@ class ConsoleShell {
   // into the shell's output (3); otherwise the line + CR LF (bytes written).
   long sendConsoleLine(std::string_view line);
   // Copies the shell's output into the text box of the window: the reader thread keeps
-  // what it reads and posts to the window, whose own thread moves it into the box.
-  // The box is emptied first, and again whenever it would grow past 30000 bytes. When
-  // the window goes, the output stops reaching the box (the shell runs on). Returns
-  // the reader's number, 0 when none was started.
-  unsigned long startConsoleReader(ui::Window& window, ui::Control& textBox);
+  // what it reads and posts to the window, whose own thread moves it into the box
+  // (and past the watch, when one is given). The box is emptied first, and again
+  // whenever it would grow past 30000 bytes. When the window goes, the output stops
+  // reaching the box (the shell runs on). Returns the reader's number, 0 when none
+  // was started.
+  unsigned long startConsoleReader(ui::Window& window, ui::Control& textBox,
+                                   std::shared_ptr<OutputWatch> watch = nullptr);
+  // Moves what that reader has read so far into the box now, as its posted message
+  // would (the user-interface thread only).
+  void deliverConsoleOutput(unsigned long reader, ui::Control& textBox, OutputWatch* watch);
   // Ends the shell; false when none was open or the interpreter could not be ended.
   bool closeConsoleShell();
   bool isOpen() const { return os_.console.isOpen(); }

@@ -136,7 +136,8 @@ void BackupWindow::startWimCapture() {
   destinationExisted_ = ctx_.os.files.exists(request_.imagePath);
   const CaptureLine line{ctx_.state.tools.enginePath, target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
                          c.systemFlagCombo.text(), compressionSwitch_};
-  run_.start(captureCommandLine(line), *window_, c.engineLogBox);
+  // The engine's own letter case: "Successfully imaged" exactly.
+  run_.start(captureCommandLine(line), *window_, c.engineLogBox, {"Successfully imaged", false});
   c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
@@ -168,8 +169,7 @@ void BackupWindow::removeEngineScratch() {
 void BackupWindow::pollCaptureFinished() {
   BackupControls& c = *c_;
   const core::Target& target = request_.target;
-  const std::string log = c.engineLogBox.text();
-  if (!run_.finished(log)) return;
+  if (!run_.finished()) return;
   stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
@@ -185,7 +185,8 @@ void BackupWindow::pollCaptureFinished() {
     window_->close();
     return;
   }
-  if (!gbk::contains(log, "Successfully imaged")) {
+  // Judged by what passed the reader, which the box's cap cannot cut.
+  if (!run_.succeeded()) {
     c.statusLabel.setText(kCaptureFailed);
     c.progressBar.setPosition(0);
     enableInputs();

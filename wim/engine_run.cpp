@@ -8,17 +8,6 @@
 
 namespace wim {
 
-bool endMarkerSeen(std::string_view consoleText) {
-  const std::string_view marker = kEndMarker;
-  for (std::size_t at = consoleText.find(marker); at != std::string_view::npos;
-       at = consoleText.find(marker, at + 1)) {
-    const bool lineStart = at == 0 || consoleText[at - 1] == '\n';
-    const std::string_view rest = consoleText.substr(at + marker.size());
-    if (lineStart && rest.substr(0, 2) == "\r\n") return true;
-  }
-  return false;
-}
-
 RunControls runControlsOf(ui::Window& w) {
   return {w.control("percentLabel"),  w.control("elapsedLabel"), w.control("remainingLabel"), w.control("progressBar"),
           w.control("statusLabel"),   w.control("okButton"),     w.control("cancelButton"),   w.control("restartCheck"),
@@ -37,24 +26,30 @@ void stopRunTimers(ui::Window& window) {
   for (const char* name : {kFinishTimer, kProgressTimer, kClockTimer}) window.stopTimer(name);
 }
 
-bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox) {
+bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox,
+                      runner::OutputWatch::Word successWord) {
   close();
   shellPid_ = shell_.openConsoleShell();
   if (shellPid_ == 0) return false;
   active_ = true;
   engineSeen_ = false;
   polledSinceGone_ = 0;
+  // The marker counts as a line of its own, the first line of the output included.
+  watch_ = std::make_shared<runner::OutputWatch>(
+      std::vector<runner::OutputWatch::Word>{std::move(successWord), {"\n" + std::string(kEndMarker) + "\r\n"}}, "\n");
+  box_ = &engineLogBox;
   // One line, so the shell cannot take the lines after the engine's as its input.
   // "@" keeps the line itself (with the image path, which could hold the success
   // word) out of the log; the empty line makes the marker start a line even after an
   // engine that died in the middle of one.
   shell_.sendConsoleLine("@" + engineCommandLine + " & echo. & echo " + kEndMarker);
-  shell_.startConsoleReader(window, engineLogBox);
+  reader_ = shell_.startConsoleReader(window, engineLogBox, watch_);
   return true;
 }
 
-bool EngineRun::finished(std::string_view consoleText) {
+bool EngineRun::finished() {
   if (!active_) return true;
+  shell_.deliverConsoleOutput(reader_, *box_, watch_.get());
   const std::string name = engineName(ctx_.state);
   bool shellAlive = false;
   for (const platform::ProcessEntry& entry : ctx_.os.processes.list()) {
@@ -64,7 +59,7 @@ bool EngineRun::finished(std::string_view consoleText) {
     }
     if (entry.pid == shellPid_) shellAlive = true;
   }
-  if (endMarkerSeen(consoleText) || !shellAlive || !shell_.isOpen()) return true;
+  if (watch_->seen(kEndMarkerWord) || !shellAlive || !shell_.isOpen()) return true;
   // Seen and gone: its last lines may still be on their way through the pipe, so the
   // marker gets a moment to follow them.
   return engineSeen_ && ++polledSinceGone_ >= kPollsAfterEngineGone;

@@ -69,9 +69,6 @@ inline constexpr int kPollsAfterEngineGone = 2;
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
 
-// True when the text holds the end marker as a line of its own.
-bool endMarkerSeen(std::string_view consoleText);
-
 class EngineRun {
  public:
   explicit EngineRun(core::Context& ctx) : ctx_(ctx), shell_(ctx.os) {}
@@ -80,12 +77,17 @@ class EngineRun {
   EngineRun& operator=(const EngineRun&) = delete;
 
   // Opens the shell, sends the engine's command line followed by the end marker, and
-  // starts copying the shell's output into the window's box. False when no shell could start.
-  bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox);
-  // The 500 ms check. Over when the shell has printed the end marker, or the engine
-  // was seen running and is gone, or the shell itself is gone. An engine that has
-  // not yet appeared in the process list is still starting.
-  bool finished(std::string_view consoleText);
+  // starts copying the shell's output into the window's box, watching it for the
+  // engine's success word as it passes. False when no shell could start.
+  bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox,
+             runner::OutputWatch::Word successWord);
+  // The 500 ms check, with the output read so far moved into the box first. Over when
+  // the shell has printed the end marker, or the engine was seen running and is gone,
+  // or the shell itself is gone. An engine that has not yet appeared in the process
+  // list is still starting.
+  bool finished();
+  // The engine printed its success word, however much output followed it.
+  bool succeeded() const { return watch_ && watch_->seen(kSuccessWord); }
   // Ends the shell (and with it the reader). Safe to call twice.
   void close();
   // The stop button while the engine runs: the clock pauses while the question is up.
@@ -96,9 +98,15 @@ class EngineRun {
   bool engineSeen() const { return engineSeen_; }
 
  private:
+  static constexpr std::size_t kSuccessWord = 0;
+  static constexpr std::size_t kEndMarkerWord = 1;
+
   core::Context& ctx_;
   runner::ConsoleShell shell_;
   unsigned long shellPid_ = 0;
+  unsigned long reader_ = 0;
+  ui::Control* box_ = nullptr;
+  std::shared_ptr<runner::OutputWatch> watch_;
   bool active_ = false;
   bool engineSeen_ = false;
   int polledSinceGone_ = 0;

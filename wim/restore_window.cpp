@@ -140,8 +140,9 @@ void RestoreWindow::startWimApply() {
   const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
+  // The word in any letter case, as the engine's text is read upper-cased.
   run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive), *window_,
-             c.engineLogBox);
+             c.engineLogBox, {"SUCCESSFULLY", true});
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
@@ -160,8 +161,8 @@ void RestoreWindow::startWimApply() {
 
 void RestoreWindow::pollApplyFinished() {
   RestoreControls& c = *c_;
+  if (!run_.finished()) return;
   const std::string log = c.engineLogBox.text();
-  if (!run_.finished(log)) return;
   stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
@@ -174,7 +175,8 @@ void RestoreWindow::pollApplyFinished() {
     window_->close();
     return;
   }
-  if (!gbk::contains(gbk::toUpperAscii(log), "SUCCESSFULLY")) {
+  // Judged by what passed the reader, which the box's cap cannot cut.
+  if (!run_.succeeded()) {
     resetProgress();
     unlockChoices();
     c.statusLabel.setText(kApplyFailed);

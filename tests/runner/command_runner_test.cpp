@@ -57,6 +57,35 @@ TEST(SystemDirectory, TrimsBlanksAndTheTrailingBackslash) {
   EXPECT_EQ(runner::systemDirectory(w.os), "X:\\Windows\\system32");
 }
 
+// The success word and the end marker are found in what passes the reader, whatever
+// is cut from the box later: across the pieces' edges, in the letter case asked,
+// never inside a double-byte character.
+TEST(OutputWatch, FindsWordsAsTheyPass) {
+  const struct {
+    const char* what;
+    std::vector<std::string> pieces;
+    bool success, marker;
+  } cases[] = {
+      {"in one piece", {"Successfully applied image.\r\n"}, true, false},
+      {"split in three", {"...Succ", "essf", "ully applied"}, true, false},
+      {"another letter case", {"SUCCESSFULLY"}, true, false},
+      {"a trail byte is no letter", {"\x81S", "UCCESSFULLY"}, false, false},
+      {"the marker on a line of its own", {"x\r\nVrelPE: engine fin", "ished\r", "\n"}, false, true},
+      {"the marker as the first line", {"VrelPE: engine finished\r\n"}, false, true},
+      {"the marker inside a line", {"echo VrelPE: engine finished\r\n"}, false, false},
+      {"the marker's line not ended yet", {"\nVrelPE: engine finished"}, false, false},
+  };
+  for (const auto& c : cases) {
+    runner::OutputWatch watch({{"successfully", true}, {"\nVrelPE: engine finished\r\n"}}, "\n");
+    for (const std::string& piece : c.pieces) watch.scan(piece);
+    EXPECT_EQ(watch.seen(0), c.success) << c.what;
+    EXPECT_EQ(watch.seen(1), c.marker) << c.what;
+  }
+  runner::OutputWatch exact({{"Successfully imaged"}});
+  exact.scan("successfully imaged");
+  EXPECT_FALSE(exact.seen(0)) << "letter case counts where asked";
+}
+
 class ConsoleShellTest : public ::testing::Test {
  protected:
   fake::World w;

@@ -231,6 +231,29 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
 }
 
+// The success line may lie beyond the log box's 30000 bytes when the engine goes on
+// printing: the capture still succeeded, and its image stays.
+TEST_F(BackupTest, SuccessLinePastTheBoxCapKeepsTheImage) {
+  std::string trailer;
+  while (trailer.size() < 31000) trailer += "Writing metadata: \\Windows\\System32\\drivers\\etc\r\n";
+  open();
+  c("restartCheck").checked_ = false;
+  window->click("okButton");
+  engineRuns();
+  tick();
+  const std::string output = readData("capture_run.txt") + "\r\n" + trailer;
+  for (std::size_t at = 0; at < output.size(); at += 260) w.console.deliver(output.substr(at, 260));
+  w.files.addFile("E:\\备份\\bak.wim", std::string(1048576, 'i'));
+  ui.processPendingMessages();
+  ASSERT_EQ(c("engineLogBox").text().find("Successfully imaged"), std::string::npos);
+  engineEnds();
+  w.console.deliver(kEnd);
+  tick();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text.rfind("Imagex备份磁盘完成！", 0), 0u) << gbktest::toUtf8(ui.boxes[0].text);
+  EXPECT_TRUE(w.files.hasFile("E:\\备份\\bak.wim"));
+}
+
 TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
   open();
   engineRuns();

@@ -62,6 +62,10 @@ class RestoreTest : public ::testing::Test {
     r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
   }
   void shellPrints(std::string_view text) { w.console.deliver(text); }
+  // As the reader hands the output on: in pieces of at most 260 bytes.
+  void shellPrintsInPieces(std::string_view text) {
+    for (std::size_t at = 0; at < text.size(); at += 260) w.console.deliver(text.substr(at, 260));
+  }
   void shellEnds() { shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n"); }
   const std::vector<std::string> kBootThenRestart{"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"};
   void tick(const char* timer = wim::kFinishTimer) {
@@ -304,6 +308,41 @@ TEST_F(RestoreTest, OutputFromTheReaderThreadWhileTheTimersRun) {
   shellEnds();
   tick();
   EXPECT_EQ(calls, kBootThenRestart);
+}
+
+// The log box keeps only the last 30000 bytes: an engine that goes on printing after
+// its success line still succeeded, even with the success word cut in two by the reads.
+TEST_F(RestoreTest, SuccessLinePastTheBoxCapStillCounts) {
+  std::string trailer;
+  while (trailer.size() < 31000) trailer += "Verifying: C:\\Windows\\WinSxS\\x86_microsoft-windows-file.dll\r\n";
+  const std::string run = readData("apply_run.txt");
+  for (bool split : {false, true}) {
+    SCOPED_TRACE(split ? "the word split across two reads at the cap" : "the line far behind");
+    calls.clear();
+    open();
+    window->click("okButton");
+    engineStarts();
+    tick();
+    if (split) {
+      // The box is nearly full; the first read ends inside the word, the second would
+      // overflow the box, which starts over with the word's second half.
+      shellPrints(std::string(30000 - 20, 'p'));
+      shellPrints("\r\nSuccessf");
+      shellPrints("ully applied image.\r\n");
+    } else {
+      shellPrintsInPieces(run + "\r\n" + trailer);
+    }
+    ui.processPendingMessages();
+    ASSERT_EQ(gbk::toUpperAscii(c("engineLogBox").text()).find("SUCCESSFULLY"), std::string::npos)
+        << "the box no longer holds the word";
+    engineEnds();
+    shellEnds();
+    tick();
+    EXPECT_EQ(calls, kBootThenRestart);
+    EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
+    EXPECT_TRUE(ui.boxes.empty());
+    engineEnds();
+  }
 }
 
 TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {

@@ -196,6 +196,18 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
           << failedLog;
       DeleteFileA("C:\\PzVrelErrorlog.log");
       EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(win32::controlHandle(w, "okButton"))));
+
+      // 4. An engine that prints more than the log box holds after its success line:
+      // the box has lost the line, the apply still succeeded.
+      engineMode("chatty");
+      windows.boxes.clear();
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() || !windows.boxes.empty(); }, 15000))
+          << w.control("engineLogBox").text();
+      EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+      EXPECT_TRUE(windows.boxes.empty());
+      EXPECT_EQ(w.control("engineLogBox").text().find("Successfully"), std::string::npos);
+      EXPECT_NE(w.control("engineLogBox").text().find("file799.dll"), std::string::npos);
     });
     windows.runModal(harness, nullptr);
   });
