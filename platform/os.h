@@ -165,6 +165,8 @@ class ConsoleHost {
   virtual long writeInput(std::string_view bytes) = 0;
   // Bytes written into the interpreter's own output stream, as if it had printed them.
   virtual long writeOutput(std::string_view bytes) = 0;
+  // True while the interpreter has not yet read all that was written to its input.
+  virtual bool inputPending() = 0;
   // Starts the reader, a worker thread that reads the interpreter's output until the
   // shell closes. It keeps the pieces it reads (at most 260 bytes each, text up to its
   // first NUL) under a lock of its own until takeOutput collects them, and calls wake

@@ -73,6 +73,8 @@ class ConsoleShell {
   // Moves what that reader has read so far into the box now, as its posted message
   // would (the user-interface thread only).
   void deliverConsoleOutput(unsigned long reader, ui::Control& textBox, OutputWatch* watch);
+  // True once the interpreter has read every line sent to it.
+  bool inputTaken() { return !os_.console.inputPending(); }
   // Ends the shell; false when none was open or the interpreter could not be ended.
   bool closeConsoleShell();
   bool isOpen() const { return os_.console.isOpen(); }

@@ -116,8 +116,18 @@ bool BackupWindow::onCloseRequested(ui::Window&) {
   return mayCloseProgressWindow(run_, *window_, [this] { stopOrClose(); });
 }
 
+CaptureLine BackupWindow::captureLine() const {
+  const BackupControls& c = *c_;
+  std::string name = c.imageNameEdit.text();
+  if (name.empty()) name = " ";
+  return {ctx_.state.tools.enginePath, request_.target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
+          c.systemFlagCombo.text(), compressionSwitch_};
+}
+
 void BackupWindow::confirm() {
   if (refusedAtConfirm(ctx_, window_, request_)) return;
+  if (refusedAsTooLong(ctx_, window_, captureCommandLine(captureLine()), "无法备份。", "请缩短映像名称或备注后再试。"))
+    return;
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
   startWimCapture();
 }
@@ -125,8 +135,6 @@ void BackupWindow::confirm() {
 void BackupWindow::startWimCapture() {
   BackupControls& c = *c_;
   const core::Target& target = request_.target;
-  std::string name = c.imageNameEdit.text();
-  if (name.empty()) name = " ";
   const std::string scratch = scratchFolderFor(request_.imagePath);
   if (!ctx_.os.files.isDirectory(scratch)) {
     ctx_.os.files.createDirectory(scratch);
@@ -134,10 +142,8 @@ void BackupWindow::startWimCapture() {
   }
   // Only a file this capture creates may be deleted when it fails.
   destinationExisted_ = ctx_.os.files.exists(request_.imagePath);
-  const CaptureLine line{ctx_.state.tools.enginePath, target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
-                         c.systemFlagCombo.text(), compressionSwitch_};
   // The engine's own letter case: "Successfully imaged" exactly.
-  run_.start(captureCommandLine(line), *window_, c.engineLogBox, {"Successfully imaged", false});
+  run_.start(captureCommandLine(captureLine()), *window_, c.engineLogBox, {"Successfully imaged", false});
   c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
@@ -194,7 +200,9 @@ void BackupWindow::pollCaptureFinished() {
     if (!destinationExisted_ && ctx_.os.files.exists(request_.imagePath) && !ctx_.os.files.isDirectory(request_.imagePath))
       ctx_.os.files.deleteFile(request_.imagePath);
     removeEngineScratch();
-    core::showBox(ctx_.ui, window_, kCaptureFailed, core::kErrorBox);
+    std::string message = kCaptureFailed;
+    if (run_.engineNeverStarted()) message += "\r\n命令解释器没有启动 " + engineName(ctx_.state) + ",没有生成映像文件。";
+    core::showBox(ctx_.ui, window_, message, core::kErrorBox);
     return;
   }
   enableInputs();

@@ -64,6 +64,8 @@ class BackupWindow : public ui::WindowLogic {
 
  private:
   void confirm();
+  // The pieces of the capture command line as the controls stand.
+  CaptureLine captureLine() const;
   void stopOrClose();
   void enableInputs();
   void removeEngineScratch();

@@ -8,6 +8,32 @@
 
 namespace wim {
 
+std::string shellLineFor(const std::string& engineCommandLine) {
+  // One line, so the shell cannot take the lines after the engine's as its input.
+  // "@" keeps the line itself (with the image path, which could hold the success
+  // word) out of the log; the empty line makes the marker start a line even after an
+  // engine that died in the middle of one.
+  return "@" + engineCommandLine + " & echo. & echo " + kEndMarker;
+}
+
+std::size_t shellLineLength(const std::string& engineCommandLine) {
+  const std::string line = shellLineFor(engineCommandLine);
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < line.size(); at += gbk::charLength(line, at)) ++characters;
+  return characters;
+}
+
+bool refusedAsTooLong(core::Context& ctx, ui::Window* window, const std::string& engineCommandLine,
+                      std::string_view cannot, std::string_view advice) {
+  const std::size_t length = shellLineLength(engineCommandLine);
+  if (length <= kLongestShellLine) return false;
+  core::showBox(ctx.ui, window,
+                "命令行长达 " + std::to_string(length) + " 个字符,超出了命令解释器能执行的 " +
+                    std::to_string(kLongestShellLine) + " 个字符," + std::string(cannot) + "\r\n" + std::string(advice),
+                core::kErrorBox);
+  return true;
+}
+
 RunControls runControlsOf(ui::Window& w) {
   return {w.control("percentLabel"),  w.control("elapsedLabel"), w.control("remainingLabel"), w.control("progressBar"),
           w.control("statusLabel"),   w.control("okButton"),     w.control("cancelButton"),   w.control("restartCheck"),
@@ -32,17 +58,13 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, 
   shellPid_ = shell_.openConsoleShell();
   if (shellPid_ == 0) return false;
   active_ = true;
-  engineSeen_ = false;
-  polledSinceGone_ = 0;
+  engineSeen_ = neverStarted_ = false;
+  polledSinceGone_ = idlePolls_ = 0;
   // The marker counts as a line of its own, the first line of the output included.
   watch_ = std::make_shared<runner::OutputWatch>(
       std::vector<runner::OutputWatch::Word>{std::move(successWord), {"\n" + std::string(kEndMarker) + "\r\n"}}, "\n");
   box_ = &engineLogBox;
-  // One line, so the shell cannot take the lines after the engine's as its input.
-  // "@" keeps the line itself (with the image path, which could hold the success
-  // word) out of the log; the empty line makes the marker start a line even after an
-  // engine that died in the middle of one.
-  shell_.sendConsoleLine("@" + engineCommandLine + " & echo. & echo " + kEndMarker);
+  shell_.sendConsoleLine(shellLineFor(engineCommandLine));
   reader_ = shell_.startConsoleReader(window, engineLogBox, watch_);
   return true;
 }
@@ -62,7 +84,16 @@ bool EngineRun::finished() {
   if (watch_->seen(kEndMarkerWord) || !shellAlive || !shell_.isOpen()) return true;
   // Seen and gone: its last lines may still be on their way through the pipe, so the
   // marker gets a moment to follow them.
-  return engineSeen_ && ++polledSinceGone_ >= kPollsAfterEngineGone;
+  if (engineSeen_) return ++polledSinceGone_ >= kPollsAfterEngineGone;
+  // Never seen: still starting while the shell has the line to read; a shell that has
+  // read it and started nothing for long will start nothing (a line it refused).
+  if (!shell_.inputTaken()) {
+    idlePolls_ = 0;
+    return false;
+  }
+  if (++idlePolls_ < kIdlePollsBeforeGivingUp) return false;
+  neverStarted_ = true;
+  return true;
 }
 
 void EngineRun::close() {

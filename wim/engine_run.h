@@ -65,9 +65,23 @@ std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, co
 // Checks after the engine has left the process list before the run counts as over
 // without the shell's end marker.
 inline constexpr int kPollsAfterEngineGone = 2;
+// Checks with the shell idle (its input read, no engine started) before a run whose
+// engine never appeared counts as over: 10 s, far beyond a slow start.
+inline constexpr int kIdlePollsBeforeGivingUp = 20;
+// The longest line the command interpreter runs, in characters.
+inline constexpr std::size_t kLongestShellLine = 8191;
 
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
+
+// The line the shell is sent for an engine command line: the engine, then the end marker.
+std::string shellLineFor(const std::string& engineCommandLine);
+// Its length as the interpreter counts it: a double-byte character is one.
+std::size_t shellLineLength(const std::string& engineCommandLine);
+// Refuses, over the window, an engine command line the interpreter would not run:
+// "命令行长达 N 个字符,..." with what cannot be done and what to do. True when refused.
+bool refusedAsTooLong(core::Context& ctx, ui::Window* window, const std::string& engineCommandLine,
+                      std::string_view cannot, std::string_view advice);
 
 class EngineRun {
  public:
@@ -83,11 +97,14 @@ class EngineRun {
              runner::OutputWatch::Word successWord);
   // The 500 ms check, with the output read so far moved into the box first. Over when
   // the shell has printed the end marker, or the engine was seen running and is gone,
-  // or the shell itself is gone. An engine that has not yet appeared in the process
-  // list is still starting.
+  // or the shell itself is gone, or the shell has stayed idle without ever starting
+  // the engine. An engine that has not yet appeared in the process list is still
+  // starting.
   bool finished();
   // The engine printed its success word, however much output followed it.
   bool succeeded() const { return watch_ && watch_->seen(kSuccessWord); }
+  // The run ended without the engine ever running (the shell took the line and idled).
+  bool engineNeverStarted() const { return neverStarted_; }
   // Ends the shell (and with it the reader). Safe to call twice.
   void close();
   // The stop button while the engine runs: the clock pauses while the question is up.
@@ -109,7 +126,9 @@ class EngineRun {
   std::shared_ptr<runner::OutputWatch> watch_;
   bool active_ = false;
   bool engineSeen_ = false;
+  bool neverStarted_ = false;
   int polledSinceGone_ = 0;
+  int idlePolls_ = 0;
 };
 
 // The power actions after a finished run; they come from the program around the windows.

@@ -110,6 +110,7 @@ void RestoreWindow::confirm() {
   RestoreControls& c = *c_;
   request_.options.format = static_cast<core::FormatChoice>(c.formatCombo.selection());
   if (refusedAtConfirm(ctx_, window_, request_)) return;
+  if (refusedAsTooLong(ctx_, window_, applyLine(), "映像无法还原。", "请把映像文件移到路径较短的文件夹后再试。")) return;
   if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
   prep::formatStep(ctx_, request_,
                    prep::RestoreControls{window_, c.volumeCombo, c.formatCombo, c.bootTargetCombo, c.addBootCheck,
@@ -135,14 +136,18 @@ void RestoreWindow::resetProgress() {
   c.progressBar.setPosition(0);
 }
 
+std::string RestoreWindow::applyLine() const {
+  const core::Request& r = request_;
+  return applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive);
+}
+
 void RestoreWindow::startWimApply() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
   // The word in any letter case, as the engine's text is read upper-cased.
-  run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive), *window_,
-             c.engineLogBox, {"SUCCESSFULLY", true});
+  run_.start(applyLine(), *window_, c.engineLogBox, {"SUCCESSFULLY", true});
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
@@ -182,7 +187,10 @@ void RestoreWindow::pollApplyFinished() {
     c.statusLabel.setText(kApplyFailed);
     const std::string& drive = request_.target.targetDrive;
     if (!drive.empty()) ctx_.os.files.writeFile(std::string(1, drive[0]) + kApplyLogName, log);
-    core::showBox(ctx_.ui, window_, kApplyFailed, core::kErrorBox);
+    std::string message = kApplyFailed;
+    if (run_.engineNeverStarted())
+      message += "\r\n命令解释器没有启动 " + engineName(ctx_.state) + ",映像没有应用到磁盘。";
+    core::showBox(ctx_.ui, window_, message, core::kErrorBox);
     return;
   }
   finishSucceeded();

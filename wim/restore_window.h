@@ -54,6 +54,8 @@ class RestoreWindow : public ui::WindowLogic {
 
  private:
   void confirm();
+  // The engine's command line for the request as it stands.
+  std::string applyLine() const;
   // Starts the engine and the monitoring, once the format step has readied the target.
   void startWimApply();
   void pollApplyFinished();

@@ -116,6 +116,12 @@ long Console::writeOutput(std::string_view bytes) {
   return static_cast<long>(written);
 }
 
+bool Console::inputPending() {
+  if (!s_->open) return false;
+  DWORD waiting = 0;
+  return PeekNamedPipe(s_->inputRead.get(), nullptr, 0, nullptr, &waiting, nullptr) && waiting > 0;
+}
+
 namespace {
 DWORD WINAPI consoleReaderThread(LPVOID param) {
   std::shared_ptr<Reader> r = std::move(*static_cast<std::shared_ptr<Reader>*>(param));

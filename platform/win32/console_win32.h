@@ -19,6 +19,7 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override;
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
+  bool inputPending() override;
   unsigned long startReader(std::function<void()> wake) override;
   std::vector<std::string> takeOutput(unsigned long reader) override;
   void detachReader(unsigned long reader) override;

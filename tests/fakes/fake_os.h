@@ -174,6 +174,7 @@ class Console : public platform::ConsoleHost {
   bool failOpen = false;
   std::vector<std::pair<std::string, std::string>> opens;  // command line, directory
   std::string input, output;                                // bytes written
+  bool unreadInput = false;  // the interpreter has not yet read all of its input
   int readersStarted = 0;
   int closes = 0;
 
@@ -182,6 +183,7 @@ class Console : public platform::ConsoleHost {
   unsigned long processId() const override { return pid; }
   long writeInput(std::string_view bytes) override;
   long writeOutput(std::string_view bytes) override;
+  bool inputPending() override { return unreadInput; }
   unsigned long startReader(std::function<void()> wake) override;
   std::vector<std::string> takeOutput(unsigned long reader) override;
   void detachReader(unsigned long reader) override;

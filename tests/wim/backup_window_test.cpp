@@ -254,6 +254,41 @@ TEST_F(BackupTest, SuccessLinePastTheBoxCapKeepsTheImage) {
   EXPECT_TRUE(w.files.hasFile("E:\\备份\\bak.wim"));
 }
 
+// The command interpreter takes at most 8191 characters: a pasted description that
+// makes the line longer would never run, and is refused before the scratch folder or
+// the shell. A double-byte character counts once, as the interpreter counts it.
+TEST_F(BackupTest, ADescriptionTooLongForTheInterpreterIsRefused) {
+  open();
+  c("descriptionEdit").setText(std::string(9000, 'x'));
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("命令行长达 9180 个字符,超出了命令解释器能执行的 8191 个字符,无法备份。\r\n请缩短映像名称或备注后再试。",
+                ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+  EXPECT_TRUE(c("okButton").visible() && c("descriptionEdit").enabled());
+
+  std::string chinese;
+  for (int i = 0; i < 4100; ++i) chinese += "备";
+  c("descriptionEdit").setText(chinese);
+  window->click("okButton");
+  EXPECT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(w.console.opens.size(), 1u);
+}
+
+// No engine ever appears and the shell sits idle: the capture ends as a failure.
+TEST_F(BackupTest, AShellThatNeverStartsTheEngineEndsTheCapture) {
+  open();
+  window->click("okButton");
+  for (int i = 0; i < 100 && window->timerRunning(wim::kFinishTimer); ++i) tick();
+  EXPECT_FALSE(window->timerRunning(wim::kFinishTimer));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("Imagex备份失败。\r\n命令解释器没有启动 ZeDadaviZezi.exe,没有生成映像文件。", ui.boxes[0].text);
+  EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+}
+
 TEST_F(BackupTest, CaptureGuardNamesTheRealEngine) {
   open();
   engineRuns();

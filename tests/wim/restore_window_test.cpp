@@ -291,6 +291,44 @@ TEST_F(RestoreTest, TheChosenEntryIsTheImageApplied) {
 
 // The console reader runs on a thread of its own: it must not touch the window's
 // controls, which belong to the user-interface thread.
+// A shell that has taken the line but runs no engine and prints no end (a line the
+// interpreter refused) ends the run as a failure once it has stayed idle.
+TEST_F(RestoreTest, AShellThatNeverStartsTheEngineEndsTheRun) {
+  open();
+  window->click("okButton");
+  shellPrints("命令行太长。\r\n");
+  int ticks = 0;
+  while (window->timerRunning(wim::kFinishTimer) && ticks < 100) {
+    tick();
+    ++ticks;
+  }
+  EXPECT_GT(ticks, 6) << "a slow start is not the end";
+  EXPECT_LT(ticks, 100);
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", c("statusLabel").text());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！\r\n命令解释器没有启动 ZeDadaviZezi.exe,映像没有应用到磁盘。", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_EQ(w.files.contentOf("C:\\PzVrelErrorlog.log"), "命令行太长。\r\n");
+  EXPECT_FALSE(w.console.open_);
+  EXPECT_TRUE(c("okButton").visible());
+}
+
+// A line longer than the command interpreter takes (8191 characters) would never run:
+// it is refused before anything is formatted or started.
+TEST_F(RestoreTest, AnImagePathTooLongForTheInterpreterIsRefused) {
+  request.imagePath = "D:\\" + std::string(8200, 'a') + ".wim";
+  w.files.addFile(request.imagePath, "x");
+  open(true);
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("命令行长达 8287 个字符,超出了命令解释器能执行的 8191 个字符,映像无法还原。\r\n"
+                "请把映像文件移到路径较短的文件夹后再试。",
+                ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
+}
+
 TEST_F(RestoreTest, OutputFromTheReaderThreadWhileTheTimersRun) {
   open();
   window->click("okButton");

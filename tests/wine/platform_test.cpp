@@ -123,6 +123,23 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
   ws.runModal(logic, nullptr);
 }
 
+// What tells a shell that is idle for good: it has read its line.
+TEST(ConsoleShellUnderWine, InputNotYetReadIsSeen) {
+  RealPlatform p;
+  runner::ConsoleShell shell(p.os);
+  ASSERT_NE(shell.openConsoleShell(), 0u);
+  shell.sendConsoleLine("echo read at once");
+  EXPECT_TRUE(winetest::pumpUntil([&] { return shell.inputTaken(); }, 5000)) << "the interpreter read its line";
+  EXPECT_TRUE(shell.closeConsoleShell());
+
+  // An interpreter that reads nothing leaves its input waiting.
+  runner::ConsoleShell deaf(p.os);
+  ASSERT_NE(deaf.openConsoleShell(child() + " sleep 2000"), 0u);
+  deaf.sendConsoleLine("echo never read");
+  EXPECT_FALSE(deaf.inputTaken());
+  EXPECT_TRUE(deaf.closeConsoleShell());
+}
+
 TEST(ConsoleShellUnderWine, AClosedWindowNoLongerReceivesTheOutputWhileTheShellRunsOn) {
   RealPlatform p;
   win32::WindowSystem ws;

@@ -214,6 +214,30 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
   windows.runModal(listHarness, nullptr);
 }
 
+// A shell that takes the line and starts no engine (here "rem" swallows it whole,
+// end marker included) is idle for good: the run ends as a failure with a message.
+TEST_F(WimWindowsUnderWine, AnIdleShellEndsTheRun) {
+  state.tools.enginePath = "rem";
+  EmptyList listWindow;
+  Harness listHarness(listWindow, [&](ui::Window& lw) {
+    wim::RestoreWindow restore(ctx, lw.control("partitionList"), request, {});
+    Harness harness(restore, [&](ui::Window& w) {
+      w.control("formatCombo").setSelection(2);
+      w.control("addBootCheck").setChecked(false);
+      windows.boxes.clear();  // "rem" answered no image information either
+      const DWORD start = GetTickCount();
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !windows.boxes.empty(); }, 30000));
+      EXPECT_GE(GetTickCount() - start, 9000u) << "a slow start is not the end";
+      EXPECT_EQ(windows.boxes.back(), std::string(wim::kApplyFailed) + "\r\n命令解释器没有启动 rem,映像没有应用到磁盘。");
+      EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
+      DeleteFileA("C:\\PzVrelErrorlog.log");
+    });
+    windows.runModal(harness, nullptr);
+  });
+  windows.runModal(listHarness, nullptr);
+}
+
 TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
   const std::string savePath = toolsFolder + "备份.wim";
   const std::string scratchFolder = wim::scratchFolderFor(savePath);
