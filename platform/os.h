@@ -134,6 +134,7 @@ struct CapturedRun {
 struct ProcessEntry {
   unsigned long pid = 0;
   std::string exeName;  // executable file name only
+  unsigned long parentPid = 0;  // the process that started it (it may have ended since)
 };
 
 class Processes {

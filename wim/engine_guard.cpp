@@ -50,13 +50,10 @@ bool confirmNoOtherEngine(core::Context& ctx, ui::Window* owner, const std::stri
   return true;
 }
 
-bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& question) {
-  const std::string name = engineName(ctx.state);
-  const unsigned long pid = findProcessIdByName(ctx.os.processes, name);
-  suspendProcess(ctx.os.processes, pid, true);
+bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& question, unsigned long enginePid) {
+  suspendProcess(ctx.os.processes, enginePid, true);
   const bool stop = core::showBox(ctx.ui, owner, question, kQuestionStyle) == ui::kAnswerYes;
-  suspendProcess(ctx.os.processes, pid, false);
-  if (stop) terminateProcessByName(ctx.os.processes, name);
+  suspendProcess(ctx.os.processes, enginePid, false);
   return stop;
 }
 

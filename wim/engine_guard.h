@@ -29,8 +29,8 @@ std::string engineName(const core::AppState& state);
 // Before a start: true when no engine runs, or the user agreed to end the one found.
 bool confirmNoOtherEngine(core::Context& ctx, ui::Window* owner, const std::string& question);
 
-// While an engine runs: freezes it, asks, and on Yes ends it. The engine is always
-// resumed before it is ended or left to go on. True when the user chose to stop.
-bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& question);
+// While our engine runs: freezes the process (0: none yet), asks, and resumes it, so
+// that it is never left frozen whatever comes next. True when the user chose to stop.
+bool askToStopEngine(core::Context& ctx, ui::Window* owner, const std::string& question, unsigned long enginePid);
 
 }  // namespace wim

@@ -1,5 +1,7 @@
 #include "wim/engine_run.h"
 
+#include <algorithm>
+
 #include "core/message_box.h"
 #include "core/refusals.h"
 #include "platform/gbk.h"
@@ -69,19 +71,28 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, 
   return true;
 }
 
+unsigned long EngineRun::ourEngineIn(const std::vector<platform::ProcessEntry>& processes) const {
+  const std::string name = engineName(ctx_.state);
+  for (const platform::ProcessEntry& entry : processes)
+    if (entry.parentPid == shellPid_ && gbk::equalsIgnoreCase(entry.exeName, name)) return entry.pid;
+  return 0;
+}
+
+bool EngineRun::shellEnded(const std::vector<platform::ProcessEntry>& processes) {
+  shell_.deliverConsoleOutput(reader_, *box_, watch_.get());
+  if (watch_->seen(kEndMarkerWord) || !shell_.isOpen()) return true;
+  return std::none_of(processes.begin(), processes.end(),
+                      [this](const platform::ProcessEntry& e) { return e.pid == shellPid_; });
+}
+
 bool EngineRun::finished() {
   if (!active_) return true;
-  shell_.deliverConsoleOutput(reader_, *box_, watch_.get());
-  const std::string name = engineName(ctx_.state);
-  bool shellAlive = false;
-  for (const platform::ProcessEntry& entry : ctx_.os.processes.list()) {
-    if (gbk::equalsIgnoreCase(entry.exeName, name)) {
-      engineSeen_ = true;
-      return false;
-    }
-    if (entry.pid == shellPid_) shellAlive = true;
+  const std::vector<platform::ProcessEntry> processes = ctx_.os.processes.list();
+  if (shellEnded(processes)) return true;
+  if (ourEngineIn(processes) != 0) {
+    engineSeen_ = true;
+    return false;
   }
-  if (watch_->seen(kEndMarkerWord) || !shellAlive || !shell_.isOpen()) return true;
   // Seen and gone: its last lines may still be on their way through the pipe, so the
   // marker gets a moment to follow them.
   if (engineSeen_) return ++polledSinceGone_ >= kPollsAfterEngineGone;
@@ -103,11 +114,14 @@ void EngineRun::close() {
 
 bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
   window.stopTimer(kClockTimer);
-  if (!askToStopEngine(ctx_, &window, question)) {
+  const unsigned long pid = ourEngineIn(ctx_.os.processes.list());
+  if (!askToStopEngine(ctx_, &window, question, pid)) {
     window.startTimer(kClockTimer);
     return false;
   }
-  if (!engineSeen_ && !processExistsByName(ctx_.os.processes, engineName(ctx_.state))) close();
+  if (pid != 0) ctx_.os.processes.terminate(pid, 0);
+  // Not running: the shell goes, so the engine never starts.
+  else close();
   return true;
 }
 

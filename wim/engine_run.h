@@ -65,8 +65,8 @@ std::vector<ui::Handler> runTimerHandlers(std::function<void()> pollFinished, co
 // Checks after the engine has left the process list before the run counts as over
 // without the shell's end marker.
 inline constexpr int kPollsAfterEngineGone = 2;
-// Checks with the shell idle (its input read, no engine started) before a run whose
-// engine never appeared counts as over: 10 s, far beyond a slow start.
+// Checks with the shell idle (its input read, no engine among its children) before a
+// run whose engine never appeared counts as over: 10 s, far beyond a slow start.
 inline constexpr int kIdlePollsBeforeGivingUp = 20;
 // The longest line the command interpreter runs, in characters.
 inline constexpr std::size_t kLongestShellLine = 8191;
@@ -83,6 +83,8 @@ std::size_t shellLineLength(const std::string& engineCommandLine);
 bool refusedAsTooLong(core::Context& ctx, ui::Window* window, const std::string& engineCommandLine,
                       std::string_view cannot, std::string_view advice);
 
+// One engine run in the shell. Our engine is the shell's child, followed by its
+// process id: another copy of the engine (an earlier run, another window) is not ours.
 class EngineRun {
  public:
   explicit EngineRun(core::Context& ctx) : ctx_(ctx), shell_(ctx.os) {}
@@ -96,10 +98,9 @@ class EngineRun {
   bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox,
              runner::OutputWatch::Word successWord);
   // The 500 ms check, with the output read so far moved into the box first. Over when
-  // the shell has printed the end marker, or the engine was seen running and is gone,
-  // or the shell itself is gone, or the shell has stayed idle without ever starting
-  // the engine. An engine that has not yet appeared in the process list is still
-  // starting.
+  // the shell has printed the end marker, or our engine was seen and is gone, or the
+  // shell itself is gone, or the shell has stayed idle without ever starting the
+  // engine. An engine not yet among the shell's children is still starting.
   bool finished();
   // The engine printed its success word, however much output followed it.
   bool succeeded() const { return watch_ && watch_->seen(kSuccessWord); }
@@ -107,16 +108,20 @@ class EngineRun {
   bool engineNeverStarted() const { return neverStarted_; }
   // Ends the shell (and with it the reader). Safe to call twice.
   void close();
-  // The stop button while the engine runs: the clock pauses while the question is up.
-  // On yes, a shell whose engine has not started yet is ended, so it never starts;
-  // true when the user chose to stop.
+  // The stop button while the engine runs: our engine is frozen and the clock paused
+  // while the question is up. On yes, our engine is ended, and a shell whose engine
+  // has not started yet is ended, so it never starts; true when the user chose to stop.
   bool askToStop(ui::Window& window, const std::string& question);
   bool active() const { return active_; }
-  bool engineSeen() const { return engineSeen_; }
 
  private:
   static constexpr std::size_t kSuccessWord = 0;
   static constexpr std::size_t kEndMarkerWord = 1;
+  // Our engine's process id in the current process list, 0 when it is not there.
+  unsigned long ourEngineIn(const std::vector<platform::ProcessEntry>& processes) const;
+  // The end marker has passed (the output read so far moved into the box first), or
+  // the shell is gone.
+  bool shellEnded(const std::vector<platform::ProcessEntry>& processes);
 
   core::Context& ctx_;
   runner::ConsoleShell shell_;

@@ -449,7 +449,7 @@ std::vector<platform::ProcessEntry> Processes::list() {
   entry.dwSize = sizeof entry;
   if (!Process32First(snap.get(), &entry)) return out;
   do {
-    out.push_back({entry.th32ProcessID, entry.szExeFile});
+    out.push_back({entry.th32ProcessID, entry.szExeFile, entry.th32ParentProcessID});
   } while (Process32Next(snap.get(), &entry));
   return out;
 }

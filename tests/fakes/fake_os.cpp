@@ -315,6 +315,7 @@ unsigned long Console::open(const std::string& commandLine, const std::string& c
   if (failOpen) return 0;
   open_ = true;
   pid = nextPid++;
+  if (processes) processes->running.push_back({pid, "cmd.exe", 1});
   return pid;
 }
 long Console::writeInput(std::string_view bytes) {
@@ -350,6 +351,10 @@ void Console::detachReader(unsigned long reader) {
 }
 bool Console::close() {
   ++closes;
+  if (processes) {
+    auto& r = processes->running;
+    r.erase(std::remove_if(r.begin(), r.end(), [this](const platform::ProcessEntry& e) { return e.pid == pid; }), r.end());
+  }
   open_ = false;
   std::lock_guard<std::mutex> hold(lock_);
   currentReader = 0;

@@ -168,6 +168,8 @@ class Processes : public platform::Processes {
 
 class Console : public platform::ConsoleHost {
  public:
+  // Where the interpreter shows up as a running process while the shell is open.
+  Processes* processes = nullptr;
   bool open_ = false;
   unsigned long pid = 0;
   unsigned long nextPid = 4242;
@@ -222,7 +224,10 @@ class Shell : public platform::Shell {
 
 // The whole fake platform, ready to hand to the logic.
 struct World {
-  World() { files.journal = processes.journal = power.journal = shell.journal = &journal; }
+  World() {
+    files.journal = processes.journal = power.journal = shell.journal = &journal;
+    console.processes = &processes;
+  }
   World(const World&) = delete;
   World& operator=(const World&) = delete;
   Journal journal;

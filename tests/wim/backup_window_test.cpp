@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 
 #include "platform/gbk.h"
 #include "tests/fakes/fake_os.h"
@@ -27,7 +29,6 @@ class BackupTest : public ::testing::Test {
     target.targetDrive = "C:\\";
     target.targetDisplay = "C:\\(1:1)";
     w.files.addDir("E:\\");
-    w.processes.running = {{4242, "cmd.exe"}};
     hooks.restart = [this] { calls.push_back("restart"); };
     hooks.shutDown = [this] { calls.push_back("shutdown"); };
   }
@@ -44,8 +45,12 @@ class BackupTest : public ::testing::Test {
     ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
     window->fireTimer(timer);
   }
-  void engineRuns() { w.processes.running.push_back({kEnginePid, "ZeDadaviZezi.exe"}); }
-  void engineEnds() { w.processes.running.resize(1); }
+  // Our engine is the shell's child.
+  void engineRuns() { w.processes.running.push_back({kEnginePid, "ZeDadaviZezi.exe", w.console.pid}); }
+  void engineEnds() {
+    auto& r = w.processes.running;
+    r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
+  }
   // The engine writes its scratch file, then (on success) renames it.
   void runToEnd(const std::string& output, bool writesImage) {
     window->click("okButton");

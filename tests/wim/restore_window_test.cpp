@@ -56,7 +56,8 @@ class RestoreTest : public ::testing::Test {
     if (!format && !window->closed()) window->selectItem("formatCombo", 2);
   }
   fake::Control& c(std::string_view name) { return window->get(name); }
-  void engineStarts() { w.processes.running.push_back({kEnginePid, "zedadavizezi.EXE"}); }
+  // Our engine is the shell's child; a copy started elsewhere has another parent.
+  void engineStarts() { w.processes.running.push_back({kEnginePid, "zedadavizezi.EXE", w.console.pid}); }
   void engineEnds() {
     auto& r = w.processes.running;
     r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == kEnginePid; }), r.end());
@@ -289,8 +290,44 @@ TEST_F(RestoreTest, TheChosenEntryIsTheImageApplied) {
                 w.console.input);
 }
 
-// The console reader runs on a thread of its own: it must not touch the window's
-// controls, which belong to the user-interface thread.
+// A copy of the engine that is not the shell's child (an earlier run, another window)
+// neither holds our run open nor is the one the stop button freezes and ends.
+TEST_F(RestoreTest, ACopyOfTheEngineElsewhereIsNotOurs) {
+  // Started after ours, listed first (before it, the guard would offer to end it).
+  auto startWithAnotherCopy = [this] {
+    auto& r = w.processes.running;
+    r.erase(std::remove_if(r.begin(), r.end(), [](auto& e) { return e.pid == 6000; }), r.end());
+    open();
+    window->click("okButton");
+    r.insert(r.begin(), {6000, "ZeDadaviZezi.exe", 1234});
+    engineStarts();
+    tick();
+  };
+  startWithAnotherCopy();
+  ui.answers = {ui::kAnswerNo};
+  window->click("cancelButton");
+  EXPECT_EQ(w.processes.suspended,
+            (std::vector<std::pair<unsigned long, bool>>{{kEnginePid, true}, {kEnginePid, false}}));
+  shellPrints(readData("apply_run.txt"));
+  engineEnds();
+  shellEnds();
+  tick();
+  EXPECT_EQ(calls, kBootThenRestart);
+  EXPECT_TRUE(w.processes.terminated.empty());
+
+  // Stopped: ours is ended, the other copy runs on.
+  calls.clear();
+  ui.boxes.clear();
+  startWithAnotherCopy();
+  ui.answers = {ui::kAnswerYes};
+  window->click("cancelButton");
+  EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
+  ASSERT_EQ(w.processes.running.front().pid, 6000u);
+  shellEnds();
+  tick();
+  EXPECT_GBK_EQ("取消Imagex应用映像到磁盘！", ui.boxes.back().text);
+}
+
 // A shell that has taken the line but runs no engine and prints no end (a line the
 // interpreter refused) ends the run as a failure once it has stayed idle.
 TEST_F(RestoreTest, AShellThatNeverStartsTheEngineEndsTheRun) {
@@ -329,6 +366,8 @@ TEST_F(RestoreTest, AnImagePathTooLongForTheInterpreterIsRefused) {
   EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
 }
 
+// The console reader runs on a thread of its own: it must not touch the window's
+// controls, which belong to the user-interface thread.
 TEST_F(RestoreTest, OutputFromTheReaderThreadWhileTheTimersRun) {
   open();
   window->click("okButton");

@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "payload/payload.h"
+#include "platform/gbk.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
@@ -121,6 +122,29 @@ TEST(ConsoleShellUnderWine, RunsCommandsReadsOutputAndClosesWhileTheReaderWrites
     EXPECT_FALSE(shell.isOpen());
   };
   ws.runModal(logic, nullptr);
+}
+
+// What a run follows its engine by: the process list names each process's parent.
+TEST(ConsoleShellUnderWine, TheProcessListNamesParents) {
+  RealPlatform p;
+  runner::ConsoleShell shell(p.os);
+  const unsigned long shellPid = shell.openConsoleShell();
+  ASSERT_NE(shellPid, 0u);
+  shell.sendConsoleLine(child() + " sleep 3000");
+  unsigned long childPid = 0;
+  ASSERT_TRUE(winetest::pumpUntil(
+      [&] {
+        for (const platform::ProcessEntry& e : p.processes.list())
+          if (e.parentPid == shellPid && gbk::equalsIgnoreCase(e.exeName, "test_child.exe")) childPid = e.pid;
+        return childPid != 0;
+      },
+      10000));
+  bool shellListed = false;
+  for (const platform::ProcessEntry& e : p.processes.list())
+    if (e.pid == shellPid) shellListed = e.parentPid == GetCurrentProcessId();
+  EXPECT_TRUE(shellListed) << "the shell is this program's child";
+  EXPECT_TRUE(shell.closeConsoleShell());
+  p.processes.terminate(childPid, 0);
 }
 
 // What tells a shell that is idle for good: it has read its line.

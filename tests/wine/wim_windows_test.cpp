@@ -214,6 +214,73 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
   windows.runModal(listHarness, nullptr);
 }
 
+// A copy of the engine started by someone else (here: this test, not the shell).
+class ForeignEngine {
+ public:
+  explicit ForeignEngine(const std::string& enginePath) {
+    SetEnvironmentVariableA("VREL_ENGINE_MODE", "hang");
+    STARTUPINFOA si = {sizeof si};
+    std::string line = "\"" + enginePath + "\" /apply \"Z:\\none.wim\" 1 Q:";
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi)) {
+      CloseHandle(pi.hThread);
+      process_ = pi.hProcess;
+      pid = pi.dwProcessId;
+    }
+    SetEnvironmentVariableA("VREL_ENGINE_MODE", nullptr);
+  }
+  ~ForeignEngine() {
+    if (!process_) return;
+    TerminateProcess(process_, 0);
+    WaitForSingleObject(process_, 5000);
+    CloseHandle(process_);
+  }
+  bool running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+  unsigned long pid = 0;
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
+// Our engine is the shell's child: another copy neither keeps our run from ending
+// nor is the one the stop button freezes and ends.
+TEST_F(WimWindowsUnderWine, ACopyOfTheEngineElsewhereIsLeftAlone) {
+  EmptyList listWindow;
+  Harness listHarness(listWindow, [&](ui::Window& lw) {
+    wim::PowerHooks hooks;
+    hooks.restart = [&] { calls.push_back("restart"); };
+    wim::RestoreWindow restore(ctx, lw.control("partitionList"), request, hooks);
+    Harness harness(restore, [&](ui::Window& w) {
+      w.control("formatCombo").setSelection(2);
+      w.control("addBootCheck").setChecked(false);
+      {
+        // Started after ours (before it, the guard would have offered to end it).
+        engineMode("ok");
+        click(w, "okButton");
+        ForeignEngine other(state.tools.enginePath);
+        ASSERT_TRUE(other.running());
+        ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() || !windows.boxes.empty(); }, 15000));
+        EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+        EXPECT_TRUE(windows.boxes.empty());
+        EXPECT_TRUE(other.running());
+      }
+      engineMode("hang");
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) >= 10; }, 15000)) << w.control("engineLogBox").text();
+      ForeignEngine other(state.tools.enginePath);
+      windows.answers = {ui::kAnswerYes};
+      click(w, "cancelButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 15000));
+      EXPECT_EQ(windows.boxes[0], wim::kApplyStopQuestion);
+      EXPECT_EQ(windows.boxes[1], wim::kApplyCancelled);
+      EXPECT_TRUE(other.running());
+      EXPECT_EQ(wim::findProcessIdByName(real.processes, "ZeDadaviZezi.exe"), other.pid) << "only the other copy is left";
+    });
+    windows.runModal(harness, nullptr);
+  });
+  windows.runModal(listHarness, nullptr);
+}
+
 // A shell that takes the line and starts no engine (here "rem" swallows it whole,
 // end marker included) is idle for good: the run ends as a failure with a message.
 TEST_F(WimWindowsUnderWine, AnIdleShellEndsTheRun) {
