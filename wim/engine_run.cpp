@@ -112,17 +112,32 @@ void EngineRun::close() {
   active_ = false;
 }
 
+bool EngineRun::endedWhileAsking(unsigned long askedAbout) {
+  const std::vector<platform::ProcessEntry> processes = ctx_.os.processes.list();
+  if (shellEnded(processes)) return true;
+  if (ourEngineIn(processes) != 0) return false;
+  // Gone, or never seen yet but done (its success word passed): it ended by itself,
+  // and the checks that follow judge it as it ended.
+  if (askedAbout == 0 && !engineSeen_ && !succeeded()) return false;
+  engineSeen_ = true;
+  return true;
+}
+
 bool EngineRun::askToStop(ui::Window& window, const std::string& question) {
   window.stopTimer(kClockTimer);
   const unsigned long pid = ourEngineIn(ctx_.os.processes.list());
-  if (!askToStopEngine(ctx_, &window, question, pid)) {
-    window.startTimer(kClockTimer);
-    return false;
+  const bool stop = askToStopEngine(ctx_, &window, question, pid);
+  // Judged while the question was up (its timers run in the box's loop): the window
+  // is idle and its clock stays stopped.
+  if (!active_) return false;
+  if (stop && !endedWhileAsking(pid)) {
+    if (pid != 0) ctx_.os.processes.terminate(pid, 0);
+    // Not running: the shell goes, so the engine never starts.
+    else close();
+    return true;
   }
-  if (pid != 0) ctx_.os.processes.terminate(pid, 0);
-  // Not running: the shell goes, so the engine never starts.
-  else close();
-  return true;
+  window.startTimer(kClockTimer);
+  return false;
 }
 
 bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop) {

@@ -111,6 +111,7 @@ class EngineRun {
   // The stop button while the engine runs: our engine is frozen and the clock paused
   // while the question is up. On yes, our engine is ended, and a shell whose engine
   // has not started yet is ended, so it never starts; true when the user chose to stop.
+  // A run that ended before the answer is not stopped: it is judged as it ended.
   bool askToStop(ui::Window& window, const std::string& question);
   bool active() const { return active_; }
 
@@ -122,6 +123,9 @@ class EngineRun {
   // The end marker has passed (the output read so far moved into the box first), or
   // the shell is gone.
   bool shellEnded(const std::vector<platform::ProcessEntry>& processes);
+  // After a yes: the run ended by itself (our engine, asked about while running or
+  // not yet listed, is gone), so there is nothing left to stop.
+  bool endedWhileAsking(unsigned long askedAbout);
 
   core::Context& ctx_;
   runner::ConsoleShell shell_;

@@ -307,6 +307,7 @@ bool Processes::terminate(unsigned long pid, unsigned) {
 }
 bool Processes::suspend(unsigned long pid, bool suspendIt) {
   suspended.emplace_back(pid, suspendIt);
+  if (onSuspend) onSuspend(pid, suspendIt);
   return true;
 }
 

@@ -151,6 +151,8 @@ class Processes : public platform::Processes {
   std::vector<platform::ProcessEntry> running;
   // Called with each captured command line while it "runs" (what the engine does).
   std::function<void(const std::string&)> onRun;
+  // Called on each freeze (true) and resume (false), after it is recorded.
+  std::function<void(unsigned long, bool)> onSuspend;
   std::vector<unsigned long> terminated;
   std::vector<std::pair<unsigned long, bool>> suspended;
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/gbk.h"
 
@@ -385,6 +386,7 @@ void WindowSystem::runModal(ui::WindowLogic& logic, ui::Window*) {
 int WindowSystem::messageBox(ui::Window*, std::string_view text, std::string_view title, unsigned style) {
   boxes.push_back({std::string(text), std::string(title), style});
   if ((style & 0xF) == ui::kYesNo) {
+    if (whileAsking) std::exchange(whileAsking, nullptr)();
     if (answers.empty()) return ui::kAnswerYes;
     int a = answers.front();
     answers.pop_front();

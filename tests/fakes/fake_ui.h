@@ -184,6 +184,9 @@ class WindowSystem : public ui::WindowSystem {
  public:
   std::vector<Box> boxes;
   std::deque<int> answers;  // answers to Yes/No boxes; Yes when empty
+  // Runs while the next Yes/No box is up, before it is answered (a timer that fires
+  // in the box's loop, a run that ends meanwhile); taken once.
+  std::function<void()> whileAsking;
   std::vector<ui::FileDialogSpec> dialogs;
   std::deque<std::optional<std::string>> dialogAnswers;  // nothing = cancel
   std::vector<std::unique_ptr<Window>> windows;          // every window created

@@ -236,6 +236,29 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
 }
 
+// A capture that finished just before Yes to the stop question is a finished capture:
+// its image is kept and shown as made, not reported as cancelled.
+TEST_F(BackupTest, AYesAfterTheCaptureFinishedKeepsItsImage) {
+  open();
+  c("restartCheck").checked_ = false;
+  window->click("okButton");
+  engineRuns();
+  tick();
+  w.console.deliver(readData("capture_run.txt"));
+  w.files.addFile("E:\\备份\\bak.wim", std::string(1048576, 'i'));
+  engineEnds();
+  ui.answers = {ui::kAnswerYes};
+  window->click("cancelButton");
+  EXPECT_FALSE(logic->captureCancelled());
+  w.console.deliver(kEnd);
+  tick();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Imagex正在备份,是否退出？", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[1].text.rfind("Imagex备份磁盘完成！", 0), 0u) << gbktest::toUtf8(ui.boxes[1].text);
+  EXPECT_TRUE(w.files.hasFile("E:\\备份\\bak.wim"));
+  EXPECT_TRUE(w.processes.terminated.empty());
+}
+
 // The success line may lie beyond the log box's 30000 bytes when the engine goes on
 // printing: the capture still succeeded, and its image stays.
 TEST_F(BackupTest, SuccessLinePastTheBoxCapKeepsTheImage) {

@@ -449,6 +449,91 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   EXPECT_TRUE(calls.empty());
 }
 
+// The engine may finish just before the stop question is answered: a run that ended by
+// itself is judged as it ended, whatever the answer (here Yes), and boot repair follows.
+TEST_F(RestoreTest, AYesAfterTheEngineFinishedIsNotACancel) {
+  const struct {
+    const char* when;
+    bool seenByAPoll, markerArrived;
+  } cases[] = {
+      {"gone before the question, its end marker through", true, true},
+      {"gone before the question, its end marker on its way", true, false},
+      {"ran and ended between two checks", false, true},
+      {"ran and ended between two checks, its end marker on its way", false, false},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.when);
+    calls.clear();
+    ui.boxes.clear();
+    w.processes.terminated.clear();
+    open();
+    window->click("okButton");
+    engineStarts();
+    if (k.seenByAPoll) tick();
+    shellPrints(readData("apply_run.txt"));
+    engineEnds();
+    if (k.markerArrived) shellEnds();
+    ui.answers = {ui::kAnswerYes};
+    window->click("cancelButton");
+    EXPECT_FALSE(logic->applyCancelled());
+    EXPECT_TRUE(w.console.open_) << "the shell is left to print its end";
+    EXPECT_TRUE(window->timerRunning(wim::kClockTimer));
+    if (!k.markerArrived) shellEnds();
+    tick();
+    EXPECT_EQ(calls, kBootThenRestart);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ("Imagex正在操作,是否终止？", ui.boxes[0].text);
+    EXPECT_TRUE(w.processes.terminated.empty());
+  }
+}
+
+// Frozen while asked, the engine ends the moment it is resumed: nothing is left to stop.
+TEST_F(RestoreTest, AnEngineThatEndsAsTheQuestionCloses) {
+  open();
+  window->click("okButton");
+  engineStarts();
+  tick();
+  shellPrints(readData("apply_run.txt"));
+  // Ends as it is resumed (after the answer is taken): the last pair on the record.
+  w.processes.onSuspend = [this](unsigned long, bool suspended) {
+    if (!suspended) engineEnds();
+  };
+  ui.answers = {ui::kAnswerYes};
+  window->click("cancelButton");
+  EXPECT_FALSE(logic->applyCancelled());
+  EXPECT_TRUE(w.processes.terminated.empty());
+  shellEnds();
+  tick();
+  EXPECT_EQ(calls, kBootThenRestart);
+}
+
+// The box runs its window's timers: a run judged while the question was up leaves the
+// window idle, and No does not start its clock again.
+TEST_F(RestoreTest, ARunJudgedWhileAskingStaysJudged) {
+  for (const int answer : {ui::kAnswerNo, ui::kAnswerYes}) {
+    SCOPED_TRACE(answer);
+    calls.clear();
+    ui.boxes.clear();
+    open();
+    window->click("okButton");
+    engineStarts();
+    tick();
+    shellPrints(readData("apply_run.txt"));
+    engineEnds();
+    ui.whileAsking = [this] {
+      shellEnds();
+      tick();
+    };
+    ui.answers = {answer};
+    window->click("cancelButton");
+    EXPECT_EQ(calls, kBootThenRestart);
+    EXPECT_FALSE(logic->applyCancelled());
+    for (const char* timer : {wim::kClockTimer, wim::kFinishTimer, wim::kProgressTimer})
+      EXPECT_FALSE(window->timerRunning(timer)) << timer;
+    EXPECT_FALSE(w.console.open_);
+  }
+}
+
 // Stopped before the engine has appeared: the shell is ended so it never starts.
 TEST_F(RestoreTest, StopBeforeTheEngineAppears) {
   open();
