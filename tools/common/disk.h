@@ -123,8 +123,6 @@ GptKind gptKindOf(const std::array<std::uint8_t, 16>& type);
 // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" in its on-disk (mixed-endian) byte order.
 std::array<std::uint8_t, 16> guidBytes(std::string_view text);
 
-std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc = 0);
-
 // ---- naming disks
 
 // "1:2": disk 1, partition 2 (both from 1). Anything else, including blanks, signs,

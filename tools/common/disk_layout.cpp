@@ -6,12 +6,14 @@
 #include <cstring>
 #include <set>
 
+#include "tools/common/crc32.h"
 #include "tools/common/disk.h"
 #include "tools/common/le_bytes.h"
 
 namespace disk {
 namespace {
 
+using toolio::crc32;
 using toolio::le16;
 using toolio::le32;
 using toolio::le64;
@@ -382,22 +384,6 @@ GptKind gptKindOf(const std::array<std::uint8_t, 16>& type) {
   for (const auto& k : kKinds)
     if (k.guid == type) return k.kind;
   return GptKind::Other;
-}
-
-std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  crc = ~crc;
-  for (std::size_t i = 0; i < length; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
 }
 
 }  // namespace disk

@@ -3,19 +3,17 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/common/le_bytes.h"
+
 namespace ghost {
 
 namespace {
 
-std::uint32_t get16(const std::uint8_t* p) { return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8; }
-std::uint32_t get32(const std::uint8_t* p) { return get16(p) | get16(p + 2) << 16; }
-std::uint64_t get64(const std::uint8_t* p) { return get32(p) | std::uint64_t(get32(p + 4)) << 32; }
-void put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
-void put64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = std::uint8_t(v >> (8 * i));
-}
+using toolio::le16;
+using toolio::le32;
+using toolio::le64;
+using toolio::putLe32;
+using toolio::putLe64;
 
 // exFAT: a boot region of 12 sectors (main at sector 0, backup at sector 12). Sector
 // 11 repeats the checksum of sectors 0..10, which leaves out the volume flags (bytes
@@ -41,7 +39,7 @@ std::uint32_t exfatChecksum(const std::uint8_t* region, std::size_t sectorSize) 
 bool exfatChecksumHolds(const std::uint8_t* region, std::size_t sectorSize) {
   const std::uint32_t sum = exfatChecksum(region, sectorSize);
   for (std::size_t at = sectorSize * 11; at < sectorSize * 12; at += 4)
-    if (get32(region + at) != sum) return false;
+    if (le32(region + at) != sum) return false;
   return true;
 }
 
@@ -58,10 +56,10 @@ BootFixResult fixExfatPartitionOffset(disk::Device& partition, std::uint32_t sec
     if (offset + regionBytes > partition.size() || !partition.read(offset, region.data(), region.size()))
       return first == 0 ? BootFixResult::Failed : (changed ? BootFixResult::Fixed : BootFixResult::NotNeeded);
     if (exfatSectorSize(region.data()) != sectorSize || !exfatChecksumHolds(region.data(), sectorSize)) continue;
-    if (get64(region.data() + 0x40) == wanted) continue;
-    put64(region.data() + 0x40, wanted);
+    if (le64(region.data() + 0x40) == wanted) continue;
+    putLe64(region.data() + 0x40, wanted);
     const std::uint32_t sum = exfatChecksum(region.data(), sectorSize);
-    for (std::size_t at = std::size_t(sectorSize) * 11; at < regionBytes; at += 4) put32(region.data() + at, sum);
+    for (std::size_t at = std::size_t(sectorSize) * 11; at < regionBytes; at += 4) putLe32(region.data() + at, sum);
     if (!partition.write(offset, region.data(), region.size())) return BootFixResult::Failed;
     changed = true;
   }
@@ -77,7 +75,7 @@ bool validClusterFactor(std::uint32_t v) { return v && v <= 128 && !(v & (v - 1)
 BootSectorFacts readBootSector(const std::uint8_t* s) {
   BootSectorFacts facts;
   if (s[510] != 0x55 || s[511] != 0xAA) return facts;
-  std::uint32_t bps = get16(s + 0x0B);
+  std::uint32_t bps = le16(s + 0x0B);
   if (!validSectorSize(bps)) return facts;
   if (std::memcmp(s + 3, "NTFS    ", 8) == 0) {
     std::uint32_t spc = s[0x0D];
@@ -87,17 +85,17 @@ BootSectorFacts readBootSector(const std::uint8_t* s) {
     facts.fs = FsKind::Ntfs;
     facts.bytesPerSector = bps;
     facts.clusterSize = std::uint32_t(cluster);
-    facts.hiddenSectors = get32(s + 0x1C);
-    facts.totalSectors = get64(s + 0x28);
+    facts.hiddenSectors = le32(s + 0x1C);
+    facts.totalSectors = le64(s + 0x28);
     facts.backupBootSector = facts.totalSectors;
     return facts;
   }
   std::uint32_t spc = s[0x0D];
-  std::uint32_t reserved = get16(s + 0x0E);
+  std::uint32_t reserved = le16(s + 0x0E);
   std::uint32_t fats = s[0x10];
-  std::uint32_t rootEntries = get16(s + 0x11);
-  std::uint32_t total = get16(s + 0x13) ? get16(s + 0x13) : get32(s + 0x20);
-  std::uint32_t fatSize = get16(s + 0x16) ? get16(s + 0x16) : get32(s + 0x24);
+  std::uint32_t rootEntries = le16(s + 0x11);
+  std::uint32_t total = le16(s + 0x13) ? le16(s + 0x13) : le32(s + 0x20);
+  std::uint32_t fatSize = le16(s + 0x16) ? le16(s + 0x16) : le32(s + 0x24);
   if (!validClusterFactor(spc) || reserved == 0 || fats == 0 || fats > 4 || total == 0 || fatSize == 0)
     return facts;
   std::uint64_t rootSectors = (std::uint64_t(rootEntries) * 32 + bps - 1) / bps;
@@ -108,10 +106,10 @@ BootSectorFacts readBootSector(const std::uint8_t* s) {
   facts.fs = clusters < 4085 ? FsKind::Fat12 : clusters < 65525 ? FsKind::Fat16 : FsKind::Fat32;
   facts.bytesPerSector = bps;
   facts.clusterSize = spc * bps;
-  facts.hiddenSectors = get32(s + 0x1C);
+  facts.hiddenSectors = le32(s + 0x1C);
   facts.totalSectors = total;
   if (facts.fs == FsKind::Fat32) {
-    std::uint32_t backup = get16(s + 0x32);
+    std::uint32_t backup = le16(s + 0x32);
     if (backup != 0 && backup != 0xFFFF && backup < reserved) facts.backupBootSector = backup;
   }
   return facts;
@@ -138,7 +136,7 @@ BootFixResult fixHiddenSectors(disk::Device& partition, std::uint64_t startByte)
       return false;
     // Only a copy that is still that file system's boot sector is touched.
     if (readBootSector(copy.data()).fs != facts.fs) return true;
-    put32(copy.data() + 0x1C, std::uint32_t(wanted));
+    putLe32(copy.data() + 0x1C, std::uint32_t(wanted));
     return partition.write(offset, copy.data(), copy.size());
   };
   if (!patch(0)) return BootFixResult::Failed;

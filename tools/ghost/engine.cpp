@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "tools/common/crc32.h"
 #include "tools/common/fs.h"
 #include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
@@ -193,7 +194,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   std::vector<std::uint8_t> mapStored = encodeMap(plan.map.bits(), 6);
   header.mapRawSize = plan.map.bits().size();
   header.mapStoredSize = mapStored.size();
-  header.mapCrc = crc32Of(mapStored.data(), mapStored.size());
+  header.mapCrc = toolio::crc32(mapStored.data(), mapStored.size());
   header.createdUnix = backend.nowUnix();
 
   SpanWriter writer(backend, command.imagePath, header.imageId, backend.maxFileSize(command.imagePath));
@@ -228,7 +229,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
     ChunkHeader chunk;
     chunk.index = std::uint32_t(item.sequence);
     chunk.rawSize = std::uint32_t(item.input.size());
-    chunk.rawCrc = crc32Of(item.input.data(), item.input.size());
+    chunk.rawCrc = toolio::crc32(item.input.data(), item.input.size());
     chunk.method = compressChunk(item.input.data(), item.input.size(), level, packed);
     chunk.storedSize = std::uint32_t(packed.size());
     item.output.resize(kChunkHeaderSize + packed.size());

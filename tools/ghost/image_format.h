@@ -86,8 +86,6 @@ ChunkMethod compressChunk(const std::uint8_t* raw, std::size_t rawSize, int leve
 bool expandChunk(const ChunkHeader& chunk, const std::uint8_t* stored,
                  std::vector<std::uint8_t>& raw);
 
-std::uint32_t crc32Of(const void* data, std::size_t length, std::uint32_t crc = 0);
-
 // Raw bytes covered by block i of the header's partition (the last one may be short).
 std::uint64_t blockLength(const ImageHeader& header, std::uint64_t block);
 

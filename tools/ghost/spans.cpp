@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/common/crc32.h"
 #include "tools/ghost/image_format.h"
 
 namespace ghost {
@@ -77,7 +78,7 @@ Problem SpanWriter::open() { return startSpan(); }
 
 Problem SpanWriter::write(const void* data, std::size_t length) {
   const auto* p = static_cast<const std::uint8_t*>(data);
-  crc_ = crc32Of(p, length, crc_);
+  crc_ = toolio::crc32(p, length, crc_);
   while (length > 0) {
     if (!file_) return Problem::ImageWriteFailed;
     std::size_t piece = length;
@@ -148,7 +149,7 @@ Problem SpanReader::read(void* data, std::size_t length) {
     if (!file_) return Problem::ImageUnreadable;
     std::size_t got = 0;
     if (file_->read(p, length, got) != FileError::None) return Problem::ImageUnreadable;
-    crc_ = crc32Of(p, got, crc_);
+    crc_ = toolio::crc32(p, got, crc_);
     position_ += got;
     p += got;
     length -= got;

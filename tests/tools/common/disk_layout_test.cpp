@@ -5,7 +5,9 @@
 #include <regex>
 
 #include "tests/tools/common/disk_image.h"
+#include "tools/common/crc32.h"
 #include "tools/common/disk.h"
+#include "tools/common/le_bytes.h"
 
 namespace {
 
@@ -118,20 +120,16 @@ TEST(DiskLayout, WindowsNumberingSkipsUnusedSlotsAndContainers) {
   EXPECT_EQ(layout.partitions[1].tableEntryOffset, 2u * 512 + 2 * 128);
 }
 
-void putLe32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t getLe32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+void putLe32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { toolio::putLe32(&b[at], v); }
+std::uint32_t getLe32(const std::vector<std::uint8_t>& b, std::size_t at) { return toolio::le32(&b[at]); }
 // Recomputes a GPT header's CRC after an edit, so that only the edit is wrong.
 void resealGptHeader(std::vector<std::uint8_t>& b, std::size_t header) {
   putLe32(b, header + 16, 0);
-  putLe32(b, header + 16, disk::crc32(&b[header], getLe32(b, header + 12)));
+  putLe32(b, header + 16, toolio::crc32(&b[header], getLe32(b, header + 12)));
 }
 void resealGptEntries(std::vector<std::uint8_t>& b, std::size_t header) {
   std::size_t entries = getLe32(b, header + 72) * 512ull;
-  putLe32(b, header + 88, disk::crc32(&b[entries], 128 * getLe32(b, header + 80)));
+  putLe32(b, header + 88, toolio::crc32(&b[entries], 128 * getLe32(b, header + 80)));
   resealGptHeader(b, header);
 }
 

@@ -8,6 +8,7 @@
 
 #include "tests/tools/common/disk_image.h"
 #include "tools/common/fs.h"
+#include "tools/common/le_bytes.h"
 
 namespace {
 
@@ -128,11 +129,7 @@ TEST(FileSystems, DamagedVolumesGiveAMessage) {
   run("truncate -s 16M '" + ntfs + "' && mkntfs -F -Q -q '" + ntfs + "'");
   run("truncate -s 16M '" + fat + "' && mkfs.vfat -F 16 '" + fat + "'");
   const std::vector<std::uint8_t> ntfsBytes = testdisk::readFile(ntfs), fatBytes = testdisk::readFile(fat);
-  auto le64 = [](const std::vector<std::uint8_t>& b, std::size_t at) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | b[at + i];
-    return v;
-  };
+  auto le64 = [](const std::vector<std::uint8_t>& b, std::size_t at) { return toolio::le64(&b[at]); };
   const std::size_t clusterSize = 512u * ntfsBytes[13];
   const std::size_t record6 = le64(ntfsBytes, 0x30) * clusterSize + 6 * 1024;
 
