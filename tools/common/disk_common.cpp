@@ -79,8 +79,7 @@ std::vector<std::string> diskListFromEnvironment() {
 #ifdef _WIN32
   const wchar_t* value = _wgetenv(L"VREL_DISKS");
   if (!value) return {};
-  std::u16string wide(reinterpret_cast<const char16_t*>(value));
-  return splitDiskList(toolio::utf16ToUtf8(wide));
+  return splitDiskList(toolio::utf8FromWide(value));
 #else
   const char* value = std::getenv("VREL_DISKS");
   return value ? splitDiskList(value) : std::vector<std::string>{};

@@ -2,14 +2,12 @@
 
 #include <windows.h>
 
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 
 namespace ghost {
 
-std::wstring widePath(const std::string& utf8) {
-  std::u16string text = toolio::utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
+using toolio::wideFromUtf8;
 
 namespace {
 
@@ -36,17 +34,14 @@ FileError fileErrorOf(DWORD code) {
 
 class Win32File : public File {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
+  explicit Win32File(toolio::UniqueHandle handle) : handle_(std::move(handle)) {}
   FileError read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
     auto* p = static_cast<char*>(buffer);
     while (got < length) {
       DWORD piece = length - got > (1u << 30) ? (1u << 30) : DWORD(length - got);
       DWORD done = 0;
-      if (!ReadFile(handle_, p + got, piece, &done, nullptr)) return fileErrorOf(GetLastError());
+      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return fileErrorOf(GetLastError());
       if (done == 0) break;
       got += done;
     }
@@ -57,7 +52,7 @@ class Win32File : public File {
     while (length > 0) {
       DWORD piece = length > (1u << 30) ? (1u << 30) : DWORD(length);
       DWORD done = 0;
-      if (!WriteFile(handle_, p, piece, &done, nullptr)) return fileErrorOf(GetLastError());
+      if (!WriteFile(handle_.get(), p, piece, &done, nullptr)) return fileErrorOf(GetLastError());
       if (done == 0) return FileError::DiskFull;
       p += done;
       length -= done;
@@ -65,46 +60,45 @@ class Win32File : public File {
     return FileError::None;
   }
   FileError finish() override {
-    FileError result = FlushFileBuffers(handle_) ? FileError::None : fileErrorOf(GetLastError());
-    if (!CloseHandle(handle_) && result == FileError::None) result = FileError::Other;
-    handle_ = INVALID_HANDLE_VALUE;
+    FileError result = FlushFileBuffers(handle_.get()) ? FileError::None : fileErrorOf(GetLastError());
+    if (!toolio::closeAndCheck(handle_) && result == FileError::None) result = FileError::Other;
     return result;
   }
 
  private:
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
 };
 
 }  // namespace
 
 std::unique_ptr<File> Win32Files::openRead(const std::string& path, FileError& error) {
-  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!handle) {
     error = fileErrorOf(GetLastError());
     return nullptr;
   }
-  return std::make_unique<Win32File>(handle);
+  return std::make_unique<Win32File>(std::move(handle));
 }
 
 std::unique_ptr<File> Win32Files::create(const std::string& path, FileError& error) {
-  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
+  toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!handle) {
     error = fileErrorOf(GetLastError());
     return nullptr;
   }
-  return std::make_unique<Win32File>(handle);
+  return std::make_unique<Win32File>(std::move(handle));
 }
 
 bool Win32Files::exists(const std::string& path) {
-  return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Win32Files::remove(const std::string& path) { return DeleteFileW(widePath(path).c_str()) != 0; }
+bool Win32Files::remove(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
 
 bool Win32Files::replace(const std::string& from, const std::string& to) {
-  return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
+  return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
@@ -112,16 +106,14 @@ std::uint64_t Win32Files::maxFileSize(const std::string& path) {
   // Asked through a handle of the destination's folder: GetVolumeInformationW on a
   // root would also read the volume label, and Wine prints a console warning where it
   // cannot - output the program would take for a failure.
-  std::wstring folder = widePath(path);
+  std::wstring folder = wideFromUtf8(path);
   std::size_t slash = folder.find_last_of(L"\\/");
   folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
-  HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return 0;
+  toolio::UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return 0;
   wchar_t fsName[64] = {};
-  BOOL known = GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fsName, 64);
-  CloseHandle(handle);
-  if (!known) return 0;
+  if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
   // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
   std::wstring name(fsName);
   if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;

@@ -16,6 +16,4 @@ class Win32Files : public Files {
   std::uint64_t maxFileSize(const std::string& path) override;
 };
 
-std::wstring widePath(const std::string& utf8);
-
 }  // namespace ghost

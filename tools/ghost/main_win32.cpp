@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
 #include "tools/ghost/backend_win32.h"
@@ -17,27 +18,11 @@
 #endif
 #include "tools/ghost/progress_window_win32.h"
 
-namespace {
-
-std::string argumentsAfterProgramName() {
-  const wchar_t* line = GetCommandLineW();
-  if (*line == L'"') {
-    ++line;
-    while (*line && *line != L'"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != L' ' && *line != L'\t') ++line;
-  }
-  std::u16string text;
-  for (; *line; ++line) text.push_back(char16_t(*line));
-  return toolio::utf16ToUtf8(text);
-}
-
-}  // namespace
-
 int main() {
   toolio::ConsoleOut out;
-  ghost::ParseResult parsed = ghost::parseCommandLine(argumentsAfterProgramName());
+  const std::wstring line = GetCommandLineW();
+  ghost::ParseResult parsed =
+      ghost::parseCommandLine(toolio::utf8FromWide(toolio::commandTail(std::wstring_view(line))));
   if (!parsed.ok) {
     out.line(parsed.error);
     return 2;

@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "tools/ghost/files_win32.h"
+#include "tools/common/codepage_win32.h"
+#include "tools/common/handles_win32.h"
+#include "tools/common/utf.h"
 
 namespace ghost {
 
@@ -15,21 +17,13 @@ constexpr UINT_PTR kRefreshTimer = 1;
 
 enum ControlId { kAction = 100, kFrom, kTo, kBar, kPercent, kSpeed, kElapsed, kRemaining, kStop };
 
-// GBK literals of this program to UTF-16: the window uses the wide API so that paths
-// in any language show correctly.
-std::wstring fromGbk(const char* text) {
-  int n = MultiByteToWideChar(936, 0, text, -1, nullptr, 0);
-  std::wstring wide(n > 0 ? n - 1 : 0, L'\0');
-  if (n > 1) MultiByteToWideChar(936, 0, text, -1, &wide[0], n);
-  return wide;
-}
-
-std::wstring fromGbk(const std::string& text) { return fromGbk(text.c_str()); }
+// The window uses the wide API so that paths in any language show correctly.
+std::wstring fromGbk(std::string_view text) { return toolio::wideFromGbk(text); }
 
 std::wstring partitionText(const std::string& designator) {
   std::size_t colon = designator.find(':');
-  return fromGbk("磁盘 ") + widePath(designator.substr(0, colon)) + fromGbk(" 分区 ") +
-         widePath(designator.substr(colon + 1));
+  return fromGbk("磁盘 ") + toolio::wideFromUtf8(designator.substr(0, colon)) + fromGbk(" 分区 ") +
+         toolio::wideFromUtf8(designator.substr(colon + 1));
 }
 
 struct WindowState {
@@ -129,7 +123,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 WindowTexts windowTextsFor(const Command& command) {
   WindowTexts t;
-  std::wstring image = fromGbk("映像文件: ") + widePath(command.imagePath);
+  std::wstring image = fromGbk("映像文件: ") + toolio::wideFromUtf8(command.imagePath);
   switch (command.mode) {
     case Mode::Restore:
       t.title = fromGbk("GhostVrelLite - 还原分区");
@@ -196,8 +190,9 @@ void runWithProgressWindow(const WindowTexts& texts, RunProgress& progress, cons
     SetForegroundWindow(hwnd);
   }
 
-  HANDLE thread = CreateThread(nullptr, 0, workThread, &state, 0, nullptr);
-  if (!thread) {
+  toolio::UniqueHandle worker(CreateThread(nullptr, 0, workThread, &state, 0, nullptr));
+  HANDLE thread = worker.get();
+  if (!worker) {
     work();  // no thread: the work still runs, without a live window
     if (hwnd) DestroyWindow(hwnd);
   } else if (!hwnd) {
@@ -225,7 +220,6 @@ void runWithProgressWindow(const WindowTexts& texts, RunProgress& progress, cons
       DispatchMessageW(&msg);
     }
   }
-  if (thread) CloseHandle(thread);
   if (state.font) DeleteObject(state.font);
 }
 

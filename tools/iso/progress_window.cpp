@@ -14,11 +14,6 @@ const wchar_t kClassName[] = L"VrelIsoCopyProgress";
 constexpr int kCancelId = 101;
 constexpr int kWidth = 440, kHeight = 170;
 
-std::wstring wide(const std::string& utf8) {
-  std::u16string u = toolio::utf8ToUtf16(utf8);
-  return std::wstring(u.begin(), u.end());
-}
-
 std::wstring megabytes(std::uint64_t bytes) {
   wchar_t text[64];
   swprintf(text, 64, L"%.1f MB", double(bytes) / 1048576.0);
@@ -106,7 +101,7 @@ bool CopyProgressWindow::update(std::uint64_t doneBytes, std::uint64_t totalByte
                             std::to_wstring(permille / 10) + L"%)";
       SetWindowTextW(amountLabel_, amount.c_str());
     }
-    std::wstring file = L"正在复制: " + wide(currentFile);
+    std::wstring file = L"正在复制: " + toolio::wideFromUtf8(currentFile);
     wchar_t shown[1024] = {};
     GetWindowTextW(fileLabel_, shown, 1024);
     if (file != shown) SetWindowTextW(fileLabel_, file.c_str());

@@ -66,7 +66,7 @@ class Win32Backend : public mark::Backend {
 int main() {
   std::wstring line = GetCommandLineW();
   std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
-  std::string narrow = toolio::utf16ToUtf8(std::u16string(tail.begin(), tail.end()));
+  std::string narrow = toolio::utf8FromWide(tail);
   Win32Backend backend;
   toolio::ConsoleOut out;
   return mark::runMark(narrow, backend, out);
