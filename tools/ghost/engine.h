@@ -58,8 +58,8 @@ class FilesBackend : public Backend {
     return files_.create(path, error);
   }
   bool exists(const std::string& path) override { return files_.exists(path); }
-  bool remove(const std::string& path) override { return files_.remove(path); }
-  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
+  bool removeFile(const std::string& path) override { return files_.removeFile(path); }
+  bool replaceFile(const std::string& from, const std::string& to) override { return files_.replaceFile(from, to); }
   std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
 
  protected:

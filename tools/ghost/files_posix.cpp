@@ -94,9 +94,9 @@ std::unique_ptr<File> PosixFiles::create(const std::string& path, FileError& err
 
 bool PosixFiles::exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-bool PosixFiles::remove(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool PosixFiles::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool PosixFiles::replace(const std::string& from, const std::string& to) {
+bool PosixFiles::replaceFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 

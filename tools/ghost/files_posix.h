@@ -11,8 +11,8 @@ class PosixFiles : public Files {
   std::unique_ptr<File> openRead(const std::string& path, FileError& error) override;
   std::unique_ptr<File> create(const std::string& path, FileError& error) override;
   bool exists(const std::string& path) override;
-  bool remove(const std::string& path) override;
-  bool replace(const std::string& from, const std::string& to) override;
+  bool removeFile(const std::string& path) override;
+  bool replaceFile(const std::string& from, const std::string& to) override;
   std::uint64_t maxFileSize(const std::string& path) override;
 };
 

@@ -95,9 +95,9 @@ bool Win32Files::exists(const std::string& path) {
   return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Win32Files::remove(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
+bool Win32Files::removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
 
-bool Win32Files::replace(const std::string& from, const std::string& to) {
+bool Win32Files::replaceFile(const std::string& from, const std::string& to) {
   return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

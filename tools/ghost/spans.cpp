@@ -27,25 +27,20 @@ std::string spanName(const std::string& image, unsigned number) {
   return image + suffix;
 }
 
-std::string scratchName(const std::string& finalName) { return finalName + ".partial"; }
-
 SpanWriter::SpanWriter(Files& files, std::string image, std::uint64_t imageId,
                        std::uint64_t spanLimit)
     : files_(files), image_(std::move(image)), imageId_(imageId), limit_(spanLimit) {
   if (limit_ != 0 && limit_ < (1u << 20)) limit_ = 1u << 20;
 }
 
-SpanWriter::~SpanWriter() {
-  if (committed_) return;
-  file_.reset();
-  for (const auto& name : names_) files_.remove(name);
-}
+// The open span is closed before the scratch files go.
+SpanWriter::~SpanWriter() { file_.reset(); }
 
 Problem SpanWriter::problemOf(FileError error) const {
   switch (error) {
     case FileError::None: return Problem::None;
     case FileError::DiskFull: return Problem::DiskFull;
-    default: return names_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable
+    default: return spans_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable
                                                        : Problem::ImageWriteFailed;
   }
 }
@@ -56,15 +51,15 @@ Problem SpanWriter::startSpan() {
     file_.reset();
     if (error != FileError::None) return problemOf(error);
   }
-  unsigned number = unsigned(names_.size()) + 1;
-  std::string name = scratchName(spanName(image_, number));
+  unsigned number = unsigned(spans_.size()) + 1;
+  toolio::ScratchFile span(files_, spanName(image_, number));
   FileError error = FileError::None;
   inFile_ = 0;
-  file_ = files_.create(name, error);
+  file_ = files_.create(span.path(), error);
   if (!file_) return error == FileError::DiskFull ? Problem::DiskFull
                     : number == 1                 ? Problem::DestinationUncreatable
                                                   : Problem::ImageWriteFailed;
-  names_.push_back(name);
+  spans_.push_back(std::move(span));
   if (number > 1) {
     std::uint8_t header[kSpanHeaderSize];
     encodeSpanHeader(number, imageId_, header);
@@ -103,14 +98,11 @@ Problem SpanWriter::commit() {
   FileError error = file_->finish();
   file_.reset();
   if (error != FileError::None) return problemOf(error);
-  for (unsigned number = 1; number <= names_.size(); ++number) {
-    if (!files_.replace(names_[number - 1], spanName(image_, number)))
-      return Problem::ImageWriteFailed;
-  }
-  committed_ = true;
-  for (unsigned number = unsigned(names_.size()) + 1;; ++number) {
+  for (toolio::ScratchFile& span : spans_)
+    if (!span.commit()) return Problem::ImageWriteFailed;
+  for (unsigned number = unsigned(spans_.size()) + 1;; ++number) {
     std::string stale = spanName(image_, number);
-    if (!files_.exists(stale) || !files_.remove(stale)) break;
+    if (!files_.exists(stale) || !files_.removeFile(stale)) break;
   }
   return Problem::None;
 }

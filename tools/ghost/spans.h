@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/scratch_file.h"
 #include "tools/ghost/errors.h"
 
 namespace ghost {
@@ -27,15 +28,12 @@ class File {
   virtual FileError finish() = 0;
 };
 
-class Files {
+// Image files, written under scratch names until the image is complete.
+class Files : public toolio::FileMoves {
  public:
-  virtual ~Files() = default;
   virtual std::unique_ptr<File> openRead(const std::string& path, FileError& error) = 0;
   virtual std::unique_ptr<File> create(const std::string& path, FileError& error) = 0;
   virtual bool exists(const std::string& path) = 0;
-  virtual bool remove(const std::string& path) = 0;
-  // Renames, replacing an existing file.
-  virtual bool replace(const std::string& from, const std::string& to) = 0;
   // The largest file the destination's file system holds (0: no limit that matters).
   virtual std::uint64_t maxFileSize(const std::string& path) = 0;
 };
@@ -45,8 +43,6 @@ constexpr std::uint64_t kFat32SpanLimit = 0xFFFFFFFFull - 0xFFFF;  // 4 GiB - 64
 
 // The name of span `number` (1 is the image's own name).
 std::string spanName(const std::string& image, unsigned number);
-// Where a span is written before the image is complete.
-std::string scratchName(const std::string& finalName);
 
 class SpanWriter {
  public:
@@ -58,7 +54,7 @@ class SpanWriter {
   // an earlier, longer image of the same name left behind.
   Problem commit();
   std::uint32_t crc() const { return crc_; }
-  unsigned spans() const { return unsigned(names_.size()); }
+  unsigned spans() const { return unsigned(spans_.size()); }
 
  private:
   Problem startSpan();
@@ -67,11 +63,10 @@ class SpanWriter {
   std::string image_;
   std::uint64_t imageId_;
   std::uint64_t limit_;
+  std::vector<toolio::ScratchFile> spans_;  // written so far, the last one open
   std::unique_ptr<File> file_;
   std::uint64_t inFile_ = 0;
-  std::vector<std::string> names_;  // scratch names written so far
   std::uint32_t crc_ = 0;
-  bool committed_ = false;
 };
 
 class SpanReader {

@@ -67,6 +67,50 @@ bool allZero(const unsigned char* p, std::size_t n) {
   return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
 }
 
+constexpr std::size_t kCopyChunk = 4u << 20;
+
+// One file, under a scratch name until it is complete: a copy cut short never looks
+// finished, and a failed one leaves nothing behind.
+CopyError copyFile(ImageSource& source, const Node& node, const std::string& path, OutputTree& out,
+                   std::vector<unsigned char>& buffer, Progress& state, const ProgressCallback& progress) {
+  toolio::ScratchFile scratch(out, path);
+  std::unique_ptr<OutputFile> target = out.createFile(scratch.path());
+  if (!target) return CopyError::WriteFailed;
+  std::uint64_t remaining = node.size;
+  bool ok = true;
+  if (!node.embedded.empty()) {
+    ok = target->write(node.embedded.data(), std::min<std::uint64_t>(node.embedded.size(), remaining));
+    state.doneBytes += remaining;
+    remaining = 0;
+  }
+  for (std::size_t i = 0; ok && remaining > 0 && i < node.extents.size(); ++i) {
+    const Extent& extent = node.extents[i];
+    std::uint64_t left = std::min(extent.length, remaining);
+    std::uint64_t offset = extent.offset;
+    while (ok && left > 0) {
+      std::size_t take = std::size_t(std::min<std::uint64_t>(left, buffer.size()));
+      std::uint64_t hole = extent.zeros ? 0 : source.knownZerosAt(offset, left);
+      if (hole >= 65536) take = std::size_t(std::min<std::uint64_t>(hole, left));
+      if (extent.zeros || hole >= 65536) {
+        ok = target->skipZeros(take);
+      } else {
+        if (!source.read(offset, buffer.data(), take)) return CopyError::ReadFailed;
+        ok = allZero(buffer.data(), take) ? target->skipZeros(take) : target->write(buffer.data(), take);
+      }
+      offset += take;
+      left -= take;
+      remaining -= take;
+      state.doneBytes += take;
+      if (ok && progress && !progress(state)) return CopyError::Cancelled;
+    }
+  }
+  // The reader guarantees coverage; a gap here is a broken tree.
+  if (ok && remaining > 0) return CopyError::Corrupt;
+  if (!ok || !target->finish(node.size)) return out.freeBytes() < node.size ? CopyError::DiskFull : CopyError::WriteFailed;
+  target.reset();
+  return scratch.commit() ? CopyError::None : CopyError::WriteFailed;
+}
+
 }  // namespace
 
 bool safeComponent(std::string_view name) {
@@ -101,9 +145,9 @@ Plan planExtraction(const Node& root, const FileFilter& wanted) {
 CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, const ProgressCallback& progress) {
   CopyOutcome outcome;
   std::vector<std::string> createdFolders;
-  std::vector<std::string> createdFiles;
+  std::vector<std::string> copiedFiles;
   auto undo = [&](CopyError error) {
-    for (auto it = createdFiles.rbegin(); it != createdFiles.rend(); ++it) out.removeFile(*it);
+    for (auto it = copiedFiles.rbegin(); it != copiedFiles.rend(); ++it) out.removeFile(*it);
     for (auto it = createdFolders.rbegin(); it != createdFolders.rend(); ++it) out.removeFolder(*it);
     outcome.error = error;
     outcome.filesCopied = 0;
@@ -117,65 +161,17 @@ CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, con
     createdFolders.push_back(folder);
   }
 
-  constexpr std::size_t kChunk = 4u << 20;
-  std::vector<unsigned char> buffer(kChunk);
+  std::vector<unsigned char> buffer(kCopyChunk);
   Progress state;
   state.totalBytes = plan.totalBytes;
   for (const PlannedFile& file : plan.files) {
-    const Node& node = *file.node;
     state.currentFile = file.path;
     if (progress && !progress(state)) return undo(CopyError::Cancelled);
-    // Written under a scratch name first: a copy cut short never looks finished.
-    std::string scratch = file.path + ".partial";
-    std::unique_ptr<OutputFile> target = out.createFile(scratch);
-    if (!target) return undo(CopyError::WriteFailed);
-    createdFiles.push_back(scratch);
-    std::uint64_t remaining = node.size;
-    bool ok = true;
-    if (!node.embedded.empty()) {
-      ok = target->write(node.embedded.data(), std::min<std::uint64_t>(node.embedded.size(), remaining));
-      state.doneBytes += remaining;
-      remaining = 0;
-    }
-    for (std::size_t i = 0; ok && remaining > 0 && i < node.extents.size(); ++i) {
-      const Extent& extent = node.extents[i];
-      std::uint64_t left = std::min(extent.length, remaining);
-      std::uint64_t offset = extent.offset;
-      while (ok && left > 0) {
-        std::size_t take = std::size_t(std::min<std::uint64_t>(left, kChunk));
-        std::uint64_t hole = extent.zeros ? 0 : source.knownZerosAt(offset, left);
-        if (hole >= 65536) take = std::size_t(std::min<std::uint64_t>(hole, left));
-        if (extent.zeros || hole >= 65536) {
-          ok = target->skipZeros(take);
-        } else {
-          if (!source.read(offset, buffer.data(), take)) {
-            target.reset();
-            return undo(CopyError::ReadFailed);
-          }
-          ok = allZero(buffer.data(), take) ? target->skipZeros(take) : target->write(buffer.data(), take);
-        }
-        offset += take;
-        left -= take;
-        remaining -= take;
-        state.doneBytes += take;
-        if (ok && progress && !progress(state)) {
-          target.reset();
-          return undo(CopyError::Cancelled);
-        }
-      }
-    }
-    if (ok && remaining > 0) {  // the reader guarantees coverage; a gap here is a broken tree
-      target.reset();
-      return undo(CopyError::Corrupt);
-    }
-    if (!ok || !target->finish(node.size)) {
-      target.reset();
-      return undo(out.freeBytes() < node.size ? CopyError::DiskFull : CopyError::WriteFailed);
-    }
-    target.reset();
-    if (!out.rename(scratch, file.path)) return undo(CopyError::WriteFailed);
-    createdFiles.back() = file.path;
-    outcome.bytesCopied += node.size;
+    if (CopyError error = copyFile(source, *file.node, file.path, out, buffer, state, progress);
+        error != CopyError::None)
+      return undo(error);
+    copiedFiles.push_back(file.path);
+    outcome.bytesCopied += file.node->size;
     ++outcome.filesCopied;
   }
   if (progress) progress(state);

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/scratch_file.h"
 #include "tools/iso/volume.h"
 
 namespace iso {
@@ -27,15 +28,13 @@ class OutputFile {
   virtual bool finish(std::uint64_t size) = 0;
 };
 
-class OutputTree {
+// Files are written under scratch names and renamed when complete (removeFile and
+// replaceFile take relative paths too).
+class OutputTree : public toolio::FileMoves {
  public:
-  virtual ~OutputTree() = default;
   virtual bool folderExists(const std::string& relative) = 0;
   virtual bool createFolder(const std::string& relative) = 0;
   virtual std::unique_ptr<OutputFile> createFile(const std::string& relative) = 0;
-  // Replaces an existing file of that name.
-  virtual bool rename(const std::string& from, const std::string& to) = 0;
-  virtual void removeFile(const std::string& relative) = 0;
   virtual void removeFolder(const std::string& relative) = 0;  // only when empty
   // Free bytes on the target's volume, or UINT64_MAX when unknown.
   virtual std::uint64_t freeBytes() { return UINT64_MAX; }

@@ -91,10 +91,10 @@ class PosixFolder : public OutputTree {
     if (fd < 0) return nullptr;
     return std::make_unique<PosixFile>(fd);
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     return std::rename(full(from).c_str(), full(to).c_str()) == 0;
   }
-  void removeFile(const std::string& relative) override { ::unlink(full(relative).c_str()); }
+  bool removeFile(const std::string& relative) override { return ::unlink(full(relative).c_str()) == 0; }
   void removeFolder(const std::string& relative) override { ::rmdir(full(relative).c_str()); }
   std::uint64_t freeBytes() override {
     struct statvfs st;

@@ -80,10 +80,10 @@ class Win32Folder : public OutputTree {
     if (!h) return nullptr;
     return std::make_unique<Win32File>(std::move(h));
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     return MoveFileExW(full(from).c_str(), full(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
-  void removeFile(const std::string& relative) override { DeleteFileW(full(relative).c_str()); }
+  bool removeFile(const std::string& relative) override { return DeleteFileW(full(relative).c_str()) != 0; }
   void removeFolder(const std::string& relative) override { RemoveDirectoryW(full(relative).c_str()); }
   std::uint64_t freeBytes() override {
     ULARGE_INTEGER avail;

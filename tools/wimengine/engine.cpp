@@ -66,26 +66,21 @@ int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) 
   if (backend.isDirectory(command.wimPath))
     return reportFailure(out, Failure{ErrorKind::DestinationNotWritable, 0, 0});
 
+  ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
+  progress.update(0);
+  toolio::ScratchFile scratch(backend, command.wimPath);
   CaptureRequest request;
   request.source = command.source;
-  request.wimPath = scratchPathFor(command.wimPath);
+  request.wimPath = scratch.path();
   request.name = command.name;
   request.description = command.description;
   request.flags = command.flags;
   request.compression = command.compression;
   request.tempDir = command.tempDir;
 
-  ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
-  progress.update(0);
-  // A scratch file left by a killed run is ours: start afresh.
-  if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
   Outcome outcome = backend.capture(request, progress);
-  if (outcome.ok && !backend.replaceFile(request.wimPath, command.wimPath))
-    outcome = Outcome::fail(ErrorKind::DestinationNotWritable);
-  if (!outcome.ok) {
-    if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
-    return reportFailure(out, outcome.failure);
-  }
+  if (outcome.ok && !scratch.commit()) outcome = Outcome::fail(ErrorKind::DestinationNotWritable);
+  if (!outcome.ok) return reportFailure(out, outcome.failure);
   progress.finish();
   out.line("");
   out.line("Successfully imaged " + backend.toConsoleText(command.source));
@@ -95,8 +90,6 @@ int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) 
 }
 
 }  // namespace
-
-std::string scratchPathFor(const std::string& destination) { return destination + ".vrelpart"; }
 
 int runEngine(const std::vector<std::string>& args, Backend& backend, toolio::LineSink& out) {
   ParseResult parsed = parseCommandLine(args);

@@ -106,8 +106,8 @@ class FakeBackend : public ghost::Backend {
     return std::make_unique<MemoryFile>(files[path], diskFullAt);
   }
   bool exists(const std::string& path) override { return files.count(path) > 0; }
-  bool remove(const std::string& path) override { return files.erase(path) > 0; }
-  bool replace(const std::string& from, const std::string& to) override {
+  bool removeFile(const std::string& path) override { return files.erase(path) > 0; }
+  bool replaceFile(const std::string& from, const std::string& to) override {
     auto found = files.find(from);
     if (found == files.end()) return false;
     files[to] = std::move(found->second);

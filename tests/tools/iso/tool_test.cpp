@@ -212,12 +212,12 @@ class MemoryFolder : public iso::OutputTree {
     files[p] = File{};
     return std::make_unique<Out>(*this, p);
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     files[to] = files[from];
     files.erase(from);
     return true;
   }
-  void removeFile(const std::string& p) override { files.erase(p); }
+  bool removeFile(const std::string& p) override { return files.erase(p) > 0; }
   void removeFolder(const std::string& p) override { folders.erase(p); }
   std::uint64_t freeBytes() override { return free; }
 
@@ -271,7 +271,7 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
 
 TEST_F(CopyFixture, AFailureLeavesTheTargetAsItWas) {
   out.folders.insert("unrelated");
-  out.refuseCreate.insert("later.wim.partial");
+  out.refuseCreate.insert("later.wim.vrelpart");
   EXPECT_EQ(iso::copyPlan(image, plan, out).error, iso::CopyError::WriteFailed);
   EXPECT_TRUE(out.files.empty());
   EXPECT_EQ(out.folders, std::set<std::string>{"unrelated"});

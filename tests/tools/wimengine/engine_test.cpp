@@ -71,7 +71,7 @@ TEST_F(EngineFixture, CaptureWritesAScratchFileAndRenamesItOnSuccess) {
   EXPECT_EQ(run(kCapture), 0);
   EXPECT_EQ(backend.files["E:\\bak.wim"], "image");
   EXPECT_EQ(backend.files.size(), 1u);
-  EXPECT_EQ(backend.lastCapture.wimPath, scratchPathFor("E:\\bak.wim"));
+  EXPECT_EQ(backend.lastCapture.wimPath, "E:\\bak.wim.vrelpart");
   EXPECT_EQ(backend.lastCapture.compression, Compression::Fast);
   EXPECT_EQ(backend.lastCapture.tempDir, "E:\\ImagexTemp");
   EXPECT_TRUE(gbk::endsWith(out.text(),
@@ -97,7 +97,7 @@ TEST_F(EngineFixture, FailedCaptureLeavesNoFileAndKeepsAnOlderOne) {
     EXPECT_EQ(run(kCapture), 1);
     EXPECT_FALSE(saysSuccess()) << out.text();
     EXPECT_TRUE(gbk::endsWith(out.text(), std::string(k.line) + "\r\n")) << gbktest::toUtf8(out.text());
-    EXPECT_FALSE(backend.fileExists(scratchPathFor("E:\\bak.wim")));
+    EXPECT_FALSE(backend.fileExists("E:\\bak.wim.vrelpart"));
     EXPECT_EQ(backend.fileExists("E:\\bak.wim"), k.olderExists);
   }
 }
@@ -114,7 +114,7 @@ TEST_F(EngineFixture, CaptureRefusesAMissingTempFolderOrADirectoryAsDestination)
 }
 
 TEST_F(EngineFixture, CaptureStartsOverAStaleScratchFile) {
-  backend.files[scratchPathFor("E:\\bak.wim")] = "left by a killed run";
+  backend.files["E:\\bak.wim.vrelpart"] = "left by a killed run";
   backend.next = Outcome::fail(ErrorKind::Other);
   EXPECT_EQ(run(kCapture), 1);
   EXPECT_TRUE(backend.files.empty());
