@@ -66,7 +66,7 @@ class OwnedPartition : public disk::Device {
 }  // namespace
 
 ImageDisksBackend::ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
-    : FilesBackend(files), disks_(std::move(disks)) {}
+    : disks_(std::move(disks)), files_(files) {}
 
 Problem ImageDisksBackend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
   auto where = disk::parseDesignator(designator);

@@ -7,15 +7,14 @@
 
 namespace ghost {
 
-class Win32Backend : public FilesBackend {
+class Win32Backend : public Backend {
  public:
-  Win32Backend() : FilesBackend(files_) {}
+  Files& imageFiles() override { return files_; }
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
-
 
  private:
   Win32Files files_;

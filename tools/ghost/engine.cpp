@@ -197,7 +197,8 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   header.mapCrc = toolio::crc32(mapStored.data(), mapStored.size());
   header.createdUnix = backend.nowUnix();
 
-  SpanWriter writer(backend, command.imagePath, header.imageId, backend.maxFileSize(command.imagePath));
+  Files& files = backend.imageFiles();
+  SpanWriter writer(files, command.imagePath, header.imageId, files.maxFileSize(command.imagePath));
   if (Problem problem = writer.open(); problem != Problem::None) return fail(problem);
   std::vector<std::uint8_t> headerBytes = encodeHeader(header);
   if (Problem problem = writer.write(headerBytes.data(), headerBytes.size()); problem != Problem::None)
@@ -260,7 +261,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
 
 Failure runCheck(const Command& command, Backend& backend, RunProgress& progress) {
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
   progress.totalBytes = header.dataBytes;
@@ -296,7 +297,7 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
 Failure runRestore(const Command& command, Backend& backend, RunProgress& progress) {
   if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);

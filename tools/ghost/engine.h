@@ -25,8 +25,11 @@ struct OpenedPartition {
   std::uint64_t lengthBytes = 0;
 };
 
-class Backend : public Files {
+class Backend {
  public:
+  virtual ~Backend() = default;
+  // Where the image files are read and written.
+  virtual Files& imageFiles() = 0;
   // Resolves "disk:partition" as the disk lister numbers it; for writing, the volume
   // is locked and dismounted for the rest of the run (Windows).
   virtual Problem openPartition(const std::string& designator, bool forWriting,
@@ -46,28 +49,6 @@ class Backend : public Files {
   virtual unsigned workerThreads();
   // The disk layer's message for the last failed openPartition, if it gave one.
   virtual std::string lastDetail() const { return {}; }
-};
-
-// A backend whose image files are those of a Files object of the platform.
-class FilesBackend : public Backend {
- public:
-  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
-    return files_.openRead(path, error);
-  }
-  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
-    return files_.create(path, error);
-  }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  bool removeFile(const std::string& path) override { return files_.removeFile(path); }
-  bool replaceFile(const std::string& from, const std::string& to) override { return files_.replaceFile(from, to); }
-  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
-
- protected:
-  // Only kept: files may be a member of the derived backend, not yet constructed.
-  explicit FilesBackend(Files& files) : files_(files) {}
-
- private:
-  Files& files_;
 };
 
 // The backup's plan: which blocks of the partition hold data.

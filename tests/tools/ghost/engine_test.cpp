@@ -85,7 +85,7 @@ class EngineTest : public ::testing::Test {
     command.crcIgnore = crcIgnore;
     return ghost::runRestore(command, backend, progress);
   }
-  std::vector<std::uint8_t>& image() { return backend.files["D:\\bak.gho"]; }
+  std::vector<std::uint8_t>& image() { return backend.files.byPath["D:\\bak.gho"]; }
   FakeBackend backend;
 };
 
@@ -94,7 +94,7 @@ TEST_F(EngineTest, BackupCheckRestoreGivesTheSameBytesAtEveryLevel) {
     SCOPED_TRACE(level);
     backend.partitions["1:2"].bytes.assign(8 * 1024 * 1024, 0xEE);
     ASSERT_EQ(backup(level), Problem::None);
-    EXPECT_EQ(backend.files.size(), 1u) << "no scratch file left behind";
+    EXPECT_EQ(backend.files.byPath.size(), 1u) << "no scratch file left behind";
     EXPECT_LT(image().size(), backend.partitions["1:1"].bytes.size()) << "compressible data shrinks";
     EXPECT_EQ(check().problem, Problem::None);
     ASSERT_EQ(restore().problem, Problem::None);
@@ -139,17 +139,17 @@ TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
 TEST_F(EngineTest, BackupRefusesADestinationOnTheSourceAndCleansUpAfterFailures) {
   backend.fileOnPartition["D:\\bak.gho"] = "1:1";
   EXPECT_EQ(backup(), Problem::DestinationOnSource);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
   backend.fileOnPartition.clear();
 
-  backend.diskFullAt = 100000;
+  backend.files.diskFullAt = 100000;
   EXPECT_EQ(backup(), Problem::DiskFull);
-  EXPECT_TRUE(backend.files.empty()) << "a failed backup leaves no half-written image";
-  backend.diskFullAt = 0;
+  EXPECT_TRUE(backend.files.byPath.empty()) << "a failed backup leaves no half-written image";
+  backend.files.diskFullAt = 0;
 
   backend.partitions["1:1"].failReads = true;
   EXPECT_EQ(backup(), Problem::PartitionUnreadable);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
 }
 
 TEST_F(EngineTest, AFailedBackupKeepsTheOldImageOfTheSameName) {
@@ -168,11 +168,11 @@ TEST_F(EngineTest, StoppedRunsFailAndSaySo) {
   auto restored = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, progress);
   EXPECT_EQ(restored.problem, Problem::Stopped);
   EXPECT_TRUE(restored.targetTouched);
-  backend.files.clear();
+  backend.files.byPath.clear();
   ghost::RunOptions options;
   EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, progress, options).problem,
             Problem::Stopped);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
 }
 
 // Where a damaged byte lies decides what the reader can tell and when.
@@ -254,29 +254,29 @@ TEST_F(EngineTest, CrcIgnoreGoesOnButStillReportsTheDamage) {
 }
 
 TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
-  backend.spanLimit = 1 << 20;  // the smallest span the writer makes
+  backend.files.spanLimit = 1 << 20;  // the smallest span the writer makes
   std::mt19937 random(3);
   for (auto& byte : backend.partitions["1:1"].bytes) byte = std::uint8_t(random());  // stored as is
   ASSERT_EQ(backup(0), Problem::None);
-  EXPECT_TRUE(backend.files.count("D:\\bak.gho.002"));
-  EXPECT_TRUE(backend.files.count("D:\\bak.gho.004"));
-  for (const auto& file : backend.files) EXPECT_LE(file.second.size(), 1u << 20) << file.first;
+  EXPECT_TRUE(backend.files.byPath.count("D:\\bak.gho.002"));
+  EXPECT_TRUE(backend.files.byPath.count("D:\\bak.gho.004"));
+  for (const auto& file : backend.files.byPath) EXPECT_LE(file.second.size(), 1u << 20) << file.first;
   EXPECT_EQ(check().problem, Problem::None);
   ASSERT_EQ(restore().problem, Problem::None);
   const auto& source = backend.partitions["1:1"].bytes;
   EXPECT_TRUE(std::equal(source.begin(), source.end(), backend.partitions["1:2"].bytes.begin()));
 
-  auto thirdSpan = backend.files["D:\\bak.gho.003"];
-  backend.files.erase("D:\\bak.gho.003");
+  auto thirdSpan = backend.files.byPath["D:\\bak.gho.003"];
+  backend.files.byPath.erase("D:\\bak.gho.003");
   EXPECT_EQ(check().problem, Problem::ImageTruncated);
-  backend.files["D:\\bak.gho.003"] = backend.files["D:\\bak.gho.004"];
+  backend.files.byPath["D:\\bak.gho.003"] = backend.files.byPath["D:\\bak.gho.004"];
   EXPECT_EQ(check().problem, Problem::SpanMismatch);
-  backend.files["D:\\bak.gho.003"] = thirdSpan;
+  backend.files.byPath["D:\\bak.gho.003"] = thirdSpan;
 
   // A new, smaller image of the same name removes the spans of the old one.
-  backend.spanLimit = 0;
+  backend.files.spanLimit = 0;
   ASSERT_EQ(backup(9), Problem::None);
-  EXPECT_EQ(backend.files.size(), 1u);
+  EXPECT_EQ(backend.files.byPath.size(), 1u);
   EXPECT_EQ(check().problem, Problem::None);
 }
 
@@ -308,7 +308,7 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
   ghost::RunOptions options;
   options.chunkSize = 16 * 1024;
   ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "x.gho"), backend, progress, options).problem, Problem::None);
-  const auto good = backend.files["x.gho"];
+  const auto good = backend.files.byPath["x.gho"];
   backend.partitions["1:2"].bytes.assign(128 * 1024, 0);
   std::mt19937 random(12);
   for (int round = 0; round < 400; ++round) {
@@ -322,7 +322,7 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
       default: bad.insert(bad.begin() + random() % bad.size(), std::uint8_t(random())); break;
     }
     if (bad == good) continue;
-    backend.files["x.gho"] = bad;
+    backend.files.byPath["x.gho"] = bad;
     SCOPED_TRACE(round);
     EXPECT_NE(ghost::runCheck(checkCommand("x.gho"), backend, progress).problem, Problem::None);
     auto restore = restoreCommand("x.gho", "1:2");

@@ -62,17 +62,47 @@ class MemoryFile : public ghost::File {
   std::size_t pos_ = 0;
 };
 
+// Image files in memory, by path.
+class MemoryFiles : public ghost::Files {
+ public:
+  std::map<std::string, std::vector<std::uint8_t>> byPath;
+  std::uint64_t spanLimit = 0;
+  std::uint64_t diskFullAt = 0;  // total bytes a file may reach
+
+  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::FileError& error) override {
+    auto found = byPath.find(path);
+    if (found == byPath.end()) {
+      error = ghost::FileError::NotFound;
+      return nullptr;
+    }
+    return std::make_unique<MemoryFile>(found->second, 0);
+  }
+  std::unique_ptr<ghost::File> create(const std::string& path, ghost::FileError&) override {
+    byPath[path].clear();
+    return std::make_unique<MemoryFile>(byPath[path], diskFullAt);
+  }
+  bool exists(const std::string& path) override { return byPath.count(path) > 0; }
+  bool removeFile(const std::string& path) override { return byPath.erase(path) > 0; }
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    auto found = byPath.find(from);
+    if (found == byPath.end()) return false;
+    byPath[to] = std::move(found->second);
+    byPath.erase(from);
+    return true;
+  }
+  std::uint64_t maxFileSize(const std::string&) override { return spanLimit; }
+};
+
 class FakeBackend : public ghost::Backend {
  public:
   std::map<std::string, MemoryPartition> partitions;  // by designator
-  std::map<std::string, std::vector<std::uint8_t>> files;
+  MemoryFiles files;
   std::map<std::string, std::string> fileOnPartition;  // path -> designator
-  std::uint64_t spanLimit = 0;
-  std::uint64_t diskFullAt = 0;  // total bytes a file may reach
   std::uint64_t nextId = 0x1122334455667788ull;
   unsigned threads = 3;
   int extendCalls = 0;
 
+  ghost::Files& imageFiles() override { return files; }
   ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out) override {
     auto found = partitions.find(designator);
     if (found == partitions.end()) return ghost::Problem::NoSuchPartition;
@@ -92,29 +122,6 @@ class FakeBackend : public ghost::Backend {
   std::uint64_t newImageId() override { return nextId++; }
   std::uint64_t nowUnix() override { return 1700000000; }
   unsigned workerThreads() override { return threads; }
-
-  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::FileError& error) override {
-    auto found = files.find(path);
-    if (found == files.end()) {
-      error = ghost::FileError::NotFound;
-      return nullptr;
-    }
-    return std::make_unique<MemoryFile>(found->second, 0);
-  }
-  std::unique_ptr<ghost::File> create(const std::string& path, ghost::FileError&) override {
-    files[path].clear();
-    return std::make_unique<MemoryFile>(files[path], diskFullAt);
-  }
-  bool exists(const std::string& path) override { return files.count(path) > 0; }
-  bool removeFile(const std::string& path) override { return files.erase(path) > 0; }
-  bool replaceFile(const std::string& from, const std::string& to) override {
-    auto found = files.find(from);
-    if (found == files.end()) return false;
-    files[to] = std::move(found->second);
-    files.erase(from);
-    return true;
-  }
-  std::uint64_t maxFileSize(const std::string&) override { return spanLimit; }
 };
 
 }  // namespace ghosttest

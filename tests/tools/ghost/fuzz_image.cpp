@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     if (ghost::runBackup(command(ghost::Mode::Backup), backend, progress, options).problem != ghost::Problem::None)
       return 1;
     std::ofstream out(argv[2], std::ios::binary);
-    const auto& image = backend.files["image.gho"];
+    const auto& image = backend.files.byPath["image.gho"];
     out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     return out ? 0 : 1;
   }
@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ghosttest::FakeBackend backend;
   backend.threads = 1;
-  backend.files["image.gho"] = data;
+  backend.files.byPath["image.gho"] = data;
   backend.partitions["1:1"].bytes.assign(128 * 1024, 0);
   ghost::RunProgress progress;
   ghost::runCheck(command(ghost::Mode::Check), backend, progress);
