@@ -6,7 +6,6 @@
 
 #include "tools/common/crc32.h"
 #include "tools/common/fs.h"
-#include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/sync.h"
 
@@ -122,16 +121,9 @@ BackupPlan planBackup(disk::Device& partition) {
   BackupPlan plan;
   fs::Volume volume;
   std::string error;
-  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0) {
-    switch (volume.kind()) {
-      case fs::Kind::Ntfs: plan.fs = FsKind::Ntfs; break;
-      case fs::Kind::Fat12: plan.fs = FsKind::Fat12; break;
-      case fs::Kind::Fat16: plan.fs = FsKind::Fat16; break;
-      case fs::Kind::Fat32: plan.fs = FsKind::Fat32; break;
-      default: break;
-    }
-  }
-  if (plan.fs == FsKind::Raw) {
+  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0)
+    plan.fileSystem = volume.kind();
+  if (plan.fileSystem == fs::Kind::Raw) {
     // Unknown, unreadable or damaged: sector by sector, every block is stored.
     plan.map = BlockMap(partition.size(), 64u << 10);
     plan.map.markAll();
@@ -179,7 +171,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   BackupPlan plan = planBackup(*source.device);
   ImageHeader header;
   header.imageId = backend.newImageId();
-  header.fs = plan.fs;
+  header.fileSystem = plan.fileSystem;
   header.sectorSize = source.device->sectorSize();
   header.blockSize = plan.map.blockSize();
   header.clusterSize = plan.clusterSize;
@@ -371,10 +363,9 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   if (!target.device->flush() && failure.problem == Problem::None) failure.problem = Problem::PartitionUnwritable;
   if (failure.problem != Problem::None) return failure;
 
-  if (fixHiddenSectors(*target.device, target.startByte) == BootFixResult::Failed)
-    return fail(Problem::PartitionUnwritable);
-  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize) {
-    if (!copyNtfsBootSectorToPartitionEnd(*target.device)) return fail(Problem::PartitionUnwritable);
+  if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return fail(Problem::PartitionUnwritable);
+  if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
+    if (!fs::fixGrown(*target.device)) return fail(Problem::PartitionUnwritable);
     backend.extendNtfs(target, header.sourceSize);
   }
   return Failure{};

@@ -53,7 +53,7 @@ class Backend {
 
 // The backup's plan: which blocks of the partition hold data.
 struct BackupPlan {
-  FsKind fs = FsKind::Raw;
+  fs::Kind fileSystem = fs::Kind::Raw;
   std::uint32_t clusterSize = 0;
   BlockMap map;
 };

@@ -52,17 +52,6 @@ enum : std::size_t {
 
 }  // namespace
 
-const char* fsName(FsKind kind) {
-  switch (kind) {
-    case FsKind::Ntfs: return "NTFS";
-    case FsKind::Fat12: return "FAT12";
-    case FsKind::Fat16: return "FAT16";
-    case FsKind::Fat32: return "FAT32";
-    case FsKind::Raw: break;
-  }
-  return "RAW";
-}
-
 std::vector<std::uint8_t> encodeHeader(const ImageHeader& h) {
   std::vector<std::uint8_t> out(kHeaderSize, 0);
   std::uint8_t* p = out.data();
@@ -70,7 +59,7 @@ std::vector<std::uint8_t> encodeHeader(const ImageHeader& h) {
   putLe32(p + kOffVersion, kFormatVersion);
   putLe32(p + kOffHeaderSize, kHeaderSize);
   putLe64(p + kOffImageId, h.imageId);
-  putLe32(p + kOffFs, std::uint32_t(h.fs));
+  putLe32(p + kOffFs, std::uint32_t(h.fileSystem));
   putLe32(p + kOffSectorSize, h.sectorSize);
   putLe32(p + kOffBlockSize, h.blockSize);
   putLe32(p + kOffClusterSize, h.clusterSize);
@@ -115,8 +104,9 @@ HeaderProblem decodeHeader(const std::uint8_t* p, std::size_t length, ImageHeade
 
   // A checksum that matches does not make the values sane (a crafted file): check
   // every relation the reader relies on.
-  bool ok = fs <= std::uint32_t(FsKind::Fat32);
-  h.fs = FsKind(fs);
+  // Only the kinds a backup maps are ever written (exFAT is imaged as RAW).
+  bool ok = fs <= std::uint32_t(fs::Kind::Fat32);
+  h.fileSystem = fs::Kind(fs);
   ok = ok && isPowerOfTwo(h.sectorSize) && h.sectorSize >= 512 && h.sectorSize <= 4096;
   ok = ok && isPowerOfTwo(h.blockSize) && h.blockSize >= h.sectorSize && h.blockSize <= kMaxChunkSize;
   ok = ok && h.sourceSize > 0 && h.sourceSize % h.sectorSize == 0 && h.sourceSize < (1ull << 56);

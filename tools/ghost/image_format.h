@@ -9,11 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/fs.h"
+
 namespace ghost {
-
-enum class FsKind : std::uint32_t { Raw = 0, Ntfs = 1, Fat12 = 2, Fat16 = 3, Fat32 = 4 };
-
-const char* fsName(FsKind kind);
 
 constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kChunkHeaderSize = 32;
@@ -24,7 +22,7 @@ constexpr std::uint64_t kMaxBlockCount = 1ull << 32;
 
 struct ImageHeader {
   std::uint64_t imageId = 0;        // random; ties the spans of one image together
-  FsKind fs = FsKind::Raw;
+  fs::Kind fileSystem = fs::Kind::Raw;  // NTFS and FAT map their used clusters; anything else is RAW
   std::uint32_t sectorSize = 512;
   std::uint32_t blockSize = 0;      // bytes per map bit
   std::uint32_t clusterSize = 0;    // the file system's, for information

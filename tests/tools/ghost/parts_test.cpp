@@ -1,5 +1,5 @@
-// The pieces under the engine: the ordered pipeline, the used-range walk, the boot
-// sector fix, the progress texts.
+// The pieces under the engine: the ordered pipeline, the used-range walk, the
+// progress texts.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +9,6 @@
 
 #include "tests/tools/ghost/fake_backend.h"
 #include "tools/ghost/block_map.h"
-#include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress.h"
 
@@ -109,38 +108,6 @@ TEST(UsedRanges, LongMapsWithManyRunsAddUp) {
     ranges.clear();
   }
   EXPECT_EQ(total, map.usedBytes());
-}
-
-std::vector<std::uint8_t> fat32BootSector(std::uint32_t hidden) {
-  std::vector<std::uint8_t> s(512, 0);
-  s[0] = 0xEB;
-  s[0x0B] = 0x00, s[0x0C] = 0x02;  // 512 bytes per sector
-  s[0x0D] = 8;
-  s[0x0E] = 32;  // reserved
-  s[0x10] = 2;
-  s[0x1C] = std::uint8_t(hidden), s[0x1D] = std::uint8_t(hidden >> 8), s[0x1E] = std::uint8_t(hidden >> 16);
-  std::uint32_t total = 600000, fat = 600;
-  for (int i = 0; i < 4; ++i) s[0x20 + i] = std::uint8_t(total >> (8 * i)), s[0x24 + i] = std::uint8_t(fat >> (8 * i));
-  s[0x32] = 6;
-  s[510] = 0x55, s[511] = 0xAA;
-  return s;
-}
-
-TEST(BootFix, PointsPrimaryAndBackupBootSectorsAtTheNewStart) {
-  ghosttest::MemoryPartition part;
-  part.bytes.assign(64 * 512, 0);
-  auto boot = fat32BootSector(2048);
-  std::copy(boot.begin(), boot.end(), part.bytes.begin());
-  std::copy(boot.begin(), boot.end(), part.bytes.begin() + 6 * 512);
-  ghosttest::MemoryDevice device(part);
-  EXPECT_EQ(ghost::readBootSector(part.bytes.data()).fs, ghost::FsKind::Fat32);
-  EXPECT_EQ(ghost::fixHiddenSectors(device, 2048ull * 512), ghost::BootFixResult::NotNeeded);
-  EXPECT_EQ(ghost::fixHiddenSectors(device, 0x123456ull * 512), ghost::BootFixResult::Fixed);
-  for (std::size_t at : {std::size_t(0), std::size_t(6 * 512)}) {
-    EXPECT_EQ(ghost::readBootSector(part.bytes.data() + at).hiddenSectors, 0x123456u);
-  }
-  std::fill(part.bytes.begin(), part.bytes.begin() + 512, 0);
-  EXPECT_EQ(ghost::fixHiddenSectors(device, 0), ghost::BootFixResult::Unknown);
 }
 
 TEST(ProgressTexts, PercentSpeedAndTimes) {
