@@ -15,6 +15,10 @@ unsigned Backend::workerThreads() { return hardwareThreads(); }
 
 namespace {
 
+std::function<bool()> stopOf(const toolio::Progress& progress) {
+  return [&progress] { return progress.stopRequested(); };
+}
+
 Failure fail(Problem problem) {
   Failure failure;
   failure.problem = problem;
@@ -158,7 +162,7 @@ BackupPlan planBackup(disk::Device& partition) {
   return plan;
 }
 
-Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options) {
   OpenedPartition source;
   if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
@@ -198,8 +202,8 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   if (Problem problem = writer.write(mapStored.data(), mapStored.size()); problem != Problem::None)
     return fail(problem);
 
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   UsedRangeCursor cursor(plan.map);
   std::vector<ByteRange> ranges;
   Problem writeProblem = Problem::None;
@@ -231,11 +235,12 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   };
   stages.consume = [&](WorkItem& item) {
     writeProblem = writer.write(item.output.data(), item.output.size());
-    progress.doneBytes += item.input.size();
+    done += item.input.size();
+    progress.report(done, header.dataBytes);
     return writeProblem == Problem::None;
   };
   unsigned workers = backend.workerThreads();
-  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested)) {
+  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress))) {
     case PipelineEnd::Completed: break;
     case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
     case PipelineEnd::ConsumerStopped: return fail(writeProblem);
@@ -251,13 +256,13 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   return fail(writer.commit());
 }
 
-Failure runCheck(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress) {
   ImageOpen image;
   if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   std::uint64_t damaged = 0;
@@ -268,11 +273,12 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     if (item.failed) ++damaged;
-    progress.doneBytes += item.tag;
+    done += item.tag;
+    progress.report(done, header.dataBytes);
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
   Failure failure;
   if (end == PipelineEnd::ProducerFailed) {
@@ -286,7 +292,7 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   return failure;
 }
 
-Failure runRestore(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress) {
   if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
   ImageOpen image;
   if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
@@ -310,8 +316,8 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   BlockMap map(header.sourceSize, header.blockSize, std::move(image.map));
   UsedRangeCursor cursor(map);
   std::vector<ByteRange> ranges;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   bool writeFailed = false;
@@ -324,7 +330,8 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   stages.consume = [&](WorkItem& item) {
     ranges.clear();
     cursor.take(item.tag, ranges);
-    progress.doneBytes += item.tag;
+    done += item.tag;
+    progress.report(done, header.dataBytes);
     if (item.failed) {
       ++damaged;
       // Damaged data is never written; -crcignore only decides whether to go on.
@@ -341,7 +348,7 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   Failure failure;
   failure.targetTouched = true;
   if (writeFailed) {
@@ -371,7 +378,7 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   return Failure{};
 }
 
-int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out) {
   Failure failure;
   try {

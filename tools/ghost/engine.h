@@ -9,11 +9,11 @@
 
 #include "tools/common/console_out.h"
 #include "tools/common/disk.h"
+#include "tools/common/progress.h"
 #include "tools/ghost/args.h"
 #include "tools/ghost/block_map.h"
 #include "tools/ghost/errors.h"
 #include "tools/ghost/image_format.h"
-#include "tools/ghost/progress.h"
 #include "tools/ghost/spans.h"
 
 namespace ghost {
@@ -72,14 +72,16 @@ struct RunOptions {
   std::uint32_t chunkSize = kDefaultChunkSize;
 };
 
-Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+// Each reports the bytes of data done of all it has to do, once it knows them, and
+// stops when the progress says the user asked it to.
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options = {});
-Failure runCheck(const Command& command, Backend& backend, RunProgress& progress);
-Failure runRestore(const Command& command, Backend& backend, RunProgress& progress);
+Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress);
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress);
 
 // Runs the command and prints its failure lines (nothing on success).
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
-int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out);
 
 }  // namespace ghost

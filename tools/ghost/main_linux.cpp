@@ -22,6 +22,6 @@ int main(int argc, char** argv) {
   }
   ghost::PosixFiles files;
   ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
-  ghost::RunProgress progress;
+  toolio::NoProgress progress;
   return ghost::runCommand(parsed.command, backend, progress, out);
 }

@@ -16,7 +16,7 @@
 #ifdef VREL_SIMULATED_DISKS
 #include "tools/ghost/backend_disks.h"
 #endif
-#include "tools/ghost/progress_window_win32.h"
+#include "tools/ghost/progress_window.h"
 
 int main() {
   toolio::ConsoleOut out;
@@ -33,11 +33,11 @@ int main() {
 #else
   ghost::Win32Backend backend;
 #endif
-  ghost::RunProgress progress;
   toolio::CapturedOut captured;
   int code = 1;
-  ghost::runWithProgressWindow(ghost::windowTextsFor(parsed.command), progress,
-                               [&] { code = ghost::runCommand(parsed.command, backend, progress, captured); });
+  toolio::runWithProgressWindow(ghost::progressWindowFor(parsed.command), [&](toolio::Progress& progress) {
+    code = ghost::runCommand(parsed.command, backend, progress, captured);
+  });
   if (!captured.text().empty()) {
     std::fwrite(captured.text().data(), 1, captured.text().size(), stdout);
     std::fflush(stdout);

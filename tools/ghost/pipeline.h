@@ -4,7 +4,6 @@
 // writing overlap; at most `inFlight` items exist at a time, so memory stays bounded.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -29,8 +28,9 @@ struct PipelineStages {
 
 enum class PipelineEnd { Completed, ProducerFailed, ConsumerStopped, Cancelled };
 
-// `cancel` is polled between items (a user's stop).
+// `cancelled` is asked between items, from the producer and the calling thread (a
+// user's stop).
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
-                        const std::atomic<bool>& cancel);
+                        const std::function<bool()>& cancelled);
 
 }  // namespace ghost

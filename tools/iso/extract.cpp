@@ -72,7 +72,8 @@ constexpr std::size_t kCopyChunk = 4u << 20;
 // One file, under a scratch name until it is complete: a copy cut short never looks
 // finished, and a failed one leaves nothing behind.
 CopyError copyFile(ImageSource& source, const Node& node, const std::string& path, OutputTree& out,
-                   std::vector<unsigned char>& buffer, Progress& state, const ProgressCallback& progress) {
+                   std::vector<unsigned char>& buffer, std::uint64_t& done, std::uint64_t total,
+                   toolio::Progress& progress) {
   toolio::ScratchFile scratch(out, path);
   std::unique_ptr<OutputFile> target = out.createFile(scratch.path());
   if (!target) return CopyError::WriteFailed;
@@ -80,7 +81,7 @@ CopyError copyFile(ImageSource& source, const Node& node, const std::string& pat
   bool ok = true;
   if (!node.embedded.empty()) {
     ok = target->write(node.embedded.data(), std::min<std::uint64_t>(node.embedded.size(), remaining));
-    state.doneBytes += remaining;
+    done += remaining;
     remaining = 0;
   }
   for (std::size_t i = 0; ok && remaining > 0 && i < node.extents.size(); ++i) {
@@ -100,8 +101,9 @@ CopyError copyFile(ImageSource& source, const Node& node, const std::string& pat
       offset += take;
       left -= take;
       remaining -= take;
-      state.doneBytes += take;
-      if (ok && progress && !progress(state)) return CopyError::Cancelled;
+      done += take;
+      progress.report(done, total);
+      if (ok && progress.stopRequested()) return CopyError::Cancelled;
     }
   }
   // The reader guarantees coverage; a gap here is a broken tree.
@@ -142,7 +144,7 @@ Plan planExtraction(const Node& root, const FileFilter& wanted) {
   return plan;
 }
 
-CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, const ProgressCallback& progress) {
+CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, toolio::Progress& progress) {
   CopyOutcome outcome;
   std::vector<std::string> createdFolders;
   std::vector<std::string> copiedFiles;
@@ -162,19 +164,19 @@ CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, con
   }
 
   std::vector<unsigned char> buffer(kCopyChunk);
-  Progress state;
-  state.totalBytes = plan.totalBytes;
+  std::uint64_t done = 0;
   for (const PlannedFile& file : plan.files) {
-    state.currentFile = file.path;
-    if (progress && !progress(state)) return undo(CopyError::Cancelled);
-    if (CopyError error = copyFile(source, *file.node, file.path, out, buffer, state, progress);
+    progress.item(file.path);
+    progress.report(done, plan.totalBytes);
+    if (progress.stopRequested()) return undo(CopyError::Cancelled);
+    if (CopyError error = copyFile(source, *file.node, file.path, out, buffer, done, plan.totalBytes, progress);
         error != CopyError::None)
       return undo(error);
     copiedFiles.push_back(file.path);
     outcome.bytesCopied += file.node->size;
     ++outcome.filesCopied;
   }
-  if (progress) progress(state);
+  progress.report(done, plan.totalBytes);
   return outcome;
 }
 

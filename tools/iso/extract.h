@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/progress.h"
 #include "tools/common/scratch_file.h"
 #include "tools/iso/volume.h"
 
@@ -64,14 +65,6 @@ struct Plan {
 using FileFilter = std::function<bool(const Node&)>;
 Plan planExtraction(const Node& root, const FileFilter& wanted);
 
-struct Progress {
-  std::uint64_t doneBytes = 0;
-  std::uint64_t totalBytes = 0;
-  std::string currentFile;  // relative path
-};
-// Called often during a copy; returning false cancels it.
-using ProgressCallback = std::function<bool(const Progress&)>;
-
 enum class CopyError { None, ReadFailed, WriteFailed, DiskFull, Cancelled, Corrupt };
 
 struct CopyOutcome {
@@ -80,9 +73,9 @@ struct CopyOutcome {
   std::uint64_t bytesCopied = 0;
 };
 
-// Copies the planned files. On failure every file this call created is removed
-// again, and so are the folders it created, so the target is as it was.
-CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out,
-                     const ProgressCallback& progress = nullptr);
+// Copies the planned files, reporting the bytes done and the file being copied; a
+// stop the user asks for cancels it. On failure every file this call created is
+// removed again, and so are the folders it created, so the target is as it was.
+CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, toolio::Progress& progress);
 
 }  // namespace iso

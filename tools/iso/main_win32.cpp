@@ -9,7 +9,8 @@
 #include "tools/common/console_out.h"
 #include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
-#include "tools/iso/progress_window.h"
+#include "tools/common/progress_window.h"
+#include "tools/iso/copy_window.h"
 #include "tools/iso/tool.h"
 #include "tools/iso/win32_files.h"
 #include "tools/iso/win32_mount.h"
@@ -35,11 +36,9 @@ class Win32Backend : public iso::Backend {
     return iso::openWin32Folder(path);
   }
   void removeTree(const std::string& path) override { iso::removeWin32Tree(path); }
-  iso::ProgressCallback progressFor(std::uint64_t totalBytes) override {
-    if (totalBytes < kWindowThreshold) return nullptr;
-    auto window = std::make_shared<iso::CopyProgressWindow>();
-    if (!window->open()) return nullptr;
-    return [window](const iso::Progress& p) { return window->update(p.doneBytes, p.totalBytes, p.currentFile); };
+  void withProgress(std::uint64_t totalBytes, const std::function<void(toolio::Progress&)>& copy) override {
+    if (totalBytes < kWindowThreshold) return iso::Backend::withProgress(totalBytes, copy);
+    toolio::runWithProgressWindow(iso::copyWindowLayout(), copy);
   }
   bool letterInUse(char letter) override { return iso::driveLetterInUse(letter); }
   bool attachIso(char letter, const std::string& image) override { return iso::attachIsoOnLetter(letter, image); }

@@ -96,13 +96,21 @@ bool openAndPlan(const std::string& image, Backend& backend, Opened& opened, Mes
   return true;
 }
 
+CopyOutcome copyWithProgress(Opened& opened, OutputTree& target, Backend& backend) {
+  CopyOutcome copied;
+  backend.withProgress(opened.plan.totalBytes, [&](toolio::Progress& progress) {
+    copied = copyPlan(*opened.source, opened.plan, target, progress);
+  });
+  return copied;
+}
+
 int extract(const Request& request, Backend& backend, toolio::LineSink& out) {
   Opened opened;
   Message problem;
   if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
   std::unique_ptr<OutputTree> target = backend.openFolder(request.folder);
   if (!target) return fail(out, Message::FolderNotCreated);
-  CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
+  CopyOutcome copied = copyWithProgress(opened, *target, backend);
   if (copied.error != CopyError::None) return fail(out, messageFor(copied.error));
   out.line("已复制 " + std::to_string(copied.filesCopied) + " 个文件,共 " + std::to_string(copied.bytesCopied) +
            " 字节。");
@@ -181,7 +189,7 @@ int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
     backend.writeMountRecords(formatMountRecords(records));
     std::unique_ptr<OutputTree> target = backend.openFolder(folder);
     if (target) {
-      CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
+      CopyOutcome copied = copyWithProgress(opened, *target, backend);
       target.reset();
       if (copied.error == CopyError::None) {
         if (backend.mapLetter(request.letter, folder)) return 0;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -70,10 +71,11 @@ class Backend {
   virtual std::unique_ptr<OutputTree> openFolder(const std::string& path) = 0;
   // Removes a folder tree this tool created earlier.
   virtual void removeTree(const std::string& path) { (void)path; }
-  // Progress of a long copy; the Windows build shows a window. Returns false to cancel.
-  virtual ProgressCallback progressFor(std::uint64_t totalBytes) {
+  // Runs a copy of totalBytes; the Windows build shows its progress in a window.
+  virtual void withProgress(std::uint64_t totalBytes, const std::function<void(toolio::Progress&)>& copy) {
     (void)totalBytes;
-    return nullptr;
+    toolio::NoProgress none;
+    copy(none);
   }
 
   // Mounting: the system's own ISO attach first, then copies mapped to the letter.

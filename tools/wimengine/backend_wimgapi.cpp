@@ -226,7 +226,7 @@ Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary
   return Outcome::success();
 }
 
-Outcome WimgapiBackend::apply(const Command& command, ProgressReporter& progress) {
+Outcome WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
   if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
   DWORD creation = 0;
   DWORD flags = command.verify ? kWimFlagVerify : 0;
@@ -250,7 +250,7 @@ Outcome WimgapiBackend::apply(const Command& command, ProgressReporter& progress
   return Outcome::success();
 }
 
-Outcome WimgapiBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
+Outcome WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
   if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
   std::string source = driveToRoot(request.source);
   if (!isDirectory(source)) return Outcome::fail(ErrorKind::SourceMissing);

@@ -13,8 +13,8 @@ class WimgapiBackend : public Backend {
   WimgapiBackend();
   ~WimgapiBackend() override;
   Outcome readInfo(const std::string& wimPath, WimSummary& summary) override;
-  Outcome apply(const Command& command, ProgressReporter& progress) override;
-  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override;
+  Outcome apply(const Command& command, toolio::Progress& progress) override;
+  Outcome capture(const CaptureRequest& request, toolio::Progress& progress) override;
   bool isDirectory(const std::string& path) override;
   bool fileExists(const std::string& path) override;
   bool removeFile(const std::string& path) override;

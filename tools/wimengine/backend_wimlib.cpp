@@ -91,7 +91,7 @@ Outcome classify(int code, int errorNumber, Step step) {
 }
 
 struct ProgressContext {
-  ProgressReporter* progress;
+  toolio::Progress* progress;
   std::string excludedPath;  // the temporary folder when it lies inside the source
 };
 
@@ -101,12 +101,11 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
   switch (message) {
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
       if (info->extract.total_bytes > 0)
-        ctx->progress->update(double(info->extract.completed_bytes) / double(info->extract.total_bytes));
+        ctx->progress->report(info->extract.completed_bytes, info->extract.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
       if (info->write_streams.total_bytes > 0)
-        ctx->progress->update(double(info->write_streams.completed_bytes) /
-                              double(info->write_streams.total_bytes));
+        ctx->progress->report(info->write_streams.completed_bytes, info->write_streams.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
       if (!ctx->excludedPath.empty() && ctx->excludedPath == info->test_file_exclusion.path)
@@ -193,7 +192,7 @@ Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary)
   return Outcome::success();
 }
 
-Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress) {
+Outcome WimlibBackend::apply(const Command& command, toolio::Progress& progress) {
   ProgressContext context{&progress, {}};
   WimHandle wim;
   Outcome outcome = openWim(command.wimPath, command.verify, wim, &context);
@@ -209,7 +208,7 @@ Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress)
   return Outcome::success();
 }
 
-Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
+Outcome WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
   if (!isDirectory(request.source)) {
     struct stat st;
     return Outcome::fail(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable

@@ -60,8 +60,8 @@ class Backend : public toolio::FileMoves {
  public:
   virtual Outcome readInfo(const std::string& wimPath, WimSummary& summary) = 0;
   // Must refuse an index beyond the file's image count with Outcome::indexOutOfRange.
-  virtual Outcome apply(const Command& command, ProgressReporter& progress) = 0;
-  virtual Outcome capture(const CaptureRequest& request, ProgressReporter& progress) = 0;
+  virtual Outcome apply(const Command& command, toolio::Progress& progress) = 0;
+  virtual Outcome capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
 
   virtual bool isDirectory(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;

@@ -12,6 +12,7 @@ namespace {
 using ghost::Mode;
 using ghost::Problem;
 using ghosttest::FakeBackend;
+using ghosttest::RecordingProgress;
 
 // Text-like, zero and random regions, so chunks are both compressed and stored.
 std::vector<std::uint8_t> samplePartition(std::size_t size, unsigned seed) {
@@ -70,17 +71,17 @@ class EngineTest : public ::testing::Test {
     backend.partitions["1:2"].startByte = 64 << 20;
   }
   Problem backup(int level = 9) {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 256 * 1024;
     return ghost::runBackup(backupCommand("1:1", "D:\\bak.gho", level), backend, progress, options).problem;
   }
   ghost::Failure check() {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     return ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress);
   }
   ghost::Failure restore(bool crcIgnore = false) {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     auto command = restoreCommand("D:\\bak.gho", "1:2");
     command.crcIgnore = crcIgnore;
     return ghost::runRestore(command, backend, progress);
@@ -105,6 +106,30 @@ TEST_F(EngineTest, BackupCheckRestoreGivesTheSameBytesAtEveryLevel) {
   }
 }
 
+// The window shows these: from nothing to all of the data, never backwards, the same
+// total for the backup, the check and the restore of one image.
+TEST_F(EngineTest, EveryRunReportsItsDataFromNoneToAll) {
+  ghost::RunOptions options;
+  options.chunkSize = 256 * 1024;
+  RecordingProgress backedUp, checked, restored;
+  ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, backedUp, options).problem, Problem::None);
+  ASSERT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, checked).problem, Problem::None);
+  ASSERT_EQ(ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, restored).problem, Problem::None);
+  const std::uint64_t total = backedUp.reports.at(0).total;
+  EXPECT_GE(total, 5u * 1024 * 1024) << "the sample partition is mostly data";
+  for (const RecordingProgress* run : {&backedUp, &checked, &restored}) {
+    ASSERT_GT(run->reports.size(), 2u);
+    EXPECT_EQ(run->reports.front().done, 0u);
+    EXPECT_EQ(run->reports.back().done, total);
+    for (std::size_t i = 0; i < run->reports.size(); ++i) {
+      EXPECT_EQ(run->reports[i].total, total);
+      if (i) {
+        EXPECT_LE(run->reports[i - 1].done, run->reports[i].done);
+      }
+    }
+  }
+}
+
 TEST_F(EngineTest, OneWorkerGivesTheSameImageAsMany) {
   backend.threads = 1;
   ASSERT_EQ(backup(), Problem::None);
@@ -118,7 +143,7 @@ TEST_F(EngineTest, OneWorkerGivesTheSameImageAsMany) {
 TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
   ASSERT_EQ(backup(), Problem::None);
   backend.partitions["1:3"].bytes.assign(5 * 1024 * 1024, 0);  // smaller than the source
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   auto tooSmall = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:3"), backend, progress);
   EXPECT_EQ(tooSmall.problem, Problem::TargetTooSmall);
   EXPECT_EQ(tooSmall.neededBytes, backend.partitions["1:1"].bytes.size());
@@ -162,8 +187,8 @@ TEST_F(EngineTest, AFailedBackupKeepsTheOldImageOfTheSameName) {
 
 TEST_F(EngineTest, StoppedRunsFailAndSaySo) {
   ASSERT_EQ(backup(), Problem::None);
-  ghost::RunProgress progress;
-  progress.stopRequested = true;
+  RecordingProgress progress;
+  progress.stop = true;
   EXPECT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress).problem, Problem::Stopped);
   auto restored = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, progress);
   EXPECT_EQ(restored.problem, Problem::Stopped);
@@ -283,7 +308,7 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
 TEST(RunCommand, PrintsNothingOnSuccessAndChineseLinesOnFailure) {
   FakeBackend backend;
   backend.partitions["1:1"].bytes.assign(1 << 20, 7);
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   toolio::CapturedOut ok;
   EXPECT_EQ(ghost::runCommand(backupCommand("1:1", "x.gho"), backend, progress, ok), 0);
   EXPECT_EQ(ok.text(), "");
@@ -304,7 +329,7 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
   auto& source = backend.partitions["1:1"].bytes;
   source.assign(96 * 1024, 0);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   ghost::RunOptions options;
   options.chunkSize = 16 * 1024;
   ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "x.gho"), backend, progress, options).problem, Problem::None);

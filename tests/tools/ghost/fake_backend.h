@@ -1,6 +1,7 @@
 // An engine backend in memory: partitions are byte vectors, files live in a map.
 #pragma once
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -60,6 +61,18 @@ class MemoryFile : public ghost::File {
   std::vector<std::uint8_t>& bytes_;
   std::uint64_t limit_;
   std::size_t pos_ = 0;
+};
+
+// What the engine reported, and a stop the test can ask for.
+class RecordingProgress : public toolio::Progress {
+ public:
+  struct Report {
+    std::uint64_t done, total;
+  };
+  std::vector<Report> reports;
+  std::atomic<bool> stop{false};
+  void report(std::uint64_t done, std::uint64_t total, std::int64_t) override { reports.push_back({done, total}); }
+  bool stopRequested() const override { return stop; }
 };
 
 // Image files in memory, by path.

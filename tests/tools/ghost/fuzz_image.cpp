@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     auto& bytes = backend.partitions["1:1"].bytes;
     bytes.assign(96 * 1024, 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
-    ghost::RunProgress progress;
+    toolio::NoProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 16 * 1024;  // several chunks in a small file
     if (ghost::runBackup(command(ghost::Mode::Backup), backend, progress, options).problem != ghost::Problem::None)
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   backend.threads = 1;
   backend.files.byPath["image.gho"] = data;
   backend.partitions["1:1"].bytes.assign(128 * 1024, 0);
-  ghost::RunProgress progress;
+  toolio::NoProgress progress;
   ghost::runCheck(command(ghost::Mode::Check), backend, progress);
   auto restore = command(ghost::Mode::Restore);
   restore.crcIgnore = data.size() % 2 == 0;

@@ -228,6 +228,16 @@ class MemoryFolder : public iso::OutputTree {
   std::uint64_t free = UINT64_MAX;
 };
 
+// What a copy reported; it asks to stop once it has reported `stopAfter` times.
+struct Watcher : toolio::Progress {
+  std::vector<std::uint64_t> done;
+  std::vector<std::string> items;
+  std::size_t stopAfter = SIZE_MAX;
+  void report(std::uint64_t d, std::uint64_t, std::int64_t) override { done.push_back(d); }
+  void item(const std::string& name) override { items.push_back(name); }
+  bool stopRequested() const override { return done.size() >= stopAfter; }
+};
+
 struct CopyFixture : ::testing::Test {
   // Image bytes: "AAAA" at 0, a 4 MiB + 3 run of zeros at 4, "BB" after it.
   CopyFixture() : image(std::string("AAAA") + std::string((4u << 20) + 3, '\0') + "BB") {
@@ -248,14 +258,13 @@ struct CopyFixture : ::testing::Test {
   iso::Node root;
   iso::Plan plan;
   MemoryFolder out;
+  toolio::NoProgress unwatched;
 };
 
 TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
-  std::vector<std::uint64_t> seen;
-  iso::CopyOutcome r = iso::copyPlan(image, plan, out, [&](const iso::Progress& p) {
-    seen.push_back(p.doneBytes);
-    return true;
-  });
+  Watcher watcher;
+  iso::CopyOutcome r = iso::copyPlan(image, plan, out, watcher);
+  const std::vector<std::uint64_t>& seen = watcher.done;
   ASSERT_EQ(r.error, iso::CopyError::None);
   EXPECT_EQ(r.filesCopied, 4u);
   EXPECT_EQ(out.files["sub/z.wim"].data, std::string((4u << 20) + 3, '\0'));
@@ -267,35 +276,36 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), plan.totalBytes);
   for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1], seen[i]);
+  EXPECT_EQ(watcher.items, (std::vector<std::string>{"sub/z.wim", "sub/p.gho", "e.wim", "later.wim"}));
 }
 
 TEST_F(CopyFixture, AFailureLeavesTheTargetAsItWas) {
   out.folders.insert("unrelated");
   out.refuseCreate.insert("later.wim.vrelpart");
-  EXPECT_EQ(iso::copyPlan(image, plan, out).error, iso::CopyError::WriteFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, out, unwatched).error, iso::CopyError::WriteFailed);
   EXPECT_TRUE(out.files.empty());
   EXPECT_EQ(out.folders, std::set<std::string>{"unrelated"});
 
   MemoryFolder failing;
   failing.failWrites = true;
-  EXPECT_EQ(iso::copyPlan(image, plan, failing).error, iso::CopyError::WriteFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, failing, unwatched).error, iso::CopyError::WriteFailed);
   EXPECT_TRUE(failing.files.empty());
   EXPECT_TRUE(failing.folders.empty());
 
   MemoryFolder unread;
   image.failAt = 0;
-  EXPECT_EQ(iso::copyPlan(image, plan, unread).error, iso::CopyError::ReadFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).error, iso::CopyError::ReadFailed);
   EXPECT_TRUE(unread.files.empty());
 }
 
 TEST_F(CopyFixture, CancelAndFullDisk) {
-  int calls = 0;
-  EXPECT_EQ(iso::copyPlan(image, plan, out, [&](const iso::Progress&) { return ++calls < 3; }).error,
-            iso::CopyError::Cancelled);
+  Watcher stopping;
+  stopping.stopAfter = 3;
+  EXPECT_EQ(iso::copyPlan(image, plan, out, stopping).error, iso::CopyError::Cancelled);
   EXPECT_TRUE(out.files.empty());
   MemoryFolder small;
   small.free = plan.totalBytes - 1;
-  EXPECT_EQ(iso::copyPlan(image, plan, small).error, iso::CopyError::DiskFull);
+  EXPECT_EQ(iso::copyPlan(image, plan, small, unwatched).error, iso::CopyError::DiskFull);
   EXPECT_TRUE(small.folders.empty());
 }
 
@@ -305,7 +315,8 @@ TEST(IsoCopy, AnExtentListShorterThanTheSizeIsRefused) {
   broken.size = 10;
   iso::Node root = folder("", {broken});
   MemoryFolder out;
-  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out).error, iso::CopyError::Corrupt);
+  toolio::NoProgress unwatched;
+  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out, unwatched).error, iso::CopyError::Corrupt);
   EXPECT_TRUE(out.files.empty());
 }
 

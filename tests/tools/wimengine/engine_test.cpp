@@ -26,20 +26,20 @@ struct FakeBackend : Backend {
     out = summary;
     return next;
   }
-  Outcome apply(const Command& command, ProgressReporter& progress) override {
+  Outcome apply(const Command& command, toolio::Progress& progress) override {
     lastApply = command;
     for (double f : progressSteps) {
       clock += 1000;
-      progress.update(f);
+      progress.report(std::uint64_t(f * 1000), 1000);
     }
     return next;
   }
-  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override {
+  Outcome capture(const CaptureRequest& request, toolio::Progress& progress) override {
     lastCapture = request;
     files[request.wimPath] = "partial";
     for (double f : progressSteps) {
       clock += 1000;
-      progress.update(f);
+      progress.report(std::uint64_t(f * 1000), 1000);
     }
     if (next.ok) files[request.wimPath] = "image";
     return next;
