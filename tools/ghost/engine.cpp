@@ -86,7 +86,7 @@ Produced readChunkRecord(SpanReader& reader, const ImageHeader& header, std::uin
   item.input.resize(kChunkHeaderSize + chunk.storedSize);
   if ((problem = reader.read(item.input.data() + kChunkHeaderSize, chunk.storedSize)) != Problem::None)
     return Produced::Failed;
-  item.tag = chunk.rawSize;
+  item.rawSize = chunk.rawSize;
   ++next;
   return Produced::Item;
 }
@@ -273,7 +273,7 @@ Failure runCheck(const Command& command, Backend& backend, toolio::Progress& pro
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     if (item.failed) ++damaged;
-    done += item.tag;
+    done += item.rawSize;
     progress.report(done, header.dataBytes);
     return true;
   };
@@ -329,8 +329,8 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     ranges.clear();
-    cursor.take(item.tag, ranges);
-    done += item.tag;
+    cursor.take(item.rawSize, ranges);
+    done += item.rawSize;
     progress.report(done, header.dataBytes);
     if (item.failed) {
       ++damaged;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/common/console_out.h"
-#include "tools/ghost/backend_disks.h"
+#include "tools/ghost/backend_disk_images.h"
 #include "tools/ghost/files_posix.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   ghost::PosixFiles files;
-  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
   toolio::NoProgress progress;
   return ghost::runCommand(parsed.command, backend, progress, out);
 }

@@ -14,7 +14,7 @@
 #include "tools/common/utf.h"
 #include "tools/ghost/backend_win32.h"
 #ifdef VREL_SIMULATED_DISKS
-#include "tools/ghost/backend_disks.h"
+#include "tools/ghost/backend_disk_images.h"
 #endif
 #include "tools/ghost/progress_window.h"
 
@@ -29,7 +29,7 @@ int main() {
   }
 #ifdef VREL_SIMULATED_DISKS
   ghost::Win32Files files;
-  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
 #else
   ghost::Win32Backend backend;
 #endif

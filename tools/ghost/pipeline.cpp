@@ -49,7 +49,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         shared.free.pop_back();
       }
       item->failed = false;
-      item->tag = 0;
+      item->rawSize = 0;
       Produced result = cancelled() ? Produced::End : stages.produce(*item);
       Lock lock(shared.mutex);
       if (result != Produced::Item) {

@@ -14,7 +14,7 @@ struct WorkItem {
   std::uint64_t sequence = 0;
   std::vector<std::uint8_t> input;
   std::vector<std::uint8_t> output;
-  std::uint32_t tag = 0;  // the stages' own use
+  std::uint32_t rawSize = 0;  // input a chunk record: its bytes once expanded
   bool failed = false;
 };
 

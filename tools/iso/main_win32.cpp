@@ -12,8 +12,8 @@
 #include "tools/common/progress_window.h"
 #include "tools/iso/copy_window.h"
 #include "tools/iso/tool.h"
-#include "tools/iso/win32_files.h"
-#include "tools/iso/win32_mount.h"
+#include "tools/iso/files_win32.h"
+#include "tools/iso/mount_win32.h"
 
 namespace {
 

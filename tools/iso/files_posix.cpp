@@ -1,4 +1,4 @@
-#include "tools/iso/posix_files.h"
+#include "tools/iso/files_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "tools/iso/win32_files.h"
+#include "tools/iso/files_win32.h"
 
 #include <windows.h>
 

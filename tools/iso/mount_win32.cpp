@@ -1,4 +1,4 @@
-#include "tools/iso/win32_mount.h"
+#include "tools/iso/mount_win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -8,7 +8,7 @@
 
 #include "tools/common/handles_win32.h"
 #include "tools/common/volumes_win32.h"
-#include "tools/iso/win32_files.h"
+#include "tools/iso/files_win32.h"
 
 namespace iso {
 

@@ -11,9 +11,9 @@
 
 namespace ghost {
 
-class ImageDisksBackend : public Backend {
+class DiskImagesBackend : public Backend {
  public:
-  ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
+  DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
   Files& imageFiles() override { return files_; }
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
   // An image is "on" a partition only if it is that disk's own file: image files
