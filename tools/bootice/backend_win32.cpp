@@ -49,15 +49,15 @@ class VolumeTarget : public Target {
   bool locked_ = false;
 };
 
-std::unique_ptr<Target> openVolume(char letter, const std::string& shown, std::string& error) {
+std::unique_ptr<Target> openVolume(char letter, const std::string& shown, Report& failure) {
   const std::string root = std::string(1, letter) + ":\\";
   const UINT type = GetDriveTypeA(root.c_str());
   if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) {
-    error = "错误: 找不到设备 " + shown + "。";
+    failure = report(Result::NoDevice, shown);
     return nullptr;
   }
   if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) {
-    error = "错误: " + shown + " 不是硬盘上的分区(光驱、网络驱动器或内存盘没有引导记录)。";
+    failure = report(Result::NotAHardDisk, shown);
     return nullptr;
   }
   const std::string volumePath = "\\\\.\\" + std::string(1, letter) + ":";
@@ -65,27 +65,23 @@ std::unique_ptr<Target> openVolume(char letter, const std::string& shown, std::s
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!volume) {
     const DWORD code = GetLastError();
-    error = code == ERROR_ACCESS_DENIED ? "错误: 无法打开 " + shown + ",需要管理员权限。"
-                                        : "错误: 无法打开 " + shown + "(代码 " + std::to_string(code) + ")。";
+    failure = report(code == ERROR_ACCESS_DENIED ? Result::NeedsAdministrator : Result::Unopenable, shown);
+    failure.code = code;
     return nullptr;
   }
   const std::optional<disk::DeviceNumber> number = disk::deviceNumberOf(volume.get());
-  if (!number) {
-    error = "错误: 无法确定 " + shown + " 所在的磁盘和分区(跨越多个磁盘的动态卷不受支持)。";
+  if (!number || number->type != FILE_DEVICE_DISK || number->partition == 0) {
+    failure = report(!number                           ? Result::SpansDisks
+                     : number->type != FILE_DEVICE_DISK ? Result::NotOnHardDisk
+                                                        : Result::WholeDiskVolume,
+                     shown);
     return nullptr;
   }
-  if (number->type != FILE_DEVICE_DISK) {
-    error = "错误: " + shown + " 不是硬盘上的分区。";
-    return nullptr;
-  }
-  if (number->partition == 0) {
-    error = "错误: " + shown + " 所在的磁盘没有分区表(整个磁盘就是一个卷),未做任何修改。";
-    return nullptr;
-  }
-  std::string why;
+  disk::Error why;
   std::unique_ptr<disk::Device> drive = disk::openDevice(physicalDrivePath(number->number), true, why);
   if (!drive) {
-    error = "错误: 无法打开 " + shown + " 所在的磁盘: " + why;
+    failure = report(Result::DiskOfVolumeUnopenable, shown);
+    failure.detail = disk::describe(why);
     return nullptr;
   }
   return std::make_unique<VolumeTarget>(std::move(volume), std::move(drive), number->number, int(number->partition));
@@ -93,14 +89,14 @@ std::unique_ptr<Target> openVolume(char letter, const std::string& shown, std::s
 
 }  // namespace
 
-std::unique_ptr<Target> Win32Backend::open(const std::string& device, std::string& error) {
+std::unique_ptr<Target> Win32Backend::open(const std::string& device, Report& failure) {
   const std::string text = gbk::trimBlanks(device);
-  if (const char letter = driveLetterOf(text)) return openVolume(letter, text, error);
+  if (const char letter = driveLetterOf(text)) return openVolume(letter, text, failure);
   if (disk::parseDesignator(text)) {
     std::unique_ptr<disk::DiskSet> drives = disk::physicalDiskSet();
-    return DiskSetBackend(*drives).open(text, error);
+    return DiskSetBackend(*drives).open(text, failure);
   }
-  error = "错误: 无法识别的设备 " + text + ",应为盘符(如 C:\\)或 磁盘号:分区号(如 1:2)。";
+  failure = report(Result::UnknownDevice, text);
   return nullptr;
 }
 

@@ -58,10 +58,12 @@ class FileDevice : public Device {
 
 }  // namespace
 
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
-    error = "无法打开磁盘 " + path + ": " + std::strerror(errno);
+    error = errorOf(Fault::DeviceUnopenable);
+    error.path = path;
+    error.system = std::strerror(errno);
     return nullptr;
   }
   struct stat st {};
@@ -76,7 +78,8 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
     size = static_cast<std::uint64_t>(st.st_size);
   } else {
     ::close(fd);
-    error = "无法打开磁盘 " + path + ": 不是磁盘映像文件或块设备。";
+    error = errorOf(Fault::NotADiskImage);
+    error.path = path;
     return nullptr;
   }
   return std::make_unique<FileDevice>(fd, size, sector);

@@ -77,7 +77,7 @@ class Win32Device : public Device {
     const auto* info = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
     // The table's own bytes give what the IOCTL leaves out (entry offsets, GPT names).
     Layout bytes;
-    std::string ignored;
+    Error ignored;
     readTableBytes(*this, bytes, ignored);
     layout = Layout{};
     if (info->PartitionStyle == PARTITION_STYLE_MBR) {
@@ -177,9 +177,9 @@ class PhysicalDiskSet : public DiskSet {
       if (physicalDriveExists(n)) numbers.push_back(int(n) + 1);
     return numbers;
   }
-  std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) override {
+  std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) override {
     if (diskNumber < 1) {
-      error = "磁盘 " + std::to_string(diskNumber) + " 不存在。";
+      error = errorOf(Fault::NoSuchDisk, std::uint64_t(diskNumber));
       return nullptr;
     }
     return openDevice("\\\\.\\PhysicalDrive" + std::to_string(diskNumber - 1), writable, error);
@@ -188,14 +188,16 @@ class PhysicalDiskSet : public DiskSet {
 
 }  // namespace
 
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
   const bool raw = isRawPath(path);
   DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
   toolio::UniqueHandle handle(CreateFileW(toolio::wideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr));
   const HANDLE h = handle.get();
   if (!handle) {
-    error = "无法打开磁盘 " + path + ": " + systemMessage(GetLastError());
+    error = errorOf(Fault::DeviceUnopenable);
+    error.path = path;
+    error.system = systemMessage(GetLastError());
     return nullptr;
   }
   std::uint64_t size = 0;

@@ -21,7 +21,7 @@ class FileSystem {
   virtual Kind recognise(const std::uint8_t* boot) const = 0;
   // The allocation: the used-cluster map where there is one, free space, label.
   virtual bool read(disk::Device& partition, const std::uint8_t* boot, Volume::Facts& volume,
-                    std::string& error) const = 0;
+                    disk::Error& error) const = 0;
   // Points the file system's record of its partition's start at startByte.
   virtual MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const = 0;
   // What the partition's new end needs after a restore onto a larger partition.

@@ -83,9 +83,9 @@ Kind detect(disk::Device& partition) {
   return kind;
 }
 
-bool Volume::open(disk::Device& partition, Volume& volume, std::string& error) {
+bool Volume::open(disk::Device& partition, Volume& volume, disk::Error& error) {
   volume = Volume{};
-  error.clear();
+  error = disk::Error{};
   std::vector<std::uint8_t> boot;
   Kind kind = Kind::Raw;
   const FileSystem* fileSystem = readBoot(partition, boot) ? recognise(boot.data(), kind) : nullptr;

@@ -54,7 +54,7 @@ class Volume {
   // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
   // false and a message (the kind is still known); RAW opens fine. Only NTFS and FAT
   // have a cluster map.
-  static bool open(disk::Device& partition, Volume& volume, std::string& error);
+  static bool open(disk::Device& partition, Volume& volume, disk::Error& error);
 
   Volume() = default;
   explicit Volume(Facts facts) : f_(std::move(facts)) {}

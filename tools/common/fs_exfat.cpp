@@ -65,16 +65,16 @@ class ExFat : public FileSystem {
     return std::memcmp(boot + 3, "EXFAT   ", 8) == 0 ? Kind::ExFat : Kind::Raw;
   }
 
-  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, std::string& error) const override {
+  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, disk::Error& error) const override {
     const auto boot = parse(b);
     if (!boot) {
-      error = "exFAT 文件系统损坏: 引导扇区参数无效。";
+      error = disk::errorOf(disk::Fault::ExFatBadBoot);
       return false;
     }
     const std::uint64_t clusterSize = boot->clusterSize, heapStart = boot->heapStart, fatStart = boot->fatStart;
     const std::uint64_t clusters = boot->clusters;
     if (heapStart + clusters * clusterSize > d.size() || fatStart + (clusters + 2) * 4 > heapStart) {
-      error = "exFAT 文件系统损坏: 大小超出分区。";
+      error = disk::errorOf(disk::Fault::ExFatPastPartition);
       return false;
     }
     v.bytesPerSector = boot->bytesPerSector;
@@ -99,7 +99,7 @@ class ExFat : public FileSystem {
     };
     std::vector<std::uint8_t> root, bitmap;
     if (!chain(le32(b + 0x60), 1u << 20, root)) {
-      error = "exFAT 文件系统损坏: 根目录无法读取。";
+      error = disk::errorOf(disk::Fault::ExFatRootUnreadable);
       return false;
     }
     std::uint32_t bitmapFirst = 0;
@@ -115,7 +115,7 @@ class ExFat : public FileSystem {
     }
     if (bitmapFirst == 0 || bitmapBytes < (clusters + 7) / 8 || !chain(bitmapFirst, bitmapBytes, bitmap) ||
         bitmap.size() < (clusters + 7) / 8) {
-      error = "exFAT 文件系统损坏: 分配位图无法读取。";
+      error = disk::errorOf(disk::Fault::ExFatBitmapUnreadable);
       return false;
     }
     bitmap.resize(static_cast<std::size_t>((clusters + 7) / 8));

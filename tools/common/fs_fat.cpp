@@ -92,11 +92,11 @@ class Fat : public FileSystem {
     return f ? f->kind : Kind::Raw;
   }
 
-  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, std::string& error) const override {
+  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, disk::Error& error) const override {
     const FatBoot f = *parse(b);
     const std::uint32_t bps = f.bytesPerSector;
     if (f.totalSectors * bps > d.size()) {
-      error = "FAT 文件系统损坏: 大小超出分区。";
+      error = disk::errorOf(disk::Fault::FatPastPartition);
       return false;
     }
     v.bytesPerSector = bps;
@@ -105,7 +105,7 @@ class Fat : public FileSystem {
     v.dataStart = f.dataSector * bps;
     const int bits = f.kind == Kind::Fat12 ? 12 : f.kind == Kind::Fat16 ? 16 : 32;
     if (f.fatSectors * bps * 8 < (f.clusters + 2) * static_cast<std::uint64_t>(bits)) {
-      error = "FAT 文件系统损坏: 文件分配表太小。";
+      error = disk::errorOf(disk::Fault::FatTooSmall);
       return false;
     }
     const std::uint32_t bad = bits == 12 ? 0xFF7 : bits == 16 ? 0xFFF7 : 0x0FFFFFF7;
@@ -131,7 +131,7 @@ class Fat : public FileSystem {
       for (int i = 0; i < nbytes; ++i) {
         const int byte = byteAt(at + i);
         if (byte < 0) {
-          error = "无法读取文件分配表。";
+          error = disk::errorOf(disk::Fault::FatUnreadable);
           return false;
         }
         entry |= static_cast<std::uint32_t>(byte) << (8 * i);

@@ -51,25 +51,25 @@ struct Mft {
 };
 
 // Reads MFT record `number` and applies its update-sequence fixups.
-bool readRecord(Mft& m, std::uint32_t number, std::vector<std::uint8_t>& r, std::string& error) {
+bool readRecord(Mft& m, std::uint32_t number, std::vector<std::uint8_t>& r, disk::Error& error) {
   r.assign(m.recordSize, 0);
   if (!m.d.read(m.offset + static_cast<std::uint64_t>(number) * m.recordSize, r.data(), r.size())) {
-    error = "无法读取 NTFS 主文件表。";
+    error = disk::errorOf(disk::Fault::NtfsMftUnreadable);
     return false;
   }
   if (std::memcmp(r.data(), "FILE", 4) != 0) {
-    error = "NTFS 文件系统损坏: 主文件表记录 " + std::to_string(number) + " 无效。";
+    error = disk::errorOf(disk::Fault::NtfsRecordInvalid, number);
     return false;
   }
   std::uint16_t usaOffset = le16(&r[4]), usaCount = le16(&r[6]);
   if (usaCount < 2 || usaOffset + usaCount * 2u > r.size() || (usaCount - 1u) * 512 > r.size()) {
-    error = "NTFS 文件系统损坏: 主文件表记录 " + std::to_string(number) + " 的更新序列无效。";
+    error = disk::errorOf(disk::Fault::NtfsRecordSequence, number);
     return false;
   }
   for (std::uint32_t i = 1; i < usaCount; ++i) {
     std::uint8_t* tail = &r[i * 512 - 2];
     if (std::memcmp(tail, &r[usaOffset], 2) != 0) {
-      error = "NTFS 文件系统损坏: 主文件表记录 " + std::to_string(number) + " 不完整。";
+      error = disk::errorOf(disk::Fault::NtfsRecordTorn, number);
       return false;
     }
     std::memcpy(tail, &r[usaOffset + 2 * i], 2);
@@ -89,32 +89,32 @@ const std::uint8_t* findAttribute(const std::vector<std::uint8_t>& r, std::uint3
   return nullptr;
 }
 
-bool readBitmap(Mft& m, Volume::Facts& v, std::string& error) {
+bool readBitmap(Mft& m, Volume::Facts& v, disk::Error& error) {
   std::vector<std::uint8_t> r;
   if (!readRecord(m, 6, r, error)) return false;
   const std::uint8_t* a = findAttribute(r, 0x80);
   const std::size_t need = static_cast<std::size_t>((v.clusterCount + 7) / 8);
   if (!a) {
-    error = "NTFS 文件系统损坏: 找不到 $Bitmap 的数据。";
+    error = disk::errorOf(disk::Fault::NtfsNoBitmap);
     return false;
   }
   std::size_t attrLength = le32(a + 4);
   if (attrLength < (a[8] == 0 ? 0x18u : 0x40u)) {
-    error = "NTFS 文件系统损坏: $Bitmap 的属性头无效。";
+    error = disk::errorOf(disk::Fault::NtfsBitmapHeader);
     return false;
   }
   v.used.assign(need, 0);
   if (a[8] == 0) {  // resident: only on tiny volumes
     std::uint32_t len = le32(a + 0x10), off = le16(a + 0x14);
     if (off + len > attrLength || len < need) {
-      error = "NTFS 文件系统损坏: $Bitmap 太小。";
+      error = disk::errorOf(disk::Fault::NtfsBitmapTooSmall);
       return false;
     }
     std::memcpy(v.used.data(), a + off, need);
     return true;
   }
   if (le64(a + 0x10) != 0 || le64(a + 0x30) < need) {
-    error = "NTFS 文件系统损坏: $Bitmap 太小或不完整。";
+    error = disk::errorOf(disk::Fault::NtfsBitmapShort);
     return false;
   }
   std::size_t at = le16(a + 0x20);
@@ -123,7 +123,7 @@ bool readBitmap(Mft& m, Volume::Facts& v, std::string& error) {
   while (at < attrLength && a[at] != 0 && filled < need) {
     int lengthBytes = a[at] & 0x0F, offsetBytes = a[at] >> 4;
     if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8 || at + 1 + lengthBytes + offsetBytes > attrLength) {
-      error = "NTFS 文件系统损坏: $Bitmap 的数据运行列表无效。";
+      error = disk::errorOf(disk::Fault::NtfsBitmapRuns);
       return false;
     }
     std::uint64_t runClusters = 0;
@@ -136,7 +136,7 @@ bool readBitmap(Mft& m, Volume::Facts& v, std::string& error) {
     at += 1 + lengthBytes + offsetBytes;
     std::uint64_t runBytes = runClusters * m.clusterSize;
     if (runClusters > v.clusterCount) {
-      error = "NTFS 文件系统损坏: $Bitmap 的数据运行超出卷。";
+      error = disk::errorOf(disk::Fault::NtfsBitmapRunOutside);
       return false;
     }
     std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(runBytes, need - filled));
@@ -146,17 +146,17 @@ bool readBitmap(Mft& m, Volume::Facts& v, std::string& error) {
     }
     lcn += delta;
     if (lcn < 0 || static_cast<std::uint64_t>(lcn) + runClusters > v.clusterCount) {
-      error = "NTFS 文件系统损坏: $Bitmap 的数据运行超出卷。";
+      error = disk::errorOf(disk::Fault::NtfsBitmapRunOutside);
       return false;
     }
     if (!m.d.read(static_cast<std::uint64_t>(lcn) * m.clusterSize, v.used.data() + filled, take)) {
-      error = "无法读取 NTFS 的 $Bitmap。";
+      error = disk::errorOf(disk::Fault::NtfsBitmapUnreadable);
       return false;
     }
     filled += take;
   }
   if (filled < need) {
-    error = "NTFS 文件系统损坏: $Bitmap 不完整。";
+    error = disk::errorOf(disk::Fault::NtfsBitmapIncomplete);
     return false;
   }
   return true;
@@ -164,7 +164,7 @@ bool readBitmap(Mft& m, Volume::Facts& v, std::string& error) {
 
 std::string volumeLabel(Mft& m) {
   std::vector<std::uint8_t> r;
-  std::string ignored;
+  disk::Error ignored;
   if (!readRecord(m, 3, r, ignored)) return "";
   const std::uint8_t* a = findAttribute(r, 0x60);
   if (!a || a[8] != 0 || le32(a + 4) < 0x18) return "";
@@ -179,10 +179,10 @@ class Ntfs : public FileSystem {
     return std::memcmp(boot + 3, "NTFS    ", 8) == 0 ? Kind::Ntfs : Kind::Raw;
   }
 
-  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, std::string& error) const override {
+  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, disk::Error& error) const override {
     const auto boot = parse(b);
     if (!boot || boot->totalSectors > d.size() / boot->bytesPerSector) {
-      error = "NTFS 文件系统损坏: 引导扇区参数无效或超出分区。";
+      error = disk::errorOf(disk::Fault::NtfsBadBoot);
       return false;
     }
     Mft m{d, boot->clusterSize, 0, 0};
@@ -193,7 +193,7 @@ class Ntfs : public FileSystem {
       m.recordSize = static_cast<std::uint32_t>(code) * m.clusterSize;
     }
     if (m.recordSize < 512 || m.recordSize > 65536 || m.recordSize % 512) {
-      error = "NTFS 文件系统损坏: 文件记录大小无效。";
+      error = disk::errorOf(disk::Fault::NtfsBadRecordSize);
       return false;
     }
     const std::uint32_t spc = boot->clusterSize / boot->bytesPerSector;
@@ -202,7 +202,7 @@ class Ntfs : public FileSystem {
     v.clusterCount = boot->totalSectors / spc;
     v.dataStart = 0;
     if (boot->mftCluster >= v.clusterCount) {
-      error = "NTFS 文件系统损坏: 主文件表位置超出卷。";
+      error = disk::errorOf(disk::Fault::NtfsMftPastVolume);
       return false;
     }
     m.offset = boot->mftCluster * m.clusterSize;

@@ -68,13 +68,14 @@ class OwnedPartition : public disk::Device {
 DiskImagesBackend::DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
     : disks_(std::move(disks)), files_(files) {}
 
-Problem DiskImagesBackend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
+Problem DiskImagesBackend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out,
+                                         disk::Error& detail) {
   auto where = disk::parseDesignator(designator);
   if (!where) return Problem::BadDesignator;
   auto numbers = disks_->diskNumbers();
   if (std::find(numbers.begin(), numbers.end(), where->disk) == numbers.end()) return Problem::NoSuchDisk;
   disk::OpenPartition opened;
-  if (!disk::openPartition(*disks_, *where, forWriting, opened, diskError_)) {
+  if (!disk::openPartition(*disks_, *where, forWriting, opened, detail)) {
     if (!opened.disk) return Problem::DiskUnreadable;
     return opened.layout.find(where->partition) ? Problem::DiskUnreadable : Problem::NoSuchPartition;
   }

@@ -15,18 +15,17 @@ class DiskImagesBackend : public Backend {
  public:
   DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
   Files& imageFiles() override { return files_; }
-  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
+  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                        disk::Error& detail) override;
   // An image is "on" a partition only if it is that disk's own file: image files
   // hold no mounted file systems here.
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
-  std::string lastDetail() const override { return diskError_; }
 
  private:
   std::unique_ptr<disk::DiskSet> disks_;
   Files& files_;
-  std::string diskError_;
 };
 
 }  // namespace ghost

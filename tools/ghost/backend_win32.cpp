@@ -111,7 +111,8 @@ class VolumeLock {
 
 }  // namespace
 
-Problem Win32Backend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
+Problem Win32Backend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out,
+                                    disk::Error&) {
   auto where = disk::parseDesignator(designator);
   if (!where) return Problem::BadDesignator;
   const DWORD drive = DWORD(where->disk - 1), partition = DWORD(where->partition);

@@ -10,7 +10,8 @@ namespace ghost {
 class Win32Backend : public Backend {
  public:
   Files& imageFiles() override { return files_; }
-  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
+  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                        disk::Error& detail) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;

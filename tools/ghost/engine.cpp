@@ -46,13 +46,7 @@ Problem openImage(Files& files, const std::string& path, ImageOpen& image) {
   std::uint8_t bytes[kHeaderSize];
   if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None)
     return problem == Problem::ImageTruncated ? Problem::ImageNotOurs : problem;
-  switch (decodeHeader(bytes, sizeof bytes, image.header)) {
-    case HeaderProblem::None: break;
-    case HeaderProblem::BadMagic: return Problem::ImageNotOurs;
-    case HeaderProblem::BadVersion: return Problem::ImageVersion;
-    case HeaderProblem::BadChecksum:
-    case HeaderProblem::BadValues: return Problem::ImageHeaderDamaged;
-  }
+  if (Problem problem = decodeHeader(bytes, sizeof bytes, image.header); problem != Problem::None) return problem;
   image.reader->setImageId(image.header.imageId);
   // Read the map in slices, so that a damaged size cannot make us allocate more than
   // the file really holds.
@@ -124,7 +118,7 @@ int zlibLevelFor(int switchLevel) {
 BackupPlan planBackup(disk::Device& partition) {
   BackupPlan plan;
   fs::Volume volume;
-  std::string error;
+  disk::Error error;
   if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0)
     plan.fileSystem = volume.kind();
   if (plan.fileSystem == fs::Kind::Raw) {
@@ -165,10 +159,11 @@ BackupPlan planBackup(disk::Device& partition) {
 Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options) {
   OpenedPartition source;
-  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
@@ -300,10 +295,11 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   const ImageHeader& header = image.header;
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
   OpenedPartition target;
-  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (target.lengthBytes < header.sourceSize) {
     Failure failure = fail(Problem::TargetTooSmall);

@@ -31,9 +31,10 @@ class Backend {
   // Where the image files are read and written.
   virtual Files& imageFiles() = 0;
   // Resolves "disk:partition" as the disk lister numbers it; for writing, the volume
-  // is locked and dismounted for the rest of the run (Windows).
-  virtual Problem openPartition(const std::string& designator, bool forWriting,
-                                OpenedPartition& partition) = 0;
+  // is locked and dismounted for the rest of the run (Windows). DiskUnreadable comes
+  // with the disk layer's own words, where it has them.
+  virtual Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                                disk::Error& detail) = 0;
   // Whether the file at path lives on that partition (an image must never be read from
   // or written to the partition being restored or backed up).
   virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
@@ -47,8 +48,6 @@ class Backend {
   virtual std::uint64_t newImageId() = 0;
   virtual std::uint64_t nowUnix() = 0;
   virtual unsigned workerThreads();
-  // The disk layer's message for the last failed openPartition, if it gave one.
-  virtual std::string lastDetail() const { return {}; }
 };
 
 // The backup's plan: which blocks of the partition hold data.

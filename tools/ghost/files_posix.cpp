@@ -11,18 +11,10 @@ namespace ghost {
 
 namespace {
 
-FileError fileErrorOf(int code) {
-  switch (code) {
-    case ENOENT:
-    case ENOTDIR: return FileError::NotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS: return FileError::AccessDenied;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return FileError::DiskFull;
-    default: return FileError::Other;
-  }
+// errno in the engine's words, for what was being done.
+Problem openProblem(int code) { return code == ENOENT || code == ENOTDIR ? Problem::ImageMissing : Problem::ImageUnreadable; }
+Problem writeProblem(int code, Problem otherwise) {
+  return code == ENOSPC || code == EDQUOT || code == EFBIG ? Problem::DiskFull : otherwise;
 }
 
 class PosixFile : public File {
@@ -31,32 +23,32 @@ class PosixFile : public File {
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
-  FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+  Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
     auto* p = static_cast<char*>(buffer);
     while (got < length) {
       ssize_t n = ::read(fd_, p + got, length - got);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return fileErrorOf(errno);
+      if (n < 0) return Problem::ImageUnreadable;
       if (n == 0) break;
       got += std::size_t(n);
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError write(const void* buffer, std::size_t length) override {
+  Problem write(const void* buffer, std::size_t length) override {
     const auto* p = static_cast<const char*>(buffer);
     while (length > 0) {
       ssize_t n = ::write(fd_, p, length);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return fileErrorOf(errno);
+      if (n < 0) return writeProblem(errno, Problem::ImageWriteFailed);
       p += n;
       length -= std::size_t(n);
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError finish() override {
-    FileError result = ::fsync(fd_) == 0 || errno == EINVAL ? FileError::None : fileErrorOf(errno);
-    if (::close(fd_) != 0 && result == FileError::None) result = fileErrorOf(errno);
+  Problem finish() override {
+    Problem result = ::fsync(fd_) == 0 || errno == EINVAL ? Problem::None : writeProblem(errno, Problem::ImageWriteFailed);
+    if (::close(fd_) != 0 && result == Problem::None) result = writeProblem(errno, Problem::ImageWriteFailed);
     fd_ = -1;
     return result;
   }
@@ -67,26 +59,26 @@ class PosixFile : public File {
 
 }  // namespace
 
-std::unique_ptr<File> PosixFiles::openRead(const std::string& path, FileError& error) {
+std::unique_ptr<File> PosixFiles::openRead(const std::string& path, Problem& problem) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error = fileErrorOf(errno);
+    problem = openProblem(errno);
     return nullptr;
   }
   struct stat info;
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
-    error = FileError::NotFound;
+    problem = Problem::ImageMissing;
     return nullptr;
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   return std::make_unique<PosixFile>(fd);
 }
 
-std::unique_ptr<File> PosixFiles::create(const std::string& path, FileError& error) {
+std::unique_ptr<File> PosixFiles::create(const std::string& path, Problem& problem) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
-    error = fileErrorOf(errno);
+    problem = writeProblem(errno, Problem::DestinationUncreatable);
     return nullptr;
   }
   return std::make_unique<PosixFile>(fd);

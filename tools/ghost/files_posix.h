@@ -8,8 +8,8 @@ namespace ghost {
 
 class PosixFiles : public Files {
  public:
-  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override;
-  std::unique_ptr<File> create(const std::string& path, FileError& error) override;
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override;
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override;
   bool exists(const std::string& path) override;
   bool removeFile(const std::string& path) override;
   bool replaceFile(const std::string& from, const std::string& to) override;

@@ -11,57 +11,55 @@ using toolio::wideFromUtf8;
 
 namespace {
 
-FileError fileErrorOf(DWORD code) {
+// The system's error in the engine's words, for what was being done.
+Problem openProblem(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_INVALID_NAME:
     case ERROR_NOT_READY:
-      return FileError::NotFound;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return FileError::AccessDenied;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return FileError::DiskFull;
+      return Problem::ImageMissing;
     default:
-      return FileError::Other;
+      return Problem::ImageUnreadable;
   }
+}
+
+Problem writeProblem(DWORD code, Problem otherwise) {
+  return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? Problem::DiskFull : otherwise;
 }
 
 class Win32File : public File {
  public:
   explicit Win32File(toolio::UniqueHandle handle) : handle_(std::move(handle)) {}
-  FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+  Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
     auto* p = static_cast<char*>(buffer);
     while (got < length) {
       DWORD piece = length - got > (1u << 30) ? (1u << 30) : DWORD(length - got);
       DWORD done = 0;
-      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return fileErrorOf(GetLastError());
+      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return Problem::ImageUnreadable;
       if (done == 0) break;
       got += done;
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError write(const void* buffer, std::size_t length) override {
+  Problem write(const void* buffer, std::size_t length) override {
     const auto* p = static_cast<const char*>(buffer);
     while (length > 0) {
       DWORD piece = length > (1u << 30) ? (1u << 30) : DWORD(length);
       DWORD done = 0;
-      if (!WriteFile(handle_.get(), p, piece, &done, nullptr)) return fileErrorOf(GetLastError());
-      if (done == 0) return FileError::DiskFull;
+      if (!WriteFile(handle_.get(), p, piece, &done, nullptr)) return writeProblem(GetLastError(), Problem::ImageWriteFailed);
+      if (done == 0) return Problem::DiskFull;
       p += done;
       length -= done;
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError finish() override {
-    FileError result = FlushFileBuffers(handle_.get()) ? FileError::None : fileErrorOf(GetLastError());
-    if (!toolio::closeAndCheck(handle_) && result == FileError::None) result = FileError::Other;
+  Problem finish() override {
+    Problem result =
+        FlushFileBuffers(handle_.get()) ? Problem::None : writeProblem(GetLastError(), Problem::ImageWriteFailed);
+    if (!toolio::closeAndCheck(handle_) && result == Problem::None) result = Problem::ImageWriteFailed;
     return result;
   }
 
@@ -71,21 +69,21 @@ class Win32File : public File {
 
 }  // namespace
 
-std::unique_ptr<File> Win32Files::openRead(const std::string& path, FileError& error) {
+std::unique_ptr<File> Win32Files::openRead(const std::string& path, Problem& problem) {
   toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!handle) {
-    error = fileErrorOf(GetLastError());
+    problem = openProblem(GetLastError());
     return nullptr;
   }
   return std::make_unique<Win32File>(std::move(handle));
 }
 
-std::unique_ptr<File> Win32Files::create(const std::string& path, FileError& error) {
+std::unique_ptr<File> Win32Files::create(const std::string& path, Problem& problem) {
   toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!handle) {
-    error = fileErrorOf(GetLastError());
+    problem = writeProblem(GetLastError(), Problem::DestinationUncreatable);
     return nullptr;
   }
   return std::make_unique<Win32File>(std::move(handle));

@@ -79,11 +79,11 @@ std::vector<std::uint8_t> encodeHeader(const ImageHeader& h) {
   return out;
 }
 
-HeaderProblem decodeHeader(const std::uint8_t* p, std::size_t length, ImageHeader& h) {
-  if (length < kHeaderSize || std::memcmp(p, kMagic, 8) != 0) return HeaderProblem::BadMagic;
+Problem decodeHeader(const std::uint8_t* p, std::size_t length, ImageHeader& h) {
+  if (length < kHeaderSize || std::memcmp(p, kMagic, 8) != 0) return Problem::ImageNotOurs;
   if (le32(p + kOffVersion) != kFormatVersion || le32(p + kOffHeaderSize) != kHeaderSize)
-    return HeaderProblem::BadVersion;
-  if (le32(p + kOffHeaderCrc) != crc32(p, kOffHeaderCrc)) return HeaderProblem::BadChecksum;
+    return Problem::ImageVersion;
+  if (le32(p + kOffHeaderCrc) != crc32(p, kOffHeaderCrc)) return Problem::ImageHeaderDamaged;
   h.imageId = le64(p + kOffImageId);
   std::uint32_t fs = le32(p + kOffFs);
   h.sectorSize = le32(p + kOffSectorSize);
@@ -119,7 +119,7 @@ HeaderProblem decodeHeader(const std::uint8_t* p, std::size_t length, ImageHeade
   ok = ok && h.mapRawSize == ceilDiv(h.blockCount, 8);
   // Deflate never grows data by more than a small fraction.
   ok = ok && h.mapStoredSize > 0 && h.mapStoredSize <= h.mapRawSize + h.mapRawSize / 100 + 64;
-  return ok ? HeaderProblem::None : HeaderProblem::BadValues;
+  return ok ? Problem::None : Problem::ImageHeaderDamaged;
 }
 
 std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int level) {

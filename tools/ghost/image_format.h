@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/common/fs.h"
+#include "tools/ghost/errors.h"
 
 namespace ghost {
 
@@ -42,10 +43,10 @@ struct ImageHeader {
 
 std::vector<std::uint8_t> encodeHeader(const ImageHeader& header);
 
-enum class HeaderProblem { None, BadMagic, BadVersion, BadChecksum, BadValues };
-// Checks magic, version, checksum and that every field is within reason and agrees
-// with the others (so that no later size computation can overflow or run away).
-HeaderProblem decodeHeader(const std::uint8_t* bytes, std::size_t length, ImageHeader& header);
+// Checks magic (ImageNotOurs), version (ImageVersion), checksum and that every field
+// is within reason and agrees with the others (ImageHeaderDamaged), so that no later
+// size computation can overflow or run away.
+Problem decodeHeader(const std::uint8_t* bytes, std::size_t length, ImageHeader& header);
 
 // The map: bit i (LSB first in each byte) set when block i is stored.
 std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int level);

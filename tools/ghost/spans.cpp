@@ -36,27 +36,23 @@ SpanWriter::SpanWriter(Files& files, std::string image, std::uint64_t imageId,
 // The open span is closed before the scratch files go.
 SpanWriter::~SpanWriter() { file_.reset(); }
 
-Problem SpanWriter::problemOf(FileError error) const {
-  switch (error) {
-    case FileError::None: return Problem::None;
-    case FileError::DiskFull: return Problem::DiskFull;
-    default: return spans_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable
-                                                       : Problem::ImageWriteFailed;
-  }
+Problem SpanWriter::problemOf(Problem written) const {
+  if (written == Problem::None || written == Problem::DiskFull) return written;
+  return spans_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable : Problem::ImageWriteFailed;
 }
 
 Problem SpanWriter::startSpan() {
   if (file_) {
-    FileError error = file_->finish();
+    Problem finished = file_->finish();
     file_.reset();
-    if (error != FileError::None) return problemOf(error);
+    if (finished != Problem::None) return problemOf(finished);
   }
   unsigned number = unsigned(spans_.size()) + 1;
   toolio::ScratchFile span(files_, spanName(image_, number));
-  FileError error = FileError::None;
+  Problem created = Problem::None;
   inFile_ = 0;
-  file_ = files_.create(span.path(), error);
-  if (!file_) return error == FileError::DiskFull ? Problem::DiskFull
+  file_ = files_.create(span.path(), created);
+  if (!file_) return created == Problem::DiskFull ? Problem::DiskFull
                     : number == 1                 ? Problem::DestinationUncreatable
                                                   : Problem::ImageWriteFailed;
   spans_.push_back(std::move(span));
@@ -95,9 +91,9 @@ Problem SpanWriter::write(const void* data, std::size_t length) {
 
 Problem SpanWriter::commit() {
   if (!file_) return Problem::ImageWriteFailed;
-  FileError error = file_->finish();
+  Problem finished = file_->finish();
   file_.reset();
-  if (error != FileError::None) return problemOf(error);
+  if (finished != Problem::None) return problemOf(finished);
   for (toolio::ScratchFile& span : spans_)
     if (!span.commit()) return Problem::ImageWriteFailed;
   for (unsigned number = unsigned(spans_.size()) + 1;; ++number) {
@@ -111,21 +107,22 @@ SpanReader::SpanReader(Files& files, std::string image)
     : files_(files), image_(std::move(image)) {}
 
 Problem SpanReader::open() {
-  FileError error = FileError::None;
-  file_ = files_.openRead(image_, error);
+  Problem opened = Problem::None;
+  file_ = files_.openRead(image_, opened);
   if (file_) return Problem::None;
-  return error == FileError::NotFound ? Problem::ImageMissing : Problem::ImageUnreadable;
+  return opened == Problem::ImageMissing ? Problem::ImageMissing : Problem::ImageUnreadable;
 }
 
 Problem SpanReader::nextSpan() {
   if (!haveId_) return Problem::ImageTruncated;
   std::string name = spanName(image_, span_ + 1);
-  FileError error = FileError::None;
-  auto next = files_.openRead(name, error);
-  if (!next) return error == FileError::NotFound ? Problem::ImageTruncated : Problem::ImageUnreadable;
+  Problem opened = Problem::None;
+  auto next = files_.openRead(name, opened);
+  // A span that is not there: the image ends early.
+  if (!next) return opened == Problem::ImageMissing ? Problem::ImageTruncated : Problem::ImageUnreadable;
   std::uint8_t header[kSpanHeaderSize];
   std::size_t got = 0;
-  if (next->read(header, sizeof header, got) != FileError::None) return Problem::ImageUnreadable;
+  if (next->read(header, sizeof header, got) != Problem::None) return Problem::ImageUnreadable;
   std::uint8_t expected[kSpanHeaderSize];
   encodeSpanHeader(span_ + 1, imageId_, expected);
   if (got != sizeof header || std::memcmp(header, expected, sizeof header) != 0)
@@ -140,7 +137,7 @@ Problem SpanReader::read(void* data, std::size_t length) {
   while (length > 0) {
     if (!file_) return Problem::ImageUnreadable;
     std::size_t got = 0;
-    if (file_->read(p, length, got) != FileError::None) return Problem::ImageUnreadable;
+    if (file_->read(p, length, got) != Problem::None) return Problem::ImageUnreadable;
     crc_ = toolio::crc32(p, got, crc_);
     position_ += got;
     p += got;
@@ -155,12 +152,12 @@ Problem SpanReader::read(void* data, std::size_t length) {
 bool SpanReader::atEnd() {
   std::uint8_t byte;
   std::size_t got = 0;
-  if (file_->read(&byte, 1, got) != FileError::None || got != 0) return false;
+  if (file_->read(&byte, 1, got) != Problem::None || got != 0) return false;
   if (!haveId_) return true;
   // A following span of this very image means bytes beyond the end record; a span
   // file of some other image under the same name is not ours to judge.
-  FileError error = FileError::None;
-  auto next = files_.openRead(spanName(image_, span_ + 1), error);
+  Problem opened = Problem::None;
+  auto next = files_.openRead(spanName(image_, span_ + 1), opened);
   if (!next) return true;
   std::uint8_t header[kSpanHeaderSize];
   std::uint8_t expected[kSpanHeaderSize];

@@ -16,23 +16,24 @@
 
 namespace ghost {
 
-enum class FileError { None, NotFound, AccessDenied, DiskFull, Other };
-
+// The platform's file code says what failed in the engine's own words: reading
+// gives ImageUnreadable, writing DiskFull or ImageWriteFailed, opening ImageMissing
+// or ImageUnreadable, creating DiskFull or DestinationUncreatable.
 class File {
  public:
   virtual ~File() = default;
   // Sequential. read sets `got` (less than length only at the end of the file).
-  virtual FileError read(void* buffer, std::size_t length, std::size_t& got) = 0;
-  virtual FileError write(const void* buffer, std::size_t length) = 0;
+  virtual Problem read(void* buffer, std::size_t length, std::size_t& got) = 0;
+  virtual Problem write(const void* buffer, std::size_t length) = 0;
   // Pushes written data to the disk and closes.
-  virtual FileError finish() = 0;
+  virtual Problem finish() = 0;
 };
 
 // Image files, written under scratch names until the image is complete.
 class Files : public toolio::FileMoves {
  public:
-  virtual std::unique_ptr<File> openRead(const std::string& path, FileError& error) = 0;
-  virtual std::unique_ptr<File> create(const std::string& path, FileError& error) = 0;
+  virtual std::unique_ptr<File> openRead(const std::string& path, Problem& problem) = 0;
+  virtual std::unique_ptr<File> create(const std::string& path, Problem& problem) = 0;
   virtual bool exists(const std::string& path) = 0;
   // The largest file the destination's file system holds (0: no limit that matters).
   virtual std::uint64_t maxFileSize(const std::string& path) = 0;
@@ -58,7 +59,8 @@ class SpanWriter {
 
  private:
   Problem startSpan();
-  Problem problemOf(FileError error) const;
+  // A write that fails before the image's first byte is on disk could not create it.
+  Problem problemOf(Problem written) const;
   Files& files_;
   std::string image_;
   std::uint64_t imageId_;

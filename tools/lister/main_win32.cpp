@@ -85,12 +85,8 @@ Volumes enumerateVolumes() {
 
 int main(int argc, char** argv) {
   toolio::ConsoleOut out;
-  auto diagnostic = [](const std::string& text) {
-    std::string line = lister::diagnosticText(text) + "\r\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-  };
   if (!lister::acceptsArguments(std::vector<std::string>(argv + 1, argv + argc))) {
-    diagnostic("用法: pzdir.exe -tavrin");
+    lister::printDiagnostic(lister::usageLine());
     return 2;
   }
   Volumes volumes = enumerateVolumes();
@@ -98,7 +94,7 @@ int main(int argc, char** argv) {
   std::vector<lister::SystemDisk> layouts;
   std::map<int, std::unique_ptr<disk::Device>> devices;
   for (int number : disks->diskNumbers()) {
-    std::string error;
+    disk::Error error;
     auto device = disks->open(number, false, error);
     lister::SystemDisk d;
     d.number = number;
@@ -109,7 +105,7 @@ int main(int argc, char** argv) {
   auto readOwn = [&](const lister::SystemDisk& d, const disk::Partition& p) {
     disk::PartitionDevice window(*devices[d.number], p.startByte, p.lengthBytes);
     fs::Volume volume;
-    std::string error;
+    disk::Error error;
     lister::OwnReading own;
     if (fs::Volume::open(window, volume, error)) {
       own.freeBytes = volume.freeBytes();

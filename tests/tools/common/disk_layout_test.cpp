@@ -51,12 +51,12 @@ std::string typeText(const disk::Partition& p, disk::TableStyle style) {
 }
 
 disk::Layout layoutOf(const std::string& image) {
-  std::string error;
+  disk::Error error;
   auto device = disk::openDevice(image, false, error);
-  EXPECT_TRUE(device) << error;
+  EXPECT_TRUE(device) << disk::describe(error);
   disk::Layout layout;
   if (device) {
-    EXPECT_TRUE(disk::readLayout(*device, layout, error)) << error;
+    EXPECT_TRUE(disk::readLayout(*device, layout, error)) << disk::describe(error);
   }
   return layout;
 }
@@ -144,8 +144,8 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
   {
     disk::MemoryDevice probe(mbr.size());
     probe.bytes() = mbr;
-    std::string error;
-    ASSERT_TRUE(disk::readLayout(probe, fine, error)) << error;
+    disk::Error error;
+    ASSERT_TRUE(disk::readLayout(probe, fine, error)) << disk::describe(error);
     ASSERT_EQ(fine.partitions.size(), 5u);
   }
   const std::size_t firstEbr = 446 + 32;  // slot 3 holds the container
@@ -214,14 +214,14 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
     device.bytes() = c.gptBase ? gpt : mbr;
     c.damage(device.bytes());
     disk::Layout layout;
-    std::string error;
+    disk::Error error;
     bool ok = disk::readLayout(device, layout, error);
     if (c.errorPart) {
       EXPECT_FALSE(ok);
-      EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+      EXPECT_NE(disk::describe(error).find(c.errorPart), std::string::npos) << disk::describe(error);
       EXPECT_TRUE(layout.partitions.empty());
     } else {
-      EXPECT_TRUE(ok) << error;
+      EXPECT_TRUE(ok) << disk::describe(error);
       if (c.gptBase) {
         EXPECT_EQ(layout.partitions.size(), 2u);
       }
@@ -284,16 +284,16 @@ TEST(DiskNames, DiskListsAndOpeningByDesignator) {
   auto disks = disk::imageDiskSet({first, second});
   EXPECT_EQ(disks->diskNumbers(), (std::vector<int>{1, 2}));
   disk::OpenPartition part;
-  std::string error;
-  ASSERT_TRUE(disk::openPartition(*disks, {1, 2}, false, part, error)) << error;
+  disk::Error error;
+  ASSERT_TRUE(disk::openPartition(*disks, {1, 2}, false, part, error)) << disk::describe(error);
   EXPECT_EQ(part.device->size(), 4u << 20);
   EXPECT_EQ(part.device->startByte(), (2048u + 8192u) * 512);
-  ASSERT_TRUE(disk::openPartition(*disks, {2, 1}, false, part, error)) << error;
+  ASSERT_TRUE(disk::openPartition(*disks, {2, 1}, false, part, error)) << disk::describe(error);
   EXPECT_EQ(part.layout.style, disk::TableStyle::Gpt);
   EXPECT_FALSE(disk::openPartition(*disks, {3, 1}, false, part, error));
-  EXPECT_NE(error.find("不存在"), std::string::npos);
+  EXPECT_NE(disk::describe(error).find("不存在"), std::string::npos);
   EXPECT_FALSE(disk::openPartition(*disks, {2, 2}, false, part, error));
-  EXPECT_NE(error.find("2:2"), std::string::npos);
+  EXPECT_NE(disk::describe(error).find("2:2"), std::string::npos);
   EXPECT_FALSE(disk::imageDiskSet({folder.file("missing.img")})->open(1, false, error));
 }
 

@@ -134,7 +134,7 @@ TEST(FileSystemMove, RecognitionAndReadingFollowTheSameBootSectorRules) {
   disk::MemoryDevice ntfs(64 * 1024);
   ntfsBoot(ntfs.bytes().data(), 0xF3, 127, 63);
   fs::Volume volume;
-  std::string error;
+  disk::Error error;
   EXPECT_EQ(fs::detect(ntfs), fs::Kind::Ntfs);
   EXPECT_FALSE(fs::Volume::open(ntfs, volume, error)) << "clusters over 2 MiB: damaged, as for the move";
   EXPECT_EQ(volume.kind(), fs::Kind::Ntfs);

@@ -43,19 +43,19 @@ class MemoryDevice : public disk::Device {
 class MemoryFile : public ghost::File {
  public:
   MemoryFile(std::vector<std::uint8_t>& bytes, std::uint64_t limit) : bytes_(bytes), limit_(limit) {}
-  ghost::FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+  ghost::Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = pos_ < bytes_.size() ? std::min<std::size_t>(length, bytes_.size() - pos_) : 0;
     if (got) std::memcpy(buffer, bytes_.data() + pos_, got);
     pos_ += got;
-    return ghost::FileError::None;
+    return ghost::Problem::None;
   }
-  ghost::FileError write(const void* buffer, std::size_t length) override {
-    if (limit_ && bytes_.size() + length > limit_) return ghost::FileError::DiskFull;
+  ghost::Problem write(const void* buffer, std::size_t length) override {
+    if (limit_ && bytes_.size() + length > limit_) return ghost::Problem::DiskFull;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     bytes_.insert(bytes_.end(), p, p + length);
-    return ghost::FileError::None;
+    return ghost::Problem::None;
   }
-  ghost::FileError finish() override { return ghost::FileError::None; }
+  ghost::Problem finish() override { return ghost::Problem::None; }
 
  private:
   std::vector<std::uint8_t>& bytes_;
@@ -82,15 +82,15 @@ class MemoryFiles : public ghost::Files {
   std::uint64_t spanLimit = 0;
   std::uint64_t diskFullAt = 0;  // total bytes a file may reach
 
-  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::FileError& error) override {
+  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::Problem& problem) override {
     auto found = byPath.find(path);
     if (found == byPath.end()) {
-      error = ghost::FileError::NotFound;
+      problem = ghost::Problem::ImageMissing;
       return nullptr;
     }
     return std::make_unique<MemoryFile>(found->second, 0);
   }
-  std::unique_ptr<ghost::File> create(const std::string& path, ghost::FileError&) override {
+  std::unique_ptr<ghost::File> create(const std::string& path, ghost::Problem&) override {
     byPath[path].clear();
     return std::make_unique<MemoryFile>(byPath[path], diskFullAt);
   }
@@ -116,7 +116,8 @@ class FakeBackend : public ghost::Backend {
   int extendCalls = 0;
 
   ghost::Files& imageFiles() override { return files; }
-  ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out) override {
+  ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out,
+                               disk::Error&) override {
     auto found = partitions.find(designator);
     if (found == partitions.end()) return ghost::Problem::NoSuchPartition;
     out.device = std::make_unique<MemoryDevice>(found->second);

@@ -1,0 +1,14 @@
+// Message tables with markers: "%d", "%1" ... stand for the values a message names.
+// '%' is never part of a GBK character, so the texts are scanned byte by byte, in one
+// pass: a value (a path, a device name) is never read as markers.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace toolio {
+
+// valueOf(key) gives the value of the marker "%key"; "%%" is a '%'.
+std::string fillMarkers(const char* text, const std::function<std::string(char key)>& valueOf);
+
+}  // namespace toolio
