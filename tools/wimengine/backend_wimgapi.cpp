@@ -165,15 +165,10 @@ class CallbackRegistration {
   bool registered_ = false;
 };
 
-Outcome fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
+Failure fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
   DWORD code = GetLastError();
-  if (handler && handler->firstError()) {
-    Outcome o;
-    o.ok = false;
-    o.failure = *handler->firstError();
-    return o;
-  }
-  return Outcome::fail(kindOfWin32Error(code, step), code);
+  if (handler && handler->firstError()) return *handler->firstError();
+  return failedWith(kindOfWin32Error(code, step), code);
 }
 
 std::string guidText(const GUID& g) {
@@ -209,8 +204,8 @@ bool readXml(const WimgapiBackend::Api& api, HANDLE handle, std::string& utf8) {
 WimgapiBackend::WimgapiBackend() : api_(new Api) {}
 WimgapiBackend::~WimgapiBackend() = default;
 
-Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   DWORD creation = 0;
   WimHandle wim(*api_, api_->createFile(wideFromUtf8(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
   if (!wim) return fromLastError(Step::OpenWim);
@@ -223,11 +218,11 @@ Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary
   summary.totalParts = info.totalParts;
   summary.bootIndex = info.bootIndex;
   summary.guid = guidText(info.guid);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   DWORD creation = 0;
   DWORD flags = command.verify ? kWimFlagVerify : 0;
   WimHandle wim(*api_,
@@ -237,9 +232,9 @@ Outcome WimgapiBackend::apply(const Command& command, toolio::Progress& progress
   WimInfo info{};
   // One part of a split image lacks most of the data: say so rather than "damaged".
   if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1)
-    return Outcome::fail(ErrorKind::WimSplit);
+    return failedWith(ErrorKind::WimSplit);
   DWORD count = api_->getImageCount(wim.get());
-  if (command.index > count) return Outcome::indexOutOfRange(count);
+  if (command.index > count) return indexOutOfRange(count);
 
   WimgapiMessageHandler handler(progress, Step::WriteTarget);
   CallbackRegistration registration(*api_, wim.get(), handler);
@@ -247,13 +242,13 @@ Outcome WimgapiBackend::apply(const Command& command, toolio::Progress& progress
   if (!image) return fromLastError(Step::ReadWim);
   if (!api_->applyImage(image.get(), wideFromUtf8(driveToRoot(command.target)).c_str(), flags))
     return fromLastError(Step::WriteTarget, &handler);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   std::string source = driveToRoot(request.source);
-  if (!isDirectory(source)) return Outcome::fail(ErrorKind::SourceMissing);
+  if (!isDirectory(source)) return failedWith(ErrorKind::SourceMissing);
   DWORD compression = request.compression == Compression::Maximum ? kCompressLzx
                       : request.compression == Compression::Fast  ? kCompressXpress
                                                                   : kCompressNone;
@@ -262,7 +257,7 @@ Outcome WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
                                         compression, &creation));
   if (!wim) return fromLastError(Step::WriteWim);
   std::wstring temp = request.tempDir.empty() ? tempFolder() : wideFromUtf8(request.tempDir);
-  if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return Outcome::fail(ErrorKind::TempDirMissing, GetLastError());
+  if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return failedWith(ErrorKind::TempDirMissing, GetLastError());
 
   std::vector<std::u16string> excluded{fullPath(request.wimPath)};
   if (!request.tempDir.empty()) excluded.push_back(fullPath(request.tempDir));
@@ -273,7 +268,7 @@ Outcome WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
     if (!image) {
       DWORD code = GetLastError();
       // Running out of room while writing the image is the cause, whatever file was being read.
-      if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return Outcome::fail(ErrorKind::DiskFull, code);
+      if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return failedWith(ErrorKind::DiskFull, code);
       SetLastError(code);
       return fromLastError(Step::ReadSource, &handler);
     }
@@ -287,7 +282,7 @@ Outcome WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
     if (!image.close()) return fromLastError(Step::WriteWim);
   }
   if (!wim.close()) return fromLastError(Step::WriteWim);
-  return Outcome::success();
+  return Failure{};
 }
 
 bool WimgapiBackend::isDirectory(const std::string& path) {

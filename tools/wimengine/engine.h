@@ -35,33 +35,16 @@ struct CaptureRequest {
   std::string tempDir;  // empty: the library's default
 };
 
-// A result: ok, or what failed.
-struct Outcome {
-  bool ok = true;
-  Failure failure;
-  static Outcome success() { return {}; }
-  static Outcome fail(ErrorKind kind, std::int64_t code = 0) {
-    Outcome o;
-    o.ok = false;
-    o.failure.kind = kind;
-    o.failure.code = code;
-    return o;
-  }
-  static Outcome indexOutOfRange(std::uint32_t imageCount) {
-    Outcome o = fail(ErrorKind::IndexOutOfRange);
-    o.failure.imageCount = imageCount;
-    return o;
-  }
-};
-
 // The WIM library and the files around it. A capture writes a scratch file beside
 // its destination and renames it when complete (removeFile, replaceFile).
 class Backend : public toolio::FileMoves {
  public:
-  virtual Outcome readInfo(const std::string& wimPath, WimSummary& summary) = 0;
-  // Must refuse an index beyond the file's image count with Outcome::indexOutOfRange.
-  virtual Outcome apply(const Command& command, toolio::Progress& progress) = 0;
-  virtual Outcome capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
+  // Each gives what failed, or nothing; the library's and the system's codes are
+  // turned into the engine's ErrorKind here, where they are met.
+  virtual Failure readInfo(const std::string& wimPath, WimSummary& summary) = 0;
+  // Must refuse an index beyond the file's image count with indexOutOfRange.
+  virtual Failure apply(const Command& command, toolio::Progress& progress) = 0;
+  virtual Failure capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
 
   virtual bool isDirectory(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;
