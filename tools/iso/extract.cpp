@@ -42,16 +42,16 @@ void walk(const Node& dir, const std::string& prefix, Walk& w) {
       w.folders.push_back(path);
       std::size_t before = w.plan.files.size();
       walk(child, path + "/", w);
-      if (w.plan.error != PlanError::None) return;
+      if (w.plan.problem != Problem::None) return;
       if (w.plan.files.size() != before && !safeComponent(child.name)) {
-        w.plan.error = PlanError::UnsafeName;
+        w.plan.problem = Problem::UnsafeName;
         return;
       }
       w.folders.pop_back();
       w.emitted = std::min(w.emitted, w.folders.size());
     } else if (child.regular && w.wanted(child)) {
       if (!safeComponent(child.name)) {
-        w.plan.error = PlanError::UnsafeName;
+        w.plan.problem = Problem::UnsafeName;
         return;
       }
       for (std::size_t i = w.emitted; i < w.folders.size(); ++i) w.plan.folders.push_back(w.folders[i]);
@@ -71,12 +71,12 @@ constexpr std::size_t kCopyChunk = 4u << 20;
 
 // One file, under a scratch name until it is complete: a copy cut short never looks
 // finished, and a failed one leaves nothing behind.
-CopyError copyFile(ImageSource& source, const Node& node, const std::string& path, OutputTree& out,
+Problem copyFile(ImageSource& source, const Node& node, const std::string& path, OutputTree& out,
                    std::vector<unsigned char>& buffer, std::uint64_t& done, std::uint64_t total,
                    toolio::Progress& progress) {
   toolio::ScratchFile scratch(out, path);
   std::unique_ptr<OutputFile> target = out.createFile(scratch.path());
-  if (!target) return CopyError::WriteFailed;
+  if (!target) return Problem::WriteFailed;
   std::uint64_t remaining = node.size;
   bool ok = true;
   if (!node.embedded.empty()) {
@@ -95,7 +95,7 @@ CopyError copyFile(ImageSource& source, const Node& node, const std::string& pat
       if (extent.zeros || hole >= 65536) {
         ok = target->skipZeros(take);
       } else {
-        if (!source.read(offset, buffer.data(), take)) return CopyError::ReadFailed;
+        if (!source.read(offset, buffer.data(), take)) return Problem::ImageUnreadable;
         ok = allZero(buffer.data(), take) ? target->skipZeros(take) : target->write(buffer.data(), take);
       }
       offset += take;
@@ -103,14 +103,14 @@ CopyError copyFile(ImageSource& source, const Node& node, const std::string& pat
       remaining -= take;
       done += take;
       progress.report(done, total);
-      if (ok && progress.stopRequested()) return CopyError::Cancelled;
+      if (ok && progress.stopRequested()) return Problem::Cancelled;
     }
   }
   // The reader guarantees coverage; a gap here is a broken tree.
-  if (ok && remaining > 0) return CopyError::Corrupt;
-  if (!ok || !target->finish(node.size)) return out.freeBytes() < node.size ? CopyError::DiskFull : CopyError::WriteFailed;
+  if (ok && remaining > 0) return Problem::ImageCorrupt;
+  if (!ok || !target->finish(node.size)) return out.freeBytes() < node.size ? Problem::DiskFull : Problem::WriteFailed;
   target.reset();
-  return scratch.commit() ? CopyError::None : CopyError::WriteFailed;
+  return scratch.commit() ? Problem::None : Problem::WriteFailed;
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ Plan planExtraction(const Node& root, const FileFilter& wanted) {
   Plan plan;
   Walk w{wanted, plan, {}, 0};
   walk(root, "", w);
-  if (plan.error != PlanError::None) {
+  if (plan.problem != Problem::None) {
     plan.folders.clear();
     plan.files.clear();
     plan.totalBytes = 0;
@@ -148,18 +148,18 @@ CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, too
   CopyOutcome outcome;
   std::vector<std::string> createdFolders;
   std::vector<std::string> copiedFiles;
-  auto undo = [&](CopyError error) {
+  auto undo = [&](Problem problem) {
     for (auto it = copiedFiles.rbegin(); it != copiedFiles.rend(); ++it) out.removeFile(*it);
     for (auto it = createdFolders.rbegin(); it != createdFolders.rend(); ++it) out.removeFolder(*it);
-    outcome.error = error;
+    outcome.problem = problem;
     outcome.filesCopied = 0;
     return outcome;
   };
 
-  if (out.freeBytes() < plan.totalBytes) return undo(CopyError::DiskFull);
+  if (out.freeBytes() < plan.totalBytes) return undo(Problem::DiskFull);
   for (const std::string& folder : plan.folders) {
     if (out.folderExists(folder)) continue;
-    if (!out.createFolder(folder)) return undo(CopyError::WriteFailed);
+    if (!out.createFolder(folder)) return undo(Problem::WriteFailed);
     createdFolders.push_back(folder);
   }
 
@@ -168,9 +168,9 @@ CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, too
   for (const PlannedFile& file : plan.files) {
     progress.item(file.path);
     progress.report(done, plan.totalBytes);
-    if (progress.stopRequested()) return undo(CopyError::Cancelled);
-    if (CopyError error = copyFile(source, *file.node, file.path, out, buffer, done, plan.totalBytes, progress);
-        error != CopyError::None)
+    if (progress.stopRequested()) return undo(Problem::Cancelled);
+    if (Problem error = copyFile(source, *file.node, file.path, out, buffer, done, plan.totalBytes, progress);
+        error != Problem::None)
       return undo(error);
     copiedFiles.push_back(file.path);
     outcome.bytesCopied += file.node->size;

@@ -53,10 +53,8 @@ struct PlannedFile {
   const Node* node = nullptr;
 };
 
-enum class PlanError { None, UnsafeName };
-
 struct Plan {
-  PlanError error = PlanError::None;
+  Problem problem = Problem::None;  // UnsafeName
   std::vector<std::string> folders;  // parents first
   std::vector<PlannedFile> files;
   std::uint64_t totalBytes = 0;
@@ -65,10 +63,8 @@ struct Plan {
 using FileFilter = std::function<bool(const Node&)>;
 Plan planExtraction(const Node& root, const FileFilter& wanted);
 
-enum class CopyError { None, ReadFailed, WriteFailed, DiskFull, Cancelled, Corrupt };
-
 struct CopyOutcome {
-  CopyError error = CopyError::None;
+  Problem problem = Problem::None;  // ImageUnreadable, WriteFailed, DiskFull, Cancelled or ImageCorrupt
   std::size_t filesCopied = 0;
   std::uint64_t bytesCopied = 0;
 };

@@ -16,6 +16,7 @@
 
 #include "tools/common/console_out.h"
 #include "tools/iso/extract.h"
+#include "tools/iso/problem.h"
 #include "tools/iso/volume.h"
 
 namespace iso {
@@ -40,25 +41,6 @@ struct MountRecord {
 std::string formatMountRecords(const std::vector<MountRecord>& records);
 std::vector<MountRecord> parseMountRecords(std::string_view text);
 
-enum class Message {
-  BadCommandLine,
-  ImageMissing,
-  ImageUnreadable,
-  NotAnImage,
-  ImageCorrupt,
-  ImageUnsupported,
-  UnsafeName,
-  FolderNotCreated,
-  WriteFailed,
-  DiskFull,
-  Cancelled,
-  LetterInUse,
-  MountFailed,
-  MountUnsupported,
-};
-// A Chinese (GBK) error line. Lines never repeat a path: the caller shows them as
-// they are, and a file name must not be able to pass for another message.
-std::string messageLine(Message message);
 
 // What the OS provides. The Linux build offers the copy and the listing; mounting
 // belongs to the Windows build.

@@ -131,7 +131,7 @@ TEST(IsoPlan, OnlyFoldersThatHoldWantedFilesParentsFirst) {
                                folder("empty", {folder("deeper", {file("x.txt", 0, 1)})}),
                                folder("a", {folder("b", {file("c.gho", 0, 3)}), file("d.wim", 0, 4)})});
   iso::Plan plan = iso::planExtraction(root, images);
-  ASSERT_EQ(plan.error, iso::PlanError::None);
+  ASSERT_EQ(plan.problem, iso::Problem::None);
   EXPECT_EQ(plan.folders, (std::vector<std::string>{"sources", "a", "a/b"}));
   ASSERT_EQ(plan.files.size(), 3u);
   EXPECT_EQ(plan.files[0].path, "sources/install.wim");
@@ -142,13 +142,13 @@ TEST(IsoPlan, OnlyFoldersThatHoldWantedFilesParentsFirst) {
 
 TEST(IsoPlan, UnsafeNamesBlockOnlyWhenTheyLeadToAWantedFile) {
   iso::Node harmless = folder("", {folder("..", {file("notes.txt", 0, 1)}), file("ok.wim", 0, 1)});
-  EXPECT_EQ(iso::planExtraction(harmless, images).error, iso::PlanError::None);
+  EXPECT_EQ(iso::planExtraction(harmless, images).problem, iso::Problem::None);
   iso::Node badFolder = folder("", {file("ok.wim", 0, 1), folder("..", {file("evil.wim", 0, 1)})});
   iso::Plan plan = iso::planExtraction(badFolder, images);
-  EXPECT_EQ(plan.error, iso::PlanError::UnsafeName);
+  EXPECT_EQ(plan.problem, iso::Problem::UnsafeName);
   EXPECT_TRUE(plan.files.empty());  // nothing at all is copied, not even ok.wim
   iso::Node badFile = folder("", {file("C:x.wim", 0, 1)});
-  EXPECT_EQ(iso::planExtraction(badFile, images).error, iso::PlanError::UnsafeName);
+  EXPECT_EQ(iso::planExtraction(badFile, images).problem, iso::Problem::UnsafeName);
 }
 
 // ------------------------------------------------------------ copy
@@ -265,7 +265,7 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
   Watcher watcher;
   iso::CopyOutcome r = iso::copyPlan(image, plan, out, watcher);
   const std::vector<std::uint64_t>& seen = watcher.done;
-  ASSERT_EQ(r.error, iso::CopyError::None);
+  ASSERT_EQ(r.problem, iso::Problem::None);
   EXPECT_EQ(r.filesCopied, 4u);
   EXPECT_EQ(out.files["sub/z.wim"].data, std::string((4u << 20) + 3, '\0'));
   EXPECT_EQ(out.files["sub/z.wim"].holeBytes, (4u << 20) + 3);  // zero chunks are not written
@@ -282,30 +282,30 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
 TEST_F(CopyFixture, AFailureLeavesTheTargetAsItWas) {
   out.folders.insert("unrelated");
   out.refuseCreate.insert("later.wim.vrelpart");
-  EXPECT_EQ(iso::copyPlan(image, plan, out, unwatched).error, iso::CopyError::WriteFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, out, unwatched).problem, iso::Problem::WriteFailed);
   EXPECT_TRUE(out.files.empty());
   EXPECT_EQ(out.folders, std::set<std::string>{"unrelated"});
 
   MemoryFolder failing;
   failing.failWrites = true;
-  EXPECT_EQ(iso::copyPlan(image, plan, failing, unwatched).error, iso::CopyError::WriteFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, failing, unwatched).problem, iso::Problem::WriteFailed);
   EXPECT_TRUE(failing.files.empty());
   EXPECT_TRUE(failing.folders.empty());
 
   MemoryFolder unread;
   image.failAt = 0;
-  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).error, iso::CopyError::ReadFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).problem, iso::Problem::ImageUnreadable);
   EXPECT_TRUE(unread.files.empty());
 }
 
 TEST_F(CopyFixture, CancelAndFullDisk) {
   Watcher stopping;
   stopping.stopAfter = 3;
-  EXPECT_EQ(iso::copyPlan(image, plan, out, stopping).error, iso::CopyError::Cancelled);
+  EXPECT_EQ(iso::copyPlan(image, plan, out, stopping).problem, iso::Problem::Cancelled);
   EXPECT_TRUE(out.files.empty());
   MemoryFolder small;
   small.free = plan.totalBytes - 1;
-  EXPECT_EQ(iso::copyPlan(image, plan, small, unwatched).error, iso::CopyError::DiskFull);
+  EXPECT_EQ(iso::copyPlan(image, plan, small, unwatched).problem, iso::Problem::DiskFull);
   EXPECT_TRUE(small.folders.empty());
 }
 
@@ -316,7 +316,7 @@ TEST(IsoCopy, AnExtentListShorterThanTheSizeIsRefused) {
   iso::Node root = folder("", {broken});
   MemoryFolder out;
   toolio::NoProgress unwatched;
-  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out, unwatched).error, iso::CopyError::Corrupt);
+  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out, unwatched).problem, iso::Problem::ImageCorrupt);
   EXPECT_TRUE(out.files.empty());
 }
 
@@ -453,13 +453,13 @@ TEST(IsoMount, FailuresSayWhyAndLeaveNothingRecorded) {
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", mapFails, out), 1);
   EXPECT_EQ(mapFails.log.back(), "remove C:\\VrelISO_win");  // the copies go again
   EXPECT_EQ(mapFails.records, "");
-  EXPECT_EQ(out.text(), iso::messageLine(iso::Message::MountFailed) + "\r\n");
+  EXPECT_EQ(out.text(), iso::messageLine(iso::Problem::MountFailed) + "\r\n");
 
   FakeBackend unreadable;
   unreadable.attachWorks = false;
   toolio::CapturedOut out2;
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", unreadable, out2), 1);
-  EXPECT_EQ(out2.text(), iso::messageLine(iso::Message::ImageUnreadable) + "\r\n");
+  EXPECT_EQ(out2.text(), iso::messageLine(iso::Problem::ImageUnreadable) + "\r\n");
 
   FakeBackend inUse;
   inUse.used.insert('W');
@@ -471,7 +471,7 @@ TEST(IsoMount, FailuresSayWhyAndLeaveNothingRecorded) {
   FakeBackend missing;
   toolio::CapturedOut out4;
   EXPECT_EQ(iso::runIsoTool("/D:W /I:C:\\other.iso", missing, out4), 1);
-  EXPECT_EQ(out4.text(), iso::messageLine(iso::Message::ImageMissing) + "\r\n");
+  EXPECT_EQ(out4.text(), iso::messageLine(iso::Problem::ImageMissing) + "\r\n");
 
   toolio::CapturedOut out5;
   EXPECT_EQ(iso::runIsoTool("/D:W", missing, out5), 2);
