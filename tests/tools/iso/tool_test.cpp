@@ -453,28 +453,30 @@ TEST(IsoMount, FailuresSayWhyAndLeaveNothingRecorded) {
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", mapFails, out), 1);
   EXPECT_EQ(mapFails.log.back(), "remove C:\\VrelISO_win");  // the copies go again
   EXPECT_EQ(mapFails.records, "");
-  EXPECT_EQ(out.text(), iso::messageLine(iso::Problem::MountFailed) + "\r\n");
+  EXPECT_EQ(out.text(), "错误: 无法挂载ISO镜像。\r\n");
 
   FakeBackend unreadable;
   unreadable.attachWorks = false;
   toolio::CapturedOut out2;
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", unreadable, out2), 1);
-  EXPECT_EQ(out2.text(), iso::messageLine(iso::Problem::ImageUnreadable) + "\r\n");
+  EXPECT_EQ(out2.text(), "错误: 无法读取ISO镜像文件。\r\n");
 
   FakeBackend inUse;
   inUse.used.insert('W');
   toolio::CapturedOut out3;
   EXPECT_EQ(iso::runIsoTool("/D:W /I:C:\\win.iso", inUse, out3), 1);
+  EXPECT_EQ(out3.text(), "错误: 盘符已被占用。\r\n");
   EXPECT_TRUE(inUse.log.empty());
   EXPECT_EQ(inUse.records, "");
 
   FakeBackend missing;
   toolio::CapturedOut out4;
   EXPECT_EQ(iso::runIsoTool("/D:W /I:C:\\other.iso", missing, out4), 1);
-  EXPECT_EQ(out4.text(), iso::messageLine(iso::Problem::ImageMissing) + "\r\n");
+  EXPECT_EQ(out4.text(), "错误: 找不到ISO镜像文件。\r\n");
 
   toolio::CapturedOut out5;
   EXPECT_EQ(iso::runIsoTool("/D:W", missing, out5), 2);
+  EXPECT_EQ(out5.text(), "错误: 命令行无效。用法: ISO.exe /D:盘符 /I:\"ISO文件\",ISO.exe /q,ISO.exe /X:\"文件夹\" /I:\"ISO文件\"\r\n");
 }
 
 TEST(IsoMount, MountingAgainOnItsOwnLetterReplacesTheEarlierMount) {
