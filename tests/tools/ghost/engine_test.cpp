@@ -305,6 +305,43 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
   EXPECT_EQ(check().problem, Problem::None);
 }
 
+// The lines the program shows as they are, for the failures that name figures.
+TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
+  auto failure = [](Problem problem) {
+    ghost::Failure f;
+    f.problem = problem;
+    return f;
+  };
+  ghost::Failure oneChunk = failure(Problem::ImageChunkDamaged);
+  oneChunk.damagedChunks = 1;
+  ghost::Failure ignored = failure(Problem::ImageChunkDamaged);
+  ignored.damagedChunks = 3;
+  ignored.ignoredDamage = true;
+  ignored.targetTouched = true;
+  ghost::Failure small = failure(Problem::TargetTooSmall);
+  small.neededBytes = (3u << 20) / 2;
+  small.availableBytes = 1u << 20;
+  ghost::Failure loops = failure(Problem::DiskUnreadable);
+  loops.diskError = disk::errorOf(disk::Fault::ChainLoops);
+  loops.diskError.onDisk = 2;
+  ghost::Failure touched = failure(Problem::PartitionUnwritable);
+  touched.targetTouched = true;
+  const struct {
+    ghost::Failure failure;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {failure(Problem::None), {}},
+      {oneChunk, {"错误: 映像中的数据块已损坏(校验失败)。"}},
+      {ignored,
+       {"错误: 映像中有 3 个数据块已损坏(校验失败)。", "已按 -crcignore 忽略损坏继续还原,目标分区中的数据可能不完整。"}},
+      {small, {"错误: 目标分区小于映像中的源分区,无法还原(需要 2 MB,目标分区只有 1 MB)。"}},
+      {loops, {"错误: 磁盘 2: 分区表损坏: 扩展分区链接成环。"}},
+      {failure(Problem::DiskUnreadable), {"错误: 无法读取磁盘的分区表。"}},
+      {touched, {"错误: 写入目标分区失败。", "目标分区已被部分写入,其中的数据不可用,请重新还原。"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ghost::failureLines(c.failure), c.lines);
+}
+
 TEST(RunCommand, PrintsNothingOnSuccessAndChineseLinesOnFailure) {
   FakeBackend backend;
   backend.partitions["1:1"].bytes.assign(1 << 20, 7);
