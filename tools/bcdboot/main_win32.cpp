@@ -71,8 +71,7 @@ class Win32Backend : public bcdboot::Backend {
 }  // namespace
 
 int main() {
-  std::wstring line = GetCommandLineW();
-  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
+  const std::wstring tail = toolio::ownCommandTail();
   Win32Backend backend;
   toolio::ConsoleOut out;
   return bcdboot::runLauncher(std::u16string(tail.begin(), tail.end()), backend, out);

@@ -9,7 +9,7 @@ namespace {
 // %d: the device, %f: the file system, %l: the loader asked for, %o: the other one,
 // %e: the disk layer's words, %n: the disk, %c: the system's code.
 const struct {
-  Result result;
+  Result key;
   const char* text;
 } kLines[] = {
     {Result::NoDevice, "错误: 找不到设备 %d。"},
@@ -61,10 +61,8 @@ Report report(Result result, std::string device) {
 }
 
 std::string lineOf(const Report& r) {
-  const char* text = "";
-  for (const auto& entry : kLines)
-    if (entry.result == r.result) text = entry.text;
-  return toolio::fillMarkers(text, [&](char key) -> std::string {
+  const auto* row = toolio::rowOf(kLines, r.result);
+  return toolio::fillMarkers(row ? row->text : "", [&](char key) -> std::string {
     switch (key) {
       case 'd': return r.device;
       case 'f': return r.fileSystem;

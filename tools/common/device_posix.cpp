@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "tools/common/disk.h"
+#include "tools/common/file_io_posix.h"
 
 namespace disk {
 namespace {
@@ -21,36 +22,16 @@ class FileDevice : public Device {
   std::uint32_t sectorSize() const override { return sector_; }
 
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    if (offset > size_ || length > size_ - offset) return false;
-    auto* p = static_cast<char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return inside(offset, length) && toolio::readAt(fd_, buffer, length, offset);
   }
-
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    if (offset > size_ || length > size_ - offset) return false;
-    const auto* p = static_cast<const char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return inside(offset, length) && toolio::writeAt(fd_, buffer, length, offset);
   }
-
   bool flush() override { return ::fsync(fd_) == 0; }
 
  private:
+  bool inside(std::uint64_t offset, std::size_t length) const { return offset <= size_ && length <= size_ - offset; }
+
   int fd_;
   std::uint64_t size_;
   std::uint32_t sector_;

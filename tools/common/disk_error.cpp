@@ -9,7 +9,7 @@ namespace {
 
 // %1 and %2 stand for the numbers, %p for the path, %s for the system's words.
 const struct {
-  Fault fault;
+  Fault key;
   const char* text;
 } kTexts[] = {
     {Fault::DeviceUnopenable, "无法打开磁盘 %p: %s"},
@@ -77,10 +77,8 @@ Error errorOf(Fault fault, std::uint64_t first, std::uint64_t second) {
 }
 
 std::string describe(const Error& error) {
-  const char* table = "";
-  for (const auto& entry : kTexts)
-    if (entry.fault == error.fault) table = entry.text;
-  std::string text = toolio::fillMarkers(table, [&](char key) -> std::string {
+  const auto* row = toolio::rowOf(kTexts, error.fault);
+  std::string text = toolio::fillMarkers(row ? row->text : "", [&](char key) -> std::string {
     switch (key) {
       case '1': return std::to_string(error.first);
       case '2': return std::to_string(error.second);

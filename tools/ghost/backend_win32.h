@@ -3,13 +3,13 @@
 #pragma once
 
 #include "tools/ghost/engine.h"
-#include "tools/ghost/files_win32.h"
+#include "tools/ghost/platform_files.h"
 
 namespace ghost {
 
 class Win32Backend : public Backend {
  public:
-  Files& imageFiles() override { return files_; }
+  Files& imageFiles() override { return *files_; }
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
                         disk::Error& detail) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
@@ -18,7 +18,7 @@ class Win32Backend : public Backend {
   std::uint64_t nowUnix() override;
 
  private:
-  Win32Files files_;
+  std::unique_ptr<Files> files_ = platformFiles();
 };
 
 }  // namespace ghost

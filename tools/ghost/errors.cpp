@@ -10,8 +10,8 @@ namespace {
 // %e: the disk layer's words. `many` is said for more than one damaged chunk, and
 // when the disk layer gave its words.
 const struct {
-  Problem problem;
-  const char* line;
+  Problem key;
+  const char* text;
   const char* many;
 } kLines[] = {
     {Problem::ImageMissing, "错误: 找不到映像文件。", nullptr},
@@ -57,9 +57,8 @@ std::vector<std::string> failureLines(const Failure& f) {
   std::vector<std::string> lines;
   if (f.problem == Problem::None) return lines;
   const bool many = f.problem == Problem::ImageChunkDamaged ? f.damagedChunks > 1 : bool(f.diskError);
-  for (const auto& entry : kLines) {
-    if (entry.problem != f.problem) continue;
-    lines.push_back(toolio::fillMarkers(many && entry.many ? entry.many : entry.line, [&](char key) -> std::string {
+  if (const auto* row = toolio::rowOf(kLines, f.problem)) {
+    lines.push_back(toolio::fillMarkers(many && row->many ? row->many : row->text, [&](char key) -> std::string {
       switch (key) {
         case 'n':
           return f.problem == Problem::TargetTooSmall ? megabytes(f.neededBytes) : std::to_string(f.damagedChunks);

@@ -1,4 +1,4 @@
-#include "tools/ghost/files_posix.h"
+#include "tools/ghost/platform_files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -57,49 +57,54 @@ class PosixFile : public File {
   int fd_;
 };
 
+class PosixFiles : public Files {
+ public:
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      problem = openProblem(errno);
+      return nullptr;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+      ::close(fd);
+      problem = Problem::ImageMissing;
+      return nullptr;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      problem = writeProblem(errno, Problem::DestinationUncreatable);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  bool exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+
+  bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+  }
+
+  std::uint64_t maxFileSize(const std::string& path) override {
+    std::string folder = path;
+    std::size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    struct statfs info;
+    constexpr long kMsdosMagic = 0x4d44;
+    if (::statfs(folder.c_str(), &info) == 0 && info.f_type == kMsdosMagic) return kFat32SpanLimit;
+    return 0;
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<File> PosixFiles::openRead(const std::string& path, Problem& problem) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    problem = openProblem(errno);
-    return nullptr;
-  }
-  struct stat info;
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    problem = Problem::ImageMissing;
-    return nullptr;
-  }
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  return std::make_unique<PosixFile>(fd);
-}
-
-std::unique_ptr<File> PosixFiles::create(const std::string& path, Problem& problem) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    problem = writeProblem(errno, Problem::DestinationUncreatable);
-    return nullptr;
-  }
-  return std::make_unique<PosixFile>(fd);
-}
-
-bool PosixFiles::exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-bool PosixFiles::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool PosixFiles::replaceFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-std::uint64_t PosixFiles::maxFileSize(const std::string& path) {
-  std::string folder = path;
-  std::size_t slash = folder.rfind('/');
-  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  struct statfs info;
-  constexpr long kMsdosMagic = 0x4d44;
-  if (::statfs(folder.c_str(), &info) == 0 && info.f_type == kMsdosMagic) return kFat32SpanLimit;
-  return 0;
-}
+std::unique_ptr<Files> platformFiles() { return std::make_unique<PosixFiles>(); }
 
 }  // namespace ghost

@@ -1,4 +1,4 @@
-#include "tools/ghost/files_win32.h"
+#include "tools/ghost/platform_files.h"
 
 #include <windows.h>
 
@@ -67,55 +67,60 @@ class Win32File : public File {
   toolio::UniqueHandle handle_;
 };
 
+class Win32Files : public Files {
+ public:
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle) {
+      problem = openProblem(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<Win32File>(std::move(handle));
+  }
+
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
+    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle) {
+      problem = writeProblem(GetLastError(), Problem::DestinationUncreatable);
+      return nullptr;
+    }
+    return std::make_unique<Win32File>(std::move(handle));
+  }
+
+  bool exists(const std::string& path) override {
+    return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  bool removeFile(const std::string& path) override { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
+
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+
+  std::uint64_t maxFileSize(const std::string& path) override {
+    // Asked through a handle of the destination's folder: GetVolumeInformationW on a
+    // root would also read the volume label, and Wine prints a console warning where it
+    // cannot - output the program would take for a failure.
+    std::wstring folder = wideFromUtf8(path);
+    std::size_t slash = folder.find_last_of(L"\\/");
+    folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
+    toolio::UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return 0;
+    wchar_t fsName[64] = {};
+    if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
+    // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
+    std::wstring name(fsName);
+    if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
+    return 0;
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<File> Win32Files::openRead(const std::string& path, Problem& problem) {
-  toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!handle) {
-    problem = openProblem(GetLastError());
-    return nullptr;
-  }
-  return std::make_unique<Win32File>(std::move(handle));
-}
-
-std::unique_ptr<File> Win32Files::create(const std::string& path, Problem& problem) {
-  toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!handle) {
-    problem = writeProblem(GetLastError(), Problem::DestinationUncreatable);
-    return nullptr;
-  }
-  return std::make_unique<Win32File>(std::move(handle));
-}
-
-bool Win32Files::exists(const std::string& path) {
-  return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool Win32Files::removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
-
-bool Win32Files::replaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-std::uint64_t Win32Files::maxFileSize(const std::string& path) {
-  // Asked through a handle of the destination's folder: GetVolumeInformationW on a
-  // root would also read the volume label, and Wine prints a console warning where it
-  // cannot - output the program would take for a failure.
-  std::wstring folder = wideFromUtf8(path);
-  std::size_t slash = folder.find_last_of(L"\\/");
-  folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
-  toolio::UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!handle) return 0;
-  wchar_t fsName[64] = {};
-  if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
-  // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
-  std::wstring name(fsName);
-  if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
-  return 0;
-}
+std::unique_ptr<Files> platformFiles() { return std::make_unique<Win32Files>(); }
 
 }  // namespace ghost

@@ -6,7 +6,7 @@
 
 #include "tools/common/console_out.h"
 #include "tools/ghost/backend_disk_images.h"
-#include "tools/ghost/files_posix.h"
+#include "tools/ghost/platform_files.h"
 
 int main(int argc, char** argv) {
   std::string line;
@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     out.line(parsed.error);
     return 2;
   }
-  ghost::PosixFiles files;
-  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+  std::unique_ptr<ghost::Files> files = ghost::platformFiles();
+  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), *files);
   toolio::NoProgress progress;
   return ghost::runCommand(parsed.command, backend, progress, out);
 }

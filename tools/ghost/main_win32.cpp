@@ -20,16 +20,14 @@
 
 int main() {
   toolio::ConsoleOut out;
-  const std::wstring line = GetCommandLineW();
-  ghost::ParseResult parsed =
-      ghost::parseCommandLine(toolio::utf8FromWide(toolio::commandTail(std::wstring_view(line))));
+  ghost::ParseResult parsed = ghost::parseCommandLine(toolio::utf8FromWide(toolio::ownCommandTail()));
   if (!parsed.ok) {
     out.line(parsed.error);
     return 2;
   }
 #ifdef VREL_SIMULATED_DISKS
-  ghost::Win32Files files;
-  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+  std::unique_ptr<ghost::Files> files = ghost::platformFiles();
+  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), *files);
 #else
   ghost::Win32Backend backend;
 #endif

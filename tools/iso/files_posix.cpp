@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "tools/common/file_io_posix.h"
+
 namespace iso {
 
 namespace {
@@ -19,16 +21,7 @@ class PosixImage : public ImageSource {
   ~PosixImage() override { ::close(fd_); }
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    auto* p = static_cast<char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pread(fd_, p, length, off_t(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += std::uint64_t(n);
-      length -= std::size_t(n);
-    }
-    return true;
+    return toolio::readAt(fd_, buffer, length, offset);
   }
   std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
     off_t data = ::lseek(fd_, off_t(offset), SEEK_DATA);
@@ -48,15 +41,8 @@ class PosixFile : public OutputFile {
     if (fd_ >= 0) ::close(fd_);
   }
   bool write(const void* data, std::size_t length) override {
-    auto* p = static_cast<const char*>(data);
-    while (length > 0) {
-      ssize_t n = ::pwrite(fd_, p, length, off_t(position_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      position_ += std::uint64_t(n);
-      length -= std::size_t(n);
-    }
+    if (!toolio::writeAt(fd_, data, length, position_)) return false;
+    position_ += length;
     return true;
   }
   bool skipZeros(std::uint64_t length) override {

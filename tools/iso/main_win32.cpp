@@ -86,9 +86,7 @@ class Win32Backend : public iso::Backend {
 }  // namespace
 
 int main() {
-  std::wstring line = GetCommandLineW();
-  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
   Win32Backend backend;
   toolio::ConsoleOut out;
-  return iso::runIsoTool(toolio::utf8FromWide(tail), backend, out);
+  return iso::runIsoTool(toolio::utf8FromWide(toolio::ownCommandTail()), backend, out);
 }

@@ -1,12 +1,14 @@
 #include "tools/iso/problem.h"
 
+#include "tools/common/text_markers.h"
+
 namespace iso {
 
 namespace {
 
 const struct {
-  Problem problem;
-  const char* line;
+  Problem key;
+  const char* text;
 } kLines[] = {
     {Problem::BadCommandLine,
      "错误: 命令行无效。用法: ISO.exe /D:盘符 /I:\"ISO文件\",ISO.exe /q,ISO.exe /X:\"文件夹\" /I:\"ISO文件\""},
@@ -28,9 +30,8 @@ const struct {
 }  // namespace
 
 std::string messageLine(Problem problem) {
-  for (const auto& entry : kLines)
-    if (entry.problem == problem) return entry.line;
-  return "错误: 操作失败。";
+  const auto* row = toolio::rowOf(kLines, problem);
+  return row ? row->text : "错误: 操作失败。";
 }
 
 }  // namespace iso

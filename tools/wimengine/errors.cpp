@@ -8,8 +8,8 @@ namespace {
 
 // %n: how many images the file has.
 const struct {
-  ErrorKind kind;
-  const char* line;
+  ErrorKind key;
+  const char* text;
 } kLines[] = {
     {ErrorKind::WimMissing, "错误: 找不到映像文件。"},
     {ErrorKind::WimUnreadable, "错误: 无法读取映像文件(拒绝访问或文件正被使用)。"},
@@ -47,11 +47,10 @@ Failure indexOutOfRange(std::uint32_t imageCount) {
 }
 
 std::string errorLine(const Failure& failure) {
-  const char* text = "错误: WIM映像操作失败。";
-  for (const auto& entry : kLines)
-    if (entry.kind == failure.kind) text = entry.line;
-  std::string line = toolio::fillMarkers(
-      text, [&](char key) { return key == 'n' ? std::to_string(failure.imageCount) : std::string(); });
+  const auto* row = toolio::rowOf(kLines, failure.kind);
+  std::string line = toolio::fillMarkers(row ? row->text : "错误: WIM映像操作失败。", [&](char key) {
+    return key == 'n' ? std::to_string(failure.imageCount) : std::string();
+  });
   if (failure.code != 0) line += "(代码 " + std::to_string(failure.code) + ")";
   return line;
 }
