@@ -1,6 +1,7 @@
 // The ISO tool's work independent of the OS: its command line, the copy of the GHO
 // and WIM files out of an image (the /X switch, and the mount fallback where the
-// system cannot attach ISO files), the record of what is mounted, and its messages.
+// system cannot attach ISO files) and the record of what is mounted. What goes wrong
+// is a Problem (problem.h).
 //
 //   ISO.exe /D:Z /I:"D:\win10.iso"    mount on Z: (the path may be unquoted too)
 //   ISO.exe /q                        unmount everything this tool mounted
