@@ -14,7 +14,8 @@
 #include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
 #include "tests/wine/wine_support.h"
-#include "tools/iso/progress_window.h"
+#include "tools/common/progress_window.h"
+#include "tools/iso/copy_window.h"
 
 namespace {
 
@@ -105,12 +106,29 @@ TEST(ToolsUnderWine, IsoToolCopiesAndQuitsSilently) {
   EXPECT_NE(runTool(p, iso + " /D:Q").find("命令行无效"), std::string::npos);
 }
 
+// The window serves itself while the copy (here: this work) runs on its own thread.
 TEST(ToolsUnderWine, IsoCopyProgressWindow) {
-  iso::CopyProgressWindow window;
-  ASSERT_TRUE(window.open());
-  EXPECT_TRUE(window.update(1536ull << 20, 4300ull << 20, "sources/install.wim"));
-  winetest::pumpUntil([] { return false; }, 300);
-  EXPECT_TRUE(winetest::saveWindowPicture(window.handle(), winetest::artifactFolder() + "iso_copy_progress.bmp"));
+  bool photographed = false, stopAsked = true;
+  std::wstring file, amount;
+  toolio::runWithProgressWindow(iso::copyWindowLayout(), [&](toolio::Progress& progress) {
+    progress.item("sources/install.wim");
+    progress.report(1536ull << 20, 4300ull << 20);
+    HWND window = nullptr;
+    for (int i = 0; i < 100 && !(window = FindWindowA("VrelIsoCopyProgress", nullptr)); ++i) Sleep(50);
+    Sleep(600);  // the figures are refreshed four times a second
+    wchar_t text[256] = {};
+    GetDlgItemTextW(window, 101, text, 256);
+    file = text;
+    GetDlgItemTextW(window, 103, text, 256);
+    amount = text;
+    photographed = window && winetest::saveWindowPicture(window, winetest::artifactFolder() + "iso_copy_progress.bmp");
+    stopAsked = progress.stopRequested();
+  });
+  EXPECT_TRUE(photographed);
+  EXPECT_FALSE(stopAsked);
+  EXPECT_TRUE(file == L"正在复制: sources/install.wim");
+  EXPECT_TRUE(amount == L"1536.0 MB / 4300.0 MB  (35%)");
+  EXPECT_FALSE(FindWindowA("VrelIsoCopyProgress", nullptr)) << "the window is gone with the work";
 }
 
 }  // namespace

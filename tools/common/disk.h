@@ -9,7 +9,7 @@
 // separated by ':'; on Windows (simulated builds only: their paths contain ':') by
 // ';', as in PATH. Empty entries are dropped.
 //
-// Errors are returned as GBK texts the tools print as they are.
+// Failures are a disk::Error (disk_error.h), whose text the tools print as it is.
 #pragma once
 
 #include <array>
@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/common/disk_error.h"
 
 namespace disk {
 
@@ -70,7 +72,7 @@ struct Layout {
 
 // Opens a disk image file or a block device (Linux), or an image file, a
 // \\.\PhysicalDriveN or a volume such as \\.\C: (Windows). Paths are UTF-8.
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error);
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error);
 
 // A byte range of another device (a partition), which must outlive the window.
 // Access outside the range fails instead of reaching the neighbours.
@@ -114,16 +116,14 @@ class MemoryDevice : public Device {
 // gives style None and no partitions. A damaged table (overlapping or past-the-end
 // entries, a GPT whose primary and backup headers both fail their checks, an
 // extended chain that loops or leaves its container) gives false and a message.
-bool readLayout(Device& disk, Layout& layout, std::string& error);
+bool readLayout(Device& disk, Layout& layout, Error& error);
 // The same from the table's bytes alone, never asking the system.
-bool readTableBytes(Device& disk, Layout& layout, std::string& error);
+bool readTableBytes(Device& disk, Layout& layout, Error& error);
 
 enum class GptKind { Other, BasicData, Esp, Msr, Recovery, LdmMetadata, LdmData };
 GptKind gptKindOf(const std::array<std::uint8_t, 16>& type);
 // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" in its on-disk (mixed-endian) byte order.
 std::array<std::uint8_t, 16> guidBytes(std::string_view text);
-
-std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc = 0);
 
 // ---- naming disks
 
@@ -150,7 +150,7 @@ class DiskSet {
   virtual ~DiskSet() = default;
   // The numbers of the disks present, ascending (gaps possible on Windows).
   virtual std::vector<int> diskNumbers() = 0;
-  virtual std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) = 0;
+  virtual std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) = 0;
 };
 
 std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths);
@@ -167,6 +167,7 @@ struct OpenPartition {
   Partition partition;
   std::unique_ptr<PartitionDevice> device;
 };
-bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, std::string& error);
+// A layout that cannot be read gives its error with onDisk set.
+bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, Error& error);
 
 }  // namespace disk

@@ -79,8 +79,7 @@ std::vector<std::string> diskListFromEnvironment() {
 #ifdef _WIN32
   const wchar_t* value = _wgetenv(L"VREL_DISKS");
   if (!value) return {};
-  std::u16string wide(reinterpret_cast<const char16_t*>(value));
-  return splitDiskList(toolio::utf16ToUtf8(wide));
+  return splitDiskList(toolio::utf8FromWide(value));
 #else
   const char* value = std::getenv("VREL_DISKS");
   return value ? splitDiskList(value) : std::vector<std::string>{};
@@ -97,9 +96,9 @@ class ImageDiskSet : public DiskSet {
     for (std::size_t i = 0; i < paths_.size(); ++i) numbers.push_back(static_cast<int>(i) + 1);
     return numbers;
   }
-  std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) override {
+  std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) override {
     if (diskNumber < 1 || static_cast<std::size_t>(diskNumber) > paths_.size()) {
-      error = "磁盘 " + std::to_string(diskNumber) + " 不存在。";
+      error = errorOf(Fault::NoSuchDisk, std::uint64_t(diskNumber));
       return nullptr;
     }
     return openDevice(paths_[static_cast<std::size_t>(diskNumber) - 1], writable, error);
@@ -115,17 +114,17 @@ std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths) {
   return std::make_unique<ImageDiskSet>(std::move(paths));
 }
 
-bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, std::string& error) {
+bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, Error& error) {
   out = OpenPartition{};
   out.disk = disks.open(where.disk, writable, error);
   if (!out.disk) return false;
   if (!readLayout(*out.disk, out.layout, error)) {
-    error = "磁盘 " + std::to_string(where.disk) + ": " + error;
+    error.onDisk = where.disk;
     return false;
   }
   const Partition* p = out.layout.find(where.partition);
   if (!p) {
-    error = "分区 " + std::to_string(where.disk) + ":" + std::to_string(where.partition) + " 不存在。";
+    error = errorOf(Fault::NoSuchPartition, std::uint64_t(where.disk), std::uint64_t(where.partition));
     return false;
   }
   out.partition = *p;

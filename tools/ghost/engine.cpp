@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "tools/common/crc32.h"
 #include "tools/common/fs.h"
-#include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/sync.h"
 
@@ -14,6 +14,10 @@ namespace ghost {
 unsigned Backend::workerThreads() { return hardwareThreads(); }
 
 namespace {
+
+std::function<bool()> stopOf(const toolio::Progress& progress) {
+  return [&progress] { return progress.stopRequested(); };
+}
 
 Failure fail(Problem problem) {
   Failure failure;
@@ -42,13 +46,7 @@ Problem openImage(Files& files, const std::string& path, ImageOpen& image) {
   std::uint8_t bytes[kHeaderSize];
   if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None)
     return problem == Problem::ImageTruncated ? Problem::ImageNotOurs : problem;
-  switch (decodeHeader(bytes, sizeof bytes, image.header)) {
-    case HeaderProblem::None: break;
-    case HeaderProblem::BadMagic: return Problem::ImageNotOurs;
-    case HeaderProblem::BadVersion: return Problem::ImageVersion;
-    case HeaderProblem::BadChecksum:
-    case HeaderProblem::BadValues: return Problem::ImageHeaderDamaged;
-  }
+  if (Problem problem = decodeHeader(bytes, sizeof bytes, image.header); problem != Problem::None) return problem;
   image.reader->setImageId(image.header.imageId);
   // Read the map in slices, so that a damaged size cannot make us allocate more than
   // the file really holds.
@@ -82,7 +80,7 @@ Produced readChunkRecord(SpanReader& reader, const ImageHeader& header, std::uin
   item.input.resize(kChunkHeaderSize + chunk.storedSize);
   if ((problem = reader.read(item.input.data() + kChunkHeaderSize, chunk.storedSize)) != Problem::None)
     return Produced::Failed;
-  item.tag = chunk.rawSize;
+  item.rawSize = chunk.rawSize;
   ++next;
   return Produced::Item;
 }
@@ -120,17 +118,10 @@ int zlibLevelFor(int switchLevel) {
 BackupPlan planBackup(disk::Device& partition) {
   BackupPlan plan;
   fs::Volume volume;
-  std::string error;
-  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0) {
-    switch (volume.kind()) {
-      case fs::Kind::Ntfs: plan.fs = FsKind::Ntfs; break;
-      case fs::Kind::Fat12: plan.fs = FsKind::Fat12; break;
-      case fs::Kind::Fat16: plan.fs = FsKind::Fat16; break;
-      case fs::Kind::Fat32: plan.fs = FsKind::Fat32; break;
-      default: break;
-    }
-  }
-  if (plan.fs == FsKind::Raw) {
+  disk::Error error;
+  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0)
+    plan.fileSystem = volume.kind();
+  if (plan.fileSystem == fs::Kind::Raw) {
     // Unknown, unreadable or damaged: sector by sector, every block is stored.
     plan.map = BlockMap(partition.size(), 64u << 10);
     plan.map.markAll();
@@ -165,20 +156,21 @@ BackupPlan planBackup(disk::Device& partition) {
   return plan;
 }
 
-Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options) {
   OpenedPartition source;
-  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan = planBackup(*source.device);
   ImageHeader header;
   header.imageId = backend.newImageId();
-  header.fs = plan.fs;
+  header.fileSystem = plan.fileSystem;
   header.sectorSize = source.device->sectorSize();
   header.blockSize = plan.map.blockSize();
   header.clusterSize = plan.clusterSize;
@@ -193,10 +185,11 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   std::vector<std::uint8_t> mapStored = encodeMap(plan.map.bits(), 6);
   header.mapRawSize = plan.map.bits().size();
   header.mapStoredSize = mapStored.size();
-  header.mapCrc = crc32Of(mapStored.data(), mapStored.size());
+  header.mapCrc = toolio::crc32(mapStored.data(), mapStored.size());
   header.createdUnix = backend.nowUnix();
 
-  SpanWriter writer(backend, command.imagePath, header.imageId, backend.maxFileSize(command.imagePath));
+  Files& files = backend.imageFiles();
+  SpanWriter writer(files, command.imagePath, header.imageId, files.maxFileSize(command.imagePath));
   if (Problem problem = writer.open(); problem != Problem::None) return fail(problem);
   std::vector<std::uint8_t> headerBytes = encodeHeader(header);
   if (Problem problem = writer.write(headerBytes.data(), headerBytes.size()); problem != Problem::None)
@@ -204,8 +197,8 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   if (Problem problem = writer.write(mapStored.data(), mapStored.size()); problem != Problem::None)
     return fail(problem);
 
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   UsedRangeCursor cursor(plan.map);
   std::vector<ByteRange> ranges;
   Problem writeProblem = Problem::None;
@@ -228,7 +221,7 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
     ChunkHeader chunk;
     chunk.index = std::uint32_t(item.sequence);
     chunk.rawSize = std::uint32_t(item.input.size());
-    chunk.rawCrc = crc32Of(item.input.data(), item.input.size());
+    chunk.rawCrc = toolio::crc32(item.input.data(), item.input.size());
     chunk.method = compressChunk(item.input.data(), item.input.size(), level, packed);
     chunk.storedSize = std::uint32_t(packed.size());
     item.output.resize(kChunkHeaderSize + packed.size());
@@ -237,11 +230,12 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   };
   stages.consume = [&](WorkItem& item) {
     writeProblem = writer.write(item.output.data(), item.output.size());
-    progress.doneBytes += item.input.size();
+    done += item.input.size();
+    progress.report(done, header.dataBytes);
     return writeProblem == Problem::None;
   };
   unsigned workers = backend.workerThreads();
-  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested)) {
+  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress))) {
     case PipelineEnd::Completed: break;
     case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
     case PipelineEnd::ConsumerStopped: return fail(writeProblem);
@@ -257,13 +251,13 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   return fail(writer.commit());
 }
 
-Failure runCheck(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress) {
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   std::uint64_t damaged = 0;
@@ -274,11 +268,12 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     if (item.failed) ++damaged;
-    progress.doneBytes += item.tag;
+    done += item.rawSize;
+    progress.report(done, header.dataBytes);
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
   Failure failure;
   if (end == PipelineEnd::ProducerFailed) {
@@ -292,18 +287,19 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   return failure;
 }
 
-Failure runRestore(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress) {
   if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
   OpenedPartition target;
-  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (target.lengthBytes < header.sourceSize) {
     Failure failure = fail(Problem::TargetTooSmall);
@@ -316,8 +312,8 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   BlockMap map(header.sourceSize, header.blockSize, std::move(image.map));
   UsedRangeCursor cursor(map);
   std::vector<ByteRange> ranges;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   bool writeFailed = false;
@@ -329,8 +325,9 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     ranges.clear();
-    cursor.take(item.tag, ranges);
-    progress.doneBytes += item.tag;
+    cursor.take(item.rawSize, ranges);
+    done += item.rawSize;
+    progress.report(done, header.dataBytes);
     if (item.failed) {
       ++damaged;
       // Damaged data is never written; -crcignore only decides whether to go on.
@@ -347,7 +344,7 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   Failure failure;
   failure.targetTouched = true;
   if (writeFailed) {
@@ -369,16 +366,15 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   if (!target.device->flush() && failure.problem == Problem::None) failure.problem = Problem::PartitionUnwritable;
   if (failure.problem != Problem::None) return failure;
 
-  if (fixHiddenSectors(*target.device, target.startByte) == BootFixResult::Failed)
-    return fail(Problem::PartitionUnwritable);
-  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize) {
-    if (!copyNtfsBootSectorToPartitionEnd(*target.device)) return fail(Problem::PartitionUnwritable);
+  if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return fail(Problem::PartitionUnwritable);
+  if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
+    if (!fs::fixGrown(*target.device)) return fail(Problem::PartitionUnwritable);
     backend.extendNtfs(target, header.sourceSize);
   }
   return Failure{};
 }
 
-int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out) {
   Failure failure;
   try {

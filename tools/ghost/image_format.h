@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/fs.h"
+#include "tools/ghost/errors.h"
+
 namespace ghost {
-
-enum class FsKind : std::uint32_t { Raw = 0, Ntfs = 1, Fat12 = 2, Fat16 = 3, Fat32 = 4 };
-
-const char* fsName(FsKind kind);
 
 constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kChunkHeaderSize = 32;
@@ -24,7 +23,7 @@ constexpr std::uint64_t kMaxBlockCount = 1ull << 32;
 
 struct ImageHeader {
   std::uint64_t imageId = 0;        // random; ties the spans of one image together
-  FsKind fs = FsKind::Raw;
+  fs::Kind fileSystem = fs::Kind::Raw;  // NTFS and FAT map their used clusters; anything else is RAW
   std::uint32_t sectorSize = 512;
   std::uint32_t blockSize = 0;      // bytes per map bit
   std::uint32_t clusterSize = 0;    // the file system's, for information
@@ -44,10 +43,10 @@ struct ImageHeader {
 
 std::vector<std::uint8_t> encodeHeader(const ImageHeader& header);
 
-enum class HeaderProblem { None, BadMagic, BadVersion, BadChecksum, BadValues };
-// Checks magic, version, checksum and that every field is within reason and agrees
-// with the others (so that no later size computation can overflow or run away).
-HeaderProblem decodeHeader(const std::uint8_t* bytes, std::size_t length, ImageHeader& header);
+// Checks magic (ImageNotOurs), version (ImageVersion), checksum and that every field
+// is within reason and agrees with the others (ImageHeaderDamaged), so that no later
+// size computation can overflow or run away.
+Problem decodeHeader(const std::uint8_t* bytes, std::size_t length, ImageHeader& header);
 
 // The map: bit i (LSB first in each byte) set when block i is stored.
 std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int level);
@@ -85,8 +84,6 @@ ChunkMethod compressChunk(const std::uint8_t* raw, std::size_t rawSize, int leve
 // Inflates stored bytes into exactly rawSize bytes; false when the data is damaged.
 bool expandChunk(const ChunkHeader& chunk, const std::uint8_t* stored,
                  std::vector<std::uint8_t>& raw);
-
-std::uint32_t crc32Of(const void* data, std::size_t length, std::uint32_t crc = 0);
 
 // Raw bytes covered by block i of the header's partition (the last one may be short).
 std::uint64_t blockLength(const ImageHeader& header, std::uint64_t block);

@@ -4,7 +4,6 @@
 // writing overlap; at most `inFlight` items exist at a time, so memory stays bounded.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -15,7 +14,7 @@ struct WorkItem {
   std::uint64_t sequence = 0;
   std::vector<std::uint8_t> input;
   std::vector<std::uint8_t> output;
-  std::uint32_t tag = 0;  // the stages' own use
+  std::uint32_t rawSize = 0;  // input a chunk record: its bytes once expanded
   bool failed = false;
 };
 
@@ -29,8 +28,9 @@ struct PipelineStages {
 
 enum class PipelineEnd { Completed, ProducerFailed, ConsumerStopped, Cancelled };
 
-// `cancel` is polled between items (a user's stop).
+// `cancelled` is asked between items, from the producer and the calling thread (a
+// user's stop).
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
-                        const std::atomic<bool>& cancel);
+                        const std::function<bool()>& cancelled);
 
 }  // namespace ghost

@@ -46,52 +46,50 @@ bool isCorruptWim(int code) {
   }
 }
 
-Outcome failed(ErrorKind kind, int code) { return Outcome::fail(kind, code); }
-
 // Maps a wimlib code to a cause; errorNumber is errno right after the failed call.
-Outcome classify(int code, int errorNumber, Step step) {
-  if (code == WIMLIB_ERR_NOMEM) return failed(ErrorKind::OutOfMemory, code);
-  if (isCorruptWim(code)) return failed(ErrorKind::WimCorrupt, code);
+Failure classify(int code, int errorNumber, Step step) {
+  if (code == WIMLIB_ERR_NOMEM) return failedWith(ErrorKind::OutOfMemory, code);
+  if (isCorruptWim(code)) return failedWith(ErrorKind::WimCorrupt, code);
   if (code == WIMLIB_ERR_IS_SPLIT_WIM || code == WIMLIB_ERR_SPLIT_INVALID || code == WIMLIB_ERR_WIM_IS_ENCRYPTED)
-    return failed(ErrorKind::WimUnsupported, code);
+    return failedWith(ErrorKind::WimUnsupported, code);
   if (isDiskFull(errorNumber) && (code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR ||
                                   code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_SET_REPARSE_DATA ||
                                   code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME))
-    return failed(ErrorKind::DiskFull, code);
+    return failedWith(ErrorKind::DiskFull, code);
   bool missing = errorNumber == ENOENT || errorNumber == ENOTDIR || code == WIMLIB_ERR_PATH_DOES_NOT_EXIST ||
                  code == WIMLIB_ERR_NOTDIR;
   switch (step) {
     case Step::OpenWim:
       if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_IS_DIRECTORY ||
           code == WIMLIB_ERR_NOT_A_REGULAR_FILE)
-        return failed(missing ? ErrorKind::WimMissing : ErrorKind::WimUnreadable, code);
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
+        return failedWith(missing ? ErrorKind::WimMissing : ErrorKind::WimUnreadable, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
       break;
     case Step::ReadWim:
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
-      if (code == WIMLIB_ERR_INVALID_IMAGE) return failed(ErrorKind::IndexOutOfRange, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
+      if (code == WIMLIB_ERR_INVALID_IMAGE) return failedWith(ErrorKind::IndexOutOfRange, code);
       break;
     case Step::WriteTarget:
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
-      return failed(missing ? ErrorKind::TargetMissing : ErrorKind::TargetNotWritable, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
+      return failedWith(missing ? ErrorKind::TargetMissing : ErrorKind::TargetNotWritable, code);
     case Step::ReadSource:
       if (code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_OPENDIR ||
           code == WIMLIB_ERR_READ || code == WIMLIB_ERR_READLINK || missing)
-        return failed(missing ? ErrorKind::SourceMissing : ErrorKind::SourceUnreadable, code);
+        return failedWith(missing ? ErrorKind::SourceMissing : ErrorKind::SourceUnreadable, code);
       break;
     case Step::WriteWim:
       if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_RENAME)
-        return failed(ErrorKind::DestinationNotWritable, code);
+        return failedWith(ErrorKind::DestinationNotWritable, code);
       // Reading the source again while writing: a file changed or vanished meanwhile.
       if (code == WIMLIB_ERR_READ || code == WIMLIB_ERR_CONCURRENT_MODIFICATION_DETECTED)
-        return failed(ErrorKind::SourceUnreadable, code);
+        return failedWith(ErrorKind::SourceUnreadable, code);
       break;
   }
-  return failed(ErrorKind::Other, code);
+  return failedWith(ErrorKind::Other, code);
 }
 
 struct ProgressContext {
-  ProgressReporter* progress;
+  toolio::Progress* progress;
   std::string excludedPath;  // the temporary folder when it lies inside the source
 };
 
@@ -101,12 +99,11 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
   switch (message) {
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
       if (info->extract.total_bytes > 0)
-        ctx->progress->update(double(info->extract.completed_bytes) / double(info->extract.total_bytes));
+        ctx->progress->report(info->extract.completed_bytes, info->extract.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
       if (info->write_streams.total_bytes > 0)
-        ctx->progress->update(double(info->write_streams.completed_bytes) /
-                              double(info->write_streams.total_bytes));
+        ctx->progress->report(info->write_streams.completed_bytes, info->write_streams.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
       if (!ctx->excludedPath.empty() && ctx->excludedPath == info->test_file_exclusion.path)
@@ -136,7 +133,7 @@ std::string excludedTempPath(const std::string& source, const std::string& tempD
   return base + (base == "/" ? "" : "/") + realTemp.substr(prefix.size());
 }
 
-Outcome openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
+Failure openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
   WIMStruct* raw = nullptr;
   errno = 0;
   int flags = verify ? WIMLIB_OPEN_FLAG_CHECK_INTEGRITY : 0;
@@ -144,7 +141,7 @@ Outcome openWim(const std::string& path, bool verify, WimHandle& wim, ProgressCo
                      : wimlib_open_wim(path.c_str(), flags, &raw);
   if (code != 0) return classify(code, errno, Step::OpenWim);
   wim.reset(raw);
-  return Outcome::success();
+  return Failure{};
 }
 
 std::string guidText(const uint8_t* guid) {
@@ -171,10 +168,10 @@ const char* compressionName(int type) {
 
 WimlibBackend::WimlibBackend() { wimlib_set_print_errors(false); }
 
-Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+Failure WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
   WimHandle wim;
-  Outcome outcome = openWim(wimPath, false, wim, nullptr);
-  if (!outcome.ok) return outcome;
+  Failure outcome = openWim(wimPath, false, wim, nullptr);
+  if (outcome) return outcome;
   wimlib_wim_info info{};
   int code = wimlib_get_wim_info(wim.get(), &info);
   if (code != 0) return classify(code, errno, Step::ReadWim);
@@ -190,29 +187,29 @@ Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary)
   summary.totalParts = info.total_parts;
   summary.bootIndex = info.boot_index;
   summary.guid = guidText(info.guid);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress) {
+Failure WimlibBackend::apply(const Command& command, toolio::Progress& progress) {
   ProgressContext context{&progress, {}};
   WimHandle wim;
-  Outcome outcome = openWim(command.wimPath, command.verify, wim, &context);
-  if (!outcome.ok) return outcome;
+  Failure outcome = openWim(command.wimPath, command.verify, wim, &context);
+  if (outcome) return outcome;
   wimlib_wim_info info{};
   wimlib_get_wim_info(wim.get(), &info);
   // One part of a split image lacks most of the data: say so rather than "damaged".
-  if (info.total_parts > 1) return failed(ErrorKind::WimSplit, 0);
-  if (command.index > info.image_count) return Outcome::indexOutOfRange(info.image_count);
+  if (info.total_parts > 1) return failedWith(ErrorKind::WimSplit, 0);
+  if (command.index > info.image_count) return indexOutOfRange(info.image_count);
   errno = 0;
   int code = wimlib_extract_image(wim.get(), int(command.index), command.target.c_str(), 0);
   if (code != 0) return classify(code, errno, Step::WriteTarget);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
+Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
   if (!isDirectory(request.source)) {
     struct stat st;
-    return Outcome::fail(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable
+    return failedWith(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable
                                                                    : ErrorKind::SourceMissing);
   }
   ProgressContext context{&progress, excludedTempPath(request.source, request.tempDir)};
@@ -238,15 +235,15 @@ Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& 
   errno = 0;
   int fd = ::open(request.wimPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0)
-    return failed(isDiskFull(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable, WIMLIB_ERR_OPEN);
+    return failedWith(isDiskFull(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable, WIMLIB_ERR_OPEN);
   errno = 0;
   code = wimlib_write_to_fd(wim.get(), fd, WIMLIB_ALL_IMAGES, 0, 0);
   int writeErrno = errno;
-  if (::close(fd) != 0 && code == 0) return failed(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
+  if (::close(fd) != 0 && code == 0) return failedWith(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
   if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_READLINK)
-    return failed(ErrorKind::SourceUnreadable, code);
+    return failedWith(ErrorKind::SourceUnreadable, code);
   if (code != 0) return classify(code, writeErrno, Step::WriteWim);
-  return Outcome::success();
+  return Failure{};
 }
 
 bool WimlibBackend::isDirectory(const std::string& path) {

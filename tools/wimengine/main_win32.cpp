@@ -11,10 +11,7 @@
 
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    std::u16string text(argv[i], argv[i] + lstrlenW(argv[i]));
-    args.push_back(toolio::utf16ToUtf8(text));
-  }
+  for (int i = 1; i < argc; ++i) args.push_back(toolio::utf8FromWide(argv[i]));
   wimengine::WimgapiBackend backend;
   toolio::ConsoleOut out;
   return wimengine::runEngine(args, backend, out);

@@ -12,6 +12,7 @@ namespace {
 using ghost::Mode;
 using ghost::Problem;
 using ghosttest::FakeBackend;
+using ghosttest::RecordingProgress;
 
 // Text-like, zero and random regions, so chunks are both compressed and stored.
 std::vector<std::uint8_t> samplePartition(std::size_t size, unsigned seed) {
@@ -70,22 +71,22 @@ class EngineTest : public ::testing::Test {
     backend.partitions["1:2"].startByte = 64 << 20;
   }
   Problem backup(int level = 9) {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 256 * 1024;
     return ghost::runBackup(backupCommand("1:1", "D:\\bak.gho", level), backend, progress, options).problem;
   }
   ghost::Failure check() {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     return ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress);
   }
   ghost::Failure restore(bool crcIgnore = false) {
-    ghost::RunProgress progress;
+    RecordingProgress progress;
     auto command = restoreCommand("D:\\bak.gho", "1:2");
     command.crcIgnore = crcIgnore;
     return ghost::runRestore(command, backend, progress);
   }
-  std::vector<std::uint8_t>& image() { return backend.files["D:\\bak.gho"]; }
+  std::vector<std::uint8_t>& image() { return backend.files.byPath["D:\\bak.gho"]; }
   FakeBackend backend;
 };
 
@@ -94,7 +95,7 @@ TEST_F(EngineTest, BackupCheckRestoreGivesTheSameBytesAtEveryLevel) {
     SCOPED_TRACE(level);
     backend.partitions["1:2"].bytes.assign(8 * 1024 * 1024, 0xEE);
     ASSERT_EQ(backup(level), Problem::None);
-    EXPECT_EQ(backend.files.size(), 1u) << "no scratch file left behind";
+    EXPECT_EQ(backend.files.byPath.size(), 1u) << "no scratch file left behind";
     EXPECT_LT(image().size(), backend.partitions["1:1"].bytes.size()) << "compressible data shrinks";
     EXPECT_EQ(check().problem, Problem::None);
     ASSERT_EQ(restore().problem, Problem::None);
@@ -102,6 +103,30 @@ TEST_F(EngineTest, BackupCheckRestoreGivesTheSameBytesAtEveryLevel) {
     const auto& target = backend.partitions["1:2"].bytes;
     ASSERT_TRUE(std::equal(source.begin(), source.end(), target.begin()));
     EXPECT_EQ(target[source.size()], 0xEE) << "the rest of a larger target stays as it was";
+  }
+}
+
+// The window shows these: from nothing to all of the data, never backwards, the same
+// total for the backup, the check and the restore of one image.
+TEST_F(EngineTest, EveryRunReportsItsDataFromNoneToAll) {
+  ghost::RunOptions options;
+  options.chunkSize = 256 * 1024;
+  RecordingProgress backedUp, checked, restored;
+  ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, backedUp, options).problem, Problem::None);
+  ASSERT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, checked).problem, Problem::None);
+  ASSERT_EQ(ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, restored).problem, Problem::None);
+  const std::uint64_t total = backedUp.reports.at(0).total;
+  EXPECT_GE(total, 5u * 1024 * 1024) << "the sample partition is mostly data";
+  for (const RecordingProgress* run : {&backedUp, &checked, &restored}) {
+    ASSERT_GT(run->reports.size(), 2u);
+    EXPECT_EQ(run->reports.front().done, 0u);
+    EXPECT_EQ(run->reports.back().done, total);
+    for (std::size_t i = 0; i < run->reports.size(); ++i) {
+      EXPECT_EQ(run->reports[i].total, total);
+      if (i) {
+        EXPECT_LE(run->reports[i - 1].done, run->reports[i].done);
+      }
+    }
   }
 }
 
@@ -118,7 +143,7 @@ TEST_F(EngineTest, OneWorkerGivesTheSameImageAsMany) {
 TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
   ASSERT_EQ(backup(), Problem::None);
   backend.partitions["1:3"].bytes.assign(5 * 1024 * 1024, 0);  // smaller than the source
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   auto tooSmall = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:3"), backend, progress);
   EXPECT_EQ(tooSmall.problem, Problem::TargetTooSmall);
   EXPECT_EQ(tooSmall.neededBytes, backend.partitions["1:1"].bytes.size());
@@ -139,17 +164,17 @@ TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
 TEST_F(EngineTest, BackupRefusesADestinationOnTheSourceAndCleansUpAfterFailures) {
   backend.fileOnPartition["D:\\bak.gho"] = "1:1";
   EXPECT_EQ(backup(), Problem::DestinationOnSource);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
   backend.fileOnPartition.clear();
 
-  backend.diskFullAt = 100000;
+  backend.files.diskFullAt = 100000;
   EXPECT_EQ(backup(), Problem::DiskFull);
-  EXPECT_TRUE(backend.files.empty()) << "a failed backup leaves no half-written image";
-  backend.diskFullAt = 0;
+  EXPECT_TRUE(backend.files.byPath.empty()) << "a failed backup leaves no half-written image";
+  backend.files.diskFullAt = 0;
 
   backend.partitions["1:1"].failReads = true;
   EXPECT_EQ(backup(), Problem::PartitionUnreadable);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
 }
 
 TEST_F(EngineTest, AFailedBackupKeepsTheOldImageOfTheSameName) {
@@ -162,17 +187,17 @@ TEST_F(EngineTest, AFailedBackupKeepsTheOldImageOfTheSameName) {
 
 TEST_F(EngineTest, StoppedRunsFailAndSaySo) {
   ASSERT_EQ(backup(), Problem::None);
-  ghost::RunProgress progress;
-  progress.stopRequested = true;
+  RecordingProgress progress;
+  progress.stop = true;
   EXPECT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress).problem, Problem::Stopped);
   auto restored = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, progress);
   EXPECT_EQ(restored.problem, Problem::Stopped);
   EXPECT_TRUE(restored.targetTouched);
-  backend.files.clear();
+  backend.files.byPath.clear();
   ghost::RunOptions options;
   EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, progress, options).problem,
             Problem::Stopped);
-  EXPECT_TRUE(backend.files.empty());
+  EXPECT_TRUE(backend.files.byPath.empty());
 }
 
 // Where a damaged byte lies decides what the reader can tell and when.
@@ -254,36 +279,73 @@ TEST_F(EngineTest, CrcIgnoreGoesOnButStillReportsTheDamage) {
 }
 
 TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
-  backend.spanLimit = 1 << 20;  // the smallest span the writer makes
+  backend.files.spanLimit = 1 << 20;  // the smallest span the writer makes
   std::mt19937 random(3);
   for (auto& byte : backend.partitions["1:1"].bytes) byte = std::uint8_t(random());  // stored as is
   ASSERT_EQ(backup(0), Problem::None);
-  EXPECT_TRUE(backend.files.count("D:\\bak.gho.002"));
-  EXPECT_TRUE(backend.files.count("D:\\bak.gho.004"));
-  for (const auto& file : backend.files) EXPECT_LE(file.second.size(), 1u << 20) << file.first;
+  EXPECT_TRUE(backend.files.byPath.count("D:\\bak.gho.002"));
+  EXPECT_TRUE(backend.files.byPath.count("D:\\bak.gho.004"));
+  for (const auto& file : backend.files.byPath) EXPECT_LE(file.second.size(), 1u << 20) << file.first;
   EXPECT_EQ(check().problem, Problem::None);
   ASSERT_EQ(restore().problem, Problem::None);
   const auto& source = backend.partitions["1:1"].bytes;
   EXPECT_TRUE(std::equal(source.begin(), source.end(), backend.partitions["1:2"].bytes.begin()));
 
-  auto thirdSpan = backend.files["D:\\bak.gho.003"];
-  backend.files.erase("D:\\bak.gho.003");
+  auto thirdSpan = backend.files.byPath["D:\\bak.gho.003"];
+  backend.files.byPath.erase("D:\\bak.gho.003");
   EXPECT_EQ(check().problem, Problem::ImageTruncated);
-  backend.files["D:\\bak.gho.003"] = backend.files["D:\\bak.gho.004"];
+  backend.files.byPath["D:\\bak.gho.003"] = backend.files.byPath["D:\\bak.gho.004"];
   EXPECT_EQ(check().problem, Problem::SpanMismatch);
-  backend.files["D:\\bak.gho.003"] = thirdSpan;
+  backend.files.byPath["D:\\bak.gho.003"] = thirdSpan;
 
   // A new, smaller image of the same name removes the spans of the old one.
-  backend.spanLimit = 0;
+  backend.files.spanLimit = 0;
   ASSERT_EQ(backup(9), Problem::None);
-  EXPECT_EQ(backend.files.size(), 1u);
+  EXPECT_EQ(backend.files.byPath.size(), 1u);
   EXPECT_EQ(check().problem, Problem::None);
+}
+
+// The lines the program shows as they are, for the failures that name figures.
+TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
+  auto failure = [](Problem problem) {
+    ghost::Failure f;
+    f.problem = problem;
+    return f;
+  };
+  ghost::Failure oneChunk = failure(Problem::ImageChunkDamaged);
+  oneChunk.damagedChunks = 1;
+  ghost::Failure ignored = failure(Problem::ImageChunkDamaged);
+  ignored.damagedChunks = 3;
+  ignored.ignoredDamage = true;
+  ignored.targetTouched = true;
+  ghost::Failure small = failure(Problem::TargetTooSmall);
+  small.neededBytes = (3u << 20) / 2;
+  small.availableBytes = 1u << 20;
+  ghost::Failure loops = failure(Problem::DiskUnreadable);
+  loops.diskError = disk::errorOf(disk::Fault::ChainLoops);
+  loops.diskError.onDisk = 2;
+  ghost::Failure touched = failure(Problem::PartitionUnwritable);
+  touched.targetTouched = true;
+  const struct {
+    ghost::Failure failure;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {failure(Problem::None), {}},
+      {oneChunk, {"错误: 映像中的数据块已损坏(校验失败)。"}},
+      {ignored,
+       {"错误: 映像中有 3 个数据块已损坏(校验失败)。", "已按 -crcignore 忽略损坏继续还原,目标分区中的数据可能不完整。"}},
+      {small, {"错误: 目标分区小于映像中的源分区,无法还原(需要 2 MB,目标分区只有 1 MB)。"}},
+      {loops, {"错误: 磁盘 2: 分区表损坏: 扩展分区链接成环。"}},
+      {failure(Problem::DiskUnreadable), {"错误: 无法读取磁盘的分区表。"}},
+      {touched, {"错误: 写入目标分区失败。", "目标分区已被部分写入,其中的数据不可用,请重新还原。"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ghost::failureLines(c.failure), c.lines);
 }
 
 TEST(RunCommand, PrintsNothingOnSuccessAndChineseLinesOnFailure) {
   FakeBackend backend;
   backend.partitions["1:1"].bytes.assign(1 << 20, 7);
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   toolio::CapturedOut ok;
   EXPECT_EQ(ghost::runCommand(backupCommand("1:1", "x.gho"), backend, progress, ok), 0);
   EXPECT_EQ(ok.text(), "");
@@ -304,11 +366,11 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
   auto& source = backend.partitions["1:1"].bytes;
   source.assign(96 * 1024, 0);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
-  ghost::RunProgress progress;
+  RecordingProgress progress;
   ghost::RunOptions options;
   options.chunkSize = 16 * 1024;
   ASSERT_EQ(ghost::runBackup(backupCommand("1:1", "x.gho"), backend, progress, options).problem, Problem::None);
-  const auto good = backend.files["x.gho"];
+  const auto good = backend.files.byPath["x.gho"];
   backend.partitions["1:2"].bytes.assign(128 * 1024, 0);
   std::mt19937 random(12);
   for (int round = 0; round < 400; ++round) {
@@ -322,7 +384,7 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
       default: bad.insert(bad.begin() + random() % bad.size(), std::uint8_t(random())); break;
     }
     if (bad == good) continue;
-    backend.files["x.gho"] = bad;
+    backend.files.byPath["x.gho"] = bad;
     SCOPED_TRACE(round);
     EXPECT_NE(ghost::runCheck(checkCommand("x.gho"), backend, progress).problem, Problem::None);
     auto restore = restoreCommand("x.gho", "1:2");

@@ -26,13 +26,13 @@ int main(int argc, char** argv) {
     auto& bytes = backend.partitions["1:1"].bytes;
     bytes.assign(96 * 1024, 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
-    ghost::RunProgress progress;
+    toolio::NoProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 16 * 1024;  // several chunks in a small file
     if (ghost::runBackup(command(ghost::Mode::Backup), backend, progress, options).problem != ghost::Problem::None)
       return 1;
     std::ofstream out(argv[2], std::ios::binary);
-    const auto& image = backend.files["image.gho"];
+    const auto& image = backend.files.byPath["image.gho"];
     out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     return out ? 0 : 1;
   }
@@ -41,9 +41,9 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ghosttest::FakeBackend backend;
   backend.threads = 1;
-  backend.files["image.gho"] = data;
+  backend.files.byPath["image.gho"] = data;
   backend.partitions["1:1"].bytes.assign(128 * 1024, 0);
-  ghost::RunProgress progress;
+  toolio::NoProgress progress;
   ghost::runCheck(command(ghost::Mode::Check), backend, progress);
   auto restore = command(ghost::Mode::Restore);
   restore.crcIgnore = data.size() % 2 == 0;

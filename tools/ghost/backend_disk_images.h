@@ -1,6 +1,7 @@
 // A backend whose disks are the entries of VREL_DISKS (disk image files or block
 // devices): the Linux build, and the simulated WinPE's build under Wine. The shipped
-// Windows build never reads VREL_DISKS. Files come from the platform's own Files.
+// Windows build never reads VREL_DISKS. The image files are the platform's, which
+// the caller keeps.
 #pragma once
 
 #include <memory>
@@ -10,22 +11,21 @@
 
 namespace ghost {
 
-class ImageDisksBackend : public FilesBackend {
+class DiskImagesBackend : public Backend {
  public:
-  ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
-  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
+  DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files);
+  Files& imageFiles() override { return files_; }
+  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                        disk::Error& detail) override;
   // An image is "on" a partition only if it is that disk's own file: image files
   // hold no mounted file systems here.
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 
-
-  std::string lastDetail() const override { return diskError_; }
-
  private:
   std::unique_ptr<disk::DiskSet> disks_;
-  std::string diskError_;
+  Files& files_;
 };
 
 }  // namespace ghost

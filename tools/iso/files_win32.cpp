@@ -1,24 +1,19 @@
-#include "tools/iso/win32_files.h"
+#include "tools/iso/files_win32.h"
 
 #include <windows.h>
 
 #include <vector>
 
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 
 namespace iso {
 
 namespace {
 
-std::wstring fromUtf8(const std::string& text) {
-  std::u16string u = toolio::utf8ToUtf16(text);
-  return std::wstring(u.begin(), u.end());
-}
-
 class Win32Image : public ImageSource {
  public:
-  Win32Image(HANDLE h, std::uint64_t size) : handle_(h), size_(size) {}
-  ~Win32Image() override { CloseHandle(handle_); }
+  Win32Image(toolio::UniqueHandle h, std::uint64_t size) : handle_(std::move(h)), size_(size) {}
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
     auto* p = static_cast<char*>(buffer);
@@ -27,7 +22,7 @@ class Win32Image : public ImageSource {
       at.Offset = DWORD(offset);
       at.OffsetHigh = DWORD(offset >> 32);
       DWORD want = length > (1u << 30) ? (1u << 30) : DWORD(length), got = 0;
-      if (!ReadFile(handle_, p, want, &got, &at) || got == 0) return false;
+      if (!ReadFile(handle_.get(), p, want, &got, &at) || got == 0) return false;
       p += got;
       offset += got;
       length -= got;
@@ -36,21 +31,18 @@ class Win32Image : public ImageSource {
   }
 
  private:
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
   std::uint64_t size_;
 };
 
 class Win32File : public OutputFile {
  public:
-  explicit Win32File(HANDLE h) : handle_(h) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
+  explicit Win32File(toolio::UniqueHandle h) : handle_(std::move(h)) {}
   bool write(const void* data, std::size_t length) override {
     auto* p = static_cast<const char*>(data);
     while (length > 0) {
       DWORD want = length > (1u << 30) ? (1u << 30) : DWORD(length), done = 0;
-      if (!WriteFile(handle_, p, want, &done, nullptr) || done == 0) return false;
+      if (!WriteFile(handle_.get(), p, want, &done, nullptr) || done == 0) return false;
       p += done;
       length -= done;
     }
@@ -59,19 +51,17 @@ class Win32File : public OutputFile {
   bool skipZeros(std::uint64_t length) override {
     LARGE_INTEGER move;
     move.QuadPart = LONGLONG(length);
-    return SetFilePointerEx(handle_, move, nullptr, FILE_CURRENT) != 0;
+    return SetFilePointerEx(handle_.get(), move, nullptr, FILE_CURRENT) != 0;
   }
   bool finish(std::uint64_t size) override {
     LARGE_INTEGER end;
     end.QuadPart = LONGLONG(size);
-    bool ok = SetFilePointerEx(handle_, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle_);
-    ok = CloseHandle(handle_) && ok;
-    handle_ = INVALID_HANDLE_VALUE;
-    return ok;
+    bool ok = SetFilePointerEx(handle_.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(handle_.get());
+    return toolio::closeAndCheck(handle_) && ok;
   }
 
  private:
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
 };
 
 class Win32Folder : public OutputTree {
@@ -85,15 +75,15 @@ class Win32Folder : public OutputTree {
     return CreateDirectoryW(full(relative).c_str(), nullptr) || folderExists(relative);
   }
   std::unique_ptr<OutputFile> createFile(const std::string& relative) override {
-    HANDLE h = CreateFileW(full(relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    return std::make_unique<Win32File>(h);
+    toolio::UniqueHandle h(CreateFileW(full(relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!h) return nullptr;
+    return std::make_unique<Win32File>(std::move(h));
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     return MoveFileExW(full(from).c_str(), full(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   }
-  void removeFile(const std::string& relative) override { DeleteFileW(full(relative).c_str()); }
+  bool removeFile(const std::string& relative) override { return DeleteFileW(full(relative).c_str()) != 0; }
   void removeFolder(const std::string& relative) override { RemoveDirectoryW(full(relative).c_str()); }
   std::uint64_t freeBytes() override {
     ULARGE_INTEGER avail;
@@ -103,7 +93,7 @@ class Win32Folder : public OutputTree {
 
  private:
   std::wstring full(const std::string& relative) const {
-    std::wstring path = base_ + L"\\" + fromUtf8(relative);
+    std::wstring path = base_ + L"\\" + toolio::wideFromUtf8(relative);
     for (wchar_t& c : path)
       if (c == L'/') c = L'\\';
     return path;
@@ -113,8 +103,8 @@ class Win32Folder : public OutputTree {
 
 void removeTreeW(const std::wstring& folder) {
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
+  toolio::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &found));
+  if (find) {
     do {
       std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -128,8 +118,7 @@ void removeTreeW(const std::wstring& folder) {
         SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(path.c_str());
       }
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &found));
   }
   RemoveDirectoryW(folder.c_str());
 }
@@ -137,7 +126,7 @@ void removeTreeW(const std::wstring& folder) {
 }  // namespace
 
 std::wstring widePath(const std::string& utf8Path) {
-  std::wstring path = fromUtf8(utf8Path);
+  std::wstring path = toolio::wideFromUtf8(utf8Path);
   for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
   if (path.rfind(L"\\\\", 0) == 0) return path;  // already \\?\ or a network path
@@ -163,15 +152,12 @@ bool win32FolderExists(const std::string& path) {
 }
 
 std::unique_ptr<ImageSource> openWin32Image(const std::string& path) {
-  HANDLE h = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  toolio::UniqueHandle h(CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!h) return nullptr;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(h, &size)) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  return std::make_unique<Win32Image>(h, std::uint64_t(size.QuadPart));
+  if (!GetFileSizeEx(h.get(), &size)) return nullptr;
+  return std::make_unique<Win32Image>(std::move(h), std::uint64_t(size.QuadPart));
 }
 
 std::unique_ptr<OutputTree> openWin32Folder(const std::string& path) {

@@ -1,4 +1,4 @@
-#include "tools/ghost/backend_disks.h"
+#include "tools/ghost/backend_disk_images.h"
 
 #include <algorithm>
 #include <chrono>
@@ -65,16 +65,17 @@ class OwnedPartition : public disk::Device {
 
 }  // namespace
 
-ImageDisksBackend::ImageDisksBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
-    : FilesBackend(files), disks_(std::move(disks)) {}
+DiskImagesBackend::DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
+    : disks_(std::move(disks)), files_(files) {}
 
-Problem ImageDisksBackend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
+Problem DiskImagesBackend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out,
+                                         disk::Error& detail) {
   auto where = disk::parseDesignator(designator);
   if (!where) return Problem::BadDesignator;
   auto numbers = disks_->diskNumbers();
   if (std::find(numbers.begin(), numbers.end(), where->disk) == numbers.end()) return Problem::NoSuchDisk;
   disk::OpenPartition opened;
-  if (!disk::openPartition(*disks_, *where, forWriting, opened, diskError_)) {
+  if (!disk::openPartition(*disks_, *where, forWriting, opened, detail)) {
     if (!opened.disk) return Problem::DiskUnreadable;
     return opened.layout.find(where->partition) ? Problem::DiskUnreadable : Problem::NoSuchPartition;
   }
@@ -84,14 +85,14 @@ Problem ImageDisksBackend::openPartition(const std::string& designator, bool for
   return Problem::None;
 }
 
-bool ImageDisksBackend::isOnPartition(const std::string&, const std::string&) { return false; }
+bool DiskImagesBackend::isOnPartition(const std::string&, const std::string&) { return false; }
 
-std::uint64_t ImageDisksBackend::newImageId() {
+std::uint64_t DiskImagesBackend::newImageId() {
   std::random_device device;
   std::uint64_t id = (std::uint64_t(device()) << 32) ^ device();
   return id ^ std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-std::uint64_t ImageDisksBackend::nowUnix() { return std::uint64_t(std::time(nullptr)); }
+std::uint64_t DiskImagesBackend::nowUnix() { return std::uint64_t(std::time(nullptr)); }
 
 }  // namespace ghost

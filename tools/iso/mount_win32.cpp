@@ -1,4 +1,4 @@
-#include "tools/iso/win32_mount.h"
+#include "tools/iso/mount_win32.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -6,7 +6,9 @@
 #include <cwchar>
 #include <string>
 
-#include "tools/iso/win32_files.h"
+#include "tools/common/handles_win32.h"
+#include "tools/common/volumes_win32.h"
+#include "tools/iso/files_win32.h"
 
 namespace iso {
 
@@ -46,14 +48,14 @@ struct VirtDisk {
   ~VirtDisk() {
     if (module) FreeLibrary(module);
   }
-  HANDLE openIso(const std::string& image) {
+  toolio::UniqueHandle openIso(const std::string& image) {
     StorageType type{kStorageTypeIso, kVendorMicrosoft};
     HANDLE h = nullptr;
     // The plain path, not the \\?\ form: the API wants an ordinary full path.
     std::wstring path = widePath(image);
     if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
-    if (open(&type, path.c_str(), kAccessRead, 0, nullptr, &h) != ERROR_SUCCESS) return nullptr;
-    return h;
+    if (open(&type, path.c_str(), kAccessRead, 0, nullptr, &h) != ERROR_SUCCESS) return {};
+    return toolio::UniqueHandle(h);
   }
 };
 
@@ -61,26 +63,10 @@ std::wstring rootOf(char letter) { return std::wstring(1, wchar_t(letter)) + L":
 
 // The volume whose device is CdRomN, as \\?\Volume{...}\ .
 std::wstring findCdVolume(DWORD cdNumber) {
-  wchar_t name[MAX_PATH];
-  HANDLE find = FindFirstVolumeW(name, MAX_PATH);
-  if (find == INVALID_HANDLE_VALUE) return {};
-  std::wstring result;
-  do {
-    std::wstring volume = name;
-    std::wstring device = volume.substr(0, volume.size() - 1);  // no trailing backslash
-    HANDLE h = CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) continue;
-    STORAGE_DEVICE_NUMBER number{};
-    DWORD got = 0;
-    bool ok = DeviceIoControl(h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &got, nullptr);
-    CloseHandle(h);
-    if (ok && number.DeviceType == FILE_DEVICE_CD_ROM && number.DeviceNumber == cdNumber) {
-      result = volume;
-      break;
-    }
-  } while (FindNextVolumeW(find, name, MAX_PATH));
-  FindVolumeClose(find);
-  return result;
+  for (const disk::SystemVolume& volume : disk::systemVolumes())
+    if (volume.device && volume.device->type == FILE_DEVICE_CD_ROM && volume.device->number == cdNumber)
+      return volume.name;
+  return {};
 }
 
 bool volumeAnswers(char letter) {
@@ -95,16 +81,14 @@ bool volumeAnswers(char letter) {
 bool attachIsoOnLetter(char letter, const std::string& image) {
   VirtDisk api;
   if (!api.load()) return false;
-  HANDLE disk = api.openIso(image);
+  toolio::UniqueHandle disk = api.openIso(image);
   if (!disk) return false;
-  if (api.attach(disk, nullptr, kAttachReadOnly | kAttachNoDriveLetter | kAttachPermanent, 0, nullptr, nullptr) !=
-      ERROR_SUCCESS) {
-    CloseHandle(disk);
+  if (api.attach(disk.get(), nullptr, kAttachReadOnly | kAttachNoDriveLetter | kAttachPermanent, 0, nullptr,
+                 nullptr) != ERROR_SUCCESS)
     return false;
-  }
   wchar_t physical[MAX_PATH] = {};
   ULONG size = sizeof physical;
-  bool ok = api.physicalPath(disk, &size, physical) == ERROR_SUCCESS;
+  bool ok = api.physicalPath(disk.get(), &size, physical) == ERROR_SUCCESS;
   // \\.\CDROM1: the number names the volume's device.
   const wchar_t* digits = physical + wcslen(physical);
   while (digits > physical && digits[-1] >= L'0' && digits[-1] <= L'9') --digits;
@@ -122,9 +106,8 @@ bool attachIsoOnLetter(char letter, const std::string& image) {
   ok = ok && volumeAnswers(letter);
   if (!ok) {
     DeleteVolumeMountPointW(rootOf(letter).c_str());
-    api.detach(disk, 0, 0);
+    api.detach(disk.get(), 0, 0);
   }
-  CloseHandle(disk);
   return ok;
 }
 
@@ -132,10 +115,8 @@ void detachIsoFromLetter(char letter, const std::string& image) {
   DeleteVolumeMountPointW(rootOf(letter).c_str());
   VirtDisk api;
   if (!api.load()) return;
-  HANDLE disk = api.openIso(image);
-  if (!disk) return;
-  api.detach(disk, 0, 0);
-  CloseHandle(disk);
+  toolio::UniqueHandle disk = api.openIso(image);
+  if (disk) api.detach(disk.get(), 0, 0);
 }
 
 bool mapLetterToFolder(char letter, const std::string& folder) {

@@ -1,4 +1,4 @@
-#include "tools/iso/posix_files.h"
+#include "tools/iso/files_posix.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+
+#include "tools/common/file_io_posix.h"
 
 namespace iso {
 
@@ -19,16 +21,7 @@ class PosixImage : public ImageSource {
   ~PosixImage() override { ::close(fd_); }
   std::uint64_t size() const override { return size_; }
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    auto* p = static_cast<char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pread(fd_, p, length, off_t(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += std::uint64_t(n);
-      length -= std::size_t(n);
-    }
-    return true;
+    return toolio::readAt(fd_, buffer, length, offset);
   }
   std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
     off_t data = ::lseek(fd_, off_t(offset), SEEK_DATA);
@@ -48,15 +41,8 @@ class PosixFile : public OutputFile {
     if (fd_ >= 0) ::close(fd_);
   }
   bool write(const void* data, std::size_t length) override {
-    auto* p = static_cast<const char*>(data);
-    while (length > 0) {
-      ssize_t n = ::pwrite(fd_, p, length, off_t(position_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      position_ += std::uint64_t(n);
-      length -= std::size_t(n);
-    }
+    if (!toolio::writeAt(fd_, data, length, position_)) return false;
+    position_ += length;
     return true;
   }
   bool skipZeros(std::uint64_t length) override {
@@ -91,10 +77,10 @@ class PosixFolder : public OutputTree {
     if (fd < 0) return nullptr;
     return std::make_unique<PosixFile>(fd);
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     return std::rename(full(from).c_str(), full(to).c_str()) == 0;
   }
-  void removeFile(const std::string& relative) override { ::unlink(full(relative).c_str()); }
+  bool removeFile(const std::string& relative) override { return ::unlink(full(relative).c_str()) == 0; }
   void removeFolder(const std::string& relative) override { ::rmdir(full(relative).c_str()); }
   std::uint64_t freeBytes() override {
     struct statvfs st;
