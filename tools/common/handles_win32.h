@@ -1,10 +1,10 @@
-// Win32 handles in the tools: the program's own owners (platform/win32/handles.h),
+// Win32 handles in the tools: the program's own owners (platform/win32/handles_win32.h),
 // and a close that says whether the system took it.
 #pragma once
 
 #include <windows.h>
 
-#include "platform/win32/handles.h"
+#include "platform/win32/handles_win32.h"
 
 namespace toolio {
 
