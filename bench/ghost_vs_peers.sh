@@ -67,8 +67,9 @@ if [[ $(calc "$t_partclone < $t_ntfsclone" 0) == 1 ]]; then best=partclone best_
 s_ours=$(calc "$(ghost_size "$work/ours.gho") / $MiB" 2)
 s_best=$(calc "$(stat -c %s "$work/$best.img.gz") / $MiB" 2)
 r_ours=$(bench_best ours_restore)
-r_best=$(printf '%s\n' "$(bench_best partclone_restore)" "$(bench_best ntfsclone_restore)" | sort -g | head -n 1)
-echo "   fastest peer in backup: $best ($best_t s, $s_best MB); ours $s_ours MB"
+r_partclone=$(bench_best partclone_restore) r_ntfsclone=$(bench_best ntfsclone_restore)
+if [[ $(calc "$r_partclone < $r_ntfsclone" 0) == 1 ]]; then r_peer=partclone r_best=$r_partclone; else r_peer=ntfsclone r_best=$r_ntfsclone; fi
+echo "   fastest peer in backup: $best ($best_t s, $s_best MB; ours $s_ours MB); in restore: $r_peer ($r_best s)"
 bench_result 'gho.backup.time[s]' "$t_ours" "$best_t" 'ratio<=0.35'
 bench_result 'gho.backup.size[MB]' "$s_ours" "$s_best" 'ratio<=1.00'
 bench_result 'gho.restore.time[s]' "$r_ours" "$r_best" 'ratio<=0.35'

@@ -164,6 +164,6 @@ bench_report() {
 # bench_result MEASURE OURS PEER GOAL
 bench_result() {
   local ratio=-
-  [[ $3 == - ]] || ratio=$(awk "BEGIN { printf \"%.4g\", $2 / $3 }")
+  [[ $3 == - ]] || ratio=$(awk "BEGIN { r = $2 / $3; printf (r < 0.01 ? \"%.5f\" : \"%.4g\"), r }")
   echo "RESULT $1 $2 $3 $ratio $4"
 }
