@@ -10,17 +10,11 @@
 
 bench_need /usr/bin/time=time mkntfs=ntfs-3g ntfscp=ntfs-3g ntfsclone=ntfs-3g ntfsresize=ntfs-3g \
   ntfsfix=ntfs-3g sfdisk=fdisk fallocate=util-linux
-if [[ -n ${ENGINE:-} ]]; then
-  engine=$ENGINE
-else
-  bench_build native tool_ghost
-  engine=$bench_root/build/native/tools/ghost/GhostVrelLite
-fi
-[[ -x $engine ]] || bench_die "no engine at $engine"
+bench_engine tool_ghost tools/ghost/GhostVrelLite
 work=${BENCH_DIR:-/var/tmp/ghost-bench}
 part=$work/part.img
 disk=$work/disk.img
-export engine work part disk MiB
+export work part disk MiB
 mkdir -p "$work"
 [[ ${BENCH_CLEAN:-0} != 1 ]] || bench_cleanups+=("rm -rf '$work'")
 

@@ -71,6 +71,19 @@ bench_build() {
     { tail -n 40 "$log" >&2; bench_die "cmake --build --preset $preset --target $* failed"; }
 }
 
+# bench_engine TARGET PATH: sets and exports engine, the native build of TARGET at PATH
+# (below build/native), or ENGINE when it is set, to measure another build.
+bench_engine() {
+  if [[ -n ${ENGINE:-} ]]; then
+    engine=$ENGINE
+  else
+    bench_build native "$1"
+    engine=$bench_root/build/native/$2
+  fi
+  [[ -x $engine ]] || bench_die "no engine at $engine"
+  export engine
+}
+
 calc() { awk "BEGIN { printf \"%.${2:-3}f\", $1 }"; }
 
 # Caches before every timed run: nothing left to write back (sync), the page cache

@@ -11,16 +11,10 @@
 #   another engine)
 source "$(dirname "$0")/lib.sh"
 bench_need wimlib-imagex=wimtools /usr/include/wimlib.h=libwim-dev /usr/bin/time=time diff=diffutils base64=coreutils
-if [[ -n ${ENGINE:-} ]]; then
-  engine=$ENGINE
-else
-  bench_build native tool_wimengine
-  engine=$bench_root/build/native/tools/wimengine/ZeDadaviZezi
-fi
-[[ -x $engine ]] || bench_die "no engine at $engine"
+bench_engine tool_wimengine tools/wimengine/ZeDadaviZezi
 tree_mb=${1:-700}
 rounds=${2:-3}
-export engine work
+export work
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/wimbench.XXXXXX")
 bench_cleanups+=("rm -rf '$work'")
 
