@@ -52,9 +52,9 @@ awk '
     if (value == "-" || value == "") return "?"
     return value + 0 <= limit + 0 ? "met" : "NOT MET"
   }
-  BEGIN { printf "%-34s %10s %10s %8s  %-12s %s\n", "measure", "ours", "peer", "ratio", "goal", "met" }
+  BEGIN { printf "%-42s %9s %9s %8s  %-12s %s\n", "measure", "ours", "peer", "ratio", "goal", "met" }
   { m = met($6, $3, $5); if (m != "met") missed++
-    printf "%-34s %10s %10s %8s  %-12s %s\n", $2, $3, $4, $5, $6, m }
+    printf "%-42s %9s %9s %8s  %-12s %s\n", $2, $3, $4, $5, $6, m }
   END { printf "%d measures, %d not met\n", NR, missed + 0 }
 ' "$logs/results.txt" | tee "$logs/table.txt"
 if ((${#failed[@]})); then
