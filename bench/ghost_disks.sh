@@ -9,13 +9,16 @@
 # BENCH_CLEAN=1 removes it when the script ends.
 
 bench_need /usr/bin/time=time mkntfs=ntfs-3g ntfscp=ntfs-3g ntfsclone=ntfs-3g ntfsresize=ntfs-3g \
-  ntfsfix=ntfs-3g sfdisk=fdisk fallocate=util-linux
+  ntfsfix=ntfs-3g sfdisk=fdisk fallocate=util-linux flock=util-linux
 bench_engine tool_ghost tools/ghost/GhostVrelLite
 work=${BENCH_DIR:-/var/tmp/ghost-bench}
 part=$work/part.img
 disk=$work/disk.img
 export work part disk MiB
 mkdir -p "$work"
+# Two runs on the same partition would spoil each other's figures and files.
+exec 9>"$work/lock"
+flock -n 9 || bench_die "another benchmark is using $work (set BENCH_DIR to use another folder)"
 [[ ${BENCH_CLEAN:-0} != 1 ]] || bench_cleanups+=("rm -rf '$work'")
 
 # The recipe's version: a partition made by an older recipe is made again.
