@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tools/common/utf.h"
+#include "tools/wimengine/files_win32.h"
 #include "tools/wimengine/wim_xml.h"
 #include "tools/wimengine/wimgapi_messages.h"
 
@@ -46,19 +47,11 @@ using WimMessageCallback = DWORD(CALLBACK*)(DWORD, WPARAM, LPARAM, PVOID);
 using WIMRegisterMessageCallbackFn = DWORD(WINAPI*)(HANDLE, WimMessageCallback, PVOID);
 using WIMUnregisterMessageCallbackFn = BOOL(WINAPI*)(HANDLE, WimMessageCallback);
 
-std::wstring wide(const std::string& utf8) {
-  std::u16string text = toolio::utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
+using win32files::wide;
 
 std::u16string fullPath(const std::string& utf8) {
-  std::wstring path = wide(utf8);
-  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return std::u16string(path.begin(), path.end());
-  std::wstring buffer(size, L'\0');
-  DWORD written = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
-  buffer.resize(written < size ? written : 0);
-  return std::u16string(buffer.begin(), buffer.end());
+  std::wstring path = win32files::fullPath(utf8);
+  return std::u16string(path.begin(), path.end());
 }
 
 std::wstring tempFolder() {
@@ -292,30 +285,13 @@ Outcome WimgapiBackend::capture(const CaptureRequest& request, ProgressReporter&
   return Outcome::success();
 }
 
-bool WimgapiBackend::isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool WimgapiBackend::fileExists(const std::string& path) {
-  return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WimgapiBackend::removeFile(const std::string& path) { return DeleteFileW(wide(path).c_str()) != FALSE; }
-
+bool WimgapiBackend::isDirectory(const std::string& path) { return win32files::isDirectory(path); }
+bool WimgapiBackend::fileExists(const std::string& path) { return win32files::fileExists(path); }
+bool WimgapiBackend::removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return win32files::replaceFile(from, to);
 }
-
-std::int64_t WimgapiBackend::nowMs() { return std::int64_t(GetTickCount64()); }
-
-std::string WimgapiBackend::toConsoleText(const std::string& argument) {
-  std::wstring text = wide(argument);
-  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
-  return out;
-}
+std::int64_t WimgapiBackend::nowMs() { return win32files::nowMs(); }
+std::string WimgapiBackend::toConsoleText(const std::string& argument) { return win32files::toConsoleText(argument); }
 
 }  // namespace wimengine

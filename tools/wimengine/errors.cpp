@@ -26,7 +26,9 @@ std::string errorLine(const Failure& failure) {
     case ErrorKind::LibraryMissing: line = "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。"; break;
     case ErrorKind::Other: line = "错误: WIM映像操作失败。"; break;
   }
-  if (failure.code != 0) line += "(代码 " + std::to_string(failure.code) + ")";
+  std::string detail = failure.library;
+  if (failure.code != 0) detail += (detail.empty() ? "代码 " : " 代码 ") + std::to_string(failure.code);
+  if (!detail.empty()) line += "(" + detail + ")";
   return line;
 }
 

@@ -37,9 +37,10 @@ struct Failure {
   ErrorKind kind = ErrorKind::Other;
   std::int64_t code = 0;         // the library's or OS's code, shown for diagnosis; 0 = none
   std::uint32_t imageCount = 0;  // IndexOutOfRange: how many images the file has
+  std::string library;           // which WIM library failed, where the engine has two; empty = unnamed
 };
 
-// One GBK line, "错误: ..." with the code appended when there is one.
+// One GBK line, "错误: ..." with the library and the code appended when known.
 std::string errorLine(const Failure& failure);
 
 // Win32 error codes as WIMGAPI reports them (GetLastError, WIM_MSG_ERROR).
