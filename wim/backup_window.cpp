@@ -209,6 +209,7 @@ void BackupWindow::pollCaptureFinished() {
     return;
   }
   enableInputs();
+  showComplete(c.percentLabel, c.progressBar);
   c.remainingLabel.setText("剩余时间:00:00:00");
   c.statusLabel.setText("Imagex备份 " + s.targetDisplay + " 完成！");
   if (c.restartCheck.checked()) {

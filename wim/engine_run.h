@@ -54,6 +54,10 @@ inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
 inline constexpr char kMessageTitle[] = "提示";
 
+// A run that succeeded reads 100%: the engine prints its success lines right after
+// its 100% line, so the 50 ms parse, which reads only the newest line, rarely sees it.
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar);
+
 // True when the text holds the end marker as a line of its own.
 bool endMarkerSeen(std::string_view consoleText);
 

@@ -237,6 +237,7 @@ void RestoreWindow::pollApplyFinished() {
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   core::AppState& s = ctx_.state;
+  showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked() && hooks_.repairBoot) hooks_.repairBoot(window_, c);
   unlockChoices();
