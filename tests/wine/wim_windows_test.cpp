@@ -275,10 +275,11 @@ class RealEngineUnderWine : public WimWindowsUnderWine {
     EXPECT_EQ(w.control("progressBar").position(), percentOf(w));
     photograph(w, picture);
   }
-  // Every line of the engine's output that mentions progress has the form the
-  // progress monitor reads: "[ NN% ] <verb> progress", optionally with an estimate
-  // (the first follows the shell's prompt).
-  static void expectProgressLines(const std::string& log, const std::string& verb) {
+  // The engine's output as the program reads it: every line that mentions progress
+  // has the form "[ NN% ] <verb> progress", optionally with an estimate (the first
+  // follows the shell's prompt); the 100% line comes before the success lines; and
+  // which library did the work is not the program's business.
+  static void expectEngineLog(const std::string& log, const std::string& verb, const std::string& successLines) {
     int lines = 0;
     std::string::size_type at = 0;
     while ((at = log.find(" progress", at)) != std::string::npos) {
@@ -291,41 +292,46 @@ class RealEngineUnderWine : public WimWindowsUnderWine {
       at += 9;
     }
     EXPECT_GE(lines, 3) << log;
+    EXPECT_NE(log.find("[ 100% ] " + verb + " progress\r\n\r\n" + successLines + "\r\n\r\nTotal elapsed time: "),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("wimlib"), std::string::npos) << log;
   }
-  EmptyList listWindow;
+  // Opens the restore window (over a partition list of its own) for image onto
+  // target and runs body in it; the restart action is recorded in calls.
+  void inRestoreWindow(const std::string& image, const std::string& target, const std::string& display,
+                       const std::function<void(ui::Window&)>& body) {
+    state.imagePath = image;
+    state.targetDrive = target;
+    state.targetDisplay = display;
+    EmptyList listWindow;
+    Harness listHarness(listWindow, [&](ui::Window& lw) {
+      wim::RestoreHooks hooks;
+      hooks.restart = [&] { calls.push_back("restart"); };
+      wim::RestoreWindow restore(ctx, lw.control("partitionList"), hooks);
+      Harness harness(restore, body);
+      windows.runModal(harness, nullptr);
+    });
+    windows.runModal(listHarness, nullptr);
+  }
 };
 
 TEST_F(RealEngineUnderWine, RestoresAnImageMadeByWimlibImagexOntoAMappedDrive) {
-  state.imagePath = "W:\\peer.wim";
-  state.targetDrive = "T:\\";
-  state.targetDisplay = "T:\\(1:3)";
-  Harness listHarness(listWindow, [&](ui::Window& lw) {
-    wim::RestoreHooks hooks;
-    hooks.restart = [&] { calls.push_back("restart"); };
-    wim::RestoreWindow restore(ctx, lw.control("partitionList"), hooks);
-    Harness harness(restore, [&](ui::Window& w) {
-      place(w);
-      // The real engine's information, read through the console as UTF-8.
-      ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
-      EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: 同一棵树");
-      click(w, "okButton");
-      photographMidRun(w, "wim_real_restore_running.bmp");
-      ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 120000)) << w.control("engineLogBox").text();
-      EXPECT_EQ(calls, std::vector<std::string>{"restart"});
-      EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
-      EXPECT_EQ(w.control("remainingLabel").text(), "剩余时间: 00:00:00");
-      EXPECT_TRUE(windows.boxes.empty());
-      const std::string log = w.control("engineLogBox").text();
-      EXPECT_NE(log.find("[ 100% ] Applying progress\r\n\r\nSuccessfully applied image.\r\n\r\nTotal elapsed time: "),
-                std::string::npos)
-          << log;
-      expectProgressLines(log, "Applying");
-      // Which library did the work is not the program's business.
-      EXPECT_EQ(log.find("wimlib"), std::string::npos) << log;
-    });
-    windows.runModal(harness, nullptr);
+  inRestoreWindow("W:\\peer.wim", "T:\\", "T:\\(1:3)", [&](ui::Window& w) {
+    place(w);
+    // The real engine's information, read through the console as UTF-8.
+    ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
+    EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: 同一棵树");
+    click(w, "okButton");
+    photographMidRun(w, "wim_real_restore_running.bmp");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 120000)) << w.control("engineLogBox").text();
+    EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+    EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
+    EXPECT_EQ(w.control("remainingLabel").text(), "剩余时间: 00:00:00");
+    EXPECT_EQ(w.control("percentLabel").text(), "100%");
+    EXPECT_TRUE(windows.boxes.empty());
+    expectEngineLog(w.control("engineLogBox").text(), "Applying", "Successfully applied image.");
   });
-  windows.runModal(listHarness, nullptr);
 }
 
 TEST_F(RealEngineUnderWine, BacksUpAMappedDriveOntoItselfThenRestoresTheImageElsewhere) {
@@ -370,12 +376,7 @@ TEST_F(RealEngineUnderWine, BacksUpAMappedDriveOntoItselfThenRestoresTheImageEls
       EXPECT_TRUE(windows.boxes.empty()) << windows.boxes.front();
       EXPECT_EQ(w.control("percentLabel").text(), "100%");
       EXPECT_EQ(w.control("statusLabel").text(), "Imagex备份 S:\\(1:4) 完成！");
-      const std::string log = w.control("engineLogBox").text();
-      EXPECT_NE(log.find("[ 100% ] Capturing progress\r\n\r\nSuccessfully imaged S:\\\r\n\r\nTotal elapsed time: "),
-                std::string::npos)
-          << log;
-      expectProgressLines(log, "Capturing");
-      EXPECT_EQ(log.find("wimlib"), std::string::npos) << log;
+      expectEngineLog(w.control("engineLogBox").text(), "Capturing", "Successfully imaged S:\\");
       EXPECT_NE(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
       EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
       EXPECT_EQ(GetFileAttributesA("S:\\ImagexTemp"), INVALID_FILE_ATTRIBUTES);
@@ -386,30 +387,20 @@ TEST_F(RealEngineUnderWine, BacksUpAMappedDriveOntoItselfThenRestoresTheImageEls
 
   // Back onto U:, this time ending with the summary and the program's end.
   calls.clear();
-  state.imagePath = savePath;
-  state.targetDrive = "U:\\";
-  state.targetDisplay = "U:\\(1:5)";
-  Harness listHarness(listWindow, [&](ui::Window& lw) {
-    wim::RestoreHooks restoreHooks;
-    restoreHooks.restart = [&] { calls.push_back("restart"); };
-    wim::RestoreWindow restore(ctx, lw.control("partitionList"), restoreHooks);
-    Harness harness(restore, [&](ui::Window& w) {
-      ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
-      EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: " + imageName);
-      click(w, "restartCheck");
-      ASSERT_FALSE(w.control("restartCheck").checked());
-      click(w, "okButton");
-      ASSERT_TRUE(winetest::pumpUntil([&] { return shell.exits > 0; }, 120000)) << w.control("engineLogBox").text();
-      EXPECT_TRUE(calls.empty());
-      ASSERT_EQ(windows.boxes.size(), 1u);
-      const std::string& summary = windows.boxes[0];
-      EXPECT_EQ(summary.rfind("Imagex应用映像到磁盘完成！\r\n安装分区: U:\\(1:5)\r\n映像大小: ", 0), 0u) << summary;
-      EXPECT_NE(summary.find("\r\n映像名称: 备份 回环.wim\r\n分卷编号: 1\r\n分卷名称: " + imageName), std::string::npos)
-          << summary;
-    });
-    windows.runModal(harness, nullptr);
+  inRestoreWindow(savePath, "U:\\", "U:\\(1:5)", [&](ui::Window& w) {
+    ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
+    EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: " + imageName);
+    click(w, "restartCheck");
+    ASSERT_FALSE(w.control("restartCheck").checked());
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return shell.exits > 0; }, 120000)) << w.control("engineLogBox").text();
+    EXPECT_TRUE(calls.empty());
+    ASSERT_EQ(windows.boxes.size(), 1u);
+    const std::string& summary = windows.boxes[0];
+    EXPECT_EQ(summary.rfind("Imagex应用映像到磁盘完成！\r\n安装分区: U:\\(1:5)\r\n映像大小: ", 0), 0u) << summary;
+    EXPECT_NE(summary.find("\r\n映像名称: 备份 回环.wim\r\n分卷编号: 1\r\n分卷名称: " + imageName), std::string::npos)
+        << summary;
   });
-  windows.runModal(listHarness, nullptr);
 }
 
 }  // namespace
