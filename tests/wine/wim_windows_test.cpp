@@ -276,6 +276,7 @@ class RealEngineUnderWine : public WimWindowsUnderWine {
   // photographs the window; the run goes on meanwhile.
   void photographMidRun(ui::Window& w, const char* picture) {
     ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) > 0 && percentOf(w) < 100; }, 60000))
+        << w.control("statusLabel").text() << " | " << (windows.boxes.empty() ? "" : windows.boxes.back()) << " | "
         << w.control("engineLogBox").text();
     EXPECT_EQ(w.control("progressBar").position(), percentOf(w));
     photograph(w, picture);
@@ -303,7 +304,8 @@ class RealEngineUnderWine : public WimWindowsUnderWine {
     EXPECT_EQ(log.find("wimlib"), std::string::npos) << log;
   }
   // Opens the restore window (over a partition list of its own) for image onto
-  // target and runs body in it; the restart action is recorded in calls.
+  // target and runs body in it; the restart action is recorded in calls. The mapped
+  // folders can be neither formatted nor made bootable: both are turned off.
   void inRestoreWindow(const std::string& image, const std::string& target, const std::string& display,
                        const std::function<void(ui::Window&)>& body) {
     request.mode = core::Mode::Restore;
@@ -315,7 +317,11 @@ class RealEngineUnderWine : public WimWindowsUnderWine {
       wim::PowerHooks hooks;
       hooks.restart = [&] { calls.push_back("restart"); };
       wim::RestoreWindow restore(ctx, lw.control("partitionList"), request, hooks);
-      Harness harness(restore, body);
+      Harness harness(restore, [&](ui::Window& w) {
+        w.control("formatCombo").setSelection(static_cast<int>(core::FormatChoice::None));
+        w.control("addBootCheck").setChecked(false);
+        body(w);
+      });
       windows.runModal(harness, nullptr);
     });
     windows.runModal(listHarness, nullptr);
