@@ -130,6 +130,30 @@ TEST_F(BackupTest, NameAndDescriptionCannotBreakTheLine) {
   EXPECT_NE(w.console.input.find("\" \"  \""), std::string::npos) << "an empty name is one blank";
 }
 
+// By the engine's argument rules a backslash before the closing quote makes it a
+// quote of the text; the interpreter replaces %NAME% even inside quotes. Each "%"
+// stands outside the quotes ("a"%"b" is the one argument a%b), so no variable name
+// lies between two of them, and backslashes before a quote that ends are doubled.
+TEST_F(BackupTest, NameAndDescriptionReachTheEngineAsTyped) {
+  const struct {
+    const char* name;
+    const char* description;
+    const char* quoted;  // what stands between /capture C:\ "E:\b.wim" and /flags
+  } cases[] = {
+      {"Win\\", "D:\\dir\\", "\"Win\\\\\"  \"D:\\dir\\\\\""},
+      {"%PATH%", "50% of %USERNAME%", "\"\"%\"PATH\"%\"\"  \"50\"%\" of \"%\"USERNAME\"%\"\""},
+      {"a\\%b", "C:\\d\\ 50%\\", "\"a\\\\\"%\"b\"  \"C:\\d\\ 50\"%\"\\\\\""},
+      {"a\\\\", "\\", "\"a\\\\\\\\\"  \"\\\\\""},
+      // 癨 ends with the byte of a backslash, which is no backslash.
+      {"系统癨", "a\\b", "\"系统癨\"  \"a\\b\""},
+  };
+  for (const auto& k : cases) {
+    EXPECT_GBK_EQ(std::string("e.exe /capture C:\\ \"E:\\b.wim\" ") + k.quoted + " /flags \"    \" /compress fast /temp E:\\ImagexTemp",
+                  wim::captureCommandLine({"e.exe", "C:\\", "E:\\b.wim", k.name, k.description, "    ", " /compress fast"}))
+        << gbktest::toUtf8(k.name);
+  }
+}
+
 TEST_F(BackupTest, ScratchFolderAndMarker) {
   open();
   window->click("okButton");

@@ -254,4 +254,35 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
   windows.runModal(secondHarness, nullptr);
 }
 
+// Through the real interpreter and the engine's own argument parsing: a variable's
+// name between two "%" and a backslash before the closing quote arrive unchanged.
+TEST_F(WimWindowsUnderWine, CaptureNameAndDescriptionArriveAsTyped) {
+  const std::string argsFile = toolsFolder + "args.txt";
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", argsFile.c_str());
+  SetEnvironmentVariableA("VREL_NAME_PART", "expanded");
+  const std::string name = "Win %VREL_NAME_PART% 10\\";
+  const std::string description = "50% of %PATH% & %VREL_NAME_PART:~0,3%\\";
+  wim::PowerHooks hooks;
+  hooks.restart = [&] { calls.push_back("restart"); };
+  request.mode = core::Mode::WimBackup;
+  request.imagePath = toolsFolder + "named.wim";
+  wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
+  Harness harness(backup, [&](ui::Window& w) {
+    engineMode("ok");
+    w.control("imageNameEdit").setText(name);
+    w.control("descriptionEdit").setText(description);
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 15000)) << w.control("engineLogBox").text();
+  });
+  windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", nullptr);
+  SetEnvironmentVariableA("VREL_NAME_PART", nullptr);
+  const std::vector<std::string> args = gbk::split(winetest::readWholeFile(argsFile), "\n");
+  ASSERT_GE(args.size(), 6u) << winetest::readWholeFile(argsFile);
+  EXPECT_EQ(args[2], request.imagePath);
+  EXPECT_EQ(args[3], name);
+  EXPECT_EQ(args[4], description);
+  EXPECT_EQ(args[5], "/flags");
+}
+
 }  // namespace
