@@ -43,6 +43,7 @@ core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, cons
   f.imageFullPath = fullPath;
   f.imageBytes = bytes;
   f.isoMountLetter = letter;
+  f.interpreterVariables = {"=D:", "Path", "TEMP", "USERNAME"};
   return f;
 }
 
@@ -74,8 +75,14 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
       // The program's own.
       {"quote", Mode::WimBackup, "\"D:\\b.wim\"", kC, seen("\"D:\\b.wim\""), kAtOk,
        "保存路径 \"D:\\b.wim\" 含有双引号,不是有效的文件路径！", kWarning},
-      {"two percent signs", Mode::Restore, "D:\\%USERNAME%.iso", kC, seen("D:\\%USERNAME%.iso"), kAtOk,
-       "映像文件 D:\\%USERNAME%.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+      {"a variable between two percent signs", Mode::Restore, "D:\\%USERNAME%.iso", kC, seen("D:\\%USERNAME%.iso"),
+       kAtOk, "映像文件 D:\\%USERNAME%.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+       kWarning},
+      {"the ISO's full path is what the mounter is given", Mode::Restore, "w.iso", kC, seen("D:\\%temp%\\w.iso"), kAtOk,
+       "映像文件 D:\\%temp%\\w.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+       kWarning},
+      {"a variable's substring", Mode::WimBackup, "D:\\%PATH:~0,2%.wim", kC, seen("D:\\%PATH:~0,2%.wim"), kAtOk,
+       "保存路径 D:\\%PATH:~0,2%.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
        kWarning},
       {"dynamic volume, restore", Mode::Restore, "C:\\a.gho", kDynamic, seen("C:\\a.gho"), kAtOk,
        "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
@@ -89,6 +96,11 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
        "ISO镜像文件 w.iso 位于要还原的分区 D:\\(1:2) 上,不能安装到该分区！", kWarning},
       // What passes at the OK button.
       {"one percent sign", Mode::GhostBackup, "D:\\50%.gho", kC, seen("D:\\50%.gho"), kAtOk, "", 0},
+      {"no variable between the percent signs", Mode::WimBackup, "D:\\50%\\100%.wim", kC, seen("D:\\50%\\100%.wim"),
+       kAtOk, "", 0},
+      {"a name no variable has", Mode::Restore, "D:\\%a%.gho", kC, seen("D:\\%a%.gho"), kAtOk, "", 0},
+      {"a relative path reaches the engine as typed", Mode::Restore, "a.gho", kC, seen("D:\\%TEMP%\\a.gho"), kAtOk, "",
+       0},
       {"WIM on its target: the window asks", Mode::Restore, "C:\\a.wim", kC, seen("C:\\a.wim"), kAtOk, "", 0},
       {"WIM without a letter: the window asks", Mode::Restore, "D:\\a.wim", kNoLetter, seen("D:\\a.wim"), kAtOk, "", 0},
       {"network image", Mode::Restore, "\\\\srv\\a.gho", kC, seen("\\\\srv\\a.gho"), kAtOk, "", 0},
@@ -132,6 +144,7 @@ TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   EXPECT_EQ(f.imageFullPath, "D:\\work\\w.iso");
   EXPECT_EQ(f.imageBytes, 30ull << 20);
   EXPECT_FALSE(f.partitionChosen) << "the caller's to see";
+  EXPECT_TRUE(f.interpreterVariables.empty()) << "the environment is not the file system's";
   restore.imagePath = "gone.iso";
   EXPECT_FALSE(core::fileFactsOf(files, restore).imageExists);
   EXPECT_EQ(core::fileFactsOf(files, restore).imageFullPath, "D:\\work\\gone.iso");
@@ -141,6 +154,42 @@ TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   backup.imagePath = "new.wim";
   EXPECT_EQ(core::fileFactsOf(files, backup).imageFullPath, "D:\\work\\new.wim");
   EXPECT_EQ(core::fileFactsOf(files, core::Request{}).imageFullPath, "") << "no path, nothing asked";
+
+  fake::World world;
+  world.system.environment = {"Path", "=C:"};
+  EXPECT_EQ(core::requestFactsOf(world.os, backup).interpreterVariables, (std::vector<std::string>{"Path", "=C:"}));
+}
+
+// The interpreter replaces %NAME% (even inside quotes) only when NAME is one of its
+// variables, in any letter case, or NAME:~... or NAME:a=b of one; it leaves the text
+// alone otherwise.
+TEST(Refusals, TheVariablesTheInterpreterWouldReplace) {
+  const std::vector<std::string> variables = {"=C:", "Path", "TEMP", "系统"};
+  const std::pair<const char*, const char*> cases[] = {
+      {"D:\\%TEMP%\\a.gho", "%TEMP%"},
+      {"D:\\%temp%\\a.gho", "%temp%"},
+      {"D:\\%Path:~0,3%.gho", "%Path:~0,3%"},
+      {"D:\\%PATH:a=b%.gho", "%PATH:a=b%"},
+      {"%=C:%", "%=C:%"},
+      {"D:\\%系统%.gho", "%系统%"},
+      // The interpreter's own, whatever the environment holds.
+      {"D:\\%cd%\\a.gho", "%cd%"},
+      {"D:\\%DATE%.gho", "%DATE%"},
+      {"D:\\%RANDOM%.gho", "%RANDOM%"},
+      {"D:\\%__CD__%.gho", "%__CD__%"},
+      // The second "%" of a pair that names nothing may begin one that does.
+      {"D:\\50%TEMP%.gho", "%TEMP%"},
+      {"D:\\%x%TEMP%.gho", "%TEMP%"},
+      {"D:\\50%\\100%.gho", ""},
+      {"D:\\%nosuch%.gho", ""},
+      {"D:\\%TEMPS%.gho", ""},
+      {"D:\\%%TEMP.gho", ""},
+      {"D:\\%TEMP.gho", ""},
+      {"D:\\%:TEMP%.gho", ""},
+      {"", ""},
+  };
+  for (const auto& [text, found] : cases)
+    EXPECT_GBK_EQ(found, core::interpreterVariableIn(text, variables)) << gbktest::toUtf8(text);
 }
 
 TEST(Refusals, ImageKindsByExtensionInAnyCase) {

@@ -118,6 +118,24 @@ TEST_F(OneKeyTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
   EXPECT_TRUE(w.files.hasFile("D:\\b.gho")) << "a file the backup did not create is kept";
 }
 
+// The check's image path reaches the interpreter like the others.
+TEST_F(OneKeyTest, ImageCheckRefusesAPathTheInterpreterWouldRewrite) {
+  onekey::checkGhostImage(services, *main, "D:\\%Temp%\\a.gho");
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{});
+  EXPECT_TRUE(main->visible());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("映像文件 D:\\%Temp%\\a.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+                ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2030u);
+
+  ui.boxes.clear();
+  onekey::checkGhostImage(services, *main, "D:\\50%\\%a%.gho");
+  EXPECT_EQ(w.processes.captured, std::vector<std::string>{
+                                      "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe   -CHKIMG,\"D:\\50%\\%a%.gho\" -sure  -fx -BATCH "});
+  EXPECT_EQ(boxTexts(), std::vector<std::string>{"经检查 %a%.gho 镜像文件非常完整！"});
+}
+
 TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
   onekey::checkGhostImage(services, *main, "D:\\my images\\a&b.gho");
   w.processes.answer("CHKIMG", "Image is corrupt\r\n");

@@ -134,4 +134,34 @@ TEST_F(InstallListTest, AnUnusableTargetRefusesTheImmediateInstall) {
   EXPECT_TRUE(visible) << "the list stays for another choice or the exit button";
 }
 
+// The candidates' paths reach the interpreter too: the engine's, the restore window's.
+TEST_F(InstallListTest, ACandidateWhosePathTheInterpreterWouldRewriteIsRefused) {
+  w.files.addSizedFile("Z:\\%PATH%\\sys.gho", 300 * kMB);
+  w.files.addSizedFile("Z:\\%USERNAME%\\install.wim", 300 * kMB);
+  w.files.addSizedFile("Z:\\%none%\\sys.gho", 300 * kMB);
+  candidates = {"Z:\\%PATH%\\sys.gho"};
+  selectRow(0);
+  bool visible = false;
+  EXPECT_FALSE(open([&](fake::Window& window) { visible = window.visible(); }));
+  EXPECT_TRUE(visible) << "the list stays for another choice or the exit button";
+  EXPECT_EQ(boxTexts(), std::vector<std::string>{"映像文件 Z:\\%PATH%\\sys.gho 含有两个“%”,"
+                                                 "命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"});
+
+  ui.boxes.clear();
+  candidates = {"Z:\\%USERNAME%\\install.wim", "Z:\\%none%\\sys.gho"};
+  EXPECT_TRUE(open([](fake::Window& window) {
+    window.get("installFileList").selectRow(0);
+    window.click("installOkButton");
+    window.get("installFileList").selectRow(1);
+    window.click("installOkButton");
+  }));
+  ASSERT_EQ(ui.boxes.size(), 3u);
+  EXPECT_GBK_EQ("映像文件 Z:\\%USERNAME%\\install.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+                ui.boxes[0].text);
+  EXPECT_GBK_EQ("是否将 Z:\\%none%\\sys.gho 还原到 C:\\(1:1) ？", ui.boxes[1].text);
+  EXPECT_EQ(w.processes.captured, std::vector<std::string>{
+                                      "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"Z:\\%none%\\sys.gho\":1,"
+                                      "dst=1:1  -crcignore  -noide -sure -fx -BATCH"});
+}
+
 }  // namespace
