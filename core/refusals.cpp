@@ -107,11 +107,14 @@ std::optional<Refusal> noDriveLetter(const Request& r, const Facts&) {
 }
 
 std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
-  // Refused before the format too: formatting that partition destroys the image as well.
-  if (!restores(ImageKind::Wim, r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  // A format (by hand too: the dialog may format) would destroy the image before it is
+  // read; applied without one, the image's own partition is a target like any other.
+  if (!restores(ImageKind::Wim, r) || r.options.format == FormatChoice::None ||
+      !onTargetPartition(f.imageFullPath, r.target.targetDrive))
+    return {};
   return error(Refused::ImageOnTarget,
-               "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n"
-               "请选择其他分区,或先把映像文件复制到其他分区。");
+               "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+               "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。");
 }
 
 struct Row {

@@ -33,6 +33,7 @@ struct Case {
   Checkpoint at;
   const char* text;  // empty: no refusal
   unsigned style;
+  core::FormatChoice format = core::FormatChoice::AutoNtfs;  // chosen in the restore window
 };
 
 core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, const char* letter = "Z",
@@ -109,10 +110,18 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
        "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", kStop},
       {"WIM capture without a letter", Mode::WimBackup, "D:\\b.wim", kNoLetter, seen("D:\\b.wim"), kInWindow,
        "所选分区 (1:3) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", kStop},
-      {"relative WIM on its target", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"), seen("C:\\work\\images\\a.wim"),
-       kInWindow,
-       "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
+      {"relative WIM on its target, to be formatted", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"),
+       seen("C:\\work\\images\\a.wim"), kInWindow,
+       "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+       "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
        kStop},
+      {"WIM on its target, formatted by hand", Mode::Restore, "C:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("C:\\a.wim"),
+       kInWindow,
+       "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+       "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
+       kStop, core::FormatChoice::Manual},
+      {"WIM on its target, applied without a format", Mode::Restore, "C:\\a.wim", row("C:", "1:1", "C:(1:1)"),
+       seen("C:\\a.wim"), kInWindow, "", 0, core::FormatChoice::None},
       {"WIM elsewhere", Mode::Restore, "D:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("D:\\a.wim"), kInWindow, "", 0},
       {"capture onto its own partition is the engine's matter", Mode::WimBackup, "C:\\b.wim", kC, seen("C:\\b.wim"),
        kInWindow, "", 0},
@@ -122,6 +131,7 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
     request.mode = c.mode;
     request.imagePath = c.image;
     request.target = c.target;
+    request.options.format = c.format;
     const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
     if (!*c.text) {
       EXPECT_FALSE(refusal) << c.what << ": " << refusal->text;

@@ -323,14 +323,15 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
   EXPECT_EQ(w.console.opens.size(), 1u);
 }
 
-// Restoring onto the partition that holds the image would destroy it mid-read, and
-// formatting it first would destroy it at once: whatever the format choice, nothing
-// is formatted or applied. A relative path counts where the engine would find it.
-TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
+// Formatting the partition that holds the image would destroy it before it is read:
+// with a format chosen nothing is formatted or applied. Without one ("跳过 None") the
+// image is applied onto its own partition like anywhere else. A relative path counts
+// where the engine would find it.
+TEST_F(RestoreTest, RefusesToFormatTheImagesOwnPartition) {
   w.files.currentDirectory = "C:\\work";
   w.files.addFile("C:\\work\\images\\win7.wim", "x");
   for (const char* image : {"c:\\images\\win7.wim", "images\\win7.wim"}) {
-    for (int format : {0, 1, 2}) {
+    for (int format : {0, 1}) {
       SCOPED_TRACE(std::string(image) + " format " + std::to_string(format));
       ui.boxes.clear();
       request.imagePath = image;
@@ -338,15 +339,25 @@ TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
       window->selectItem("formatCombo", format);
       window->click("okButton");
       ASSERT_EQ(ui.boxes.size(), 1u);
-      EXPECT_GBK_EQ(
-          "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
-          ui.boxes[0].text);
-      EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+      EXPECT_GBK_EQ("映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+                    "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
+                    ui.boxes[0].text);
+      EXPECT_EQ(ui.boxes[0].style, 0x2010u);
       EXPECT_TRUE(w.console.opens.empty());
       EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
       EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
     }
   }
+  ui.boxes.clear();
+  request.imagePath = "images\\win7.wim";
+  open(true);
+  window->selectItem("formatCombo", 2);
+  window->click("okButton");
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
+  ASSERT_EQ(w.console.opens.size(), 1u);
+  EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"images\\win7.wim\" 2 C: & echo. & echo VrelPE: engine finished\r\n",
+                w.console.input);
 }
 
 // A partition without a letter: nothing is formatted, applied or repaired.
