@@ -132,8 +132,8 @@ bool BackupWindow::onCloseRequested(ui::Window&) {
 }
 
 void BackupWindow::confirm() {
-  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   startWimCapture();
 }
 

@@ -143,6 +143,44 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
   }
 }
 
+// A request that fails several checks: the one-key action's own warning comes first,
+// the program's refusals only after them.
+TEST(Refusals, TheProgramsRefusalsComeAfterTheActionsOwnChecks) {
+  const Case cases[] = {
+      {"ISO on its target, no mount letter", Mode::Restore, "D:\\%TEMP%.iso", kD, seen("D:\\%TEMP%.iso", 1, ""), kAtOk,
+       "检测到系统盘符异常,部分功能将无法正常使用！", kStop},
+      {"ISO on its target, 20 MB", Mode::Restore, "D:\\%TEMP%.iso", kD, seen("D:\\%TEMP%.iso", 20ull << 20), kAtOk,
+       "无效的ISO镜像文件,请选择正确的ISO镜像文件！", kWarning},
+      {"ISO on its target, missing", Mode::Restore, "D:\\w.iso", kD, seen("D:\\w.iso", 0, "Z", true, false), kAtOk,
+       "映像文件不存在！", kWarning},
+      {"GHO on a dynamic volume and its target, no row", Mode::Restore, "E:\\%TEMP%.gho", kDynamic,
+       seen("E:\\%TEMP%.gho", 1, "Z", false), kAtOk, "请选择要还原的分区！", kWarning},
+      {"quote and percent, no row", Mode::WimBackup, "C:\\%TEMP%\"b.wim", kC, seen("C:\\%TEMP%\"b.wim", 0, "Z", false),
+       kAtOk, "请选择要备份的分区！", kWarning},
+      {"percent and on its target, no row", Mode::GhostBackup, "C:\\%TEMP%.gho", kC, seen("C:\\%TEMP%.gho", 0, "Z", false),
+       kAtOk, "请选择要备份的分区！", kWarning},
+      {"percent in an unsupported file", Mode::Restore, "C:\\%TEMP%.txt", kC, seen("C:\\%TEMP%.txt"), kAtOk,
+       "不支持安装的映像格式！", kWarning},
+      // Among the program's own: the path itself, then what the target makes of it.
+      {"quote before percent", Mode::GhostBackup, "C:\\%TEMP%\"b.gho", kC, seen("C:\\%TEMP%\"b.gho"), kAtOk,
+       "保存路径 C:\\%TEMP%\"b.gho 含有双引号,不是有效的文件路径！", kWarning},
+      {"percent before the target", Mode::GhostBackup, "E:\\%TEMP%.gho", kDynamic, seen("E:\\%TEMP%.gho"), kAtOk,
+       "保存路径 E:\\%TEMP%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！", kWarning},
+      {"dynamic volume before its own image", Mode::Restore, "E:\\a.gho", kDynamic, seen("E:\\a.gho"), kAtOk,
+       "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
+  };
+  for (const Case& c : cases) {
+    core::Request request;
+    request.mode = c.mode;
+    request.imagePath = c.image;
+    request.target = c.target;
+    const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
+    ASSERT_TRUE(refusal) << c.what;
+    EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
+    EXPECT_EQ(refusal->style, c.style) << c.what;
+  }
+}
+
 TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   fake::Files files;
   files.currentDirectory = "D:\\work";

@@ -150,15 +150,17 @@ TEST_F(InstallListTest, ACandidateWhosePathTheInterpreterWouldRewriteIsRefused) 
   ui.boxes.clear();
   candidates = {"Z:\\%USERNAME%\\install.wim", "Z:\\%none%\\sys.gho"};
   EXPECT_TRUE(open([](fake::Window& window) {
+    window.click("installOkButton");  // the list's own check comes first
     window.get("installFileList").selectRow(0);
     window.click("installOkButton");
     window.get("installFileList").selectRow(1);
     window.click("installOkButton");
   }));
-  ASSERT_EQ(ui.boxes.size(), 3u);
+  ASSERT_EQ(ui.boxes.size(), 4u);
+  EXPECT_GBK_EQ("请选择要安装的文件。", ui.boxes[0].text);
   EXPECT_GBK_EQ("映像文件 Z:\\%USERNAME%\\install.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
-                ui.boxes[0].text);
-  EXPECT_GBK_EQ("是否将 Z:\\%none%\\sys.gho 还原到 C:\\(1:1) ？", ui.boxes[1].text);
+                ui.boxes[1].text);
+  EXPECT_GBK_EQ("是否将 Z:\\%none%\\sys.gho 还原到 C:\\(1:1) ？", ui.boxes[2].text);
   EXPECT_EQ(w.processes.captured, std::vector<std::string>{
                                       "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"Z:\\%none%\\sys.gho\":1,"
                                       "dst=1:1  -crcignore  -noide -sure -fx -BATCH"});

@@ -277,6 +277,28 @@ TEST_F(BackupTest, APartitionWithoutALetterIsRefusedBeforeAnythingStarts) {
   EXPECT_TRUE(c("okButton").visible());
 }
 
+// The guard against another engine is the window's own check and is asked first; the
+// program's refusal follows it and still comes before anything is created or run.
+TEST_F(BackupTest, TheEngineGuardComesBeforeTheProgramsRefusal) {
+  target.targetDrive = "";
+  target.targetDisplay = "(2:4)";
+  open();
+  engineRuns();
+  ui.answers = {ui::kAnswerNo};
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("检测到有其他ZeDadaviZezi.exe正在运行,是否终止？\r\n注意:如果不终止其他ZeDadaviZezi.exe,"
+                "可能会影响系统备份。",
+                ui.boxes[0].text);
+  ui.boxes.clear();
+  ui.answers = {ui::kAnswerYes};
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("所选分区 (2:4) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", ui.boxes[1].text);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
+}
+
 TEST_F(BackupTest, CaptureProgressLosesItsBlanks) {
   open();
   window->click("okButton");

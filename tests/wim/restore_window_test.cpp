@@ -374,6 +374,39 @@ TEST_F(RestoreTest, RefusesAPartitionWithoutALetter) {
   EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
 }
 
+// The guard against another engine is the window's own check and is asked first; the
+// program's refusals follow it, before the format question and anything it does.
+TEST_F(RestoreTest, TheEngineGuardComesBeforeTheProgramsRefusals) {
+  w.files.addFile("C:\\images\\win7.wim", "x");
+  const std::pair<const char*, const char*> refused[] = {
+      {"", "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。"},
+      {"C:\\", "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+               "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。"},
+  };
+  for (const auto& [drive, text] : refused) {
+    SCOPED_TRACE(drive);
+    request.target.targetDrive = drive;
+    request.target.targetDisplay = *drive ? "C:\\(1:1)" : "(1:3)";
+    request.imagePath = "C:\\images\\win7.wim";
+    open(true);
+    engineStarts();
+    ui.boxes.clear();
+    ui.answers = {ui::kAnswerNo};
+    window->click("okButton");
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ("检测到有其他Imagex.exe正在运行,是否终止？\r\n注意:如果不终止其他Imagex.exe,可能会影响Imagex还原。",
+                  ui.boxes[0].text);
+    ui.boxes.clear();
+    ui.answers = {ui::kAnswerYes};
+    window->click("okButton");
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_GBK_EQ(text, ui.boxes[1].text);
+    EXPECT_TRUE(w.console.opens.empty());
+    EXPECT_TRUE(w.volumes.formats.empty());
+    engineEnds();
+  }
+}
+
 // The choice in formatCombo travels with the request to the format step, which
 // starts the apply once the target is formatted.
 TEST_F(RestoreTest, TheChosenFormatRunsBeforeTheApply) {
