@@ -60,7 +60,7 @@ TEST_F(MainWindowTest, LayoutFitsItsModesAndGroups) {
 }
 
 TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
-  EXPECT_EQ(w.shell.opened, std::vector<std::string>{app::kHomePage});
+  EXPECT_EQ(w.shell.opened, std::vector<std::string>{"https://vrelpe.example.org/"});
   fake::Control& list = c("partitionList");
   ASSERT_EQ(list.rowCount(), 3);
   EXPECT_EQ(list.colours(1, 0)->text, 255u);
@@ -151,9 +151,9 @@ TEST_F(MainWindowTest, HomePageOptionIsNeverLeftCheckedAndTheButtonOpensThePage)
   ASSERT_EQ(ui.boxes.size(), 2u);
   EXPECT_TRUE(gbk::startsWith(ui.boxes[1].text, "暂不开放此选项,如有需要请联系作者"));
   EXPECT_GBK_EQ("提示", ui.boxes[1].title);
-  EXPECT_EQ(ui.boxes[1].style, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[1].style, 0x2030u);
   window->click("redEnvelopeButton");
-  EXPECT_EQ(w.shell.opened, (std::vector<std::string>{app::kHomePage, app::kHomePage}));
+  EXPECT_EQ(w.shell.opened, (std::vector<std::string>{"https://vrelpe.example.org/", "https://vrelpe.example.org/"}));
 }
 
 TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
@@ -163,7 +163,7 @@ TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("是否退出我的PE？", ui.boxes[0].text);
   EXPECT_GBK_EQ("提示", ui.boxes[0].title);
-  EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconInformation | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[0].style, 0x2044u);
   EXPECT_TRUE(w.shell.exits.empty() && w.processes.captured.empty());
 
   window->requestClose();

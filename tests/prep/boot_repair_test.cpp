@@ -143,7 +143,7 @@ TEST_F(BootRepair, DecisionTable) {
     ASSERT_EQ(static_cast<int>(ui.boxes.size()), c.boxes);
     if (c.boxes) {
       EXPECT_GBK_EQ("未知Windows版本！", ui.boxes[0].text);
-      EXPECT_EQ(ui.boxes[0].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
+      EXPECT_EQ(ui.boxes[0].style, 0x2010u);
     }
   }
 }
@@ -186,7 +186,7 @@ TEST_F(BootRepair, FailedBcdbootOffersTheBatchRetry) {
     EXPECT_GBK_EQ("创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\nFailure when attempting to copy boot files.\r\n",
                   ui.boxes[0].text);
     EXPECT_GBK_EQ("提示", ui.boxes[0].title);
-    EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconStop | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2014u);
     const std::string batch = "X:\\Windows\\\\yd.cmd";
     if (answer == ui::kAnswerNo) {
       EXPECT_FALSE(w.files.hasFile(batch));
@@ -217,7 +217,7 @@ TEST_F(BootRepair, RefusesWithoutABootTargetAndChangesNothing) {
   EXPECT_TRUE(w.files.hasFile("C:\\Boot\\BCD"));
   EXPECT_GBK_EQ("创建引导失败！", status.text());
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_NE(ui.boxes[0].text.find("选择"), std::string::npos) << gbktest::toUtf8(ui.boxes[0].text);
 }
 
@@ -246,7 +246,7 @@ TEST_F(BootRepair, NonEspChoiceOnGptAsksOnce) {
     ui.answers = {answer};
     repair();
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2034u);
     if (answer == ui::kAnswerNo) {
       EXPECT_TRUE(w.processes.captured.empty());
       EXPECT_GBK_EQ("已取消添加引导！", status.text());

@@ -209,8 +209,8 @@ TEST_F(BackupTest, FailureDeletesOnlyWhatThisCaptureMade) {
   // The engine's scratch file goes with the failed run.
   open();
   runToEnd(failure, false);
-  EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
-  EXPECT_GBK_EQ(wim::kCaptureFailed, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex备份失败。", c("statusLabel").text());
+  EXPECT_GBK_EQ("Imagex备份失败。", ui.boxes.at(0).text);
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
   EXPECT_FALSE(window->closed());
   EXPECT_TRUE(c("okButton").visible());
@@ -240,7 +240,7 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   w.files.addFile("E:\\备份\\bak.wim.vrelpart", std::string(1000, 'p'));
   ui.answers = {ui::kAnswerNo};
   window->click("cancelButton");
-  EXPECT_GBK_EQ(wim::kCaptureStopQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex正在备份,是否退出？", ui.boxes.at(0).text);
   EXPECT_FALSE(logic->captureCancelled());
   ui.answers = {ui::kAnswerYes};
   window->click("cancelButton");
@@ -248,7 +248,7 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
   w.console.deliver(kEnd);
   tick();
-  EXPECT_GBK_EQ(wim::kCaptureCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("用户取消Imagex备份。", ui.boxes.back().text);
   EXPECT_TRUE(window->closed());
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));

@@ -71,7 +71,7 @@ class RestoreTest : public ::testing::Test {
     tick();
     shellPrints(output);
     engineEnds();
-    shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n");
+    shellPrints("\r\nVrelPE: engine finished\r\n");
     tick();
   }
 
@@ -200,10 +200,10 @@ TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
   const std::string output = readData("apply_failure_index.txt") + "\r\nVrelPE: engine finished\r\n";
   shellPrints(output);
   tick();
-  EXPECT_GBK_EQ(wim::kApplyFailed, c("statusLabel").text());
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", c("statusLabel").text());
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_GBK_EQ(wim::kApplyFailed, ui.boxes[0].text);
-  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_EQ(w.files.contentOf("C:\\PzVrelErrorlog.log"), output);
   EXPECT_TRUE(c("okButton").visible());
   EXPECT_GBK_EQ("取  消(&X)", c("cancelButton").text());
@@ -250,13 +250,13 @@ TEST_F(RestoreTest, SuccessOutcomes) {
     c("addBootCheck").checked_ = o.addBoot;
     runToEnd(readData("apply_run.txt"));
     EXPECT_EQ(calls, o.calls);
-    EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
+    EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！", c("statusLabel").text());
     EXPECT_EQ(ui.boxes.size(), o.summary ? 1u : 0u);
     if (!o.summary) continue;
     EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！\r\n安装分区: C:\\(1:1)\r\n映像大小: 3 MB\r\n已用时间: 00:00:00\r\n"
                   "映像名称: win7.wim\r\n分卷编号: 2\r\n分卷名称: 数据 二",
                   ui.boxes[0].text);
-    EXPECT_EQ(ui.boxes[0].style, ui::kIconInformation | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2040u);
     EXPECT_EQ(w.processes.captured.back(), "cmd.exe /c X:\\Temp\\\\ISO.exe /q");
     EXPECT_EQ(w.shell.exits, std::vector<int>{0});
   }
@@ -269,7 +269,7 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   tick();
   ui.answers = {ui::kAnswerNo};
   window->click("cancelButton");
-  EXPECT_GBK_EQ(wim::kApplyStopQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex正在操作,是否终止？", ui.boxes.at(0).text);
   EXPECT_EQ(w.processes.suspended,
             (std::vector<std::pair<unsigned long, bool>>{{kEnginePid, true}, {kEnginePid, false}}));
   EXPECT_TRUE(w.processes.terminated.empty());
@@ -283,7 +283,7 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   EXPECT_FALSE(window->closed());
   shellPrints("\r\nVrelPE: engine finished\r\n");
   tick();
-  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("取消Imagex应用映像到磁盘！", ui.boxes.back().text);
   EXPECT_TRUE(window->closed());
   EXPECT_EQ(c("progressBar").position(), 0);
   EXPECT_TRUE(calls.empty());
@@ -298,7 +298,7 @@ TEST_F(RestoreTest, StopBeforeTheEngineAppears) {
   EXPECT_FALSE(w.console.open_);
   tick();
   EXPECT_TRUE(window->closed());
-  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("取消Imagex应用映像到磁盘！", ui.boxes.back().text);
 }
 
 TEST_F(RestoreTest, IdleStopButtonCloses) {
@@ -314,7 +314,7 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
   w.processes.running.push_back({5001, "ZeDadaviZezi.exe"});
   ui.answers = {ui::kAnswerNo};
   window->click("okButton");
-  EXPECT_GBK_EQ(wim::kRestoreBusyQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("检测到有其他Imagex.exe正在运行,是否终止？\r\n注意:如果不终止其他Imagex.exe,可能会影响Imagex还原。", ui.boxes.at(0).text);
   EXPECT_TRUE(w.console.opens.empty());
   ui.answers = {ui::kAnswerYes};
   window->click("okButton");
@@ -424,7 +424,7 @@ TEST_F(RestoreTest, TheChosenFormatRunsBeforeTheApply) {
 // closes without boot repair having used it.
 TEST_F(RestoreTest, TheLentEspLetterGoesBackWhenTheWindowCloses) {
   request.target.targetPartitionType = "主分区,GPT";
-  w.volumes.volumes = {{"\\\\?\\Volume{e5}\\", 0, 1, true, platform::kEspPartitionType, ""}};
+  w.volumes.volumes = {{"\\\\?\\Volume{e5}\\", 0, 1, true, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", ""}};
   ui.scriptModal([](fake::Window& window) { window.click("cancelButton"); });
   wim::restoreProgressWindow(ctx, nullptr, partitions, request, hooks);
   ASSERT_EQ(w.volumes.mounts.size(), 1u);

@@ -165,7 +165,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
           << w.control("engineLogBox").text();
       EXPECT_EQ(calls, std::vector<std::string>{"restart"});
-      EXPECT_EQ(w.control("statusLabel").text(), wim::kApplyDone);
+      EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
       EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
       EXPECT_TRUE(windows.boxes.empty());
       const std::string log = w.control("engineLogBox").text();
@@ -187,7 +187,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       click(w, "okButton");
       ASSERT_TRUE(winetest::pumpUntil([&] { return !windows.boxes.empty(); }, 15000));
       EXPECT_LT(GetTickCount() - failStart, 5000u);
-      EXPECT_EQ(windows.boxes.back(), wim::kApplyFailed);
+      EXPECT_EQ(windows.boxes.back(), "Imagex应用映像到磁盘失败！");
       EXPECT_TRUE(calls.empty());
       const std::string failedLog = w.control("engineLogBox").text();
       EXPECT_EQ(winetest::readWholeFile("C:\\PzVrelErrorlog.log"), failedLog);
@@ -229,8 +229,8 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
     windows.answers = {ui::kAnswerYes};
     click(w, "cancelButton");
     ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 15000));
-    EXPECT_EQ(windows.boxes[0], wim::kCaptureStopQuestion);
-    EXPECT_EQ(windows.boxes[1], wim::kCaptureCancelled);
+    EXPECT_EQ(windows.boxes[0], "Imagex正在备份,是否退出？");
+    EXPECT_EQ(windows.boxes[1], "用户取消Imagex备份。");
     EXPECT_FALSE(wim::processExistsByName(real.processes, "ZeDadaviZezi.exe"));
     EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
