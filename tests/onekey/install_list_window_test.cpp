@@ -80,9 +80,14 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   bool listVisible = true;
   EXPECT_TRUE(open([&](fake::Window& window) {
     window.get("installFileList").selectRow(0);
-    recordNextWimWindow(opened);
+    // While the WIM window is up, neither the list nor the main window shows.
+    ui.scriptModal([&](fake::Window& restore) {
+      listVisible = window.visible();
+      opened.push_back({restore.caption(), restore.get("targetLabel").text(), restore.get("imageLabel").text(),
+                        main->visible()});
+      restore.click("cancelButton");
+    });
     window.click("installOkButton");
-    listVisible = window.visible();
   }));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_GBK_EQ("映像文件:Z:\\sources\\install.wim", opened[0].image);

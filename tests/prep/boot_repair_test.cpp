@@ -258,4 +258,36 @@ TEST_F(BootRepair, NonEspChoiceOnGptAsksOnce) {
   }
 }
 
+// Windows 6 on a GPT disk takes the UEFI branch as Windows 10 does, and the batch
+// retry of a failed run is the GPT batch of its generation.
+TEST_F(BootRepair, BothBcdbootGenerationsOnGptAndTheirRetryBatch) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"6.1.7601", "X:\\Temp\\\\bcdboot.exe C:\\Windows /S V:\\ /f all /l zh-cn \r\ndel yd.cmd"},
+      {"10.0.19041.1", "X:\\Temp\\\\bcdboot.exe C:\\Windows /S V:\\ /f  all /l zh-cn \r\ndel yd.cmd"},
+  };
+  for (const auto& [version, batch] : cases) {
+    SCOPED_TRACE(version);
+    preptest::World fresh;
+    w.files = fresh.w.files;
+    w.processes = fake::Processes();
+    w.volumes.drives = fresh.w.volumes.drives;  // the ESP's lent letter goes back
+    state.esp = core::EspState();
+    ui.boxes.clear();
+    restoredWindows(version);
+    gptDiskWithEsp();
+    fake::Control partitions{ui::ControlSpec{"partitionList", ui::Kind::ListView}};
+    combo.clearItems();
+    prep::fillBootTargetCombo(ctx, target, partitions, combo);
+    w.processes.answer("bcdboot.exe", "Failure when attempting to copy boot files.\r\n");
+    ui.answers = {ui::kAnswerYes};
+    repair();
+    EXPECT_EQ(w.processes.captured, Texts{"cmd.exe /c X:\\Temp\\\\bcdboot.exe C:\\Windows /s V:\\ /f all /l zh-cn "});
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ("创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\nFailure when attempting to copy boot files.\r\n",
+                  ui.boxes[0].text);
+    EXPECT_EQ(w.files.contentOf("X:\\Windows\\\\yd.cmd"), batch);
+    EXPECT_EQ(w.processes.waited, Texts{"X:\\Windows\\\\yd.cmd"});
+  }
+}
+
 }  // namespace

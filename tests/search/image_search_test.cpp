@@ -109,6 +109,25 @@ TEST_F(SearchBoxTest, TwelveHitsEndWithTheSummaryLine) {
   EXPECT_TRUE(results.enabled() && depth.enabled() && patterns.enabled() && button.enabled());
 }
 
+// What the user types into the depth box is the depth the walk goes to.
+TEST_F(SearchBoxTest, TheTypedDepthReachesTheWalk) {
+  w.volumes.drives = {{"C:\\", 3}};
+  w.files.addFile("C:\\r.wim");
+  w.files.addDir("C:\\a");
+  w.files.addFile("C:\\a\\l1.wim");
+  w.files.addDir("C:\\a\\b");
+  w.files.addFile("C:\\a\\b\\l2.wim");
+  w.files.addDir("C:\\a\\b\\c");
+  w.files.addFile("C:\\a\\b\\c\\l3.wim");
+  const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"-1", 4}, {"nan", 1}};
+  for (const auto& [text, hits] : cases) {
+    depth.setText(text);
+    EXPECT_EQ(run(), hits) << "depth " << text;
+    EXPECT_GBK_EQ(std::string("搜索") + text + "层目录完成,共搜索到" + std::to_string(hits) + "个*.WIM文件。",
+                  results.itemText(hits));
+  }
+}
+
 TEST_F(SearchBoxTest, NoHitGivesTheFiveHintEntries) {
   w.volumes.drives = {{"C:\\", 3}};
   w.files.addFile("C:\\a.gho");
