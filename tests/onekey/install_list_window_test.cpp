@@ -6,6 +6,7 @@
 #include "tests/fakes/fake_ui.h"
 #include "tests/onekey/onekey_fixture.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 
 namespace {
 
@@ -43,6 +44,12 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   fake::Window& window = *ui.windows.back();
   const ui::WindowSpec& spec = window.spec;
   EXPECT_GBK_EQ("安装文件列表", spec.caption);
+  layouttest::expectControls(spec, {
+                                       {"installGroup", ui::Kind::GroupBox, "请选择安装文件:", 8, 8, 352, 176},
+                                       {"installFileList", ui::Kind::ListView, "", 8, 24, 336, 144, "installGroup"},
+                                       {"installOkButton", ui::Kind::Button, "确  定(&Y)", 160, 192, 96, 32},
+                                       {"installExitButton", ui::Kind::Button, "退  出(&X)", 264, 192, 96, 32},
+                                   });
   EXPECT_EQ(std::make_tuple(spec.x, spec.y, spec.w, spec.h), std::make_tuple(50, 50, 373, 266));
   for (const ui::ControlSpec& c : spec.controls) {
     if (c.parent.empty()) EXPECT_TRUE(c.x + c.w <= 373 - 8 && c.y + c.h <= 266 - 30) << c.name;
@@ -50,7 +57,11 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   }
   fake::Control& list = window.get("installFileList");
   ASSERT_EQ(list.spec.columns.size(), 2u);
+  EXPECT_GBK_EQ("文件名", list.spec.columns[0].text);
+  EXPECT_EQ(list.spec.columns[0].width, 240);
   EXPECT_FALSE(list.spec.columns[0].alignRight);
+  EXPECT_GBK_EQ("大小", list.spec.columns[1].text);
+  EXPECT_EQ(list.spec.columns[1].width, 80);
   EXPECT_TRUE(list.spec.columns[1].alignRight);
   ASSERT_EQ(list.rowCount(), 2);
   EXPECT_EQ(list.cell(0, 0), "Z:\\c.wim");

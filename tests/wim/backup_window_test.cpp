@@ -7,6 +7,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 #include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
@@ -84,6 +85,52 @@ TEST_F(BackupTest, Defaults) {
   EXPECT_EQ(logic->compressionSwitch(), " /compress Maximum");
   const ui::WindowSpec& spec = logic->spec();
   EXPECT_EQ(std::vector<int>({spec.x, spec.y, spec.w, spec.h}), std::vector<int>({50, 50, 467, 400}));
+}
+
+// The window's table as the user is to see it, timers included.
+TEST_F(BackupTest, ControlTableAsLaidOut) {
+  using K = ui::Kind;
+  open();
+  const ui::WindowSpec& spec = logic->spec();
+  EXPECT_GBK_EQ("Vevido Ziruzo", spec.caption);
+  layouttest::expectControls(spec, {
+                                       {"iconPicture", K::Picture, "", 16, 8, 48, 48},
+                                       {"prompt", K::Label, "程序将执行备份操作,您确定吗？", 80, 16, 184, 16},
+                                       {"sourceLabel", K::Label, "", 80, 40, 184, 16},
+                                       {"destinationLabel", K::Label, "", 80, 64, 328, 16},
+                                       {"nameCaption", K::Label, "映像名称:", 80, 90, 56, 16},
+                                       {"imageNameEdit", K::Edit, "", 136, 88, 312, 20},
+                                       {"compressionCaption", K::Label, "压缩率:", 92, 120, 48, 16},
+                                       {"compressionCombo", K::DropDownList, "", 136, 120, 88, 20},
+                                       {"flagCaption", K::Label, "系统标志:", 256, 120, 64, 16},
+                                       {"systemFlagCombo", K::DropDownList, "", 312, 118, 136, 20},
+                                       {"descriptionCaption", K::Label, "备  注:", 90, 152, 48, 16},
+                                       {"descriptionEdit", K::MultiLineEdit, "", 136, 152, 312, 96},
+                                       {"progressCaption", K::Label, "备份进度:", 16, 256, 64, 16},
+                                       {"percentLabel", K::Label, "  0%", 72, 256, 96, 16},
+                                       {"elapsedLabel", K::Label, "已用时间: 00:00:00", 168, 256, 120, 16},
+                                       {"remainingLabel", K::Label, "剩余时间: 00:00:00", 312, 256, 136, 16},
+                                       {"progressBar", K::ProgressBar, "", 16, 280, 432, 24},
+                                       {"statusLabel", K::Label, "", 16, 312, 240, 24},
+                                       {"okButton", K::Button, "确  定(&C)", 256, 328, 88, 32},
+                                       {"cancelButton", K::Button, "取  消(&X)", 360, 328, 88, 32},
+                                       {"restartCheck", K::CheckBox, "完成后重启", 16, 336, 88, 16},
+                                       {"shutdownCheck", K::CheckBox, "完成后关机", 112, 336, 88, 16},
+                                       {"engineLogBox", K::MultiLineEdit, "", -8, 432, 472, 240},
+                                   });
+  layouttest::expectItems(spec, "compressionCombo", {"不压缩", "快速压缩", "最高压缩"}, 2);
+  layouttest::expectItems(spec, "systemFlagCombo",
+                          {"    ", "HomeBasic", "HomePremium", "Starter", "Ultimate", "Business", "Enterprise",
+                           "ServerDatacenter", "ServerEnterprise", "ServerStandard", "Windows PE"},
+                          0);
+  layouttest::expectFlag(spec, ui::kChecked, {"restartCheck"});
+  layouttest::expectFlag(spec, ui::kHidden, {});
+  ASSERT_EQ(spec.timers.size(), 3u);
+  const std::pair<const char*, unsigned> timers[] = {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(spec.timers[i].name, timers[i].first);
+    EXPECT_EQ(spec.timers[i].intervalMs, timers[i].second) << timers[i].first;
+  }
 }
 
 TEST_F(BackupTest, CommandLinesByteForByte) {

@@ -7,6 +7,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 #include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
@@ -113,6 +114,44 @@ TEST_F(RestoreTest, LayoutAsTheTableGivesIt) {
   for (const ui::ControlSpec& control : spec.controls) {
     if (control.name == "engineLogBox") EXPECT_GE(control.y, spec.h);
     else EXPECT_LE(control.x + control.w, spec.w - 8) << control.name;
+  }
+}
+
+// The window's table as the user is to see it, timers included.
+TEST_F(RestoreTest, ControlTableAsLaidOut) {
+  using K = ui::Kind;
+  const ui::WindowSpec& spec = W(ctx, partitions, request, hooks).spec();
+  layouttest::expectControls(spec, {
+                                       {"iconPicture", K::Picture, "", 16, 8, 48, 48},
+                                       {"prompt", K::Label, "程序将执行还原操作,您确定吗？", 80, 16, 184, 16},
+                                       {"targetLabel", K::Label, "", 80, 40, 184, 16},
+                                       {"imageLabel", K::Label, "", 80, 64, 328, 16},
+                                       {"volumeCaption", K::Label, "分卷名称:", 80, 90, 56, 16},
+                                       {"volumeCombo", K::DropDownList, "", 136, 88, 312, 20},
+                                       {"formatCaption", K::Label, "格 式 化:", 80, 118, 69, 24},
+                                       {"formatCombo", K::DropDownList, "", 136, 120, 93, 20},
+                                       {"addBootCheck", K::CheckBox, "添加引导:", 256, 123, 80, 16},
+                                       {"bootTargetCombo", K::DropDownList, "", 336, 120, 113, 20},
+                                       {"progressCaption", K::Label, "安装进度:", 16, 152, 64, 16},
+                                       {"percentLabel", K::Label, "  0%", 72, 152, 104, 16},
+                                       {"elapsedLabel", K::Label, "已用时间: 00:00:00", 168, 152, 120, 16},
+                                       {"remainingLabel", K::Label, "剩余时间: 00:00:00", 312, 152, 136, 16},
+                                       {"progressBar", K::ProgressBar, "", 16, 176, 432, 24},
+                                       {"statusLabel", K::Label, "", 16, 208, 240, 24},
+                                       {"okButton", K::Button, "确  定(&C)", 256, 224, 88, 32},
+                                       {"cancelButton", K::Button, "取  消(&X)", 360, 224, 88, 32},
+                                       {"restartCheck", K::CheckBox, "完成后重启", 16, 240, 88, 16},
+                                       {"shutdownCheck", K::CheckBox, "完成后关机", 112, 240, 88, 16},
+                                       {"engineLogBox", K::MultiLineEdit, "", 0, 344, 472, 240},
+                                   });
+  layouttest::expectItems(spec, "formatCombo", {"手动 Format", "自动 NTFS", "跳过 None"}, 1);
+  layouttest::expectFlag(spec, ui::kChecked, {"addBootCheck", "restartCheck"});
+  layouttest::expectFlag(spec, ui::kHidden, {});
+  ASSERT_EQ(spec.timers.size(), 3u);
+  const std::pair<const char*, unsigned> timers[] = {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(spec.timers[i].name, timers[i].first);
+    EXPECT_EQ(spec.timers[i].intervalMs, timers[i].second) << timers[i].first;
   }
 }
 
