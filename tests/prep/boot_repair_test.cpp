@@ -290,4 +290,22 @@ TEST_F(BootRepair, BothBcdbootGenerationsOnGptAndTheirRetryBatch) {
   }
 }
 
+// A batch left by an earlier run names another target: when the new one cannot be
+// written, the old one is removed and nothing is run.
+TEST_F(BootRepair, AStaleBatchIsNeverRun) {
+  restoredWindows("10.0.19041.1");
+  const std::string batch = "X:\\Windows\\\\yd.cmd";
+  w.files.addFile(batch, "bcdboot D:\\Windows /S D:\\ /l zh-cn \r\ndel yd.cmd");
+  w.files.unwritable.insert(fake::pathKey(batch));
+  w.processes.rules.clear();
+  w.processes.answer("bcdboot.exe", "Failure when attempting to copy boot files.\r\n");
+  ui.answers = {ui::kAnswerYes};
+  repair();
+  EXPECT_TRUE(w.processes.waited.empty());
+  EXPECT_FALSE(w.files.hasFile(batch));
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("无法写入批处理文件 X:\\Windows\\\\yd.cmd ！", ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+}
+
 }  // namespace
