@@ -48,6 +48,23 @@ core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, cons
   return f;
 }
 
+// The case's request at its checkpoint: the first refusal's bytes and style, or none.
+void expectFirstRefusal(const Case& c) {
+  core::Request request;
+  request.mode = c.mode;
+  request.imagePath = c.image;
+  request.target = c.target;
+  request.options.format = c.format;
+  const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
+  if (!*c.text) {
+    EXPECT_FALSE(refusal) << c.what << ": " << gbktest::toUtf8(refusal->text);
+    return;
+  }
+  ASSERT_TRUE(refusal) << c.what;
+  EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
+  EXPECT_EQ(refusal->style, c.style) << c.what;
+}
+
 const core::Target kC = row("C:\\", "1:1", "C:\\(1:1)");
 const core::Target kD = row("D:\\", "1:2", "D:\\(1:2)");
 const core::Target kDynamic = row("E:\\", "|E:", "E:\\(|E:)", false);
@@ -126,21 +143,7 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
       {"capture onto its own partition is the engine's matter", Mode::WimBackup, "C:\\b.wim", kC, seen("C:\\b.wim"),
        kInWindow, "", 0},
   };
-  for (const Case& c : cases) {
-    core::Request request;
-    request.mode = c.mode;
-    request.imagePath = c.image;
-    request.target = c.target;
-    request.options.format = c.format;
-    const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
-    if (!*c.text) {
-      EXPECT_FALSE(refusal) << c.what << ": " << refusal->text;
-      continue;
-    }
-    ASSERT_TRUE(refusal) << c.what;
-    EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
-    EXPECT_EQ(refusal->style, c.style) << c.what;
-  }
+  for (const Case& c : cases) expectFirstRefusal(c);
 }
 
 // A request that fails several checks: the one-key action's own warning comes first,
@@ -169,16 +172,7 @@ TEST(Refusals, TheProgramsRefusalsComeAfterTheActionsOwnChecks) {
       {"dynamic volume before its own image", Mode::Restore, "E:\\a.gho", kDynamic, seen("E:\\a.gho"), kAtOk,
        "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
   };
-  for (const Case& c : cases) {
-    core::Request request;
-    request.mode = c.mode;
-    request.imagePath = c.image;
-    request.target = c.target;
-    const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
-    ASSERT_TRUE(refusal) << c.what;
-    EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
-    EXPECT_EQ(refusal->style, c.style) << c.what;
-  }
+  for (const Case& c : cases) expectFirstRefusal(c);
 }
 
 TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui.h"
@@ -55,6 +56,15 @@ inline void expectFlag(const ui::WindowSpec& spec, unsigned flag, const std::vec
     bool listed = false;
     for (const std::string& n : names) listed = listed || n == c.name;
     EXPECT_EQ((c.flags & flag) != 0, listed) << c.name << " flag " << flag;
+  }
+}
+
+// The window's timers by name and interval, in table order.
+inline void expectTimers(const ui::WindowSpec& spec, const std::vector<std::pair<std::string, unsigned>>& timers) {
+  ASSERT_EQ(spec.timers.size(), timers.size());
+  for (std::size_t i = 0; i < timers.size(); ++i) {
+    EXPECT_EQ(spec.timers[i].name, timers[i].first);
+    EXPECT_EQ(spec.timers[i].intervalMs, timers[i].second) << timers[i].first;
   }
 }
 

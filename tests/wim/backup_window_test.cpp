@@ -125,12 +125,7 @@ TEST_F(BackupTest, ControlTableAsLaidOut) {
                           0);
   layouttest::expectFlag(spec, ui::kChecked, {"restartCheck"});
   layouttest::expectFlag(spec, ui::kHidden, {});
-  ASSERT_EQ(spec.timers.size(), 3u);
-  const std::pair<const char*, unsigned> timers[] = {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}};
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(spec.timers[i].name, timers[i].first);
-    EXPECT_EQ(spec.timers[i].intervalMs, timers[i].second) << timers[i].first;
-  }
+  layouttest::expectTimers(spec, {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}});
 }
 
 TEST_F(BackupTest, CommandLinesByteForByte) {
