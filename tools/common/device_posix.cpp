@@ -25,7 +25,9 @@ class FileDevice : public Device {
     return inside(offset, length) && toolio::readAt(fd_, buffer, length, offset);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    return inside(offset, length) && toolio::writeAt(fd_, buffer, length, offset);
+    if (!inside(offset, length) || !toolio::writeAt(fd_, buffer, length, offset)) return false;
+    writeback_.wrote(fd_, length);
+    return true;
   }
   bool flush() override { return ::fsync(fd_) == 0; }
 
@@ -35,6 +37,7 @@ class FileDevice : public Device {
   int fd_;
   std::uint64_t size_;
   std::uint32_t sector_;
+  toolio::EarlyWriteback writeback_;
 };
 
 }  // namespace
