@@ -1,105 +1,79 @@
 #!/usr/bin/env bash
-# Our imaging engine against the usual Linux peers on the same NTFS partition
-# (1 GB, about 600 MB used: ~500 MB of system libraries and 100 MB of random data,
-# written with ntfscp):
+# Our imaging engine against the usual Linux peers on the same 1 GB NTFS partition
+# (about 600 MB used, see ghost_disks.sh):
 #   backup:  GhostVrelLite -z9  vs  ntfsclone --save-image -o - | pigz -6
 #                               vs  partclone.ntfs -c | pigz -6
 #   restore: GhostVrelLite      vs  pigz -dc | partclone.ntfs -r
-# Prints times, sizes and the ratios ours / best peer (goal: time <= 0.8, size <= 1).
-#   bash bench/ghost_vs_peers.sh [ENGINE]    (default build/native/tools/ghost/GhostVrelLite)
-set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-engine=${1:-$root/build/native/tools/ghost/GhostVrelLite}
-[[ -x $engine ]] || { echo "build the engine first: cmake --build build/native --target tool_ghost"; exit 1; }
-for tool in pigz partclone.ntfs ntfsclone mkntfs ntfscp sfdisk; do
-  command -v "$tool" >/dev/null || PATH=$PATH:/usr/sbin:/sbin
-done
-if ! command -v pigz >/dev/null || ! command -v partclone.ntfs >/dev/null; then
-  echo "bench: installing pigz and partclone"
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq pigz partclone >/dev/null
-fi
-# The prepared partition is kept between runs (BENCH_DIR, default /var/tmp/ghost-bench).
-work=${BENCH_DIR:-/var/tmp/ghost-bench}
-mkdir -p "$work"
-trap 'rm -f "$work"/ours.gho* "$work"/*.img.gz "$work/target.img"' EXIT
-MiB=$((1024 * 1024))
-part=$work/part.img
-disk=$work/disk.img
-
-if [[ ! -f $work/prepared ]]; then
-echo "== preparing a 1 GB NTFS partition (this takes a minute)"
-rm -f "$part" "$disk"
-truncate -s $((1024 * MiB)) "$part"
-mkntfs -q -F -Q -p 2048 "$part" >/dev/null 2>&1
-# ~500 MB of shared libraries and DLLs, in 10 MB pieces (one ntfscp per file).
-mkdir -p "$work/libs"
-# (tar is cut short on purpose: its broken pipe is not a failure)
-set +o pipefail
-find /usr/lib /usr/lib64 /usr/libexec -type f \( -name '*.so*' -o -name '*.dll' -o -name '*.a' \) -size +20k 2>/dev/null |
-  head -n 20000 | tar -cf - -T - 2>/dev/null | head -c $((500 * MiB)) | split -b $((10 * MiB)) - "$work/libs/lib."
-set -o pipefail
-used=$(du -cb "$work/libs" | tail -1 | cut -f1)
-for f in "$work/libs"/*; do ntfscp -q -f "$part" "$f" "/$(basename "$f")" >/dev/null; done
-head -c $((100 * MiB)) /dev/urandom >"$work/random.bin"
-ntfscp -q -f "$part" "$work/random.bin" /random.bin >/dev/null
-rm -rf "$work/libs" "$work/random.bin"
-echo "   libraries: $((used / MiB)) MB, random: 100 MB"
-
-# The same bytes as partition 1 of a disk image (the engine reads disks), and an
-# empty partition 2 of the same size to restore onto.
-truncate -s $((2 * 1024 * MiB + 4 * MiB)) "$disk"
-printf 'label: dos\nstart=2048, size=%d, type=7\nstart=%d, size=%d, type=7\n' \
-  $((1024 * 2048)) $((1025 * 2048 + 2048)) $((1024 * 2048)) | sfdisk -q "$disk" >/dev/null
-dd if="$part" of="$disk" bs=1M seek=1 conv=sparse,notrunc status=none
-touch "$work/prepared"
-fi
+#                               vs  pigz -dc | ntfsclone --restore-image
+#   check:   GhostVrelLite -CHKIMG, against our own restore of the same image
+# Every side makes its output durable before its clock stops (the engine syncs its
+# files, the peers' pipelines end with a sync of their output). Rounds rotate the
+# first place, caches are settled before every run (bench/lib.sh), the best run of
+# each side counts, and the fastest peer is the reference for time and size. Our
+# restored partition is compared with the source before any figure is printed.
+# Goals: backup <= 0.35x the best peer's time at <= 1.00x its size, restore <= 0.35x,
+# check no slower than restore, peak resident memory under 200 MB each.
+#   bash bench/ghost_vs_peers.sh [ROUNDS]      (3 rounds; ENGINE=path for another engine)
+source "$(dirname "$0")/lib.sh"
+bench_need pigz=pigz partclone.ntfs=partclone cmp=diffutils
+source "$bench_root/bench/ghost_disks.sh"
+rounds=${1:-3}
 export VREL_DISKS=$disk
-sync
-echo 3 >/proc/sys/vm/drop_caches 2>/dev/null || true
+bench_cleanups+=("rm -f '$work'/ours.gho* '$work'/*.img.gz '$work/target.img' '$work/restored.img'"
+  "fallocate --punch-hole -o $((1026 * MiB)) -l $((1024 * MiB)) '$disk'")
 
-timed() {  # timed VAR command...: seconds into VAR
-  local start end
-  start=$(date +%s.%N)
-  "${@:2}"
-  end=$(date +%s.%N)
-  printf -v "$1" '%.2f' "$(calc "$end - $start")"
-}
-calc() { awk "BEGIN { print $1 }"; }
-size_of() { du -cb "$@" | tail -1 | cut -f1; }
+bench_say "backup, $rounds rounds"
+cmd_ours_backup=$(ghost_backup_cmd 1:1 "$work/ours.gho")
+cmd_ntfsclone_backup='ntfsclone -q --save-image -o - "$part" | pigz -6 >"$work/ntfsclone.img.gz"; sync "$work/ntfsclone.img.gz"'
+cmd_partclone_backup='partclone.ntfs -q -L /dev/null -c -s "$part" -o - | pigz -6 >"$work/partclone.img.gz"
+  sync "$work/partclone.img.gz"'
+reset_ours_backup() { rm -f "$work"/ours.gho*; }
+reset_ntfsclone_backup() { rm -f "$work/ntfsclone.img.gz"; }
+reset_partclone_backup() { rm -f "$work/partclone.img.gz"; }
+warm_ours_backup=("$disk") warm_ntfsclone_backup=("$part") warm_partclone_backup=("$part")
+bench_silent[ours_backup]=1
+bench_rounds "$rounds" ours_backup ntfsclone_backup partclone_backup
+bench_report ours_backup ntfsclone_backup partclone_backup
 
-echo "== backup"
-ours_backup() {
-  local out
-  out=$("$engine" "-clone,mode=pdump,src=1:1,dst=\"$work/ours.gho\"" -z9 -crcignore -noide -sure -fx -BATCH 2>&1) || true
-  [[ -z $out ]] || { echo "engine: $out"; exit 1; }
-}
-ntfsclone_backup() { ntfsclone -q --save-image -o - "$part" 2>/dev/null | pigz -6 >"$work/ntfsclone.img.gz"; }
-partclone_backup() { partclone.ntfs -q -c -s "$part" -o - 2>/dev/null | pigz -6 >"$work/partclone.img.gz"; }
-timed t_ours ours_backup
-timed t_ntfsclone ntfsclone_backup
-timed t_partclone partclone_backup
-s_ours=$(size_of "$work"/ours.gho*)
-s_ntfsclone=$(size_of "$work/ntfsclone.img.gz")
-s_partclone=$(size_of "$work/partclone.img.gz")
-printf '   %-28s %7s s %8s MB\n' "GhostVrelLite -z9" "$t_ours" "$((s_ours / MiB))" \
-  "ntfsclone | pigz -6" "$t_ntfsclone" "$((s_ntfsclone / MiB))" \
-  "partclone.ntfs | pigz -6" "$t_partclone" "$((s_partclone / MiB))"
+bench_say "restore and check, $rounds rounds"
+p2_offset=$((1026 * MiB)) p2_size=$((1024 * MiB))
+cmd_ours_restore=$(ghost_restore_cmd "$work/ours.gho" 1:2)
+cmd_ours_check=$(ghost_check_cmd "$work/ours.gho")
+cmd_partclone_restore='pigz -dc "$work/partclone.img.gz" | partclone.ntfs -q -L /dev/null -r -s - -O "$work/target.img"
+  sync "$work/target.img"'
+cmd_ntfsclone_restore='pigz -dc "$work/ntfsclone.img.gz" | ntfsclone -q --restore-image --overwrite "$work/target.img" -
+  sync "$work/target.img"'
+# Every restore starts on an empty (sparse) target.
+reset_ours_restore() { fallocate --punch-hole -o "$p2_offset" -l "$p2_size" "$disk"; }
+reset_target() { rm -f "$work/target.img" && truncate -s "$p2_size" "$work/target.img"; }
+reset_partclone_restore() { reset_target; }
+reset_ntfsclone_restore() { reset_target; }
+warm_ours_restore=("$work/ours.gho") warm_ours_check=("$work/ours.gho")
+warm_partclone_restore=("$work/partclone.img.gz") warm_ntfsclone_restore=("$work/ntfsclone.img.gz")
+bench_silent[ours_restore]=1 bench_silent[ours_check]=1
+bench_rounds "$rounds" ours_restore partclone_restore ntfsclone_restore ours_check
+bench_report ours_restore partclone_restore ntfsclone_restore ours_check
 
-echo "== restore"
-ours_restore() {
-  local out
-  out=$("$engine" "-clone,mode=pload,src=\"$work/ours.gho\":1,dst=1:2" -crcignore -noide -sure -fx -BATCH 2>&1) || true
-  [[ -z $out ]] || { echo "engine: $out"; exit 1; }
-}
-truncate -s $((1024 * MiB)) "$work/target.img"
-partclone_restore() { pigz -dc "$work/partclone.img.gz" | partclone.ntfs -q -r -s - -O "$work/target.img" >/dev/null 2>&1; }
-timed r_ours ours_restore
-timed r_partclone partclone_restore
-printf '   %-28s %7s s\n' "GhostVrelLite" "$r_ours" "pigz -dc | partclone.ntfs -r" "$r_partclone"
+# Our restore must give back the source partition: every byte the same but the boot
+# sector's count of hidden sectors (and its copy in the last sector), as the volume
+# now starts further into the disk.
+dd if="$disk" of="$work/restored.img" bs=1M skip=1026 count=1024 conv=sparse status=none
+differing=$(cmp -l "$part" "$work/restored.img" | awk '$1 > 512 && $1 <= '"$p2_size"' - 512' | wc -l || true)
+((differing == 0)) || bench_die "our restore differs from the source partition in $differing bytes outside the boot sectors"
+rm -f "$work/restored.img"
 
-best_t=$t_ntfsclone best_s=$s_ntfsclone best=ntfsclone
-if [[ $(calc "$t_partclone < $t_ntfsclone") == 1 ]]; then best_t=$t_partclone best_s=$s_partclone best=partclone; fi
-echo "== ratios (ours / best peer = $best; goal: time <= 0.80, size <= 1.00)"
-printf '   backup time  %.2f\n' "$(calc "$t_ours / $best_t")"
-printf '   backup size  %.3f\n' "$(calc "$s_ours / $best_s")"
-printf '   restore time %.2f\n' "$(calc "$r_ours / $r_partclone")"
+t_ours=$(bench_best ours_backup) t_ntfsclone=$(bench_best ntfsclone_backup) t_partclone=$(bench_best partclone_backup)
+if [[ $(calc "$t_partclone < $t_ntfsclone" 0) == 1 ]]; then best=partclone best_t=$t_partclone; else best=ntfsclone best_t=$t_ntfsclone; fi
+s_ours=$(calc "$(ghost_size "$work/ours.gho") / $MiB" 2)
+s_best=$(calc "$(stat -c %s "$work/$best.img.gz") / $MiB" 2)
+r_ours=$(bench_best ours_restore)
+r_partclone=$(bench_best partclone_restore) r_ntfsclone=$(bench_best ntfsclone_restore)
+if [[ $(calc "$r_partclone < $r_ntfsclone" 0) == 1 ]]; then r_peer=partclone r_best=$r_partclone; else r_peer=ntfsclone r_best=$r_ntfsclone; fi
+echo "   fastest peer in backup: $best ($best_t s, $s_best MB; ours $s_ours MB); in restore: $r_peer ($r_best s)"
+bench_result 'gho.backup.time[s]' "$t_ours" "$best_t" 'ratio<=0.35'
+bench_result 'gho.backup.size[MB]' "$s_ours" "$s_best" 'ratio<=1.00'
+bench_result 'gho.restore.time[s]' "$r_ours" "$r_best" 'ratio<=0.35'
+bench_result 'gho.check_vs_restore.time[s]' "$(bench_best ours_check)" "$r_ours" 'ratio<=1.00'
+bench_result 'gho.backup.peak[MB]' "$(bench_peak_mb ours_backup)" - 'ours<=200'
+bench_result 'gho.restore.peak[MB]' "$(bench_peak_mb ours_restore)" - 'ours<=200'
+bench_result 'gho.check.peak[MB]' "$(bench_peak_mb ours_check)" - 'ours<=200'

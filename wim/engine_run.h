@@ -83,6 +83,10 @@ std::size_t shellLineLength(const std::string& engineCommandLine);
 bool refusedAsTooLong(core::Context& ctx, ui::Window* window, const std::string& engineCommandLine,
                       std::string_view cannot, std::string_view advice);
 
+// A run that succeeded reads 100%: the engine prints its success lines right after
+// its 100% line, so the 50 ms parse, which reads only the newest line, rarely sees it.
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar);
+
 // One engine run in the shell. Our engine is the shell's child, followed by its
 // process id: another copy of the engine (an earlier run, another window) is not ours.
 class EngineRun {
@@ -151,8 +155,9 @@ struct PowerHooks {
 // timers stop and the window may close.
 bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop);
 
-// A progress window's OK button: shows the first check the request fails there over
-// the window; true when it is refused.
+// A progress window's OK button, after its guard against another engine and before
+// anything is formatted or run: shows the first check the request fails there over the
+// window; true when it is refused.
 bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request);
 
 // Ends the program the orderly way: the ISO mounter unmounts everything, a letter

@@ -109,9 +109,9 @@ bool RestoreWindow::onCloseRequested(ui::Window&) {
 void RestoreWindow::confirm() {
   RestoreControls& c = *c_;
   request_.options.format = static_cast<core::FormatChoice>(c.formatCombo.selection());
+  if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
   if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (refusedAsTooLong(ctx_, window_, applyLine(), "映像无法还原。", "请把映像文件移到路径较短的文件夹后再试。")) return;
-  if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
   prep::formatStep(ctx_, request_,
                    prep::RestoreControls{window_, c.volumeCombo, c.formatCombo, c.bootTargetCombo, c.addBootCheck,
                                          c.okButton, c.cancelButton, c.statusLabel},
@@ -199,6 +199,7 @@ void RestoreWindow::pollApplyFinished() {
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
+  showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);
   unlockChoices();

@@ -1,6 +1,7 @@
 #include "wim/wim_info.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "core/message_box.h"
 #include "platform/gbk.h"
@@ -57,8 +58,11 @@ std::vector<Image> indexedImages(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     const std::size_t open = gbk::find(line, "<IMAGE INDEX=\"", 0, true);
     if (open != std::string::npos) {
-      images.push_back({static_cast<int>(gbk::leadingInteger(std::string_view(line).substr(open + 14)))});
-      inside = true;
+      // An INDEX that is no image number (0, negative, past int) names no image the
+      // engine could apply: the element is passed over.
+      const long index = gbk::leadingInteger(std::string_view(line).substr(open + 14));
+      inside = index >= 1 && index <= std::numeric_limits<int>::max();
+      if (inside) images.push_back({static_cast<int>(index)});
     }
     take(line, "NAME", &Image::name);
     take(line, "DISPLAYNAME", &Image::displayName);

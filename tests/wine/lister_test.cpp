@@ -68,9 +68,9 @@ TEST(DiskDeviceUnderWine, UnalignedTransfersKeepTheNeighbours) {
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / 512);
   std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 
-  std::string error;
+  disk::Error error;
   auto device = disk::openDevice("\\\\?\\" + path, true, error);
-  ASSERT_TRUE(device) << error;
+  ASSERT_TRUE(device) << disk::describe(error);
   ASSERT_EQ(device->size(), bytes.size());
   std::string got(3000, '\0');
   ASSERT_TRUE(device->read(1000, got.data(), got.size()));

@@ -14,7 +14,8 @@
 #include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
 #include "tests/wine/wine_support.h"
-#include "tools/iso/progress_window.h"
+#include "tools/common/progress_window.h"
+#include "tools/iso/copy_window.h"
 
 namespace {
 
@@ -105,12 +106,50 @@ TEST(ToolsUnderWine, IsoToolCopiesAndQuitsSilently) {
   EXPECT_NE(runTool(p, iso + " /D:Q").find("命令行无效"), std::string::npos);
 }
 
+// Wine has no wimgapi.dll: the engine goes on with wimlib and says so only when it
+// fails. VREL_WIM_LIBRARY forces one library, and nothing else is taken.
+TEST(ToolsUnderWine, WimEngineFallsBackToWimlibAndObeysTheForcingVariable) {
+  win32::RealPlatform p;
+  const std::string info = winePath(VREL_TOOLS_DIR "/wimengine/ZeDadaviZezi.exe") + " /info \"Z:\\no\\such.wim\"";
+  struct Case {
+    const char* value;
+    const char* output;
+  } cases[] = {
+      {nullptr, "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
+      {"wimlib", "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
+      {"wimgapi", "\r\n错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll)\r\n"},
+      {"wimgapi.dll", "错误: 环境变量 VREL_WIM_LIBRARY 只能是 auto、wimgapi 或 wimlib。\r\n"},
+  };
+  for (const Case& k : cases) {
+    SetEnvironmentVariableA("VREL_WIM_LIBRARY", k.value);
+    EXPECT_EQ(runTool(p, info), k.output) << (k.value ? k.value : "(unset)");
+  }
+  SetEnvironmentVariableA("VREL_WIM_LIBRARY", nullptr);
+}
+
+// The window serves itself while the copy (here: this work) runs on its own thread.
 TEST(ToolsUnderWine, IsoCopyProgressWindow) {
-  iso::CopyProgressWindow window;
-  ASSERT_TRUE(window.open());
-  EXPECT_TRUE(window.update(1536ull << 20, 4300ull << 20, "sources/install.wim"));
-  winetest::pumpUntil([] { return false; }, 300);
-  EXPECT_TRUE(winetest::saveWindowPicture(window.handle(), winetest::artifactFolder() + "iso_copy_progress.bmp"));
+  bool photographed = false, stopAsked = true;
+  std::wstring file, amount;
+  toolio::runWithProgressWindow(iso::copyWindowLayout(), [&](toolio::Progress& progress) {
+    progress.item("sources/install.wim");
+    progress.report(1536ull << 20, 4300ull << 20);
+    HWND window = nullptr;
+    for (int i = 0; i < 100 && !(window = FindWindowA("VrelIsoCopyProgress", nullptr)); ++i) Sleep(50);
+    Sleep(600);  // the figures are refreshed four times a second
+    wchar_t text[256] = {};
+    GetDlgItemTextW(window, 101, text, 256);
+    file = text;
+    GetDlgItemTextW(window, 103, text, 256);
+    amount = text;
+    photographed = window && winetest::saveWindowPicture(window, winetest::artifactFolder() + "iso_copy_progress.bmp");
+    stopAsked = progress.stopRequested();
+  });
+  EXPECT_TRUE(photographed);
+  EXPECT_FALSE(stopAsked);
+  EXPECT_TRUE(file == L"正在复制: sources/install.wim");
+  EXPECT_TRUE(amount == L"1536.0 MB / 4300.0 MB  (35%)");
+  EXPECT_FALSE(FindWindowA("VrelIsoCopyProgress", nullptr)) << "the window is gone with the work";
 }
 
 }  // namespace

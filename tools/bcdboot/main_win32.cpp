@@ -7,6 +7,7 @@
 #include "tools/bcdboot/launcher.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
+#include "tools/common/handles_win32.h"
 
 namespace {
 
@@ -17,18 +18,15 @@ std::wstring wide(const std::u16string& s) { return std::wstring(s.begin(), s.en
 
 bool sameFile(const std::wstring& a, const std::wstring& b) {
   auto open = [](const std::wstring& p) {
-    return CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                       0, nullptr);
+    return toolio::UniqueHandle(CreateFileW(p.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
   };
-  HANDLE ha = open(a), hb = open(b);
+  toolio::UniqueHandle ha = open(a), hb = open(b);
   bool same = false;
   BY_HANDLE_FILE_INFORMATION ia, ib;
-  if (ha != INVALID_HANDLE_VALUE && hb != INVALID_HANDLE_VALUE && GetFileInformationByHandle(ha, &ia) &&
-      GetFileInformationByHandle(hb, &ib))
+  if (ha && hb && GetFileInformationByHandle(ha.get(), &ia) && GetFileInformationByHandle(hb.get(), &ib))
     same = ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
            ia.nFileIndexLow == ib.nFileIndexLow;
-  if (ha != INVALID_HANDLE_VALUE) CloseHandle(ha);
-  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
   return same || lstrcmpiW(a.c_str(), b.c_str()) == 0;
 }
 
@@ -62,11 +60,10 @@ class Win32Backend : public bcdboot::Backend {
     PROCESS_INFORMATION pi{};
     if (!CreateProcessW(wide(path).c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
       return -1;
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    toolio::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    GetExitCodeProcess(process.get(), &code);
     return long(code & 0x7FFFFFFF);
   }
 };
@@ -74,8 +71,7 @@ class Win32Backend : public bcdboot::Backend {
 }  // namespace
 
 int main() {
-  std::wstring line = GetCommandLineW();
-  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
+  const std::wstring tail = toolio::ownCommandTail();
   Win32Backend backend;
   toolio::ConsoleOut out;
   return bcdboot::runLauncher(std::u16string(tail.begin(), tail.end()), backend, out);

@@ -5,30 +5,12 @@
 
 #include "platform/gbk.h"
 #include "tools/bootice/disk_set_backend.h"
+#include "tools/common/handles_win32.h"
+#include "tools/common/volumes_win32.h"
 
 namespace bootice {
 
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() {
-    if (valid()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE get() const { return handle_; }
-  HANDLE release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 std::string physicalDrivePath(DWORD number) { return "\\\\.\\PhysicalDrive" + std::to_string(number); }
 
@@ -36,8 +18,8 @@ std::string physicalDrivePath(DWORD number) { return "\\\\.\\PhysicalDrive" + st
 // handle is kept for the lock.
 class VolumeTarget : public Target {
  public:
-  VolumeTarget(HANDLE volume, std::unique_ptr<disk::Device> disk, DWORD diskNumber, int partitionNumber)
-      : volume_(volume), disk_(std::move(disk)), diskNumber_(diskNumber), partitionNumber_(partitionNumber) {}
+  VolumeTarget(toolio::UniqueHandle volume, std::unique_ptr<disk::Device> disk, DWORD diskNumber, int partitionNumber)
+      : volume_(std::move(volume)), disk_(std::move(disk)), diskNumber_(diskNumber), partitionNumber_(partitionNumber) {}
   ~VolumeTarget() override {
     DWORD got = 0;
     if (locked_) DeviceIoControl(volume_.get(), FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &got, nullptr);
@@ -52,76 +34,69 @@ class VolumeTarget : public Target {
   }
   // The system keeps its own copy of the table; it reads the new one back from disk.
   void tableChanged() override {
-    Handle drive(CreateFileA(physicalDrivePath(diskNumber_).c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    toolio::UniqueHandle drive(CreateFileA(physicalDrivePath(diskNumber_).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD got = 0;
-    if (drive.valid())
+    if (drive)
       DeviceIoControl(drive.get(), IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &got, nullptr);
   }
 
  private:
-  Handle volume_;
+  toolio::UniqueHandle volume_;
   std::unique_ptr<disk::Device> disk_;
   DWORD diskNumber_;
   int partitionNumber_;
   bool locked_ = false;
 };
 
-std::unique_ptr<Target> openVolume(char letter, const std::string& shown, std::string& error) {
+std::unique_ptr<Target> openVolume(char letter, const std::string& shown, Report& failure) {
   const std::string root = std::string(1, letter) + ":\\";
   const UINT type = GetDriveTypeA(root.c_str());
   if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) {
-    error = "错误: 找不到设备 " + shown + "。";
+    failure = report(Result::NoDevice, shown);
     return nullptr;
   }
   if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE) {
-    error = "错误: " + shown + " 不是硬盘上的分区(光驱、网络驱动器或内存盘没有引导记录)。";
+    failure = report(Result::NotAHardDisk, shown);
     return nullptr;
   }
   const std::string volumePath = "\\\\.\\" + std::string(1, letter) + ":";
-  HANDLE volume = CreateFileA(volumePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (volume == INVALID_HANDLE_VALUE) {
+  toolio::UniqueHandle volume(CreateFileA(volumePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!volume) {
     const DWORD code = GetLastError();
-    error = code == ERROR_ACCESS_DENIED ? "错误: 无法打开 " + shown + ",需要管理员权限。"
-                                        : "错误: 无法打开 " + shown + "(代码 " + std::to_string(code) + ")。";
+    failure = report(code == ERROR_ACCESS_DENIED ? Result::NeedsAdministrator : Result::Unopenable, shown);
+    failure.code = code;
     return nullptr;
   }
-  Handle guard(volume);
-  STORAGE_DEVICE_NUMBER number = {};
-  DWORD got = 0;
-  if (!DeviceIoControl(volume, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &got, nullptr)) {
-    error = "错误: 无法确定 " + shown + " 所在的磁盘和分区(跨越多个磁盘的动态卷不受支持)。";
+  const std::optional<disk::DeviceNumber> number = disk::deviceNumberOf(volume.get());
+  if (!number || number->type != FILE_DEVICE_DISK || number->partition == 0) {
+    failure = report(!number                           ? Result::SpansDisks
+                     : number->type != FILE_DEVICE_DISK ? Result::NotOnHardDisk
+                                                        : Result::WholeDiskVolume,
+                     shown);
     return nullptr;
   }
-  if (number.DeviceType != FILE_DEVICE_DISK) {
-    error = "错误: " + shown + " 不是硬盘上的分区。";
-    return nullptr;
-  }
-  if (number.PartitionNumber == 0) {
-    error = "错误: " + shown + " 所在的磁盘没有分区表(整个磁盘就是一个卷),未做任何修改。";
-    return nullptr;
-  }
-  std::string why;
-  std::unique_ptr<disk::Device> drive = disk::openDevice(physicalDrivePath(number.DeviceNumber), true, why);
+  disk::Error why;
+  std::unique_ptr<disk::Device> drive = disk::openDevice(physicalDrivePath(number->number), true, why);
   if (!drive) {
-    error = "错误: 无法打开 " + shown + " 所在的磁盘: " + why;
+    failure = report(Result::DiskOfVolumeUnopenable, shown);
+    failure.detail = disk::describe(why);
     return nullptr;
   }
-  return std::make_unique<VolumeTarget>(guard.release(), std::move(drive), number.DeviceNumber,
-                                        int(number.PartitionNumber));
+  return std::make_unique<VolumeTarget>(std::move(volume), std::move(drive), number->number, int(number->partition));
 }
 
 }  // namespace
 
-std::unique_ptr<Target> Win32Backend::open(const std::string& device, std::string& error) {
+std::unique_ptr<Target> Win32Backend::open(const std::string& device, Report& failure) {
   const std::string text = gbk::trimBlanks(device);
-  if (const char letter = driveLetterOf(text)) return openVolume(letter, text, error);
+  if (const char letter = driveLetterOf(text)) return openVolume(letter, text, failure);
   if (disk::parseDesignator(text)) {
     std::unique_ptr<disk::DiskSet> drives = disk::physicalDiskSet();
-    return DiskSetBackend(*drives).open(text, error);
+    return DiskSetBackend(*drives).open(text, failure);
   }
-  error = "错误: 无法识别的设备 " + text + ",应为盘符(如 C:\\)或 磁盘号:分区号(如 1:2)。";
+  failure = report(Result::UnknownDevice, text);
   return nullptr;
 }
 

@@ -9,7 +9,7 @@ namespace bootice {
 
 class Win32Backend : public Backend {
  public:
-  std::unique_ptr<Target> open(const std::string& device, std::string& error) override;
+  std::unique_ptr<Target> open(const std::string& device, Report& failure) override;
 };
 
 }  // namespace bootice

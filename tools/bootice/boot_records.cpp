@@ -4,16 +4,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "tools/common/le_bytes.h"
+
 namespace bootice {
 
 namespace {
 
 bool fieldIs(const Sector& sector, std::size_t offset, std::string_view text) {
   return std::memcmp(sector.data() + offset, text.data(), text.size()) == 0;
-}
-
-std::uint16_t u16At(const Sector& sector, std::size_t offset) {
-  return std::uint16_t(sector[offset] | (sector[offset + 1] << 8));
 }
 
 // Loader names appear as ASCII in the code and messages, and as UTF-16 where an
@@ -59,7 +57,7 @@ std::size_t bootAreaSectors(const Sector& first) {
   if (fileSystem == "NTFS") return 16;  // $Boot
   if (fileSystem == "exFAT") return 9;  // boot sector and the eight extended boot sectors
   if (fileSystem.rfind("FAT", 0) == 0) {
-    const std::size_t reserved = u16At(first, 0x0E);
+    const std::size_t reserved = toolio::le16(first.data() + 0x0E);
     return std::clamp<std::size_t>(reserved, 1, 16);
   }
   return 1;

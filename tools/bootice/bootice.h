@@ -1,6 +1,6 @@
 // The boot-record writer's work independent of the OS: it parses the command line,
 // finds the disk and partition /DEVICE names through a backend, and writes or checks
-// the boot records, printing one GBK line about the outcome.
+// the boot records, printing one GBK line about the outcome (report.h).
 #pragma once
 
 #include <memory>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/common/console_out.h"
+#include "tools/bootice/report.h"
 #include "tools/common/disk.h"
 
 namespace bootice {
@@ -29,8 +30,8 @@ class Target {
 class Backend {
  public:
   virtual ~Backend() = default;
-  // The target /DEVICE names, or nullptr with a GBK error line.
-  virtual std::unique_ptr<Target> open(const std::string& device, std::string& error) = 0;
+  // The target /DEVICE names, or nullptr and why not.
+  virtual std::unique_ptr<Target> open(const std::string& device, Report& failure) = 0;
 };
 
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.

@@ -13,21 +13,19 @@ char driveLetterOf(const std::string& device) {
   return letter;
 }
 
-std::unique_ptr<Target> DiskSetBackend::open(const std::string& device, std::string& error) {
+std::unique_ptr<Target> DiskSetBackend::open(const std::string& device, Report& failure) {
   const std::string text = gbk::trimBlanks(device);
   const std::optional<disk::Designator> where = disk::parseDesignator(text);
-  if (!where && driveLetterOf(text)) {
-    error = "错误: 找不到设备 " + text + ",这里的磁盘是磁盘映像,没有盘符,请用 磁盘号:分区号(如 1:2)指定。";
-    return nullptr;
-  }
   if (!where) {
-    error = "错误: 无法识别的设备 " + text + ",应为 磁盘号:分区号(如 1:2)。";
+    failure = report(driveLetterOf(text) ? Result::LetterOnImages : Result::UnknownDeviceOnImages, text);
     return nullptr;
   }
-  std::string why;
+  disk::Error why;
   std::unique_ptr<disk::Device> opened = disks_.open(where->disk, true, why);
   if (!opened) {
-    error = "错误: 无法打开磁盘 " + std::to_string(where->disk) + ": " + why;
+    failure = report(Result::DiskUnopenable, text);
+    failure.disk = where->disk;
+    failure.detail = disk::describe(why);
     return nullptr;
   }
   return std::make_unique<DiskTarget>(std::move(opened), where->partition);

@@ -13,7 +13,7 @@ char driveLetterOf(const std::string& device);
 class DiskSetBackend : public Backend {
  public:
   explicit DiskSetBackend(disk::DiskSet& disks) : disks_(disks) {}
-  std::unique_ptr<Target> open(const std::string& device, std::string& error) override;
+  std::unique_ptr<Target> open(const std::string& device, Report& failure) override;
 
  private:
   disk::DiskSet& disks_;

@@ -5,6 +5,12 @@
 
 #include <string_view>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <string>
+#endif
+
 namespace toolio {
 
 // The program name follows the system's own rule: up to the closing quote when it
@@ -21,5 +27,10 @@ std::basic_string_view<Char> commandTail(std::basic_string_view<Char> line) {
   while (pos < line.size() && (line[pos] == Char(' ') || line[pos] == Char('\t'))) ++pos;
   return line.substr(pos);
 }
+
+#ifdef _WIN32
+// This program's own command line after its name, as typed (GetCommandLineW).
+inline std::wstring ownCommandTail() { return std::wstring(commandTail(std::wstring_view(GetCommandLineW()))); }
+#endif
 
 }  // namespace toolio

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "tools/common/disk.h"
+#include "tools/common/file_io_posix.h"
 
 namespace disk {
 namespace {
@@ -21,47 +23,39 @@ class FileDevice : public Device {
   std::uint32_t sectorSize() const override { return sector_; }
 
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    if (offset > size_ || length > size_ - offset) return false;
-    auto* p = static_cast<char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return inside(offset, length) && toolio::readAt(fd_, buffer, length, offset);
   }
-
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    if (offset > size_ || length > size_ - offset) return false;
-    const auto* p = static_cast<const char*>(buffer);
-    while (length > 0) {
-      ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      p += n;
-      offset += static_cast<std::uint64_t>(n);
-      length -= static_cast<std::size_t>(n);
-    }
+    if (!inside(offset, length) || !toolio::writeAt(fd_, buffer, length, offset)) return false;
+    writeback_.wrote(fd_, length);
     return true;
   }
-
   bool flush() override { return ::fsync(fd_) == 0; }
+  // A hole of a sparse file (a block device has none: all of it is data).
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    if (!inside(offset, length)) return 0;
+    off_t data = ::lseek(fd_, off_t(offset), SEEK_DATA);
+    if (data < 0) return errno == ENXIO ? length : 0;  // ENXIO: a hole up to the end
+    return std::min<std::uint64_t>(std::uint64_t(data) - offset, length);
+  }
 
  private:
+  bool inside(std::uint64_t offset, std::size_t length) const { return offset <= size_ && length <= size_ - offset; }
+
   int fd_;
   std::uint64_t size_;
   std::uint32_t sector_;
+  toolio::EarlyWriteback writeback_;
 };
 
 }  // namespace
 
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
   int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
-    error = "无法打开磁盘 " + path + ": " + std::strerror(errno);
+    error = errorOf(Fault::DeviceUnopenable);
+    error.path = path;
+    error.system = std::strerror(errno);
     return nullptr;
   }
   struct stat st {};
@@ -76,7 +70,8 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
     size = static_cast<std::uint64_t>(st.st_size);
   } else {
     ::close(fd);
-    error = "无法打开磁盘 " + path + ": 不是磁盘映像文件或块设备。";
+    error = errorOf(Fault::NotADiskImage);
+    error.path = path;
     return nullptr;
   }
   return std::make_unique<FileDevice>(fd, size, sector);

@@ -8,15 +8,12 @@
 #include <cstring>
 
 #include "tools/common/disk.h"
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
+#include "tools/common/volumes_win32.h"
 
 namespace disk {
 namespace {
-
-std::wstring wide(const std::string& utf8) {
-  std::u16string w = toolio::utf8ToUtf16(utf8);
-  return std::wstring(w.begin(), w.end());
-}
 
 std::string systemMessage(DWORD code) {
   char* text = nullptr;
@@ -55,9 +52,8 @@ class AlignedBuffer {
 
 class Win32Device : public Device {
  public:
-  Win32Device(HANDLE handle, std::uint64_t size, std::uint32_t sector, bool raw, bool physical)
-      : handle_(handle), size_(size), sector_(sector), raw_(raw), physical_(physical) {}
-  ~Win32Device() override { CloseHandle(handle_); }
+  Win32Device(toolio::UniqueHandle handle, std::uint64_t size, std::uint32_t sector, bool raw, bool physical)
+      : handle_(std::move(handle)), size_(size), sector_(sector), raw_(raw), physical_(physical) {}
   std::uint64_t size() const override { return size_; }
   std::uint32_t sectorSize() const override { return sector_; }
 
@@ -67,13 +63,13 @@ class Win32Device : public Device {
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
     return transfer(offset, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, true);
   }
-  bool flush() override { return FlushFileBuffers(handle_) != 0; }
+  bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
   bool systemLayout(Layout& layout) override {
     if (!physical_) return false;
     std::vector<std::uint8_t> buffer(64 * 1024);
     DWORD got = 0;
-    while (!DeviceIoControl(handle_, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
+    while (!DeviceIoControl(handle_.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
                             static_cast<DWORD>(buffer.size()), &got, nullptr)) {
       if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > (16u << 20)) return false;
       buffer.resize(buffer.size() * 2);
@@ -81,7 +77,7 @@ class Win32Device : public Device {
     const auto* info = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
     // The table's own bytes give what the IOCTL leaves out (entry offsets, GPT names).
     Layout bytes;
-    std::string ignored;
+    Error ignored;
     readTableBytes(*this, bytes, ignored);
     layout = Layout{};
     if (info->PartitionStyle == PARTITION_STYLE_MBR) {
@@ -127,7 +123,7 @@ class Win32Device : public Device {
       at.Offset = static_cast<DWORD>(offset);
       at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD done = 0;
-      BOOL ok = writing ? WriteFile(handle_, p, chunk, &done, &at) : ReadFile(handle_, p, chunk, &done, &at);
+      BOOL ok = writing ? WriteFile(handle_.get(), p, chunk, &done, &at) : ReadFile(handle_.get(), p, chunk, &done, &at);
       if (!ok || done == 0) return false;
       p += done;
       offset += done;
@@ -166,7 +162,7 @@ class Win32Device : public Device {
     return true;
   }
 
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
   std::uint64_t size_;
   std::uint32_t sector_;
   bool raw_;
@@ -177,18 +173,13 @@ class PhysicalDiskSet : public DiskSet {
  public:
   std::vector<int> diskNumbers() override {
     std::vector<int> numbers;
-    for (int n = 0; n < 64; ++n) {
-      std::wstring path = L"\\\\.\\PhysicalDrive" + std::to_wstring(n);
-      HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-      if (h == INVALID_HANDLE_VALUE) continue;
-      CloseHandle(h);
-      numbers.push_back(n + 1);
-    }
+    for (DWORD n = 0; n < 64; ++n)
+      if (physicalDriveExists(n)) numbers.push_back(int(n) + 1);
     return numbers;
   }
-  std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) override {
+  std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) override {
     if (diskNumber < 1) {
-      error = "磁盘 " + std::to_string(diskNumber) + " 不存在。";
+      error = errorOf(Fault::NoSuchDisk, std::uint64_t(diskNumber));
       return nullptr;
     }
     return openDevice("\\\\.\\PhysicalDrive" + std::to_string(diskNumber - 1), writable, error);
@@ -197,13 +188,16 @@ class PhysicalDiskSet : public DiskSet {
 
 }  // namespace
 
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error) {
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
   const bool raw = isRawPath(path);
   DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
-  HANDLE h = CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    error = "无法打开磁盘 " + path + ": " + systemMessage(GetLastError());
+  toolio::UniqueHandle handle(CreateFileW(toolio::wideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr));
+  const HANDLE h = handle.get();
+  if (!handle) {
+    error = errorOf(Fault::DeviceUnopenable);
+    error.path = path;
+    error.system = systemMessage(GetLastError());
     return nullptr;
   }
   std::uint64_t size = 0;
@@ -223,7 +217,7 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
     } else if (path.size() == 6 && path[5] == ':') {
       // A volume such as \\.\C: may not answer for its disk's geometry; its root does.
       DWORD perCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-      std::wstring root = wide(path.substr(4)) + L"\\";
+      std::wstring root = toolio::wideFromUtf8(path.substr(4)) + L"\\";
       if (GetDiskFreeSpaceW(root.c_str(), &perCluster, &bytesPerSector, &freeClusters, &clusters) &&
           bytesPerSector >= 512)
         sector = bytesPerSector;
@@ -234,7 +228,7 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::
     LARGE_INTEGER length = {};
     if (GetFileSizeEx(h, &length)) size = static_cast<std::uint64_t>(length.QuadPart);
   }
-  return std::make_unique<Win32Device>(h, size, sector, raw, raw && isPhysicalDrive(path));
+  return std::make_unique<Win32Device>(std::move(handle), size, sector, raw, raw && isPhysicalDrive(path));
 }
 
 std::unique_ptr<DiskSet> physicalDiskSet() { return std::make_unique<PhysicalDiskSet>(); }

@@ -9,7 +9,7 @@
 // separated by ':'; on Windows (simulated builds only: their paths contain ':') by
 // ';', as in PATH. Empty entries are dropped.
 //
-// Errors are returned as GBK texts the tools print as they are.
+// Failures are a disk::Error (disk_error.h), whose text the tools print as it is.
 #pragma once
 
 #include <array>
@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/common/disk_error.h"
 
 namespace disk {
 
@@ -35,6 +37,13 @@ class Device {
   virtual bool read(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   virtual bool write(std::uint64_t offset, const void* buffer, std::size_t length) = 0;
   virtual bool flush() = 0;
+  // How many bytes from offset on (at most length) the device knows to read as zeros
+  // without reading them: a hole of a sparse disk image. 0 when it cannot tell.
+  virtual std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) {
+    (void)offset;
+    (void)length;
+    return 0;
+  }
   // A device that knows its layout from the system (a Windows physical drive) fills
   // it here, so that its partition numbers are the system's own; others return false.
   virtual bool systemLayout(Layout&) { return false; }
@@ -70,7 +79,7 @@ struct Layout {
 
 // Opens a disk image file or a block device (Linux), or an image file, a
 // \\.\PhysicalDriveN or a volume such as \\.\C: (Windows). Paths are UTF-8.
-std::unique_ptr<Device> openDevice(const std::string& path, bool writable, std::string& error);
+std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error);
 
 // A byte range of another device (a partition), which must outlive the window.
 // Access outside the range fails instead of reaching the neighbours.
@@ -82,6 +91,7 @@ class PartitionDevice : public Device {
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override;
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override;
   bool flush() override { return disk_.flush(); }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override;
   std::uint64_t startByte() const { return start_; }
 
  private:
@@ -114,16 +124,14 @@ class MemoryDevice : public Device {
 // gives style None and no partitions. A damaged table (overlapping or past-the-end
 // entries, a GPT whose primary and backup headers both fail their checks, an
 // extended chain that loops or leaves its container) gives false and a message.
-bool readLayout(Device& disk, Layout& layout, std::string& error);
+bool readLayout(Device& disk, Layout& layout, Error& error);
 // The same from the table's bytes alone, never asking the system.
-bool readTableBytes(Device& disk, Layout& layout, std::string& error);
+bool readTableBytes(Device& disk, Layout& layout, Error& error);
 
 enum class GptKind { Other, BasicData, Esp, Msr, Recovery, LdmMetadata, LdmData };
 GptKind gptKindOf(const std::array<std::uint8_t, 16>& type);
 // "C12A7328-F81F-11D2-BA4B-00A0C93EC93B" in its on-disk (mixed-endian) byte order.
 std::array<std::uint8_t, 16> guidBytes(std::string_view text);
-
-std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc = 0);
 
 // ---- naming disks
 
@@ -150,10 +158,48 @@ class DiskSet {
   virtual ~DiskSet() = default;
   // The numbers of the disks present, ascending (gaps possible on Windows).
   virtual std::vector<int> diskNumbers() = 0;
-  virtual std::unique_ptr<Device> open(int diskNumber, bool writable, std::string& error) = 0;
+  virtual std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) = 0;
 };
 
-std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths);
+// ---- faults on purpose (the disk-image builds only)
+
+// VREL_DISK_FAULTS makes chosen byte ranges of the image disks fail, so that a test can
+// build a bad sector, a write that fails or a kill at a chosen point: comma-separated
+// entries KIND:WHERE:START+LENGTH (bytes, decimal). KIND r: reads touching the range
+// fail; w: writes touching it fail; k: a write touching it ends the process at once,
+// as kill -9 would. WHERE: a disk's number in VREL_DISKS, or "image" for the files
+// the imaging engine reads and writes (offsets count from the start of each file).
+// The shipped builds never read the variable.
+struct FaultRange {
+  char kind = 'r';
+  std::string where;
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+  bool touches(std::uint64_t offset, std::uint64_t count) const {
+    return count > 0 && offset < start + length && start < offset + count;
+  }
+};
+// Entries that do not parse are dropped.
+std::vector<FaultRange> parseFaults(std::string_view text);
+std::vector<FaultRange> faultsFromEnvironment();
+// The faults of one place, in one small object: the hook of a device or a file.
+class FaultHook {
+ public:
+  FaultHook() = default;
+  FaultHook(const std::vector<FaultRange>& all, const std::string& where);
+  bool empty() const { return ranges_.empty(); }
+  // False when the access must fail; a kill range ends the process here.
+  bool allowRead(std::uint64_t offset, std::uint64_t length) const;
+  bool allowWrite(std::uint64_t offset, std::uint64_t length) const;
+
+ private:
+  std::vector<FaultRange> ranges_;
+};
+
+// Disks are the paths; a disk named in `faults` fails where they say.
+std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths, std::vector<FaultRange> faults = {});
+// The disks of VREL_DISKS with the faults of VREL_DISK_FAULTS.
+std::unique_ptr<DiskSet> environmentDiskSet();
 #ifdef _WIN32
 // \\.\PhysicalDrive(N-1); never reads VREL_DISKS.
 std::unique_ptr<DiskSet> physicalDiskSet();
@@ -167,6 +213,7 @@ struct OpenPartition {
   Partition partition;
   std::unique_ptr<PartitionDevice> device;
 };
-bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, std::string& error);
+// A layout that cannot be read gives its error with onDisk set.
+bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, Error& error);
 
 }  // namespace disk

@@ -2,16 +2,17 @@
 // MBR primaries in slot order, then logicals in chain order, containers and unused
 // slots skipped; GPT entries in array order, unused ones skipped.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <set>
 
+#include "tools/common/crc32.h"
 #include "tools/common/disk.h"
 #include "tools/common/le_bytes.h"
 
 namespace disk {
 namespace {
 
+using toolio::crc32;
 using toolio::le16;
 using toolio::le32;
 using toolio::le64;
@@ -21,25 +22,16 @@ bool isContainer(std::uint8_t type) { return type == 0x05 || type == 0x0F || typ
 // Chains longer than this are damaged: Windows itself handles no more than 128 entries.
 constexpr int kMaxLogicals = 256;
 
-std::string numbered(const char* format, unsigned long long value) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 struct Extent {
   std::uint64_t start, end;  // bytes, end exclusive
   int number;
 };
 
-bool checkOverlaps(std::vector<Extent> extents, std::string& error) {
+bool checkOverlaps(std::vector<Extent> extents, Error& error) {
   std::sort(extents.begin(), extents.end(), [](const Extent& a, const Extent& b) { return a.start < b.start; });
   for (std::size_t i = 1; i < extents.size(); ++i) {
     if (extents[i].start < extents[i - 1].end) {
-      char text[160];
-      std::snprintf(text, sizeof text, "分区表损坏: 分区 %d 与分区 %d 重叠。", extents[i - 1].number,
-                    extents[i].number);
-      error = text;
+      error = errorOf(Fault::PartitionsOverlap, std::uint64_t(extents[i - 1].number), std::uint64_t(extents[i].number));
       return false;
     }
   }
@@ -59,14 +51,14 @@ bool isSuperfloppy(const std::vector<std::uint8_t>& s) {
 
 class MbrReader {
  public:
-  MbrReader(Device& disk, Layout& layout, std::string& error)
+  MbrReader(Device& disk, Layout& layout, Error& error)
       : disk_(disk), layout_(layout), error_(error), sector_(disk.sectorSize()) {}
 
   // Reads the four entries of the table at sector `lba`; false on a read error or a bad signature.
   bool readTable(std::uint64_t lba, std::vector<std::uint8_t>& bytes) {
     bytes.assign(std::max<std::uint32_t>(sector_, 512), 0);
     if (!disk_.read(lba * sector_, bytes.data(), bytes.size())) {
-      error_ = numbered("无法读取磁盘扇区 %llu。", static_cast<unsigned long long>(lba));
+      error_ = errorOf(Fault::SectorUnreadable, lba);
       return false;
     }
     return bytes[510] == 0x55 && bytes[511] == 0xAA;
@@ -85,12 +77,11 @@ class MbrReader {
     p.logical = logical;
     p.tableEntryOffset = entryOffset;
     if (le32(entry + 8) == 0 && !logical) {
-      error_ = numbered("分区表损坏: 分区 %llu 从扇区 0 开始。", static_cast<unsigned long long>(p.number));
+      error_ = errorOf(Fault::StartsAtSectorZero, std::uint64_t(p.number));
       return false;
     }
     if (start < limitStart || start + count > limitEnd) {
-      error_ = logical ? numbered("分区表损坏: 逻辑分区 %llu 超出扩展分区范围。", p.number)
-                       : numbered("分区表损坏: 分区 %llu 超出磁盘末尾。", p.number);
+      error_ = errorOf(logical ? Fault::LogicalOutsideExtended : Fault::PastDiskEnd, std::uint64_t(p.number));
       return false;
     }
     layout_.partitions.push_back(p);
@@ -100,7 +91,7 @@ class MbrReader {
   bool read() {
     std::vector<std::uint8_t> mbr;
     const std::uint64_t diskSectors = disk_.size() / sector_;
-    if (!readTable(0, mbr)) return error_.empty();  // no signature: an empty disk, not an error
+    if (!readTable(0, mbr)) return !error_;  // no signature: an empty disk, not an error
     if (isSuperfloppy(mbr)) {
       // A file system on the whole disk, as on some USB sticks: Windows shows one partition.
       layout_.style = TableStyle::Mbr;
@@ -115,7 +106,7 @@ class MbrReader {
     for (int slot = 0; slot < 4; ++slot) {
       const std::uint8_t* e = &mbr[446 + 16 * slot];
       if (e[0] != 0 && e[0] != 0x80) {
-        error_ = numbered("分区表损坏: 第 %llu 个分区表项的活动标志无效。", slot + 1);
+        error_ = errorOf(Fault::BadActiveFlag, std::uint64_t(slot + 1));
         return false;
       }
     }
@@ -135,7 +126,7 @@ class MbrReader {
         extStart = le32(e + 8);
         extEnd = extStart + le32(e + 12);
         if (extStart == 0 || extEnd > diskSectors) {
-          error_ = "分区表损坏: 扩展分区超出磁盘末尾。";
+          error_ = errorOf(Fault::ExtendedPastDiskEnd);
           return false;
         }
         continue;
@@ -152,7 +143,7 @@ class MbrReader {
         if (p.logical) continue;
         std::uint64_t s = p.startByte / sector_, end = s + p.lengthBytes / sector_;
         if (s < extEnd && extStart < end) {
-          error_ = numbered("分区表损坏: 分区 %llu 与扩展分区重叠。", p.number);
+          error_ = errorOf(Fault::OverlapsExtended, std::uint64_t(p.number));
           return false;
         }
       }
@@ -168,15 +159,15 @@ class MbrReader {
     std::vector<std::uint8_t> bytes;
     for (int count = 0;; ++count) {
       if (!visited.insert(ebr).second) {
-        error_ = "分区表损坏: 扩展分区链接成环。";
+        error_ = errorOf(Fault::ChainLoops);
         return false;
       }
       if (count >= kMaxLogicals) {
-        error_ = "分区表损坏: 逻辑分区过多。";
+        error_ = errorOf(Fault::TooManyLogicals);
         return false;
       }
       if (!readTable(ebr, bytes)) {
-        if (error_.empty()) error_ = numbered("分区表损坏: 扇区 %llu 处的扩展分区表无效。", ebr);
+        if (!error_) error_ = errorOf(Fault::BadExtendedTable, ebr);
         return false;
       }
       const std::uint8_t* first = &bytes[446];
@@ -187,7 +178,7 @@ class MbrReader {
       if (link[4] == 0 || !isContainer(link[4]) || le32(link + 12) == 0) return true;
       std::uint64_t next = extStart + le32(link + 8);
       if (next < extStart || next >= extEnd) {
-        error_ = "分区表损坏: 扩展分区链接指向扩展分区之外。";
+        error_ = errorOf(Fault::LinkOutsideExtended);
         return false;
       }
       ebr = next;
@@ -197,7 +188,7 @@ class MbrReader {
  private:
   Device& disk_;
   Layout& layout_;
-  std::string& error_;
+  Error& error_;
   std::uint64_t sector_;
   bool protective_ = false;
 };
@@ -210,27 +201,27 @@ struct GptHeader {
 
 // Reads and checks the header at `lba` and its entry array; false with a message when
 // either fails its checks.
-bool readGptHeader(Device& disk, std::uint64_t lba, GptHeader& h, std::string& error) {
+bool readGptHeader(Device& disk, std::uint64_t lba, GptHeader& h, Error& error) {
   const std::uint32_t sector = disk.sectorSize();
   const std::uint64_t diskSectors = disk.size() / sector;
   std::vector<std::uint8_t> b(std::max<std::uint32_t>(sector, 512));
   if (lba == 0 || lba >= diskSectors || !disk.read(lba * sector, b.data(), b.size())) {
-    error = "GPT 分区表头无法读取。";
+    error = errorOf(Fault::GptHeaderUnreadable);
     return false;
   }
   if (std::memcmp(b.data(), "EFI PART", 8) != 0) {
-    error = "GPT 分区表头签名无效。";
+    error = errorOf(Fault::GptBadSignature);
     return false;
   }
   std::uint32_t headerSize = le32(&b[12]);
   if (headerSize < 92 || headerSize > b.size()) {
-    error = "GPT 分区表头长度无效。";
+    error = errorOf(Fault::GptBadHeaderSize);
     return false;
   }
   std::uint32_t stored = le32(&b[16]);
   std::memset(&b[16], 0, 4);
   if (crc32(b.data(), headerSize) != stored) {
-    error = "GPT 分区表头校验和错误。";
+    error = errorOf(Fault::GptHeaderChecksum);
     return false;
   }
   h.myLba = le64(&b[24]);
@@ -242,42 +233,43 @@ bool readGptHeader(Device& disk, std::uint64_t lba, GptHeader& h, std::string& e
   h.entrySize = le32(&b[84]);
   h.entriesCrc = le32(&b[88]);
   if (h.myLba != lba || h.firstUsable > h.lastUsable || h.lastUsable >= diskSectors) {
-    error = "GPT 分区表头与磁盘大小不符。";
+    error = errorOf(Fault::GptHeaderMismatch);
     return false;
   }
   if (h.entrySize < 128 || h.entrySize % 8 != 0 || h.entryCount == 0 ||
       static_cast<std::uint64_t>(h.entryCount) * h.entrySize > (1u << 20)) {
-    error = "GPT 分区项数量或大小无效。";
+    error = errorOf(Fault::GptBadEntries);
     return false;
   }
   std::uint64_t arrayBytes = static_cast<std::uint64_t>(h.entryCount) * h.entrySize;
   std::uint64_t arraySectors = (arrayBytes + sector - 1) / sector;
   if (h.entriesLba < 2 || h.entriesLba + arraySectors > diskSectors) {
-    error = "GPT 分区项数组超出磁盘末尾。";
+    error = errorOf(Fault::GptEntriesPastEnd);
     return false;
   }
   h.entries.assign(static_cast<std::size_t>(arrayBytes), 0);
   if (!disk.read(h.entriesLba * sector, h.entries.data(), h.entries.size())) {
-    error = "GPT 分区项数组无法读取。";
+    error = errorOf(Fault::GptEntriesUnreadable);
     return false;
   }
   if (crc32(h.entries.data(), h.entries.size()) != h.entriesCrc) {
-    error = "GPT 分区项数组校验和错误。";
+    error = errorOf(Fault::GptEntriesChecksum);
     return false;
   }
   return true;
 }
 
-bool readGpt(Device& disk, Layout& layout, std::string& error) {
+bool readGpt(Device& disk, Layout& layout, Error& error) {
   const std::uint32_t sector = disk.sectorSize();
   const std::uint64_t diskSectors = disk.size() / sector;
   GptHeader h;
-  std::string primaryError;
+  Error primaryError;
   if (!readGptHeader(disk, 1, h, primaryError)) {
     // Windows falls back on the backup header at the disk's last sector, so do we.
-    std::string backupError;
+    Error backupError;
     if (diskSectors < 2 || !readGptHeader(disk, diskSectors - 1, h, backupError)) {
-      error = "分区表损坏: " + primaryError + " (备份分区表头也无效)";
+      error = primaryError;
+      error.backupBad = true;
       return false;
     }
   }
@@ -299,7 +291,7 @@ bool readGpt(Device& disk, Layout& layout, std::string& error) {
     p.number = static_cast<int>(layout.partitions.size()) + 1;
     p.tableEntryOffset = h.entriesLba * sector + static_cast<std::uint64_t>(i) * h.entrySize;
     if (last < first || first < h.firstUsable || last > h.lastUsable) {
-      error = numbered("分区表损坏: GPT 分区 %llu 超出可用范围或磁盘末尾。", p.number);
+      error = errorOf(Fault::GptPartitionOutside, std::uint64_t(p.number));
       return false;
     }
     p.startByte = first * sector;
@@ -318,18 +310,18 @@ const Partition* Layout::find(int number) const {
   return nullptr;
 }
 
-bool readLayout(Device& disk, Layout& layout, std::string& error) {
+bool readLayout(Device& disk, Layout& layout, Error& error) {
   layout = Layout{};
-  error.clear();
+  error = Error{};
   if (disk.systemLayout(layout)) return true;
   return readTableBytes(disk, layout, error);
 }
 
-bool readTableBytes(Device& disk, Layout& layout, std::string& error) {
+bool readTableBytes(Device& disk, Layout& layout, Error& error) {
   layout = Layout{};
-  error.clear();
+  error = Error{};
   if (disk.sectorSize() < 512 || disk.sectorSize() % 512 != 0) {
-    error = "磁盘扇区大小无效。";
+    error = errorOf(Fault::SectorSizeInvalid);
     return false;
   }
   MbrReader mbr(disk, layout, error);
@@ -382,22 +374,6 @@ GptKind gptKindOf(const std::array<std::uint8_t, 16>& type) {
   for (const auto& k : kKinds)
     if (k.guid == type) return k.kind;
   return GptKind::Other;
-}
-
-std::uint32_t crc32(const void* data, std::size_t length, std::uint32_t crc) {
-  static const auto table = [] {
-    std::array<std::uint32_t, 256> t{};
-    for (std::uint32_t i = 0; i < 256; ++i) {
-      std::uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  crc = ~crc;
-  for (std::size_t i = 0; i < length; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
 }
 
 }  // namespace disk

@@ -1,22 +1,25 @@
 // File systems as the carried tools read them: which one a partition holds, its
-// label and free space (the lister), and which clusters are in use (the imaging
-// engine stores only those, plus the areas that are always imaged).
+// label and free space (the lister), which clusters are in use (the imaging engine
+// stores only those, plus the areas that are always imaged), and the fields a restore
+// to another place or onto a larger partition must fix.
 //
-// NTFS and FAT12/16/32 are read from their own structures ($Bitmap through MFT record
-// 6, the FAT); exFAT gives its free space and label but no cluster map (it is copied
-// whole); other contents are RAW.
+// Each file system has its own file behind one small interface (file_system.h):
+// NTFS ($Bitmap through MFT record 6), FAT12/16/32 (the FAT), exFAT (free space and
+// label, no cluster map: it is copied whole). Other contents are RAW.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/common/disk.h"
 
 namespace fs {
 
-enum class Kind { Raw, Ntfs, Fat12, Fat16, Fat32, ExFat };
+// The imaging engine stores these values in its images: they never change.
+enum class Kind : std::uint32_t { Raw = 0, Ntfs = 1, Fat12 = 2, Fat16 = 3, Fat32 = 4, ExFat = 5 };
 
 // "NTFS", "FAT12", "FAT16", "FAT32", "exFAT", "RAW": the names Windows gives them.
 const char* kindName(Kind kind);
@@ -32,47 +35,67 @@ struct Area {
 
 class Volume {
  public:
-  // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
-  // false and a message; RAW opens fine. Only NTFS and FAT have a cluster map.
-  static bool open(disk::Device& partition, Volume& volume, std::string& error);
+  // What a file system's reader found.
+  struct Facts {
+    Kind kind = Kind::Raw;
+    bool hasMap = false;
+    std::uint32_t bytesPerSector = 512;
+    std::uint32_t clusterSize = 0;
+    std::uint64_t clusterCount = 0;
+    std::uint64_t dataStart = 0;     // byte offset of map cluster 0
+    std::vector<std::uint8_t> used;  // bit i (least significant first): map cluster i is in use
+    std::uint64_t usedCount = 0;
+    std::optional<std::uint64_t> freeBytes;
+    std::string label;
+    std::vector<Area> always;
+    std::vector<std::uint64_t> bootCopies;
+  };
 
-  Kind kind() const { return kind_; }
-  bool hasClusterMap() const { return hasMap_; }
-  std::uint32_t bytesPerSector() const { return bytesPerSector_; }
-  std::uint32_t clusterSize() const { return clusterSize_; }
-  std::uint64_t clusterCount() const { return clusterCount_; }
+  // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
+  // false and a message (the kind is still known); RAW opens fine. Only NTFS and FAT
+  // have a cluster map.
+  static bool open(disk::Device& partition, Volume& volume, disk::Error& error);
+
+  Volume() = default;
+  explicit Volume(Facts facts) : f_(std::move(facts)) {}
+
+  Kind kind() const { return f_.kind; }
+  bool hasClusterMap() const { return f_.hasMap; }
+  std::uint32_t bytesPerSector() const { return f_.bytesPerSector; }
+  std::uint32_t clusterSize() const { return f_.clusterSize; }
+  std::uint64_t clusterCount() const { return f_.clusterCount; }
   // Byte offset inside the partition of cluster `index` of the map (NTFS: the LCN;
   // FAT: index 0 is the FAT's cluster 2, the first of the data area).
-  std::uint64_t clusterOffset(std::uint64_t index) const { return dataStart_ + index * clusterSize_; }
+  std::uint64_t clusterOffset(std::uint64_t index) const { return f_.dataStart + index * f_.clusterSize; }
   // Bit i (least significant bit first) set: map cluster i is in use.
-  const std::vector<std::uint8_t>& usedBitmap() const { return used_; }
-  bool isUsed(std::uint64_t index) const { return (used_[index / 8] >> (index % 8)) & 1; }
-  std::uint64_t usedClusters() const { return usedCount_; }
+  const std::vector<std::uint8_t>& usedBitmap() const { return f_.used; }
+  bool isUsed(std::uint64_t index) const { return (f_.used[index / 8] >> (index % 8)) & 1; }
+  std::uint64_t usedClusters() const { return f_.usedCount; }
   // Free space as the file system counts it; nothing when it was not read.
-  std::optional<std::uint64_t> freeBytes() const { return freeBytes_; }
+  std::optional<std::uint64_t> freeBytes() const { return f_.freeBytes; }
   // UTF-8, trailing blanks removed; empty when the volume has none.
-  const std::string& label() const { return label_; }
+  const std::string& label() const { return f_.label; }
   // Boot sectors, reserved sectors, FATs, the FAT12/16 root folder and whatever lies
   // past the last cluster (the NTFS backup boot sector): copied whatever the map says.
-  const std::vector<Area>& alwaysImaged() const { return always_; }
-  // Byte offsets of the boot sector and its copies (NTFS backup, FAT32 backup), where
-  // a restore to another start sector patches the hidden-sectors field (offset 0x1C).
-  const std::vector<std::uint64_t>& bootSectorCopies() const { return bootCopies_; }
+  const std::vector<Area>& alwaysImaged() const { return f_.always; }
+  // Byte offsets of the boot sector and its copies (NTFS backup, FAT32 backup).
+  const std::vector<std::uint64_t>& bootSectorCopies() const { return f_.bootCopies; }
 
  private:
-  friend struct VolumeBuilder;
-  Kind kind_ = Kind::Raw;
-  bool hasMap_ = false;
-  std::uint32_t bytesPerSector_ = 512;
-  std::uint32_t clusterSize_ = 0;
-  std::uint64_t clusterCount_ = 0;
-  std::uint64_t dataStart_ = 0;
-  std::vector<std::uint8_t> used_;
-  std::uint64_t usedCount_ = 0;
-  std::optional<std::uint64_t> freeBytes_;
-  std::string label_;
-  std::vector<Area> always_;
-  std::vector<std::uint64_t> bootCopies_;
+  Facts f_;
 };
+
+enum class MoveFix { NotNeeded, Fixed, Unknown, Failed };
+
+// After a partition's bytes were written at another place on a disk: points the
+// file system's record of where its partition starts at startByte (NTFS, FAT: the
+// hidden-sectors field of the boot sector and its backup; exFAT: PartitionOffset in
+// the main and the backup boot region, whose checksums are written again).
+MoveFix fixStart(disk::Device& partition, std::uint64_t startByte);
+
+// After a restore onto a larger partition: NTFS keeps its size and its backup boot
+// sector just past its last cluster, where Windows looks; checkers that look at the
+// end of the partition instead (ntfs-3g) find a copy there too. False on a write error.
+bool fixGrown(disk::Device& partition);
 
 }  // namespace fs

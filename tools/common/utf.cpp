@@ -104,4 +104,17 @@ std::string utf16ToLeBytes(std::u16string_view text) {
   return out;
 }
 
+#ifdef _WIN32
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wchar_t is a UTF-16 code unit");
+
+std::wstring wideFromUtf8(std::string_view utf8) {
+  std::u16string text = utf8ToUtf16(utf8);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string utf8FromWide(std::wstring_view wide) {
+  return utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+}
+#endif
+
 }  // namespace toolio

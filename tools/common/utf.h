@@ -17,4 +17,10 @@ std::u16string utf8ToUtf16(std::string_view text);
 // UTF-16 code units as little-endian bytes, without a byte-order mark.
 std::string utf16ToLeBytes(std::u16string_view text);
 
+#ifdef _WIN32
+// Windows' wide text is UTF-16: the tools keep UTF-8 and convert at the system call.
+std::wstring wideFromUtf8(std::string_view utf8);
+std::string utf8FromWide(std::wstring_view wide);
+#endif
+
 }  // namespace toolio

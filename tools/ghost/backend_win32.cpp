@@ -7,67 +7,20 @@
 #include <ctime>
 #include <vector>
 
+#include "tools/common/handles_win32.h"
+#include "tools/common/utf.h"
+#include "tools/common/volumes_win32.h"
+
 namespace ghost {
 
 namespace {
-
-struct VolumeNumber {
-  DWORD disk = 0xFFFFFFFF;  // PhysicalDriveN
-  DWORD partition = 0;
-};
-
-bool numberOfVolume(HANDLE volume, VolumeNumber& number) {
-  STORAGE_DEVICE_NUMBER info{};
-  DWORD bytes = 0;
-  if (!DeviceIoControl(volume, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &info, sizeof info, &bytes, nullptr))
-    return false;
-  if (info.DeviceType != FILE_DEVICE_DISK) return false;
-  number.disk = info.DeviceNumber;
-  number.partition = info.PartitionNumber;
-  return true;
-}
-
-// \\?\Volume{...}\ of the volume that holds path, without the final backslash.
-std::wstring volumeOfPath(const std::wstring& path) {
-  wchar_t root[MAX_PATH + 1];
-  wchar_t name[MAX_PATH + 1];
-  if (!GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return {};
-  if (!GetVolumeNameForVolumeMountPointW(root, name, MAX_PATH)) return {};
-  std::wstring volume(name);
-  if (!volume.empty() && volume.back() == L'\\') volume.pop_back();
-  return volume;
-}
-
-// Finds the volume device of PhysicalDrive(disk) partition `partition`.
-std::wstring findVolume(DWORD disk, DWORD partition) {
-  wchar_t name[MAX_PATH + 1];
-  HANDLE find = FindFirstVolumeW(name, MAX_PATH);
-  if (find == INVALID_HANDLE_VALUE) return {};
-  std::wstring found;
-  do {
-    std::wstring volume(name);
-    if (!volume.empty() && volume.back() == L'\\') volume.pop_back();
-    HANDLE handle = CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                nullptr);
-    if (handle == INVALID_HANDLE_VALUE) continue;
-    VolumeNumber number;
-    bool match = numberOfVolume(handle, number) && number.disk == disk && number.partition == partition;
-    CloseHandle(handle);
-    if (match) {
-      found = volume;
-      break;
-    }
-  } while (FindNextVolumeW(find, name, MAX_PATH));
-  FindVolumeClose(find);
-  return found;
-}
 
 // A locked, dismounted volume read and written directly. Raw volume I/O must be
 // whole sectors: unaligned requests go through a sector-aligned buffer.
 class VolumeDevice : public disk::Device {
  public:
-  VolumeDevice(HANDLE handle, std::wstring path, std::uint64_t size, std::uint32_t sectorSize)
-      : handle_(handle), path_(std::move(path)), size_(size), sectorSize_(sectorSize) {}
+  VolumeDevice(toolio::UniqueHandle handle, std::wstring path, std::uint64_t size, std::uint32_t sectorSize)
+      : handle_(std::move(handle)), path_(std::move(path)), size_(size), sectorSize_(sectorSize) {}
   ~VolumeDevice() override { release(); }
 
   std::uint64_t size() const override { return size_; }
@@ -83,15 +36,14 @@ class VolumeDevice : public disk::Device {
     if (aligned(offset, length)) return raw(offset, const_cast<void*>(buffer), length, true);
     return throughBounce(offset, const_cast<void*>(buffer), length, true);
   }
-  bool flush() override { return FlushFileBuffers(handle_) != 0; }
+  bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
   // Unlocks and closes, so the file system can mount again.
   void release() {
-    if (handle_ == INVALID_HANDLE_VALUE) return;
+    if (!handle_) return;
     DWORD bytes = 0;
-    DeviceIoControl(handle_, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
-    CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    DeviceIoControl(handle_.get(), FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
+    handle_.reset();
   }
   const std::wstring& path() const { return path_; }
 
@@ -107,7 +59,7 @@ class VolumeDevice : public disk::Device {
       at.Offset = DWORD(offset);
       at.OffsetHigh = DWORD(offset >> 32);
       DWORD done = 0;
-      BOOL ok = writing ? WriteFile(handle_, p, piece, &done, &at) : ReadFile(handle_, p, piece, &done, &at);
+      BOOL ok = writing ? WriteFile(handle_.get(), p, piece, &done, &at) : ReadFile(handle_.get(), p, piece, &done, &at);
       if (!ok || done != piece) return false;
       p += piece;
       offset += piece;
@@ -129,81 +81,81 @@ class VolumeDevice : public disk::Device {
     return raw(start, bounce.data(), bounce.size(), true);
   }
 
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
   std::wstring path_;
   std::uint64_t size_;
   std::uint32_t sectorSize_;
 };
 
-bool splitDesignator(const std::string& text, unsigned& disk, unsigned& partition) {
-  auto where = disk::parseDesignator(text);
-  if (!where) return false;
-  disk = unsigned(where->disk);
-  partition = unsigned(where->partition);
-  return true;
-}
+// The locked volume unlocks again when opening it fails half-way.
+class VolumeLock {
+ public:
+  explicit VolumeLock(HANDLE volume) : volume_(volume) {
+    DWORD bytes = 0;
+    locked_ = DeviceIoControl(volume_, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr) != 0;
+  }
+  ~VolumeLock() {
+    DWORD bytes = 0;
+    if (locked_) DeviceIoControl(volume_, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
+  }
+  VolumeLock(const VolumeLock&) = delete;
+  VolumeLock& operator=(const VolumeLock&) = delete;
+  bool locked() const { return locked_; }
+  // The device keeps the lock from here on.
+  void handOver() { locked_ = false; }
+
+ private:
+  HANDLE volume_;
+  bool locked_;
+};
 
 }  // namespace
 
-Problem Win32Backend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out) {
-  unsigned diskNumber = 0, partitionNumber = 0;
-  if (!splitDesignator(designator, diskNumber, partitionNumber)) return Problem::BadDesignator;
-  std::wstring drive = L"\\\\.\\PhysicalDrive" + std::to_wstring(diskNumber - 1);
-  HANDLE diskHandle = CreateFileW(drive.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-  if (diskHandle == INVALID_HANDLE_VALUE) return Problem::NoSuchDisk;
-  CloseHandle(diskHandle);
-  std::wstring volume = findVolume(diskNumber - 1, partitionNumber);
+Problem Win32Backend::openPartition(const std::string& designator, bool forWriting, OpenedPartition& out,
+                                    disk::Error&) {
+  auto where = disk::parseDesignator(designator);
+  if (!where) return Problem::BadDesignator;
+  const DWORD drive = DWORD(where->disk - 1), partition = DWORD(where->partition);
+  if (!disk::physicalDriveExists(drive)) return Problem::NoSuchDisk;
+  std::wstring volume = disk::volumeOfPartition(drive, partition);
   if (volume.empty()) return Problem::NoSuchPartition;
 
   wchar_t windows[MAX_PATH + 1];
-  if (GetWindowsDirectoryW(windows, MAX_PATH) && volumeOfPath(windows) == volume) return Problem::SystemVolume;
+  if (GetWindowsDirectoryW(windows, MAX_PATH) && disk::volumeOfPath(windows) == volume) return Problem::SystemVolume;
 
   DWORD access = GENERIC_READ | (forWriting ? GENERIC_WRITE : 0);
-  HANDLE handle = CreateFileW(volume.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_ACCESS_DENIED ? Problem::AccessDenied : Problem::VolumeInUse;
-  DWORD bytes = 0;
+  toolio::UniqueHandle handle(
+      CreateFileW(volume.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!handle) return GetLastError() == ERROR_ACCESS_DENIED ? Problem::AccessDenied : Problem::VolumeInUse;
   // Nobody may use the volume while its blocks are read or replaced underneath.
-  if (!DeviceIoControl(handle, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr)) {
-    CloseHandle(handle);
-    return Problem::VolumeInUse;
-  }
-  DeviceIoControl(handle, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
+  VolumeLock lock(handle.get());
+  if (!lock.locked()) return Problem::VolumeInUse;
+  DWORD bytes = 0;
+  DeviceIoControl(handle.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
   // The last sectors (NTFS's backup boot sector) lie outside the file system's extent.
-  DeviceIoControl(handle, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &bytes, nullptr);
+  DeviceIoControl(handle.get(), FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &bytes, nullptr);
 
   PARTITION_INFORMATION_EX info{};
   DISK_GEOMETRY geometry{};
-  if (!DeviceIoControl(handle, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof info, &bytes, nullptr)) {
-    DeviceIoControl(handle, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
-    CloseHandle(handle);
+  if (!DeviceIoControl(handle.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof info, &bytes,
+                       nullptr))
     return Problem::PartitionUnreadable;
-  }
   std::uint32_t sectorSize = 512;
-  if (DeviceIoControl(handle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &bytes,
+  if (DeviceIoControl(handle.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &bytes,
                       nullptr) &&
       geometry.BytesPerSector >= 512)
     sectorSize = geometry.BytesPerSector;
   out.startByte = std::uint64_t(info.StartingOffset.QuadPart);
   out.lengthBytes = std::uint64_t(info.PartitionLength.QuadPart);
-  out.device = std::make_unique<VolumeDevice>(handle, volume, out.lengthBytes, sectorSize);
+  lock.handOver();
+  out.device = std::make_unique<VolumeDevice>(std::move(handle), volume, out.lengthBytes, sectorSize);
   return Problem::None;
 }
 
 bool Win32Backend::isOnPartition(const std::string& path, const std::string& designator) {
-  unsigned diskNumber = 0, partitionNumber = 0;
-  if (!splitDesignator(designator, diskNumber, partitionNumber)) return false;
-  std::wstring volume = volumeOfPath(widePath(path));
-  if (volume.empty()) return false;
-  HANDLE handle = CreateFileW(volume.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  VolumeNumber number;
-  bool same = numberOfVolume(handle, number) && number.disk == diskNumber - 1 && number.partition == partitionNumber;
-  CloseHandle(handle);
-  return same;
+  auto where = disk::parseDesignator(designator);
+  return where &&
+         disk::pathIsOnPartition(toolio::wideFromUtf8(path), DWORD(where->disk - 1), DWORD(where->partition));
 }
 
 bool Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
@@ -213,14 +165,12 @@ bool Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
   std::uint32_t sectorSize = device->sectorSize();
   // The file system must be mounted again to grow itself.
   device->release();
-  HANDLE handle = CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  toolio::UniqueHandle handle(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!handle) return false;
   LONGLONG sectors = LONGLONG(partition.lengthBytes / sectorSize);
   DWORD bytes = 0;
-  BOOL ok = DeviceIoControl(handle, FSCTL_EXTEND_VOLUME, &sectors, sizeof sectors, nullptr, 0, &bytes, nullptr);
-  CloseHandle(handle);
-  return ok != 0;
+  return DeviceIoControl(handle.get(), FSCTL_EXTEND_VOLUME, &sectors, sizeof sectors, nullptr, 0, &bytes, nullptr) != 0;
 }
 
 std::uint64_t Win32Backend::newImageId() {

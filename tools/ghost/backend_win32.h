@@ -3,22 +3,22 @@
 #pragma once
 
 #include "tools/ghost/engine.h"
-#include "tools/ghost/files_win32.h"
+#include "tools/ghost/platform_files.h"
 
 namespace ghost {
 
-class Win32Backend : public FilesBackend {
+class Win32Backend : public Backend {
  public:
-  Win32Backend() : FilesBackend(files_) {}
-  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition) override;
+  Files& imageFiles() override { return *files_; }
+  Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                        disk::Error& detail) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 
-
  private:
-  Win32Files files_;
+  std::unique_ptr<Files> files_ = platformFiles();
 };
 
 }  // namespace ghost

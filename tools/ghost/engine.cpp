@@ -1,11 +1,12 @@
 #include "tools/ghost/engine.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
+#include "tools/common/crc32.h"
 #include "tools/common/fs.h"
-#include "tools/ghost/bootfix.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/sync.h"
 
@@ -14,6 +15,10 @@ namespace ghost {
 unsigned Backend::workerThreads() { return hardwareThreads(); }
 
 namespace {
+
+std::function<bool()> stopOf(const toolio::Progress& progress) {
+  return [&progress] { return progress.stopRequested(); };
+}
 
 Failure fail(Problem problem) {
   Failure failure;
@@ -42,13 +47,7 @@ Problem openImage(Files& files, const std::string& path, ImageOpen& image) {
   std::uint8_t bytes[kHeaderSize];
   if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None)
     return problem == Problem::ImageTruncated ? Problem::ImageNotOurs : problem;
-  switch (decodeHeader(bytes, sizeof bytes, image.header)) {
-    case HeaderProblem::None: break;
-    case HeaderProblem::BadMagic: return Problem::ImageNotOurs;
-    case HeaderProblem::BadVersion: return Problem::ImageVersion;
-    case HeaderProblem::BadChecksum:
-    case HeaderProblem::BadValues: return Problem::ImageHeaderDamaged;
-  }
+  if (Problem problem = decodeHeader(bytes, sizeof bytes, image.header); problem != Problem::None) return problem;
   image.reader->setImageId(image.header.imageId);
   // Read the map in slices, so that a damaged size cannot make us allocate more than
   // the file really holds.
@@ -82,7 +81,7 @@ Produced readChunkRecord(SpanReader& reader, const ImageHeader& header, std::uin
   item.input.resize(kChunkHeaderSize + chunk.storedSize);
   if ((problem = reader.read(item.input.data() + kChunkHeaderSize, chunk.storedSize)) != Problem::None)
     return Produced::Failed;
-  item.tag = chunk.rawSize;
+  item.rawSize = chunk.rawSize;
   ++next;
   return Produced::Item;
 }
@@ -91,6 +90,53 @@ void expandRecord(const ImageHeader& header, WorkItem& item) {
   ChunkHeader chunk;
   item.failed = !decodeChunkHeader(item.input.data(), header, item.sequence, chunk) ||
                 !expandChunk(chunk, item.input.data() + kChunkHeaderSize, item.output);
+  item.zeros = !item.failed && chunk.method == ChunkMethod::Zeros;
+}
+
+// Reads a chunk's ranges into item.input, except the zeros the device knows without
+// reading (holes of a sparse disk image): a chunk of nothing else is not read at all.
+bool readChunk(disk::Device& device, const std::vector<ByteRange>& ranges, WorkItem& item,
+               std::vector<std::uint64_t>& knownZeros) {
+  knownZeros.clear();
+  bool onlyZeros = true;
+  for (const ByteRange& range : ranges) {
+    knownZeros.push_back(device.knownZerosAt(range.offset, range.length));
+    onlyZeros = onlyZeros && knownZeros.back() == range.length;
+  }
+  item.zeros = onlyZeros;
+  if (onlyZeros) {
+    item.input.clear();
+    return true;
+  }
+  item.input.resize(item.rawSize);
+  std::uint8_t* at = item.input.data();
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    // Ranges lie within one chunk: their lengths fit in a size_t.
+    const std::size_t length = std::size_t(ranges[i].length);
+    const std::size_t zeros = std::size_t(knownZeros[i]);
+    std::memset(at, 0, zeros);
+    if (!device.read(ranges[i].offset + zeros, at + zeros, length - zeros)) return false;
+    at += length;
+  }
+  return true;
+}
+
+// Zeros onto the target, where it does not read as zeros already.
+bool writeZeros(disk::Device& device, const ByteRange& range) {
+  static const std::uint8_t kZeros[1u << 20] = {};
+  std::uint64_t at = range.offset;
+  std::uint64_t left = range.length;
+  while (left > 0) {
+    const std::uint64_t known = device.knownZerosAt(at, left);
+    at += known;
+    left -= known;
+    if (left == 0) break;
+    const std::size_t piece = left < sizeof kZeros ? std::size_t(left) : sizeof kZeros;
+    if (!device.write(at, kZeros, piece)) return false;
+    at += piece;
+    left -= piece;
+  }
+  return true;
 }
 
 // After the last chunk: the end record must match and nothing may follow it.
@@ -110,27 +156,21 @@ Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
 
 int zlibLevelFor(int switchLevel) {
   // Measured with libdeflate on 600 MB of NTFS (system libraries and random data), 2
-  // cores: level 6 took 2.9 s, 7 took 3.8 s for 0.35% less, 8 took 6.4 s for 0.2%
-  // less again and 9 took 8.6 s. So -z7..-z9 use 7; no switch means fast.
+  // cores: level 6 took 2.9 s, 7 took 3.8 s (a third more) for 0.35% less, 8 took
+  // 6.4 s for 0.2% less again and 9 took 8.6 s. Level 6 still beats the ratio of
+  // gzip -6 on that data, so -z6..-z9 use 6; no switch means fast.
   if (switchLevel <= 0) return 1;
-  if (switchLevel >= 7) return 7;
+  if (switchLevel >= 6) return 6;
   return switchLevel;
 }
 
 BackupPlan planBackup(disk::Device& partition) {
   BackupPlan plan;
   fs::Volume volume;
-  std::string error;
-  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0) {
-    switch (volume.kind()) {
-      case fs::Kind::Ntfs: plan.fs = FsKind::Ntfs; break;
-      case fs::Kind::Fat12: plan.fs = FsKind::Fat12; break;
-      case fs::Kind::Fat16: plan.fs = FsKind::Fat16; break;
-      case fs::Kind::Fat32: plan.fs = FsKind::Fat32; break;
-      default: break;
-    }
-  }
-  if (plan.fs == FsKind::Raw) {
+  disk::Error error;
+  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0)
+    plan.fileSystem = volume.kind();
+  if (plan.fileSystem == fs::Kind::Raw) {
     // Unknown, unreadable or damaged: sector by sector, every block is stored.
     plan.map = BlockMap(partition.size(), 64u << 10);
     plan.map.markAll();
@@ -165,20 +205,21 @@ BackupPlan planBackup(disk::Device& partition) {
   return plan;
 }
 
-Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options) {
   OpenedPartition source;
-  if (Problem problem = backend.openPartition(command.partition, false, source); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan = planBackup(*source.device);
   ImageHeader header;
   header.imageId = backend.newImageId();
-  header.fs = plan.fs;
+  header.fileSystem = plan.fileSystem;
   header.sectorSize = source.device->sectorSize();
   header.blockSize = plan.map.blockSize();
   header.clusterSize = plan.clusterSize;
@@ -193,10 +234,11 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   std::vector<std::uint8_t> mapStored = encodeMap(plan.map.bits(), 6);
   header.mapRawSize = plan.map.bits().size();
   header.mapStoredSize = mapStored.size();
-  header.mapCrc = crc32Of(mapStored.data(), mapStored.size());
+  header.mapCrc = toolio::crc32(mapStored.data(), mapStored.size());
   header.createdUnix = backend.nowUnix();
 
-  SpanWriter writer(backend, command.imagePath, header.imageId, backend.maxFileSize(command.imagePath));
+  Files& files = backend.imageFiles();
+  SpanWriter writer(files, command.imagePath, header.imageId, files.maxFileSize(command.imagePath));
   if (Problem problem = writer.open(); problem != Problem::None) return fail(problem);
   std::vector<std::uint8_t> headerBytes = encodeHeader(header);
   if (Problem problem = writer.write(headerBytes.data(), headerBytes.size()); problem != Problem::None)
@@ -204,10 +246,11 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   if (Problem problem = writer.write(mapStored.data(), mapStored.size()); problem != Problem::None)
     return fail(problem);
 
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   UsedRangeCursor cursor(plan.map);
   std::vector<ByteRange> ranges;
+  std::vector<std::uint64_t> knownZeros;
   Problem writeProblem = Problem::None;
   int level = int(header.level);
   PipelineStages stages;
@@ -215,21 +258,22 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
     ranges.clear();
     std::uint64_t bytes = cursor.take(header.chunkSize, ranges);
     if (bytes == 0) return Produced::End;
-    item.input.resize(bytes);
-    std::uint8_t* at = item.input.data();
-    for (const ByteRange& range : ranges) {
-      if (!source.device->read(range.offset, at, range.length)) return Produced::Failed;
-      at += range.length;
-    }
-    return Produced::Item;
+    item.rawSize = std::uint32_t(bytes);
+    return readChunk(*source.device, ranges, item, knownZeros) ? Produced::Item : Produced::Failed;
   };
   stages.transform = [&](WorkItem& item) {
     thread_local std::vector<std::uint8_t> packed;
     ChunkHeader chunk;
     chunk.index = std::uint32_t(item.sequence);
-    chunk.rawSize = std::uint32_t(item.input.size());
-    chunk.rawCrc = crc32Of(item.input.data(), item.input.size());
-    chunk.method = compressChunk(item.input.data(), item.input.size(), level, packed);
+    chunk.rawSize = item.rawSize;
+    if (item.zeros) {
+      packed.clear();
+      chunk.method = ChunkMethod::Zeros;
+    } else {
+      chunk.method = compressChunk(item.input.data(), item.input.size(), level, packed);
+    }
+    chunk.rawCrc = chunk.method == ChunkMethod::Zeros ? zerosCrc(chunk.rawSize)
+                                                      : toolio::crc32(item.input.data(), item.input.size());
     chunk.storedSize = std::uint32_t(packed.size());
     item.output.resize(kChunkHeaderSize + packed.size());
     encodeChunkHeader(chunk, item.output.data());
@@ -237,11 +281,12 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   };
   stages.consume = [&](WorkItem& item) {
     writeProblem = writer.write(item.output.data(), item.output.size());
-    progress.doneBytes += item.input.size();
+    done += item.rawSize;
+    progress.report(done, header.dataBytes);
     return writeProblem == Problem::None;
   };
   unsigned workers = backend.workerThreads();
-  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested)) {
+  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress))) {
     case PipelineEnd::Completed: break;
     case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
     case PipelineEnd::ConsumerStopped: return fail(writeProblem);
@@ -257,13 +302,13 @@ Failure runBackup(const Command& command, Backend& backend, RunProgress& progres
   return fail(writer.commit());
 }
 
-Failure runCheck(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress) {
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   std::uint64_t damaged = 0;
@@ -274,11 +319,12 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     if (item.failed) ++damaged;
-    progress.doneBytes += item.tag;
+    done += item.rawSize;
+    progress.report(done, header.dataBytes);
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
   Failure failure;
   if (end == PipelineEnd::ProducerFailed) {
@@ -292,18 +338,19 @@ Failure runCheck(const Command& command, Backend& backend, RunProgress& progress
   return failure;
 }
 
-Failure runRestore(const Command& command, Backend& backend, RunProgress& progress) {
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress) {
   if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
   ImageOpen image;
-  if (Problem problem = openImage(backend, command.imagePath, image); problem != Problem::None)
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
   OpenedPartition target;
-  if (Problem problem = backend.openPartition(command.partition, true, target); problem != Problem::None) {
-    Failure failure = fail(problem);
-    failure.detail = backend.lastDetail();
-    return failure;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
+      problem != Problem::None) {
+    opening.problem = problem;
+    return opening;
   }
   if (target.lengthBytes < header.sourceSize) {
     Failure failure = fail(Problem::TargetTooSmall);
@@ -316,8 +363,8 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   BlockMap map(header.sourceSize, header.blockSize, std::move(image.map));
   UsedRangeCursor cursor(map);
   std::vector<ByteRange> ranges;
-  progress.totalBytes = header.dataBytes;
-  progress.started = true;
+  std::uint64_t done = 0;
+  progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
   Problem readProblem = Problem::None;
   bool writeFailed = false;
@@ -329,16 +376,18 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   stages.transform = [&](WorkItem& item) { expandRecord(header, item); };
   stages.consume = [&](WorkItem& item) {
     ranges.clear();
-    cursor.take(item.tag, ranges);
-    progress.doneBytes += item.tag;
+    cursor.take(item.rawSize, ranges);
+    done += item.rawSize;
+    progress.report(done, header.dataBytes);
     if (item.failed) {
       ++damaged;
       // Damaged data is never written; -crcignore only decides whether to go on.
       return command.crcIgnore;
     }
-    const std::uint8_t* at = item.output.data();
+    std::size_t at = 0;
     for (const ByteRange& range : ranges) {
-      if (!target.device->write(range.offset, at, range.length)) {
+      if (item.zeros ? !writeZeros(*target.device, range)
+                     : !target.device->write(range.offset, item.output.data() + at, range.length)) {
         writeFailed = true;
         return false;
       }
@@ -347,7 +396,7 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
     return true;
   };
   unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), progress.stopRequested);
+  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
   Failure failure;
   failure.targetTouched = true;
   if (writeFailed) {
@@ -369,16 +418,15 @@ Failure runRestore(const Command& command, Backend& backend, RunProgress& progre
   if (!target.device->flush() && failure.problem == Problem::None) failure.problem = Problem::PartitionUnwritable;
   if (failure.problem != Problem::None) return failure;
 
-  if (fixHiddenSectors(*target.device, target.startByte) == BootFixResult::Failed)
-    return fail(Problem::PartitionUnwritable);
-  if (header.fs == FsKind::Ntfs && target.lengthBytes > header.sourceSize) {
-    if (!copyNtfsBootSectorToPartitionEnd(*target.device)) return fail(Problem::PartitionUnwritable);
+  if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return fail(Problem::PartitionUnwritable);
+  if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
+    if (!fs::fixGrown(*target.device)) return fail(Problem::PartitionUnwritable);
     backend.extendNtfs(target, header.sourceSize);
   }
   return Failure{};
 }
 
-int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out) {
   Failure failure;
   try {

@@ -9,11 +9,11 @@
 
 #include "tools/common/console_out.h"
 #include "tools/common/disk.h"
+#include "tools/common/progress.h"
 #include "tools/ghost/args.h"
 #include "tools/ghost/block_map.h"
 #include "tools/ghost/errors.h"
 #include "tools/ghost/image_format.h"
-#include "tools/ghost/progress.h"
 #include "tools/ghost/spans.h"
 
 namespace ghost {
@@ -25,12 +25,16 @@ struct OpenedPartition {
   std::uint64_t lengthBytes = 0;
 };
 
-class Backend : public Files {
+class Backend {
  public:
+  virtual ~Backend() = default;
+  // Where the image files are read and written.
+  virtual Files& imageFiles() = 0;
   // Resolves "disk:partition" as the disk lister numbers it; for writing, the volume
-  // is locked and dismounted for the rest of the run (Windows).
-  virtual Problem openPartition(const std::string& designator, bool forWriting,
-                                OpenedPartition& partition) = 0;
+  // is locked and dismounted for the rest of the run (Windows). DiskUnreadable comes
+  // with the disk layer's own words, where it has them.
+  virtual Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
+                                disk::Error& detail) = 0;
   // Whether the file at path lives on that partition (an image must never be read from
   // or written to the partition being restored or backed up).
   virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
@@ -44,35 +48,11 @@ class Backend : public Files {
   virtual std::uint64_t newImageId() = 0;
   virtual std::uint64_t nowUnix() = 0;
   virtual unsigned workerThreads();
-  // The disk layer's message for the last failed openPartition, if it gave one.
-  virtual std::string lastDetail() const { return {}; }
-};
-
-// A backend whose image files are those of a Files object of the platform.
-class FilesBackend : public Backend {
- public:
-  std::unique_ptr<File> openRead(const std::string& path, FileError& error) override {
-    return files_.openRead(path, error);
-  }
-  std::unique_ptr<File> create(const std::string& path, FileError& error) override {
-    return files_.create(path, error);
-  }
-  bool exists(const std::string& path) override { return files_.exists(path); }
-  bool remove(const std::string& path) override { return files_.remove(path); }
-  bool replace(const std::string& from, const std::string& to) override { return files_.replace(from, to); }
-  std::uint64_t maxFileSize(const std::string& path) override { return files_.maxFileSize(path); }
-
- protected:
-  // Only kept: files may be a member of the derived backend, not yet constructed.
-  explicit FilesBackend(Files& files) : files_(files) {}
-
- private:
-  Files& files_;
 };
 
 // The backup's plan: which blocks of the partition hold data.
 struct BackupPlan {
-  FsKind fs = FsKind::Raw;
+  fs::Kind fileSystem = fs::Kind::Raw;
   std::uint32_t clusterSize = 0;
   BlockMap map;
 };
@@ -91,14 +71,16 @@ struct RunOptions {
   std::uint32_t chunkSize = kDefaultChunkSize;
 };
 
-Failure runBackup(const Command& command, Backend& backend, RunProgress& progress,
+// Each reports the bytes of data done of all it has to do, once it knows them, and
+// stops when the progress says the user asked it to.
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options = {});
-Failure runCheck(const Command& command, Backend& backend, RunProgress& progress);
-Failure runRestore(const Command& command, Backend& backend, RunProgress& progress);
+Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress);
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress);
 
 // Runs the command and prints its failure lines (nothing on success).
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
-int runCommand(const Command& command, Backend& backend, RunProgress& progress,
+int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out);
 
 }  // namespace ghost

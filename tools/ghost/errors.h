@@ -1,11 +1,14 @@
 // Why a run failed, and the Chinese line(s) the program shows the user verbatim.
 // Any output at all is a failure to the program, so these are the only texts the
-// engine ever prints.
+// engine prints about a run (errors.cpp holds them in one table). The backends turn
+// the system's errors into these where they meet them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "tools/common/disk_error.h"
 
 namespace ghost {
 
@@ -48,7 +51,7 @@ struct Failure {
   std::uint64_t damagedChunks = 0;   // ImageChunkDamaged
   bool targetTouched = false;        // a restore that stopped after writing began
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
-  std::string detail;                // the disk layer's own words, when it has them
+  disk::Error diskError;             // DiskUnreadable: the disk layer's own words, when it has them
 };
 
 // One or two GBK lines.

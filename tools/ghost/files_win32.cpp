@@ -1,131 +1,126 @@
-#include "tools/ghost/files_win32.h"
+#include "tools/ghost/platform_files.h"
 
 #include <windows.h>
 
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 
 namespace ghost {
 
-std::wstring widePath(const std::string& utf8) {
-  std::u16string text = toolio::utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
+using toolio::wideFromUtf8;
 
 namespace {
 
-FileError fileErrorOf(DWORD code) {
+// The system's error in the engine's words, for what was being done.
+Problem openProblem(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_INVALID_NAME:
     case ERROR_NOT_READY:
-      return FileError::NotFound;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_WRITE_PROTECT:
-      return FileError::AccessDenied;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return FileError::DiskFull;
+      return Problem::ImageMissing;
     default:
-      return FileError::Other;
+      return Problem::ImageUnreadable;
   }
+}
+
+Problem writeProblem(DWORD code, Problem otherwise) {
+  return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ? Problem::DiskFull : otherwise;
 }
 
 class Win32File : public File {
  public:
-  explicit Win32File(HANDLE handle) : handle_(handle) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
-  FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+  explicit Win32File(toolio::UniqueHandle handle) : handle_(std::move(handle)) {}
+  Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
     auto* p = static_cast<char*>(buffer);
     while (got < length) {
       DWORD piece = length - got > (1u << 30) ? (1u << 30) : DWORD(length - got);
       DWORD done = 0;
-      if (!ReadFile(handle_, p + got, piece, &done, nullptr)) return fileErrorOf(GetLastError());
+      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return Problem::ImageUnreadable;
       if (done == 0) break;
       got += done;
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError write(const void* buffer, std::size_t length) override {
+  Problem write(const void* buffer, std::size_t length) override {
     const auto* p = static_cast<const char*>(buffer);
     while (length > 0) {
       DWORD piece = length > (1u << 30) ? (1u << 30) : DWORD(length);
       DWORD done = 0;
-      if (!WriteFile(handle_, p, piece, &done, nullptr)) return fileErrorOf(GetLastError());
-      if (done == 0) return FileError::DiskFull;
+      if (!WriteFile(handle_.get(), p, piece, &done, nullptr)) return writeProblem(GetLastError(), Problem::ImageWriteFailed);
+      if (done == 0) return Problem::DiskFull;
       p += done;
       length -= done;
     }
-    return FileError::None;
+    return Problem::None;
   }
-  FileError finish() override {
-    FileError result = FlushFileBuffers(handle_) ? FileError::None : fileErrorOf(GetLastError());
-    if (!CloseHandle(handle_) && result == FileError::None) result = FileError::Other;
-    handle_ = INVALID_HANDLE_VALUE;
+  Problem finish() override {
+    Problem result =
+        FlushFileBuffers(handle_.get()) ? Problem::None : writeProblem(GetLastError(), Problem::ImageWriteFailed);
+    if (!toolio::closeAndCheck(handle_) && result == Problem::None) result = Problem::ImageWriteFailed;
     return result;
   }
 
  private:
-  HANDLE handle_;
+  toolio::UniqueHandle handle_;
+};
+
+class Win32Files : public Files {
+ public:
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle) {
+      problem = openProblem(GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<Win32File>(std::move(handle));
+  }
+
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
+    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!handle) {
+      problem = writeProblem(GetLastError(), Problem::DestinationUncreatable);
+      return nullptr;
+    }
+    return std::make_unique<Win32File>(std::move(handle));
+  }
+
+  bool exists(const std::string& path) override {
+    return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
+  bool removeFile(const std::string& path) override { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }
+
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+
+  std::uint64_t maxFileSize(const std::string& path) override {
+    // Asked through a handle of the destination's folder: GetVolumeInformationW on a
+    // root would also read the volume label, and Wine prints a console warning where it
+    // cannot - output the program would take for a failure.
+    std::wstring folder = wideFromUtf8(path);
+    std::size_t slash = folder.find_last_of(L"\\/");
+    folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
+    toolio::UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return 0;
+    wchar_t fsName[64] = {};
+    if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
+    // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
+    std::wstring name(fsName);
+    if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
+    return 0;
+  }
 };
 
 }  // namespace
 
-std::unique_ptr<File> Win32Files::openRead(const std::string& path, FileError& error) {
-  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = fileErrorOf(GetLastError());
-    return nullptr;
-  }
-  return std::make_unique<Win32File>(handle);
-}
-
-std::unique_ptr<File> Win32Files::create(const std::string& path, FileError& error) {
-  HANDLE handle = CreateFileW(widePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    error = fileErrorOf(GetLastError());
-    return nullptr;
-  }
-  return std::make_unique<Win32File>(handle);
-}
-
-bool Win32Files::exists(const std::string& path) {
-  return GetFileAttributesW(widePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool Win32Files::remove(const std::string& path) { return DeleteFileW(widePath(path).c_str()) != 0; }
-
-bool Win32Files::replace(const std::string& from, const std::string& to) {
-  return MoveFileExW(widePath(from).c_str(), widePath(to).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-std::uint64_t Win32Files::maxFileSize(const std::string& path) {
-  // Asked through a handle of the destination's folder: GetVolumeInformationW on a
-  // root would also read the volume label, and Wine prints a console warning where it
-  // cannot - output the program would take for a failure.
-  std::wstring folder = widePath(path);
-  std::size_t slash = folder.find_last_of(L"\\/");
-  folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
-  HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return 0;
-  wchar_t fsName[64] = {};
-  BOOL known = GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, fsName, 64);
-  CloseHandle(handle);
-  if (!known) return 0;
-  // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
-  std::wstring name(fsName);
-  if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
-  return 0;
-}
+std::unique_ptr<Files> platformFiles() { return std::make_unique<Win32Files>(); }
 
 }  // namespace ghost

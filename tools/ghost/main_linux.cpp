@@ -5,8 +5,8 @@
 #include <string>
 
 #include "tools/common/console_out.h"
-#include "tools/ghost/backend_disks.h"
-#include "tools/ghost/files_posix.h"
+#include "tools/ghost/backend_disk_images.h"
+#include "tools/ghost/platform_files.h"
 
 int main(int argc, char** argv) {
   std::string line;
@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     out.line(parsed.error);
     return 2;
   }
-  ghost::PosixFiles files;
-  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
-  ghost::RunProgress progress;
+  std::unique_ptr<ghost::Files> files = ghost::faultyFiles(ghost::platformFiles(), disk::faultsFromEnvironment());
+  ghost::DiskImagesBackend backend(disk::environmentDiskSet(), *files);
+  toolio::NoProgress progress;
   return ghost::runCommand(parsed.command, backend, progress, out);
 }

@@ -9,50 +9,33 @@
 
 #include <string>
 
+#include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
 #include "tools/ghost/backend_win32.h"
 #ifdef VREL_SIMULATED_DISKS
-#include "tools/ghost/backend_disks.h"
+#include "tools/ghost/backend_disk_images.h"
 #endif
-#include "tools/ghost/progress_window_win32.h"
-
-namespace {
-
-std::string argumentsAfterProgramName() {
-  const wchar_t* line = GetCommandLineW();
-  if (*line == L'"') {
-    ++line;
-    while (*line && *line != L'"') ++line;
-    if (*line) ++line;
-  } else {
-    while (*line && *line != L' ' && *line != L'\t') ++line;
-  }
-  std::u16string text;
-  for (; *line; ++line) text.push_back(char16_t(*line));
-  return toolio::utf16ToUtf8(text);
-}
-
-}  // namespace
+#include "tools/ghost/progress_window.h"
 
 int main() {
   toolio::ConsoleOut out;
-  ghost::ParseResult parsed = ghost::parseCommandLine(argumentsAfterProgramName());
+  ghost::ParseResult parsed = ghost::parseCommandLine(toolio::utf8FromWide(toolio::ownCommandTail()));
   if (!parsed.ok) {
     out.line(parsed.error);
     return 2;
   }
 #ifdef VREL_SIMULATED_DISKS
-  ghost::Win32Files files;
-  ghost::ImageDisksBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), files);
+  std::unique_ptr<ghost::Files> files = ghost::faultyFiles(ghost::platformFiles(), disk::faultsFromEnvironment());
+  ghost::DiskImagesBackend backend(disk::environmentDiskSet(), *files);
 #else
   ghost::Win32Backend backend;
 #endif
-  ghost::RunProgress progress;
   toolio::CapturedOut captured;
   int code = 1;
-  ghost::runWithProgressWindow(ghost::windowTextsFor(parsed.command), progress,
-                               [&] { code = ghost::runCommand(parsed.command, backend, progress, captured); });
+  toolio::runWithProgressWindow(ghost::progressWindowFor(parsed.command), [&](toolio::Progress& progress) {
+    code = ghost::runCommand(parsed.command, backend, progress, captured);
+  });
   if (!captured.text().empty()) {
     std::fwrite(captured.text().data(), 1, captured.text().size(), stdout);
     std::fflush(stdout);

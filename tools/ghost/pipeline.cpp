@@ -25,7 +25,7 @@ struct Shared {
 }  // namespace
 
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
-                        const std::atomic<bool>& cancel) {
+                        const std::function<bool()>& cancelled) {
   if (workers == 0) workers = 1;
   if (inFlight < workers + 2) inFlight = workers + 2;
   std::vector<std::unique_ptr<WorkItem>> items;
@@ -36,7 +36,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
   }
 
   bool consumerStopped = false;
-  bool cancelled = false;
+  bool stopped = false;
 
   auto producer = [&] {
     for (;;) {
@@ -49,8 +49,9 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         shared.free.pop_back();
       }
       item->failed = false;
-      item->tag = 0;
-      Produced result = cancel.load() ? Produced::End : stages.produce(*item);
+      item->zeros = false;
+      item->rawSize = 0;
+      Produced result = cancelled() ? Produced::End : stages.produce(*item);
       Lock lock(shared.mutex);
       if (result != Produced::Item) {
         shared.free.push_back(item);
@@ -105,8 +106,8 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         }
       }
       bool keepGoing = stages.consume(*item);
-      if (keepGoing && cancel.load()) {
-        cancelled = true;
+      if (keepGoing && cancelled()) {
+        stopped = true;
         keepGoing = false;
       } else if (!keepGoing) {
         consumerStopped = true;
@@ -127,9 +128,9 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
   runConcurrently(tasks);
 
   if (consumerStopped) return PipelineEnd::ConsumerStopped;
-  if (cancelled) return PipelineEnd::Cancelled;
+  if (stopped) return PipelineEnd::Cancelled;
   if (shared.producerFailed) return PipelineEnd::ProducerFailed;
-  if (cancel.load()) return PipelineEnd::Cancelled;
+  if (cancelled()) return PipelineEnd::Cancelled;
   return PipelineEnd::Completed;
 }
 

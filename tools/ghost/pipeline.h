@@ -4,7 +4,6 @@
 // writing overlap; at most `inFlight` items exist at a time, so memory stays bounded.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -15,7 +14,8 @@ struct WorkItem {
   std::uint64_t sequence = 0;
   std::vector<std::uint8_t> input;
   std::vector<std::uint8_t> output;
-  std::uint32_t tag = 0;  // the stages' own use
+  std::uint32_t rawSize = 0;  // the chunk's bytes (once expanded)
+  bool zeros = false;         // a chunk of zeros: its bytes are in neither input nor output
   bool failed = false;
 };
 
@@ -29,8 +29,9 @@ struct PipelineStages {
 
 enum class PipelineEnd { Completed, ProducerFailed, ConsumerStopped, Cancelled };
 
-// `cancel` is polled between items (a user's stop).
+// `cancelled` is asked between items, from the producer and the calling thread (a
+// user's stop).
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
-                        const std::atomic<bool>& cancel);
+                        const std::function<bool()>& cancelled);
 
 }  // namespace ghost

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/common/crc32.h"
 #include "tools/ghost/image_format.h"
 
 namespace ghost {
@@ -26,44 +27,35 @@ std::string spanName(const std::string& image, unsigned number) {
   return image + suffix;
 }
 
-std::string scratchName(const std::string& finalName) { return finalName + ".partial"; }
-
 SpanWriter::SpanWriter(Files& files, std::string image, std::uint64_t imageId,
                        std::uint64_t spanLimit)
     : files_(files), image_(std::move(image)), imageId_(imageId), limit_(spanLimit) {
   if (limit_ != 0 && limit_ < (1u << 20)) limit_ = 1u << 20;
 }
 
-SpanWriter::~SpanWriter() {
-  if (committed_) return;
-  file_.reset();
-  for (const auto& name : names_) files_.remove(name);
-}
+// The open span is closed before the scratch files go.
+SpanWriter::~SpanWriter() { file_.reset(); }
 
-Problem SpanWriter::problemOf(FileError error) const {
-  switch (error) {
-    case FileError::None: return Problem::None;
-    case FileError::DiskFull: return Problem::DiskFull;
-    default: return names_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable
-                                                       : Problem::ImageWriteFailed;
-  }
+Problem SpanWriter::problemOf(Problem written) const {
+  if (written == Problem::None || written == Problem::DiskFull) return written;
+  return spans_.size() <= 1 && inFile_ == 0 ? Problem::DestinationUncreatable : Problem::ImageWriteFailed;
 }
 
 Problem SpanWriter::startSpan() {
   if (file_) {
-    FileError error = file_->finish();
+    Problem finished = file_->finish();
     file_.reset();
-    if (error != FileError::None) return problemOf(error);
+    if (finished != Problem::None) return problemOf(finished);
   }
-  unsigned number = unsigned(names_.size()) + 1;
-  std::string name = scratchName(spanName(image_, number));
-  FileError error = FileError::None;
+  unsigned number = unsigned(spans_.size()) + 1;
+  toolio::ScratchFile span(files_, spanName(image_, number));
+  Problem created = Problem::None;
   inFile_ = 0;
-  file_ = files_.create(name, error);
-  if (!file_) return error == FileError::DiskFull ? Problem::DiskFull
+  file_ = files_.create(span.path(), created);
+  if (!file_) return created == Problem::DiskFull ? Problem::DiskFull
                     : number == 1                 ? Problem::DestinationUncreatable
                                                   : Problem::ImageWriteFailed;
-  names_.push_back(name);
+  spans_.push_back(std::move(span));
   if (number > 1) {
     std::uint8_t header[kSpanHeaderSize];
     encodeSpanHeader(number, imageId_, header);
@@ -77,7 +69,7 @@ Problem SpanWriter::open() { return startSpan(); }
 
 Problem SpanWriter::write(const void* data, std::size_t length) {
   const auto* p = static_cast<const std::uint8_t*>(data);
-  crc_ = crc32Of(p, length, crc_);
+  crc_ = toolio::crc32(p, length, crc_);
   while (length > 0) {
     if (!file_) return Problem::ImageWriteFailed;
     std::size_t piece = length;
@@ -99,17 +91,14 @@ Problem SpanWriter::write(const void* data, std::size_t length) {
 
 Problem SpanWriter::commit() {
   if (!file_) return Problem::ImageWriteFailed;
-  FileError error = file_->finish();
+  Problem finished = file_->finish();
   file_.reset();
-  if (error != FileError::None) return problemOf(error);
-  for (unsigned number = 1; number <= names_.size(); ++number) {
-    if (!files_.replace(names_[number - 1], spanName(image_, number)))
-      return Problem::ImageWriteFailed;
-  }
-  committed_ = true;
-  for (unsigned number = unsigned(names_.size()) + 1;; ++number) {
+  if (finished != Problem::None) return problemOf(finished);
+  for (toolio::ScratchFile& span : spans_)
+    if (!span.commit()) return Problem::ImageWriteFailed;
+  for (unsigned number = unsigned(spans_.size()) + 1;; ++number) {
     std::string stale = spanName(image_, number);
-    if (!files_.exists(stale) || !files_.remove(stale)) break;
+    if (!files_.exists(stale) || !files_.removeFile(stale)) break;
   }
   return Problem::None;
 }
@@ -118,21 +107,22 @@ SpanReader::SpanReader(Files& files, std::string image)
     : files_(files), image_(std::move(image)) {}
 
 Problem SpanReader::open() {
-  FileError error = FileError::None;
-  file_ = files_.openRead(image_, error);
+  Problem opened = Problem::None;
+  file_ = files_.openRead(image_, opened);
   if (file_) return Problem::None;
-  return error == FileError::NotFound ? Problem::ImageMissing : Problem::ImageUnreadable;
+  return opened == Problem::ImageMissing ? Problem::ImageMissing : Problem::ImageUnreadable;
 }
 
 Problem SpanReader::nextSpan() {
   if (!haveId_) return Problem::ImageTruncated;
   std::string name = spanName(image_, span_ + 1);
-  FileError error = FileError::None;
-  auto next = files_.openRead(name, error);
-  if (!next) return error == FileError::NotFound ? Problem::ImageTruncated : Problem::ImageUnreadable;
+  Problem opened = Problem::None;
+  auto next = files_.openRead(name, opened);
+  // A span that is not there: the image ends early.
+  if (!next) return opened == Problem::ImageMissing ? Problem::ImageTruncated : Problem::ImageUnreadable;
   std::uint8_t header[kSpanHeaderSize];
   std::size_t got = 0;
-  if (next->read(header, sizeof header, got) != FileError::None) return Problem::ImageUnreadable;
+  if (next->read(header, sizeof header, got) != Problem::None) return Problem::ImageUnreadable;
   std::uint8_t expected[kSpanHeaderSize];
   encodeSpanHeader(span_ + 1, imageId_, expected);
   if (got != sizeof header || std::memcmp(header, expected, sizeof header) != 0)
@@ -147,8 +137,8 @@ Problem SpanReader::read(void* data, std::size_t length) {
   while (length > 0) {
     if (!file_) return Problem::ImageUnreadable;
     std::size_t got = 0;
-    if (file_->read(p, length, got) != FileError::None) return Problem::ImageUnreadable;
-    crc_ = crc32Of(p, got, crc_);
+    if (file_->read(p, length, got) != Problem::None) return Problem::ImageUnreadable;
+    crc_ = toolio::crc32(p, got, crc_);
     position_ += got;
     p += got;
     length -= got;
@@ -162,12 +152,12 @@ Problem SpanReader::read(void* data, std::size_t length) {
 bool SpanReader::atEnd() {
   std::uint8_t byte;
   std::size_t got = 0;
-  if (file_->read(&byte, 1, got) != FileError::None || got != 0) return false;
+  if (file_->read(&byte, 1, got) != Problem::None || got != 0) return false;
   if (!haveId_) return true;
   // A following span of this very image means bytes beyond the end record; a span
   // file of some other image under the same name is not ours to judge.
-  FileError error = FileError::None;
-  auto next = files_.openRead(spanName(image_, span_ + 1), error);
+  Problem opened = Problem::None;
+  auto next = files_.openRead(spanName(image_, span_ + 1), opened);
   if (!next) return true;
   std::uint8_t header[kSpanHeaderSize];
   std::uint8_t expected[kSpanHeaderSize];

@@ -11,31 +11,30 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/scratch_file.h"
 #include "tools/ghost/errors.h"
 
 namespace ghost {
 
-enum class FileError { None, NotFound, AccessDenied, DiskFull, Other };
-
+// The platform's file code says what failed in the engine's own words: reading
+// gives ImageUnreadable, writing DiskFull or ImageWriteFailed, opening ImageMissing
+// or ImageUnreadable, creating DiskFull or DestinationUncreatable.
 class File {
  public:
   virtual ~File() = default;
   // Sequential. read sets `got` (less than length only at the end of the file).
-  virtual FileError read(void* buffer, std::size_t length, std::size_t& got) = 0;
-  virtual FileError write(const void* buffer, std::size_t length) = 0;
+  virtual Problem read(void* buffer, std::size_t length, std::size_t& got) = 0;
+  virtual Problem write(const void* buffer, std::size_t length) = 0;
   // Pushes written data to the disk and closes.
-  virtual FileError finish() = 0;
+  virtual Problem finish() = 0;
 };
 
-class Files {
+// Image files, written under scratch names until the image is complete.
+class Files : public toolio::FileMoves {
  public:
-  virtual ~Files() = default;
-  virtual std::unique_ptr<File> openRead(const std::string& path, FileError& error) = 0;
-  virtual std::unique_ptr<File> create(const std::string& path, FileError& error) = 0;
+  virtual std::unique_ptr<File> openRead(const std::string& path, Problem& problem) = 0;
+  virtual std::unique_ptr<File> create(const std::string& path, Problem& problem) = 0;
   virtual bool exists(const std::string& path) = 0;
-  virtual bool remove(const std::string& path) = 0;
-  // Renames, replacing an existing file.
-  virtual bool replace(const std::string& from, const std::string& to) = 0;
   // The largest file the destination's file system holds (0: no limit that matters).
   virtual std::uint64_t maxFileSize(const std::string& path) = 0;
 };
@@ -45,8 +44,6 @@ constexpr std::uint64_t kFat32SpanLimit = 0xFFFFFFFFull - 0xFFFF;  // 4 GiB - 64
 
 // The name of span `number` (1 is the image's own name).
 std::string spanName(const std::string& image, unsigned number);
-// Where a span is written before the image is complete.
-std::string scratchName(const std::string& finalName);
 
 class SpanWriter {
  public:
@@ -58,20 +55,20 @@ class SpanWriter {
   // an earlier, longer image of the same name left behind.
   Problem commit();
   std::uint32_t crc() const { return crc_; }
-  unsigned spans() const { return unsigned(names_.size()); }
+  unsigned spans() const { return unsigned(spans_.size()); }
 
  private:
   Problem startSpan();
-  Problem problemOf(FileError error) const;
+  // A write that fails before the image's first byte is on disk could not create it.
+  Problem problemOf(Problem written) const;
   Files& files_;
   std::string image_;
   std::uint64_t imageId_;
   std::uint64_t limit_;
+  std::vector<toolio::ScratchFile> spans_;  // written so far, the last one open
   std::unique_ptr<File> file_;
   std::uint64_t inFile_ = 0;
-  std::vector<std::string> names_;  // scratch names written so far
   std::uint32_t crc_ = 0;
-  bool committed_ = false;
 };
 
 class SpanReader {

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "tools/common/handles_win32.h"
 #else
 #include <condition_variable>
 #include <mutex>
@@ -40,21 +42,18 @@ DWORD WINAPI taskThread(LPVOID parameter) {
 }  // namespace
 
 void runConcurrently(const std::vector<std::function<void()>>& tasks) {
-  std::vector<HANDLE> threads;
+  std::vector<toolio::UniqueHandle> threads;
   for (std::size_t i = 1; i < tasks.size(); ++i) {
-    HANDLE thread = CreateThread(nullptr, 0, taskThread,
-                                 const_cast<std::function<void()>*>(&tasks[i]), 0, nullptr);
+    toolio::UniqueHandle thread(CreateThread(nullptr, 0, taskThread,
+                                            const_cast<std::function<void()>*>(&tasks[i]), 0, nullptr));
     if (thread) {
-      threads.push_back(thread);
+      threads.push_back(std::move(thread));
     } else {
       tasks[i]();  // no thread to be had: the work still gets done, only slower
     }
   }
   if (!tasks.empty()) tasks[0]();
-  for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
+  for (const toolio::UniqueHandle& thread : threads) WaitForSingleObject(thread.get(), INFINITE);
 }
 
 unsigned hardwareThreads() {

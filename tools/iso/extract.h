@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/common/progress.h"
+#include "tools/common/scratch_file.h"
 #include "tools/iso/volume.h"
 
 namespace iso {
@@ -23,19 +25,26 @@ class OutputFile {
   // Moves forward over length zero bytes without writing them (a hole where the
   // file system allows it).
   virtual bool skipZeros(std::uint64_t length) = 0;
+  // Copies length bytes of the image from offset on into the file, without passing
+  // them through this process, where the system can (Linux: copy_file_range). False:
+  // nothing was copied, the caller reads and writes them (and names any failure).
+  virtual bool copyFrom(ImageSource& image, std::uint64_t offset, std::size_t length) {
+    (void)image;
+    (void)offset;
+    (void)length;
+    return false;
+  }
   // Sets the final size and closes; false when the data did not reach the disk.
   virtual bool finish(std::uint64_t size) = 0;
 };
 
-class OutputTree {
+// Files are written under scratch names and renamed when complete (removeFile and
+// replaceFile take relative paths too).
+class OutputTree : public toolio::FileMoves {
  public:
-  virtual ~OutputTree() = default;
   virtual bool folderExists(const std::string& relative) = 0;
   virtual bool createFolder(const std::string& relative) = 0;
   virtual std::unique_ptr<OutputFile> createFile(const std::string& relative) = 0;
-  // Replaces an existing file of that name.
-  virtual bool rename(const std::string& from, const std::string& to) = 0;
-  virtual void removeFile(const std::string& relative) = 0;
   virtual void removeFolder(const std::string& relative) = 0;  // only when empty
   // Free bytes on the target's volume, or UINT64_MAX when unknown.
   virtual std::uint64_t freeBytes() { return UINT64_MAX; }
@@ -53,10 +62,8 @@ struct PlannedFile {
   const Node* node = nullptr;
 };
 
-enum class PlanError { None, UnsafeName };
-
 struct Plan {
-  PlanError error = PlanError::None;
+  Problem problem = Problem::None;  // UnsafeName
   std::vector<std::string> folders;  // parents first
   std::vector<PlannedFile> files;
   std::uint64_t totalBytes = 0;
@@ -65,25 +72,15 @@ struct Plan {
 using FileFilter = std::function<bool(const Node&)>;
 Plan planExtraction(const Node& root, const FileFilter& wanted);
 
-struct Progress {
-  std::uint64_t doneBytes = 0;
-  std::uint64_t totalBytes = 0;
-  std::string currentFile;  // relative path
-};
-// Called often during a copy; returning false cancels it.
-using ProgressCallback = std::function<bool(const Progress&)>;
-
-enum class CopyError { None, ReadFailed, WriteFailed, DiskFull, Cancelled, Corrupt };
-
 struct CopyOutcome {
-  CopyError error = CopyError::None;
+  Problem problem = Problem::None;  // ImageUnreadable, WriteFailed, DiskFull, Cancelled or ImageCorrupt
   std::size_t filesCopied = 0;
   std::uint64_t bytesCopied = 0;
 };
 
-// Copies the planned files. On failure every file this call created is removed
-// again, and so are the folders it created, so the target is as it was.
-CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out,
-                     const ProgressCallback& progress = nullptr);
+// Copies the planned files, reporting the bytes done and the file being copied; a
+// stop the user asks for cancels it. On failure every file this call created is
+// removed again, and so are the folders it created, so the target is as it was.
+CopyOutcome copyPlan(ImageSource& source, const Plan& plan, OutputTree& out, toolio::Progress& progress);
 
 }  // namespace iso

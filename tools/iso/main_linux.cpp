@@ -5,7 +5,7 @@
 #include <string>
 
 #include "tools/common/console_out.h"
-#include "tools/iso/posix_files.h"
+#include "tools/iso/files_posix.h"
 #include "tools/iso/tool.h"
 
 namespace {

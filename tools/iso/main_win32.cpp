@@ -7,20 +7,20 @@
 
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
-#include "tools/iso/progress_window.h"
+#include "tools/common/progress_window.h"
+#include "tools/iso/copy_window.h"
 #include "tools/iso/tool.h"
-#include "tools/iso/win32_files.h"
-#include "tools/iso/win32_mount.h"
+#include "tools/iso/files_win32.h"
+#include "tools/iso/mount_win32.h"
 
 namespace {
-
-std::string utf8Of(const std::wstring& text) { return toolio::utf16ToUtf8(std::u16string(text.begin(), text.end())); }
 
 std::string tempFolder() {
   wchar_t buffer[MAX_PATH + 1] = {};
   DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-  std::string path = n ? utf8Of(std::wstring(buffer, n)) : std::string("C:\\");
+  std::string path = n ? toolio::utf8FromWide(std::wstring_view(buffer, n)) : std::string("C:\\");
   if (path.back() != '\\') path += '\\';
   return path;
 }
@@ -36,11 +36,9 @@ class Win32Backend : public iso::Backend {
     return iso::openWin32Folder(path);
   }
   void removeTree(const std::string& path) override { iso::removeWin32Tree(path); }
-  iso::ProgressCallback progressFor(std::uint64_t totalBytes) override {
-    if (totalBytes < kWindowThreshold) return nullptr;
-    auto window = std::make_shared<iso::CopyProgressWindow>();
-    if (!window->open()) return nullptr;
-    return [window](const iso::Progress& p) { return window->update(p.doneBytes, p.totalBytes, p.currentFile); };
+  void withProgress(std::uint64_t totalBytes, const std::function<void(toolio::Progress&)>& copy) override {
+    if (totalBytes < kWindowThreshold) return iso::Backend::withProgress(totalBytes, copy);
+    toolio::runWithProgressWindow(iso::copyWindowLayout(), copy);
   }
   bool letterInUse(char letter) override { return iso::driveLetterInUse(letter); }
   bool attachIso(char letter, const std::string& image) override { return iso::attachIsoOnLetter(letter, image); }
@@ -73,11 +71,12 @@ class Win32Backend : public iso::Backend {
   bool writeMountRecords(const std::string& text) override {
     std::wstring path = iso::widePath(recordsPath());
     if (text.empty()) return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    toolio::UniqueHandle h(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return false;
     DWORD done = 0;
-    bool ok = WriteFile(h, text.data(), DWORD(text.size()), &done, nullptr) && done == text.size();
-    return CloseHandle(h) && ok;
+    bool ok = WriteFile(h.get(), text.data(), DWORD(text.size()), &done, nullptr) && done == text.size();
+    return toolio::closeAndCheck(h) && ok;
   }
 
  private:
@@ -87,9 +86,7 @@ class Win32Backend : public iso::Backend {
 }  // namespace
 
 int main() {
-  std::wstring line = GetCommandLineW();
-  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
   Win32Backend backend;
   toolio::ConsoleOut out;
-  return iso::runIsoTool(utf8Of(std::wstring(tail)), backend, out);
+  return iso::runIsoTool(toolio::utf8FromWide(toolio::ownCommandTail()), backend, out);
 }

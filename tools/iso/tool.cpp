@@ -42,28 +42,9 @@ bool isCopyFolder(const std::string& path) {
   return name.substr(0, 8) == "VrelISO_";
 }
 
-int fail(toolio::LineSink& out, Message message) {
-  out.line(messageLine(message));
-  return message == Message::BadCommandLine ? 2 : 1;
-}
-
-Message messageFor(ReadError error) {
-  switch (error) {
-    case ReadError::ReadFailed: return Message::ImageUnreadable;
-    case ReadError::NotAnImage: return Message::NotAnImage;
-    case ReadError::Unsupported: return Message::ImageUnsupported;
-    default: return Message::ImageCorrupt;
-  }
-}
-
-Message messageFor(CopyError error) {
-  switch (error) {
-    case CopyError::ReadFailed: return Message::ImageUnreadable;
-    case CopyError::DiskFull: return Message::DiskFull;
-    case CopyError::Cancelled: return Message::Cancelled;
-    case CopyError::Corrupt: return Message::ImageCorrupt;
-    default: return Message::WriteFailed;
-  }
+int fail(toolio::LineSink& out, Problem problem) {
+  out.line(messageLine(problem));
+  return problem == Problem::BadCommandLine ? 2 : 1;
 }
 
 struct Opened {
@@ -73,48 +54,56 @@ struct Opened {
 };
 
 // Opens and reads the image and plans the copy of its GHO and WIM files.
-bool openAndPlan(const std::string& image, Backend& backend, Opened& opened, Message& problem) {
+bool openAndPlan(const std::string& image, Backend& backend, Opened& opened, Problem& problem) {
   if (image.empty() || !backend.fileExists(image)) {
-    problem = Message::ImageMissing;
+    problem = Problem::ImageMissing;
     return false;
   }
   opened.source = backend.openImage(image);
   if (!opened.source) {
-    problem = Message::ImageUnreadable;
+    problem = Problem::ImageUnreadable;
     return false;
   }
   opened.read = readVolume(*opened.source);
-  if (opened.read.error != ReadError::None) {
-    problem = messageFor(opened.read.error);
+  if (opened.read.problem != Problem::None) {
+    problem = opened.read.problem;
     return false;
   }
   opened.plan = planExtraction(opened.read.volume.root, [](const Node& n) { return isImageFileName(n.name); });
-  if (opened.plan.error != PlanError::None) {
-    problem = Message::UnsafeName;
+  if (opened.plan.problem != Problem::None) {
+    problem = Problem::UnsafeName;
     return false;
   }
   return true;
 }
 
+CopyOutcome copyWithProgress(Opened& opened, OutputTree& target, Backend& backend) {
+  CopyOutcome copied;
+  backend.withProgress(opened.plan.totalBytes, [&](toolio::Progress& progress) {
+    copied = copyPlan(*opened.source, opened.plan, target, progress);
+  });
+  return copied;
+}
+
 int extract(const Request& request, Backend& backend, toolio::LineSink& out) {
   Opened opened;
-  Message problem;
+  Problem problem;
   if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
   std::unique_ptr<OutputTree> target = backend.openFolder(request.folder);
-  if (!target) return fail(out, Message::FolderNotCreated);
-  CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
-  if (copied.error != CopyError::None) return fail(out, messageFor(copied.error));
+  if (!target) return fail(out, Problem::FolderNotCreated);
+  CopyOutcome copied = copyWithProgress(opened, *target, backend);
+  if (copied.problem != Problem::None) return fail(out, copied.problem);
   out.line("已复制 " + std::to_string(copied.filesCopied) + " 个文件,共 " + std::to_string(copied.bytesCopied) +
            " 字节。");
   return 0;
 }
 
 int list(const Request& request, Backend& backend, toolio::LineSink& out) {
-  if (!backend.fileExists(request.image)) return fail(out, Message::ImageMissing);
+  if (!backend.fileExists(request.image)) return fail(out, Problem::ImageMissing);
   std::unique_ptr<ImageSource> source = backend.openImage(request.image);
-  if (!source) return fail(out, Message::ImageUnreadable);
+  if (!source) return fail(out, Problem::ImageUnreadable);
   ReadOutcome read = readVolume(*source);
-  if (read.error != ReadError::None) return fail(out, messageFor(read.error));
+  if (read.problem != Problem::None) return fail(out, read.problem);
   out.line(formatName(read.volume.format));
   std::function<void(const Node&, const std::string&)> walk = [&](const Node& dir, const std::string& prefix) {
     for (const Node& child : dir.children) {
@@ -146,8 +135,8 @@ int unmountAll(Backend& backend) {
 }
 
 int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
-  if (!backend.canMount()) return fail(out, Message::MountUnsupported);
-  if (!backend.fileExists(request.image)) return fail(out, Message::ImageMissing);
+  if (!backend.canMount()) return fail(out, Problem::MountUnsupported);
+  if (!backend.fileExists(request.image)) return fail(out, Problem::ImageMissing);
   std::vector<MountRecord> records = parseMountRecords(backend.readMountRecords());
   for (std::size_t i = 0; i < records.size(); ++i) {
     // Mounting again on a letter this tool holds replaces the earlier mount.
@@ -163,7 +152,7 @@ int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
     }
     break;
   }
-  if (backend.letterInUse(request.letter)) return fail(out, Message::LetterInUse);
+  if (backend.letterInUse(request.letter)) return fail(out, Problem::LetterInUse);
 
   // Recorded before the attach: a tool killed half-way still leaves "/q" able to undo it.
   records.push_back({MountRecord::Kind::VirtualDisk, request.letter, request.image});
@@ -173,29 +162,29 @@ int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
   backend.writeMountRecords(formatMountRecords(records));
 
   Opened opened;
-  Message problem;
+  Problem problem;
   if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
-  Message last = Message::FolderNotCreated;
+  Problem last = Problem::FolderNotCreated;
   for (const std::string& folder : backend.copyFolderCandidates(request.image)) {
     records.push_back({MountRecord::Kind::CopiedFolder, request.letter, folder});
     backend.writeMountRecords(formatMountRecords(records));
     std::unique_ptr<OutputTree> target = backend.openFolder(folder);
     if (target) {
-      CopyOutcome copied = copyPlan(*opened.source, opened.plan, *target, backend.progressFor(opened.plan.totalBytes));
+      CopyOutcome copied = copyWithProgress(opened, *target, backend);
       target.reset();
-      if (copied.error == CopyError::None) {
+      if (copied.problem == Problem::None) {
         if (backend.mapLetter(request.letter, folder)) return 0;
-        last = Message::MountFailed;
+        last = Problem::MountFailed;
       } else {
-        last = messageFor(copied.error);
+        last = copied.problem;
       }
     }
     backend.removeTree(folder);
     records.pop_back();
     backend.writeMountRecords(formatMountRecords(records));
     // The user's cancel and a broken image end it; a full or read-only disk tries the next place.
-    if (last == Message::Cancelled || last == Message::ImageCorrupt || last == Message::ImageUnreadable ||
-        last == Message::MountFailed)
+    if (last == Problem::Cancelled || last == Problem::ImageCorrupt || last == Problem::ImageUnreadable ||
+        last == Problem::MountFailed)
       break;
   }
   return fail(out, last);
@@ -283,31 +272,10 @@ std::vector<MountRecord> parseMountRecords(std::string_view text) {
   return records;
 }
 
-std::string messageLine(Message message) {
-  switch (message) {
-    case Message::BadCommandLine:
-      return "错误: 命令行无效。用法: ISO.exe /D:盘符 /I:\"ISO文件\",ISO.exe /q,ISO.exe /X:\"文件夹\" /I:\"ISO文件\"";
-    case Message::ImageMissing: return "错误: 找不到ISO镜像文件。";
-    case Message::ImageUnreadable: return "错误: 无法读取ISO镜像文件。";
-    case Message::NotAnImage: return "错误: 不是有效的ISO镜像文件。";
-    case Message::ImageCorrupt: return "错误: ISO镜像文件已损坏或不完整。";
-    case Message::ImageUnsupported: return "错误: 不支持此ISO镜像的文件系统格式。";
-    case Message::UnsafeName: return "错误: ISO镜像中的文件名不安全(含有路径或保留名称),已拒绝复制。";
-    case Message::FolderNotCreated: return "错误: 无法创建目标文件夹。";
-    case Message::WriteFailed: return "错误: 写入文件失败。";
-    case Message::DiskFull: return "错误: 磁盘空间不足。";
-    case Message::Cancelled: return "错误: 复制已取消。";
-    case Message::LetterInUse: return "错误: 盘符已被占用。";
-    case Message::MountFailed: return "错误: 无法挂载ISO镜像。";
-    case Message::MountUnsupported: return "错误: 此系统不支持挂载ISO镜像。";
-  }
-  return "错误: 操作失败。";
-}
-
 int runIsoTool(std::string_view commandTail, Backend& backend, toolio::LineSink& out) {
   Request request = parseRequest(commandTail);
   switch (request.kind) {
-    case Request::Kind::Invalid: return fail(out, Message::BadCommandLine);
+    case Request::Kind::Invalid: return fail(out, Problem::BadCommandLine);
     case Request::Kind::Unmount: return unmountAll(backend);
     case Request::Kind::Extract: return extract(request, backend, out);
     case Request::Kind::List: return list(request, backend, out);

@@ -1,6 +1,7 @@
 // The ISO tool's work independent of the OS: its command line, the copy of the GHO
 // and WIM files out of an image (the /X switch, and the mount fallback where the
-// system cannot attach ISO files), the record of what is mounted, and its messages.
+// system cannot attach ISO files) and the record of what is mounted. What goes wrong
+// is a Problem (problem.h).
 //
 //   ISO.exe /D:Z /I:"D:\win10.iso"    mount on Z: (the path may be unquoted too)
 //   ISO.exe /q                        unmount everything this tool mounted
@@ -8,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 
 #include "tools/common/console_out.h"
 #include "tools/iso/extract.h"
+#include "tools/iso/problem.h"
 #include "tools/iso/volume.h"
 
 namespace iso {
@@ -39,25 +42,6 @@ struct MountRecord {
 std::string formatMountRecords(const std::vector<MountRecord>& records);
 std::vector<MountRecord> parseMountRecords(std::string_view text);
 
-enum class Message {
-  BadCommandLine,
-  ImageMissing,
-  ImageUnreadable,
-  NotAnImage,
-  ImageCorrupt,
-  ImageUnsupported,
-  UnsafeName,
-  FolderNotCreated,
-  WriteFailed,
-  DiskFull,
-  Cancelled,
-  LetterInUse,
-  MountFailed,
-  MountUnsupported,
-};
-// A Chinese (GBK) error line. Lines never repeat a path: the caller shows them as
-// they are, and a file name must not be able to pass for another message.
-std::string messageLine(Message message);
 
 // What the OS provides. The Linux build offers the copy and the listing; mounting
 // belongs to the Windows build.
@@ -70,10 +54,11 @@ class Backend {
   virtual std::unique_ptr<OutputTree> openFolder(const std::string& path) = 0;
   // Removes a folder tree this tool created earlier.
   virtual void removeTree(const std::string& path) { (void)path; }
-  // Progress of a long copy; the Windows build shows a window. Returns false to cancel.
-  virtual ProgressCallback progressFor(std::uint64_t totalBytes) {
+  // Runs a copy of totalBytes; the Windows build shows its progress in a window.
+  virtual void withProgress(std::uint64_t totalBytes, const std::function<void(toolio::Progress&)>& copy) {
     (void)totalBytes;
-    return nullptr;
+    toolio::NoProgress none;
+    copy(none);
   }
 
   // Mounting: the system's own ISO attach first, then copies mapped to the letter.

@@ -19,32 +19,32 @@ using toolio::le16;
 using toolio::le32;
 using toolio::le64;
 
-// Thrown inside the reader only; readVolume turns it into a ReadError.
+// Thrown inside the reader only; readVolume returns it.
 struct Failure {
-  ReadError error;
+  Problem problem;
 };
-[[noreturn]] void fail(ReadError e) { throw Failure{e}; }
+[[noreturn]] void fail(Problem p) { throw Failure{p}; }
 
 class Reader {
  public:
   Reader(ImageSource& source, const Limits& limits) : source_(source), limits_(limits) {}
 
   Bytes read(std::uint64_t offset, std::uint64_t length) {
-    if (offset > source_.size() || length > source_.size() - offset) fail(ReadError::Corrupt);
+    if (offset > source_.size() || length > source_.size() - offset) fail(Problem::ImageCorrupt);
     Bytes data(static_cast<std::size_t>(length));
-    if (length && !source_.read(offset, data.data(), data.size())) fail(ReadError::ReadFailed);
+    if (length && !source_.read(offset, data.data(), data.size())) fail(Problem::ImageUnreadable);
     return data;
   }
   bool inside(std::uint64_t offset, std::uint64_t length) const {
     return offset <= source_.size() && length <= source_.size() - offset;
   }
   void countEntry() {
-    if (++entries_ > limits_.maxEntries) fail(ReadError::Corrupt);
+    if (++entries_ > limits_.maxEntries) fail(Problem::ImageCorrupt);
   }
   // A directory seen twice means a loop or a shared subtree that could multiply the
   // work without end; well-formed images never do it.
   void enterDirectory(std::uint64_t key, int depth) {
-    if (depth > limits_.maxDepth || !directories_.insert(key).second) fail(ReadError::Corrupt);
+    if (depth > limits_.maxDepth || !directories_.insert(key).second) fail(Problem::ImageCorrupt);
   }
   void resetGuards() {
     entries_ = 0;
@@ -155,9 +155,9 @@ class IsoTree {
         break;
       } else if (e[0] == 'C' && e[1] == 'E' && entryLen >= 28) {
         // Real entries need one or two continuation areas; a chain of them is a loop.
-        if (++links > 16) fail(ReadError::Corrupt);
+        if (++links > 16) fail(Problem::ImageCorrupt);
         std::uint64_t block = le32(e + 4), offset = le32(e + 12), ceLength = le32(e + 20);
-        if (ceLength > 65536) fail(ReadError::Corrupt);
+        if (ceLength > 65536) fail(Problem::ImageCorrupt);
         Bytes cont = r_.read(block * kIsoBlock + offset, ceLength);
         parseSystemUse(cont.data(), cont.size(), info, links);
         // The rest of this area may not be interpreted once continued elsewhere.
@@ -181,7 +181,7 @@ class IsoTree {
 
   void readDirectory(std::uint32_t lba, std::uint32_t length, int depth, Node& into) {
     r_.enterDirectory(lba, depth);
-    if (length > r_.limits_.maxDirectoryBytes) fail(ReadError::Corrupt);
+    if (length > r_.limits_.maxDirectoryBytes) fail(Problem::ImageCorrupt);
     Bytes dir = r_.read(std::uint64_t(lba) * kIsoBlock, length);
     std::size_t pending = SIZE_MAX;  // a file of several extents still being put together
     std::size_t pos = 0;
@@ -191,11 +191,11 @@ class IsoTree {
         pos = (pos / kIsoBlock + 1) * kIsoBlock;
         continue;
       }
-      if (len < 34 || pos + len > dir.size()) fail(ReadError::Corrupt);
+      if (len < 34 || pos + len > dir.size()) fail(Problem::ImageCorrupt);
       const unsigned char* rec = &dir[pos];
       pos += len;
       unsigned nameLen = rec[32];
-      if (33 + nameLen > len) fail(ReadError::Corrupt);
+      if (33 + nameLen > len) fail(Problem::ImageCorrupt);
       if (nameLen == 1 && (rec[33] == 0 || rec[33] == 1)) continue;  // "." and ".."
       r_.countEntry();
 
@@ -217,14 +217,14 @@ class IsoTree {
         if (!(flags & 0x80)) pending = SIZE_MAX;
         continue;
       }
-      if (pending != SIZE_MAX) fail(ReadError::Corrupt);  // the last extent of a file is missing
+      if (pending != SIZE_MAX) fail(Problem::ImageCorrupt);  // the last extent of a file is missing
 
       Node node;
       node.name = std::move(name);
       if (rr.childLink) {
         node.directory = true;
         Bytes first = r_.read(std::uint64_t(rr.childLocation) * kIsoBlock, kIsoBlock);
-        if (first[0] < 34) fail(ReadError::Corrupt);
+        if (first[0] < 34) fail(Problem::ImageCorrupt);
         readDirectory(rr.childLocation, le32(&first[10]), depth + 1, node);
       } else if (flags & 0x02) {
         node.directory = true;
@@ -236,12 +236,12 @@ class IsoTree {
       into.children.push_back(std::move(node));
       if (!into.children.back().directory && (flags & 0x80)) pending = into.children.size() - 1;
     }
-    if (pending != SIZE_MAX) fail(ReadError::Corrupt);
+    if (pending != SIZE_MAX) fail(Problem::ImageCorrupt);
   }
 
   void addExtent(Node& node, std::uint64_t offset, std::uint64_t length) {
-    if (!r_.inside(offset, length)) fail(ReadError::Corrupt);
-    if (node.extents.size() >= std::size_t(r_.limits_.maxDescriptorChain)) fail(ReadError::Corrupt);
+    if (!r_.inside(offset, length)) fail(Problem::ImageCorrupt);
+    if (node.extents.size() >= std::size_t(r_.limits_.maxDescriptorChain)) fail(Problem::ImageCorrupt);
     if (length) node.extents.push_back({offset, length, false});
     node.size += length;
   }
@@ -293,13 +293,13 @@ class UdfTree {
   Node readRoot() {
     if (!readVolumeDescriptors(le32(&anchor_[20]), le32(&anchor_[16])) &&
         !readVolumeDescriptors(le32(&anchor_[28]), le32(&anchor_[24])))
-      fail(ReadError::Corrupt);
+      fail(Problem::ImageCorrupt);
     LongAd fsdAt = longAd(&lvd_[248]);
     Bytes fsd = readBlock(fsdAt.partition, fsdAt.block, 256);
     LongAd rootAt = longAd(&fsd[400]);
     Node root;
     readEntry(rootAt, 0, root);
-    if (!root.directory) fail(ReadError::Corrupt);
+    if (!root.directory) fail(Problem::ImageCorrupt);
     return root;
   }
 
@@ -354,21 +354,21 @@ class UdfTree {
     if (!haveLvd || partitions.empty()) return false;
     lvd_ = lvd;
     block_ = le32(&lvd_[212]);
-    if (block_ < 512 || block_ > 65536 || (block_ & (block_ - 1))) fail(ReadError::Corrupt);
+    if (block_ < 512 || block_ > 65536 || (block_ & (block_ - 1))) fail(Problem::ImageCorrupt);
     std::uint32_t mapCount = le32(&lvd_[268]), mapBytes = le32(&lvd_[264]);
-    if (440 + std::uint64_t(mapBytes) > lvd_.size() || mapCount > 64) fail(ReadError::Corrupt);
+    if (440 + std::uint64_t(mapBytes) > lvd_.size() || mapCount > 64) fail(Problem::ImageCorrupt);
     std::size_t pos = 440;
     maps_.clear();
     for (std::uint32_t i = 0; i < mapCount; ++i) {
-      if (pos + 2 > 440 + mapBytes) fail(ReadError::Corrupt);
+      if (pos + 2 > 440 + mapBytes) fail(Problem::ImageCorrupt);
       unsigned type = lvd_[pos], mapLength = lvd_[pos + 1];
-      if (mapLength < 6 || pos + mapLength > 440 + mapBytes) fail(ReadError::Corrupt);
+      if (mapLength < 6 || pos + mapLength > 440 + mapBytes) fail(Problem::ImageCorrupt);
       UdfPartition mapped;
       if (type == 1) {
         std::uint16_t number = le16(&lvd_[pos + 4]);
         for (const UdfPartition& p : partitions)
           if (p.number == number) mapped = p;
-        if (!mapped.present) fail(ReadError::Corrupt);
+        if (!mapped.present) fail(Problem::ImageCorrupt);
       }
       // Virtual, sparable and metadata partitions stay absent: using one is unsupported.
       maps_.push_back(mapped);
@@ -378,18 +378,18 @@ class UdfTree {
   }
 
   std::uint64_t byteOffset(std::uint16_t partition, std::uint32_t block, std::uint64_t length) {
-    if (partition >= maps_.size()) fail(ReadError::Corrupt);
+    if (partition >= maps_.size()) fail(Problem::ImageCorrupt);
     const UdfPartition& p = maps_[partition];
-    if (!p.present) fail(ReadError::Unsupported);
+    if (!p.present) fail(Problem::ImageUnsupported);
     std::uint64_t start = p.start * sector_ + std::uint64_t(block) * block_;
     if (std::uint64_t(block) * block_ + length > p.length * sector_ || !r_.inside(start, length))
-      fail(ReadError::Corrupt);
+      fail(Problem::ImageCorrupt);
     return start;
   }
 
   Bytes readBlock(std::uint16_t partition, std::uint32_t block, std::uint16_t tagId) {
     Bytes d = r_.read(byteOffset(partition, block, block_), block_);
-    if (!tagValid(d.data(), d.size(), tagId, block)) fail(ReadError::Corrupt);
+    if (!tagValid(d.data(), d.size(), tagId, block)) fail(Problem::ImageCorrupt);
     return d;
   }
 
@@ -415,14 +415,14 @@ class UdfTree {
       }
       if (type == 3) {  // the list goes on in an allocation extent descriptor
         if (++links > r_.limits_.maxDescriptorChain || !visitedAeds_.insert((std::uint64_t(part) << 32) | block).second)
-          fail(ReadError::Corrupt);
+          fail(Problem::ImageCorrupt);
         Bytes aed = readBlock(part, block, 258);
         std::uint32_t adLength = le32(&aed[20]);
-        if (24 + std::uint64_t(adLength) > aed.size()) fail(ReadError::Corrupt);
+        if (24 + std::uint64_t(adLength) > aed.size()) fail(Problem::ImageCorrupt);
         collectExtents(&aed[24], adLength, kind, partition, node, links);
         return;
       }
-      if (node.extents.size() >= std::size_t(r_.limits_.maxDescriptorChain) * 64) fail(ReadError::Corrupt);
+      if (node.extents.size() >= std::size_t(r_.limits_.maxDescriptorChain) * 64) fail(Problem::ImageCorrupt);
       if (type == 0)
         node.extents.push_back({byteOffset(part, block, extentLength), extentLength, false});
       else
@@ -436,12 +436,12 @@ class UdfTree {
     std::uint32_t followed = 0;
     LongAd where = at;
     while (id == 259) {  // indirect entry: the file entry was rewritten elsewhere
-      if (!tagValid(fe.data(), fe.size(), 259, where.block) || ++followed > 16) fail(ReadError::Corrupt);
+      if (!tagValid(fe.data(), fe.size(), 259, where.block) || ++followed > 16) fail(Problem::ImageCorrupt);
       where = longAd(&fe[36]);
       fe = r_.read(byteOffset(where.partition, where.block, block_), block_);
       id = le16(fe.data());
     }
-    if ((id != 261 && id != 266) || !tagValid(fe.data(), fe.size(), id, where.block)) fail(ReadError::Corrupt);
+    if ((id != 261 && id != 266) || !tagValid(fe.data(), fe.size(), id, where.block)) fail(Problem::ImageCorrupt);
     bool extended = id == 266;
     unsigned fileType = fe[27];
     unsigned adKind = le16(&fe[34]) & 7;
@@ -449,13 +449,13 @@ class UdfTree {
     std::size_t eaAt = extended ? 208 : 168;
     std::uint32_t eaLength = le32(&fe[eaAt]), adLength = le32(&fe[eaAt + 4]);
     std::size_t adStart = eaAt + 8 + std::size_t(eaLength);
-    if (std::uint64_t(eaAt) + 8 + eaLength + adLength > fe.size()) fail(ReadError::Corrupt);
+    if (std::uint64_t(eaAt) + 8 + eaLength + adLength > fe.size()) fail(Problem::ImageCorrupt);
 
     node.size = infoLength;
     node.directory = fileType == 4;
     node.regular = fileType == 5 || fileType == 0;
     if (adKind == 3) {
-      if (infoLength > adLength) fail(ReadError::Corrupt);
+      if (infoLength > adLength) fail(Problem::ImageCorrupt);
       node.embedded.assign(reinterpret_cast<const char*>(&fe[adStart]), std::size_t(infoLength));
     } else if (adKind <= 2) {
       int links = 0;
@@ -463,15 +463,15 @@ class UdfTree {
       collectExtents(&fe[adStart], adLength, adKind, where.partition, node, links);
       std::uint64_t covered = 0;
       for (const Extent& e : node.extents) covered += e.length;
-      if (covered < infoLength) fail(ReadError::Corrupt);
+      if (covered < infoLength) fail(Problem::ImageCorrupt);
     } else {
-      fail(ReadError::Corrupt);
+      fail(Problem::ImageCorrupt);
     }
     if (node.directory) readDirectory(node, where, depth);
   }
 
   Bytes contentOf(const Node& node) {
-    if (node.size > r_.limits_.maxDirectoryBytes) fail(ReadError::Corrupt);
+    if (node.size > r_.limits_.maxDirectoryBytes) fail(Problem::ImageCorrupt);
     if (!node.extents.empty() || node.embedded.empty()) {
       Bytes data;
       data.reserve(std::size_t(node.size));
@@ -498,22 +498,22 @@ class UdfTree {
     std::size_t pos = 0;
     while (pos + 38 <= data.size()) {
       const unsigned char* fid = &data[pos];
-      if (le16(fid) != 257) fail(ReadError::Corrupt);
+      if (le16(fid) != 257) fail(Problem::ImageCorrupt);
       unsigned sum = 0;
       for (int i = 0; i < 16; ++i)
         if (i != 4) sum += fid[i];
-      if ((sum & 0xFF) != fid[4]) fail(ReadError::Corrupt);
+      if ((sum & 0xFF) != fid[4]) fail(Problem::ImageCorrupt);
       unsigned characteristics = fid[18], nameLength = fid[19];
       std::size_t iuLength = le16(fid + 36);
       std::size_t total = (38 + iuLength + nameLength + 3) & ~std::size_t(3);
-      if (pos + 38 + iuLength + nameLength > data.size()) fail(ReadError::Corrupt);
+      if (pos + 38 + iuLength + nameLength > data.size()) fail(Problem::ImageCorrupt);
       LongAd child = longAd(fid + 20);
       const unsigned char* name = fid + 38 + iuLength;
       pos += total;
       if (characteristics & 0x0C) continue;  // deleted entries and the parent link
       r_.countEntry();
       Node node;
-      if (!decodeOstaName(name, nameLength, node.name)) fail(ReadError::Corrupt);
+      if (!decodeOstaName(name, nameLength, node.name)) fail(Problem::ImageCorrupt);
       readEntry(child, depth + 1, node);
       dir.children.push_back(std::move(node));
     }
@@ -578,7 +578,7 @@ const char* formatName(Format format) {
 ReadOutcome readVolume(ImageSource& source, const Limits& limits) {
   ReadOutcome outcome;
   Reader reader(source, limits);
-  ReadError udfError = ReadError::None;
+  Problem udfError = Problem::None;
   try {
     UdfTree udf(reader);
     if (udf.findAnchor()) {
@@ -587,21 +587,21 @@ ReadOutcome readVolume(ImageSource& source, const Limits& limits) {
       return outcome;
     }
   } catch (const Failure& f) {
-    udfError = f.error;
+    udfError = f.problem;
   } catch (const std::bad_alloc&) {
-    udfError = ReadError::Corrupt;
+    udfError = Problem::ImageCorrupt;
   }
   try {
     reader.resetGuards();
     IsoDescriptors d = findIsoDescriptors(reader);
     if (!d.found) {
-      outcome.error = udfError != ReadError::None ? udfError : ReadError::NotAnImage;
+      outcome.problem = udfError != Problem::None ? udfError : Problem::NotAnImage;
       return outcome;
     }
     // A damaged UDF tree is not replaced by the stub ISO 9660 tree beside it: that
     // would quietly offer a different, usually empty, set of files.
-    if (udfError != ReadError::None) {
-      outcome.error = udfError;
+    if (udfError != Problem::None) {
+      outcome.problem = udfError;
       return outcome;
     }
     IsoTree primary(reader, false);
@@ -616,9 +616,9 @@ ReadOutcome readVolume(ImageSource& source, const Limits& limits) {
     outcome.volume.root = joliet.readRoot(d.joliet);
     outcome.volume.format = Format::Joliet;
   } catch (const Failure& f) {
-    outcome.error = f.error;
+    outcome.problem = f.problem;
   } catch (const std::bad_alloc&) {
-    outcome.error = ReadError::Corrupt;
+    outcome.problem = Problem::ImageCorrupt;
   }
   return outcome;
 }

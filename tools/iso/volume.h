@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/iso/problem.h"
+
 namespace iso {
 
 class ImageSource {
@@ -46,13 +48,6 @@ struct Node {
 
 enum class Format { Iso9660, Joliet, RockRidge, Udf };
 
-enum class ReadError {
-  None,
-  ReadFailed,   // the image could not be read
-  NotAnImage,   // no ISO 9660 or UDF volume found
-  Corrupt,      // structures that contradict themselves or point outside the image
-  Unsupported,  // valid but of a kind this reader does not handle (UDF virtual partitions)
-};
 
 struct Volume {
   Format format = Format::Iso9660;
@@ -68,7 +63,7 @@ struct Limits {
 };
 
 struct ReadOutcome {
-  ReadError error = ReadError::None;
+  Problem problem = Problem::None;  // None, ImageUnreadable, NotAnImage, ImageCorrupt or ImageUnsupported
   Volume volume;
 };
 

@@ -82,15 +82,30 @@ std::string diagnosticText(std::string_view text) {
   return out;
 }
 
+void printDiagnostic(const std::string& text) {
+  std::string line = diagnosticText(text) + "\r\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string usageLine() { return "用法: pzdir -tavrin"; }
+
+std::string diskProblem(int disk, const disk::Error& error) {
+  return "磁盘 " + std::to_string(disk) + ": " + disk::describe(error);
+}
+
+std::string partitionProblem(int disk, int partition, const disk::Error& error) {
+  return "分区 " + std::to_string(disk) + ":" + std::to_string(partition) + ": " + disk::describe(error);
+}
+
 bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<void(const std::string&)>& diagnostic,
                const std::function<std::string(const std::string&)>& toOutput) {
   bool allRead = true;
   for (int number : disks.diskNumbers()) {
-    std::string error;
+    disk::Error error;
     auto device = disks.open(number, false, error);
     disk::Layout layout;
     if (!device || !disk::readLayout(*device, layout, error)) {
-      diagnostic("磁盘 " + std::to_string(number) + ": " + error);
+      diagnostic(diskProblem(number, error));
       allRead = false;
       continue;
     }
@@ -110,7 +125,7 @@ bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<
         line.freeBytes = volume.freeBytes();
         line.label = toOutput(volume.label());
       } else {
-        diagnostic("分区 " + std::to_string(number) + ":" + std::to_string(p.number) + ": " + error);
+        diagnostic(partitionProblem(number, p.number, error));
       }
       line.fileSystem = fs::kindName(volume.kind());
       out.line(formatLine(line));
@@ -156,19 +171,14 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
   return lines;
 }
 
-int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,
                 const std::function<std::string(const std::string&)>& toOutput) {
-  auto diagnostic = [](const std::string& text) {
-    std::string line = diagnosticText(text) + "\r\n";
-    std::fwrite(line.data(), 1, line.size(), stderr);
-  };
   if (!acceptsArguments(arguments)) {
-    diagnostic("用法: pzdir -tavrin");
+    printDiagnostic(usageLine());
     return 2;
   }
-  auto disks = disk::imageDiskSet(diskPaths);
   toolio::ConsoleOut out;
-  return listDisks(*disks, out, diagnostic, toOutput) ? 0 : 1;
+  return listDisks(disks, out, printDiagnostic, toOutput) ? 0 : 1;
 }
 
 }  // namespace lister

@@ -52,6 +52,14 @@ bool acceptsArguments(const std::vector<std::string>& arguments);
 // would make a line look like a partition, so it is written as a full-width colon.
 std::string diagnosticText(std::string_view text);
 
+// The lister's own words, before diagnosticText: the usage, and what could not be
+// read on a disk or a partition.
+std::string usageLine();
+// Writes diagnosticText(text) and CR LF to stderr.
+void printDiagnostic(const std::string& text);
+std::string diskProblem(int disk, const disk::Error& error);
+std::string partitionProblem(int disk, int partition, const disk::Error& error);
+
 // Lists the disks of `disks` through our own table and file-system readers (the
 // Linux and simulated builds: no letters). `toOutput` turns a UTF-8 label into the
 // output's code page. Returns false when some disk could not be read.
@@ -87,7 +95,7 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
                                      const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn);
 
 // The whole program over a set of image disks; the exit code.
-int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,
                 const std::function<std::string(const std::string&)>& toOutput);
 
 }  // namespace lister

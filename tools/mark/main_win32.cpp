@@ -64,9 +64,7 @@ class Win32Backend : public mark::Backend {
 }  // namespace
 
 int main() {
-  std::wstring line = GetCommandLineW();
-  std::wstring_view tail = toolio::commandTail(std::wstring_view(line));
-  std::string narrow = toolio::utf16ToUtf8(std::u16string(tail.begin(), tail.end()));
+  const std::string narrow = toolio::utf8FromWide(toolio::ownCommandTail());
   Win32Backend backend;
   toolio::ConsoleOut out;
   return mark::runMark(narrow, backend, out);

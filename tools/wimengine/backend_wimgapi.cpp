@@ -4,7 +4,9 @@
 
 #include <cstdio>
 
+#include "tools/common/codepage_win32.h"
 #include "tools/common/utf.h"
+#include "tools/wimengine/files_win32.h"
 #include "tools/wimengine/wim_xml.h"
 #include "tools/wimengine/wimgapi_messages.h"
 
@@ -46,19 +48,11 @@ using WimMessageCallback = DWORD(CALLBACK*)(DWORD, WPARAM, LPARAM, PVOID);
 using WIMRegisterMessageCallbackFn = DWORD(WINAPI*)(HANDLE, WimMessageCallback, PVOID);
 using WIMUnregisterMessageCallbackFn = BOOL(WINAPI*)(HANDLE, WimMessageCallback);
 
-std::wstring wide(const std::string& utf8) {
-  std::u16string text = toolio::utf8ToUtf16(utf8);
-  return std::wstring(text.begin(), text.end());
-}
+using toolio::wideFromUtf8;
 
 std::u16string fullPath(const std::string& utf8) {
-  std::wstring path = wide(utf8);
-  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return std::u16string(path.begin(), path.end());
-  std::wstring buffer(size, L'\0');
-  DWORD written = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
-  buffer.resize(written < size ? written : 0);
-  return std::u16string(buffer.begin(), buffer.end());
+  std::wstring path = win32files::fullPath(utf8);
+  return std::u16string(path.begin(), path.end());
 }
 
 std::wstring tempFolder() {
@@ -167,15 +161,10 @@ class CallbackRegistration {
   bool registered_ = false;
 };
 
-Outcome fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
+Failure fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
   DWORD code = GetLastError();
-  if (handler && handler->firstError()) {
-    Outcome o;
-    o.ok = false;
-    o.failure = *handler->firstError();
-    return o;
-  }
-  return Outcome::fail(kindOfWin32Error(code, step), code);
+  if (handler && handler->firstError()) return *handler->firstError();
+  return failedWith(kindOfWin32Error(code, step), code);
 }
 
 std::string guidText(const GUID& g) {
@@ -211,10 +200,10 @@ bool readXml(const WimgapiBackend::Api& api, HANDLE handle, std::string& utf8) {
 WimgapiBackend::WimgapiBackend() : api_(new Api) {}
 WimgapiBackend::~WimgapiBackend() = default;
 
-Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   DWORD creation = 0;
-  WimHandle wim(*api_, api_->createFile(wide(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
+  WimHandle wim(*api_, api_->createFile(wideFromUtf8(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
   if (!wim) return fromLastError(Step::OpenWim);
   WimInfo info{};
   if (!api_->getAttributes(wim.get(), &info, sizeof info)) return fromLastError(Step::ReadWim);
@@ -225,57 +214,57 @@ Outcome WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary
   summary.totalParts = info.totalParts;
   summary.bootIndex = info.bootIndex;
   summary.guid = guidText(info.guid);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimgapiBackend::apply(const Command& command, ProgressReporter& progress) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   DWORD creation = 0;
   DWORD flags = command.verify ? kWimFlagVerify : 0;
   WimHandle wim(*api_,
-                api_->createFile(wide(command.wimPath).c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
+                api_->createFile(wideFromUtf8(command.wimPath).c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
   if (!wim) return fromLastError(Step::OpenWim);
   api_->setTemporaryPath(wim.get(), tempFolder().c_str());
   WimInfo info{};
   // One part of a split image lacks most of the data: say so rather than "damaged".
   if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1)
-    return Outcome::fail(ErrorKind::WimSplit);
+    return failedWith(ErrorKind::WimSplit);
   DWORD count = api_->getImageCount(wim.get());
-  if (command.index > count) return Outcome::indexOutOfRange(count);
+  if (command.index > count) return indexOutOfRange(count);
 
   WimgapiMessageHandler handler(progress, Step::WriteTarget);
   CallbackRegistration registration(*api_, wim.get(), handler);
   WimHandle image(*api_, api_->loadImage(wim.get(), command.index));
   if (!image) return fromLastError(Step::ReadWim);
-  if (!api_->applyImage(image.get(), wide(driveToRoot(command.target)).c_str(), flags))
+  if (!api_->applyImage(image.get(), wideFromUtf8(driveToRoot(command.target)).c_str(), flags))
     return fromLastError(Step::WriteTarget, &handler);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimgapiBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
-  if (!api_->loaded()) return Outcome::fail(ErrorKind::LibraryMissing);
+Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
+  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
   std::string source = driveToRoot(request.source);
-  if (!isDirectory(source)) return Outcome::fail(ErrorKind::SourceMissing);
+  if (!isDirectory(source)) return failedWith(ErrorKind::SourceMissing);
   DWORD compression = request.compression == Compression::Maximum ? kCompressLzx
                       : request.compression == Compression::Fast  ? kCompressXpress
                                                                   : kCompressNone;
   DWORD creation = 0;
-  WimHandle wim(*api_, api_->createFile(wide(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways, 0,
+  WimHandle wim(*api_, api_->createFile(wideFromUtf8(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways, 0,
                                         compression, &creation));
   if (!wim) return fromLastError(Step::WriteWim);
-  std::wstring temp = request.tempDir.empty() ? tempFolder() : wide(request.tempDir);
-  if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return Outcome::fail(ErrorKind::TempDirMissing, GetLastError());
+  std::wstring temp = request.tempDir.empty() ? tempFolder() : wideFromUtf8(request.tempDir);
+  if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return failedWith(ErrorKind::TempDirMissing, GetLastError());
 
   std::vector<std::u16string> excluded{fullPath(request.wimPath)};
   if (!request.tempDir.empty()) excluded.push_back(fullPath(request.tempDir));
   WimgapiMessageHandler handler(progress, Step::ReadSource, fullPath(source), excluded);
   {
     CallbackRegistration registration(*api_, wim.get(), handler);
-    WimHandle image(*api_, api_->captureImage(wim.get(), wide(source).c_str(), 0));
+    WimHandle image(*api_, api_->captureImage(wim.get(), wideFromUtf8(source).c_str(), 0));
     if (!image) {
       DWORD code = GetLastError();
       // Running out of room while writing the image is the cause, whatever file was being read.
-      if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return Outcome::fail(ErrorKind::DiskFull, code);
+      if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return failedWith(ErrorKind::DiskFull, code);
       SetLastError(code);
       return fromLastError(Step::ReadSource, &handler);
     }
@@ -289,33 +278,16 @@ Outcome WimgapiBackend::capture(const CaptureRequest& request, ProgressReporter&
     if (!image.close()) return fromLastError(Step::WriteWim);
   }
   if (!wim.close()) return fromLastError(Step::WriteWim);
-  return Outcome::success();
+  return Failure{};
 }
 
-bool WimgapiBackend::isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool WimgapiBackend::fileExists(const std::string& path) {
-  return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WimgapiBackend::removeFile(const std::string& path) { return DeleteFileW(wide(path).c_str()) != FALSE; }
-
+bool WimgapiBackend::isDirectory(const std::string& path) { return win32files::isDirectory(path); }
+bool WimgapiBackend::fileExists(const std::string& path) { return win32files::fileExists(path); }
+bool WimgapiBackend::removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return win32files::replaceFile(from, to);
 }
-
-std::int64_t WimgapiBackend::nowMs() { return std::int64_t(GetTickCount64()); }
-
-std::string WimgapiBackend::toConsoleText(const std::string& argument) {
-  std::wstring text = wide(argument);
-  int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size : 0, '\0');
-  if (size > 0) WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), &out[0], size, nullptr, nullptr);
-  return out;
-}
+std::int64_t WimgapiBackend::nowMs() { return win32files::nowMs(); }
+std::string WimgapiBackend::toConsoleText(const std::string& argument) { return toolio::ansiFromUtf8(argument); }
 
 }  // namespace wimengine

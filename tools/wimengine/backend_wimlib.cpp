@@ -2,19 +2,14 @@
 
 #include <wimlib.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "tools/common/utf.h"
 #include "tools/wimengine/wim_xml.h"
+#include "tools/wimengine/wimlib_host.h"
 
 namespace wimengine {
 
@@ -24,8 +19,6 @@ struct WimCloser {
   void operator()(WIMStruct* wim) const { wimlib_free(wim); }
 };
 using WimHandle = std::unique_ptr<WIMStruct, WimCloser>;
-
-bool isDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 // wimlib codes that mean the WIM file itself is damaged or not a WIM file.
 bool isCorruptWim(int code) {
@@ -46,53 +39,52 @@ bool isCorruptWim(int code) {
   }
 }
 
-Outcome failed(ErrorKind kind, int code) { return Outcome::fail(kind, code); }
-
-// Maps a wimlib code to a cause; errorNumber is errno right after the failed call.
-Outcome classify(int code, int errorNumber, Step step) {
-  if (code == WIMLIB_ERR_NOMEM) return failed(ErrorKind::OutOfMemory, code);
-  if (isCorruptWim(code)) return failed(ErrorKind::WimCorrupt, code);
+// Maps a wimlib code to a cause; errorNumber is errno right after the failed call,
+// path what was being written (for the out-of-room check).
+Failure classify(int code, int errorNumber, Step step, const std::string& path = {}) {
+  if (code == WIMLIB_ERR_NOMEM) return failedWith(ErrorKind::OutOfMemory, code);
+  if (isCorruptWim(code)) return failedWith(ErrorKind::WimCorrupt, code);
   if (code == WIMLIB_ERR_IS_SPLIT_WIM || code == WIMLIB_ERR_SPLIT_INVALID || code == WIMLIB_ERR_WIM_IS_ENCRYPTED)
-    return failed(ErrorKind::WimUnsupported, code);
-  if (isDiskFull(errorNumber) && (code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR ||
-                                  code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_SET_REPARSE_DATA ||
-                                  code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME))
-    return failed(ErrorKind::DiskFull, code);
+    return failedWith(ErrorKind::WimUnsupported, code);
+  if ((code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR || code == WIMLIB_ERR_LINK ||
+       code == WIMLIB_ERR_SET_REPARSE_DATA || code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME) &&
+      wimlibhost::outOfSpace(errorNumber, path))
+    return failedWith(ErrorKind::DiskFull, code);
   bool missing = errorNumber == ENOENT || errorNumber == ENOTDIR || code == WIMLIB_ERR_PATH_DOES_NOT_EXIST ||
                  code == WIMLIB_ERR_NOTDIR;
   switch (step) {
     case Step::OpenWim:
       if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_IS_DIRECTORY ||
           code == WIMLIB_ERR_NOT_A_REGULAR_FILE)
-        return failed(missing ? ErrorKind::WimMissing : ErrorKind::WimUnreadable, code);
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
+        return failedWith(missing ? ErrorKind::WimMissing : ErrorKind::WimUnreadable, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
       break;
     case Step::ReadWim:
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
-      if (code == WIMLIB_ERR_INVALID_IMAGE) return failed(ErrorKind::IndexOutOfRange, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
+      if (code == WIMLIB_ERR_INVALID_IMAGE) return failedWith(ErrorKind::IndexOutOfRange, code);
       break;
     case Step::WriteTarget:
-      if (code == WIMLIB_ERR_READ) return failed(ErrorKind::WimCorrupt, code);
-      return failed(missing ? ErrorKind::TargetMissing : ErrorKind::TargetNotWritable, code);
+      if (code == WIMLIB_ERR_READ) return failedWith(ErrorKind::WimCorrupt, code);
+      return failedWith(missing ? ErrorKind::TargetMissing : ErrorKind::TargetNotWritable, code);
     case Step::ReadSource:
       if (code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_OPENDIR ||
           code == WIMLIB_ERR_READ || code == WIMLIB_ERR_READLINK || missing)
-        return failed(missing ? ErrorKind::SourceMissing : ErrorKind::SourceUnreadable, code);
+        return failedWith(missing ? ErrorKind::SourceMissing : ErrorKind::SourceUnreadable, code);
       break;
     case Step::WriteWim:
       if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_RENAME)
-        return failed(ErrorKind::DestinationNotWritable, code);
+        return failedWith(ErrorKind::DestinationNotWritable, code);
       // Reading the source again while writing: a file changed or vanished meanwhile.
       if (code == WIMLIB_ERR_READ || code == WIMLIB_ERR_CONCURRENT_MODIFICATION_DETECTED)
-        return failed(ErrorKind::SourceUnreadable, code);
+        return failedWith(ErrorKind::SourceUnreadable, code);
       break;
   }
-  return failed(ErrorKind::Other, code);
+  return failedWith(ErrorKind::Other, code);
 }
 
 struct ProgressContext {
-  ProgressReporter* progress;
-  std::string excludedPath;  // the temporary folder when it lies inside the source
+  toolio::Progress* progress;
+  wimlibhost::Text excludedPath;  // the temporary folder when it lies inside the source
 };
 
 enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union wimlib_progress_info* info,
@@ -101,15 +93,14 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
   switch (message) {
     case WIMLIB_PROGRESS_MSG_EXTRACT_STREAMS:
       if (info->extract.total_bytes > 0)
-        ctx->progress->update(double(info->extract.completed_bytes) / double(info->extract.total_bytes));
+        ctx->progress->report(info->extract.completed_bytes, info->extract.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_WRITE_STREAMS:
       if (info->write_streams.total_bytes > 0)
-        ctx->progress->update(double(info->write_streams.completed_bytes) /
-                              double(info->write_streams.total_bytes));
+        ctx->progress->report(info->write_streams.completed_bytes, info->write_streams.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
-      if (!ctx->excludedPath.empty() && ctx->excludedPath == info->test_file_exclusion.path)
+      if (wimlibhost::isExcludedPath(info->test_file_exclusion.path, ctx->excludedPath))
         info->test_file_exclusion.will_exclude = true;
       break;
     default:
@@ -118,43 +109,25 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
   return WIMLIB_PROGRESS_STATUS_CONTINUE;
 }
 
-std::string realPath(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
-}
-
-// The temporary folder as wimlib will name it while scanning source, or empty when it
-// is not inside the source.
-std::string excludedTempPath(const std::string& source, const std::string& tempDir) {
-  if (tempDir.empty()) return {};
-  std::string realSource = realPath(source), realTemp = realPath(tempDir);
-  if (realSource.empty() || realTemp.empty() || realTemp.size() <= realSource.size()) return {};
-  std::string prefix = realSource == "/" ? realSource : realSource + "/";
-  if (realTemp.compare(0, prefix.size(), prefix) != 0) return {};
-  std::string base = source;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + (base == "/" ? "" : "/") + realTemp.substr(prefix.size());
-}
-
-Outcome openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
+Failure openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
   WIMStruct* raw = nullptr;
   errno = 0;
   int flags = verify ? WIMLIB_OPEN_FLAG_CHECK_INTEGRITY : 0;
-  int code = context ? wimlib_open_wim_with_progress(path.c_str(), flags, &raw, onProgress, context)
-                     : wimlib_open_wim(path.c_str(), flags, &raw);
+  const wimlibhost::Text file = wimlibhost::libraryText(path);
+  int code = context ? wimlib_open_wim_with_progress(file.c_str(), flags, &raw, onProgress, context)
+                     : wimlib_open_wim(file.c_str(), flags, &raw);
   if (code != 0) return classify(code, errno, Step::OpenWim);
   wim.reset(raw);
-  return Outcome::success();
+  return Failure{};
 }
 
-std::string guidText(const uint8_t* guid) {
-  std::string text = "{";
-  char hex[3];
-  for (int i = 0; i < WIMLIB_GUID_LEN; ++i) {
-    std::snprintf(hex, sizeof hex, "%02x", guid[i]);
-    text += hex;
-  }
-  return text + "}";
+// The GUID as WIMGAPI shows it: the header's bytes read as a Windows GUID, whose
+// first three fields are little-endian, so that both libraries print the same text.
+std::string guidText(const uint8_t* g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  return text;
 }
 
 const char* compressionName(int type) {
@@ -171,10 +144,10 @@ const char* compressionName(int type) {
 
 WimlibBackend::WimlibBackend() { wimlib_set_print_errors(false); }
 
-Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
+Failure WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
   WimHandle wim;
-  Outcome outcome = openWim(wimPath, false, wim, nullptr);
-  if (!outcome.ok) return outcome;
+  Failure outcome = openWim(wimPath, false, wim, nullptr);
+  if (outcome) return outcome;
   wimlib_wim_info info{};
   int code = wimlib_get_wim_info(wim.get(), &info);
   if (code != 0) return classify(code, errno, Step::ReadWim);
@@ -190,32 +163,29 @@ Outcome WimlibBackend::readInfo(const std::string& wimPath, WimSummary& summary)
   summary.totalParts = info.total_parts;
   summary.bootIndex = info.boot_index;
   summary.guid = guidText(info.guid);
-  return Outcome::success();
+  return Failure{};
 }
 
-Outcome WimlibBackend::apply(const Command& command, ProgressReporter& progress) {
+Failure WimlibBackend::apply(const Command& command, toolio::Progress& progress) {
   ProgressContext context{&progress, {}};
   WimHandle wim;
-  Outcome outcome = openWim(command.wimPath, command.verify, wim, &context);
-  if (!outcome.ok) return outcome;
+  Failure outcome = openWim(command.wimPath, command.verify, wim, &context);
+  if (outcome) return outcome;
   wimlib_wim_info info{};
   wimlib_get_wim_info(wim.get(), &info);
   // One part of a split image lacks most of the data: say so rather than "damaged".
-  if (info.total_parts > 1) return failed(ErrorKind::WimSplit, 0);
-  if (command.index > info.image_count) return Outcome::indexOutOfRange(info.image_count);
+  if (info.total_parts > 1) return failedWith(ErrorKind::WimSplit, 0);
+  if (command.index > info.image_count) return indexOutOfRange(info.image_count);
   errno = 0;
-  int code = wimlib_extract_image(wim.get(), int(command.index), command.target.c_str(), 0);
-  if (code != 0) return classify(code, errno, Step::WriteTarget);
-  return Outcome::success();
+  int code = wimlib_extract_image(wim.get(), int(command.index), wimlibhost::libraryText(command.target).c_str(), 0);
+  if (code != 0) return classify(code, errno, Step::WriteTarget, command.target);
+  return Failure{};
 }
 
-Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& progress) {
-  if (!isDirectory(request.source)) {
-    struct stat st;
-    return Outcome::fail(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable
-                                                                   : ErrorKind::SourceMissing);
-  }
-  ProgressContext context{&progress, excludedTempPath(request.source, request.tempDir)};
+Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
+  if (!isDirectory(request.source))
+    return failedWith(fileExists(request.source) ? ErrorKind::SourceUnreadable : ErrorKind::SourceMissing);
+  ProgressContext context{&progress, wimlibhost::excludedTempPath(request.source, request.tempDir)};
   enum wimlib_compression_type type = request.compression == Compression::Maximum ? WIMLIB_COMPRESSION_TYPE_LZX
                                       : request.compression == Compression::Fast  ? WIMLIB_COMPRESSION_TYPE_XPRESS
                                                                                   : WIMLIB_COMPRESSION_TYPE_NONE;
@@ -225,49 +195,44 @@ Outcome WimlibBackend::capture(const CaptureRequest& request, ProgressReporter& 
   WimHandle wim(raw);
   wimlib_register_progress_function(wim.get(), onProgress, &context);
 
-  int addFlags = context.excludedPath.empty() ? 0 : WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION;
+  // WINCONFIG leaves out what ImageX leaves out (the page file, System Volume
+  // Information ...), so that both Windows libraries capture the same files.
+  int addFlags = WIMLIB_ADD_FLAG_WINCONFIG;
+  if (!context.excludedPath.empty()) addFlags |= WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION;
   errno = 0;
-  code = wimlib_add_image(wim.get(), request.source.c_str(), request.name.c_str(), nullptr, addFlags);
+  code = wimlib_add_image(wim.get(), wimlibhost::libraryText(request.source).c_str(),
+                          wimlibhost::libraryText(request.name).c_str(), nullptr, addFlags);
   if (code != 0) return classify(code, errno, Step::ReadSource);
-  code = wimlib_set_image_property(wim.get(), 1, "DESCRIPTION", request.description.c_str());
+  code = wimlib_set_image_property(wim.get(), 1, wimlibhost::libraryText("DESCRIPTION").c_str(),
+                                   wimlibhost::libraryText(request.description).c_str());
   if (code == 0 && !isBlankFlags(request.flags))
-    code = wimlib_set_image_property(wim.get(), 1, "FLAGS", request.flags.c_str());
+    code = wimlib_set_image_property(wim.get(), 1, wimlibhost::libraryText("FLAGS").c_str(),
+                                     wimlibhost::libraryText(request.flags).c_str());
   if (code != 0) return classify(code, errno, Step::WriteWim);
   // The destination is opened here, so that a file wimlib cannot open or read while
   // writing is known to be a source file, never the destination.
   errno = 0;
-  int fd = ::open(request.wimPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = wimlibhost::openDestination(request.wimPath);
   if (fd < 0)
-    return failed(isDiskFull(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable, WIMLIB_ERR_OPEN);
+    return failedWith(wimlibhost::isOutOfSpaceError(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable,
+                      WIMLIB_ERR_OPEN);
   errno = 0;
   code = wimlib_write_to_fd(wim.get(), fd, WIMLIB_ALL_IMAGES, 0, 0);
   int writeErrno = errno;
-  if (::close(fd) != 0 && code == 0) return failed(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
+  if (!wimlibhost::closeDestination(fd) && code == 0)
+    return failedWith(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
   if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_READLINK)
-    return failed(ErrorKind::SourceUnreadable, code);
-  if (code != 0) return classify(code, writeErrno, Step::WriteWim);
-  return Outcome::success();
+    return failedWith(ErrorKind::SourceUnreadable, code);
+  if (code != 0) return classify(code, writeErrno, Step::WriteWim, request.wimPath);
+  return Failure{};
 }
 
-bool WimlibBackend::isDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool WimlibBackend::fileExists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool WimlibBackend::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
+bool WimlibBackend::isDirectory(const std::string& path) { return wimlibhost::isDirectory(path); }
+bool WimlibBackend::fileExists(const std::string& path) { return wimlibhost::fileExists(path); }
+bool WimlibBackend::removeFile(const std::string& path) { return wimlibhost::removeFile(path); }
 bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return wimlibhost::replaceFile(from, to);
 }
-
-std::int64_t WimlibBackend::nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+std::int64_t WimlibBackend::nowMs() { return wimlibhost::nowMs(); }
 
 }  // namespace wimengine

@@ -1,5 +1,5 @@
-// The engine over wimlib, for the Linux build in which the engine is tested with real
-// WIM files. Targets and sources are directories.
+// The engine over wimlib: the Linux build's only library, the Windows build's second
+// one (the carried third_party build). Targets and sources are directories.
 #pragma once
 
 #include "tools/wimengine/engine.h"
@@ -9,9 +9,9 @@ namespace wimengine {
 class WimlibBackend : public Backend {
  public:
   WimlibBackend();
-  Outcome readInfo(const std::string& wimPath, WimSummary& summary) override;
-  Outcome apply(const Command& command, ProgressReporter& progress) override;
-  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override;
+  Failure readInfo(const std::string& wimPath, WimSummary& summary) override;
+  Failure apply(const Command& command, toolio::Progress& progress) override;
+  Failure capture(const CaptureRequest& request, toolio::Progress& progress) override;
   bool isDirectory(const std::string& path) override;
   bool fileExists(const std::string& path) override;
   bool removeFile(const std::string& path) override;

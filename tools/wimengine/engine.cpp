@@ -16,15 +16,15 @@ int reportFailure(toolio::LineSink& out, const Failure& failure) {
 // A folder given as the image would otherwise be read and reported as a damaged file.
 bool refuseFolderAsWim(const Command& command, Backend& backend, toolio::LineSink& out) {
   if (!backend.isDirectory(command.wimPath)) return false;
-  reportFailure(out, Failure{ErrorKind::WimIsFolder, 0, 0});
+  reportFailure(out, failedWith(ErrorKind::WimIsFolder));
   return true;
 }
 
 int runInfo(const Command& command, Backend& backend, toolio::LineSink& out) {
   if (refuseFolderAsWim(command, backend, out)) return 1;
   WimSummary summary;
-  Outcome outcome = backend.readInfo(command.wimPath, summary);
-  if (!outcome.ok) return reportFailure(out, outcome.failure);
+  Failure outcome = backend.readInfo(command.wimPath, summary);
+  if (outcome) return reportFailure(out, outcome);
   // The count comes first and starts its line: the program reads it by dropping
   // the first 12 characters of the first line that mentions it.
   out.line("WIM Information:");
@@ -48,10 +48,10 @@ int runApply(const Command& command, Backend& backend, toolio::LineSink& out) {
   // A file where the target folder should be: the libraries report it as a missing path.
   const std::string target = driveToRoot(command.target);
   if (backend.fileExists(target) && !backend.isDirectory(target))
-    return reportFailure(out, Failure{ErrorKind::TargetNotFolder, 0, 0});
+    return reportFailure(out, failedWith(ErrorKind::TargetNotFolder));
   progress.update(0);
-  Outcome outcome = backend.apply(command, progress);
-  if (!outcome.ok) return reportFailure(out, outcome.failure);
+  Failure outcome = backend.apply(command, progress);
+  if (outcome) return reportFailure(out, outcome);
   progress.finish();
   out.line("");
   out.line("Successfully applied image.");
@@ -62,30 +62,25 @@ int runApply(const Command& command, Backend& backend, toolio::LineSink& out) {
 
 int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) {
   if (!command.tempDir.empty() && !backend.isDirectory(command.tempDir))
-    return reportFailure(out, Failure{ErrorKind::TempDirMissing, 0, 0});
+    return reportFailure(out, failedWith(ErrorKind::TempDirMissing));
   if (backend.isDirectory(command.wimPath))
-    return reportFailure(out, Failure{ErrorKind::DestinationNotWritable, 0, 0});
+    return reportFailure(out, failedWith(ErrorKind::DestinationNotWritable));
 
+  ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
+  progress.update(0);
+  toolio::ScratchFile scratch(backend, command.wimPath);
   CaptureRequest request;
   request.source = command.source;
-  request.wimPath = scratchPathFor(command.wimPath);
+  request.wimPath = scratch.path();
   request.name = command.name;
   request.description = command.description;
   request.flags = command.flags;
   request.compression = command.compression;
   request.tempDir = command.tempDir;
 
-  ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
-  progress.update(0);
-  // A scratch file left by a killed run is ours: start afresh.
-  if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
-  Outcome outcome = backend.capture(request, progress);
-  if (outcome.ok && !backend.replaceFile(request.wimPath, command.wimPath))
-    outcome = Outcome::fail(ErrorKind::DestinationNotWritable);
-  if (!outcome.ok) {
-    if (backend.fileExists(request.wimPath)) backend.removeFile(request.wimPath);
-    return reportFailure(out, outcome.failure);
-  }
+  Failure outcome = backend.capture(request, progress);
+  if (!outcome && !scratch.commit()) outcome = failedWith(ErrorKind::DestinationNotWritable);
+  if (outcome) return reportFailure(out, outcome);
   progress.finish();
   out.line("");
   out.line("Successfully imaged " + backend.toConsoleText(command.source));
@@ -95,8 +90,6 @@ int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) 
 }
 
 }  // namespace
-
-std::string scratchPathFor(const std::string& destination) { return destination + ".vrelpart"; }
 
 int runEngine(const std::vector<std::string>& args, Backend& backend, toolio::LineSink& out) {
   ParseResult parsed = parseCommandLine(args);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/common/console_out.h"
+#include "tools/common/scratch_file.h"
 #include "tools/wimengine/args.h"
 #include "tools/wimengine/errors.h"
 #include "tools/wimengine/progress.h"
@@ -26,7 +27,7 @@ struct WimSummary {
 
 struct CaptureRequest {
   std::string source;
-  std::string wimPath;  // the file to write (a scratch name next to the destination)
+  std::string wimPath;  // the file to write: the destination's scratch file
   std::string name;
   std::string description;
   std::string flags;
@@ -34,38 +35,19 @@ struct CaptureRequest {
   std::string tempDir;  // empty: the library's default
 };
 
-// A result: ok, or what failed.
-struct Outcome {
-  bool ok = true;
-  Failure failure;
-  static Outcome success() { return {}; }
-  static Outcome fail(ErrorKind kind, std::int64_t code = 0) {
-    Outcome o;
-    o.ok = false;
-    o.failure.kind = kind;
-    o.failure.code = code;
-    return o;
-  }
-  static Outcome indexOutOfRange(std::uint32_t imageCount) {
-    Outcome o = fail(ErrorKind::IndexOutOfRange);
-    o.failure.imageCount = imageCount;
-    return o;
-  }
-};
-
-class Backend {
+// The WIM library and the files around it. A capture writes a scratch file beside
+// its destination and renames it when complete (removeFile, replaceFile).
+class Backend : public toolio::FileMoves {
  public:
-  virtual ~Backend() = default;
-  virtual Outcome readInfo(const std::string& wimPath, WimSummary& summary) = 0;
-  // Must refuse an index beyond the file's image count with Outcome::indexOutOfRange.
-  virtual Outcome apply(const Command& command, ProgressReporter& progress) = 0;
-  virtual Outcome capture(const CaptureRequest& request, ProgressReporter& progress) = 0;
+  // Each gives what failed, or nothing; the library's and the system's codes are
+  // turned into the engine's ErrorKind here, where they are met.
+  virtual Failure readInfo(const std::string& wimPath, WimSummary& summary) = 0;
+  // Must refuse an index beyond the file's image count with indexOutOfRange.
+  virtual Failure apply(const Command& command, toolio::Progress& progress) = 0;
+  virtual Failure capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
 
   virtual bool isDirectory(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;
-  virtual bool removeFile(const std::string& path) = 0;
-  // Moves from over to, replacing an existing file.
-  virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
   virtual std::int64_t nowMs() = 0;
   // Arguments as the console shows them (GBK on Windows) and as UTF-8 for /info.
   virtual std::string toConsoleText(const std::string& argument) { return argument; }
@@ -74,9 +56,5 @@ class Backend {
 
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
 int runEngine(const std::vector<std::string>& args, Backend& backend, toolio::LineSink& out);
-
-// The scratch file a capture writes before it becomes the destination: a failed or
-// killed capture then never leaves a half-written file under the destination's name.
-std::string scratchPathFor(const std::string& destination);
 
 }  // namespace wimengine

@@ -1,32 +1,59 @@
 #include "tools/wimengine/errors.h"
 
+#include "tools/common/text_markers.h"
+
 namespace wimengine {
 
+namespace {
+
+// %n: how many images the file has.
+const struct {
+  ErrorKind key;
+  const char* text;
+} kLines[] = {
+    {ErrorKind::WimMissing, "错误: 找不到映像文件。"},
+    {ErrorKind::WimUnreadable, "错误: 无法读取映像文件(拒绝访问或文件正被使用)。"},
+    {ErrorKind::WimCorrupt, "错误: 映像文件已损坏或不是有效的WIM文件。"},
+    {ErrorKind::WimUnsupported, "错误: 不支持此类WIM文件(拆分或加密的映像)。"},
+    {ErrorKind::WimSplit, "错误: 这是拆分WIM映像(.swm)的一个分卷,不支持直接还原,请先合并为单个WIM文件。"},
+    {ErrorKind::WimIsFolder, "错误: 映像文件路径是一个文件夹,不是WIM文件。"},
+    {ErrorKind::IndexOutOfRange, "错误: 映像编号超出范围,此文件共有 %n 个映像。"},
+    {ErrorKind::TargetMissing, "错误: 目标路径不存在。"},
+    {ErrorKind::TargetNotWritable, "错误: 无法写入目标位置(拒绝访问或只读)。"},
+    {ErrorKind::TargetNotFolder, "错误: 目标路径是一个文件,不是文件夹或分区。"},
+    {ErrorKind::SourceMissing, "错误: 找不到要备份的源路径。"},
+    {ErrorKind::SourceUnreadable, "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"},
+    {ErrorKind::DestinationNotWritable, "错误: 无法创建目标映像文件(路径不存在、拒绝访问或只读)。"},
+    {ErrorKind::TempDirMissing, "错误: 临时目录不存在或无法使用。"},
+    {ErrorKind::DiskFull, "错误: 磁盘空间不足。"},
+    {ErrorKind::OutOfMemory, "错误: 内存不足。"},
+    {ErrorKind::LibraryMissing, "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。"},
+    {ErrorKind::Other, "错误: WIM映像操作失败。"},
+};
+
+}  // namespace
+
+Failure failedWith(ErrorKind kind, std::int64_t code) {
+  Failure f;
+  f.kind = kind;
+  f.code = code;
+  return f;
+}
+
+Failure indexOutOfRange(std::uint32_t imageCount) {
+  Failure f = failedWith(ErrorKind::IndexOutOfRange);
+  f.imageCount = imageCount;
+  return f;
+}
+
 std::string errorLine(const Failure& failure) {
-  std::string line;
-  switch (failure.kind) {
-    case ErrorKind::WimMissing: line = "错误: 找不到映像文件。"; break;
-    case ErrorKind::WimUnreadable: line = "错误: 无法读取映像文件(拒绝访问或文件正被使用)。"; break;
-    case ErrorKind::WimCorrupt: line = "错误: 映像文件已损坏或不是有效的WIM文件。"; break;
-    case ErrorKind::WimUnsupported: line = "错误: 不支持此类WIM文件(拆分或加密的映像)。"; break;
-    case ErrorKind::WimSplit: line = "错误: 这是拆分WIM映像(.swm)的一个分卷,不支持直接还原,请先合并为单个WIM文件。"; break;
-    case ErrorKind::WimIsFolder: line = "错误: 映像文件路径是一个文件夹,不是WIM文件。"; break;
-    case ErrorKind::IndexOutOfRange:
-      line = "错误: 映像编号超出范围,此文件共有 " + std::to_string(failure.imageCount) + " 个映像。";
-      break;
-    case ErrorKind::TargetMissing: line = "错误: 目标路径不存在。"; break;
-    case ErrorKind::TargetNotWritable: line = "错误: 无法写入目标位置(拒绝访问或只读)。"; break;
-    case ErrorKind::TargetNotFolder: line = "错误: 目标路径是一个文件,不是文件夹或分区。"; break;
-    case ErrorKind::SourceMissing: line = "错误: 找不到要备份的源路径。"; break;
-    case ErrorKind::SourceUnreadable: line = "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"; break;
-    case ErrorKind::DestinationNotWritable: line = "错误: 无法创建目标映像文件(路径不存在、拒绝访问或只读)。"; break;
-    case ErrorKind::TempDirMissing: line = "错误: 临时目录不存在或无法使用。"; break;
-    case ErrorKind::DiskFull: line = "错误: 磁盘空间不足。"; break;
-    case ErrorKind::OutOfMemory: line = "错误: 内存不足。"; break;
-    case ErrorKind::LibraryMissing: line = "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。"; break;
-    case ErrorKind::Other: line = "错误: WIM映像操作失败。"; break;
-  }
-  if (failure.code != 0) line += "(代码 " + std::to_string(failure.code) + ")";
+  const auto* row = toolio::rowOf(kLines, failure.kind);
+  std::string line = toolio::fillMarkers(row ? row->text : "错误: WIM映像操作失败。", [&](char key) {
+    return key == 'n' ? std::to_string(failure.imageCount) : std::string();
+  });
+  std::string detail = failure.library;
+  if (failure.code != 0) detail += (detail.empty() ? "代码 " : " 代码 ") + std::to_string(failure.code);
+  if (!detail.empty()) line += "(" + detail + ")";
   return line;
 }
 

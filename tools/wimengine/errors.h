@@ -10,6 +10,7 @@
 namespace wimengine {
 
 enum class ErrorKind {
+  None,  // it worked
   WimMissing,
   WimUnreadable,
   WimCorrupt,
@@ -33,13 +34,21 @@ enum class ErrorKind {
 // Which step failed: the same OS error means different things in different steps.
 enum class Step { OpenWim, ReadWim, WriteTarget, ReadSource, WriteWim };
 
+// What an operation came to: nothing (it worked), or what failed.
 struct Failure {
-  ErrorKind kind = ErrorKind::Other;
+  ErrorKind kind = ErrorKind::None;
   std::int64_t code = 0;         // the library's or OS's code, shown for diagnosis; 0 = none
   std::uint32_t imageCount = 0;  // IndexOutOfRange: how many images the file has
+  std::string library;           // which WIM library failed, where the engine has two; empty = unnamed
+
+  explicit operator bool() const { return kind != ErrorKind::None; }
 };
 
-// One GBK line, "错误: ..." with the code appended when there is one.
+Failure failedWith(ErrorKind kind, std::int64_t code = 0);
+Failure indexOutOfRange(std::uint32_t imageCount);
+
+// One GBK line, "错误: ..." with the library and the code appended when known (the
+// texts are in one table in errors.cpp).
 std::string errorLine(const Failure& failure);
 
 // Win32 error codes as WIMGAPI reports them (GetLastError, WIM_MSG_ERROR).

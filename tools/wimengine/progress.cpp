@@ -63,6 +63,10 @@ void ProgressReporter::update(double fraction, std::int64_t remainingMs) {
   lastPrintMs_ = now;
 }
 
+void ProgressReporter::report(std::uint64_t done, std::uint64_t total, std::int64_t remainingMs) {
+  update(total ? double(done) / double(total) : 0, remainingMs);
+}
+
 void ProgressReporter::finish() {
   if (shownPercent_ >= 100) return;
   out_.line(progressLine(verb_, 100, -1));

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tools/common/console_out.h"
+#include "tools/common/progress.h"
 
 namespace wimengine {
 
@@ -23,7 +24,8 @@ std::string remainingText(std::int64_t remainingMs);
 // "Total elapsed time: 7 min 40 sec" (or "12 sec" below a minute).
 std::string elapsedLine(std::int64_t elapsedMs);
 
-class ProgressReporter {
+// The engine's progress, as lines: the libraries report through toolio::Progress.
+class ProgressReporter : public toolio::Progress {
  public:
   using Clock = std::function<std::int64_t()>;  // milliseconds, monotonic
 
@@ -38,6 +40,8 @@ class ProgressReporter {
   // fraction in [0, 1] (clamped; the shown percent never goes back);
   // remainingMs < 0: unknown, estimated from elapsed time and fraction.
   void update(double fraction, std::int64_t remainingMs = -1);
+  // done of total as a fraction (nothing done while the total is unknown).
+  void report(std::uint64_t done, std::uint64_t total, std::int64_t remainingMs = -1) override;
   // Prints the 100% line unless it was already printed.
   void finish();
   std::int64_t elapsedMs() const;

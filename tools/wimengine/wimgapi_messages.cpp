@@ -44,7 +44,7 @@ std::string driveToRoot(const std::string& path) {
   return bareDrive ? path + "\\" : path;
 }
 
-WimgapiMessageHandler::WimgapiMessageHandler(ProgressReporter& progress, Step errorStep, std::u16string sourceRoot,
+WimgapiMessageHandler::WimgapiMessageHandler(toolio::Progress& progress, Step errorStep, std::u16string sourceRoot,
                                              std::vector<std::u16string> excluded)
     : progress_(progress), errorStep_(errorStep) {
   for (auto& path : excluded)
@@ -71,10 +71,9 @@ MessageReply WimgapiMessageHandler::handle(std::uint32_t message, std::uint64_t 
   MessageReply reply;
   switch (message) {
     case wimmsg::kProgress: {
-      double fraction = double(wParam > 100 ? 100 : wParam) / 100.0;
       // WIMGAPI sends 0 before it has an estimate; only the end really has none left.
       std::int64_t remaining = (lParam > 0 || wParam >= 100) ? lParam : -1;
-      progress_.update(fraction, remaining < 0 ? -1 : remaining);
+      progress_.report(wParam > 100 ? 100 : wParam, 100, remaining < 0 ? -1 : remaining);
       break;
     }
     case wimmsg::kProcess:

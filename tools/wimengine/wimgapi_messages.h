@@ -50,7 +50,7 @@ class WimgapiMessageHandler {
   // errorStep says how a file error reads (apply: the target, capture: the source).
   // excluded: full paths left out of a capture (the image being written, the
   // temporary folder); files below an excluded folder are left out too.
-  WimgapiMessageHandler(ProgressReporter& progress, Step errorStep, std::u16string sourceRoot = {},
+  WimgapiMessageHandler(toolio::Progress& progress, Step errorStep, std::u16string sourceRoot = {},
                         std::vector<std::u16string> excluded = {});
 
   MessageReply handle(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam,
@@ -62,7 +62,7 @@ class WimgapiMessageHandler {
   bool isExcluded(std::u16string_view path) const;
 
  private:
-  ProgressReporter& progress_;
+  toolio::Progress& progress_;
   Step errorStep_;
   std::vector<std::u16string> excluded_;
   std::optional<Failure> firstError_;

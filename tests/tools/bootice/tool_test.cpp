@@ -91,12 +91,12 @@ class FakeTarget : public Target {
 class FakeBackend : public Backend {
  public:
   explicit FakeBackend(disk::Device& disk) : disk_(disk) {}
-  std::unique_ptr<Target> open(const std::string& device, std::string& error) override {
+  std::unique_ptr<Target> open(const std::string& device, bootice::Report& failure) override {
     ++opens;
     static const std::map<std::string, int> kPartitions = {{"C:", 1}, {"D:", 2}, {"E:", 3}, {"Z:", 9}};
     auto found = kPartitions.find(device);
     if (found == kPartitions.end()) {
-      error = "错误: 找不到设备 " + device + "。";
+      failure = bootice::report(bootice::Result::NoDevice, device);
       return nullptr;
     }
     return std::make_unique<FakeTarget>(disk_, found->second, locks, tableChanges);

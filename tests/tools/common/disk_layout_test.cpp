@@ -5,7 +5,9 @@
 #include <regex>
 
 #include "tests/tools/common/disk_image.h"
+#include "tools/common/crc32.h"
 #include "tools/common/disk.h"
+#include "tools/common/le_bytes.h"
 
 namespace {
 
@@ -49,12 +51,12 @@ std::string typeText(const disk::Partition& p, disk::TableStyle style) {
 }
 
 disk::Layout layoutOf(const std::string& image) {
-  std::string error;
+  disk::Error error;
   auto device = disk::openDevice(image, false, error);
-  EXPECT_TRUE(device) << error;
+  EXPECT_TRUE(device) << disk::describe(error);
   disk::Layout layout;
   if (device) {
-    EXPECT_TRUE(disk::readLayout(*device, layout, error)) << error;
+    EXPECT_TRUE(disk::readLayout(*device, layout, error)) << disk::describe(error);
   }
   return layout;
 }
@@ -118,20 +120,16 @@ TEST(DiskLayout, WindowsNumberingSkipsUnusedSlotsAndContainers) {
   EXPECT_EQ(layout.partitions[1].tableEntryOffset, 2u * 512 + 2 * 128);
 }
 
-void putLe32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t getLe32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
+void putLe32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) { toolio::putLe32(&b[at], v); }
+std::uint32_t getLe32(const std::vector<std::uint8_t>& b, std::size_t at) { return toolio::le32(&b[at]); }
 // Recomputes a GPT header's CRC after an edit, so that only the edit is wrong.
 void resealGptHeader(std::vector<std::uint8_t>& b, std::size_t header) {
   putLe32(b, header + 16, 0);
-  putLe32(b, header + 16, disk::crc32(&b[header], getLe32(b, header + 12)));
+  putLe32(b, header + 16, toolio::crc32(&b[header], getLe32(b, header + 12)));
 }
 void resealGptEntries(std::vector<std::uint8_t>& b, std::size_t header) {
   std::size_t entries = getLe32(b, header + 72) * 512ull;
-  putLe32(b, header + 88, disk::crc32(&b[entries], 128 * getLe32(b, header + 80)));
+  putLe32(b, header + 88, toolio::crc32(&b[entries], 128 * getLe32(b, header + 80)));
   resealGptHeader(b, header);
 }
 
@@ -146,8 +144,8 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
   {
     disk::MemoryDevice probe(mbr.size());
     probe.bytes() = mbr;
-    std::string error;
-    ASSERT_TRUE(disk::readLayout(probe, fine, error)) << error;
+    disk::Error error;
+    ASSERT_TRUE(disk::readLayout(probe, fine, error)) << disk::describe(error);
     ASSERT_EQ(fine.partitions.size(), 5u);
   }
   const std::size_t firstEbr = 446 + 32;  // slot 3 holds the container
@@ -216,14 +214,14 @@ TEST(DiskLayout, DamagedTablesGiveAnErrorNotACrashOrAHang) {
     device.bytes() = c.gptBase ? gpt : mbr;
     c.damage(device.bytes());
     disk::Layout layout;
-    std::string error;
+    disk::Error error;
     bool ok = disk::readLayout(device, layout, error);
     if (c.errorPart) {
       EXPECT_FALSE(ok);
-      EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+      EXPECT_NE(disk::describe(error).find(c.errorPart), std::string::npos) << disk::describe(error);
       EXPECT_TRUE(layout.partitions.empty());
     } else {
-      EXPECT_TRUE(ok) << error;
+      EXPECT_TRUE(ok) << disk::describe(error);
       if (c.gptBase) {
         EXPECT_EQ(layout.partitions.size(), 2u);
       }
@@ -286,16 +284,16 @@ TEST(DiskNames, DiskListsAndOpeningByDesignator) {
   auto disks = disk::imageDiskSet({first, second});
   EXPECT_EQ(disks->diskNumbers(), (std::vector<int>{1, 2}));
   disk::OpenPartition part;
-  std::string error;
-  ASSERT_TRUE(disk::openPartition(*disks, {1, 2}, false, part, error)) << error;
+  disk::Error error;
+  ASSERT_TRUE(disk::openPartition(*disks, {1, 2}, false, part, error)) << disk::describe(error);
   EXPECT_EQ(part.device->size(), 4u << 20);
   EXPECT_EQ(part.device->startByte(), (2048u + 8192u) * 512);
-  ASSERT_TRUE(disk::openPartition(*disks, {2, 1}, false, part, error)) << error;
+  ASSERT_TRUE(disk::openPartition(*disks, {2, 1}, false, part, error)) << disk::describe(error);
   EXPECT_EQ(part.layout.style, disk::TableStyle::Gpt);
   EXPECT_FALSE(disk::openPartition(*disks, {3, 1}, false, part, error));
-  EXPECT_NE(error.find("不存在"), std::string::npos);
+  EXPECT_NE(disk::describe(error).find("不存在"), std::string::npos);
   EXPECT_FALSE(disk::openPartition(*disks, {2, 2}, false, part, error));
-  EXPECT_NE(error.find("2:2"), std::string::npos);
+  EXPECT_NE(disk::describe(error).find("2:2"), std::string::npos);
   EXPECT_FALSE(disk::imageDiskSet({folder.file("missing.img")})->open(1, false, error));
 }
 

@@ -8,6 +8,7 @@
 
 #include "tests/tools/common/disk_image.h"
 #include "tools/common/fs.h"
+#include "tools/common/le_bytes.h"
 
 namespace {
 
@@ -68,11 +69,11 @@ TEST_P(MadeVolume, MapFreeSpaceAndLabelAgreeWithTheToolsThatMadeIt) {
     run("cd '" + folder.path() + "' && " + fill(m.copy, image, files[i]));
   }
 
-  std::string error;
+  disk::Error error;
   auto device = disk::openDevice(image, true, error);
-  ASSERT_TRUE(device) << error;
+  ASSERT_TRUE(device) << disk::describe(error);
   fs::Volume volume;
-  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << error;
+  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << disk::describe(error);
   EXPECT_EQ(volume.kind(), m.kind);
   EXPECT_EQ(fs::detect(*device), m.kind);
   EXPECT_EQ(volume.label(), m.label);
@@ -128,11 +129,7 @@ TEST(FileSystems, DamagedVolumesGiveAMessage) {
   run("truncate -s 16M '" + ntfs + "' && mkntfs -F -Q -q '" + ntfs + "'");
   run("truncate -s 16M '" + fat + "' && mkfs.vfat -F 16 '" + fat + "'");
   const std::vector<std::uint8_t> ntfsBytes = testdisk::readFile(ntfs), fatBytes = testdisk::readFile(fat);
-  auto le64 = [](const std::vector<std::uint8_t>& b, std::size_t at) {
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | b[at + i];
-    return v;
-  };
+  auto le64 = [](const std::vector<std::uint8_t>& b, std::size_t at) { return toolio::le64(&b[at]); };
   const std::size_t clusterSize = 512u * ntfsBytes[13];
   const std::size_t record6 = le64(ntfsBytes, 0x30) * clusterSize + 6 * 1024;
 
@@ -156,9 +153,9 @@ TEST(FileSystems, DamagedVolumesGiveAMessage) {
     device.bytes() = c.isNtfs ? ntfsBytes : fatBytes;
     c.damage(device.bytes());
     fs::Volume volume;
-    std::string error;
+    disk::Error error;
     EXPECT_FALSE(fs::Volume::open(device, volume, error));
-    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    EXPECT_NE(disk::describe(error).find(c.errorPart), std::string::npos) << disk::describe(error);
     EXPECT_FALSE(volume.hasClusterMap());
     EXPECT_FALSE(volume.freeBytes());
   }
@@ -168,11 +165,11 @@ TEST(FileSystems, ExFatGivesFreeSpaceAndLabelButNoMap) {
   ScratchFolder folder;
   const std::string image = folder.file("exfat.img");
   run("truncate -s 40M '" + image + "' && mkfs.exfat -L Stick '" + image + "'");
-  std::string error;
+  disk::Error error;
   auto device = disk::openDevice(image, false, error);
-  ASSERT_TRUE(device) << error;
+  ASSERT_TRUE(device) << disk::describe(error);
   fs::Volume volume;
-  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << error;
+  ASSERT_TRUE(fs::Volume::open(*device, volume, error)) << disk::describe(error);
   EXPECT_EQ(volume.kind(), fs::Kind::ExFat);
   EXPECT_STREQ(fs::kindName(volume.kind()), "exFAT");
   EXPECT_FALSE(volume.hasClusterMap()) << "exFAT is copied whole";
@@ -196,7 +193,7 @@ TEST(FileSystems, OtherContentsAreRaw) {
   disk::MemoryDevice blank(1 << 20);
   EXPECT_EQ(fs::detect(blank), fs::Kind::Raw);
   fs::Volume volume;
-  std::string error;
+  disk::Error error;
   EXPECT_TRUE(fs::Volume::open(blank, volume, error));
   EXPECT_STREQ(fs::kindName(volume.kind()), "RAW");
   EXPECT_FALSE(volume.hasClusterMap());
@@ -243,7 +240,7 @@ TEST(FileSystems, RandomDamageNeverCrashes) {
       bytes[at] = static_cast<std::uint8_t>(random());
     }
     disk::Layout layout;
-    std::string error;
+    disk::Error error;
     if (disk::readLayout(*base.device, layout, error)) {
       for (const disk::Partition& p : layout.partitions) {
         disk::PartitionDevice window(*base.device, p.startByte, p.lengthBytes);

@@ -1,6 +1,8 @@
 // An engine backend in memory: partitions are byte vectors, files live in a map.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -16,6 +18,13 @@ struct MemoryPartition {
   std::uint64_t startByte = 1 << 20;
   int writes = 0;
   bool failReads = false;
+  // Ranges the device says read as zeros without reading them (offset, length), as
+  // the holes of a sparse disk image; and, when asked, how often each byte was read
+  // and written.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> holes;
+  bool countAccess = false;
+  std::vector<std::uint8_t> timesRead;
+  std::vector<std::uint8_t> timesWritten;
 };
 
 class MemoryDevice : public disk::Device {
@@ -25,36 +34,48 @@ class MemoryDevice : public disk::Device {
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
     if (p_.failReads || offset + length > p_.bytes.size()) return false;
     std::memcpy(buffer, p_.bytes.data() + offset, length);
+    count(p_.timesRead, offset, length);
     return true;
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
     if (offset + length > p_.bytes.size()) return false;
     std::memcpy(p_.bytes.data() + offset, buffer, length);
     ++p_.writes;
+    count(p_.timesWritten, offset, length);
     return true;
   }
   bool flush() override { return true; }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    for (const auto& [start, size] : p_.holes)
+      if (offset >= start && offset < start + size) return std::min(length, start + size - offset);
+    return 0;
+  }
 
  private:
+  void count(std::vector<std::uint8_t>& times, std::uint64_t offset, std::size_t length) {
+    if (!p_.countAccess) return;
+    if (times.size() < p_.bytes.size()) times.resize(p_.bytes.size(), 0);
+    for (std::size_t i = 0; i < length; ++i) ++times[offset + i];
+  }
   MemoryPartition& p_;
 };
 
 class MemoryFile : public ghost::File {
  public:
   MemoryFile(std::vector<std::uint8_t>& bytes, std::uint64_t limit) : bytes_(bytes), limit_(limit) {}
-  ghost::FileError read(void* buffer, std::size_t length, std::size_t& got) override {
+  ghost::Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = pos_ < bytes_.size() ? std::min<std::size_t>(length, bytes_.size() - pos_) : 0;
     if (got) std::memcpy(buffer, bytes_.data() + pos_, got);
     pos_ += got;
-    return ghost::FileError::None;
+    return ghost::Problem::None;
   }
-  ghost::FileError write(const void* buffer, std::size_t length) override {
-    if (limit_ && bytes_.size() + length > limit_) return ghost::FileError::DiskFull;
+  ghost::Problem write(const void* buffer, std::size_t length) override {
+    if (limit_ && bytes_.size() + length > limit_) return ghost::Problem::DiskFull;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
     bytes_.insert(bytes_.end(), p, p + length);
-    return ghost::FileError::None;
+    return ghost::Problem::None;
   }
-  ghost::FileError finish() override { return ghost::FileError::None; }
+  ghost::Problem finish() override { return ghost::Problem::None; }
 
  private:
   std::vector<std::uint8_t>& bytes_;
@@ -62,18 +83,61 @@ class MemoryFile : public ghost::File {
   std::size_t pos_ = 0;
 };
 
+// What the engine reported, and a stop the test can ask for.
+class RecordingProgress : public toolio::Progress {
+ public:
+  struct Report {
+    std::uint64_t done, total;
+  };
+  std::vector<Report> reports;
+  std::atomic<bool> stop{false};
+  void report(std::uint64_t done, std::uint64_t total, std::int64_t) override { reports.push_back({done, total}); }
+  bool stopRequested() const override { return stop; }
+};
+
+// Image files in memory, by path.
+class MemoryFiles : public ghost::Files {
+ public:
+  std::map<std::string, std::vector<std::uint8_t>> byPath;
+  std::uint64_t spanLimit = 0;
+  std::uint64_t diskFullAt = 0;  // total bytes a file may reach
+
+  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::Problem& problem) override {
+    auto found = byPath.find(path);
+    if (found == byPath.end()) {
+      problem = ghost::Problem::ImageMissing;
+      return nullptr;
+    }
+    return std::make_unique<MemoryFile>(found->second, 0);
+  }
+  std::unique_ptr<ghost::File> create(const std::string& path, ghost::Problem&) override {
+    byPath[path].clear();
+    return std::make_unique<MemoryFile>(byPath[path], diskFullAt);
+  }
+  bool exists(const std::string& path) override { return byPath.count(path) > 0; }
+  bool removeFile(const std::string& path) override { return byPath.erase(path) > 0; }
+  bool replaceFile(const std::string& from, const std::string& to) override {
+    auto found = byPath.find(from);
+    if (found == byPath.end()) return false;
+    byPath[to] = std::move(found->second);
+    byPath.erase(from);
+    return true;
+  }
+  std::uint64_t maxFileSize(const std::string&) override { return spanLimit; }
+};
+
 class FakeBackend : public ghost::Backend {
  public:
   std::map<std::string, MemoryPartition> partitions;  // by designator
-  std::map<std::string, std::vector<std::uint8_t>> files;
+  MemoryFiles files;
   std::map<std::string, std::string> fileOnPartition;  // path -> designator
-  std::uint64_t spanLimit = 0;
-  std::uint64_t diskFullAt = 0;  // total bytes a file may reach
   std::uint64_t nextId = 0x1122334455667788ull;
   unsigned threads = 3;
   int extendCalls = 0;
 
-  ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out) override {
+  ghost::Files& imageFiles() override { return files; }
+  ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out,
+                               disk::Error&) override {
     auto found = partitions.find(designator);
     if (found == partitions.end()) return ghost::Problem::NoSuchPartition;
     out.device = std::make_unique<MemoryDevice>(found->second);
@@ -92,29 +156,6 @@ class FakeBackend : public ghost::Backend {
   std::uint64_t newImageId() override { return nextId++; }
   std::uint64_t nowUnix() override { return 1700000000; }
   unsigned workerThreads() override { return threads; }
-
-  std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::FileError& error) override {
-    auto found = files.find(path);
-    if (found == files.end()) {
-      error = ghost::FileError::NotFound;
-      return nullptr;
-    }
-    return std::make_unique<MemoryFile>(found->second, 0);
-  }
-  std::unique_ptr<ghost::File> create(const std::string& path, ghost::FileError&) override {
-    files[path].clear();
-    return std::make_unique<MemoryFile>(files[path], diskFullAt);
-  }
-  bool exists(const std::string& path) override { return files.count(path) > 0; }
-  bool remove(const std::string& path) override { return files.erase(path) > 0; }
-  bool replace(const std::string& from, const std::string& to) override {
-    auto found = files.find(from);
-    if (found == files.end()) return false;
-    files[to] = std::move(found->second);
-    files.erase(from);
-    return true;
-  }
-  std::uint64_t maxFileSize(const std::string&) override { return spanLimit; }
 };
 
 }  // namespace ghosttest

@@ -2,6 +2,7 @@
 // Built by fuzz.sh with AFL++ (GCC plugin); also runs one file by hand:
 //   fuzz_image FILE            check and restore FILE
 //   fuzz_image --seed FILE     write a small valid image (the corpus seed)
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,13 +27,14 @@ int main(int argc, char** argv) {
     auto& bytes = backend.partitions["1:1"].bytes;
     bytes.assign(96 * 1024, 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
-    ghost::RunProgress progress;
+    std::fill(bytes.begin() + 48 * 1024, bytes.begin() + 80 * 1024, 0);  // two chunks of zeros
+    toolio::NoProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 16 * 1024;  // several chunks in a small file
     if (ghost::runBackup(command(ghost::Mode::Backup), backend, progress, options).problem != ghost::Problem::None)
       return 1;
     std::ofstream out(argv[2], std::ios::binary);
-    const auto& image = backend.files["image.gho"];
+    const auto& image = backend.files.byPath["image.gho"];
     out.write(reinterpret_cast<const char*>(image.data()), std::streamsize(image.size()));
     return out ? 0 : 1;
   }
@@ -41,9 +43,9 @@ int main(int argc, char** argv) {
   std::vector<std::uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ghosttest::FakeBackend backend;
   backend.threads = 1;
-  backend.files["image.gho"] = data;
+  backend.files.byPath["image.gho"] = data;
   backend.partitions["1:1"].bytes.assign(128 * 1024, 0);
-  ghost::RunProgress progress;
+  toolio::NoProgress progress;
   ghost::runCheck(command(ghost::Mode::Check), backend, progress);
   auto restore = command(ghost::Mode::Restore);
   restore.crcIgnore = data.size() % 2 == 0;

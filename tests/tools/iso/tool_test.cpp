@@ -131,7 +131,7 @@ TEST(IsoPlan, OnlyFoldersThatHoldWantedFilesParentsFirst) {
                                folder("empty", {folder("deeper", {file("x.txt", 0, 1)})}),
                                folder("a", {folder("b", {file("c.gho", 0, 3)}), file("d.wim", 0, 4)})});
   iso::Plan plan = iso::planExtraction(root, images);
-  ASSERT_EQ(plan.error, iso::PlanError::None);
+  ASSERT_EQ(plan.problem, iso::Problem::None);
   EXPECT_EQ(plan.folders, (std::vector<std::string>{"sources", "a", "a/b"}));
   ASSERT_EQ(plan.files.size(), 3u);
   EXPECT_EQ(plan.files[0].path, "sources/install.wim");
@@ -142,13 +142,13 @@ TEST(IsoPlan, OnlyFoldersThatHoldWantedFilesParentsFirst) {
 
 TEST(IsoPlan, UnsafeNamesBlockOnlyWhenTheyLeadToAWantedFile) {
   iso::Node harmless = folder("", {folder("..", {file("notes.txt", 0, 1)}), file("ok.wim", 0, 1)});
-  EXPECT_EQ(iso::planExtraction(harmless, images).error, iso::PlanError::None);
+  EXPECT_EQ(iso::planExtraction(harmless, images).problem, iso::Problem::None);
   iso::Node badFolder = folder("", {file("ok.wim", 0, 1), folder("..", {file("evil.wim", 0, 1)})});
   iso::Plan plan = iso::planExtraction(badFolder, images);
-  EXPECT_EQ(plan.error, iso::PlanError::UnsafeName);
+  EXPECT_EQ(plan.problem, iso::Problem::UnsafeName);
   EXPECT_TRUE(plan.files.empty());  // nothing at all is copied, not even ok.wim
   iso::Node badFile = folder("", {file("C:x.wim", 0, 1)});
-  EXPECT_EQ(iso::planExtraction(badFile, images).error, iso::PlanError::UnsafeName);
+  EXPECT_EQ(iso::planExtraction(badFile, images).problem, iso::Problem::UnsafeName);
 }
 
 // ------------------------------------------------------------ copy
@@ -195,6 +195,14 @@ class MemoryFolder : public iso::OutputTree {
       folder_.files[path_].data.resize(size);
       return true;
     }
+    // As the kernel's file-to-file copy: only when the folder offers it, and nothing
+    // done when the image cannot be read there.
+    bool copyFrom(iso::ImageSource& image, std::uint64_t offset, std::size_t length) override {
+      std::string bytes(length, '\0');
+      if (!folder_.systemCopies || !image.read(offset, bytes.data(), length)) return false;
+      folder_.systemCopied += length;
+      return write(bytes.data(), length);
+    }
 
    private:
     MemoryFolder& folder_;
@@ -212,12 +220,12 @@ class MemoryFolder : public iso::OutputTree {
     files[p] = File{};
     return std::make_unique<Out>(*this, p);
   }
-  bool rename(const std::string& from, const std::string& to) override {
+  bool replaceFile(const std::string& from, const std::string& to) override {
     files[to] = files[from];
     files.erase(from);
     return true;
   }
-  void removeFile(const std::string& p) override { files.erase(p); }
+  bool removeFile(const std::string& p) override { return files.erase(p) > 0; }
   void removeFolder(const std::string& p) override { folders.erase(p); }
   std::uint64_t freeBytes() override { return free; }
 
@@ -225,7 +233,19 @@ class MemoryFolder : public iso::OutputTree {
   std::map<std::string, File> files;
   std::set<std::string> refuseCreate;
   bool failWrites = false;
+  bool systemCopies = false;
+  std::uint64_t systemCopied = 0;
   std::uint64_t free = UINT64_MAX;
+};
+
+// What a copy reported; it asks to stop once it has reported `stopAfter` times.
+struct Watcher : toolio::Progress {
+  std::vector<std::uint64_t> done;
+  std::vector<std::string> items;
+  std::size_t stopAfter = SIZE_MAX;
+  void report(std::uint64_t d, std::uint64_t, std::int64_t) override { done.push_back(d); }
+  void item(const std::string& name) override { items.push_back(name); }
+  bool stopRequested() const override { return done.size() >= stopAfter; }
 };
 
 struct CopyFixture : ::testing::Test {
@@ -248,15 +268,14 @@ struct CopyFixture : ::testing::Test {
   iso::Node root;
   iso::Plan plan;
   MemoryFolder out;
+  toolio::NoProgress unwatched;
 };
 
 TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
-  std::vector<std::uint64_t> seen;
-  iso::CopyOutcome r = iso::copyPlan(image, plan, out, [&](const iso::Progress& p) {
-    seen.push_back(p.doneBytes);
-    return true;
-  });
-  ASSERT_EQ(r.error, iso::CopyError::None);
+  Watcher watcher;
+  iso::CopyOutcome r = iso::copyPlan(image, plan, out, watcher);
+  const std::vector<std::uint64_t>& seen = watcher.done;
+  ASSERT_EQ(r.problem, iso::Problem::None);
   EXPECT_EQ(r.filesCopied, 4u);
   EXPECT_EQ(out.files["sub/z.wim"].data, std::string((4u << 20) + 3, '\0'));
   EXPECT_EQ(out.files["sub/z.wim"].holeBytes, (4u << 20) + 3);  // zero chunks are not written
@@ -267,35 +286,55 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
   ASSERT_FALSE(seen.empty());
   EXPECT_EQ(seen.back(), plan.totalBytes);
   for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1], seen[i]);
+  EXPECT_EQ(watcher.items, (std::vector<std::string>{"sub/z.wim", "sub/p.gho", "e.wim", "later.wim"}));
+}
+
+// The system's copy takes every byte of data and nothing else: holes and unrecorded
+// extents are still skipped, embedded bytes still written; a failure it cannot
+// name is named by the ordinary read.
+TEST_F(CopyFixture, WhereTheSystemCopiesFileToFileOnlyTheDataGoesThatWay) {
+  out.systemCopies = true;
+  ASSERT_EQ(iso::copyPlan(image, plan, out, unwatched).problem, iso::Problem::None);
+  EXPECT_EQ(out.systemCopied, (4u << 20) + 3 + 4 + 2 + 2);
+  EXPECT_EQ(out.files["sub/z.wim"].data, std::string((4u << 20) + 3, '\0'));
+  EXPECT_EQ(out.files["sub/p.gho"].data, std::string("AAAA") + std::string(7, '\0') + "BB");
+  EXPECT_EQ(out.files["sub/p.gho"].holeBytes, 7u);
+  EXPECT_EQ(out.files["e.wim"].data, "inline");
+
+  MemoryFolder unread;
+  unread.systemCopies = true;
+  image.failAt = 0;
+  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).problem, iso::Problem::ImageUnreadable);
+  EXPECT_TRUE(unread.files.empty());
 }
 
 TEST_F(CopyFixture, AFailureLeavesTheTargetAsItWas) {
   out.folders.insert("unrelated");
-  out.refuseCreate.insert("later.wim.partial");
-  EXPECT_EQ(iso::copyPlan(image, plan, out).error, iso::CopyError::WriteFailed);
+  out.refuseCreate.insert("later.wim.vrelpart");
+  EXPECT_EQ(iso::copyPlan(image, plan, out, unwatched).problem, iso::Problem::WriteFailed);
   EXPECT_TRUE(out.files.empty());
   EXPECT_EQ(out.folders, std::set<std::string>{"unrelated"});
 
   MemoryFolder failing;
   failing.failWrites = true;
-  EXPECT_EQ(iso::copyPlan(image, plan, failing).error, iso::CopyError::WriteFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, failing, unwatched).problem, iso::Problem::WriteFailed);
   EXPECT_TRUE(failing.files.empty());
   EXPECT_TRUE(failing.folders.empty());
 
   MemoryFolder unread;
   image.failAt = 0;
-  EXPECT_EQ(iso::copyPlan(image, plan, unread).error, iso::CopyError::ReadFailed);
+  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).problem, iso::Problem::ImageUnreadable);
   EXPECT_TRUE(unread.files.empty());
 }
 
 TEST_F(CopyFixture, CancelAndFullDisk) {
-  int calls = 0;
-  EXPECT_EQ(iso::copyPlan(image, plan, out, [&](const iso::Progress&) { return ++calls < 3; }).error,
-            iso::CopyError::Cancelled);
+  Watcher stopping;
+  stopping.stopAfter = 3;
+  EXPECT_EQ(iso::copyPlan(image, plan, out, stopping).problem, iso::Problem::Cancelled);
   EXPECT_TRUE(out.files.empty());
   MemoryFolder small;
   small.free = plan.totalBytes - 1;
-  EXPECT_EQ(iso::copyPlan(image, plan, small).error, iso::CopyError::DiskFull);
+  EXPECT_EQ(iso::copyPlan(image, plan, small, unwatched).problem, iso::Problem::DiskFull);
   EXPECT_TRUE(small.folders.empty());
 }
 
@@ -305,7 +344,8 @@ TEST(IsoCopy, AnExtentListShorterThanTheSizeIsRefused) {
   broken.size = 10;
   iso::Node root = folder("", {broken});
   MemoryFolder out;
-  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out).error, iso::CopyError::Corrupt);
+  toolio::NoProgress unwatched;
+  EXPECT_EQ(iso::copyPlan(image, iso::planExtraction(root, images), out, unwatched).problem, iso::Problem::ImageCorrupt);
   EXPECT_TRUE(out.files.empty());
 }
 
@@ -442,28 +482,30 @@ TEST(IsoMount, FailuresSayWhyAndLeaveNothingRecorded) {
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", mapFails, out), 1);
   EXPECT_EQ(mapFails.log.back(), "remove C:\\VrelISO_win");  // the copies go again
   EXPECT_EQ(mapFails.records, "");
-  EXPECT_EQ(out.text(), iso::messageLine(iso::Message::MountFailed) + "\r\n");
+  EXPECT_EQ(out.text(), "错误: 无法挂载ISO镜像。\r\n");
 
   FakeBackend unreadable;
   unreadable.attachWorks = false;
   toolio::CapturedOut out2;
   EXPECT_EQ(iso::runIsoTool("/D:Y /I:C:\\win.iso", unreadable, out2), 1);
-  EXPECT_EQ(out2.text(), iso::messageLine(iso::Message::ImageUnreadable) + "\r\n");
+  EXPECT_EQ(out2.text(), "错误: 无法读取ISO镜像文件。\r\n");
 
   FakeBackend inUse;
   inUse.used.insert('W');
   toolio::CapturedOut out3;
   EXPECT_EQ(iso::runIsoTool("/D:W /I:C:\\win.iso", inUse, out3), 1);
+  EXPECT_EQ(out3.text(), "错误: 盘符已被占用。\r\n");
   EXPECT_TRUE(inUse.log.empty());
   EXPECT_EQ(inUse.records, "");
 
   FakeBackend missing;
   toolio::CapturedOut out4;
   EXPECT_EQ(iso::runIsoTool("/D:W /I:C:\\other.iso", missing, out4), 1);
-  EXPECT_EQ(out4.text(), iso::messageLine(iso::Message::ImageMissing) + "\r\n");
+  EXPECT_EQ(out4.text(), "错误: 找不到ISO镜像文件。\r\n");
 
   toolio::CapturedOut out5;
   EXPECT_EQ(iso::runIsoTool("/D:W", missing, out5), 2);
+  EXPECT_EQ(out5.text(), "错误: 命令行无效。用法: ISO.exe /D:盘符 /I:\"ISO文件\",ISO.exe /q,ISO.exe /X:\"文件夹\" /I:\"ISO文件\"\r\n");
 }
 
 TEST(IsoMount, MountingAgainOnItsOwnLetterReplacesTheEarlierMount) {

@@ -15,33 +15,33 @@ namespace {
 struct FakeBackend : Backend {
   std::map<std::string, std::string> files;
   std::set<std::string> directories{"C:\\", "E:\\ImagexTemp"};
-  Outcome next = Outcome::success();
+  Failure next = Failure{};
   WimSummary summary;
   std::vector<double> progressSteps{0.5};
   CaptureRequest lastCapture;
   Command lastApply;
   std::int64_t clock = 0;
 
-  Outcome readInfo(const std::string&, WimSummary& out) override {
+  Failure readInfo(const std::string&, WimSummary& out) override {
     out = summary;
     return next;
   }
-  Outcome apply(const Command& command, ProgressReporter& progress) override {
+  Failure apply(const Command& command, toolio::Progress& progress) override {
     lastApply = command;
     for (double f : progressSteps) {
       clock += 1000;
-      progress.update(f);
+      progress.report(std::uint64_t(f * 1000), 1000);
     }
     return next;
   }
-  Outcome capture(const CaptureRequest& request, ProgressReporter& progress) override {
+  Failure capture(const CaptureRequest& request, toolio::Progress& progress) override {
     lastCapture = request;
     files[request.wimPath] = "partial";
     for (double f : progressSteps) {
       clock += 1000;
-      progress.update(f);
+      progress.report(std::uint64_t(f * 1000), 1000);
     }
-    if (next.ok) files[request.wimPath] = "image";
+    if (!next) files[request.wimPath] = "image";
     return next;
   }
   bool isDirectory(const std::string& path) override { return directories.count(path) > 0; }
@@ -71,7 +71,7 @@ TEST_F(EngineFixture, CaptureWritesAScratchFileAndRenamesItOnSuccess) {
   EXPECT_EQ(run(kCapture), 0);
   EXPECT_EQ(backend.files["E:\\bak.wim"], "image");
   EXPECT_EQ(backend.files.size(), 1u);
-  EXPECT_EQ(backend.lastCapture.wimPath, scratchPathFor("E:\\bak.wim"));
+  EXPECT_EQ(backend.lastCapture.wimPath, "E:\\bak.wim.vrelpart");
   EXPECT_EQ(backend.lastCapture.compression, Compression::Fast);
   EXPECT_EQ(backend.lastCapture.tempDir, "E:\\ImagexTemp");
   EXPECT_TRUE(gbk::endsWith(out.text(),
@@ -83,11 +83,11 @@ TEST_F(EngineFixture, CaptureWritesAScratchFileAndRenamesItOnSuccess) {
 TEST_F(EngineFixture, FailedCaptureLeavesNoFileAndKeepsAnOlderOne) {
   struct Case {
     bool olderExists;
-    Outcome outcome;
+    Failure outcome;
     const char* line;
   } cases[] = {
-      {false, Outcome::fail(ErrorKind::DiskFull, 112), "错误: 磁盘空间不足。(代码 112)"},
-      {true, Outcome::fail(ErrorKind::SourceUnreadable), "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"},
+      {false, failedWith(ErrorKind::DiskFull, 112), "错误: 磁盘空间不足。(代码 112)"},
+      {true, failedWith(ErrorKind::SourceUnreadable), "错误: 无法读取要备份的文件(拒绝访问或文件正被使用)。"},
   };
   for (const Case& k : cases) {
     backend.files.clear();
@@ -97,7 +97,7 @@ TEST_F(EngineFixture, FailedCaptureLeavesNoFileAndKeepsAnOlderOne) {
     EXPECT_EQ(run(kCapture), 1);
     EXPECT_FALSE(saysSuccess()) << out.text();
     EXPECT_TRUE(gbk::endsWith(out.text(), std::string(k.line) + "\r\n")) << gbktest::toUtf8(out.text());
-    EXPECT_FALSE(backend.fileExists(scratchPathFor("E:\\bak.wim")));
+    EXPECT_FALSE(backend.fileExists("E:\\bak.wim.vrelpart"));
     EXPECT_EQ(backend.fileExists("E:\\bak.wim"), k.olderExists);
   }
 }
@@ -114,8 +114,8 @@ TEST_F(EngineFixture, CaptureRefusesAMissingTempFolderOrADirectoryAsDestination)
 }
 
 TEST_F(EngineFixture, CaptureStartsOverAStaleScratchFile) {
-  backend.files[scratchPathFor("E:\\bak.wim")] = "left by a killed run";
-  backend.next = Outcome::fail(ErrorKind::Other);
+  backend.files["E:\\bak.wim.vrelpart"] = "left by a killed run";
+  backend.next = failedWith(ErrorKind::Other);
   EXPECT_EQ(run(kCapture), 1);
   EXPECT_TRUE(backend.files.empty());
 }
@@ -130,7 +130,7 @@ TEST_F(EngineFixture, ApplyOutcomes) {
 
   // A failure must not contain the word in any letter case, even from the file name.
   out = toolio::CapturedOut();
-  backend.next = Outcome::indexOutOfRange(3);
+  backend.next = indexOutOfRange(3);
   EXPECT_EQ(run({"/apply", "D:\\successfully.wim", "4", "C:"}), 1);
   EXPECT_FALSE(saysSuccess()) << out.text();
   EXPECT_TRUE(gbk::endsWith(out.text(), "错误: 映像编号超出范围,此文件共有 3 个映像。\r\n"))
@@ -183,7 +183,7 @@ TEST_F(EngineFixture, InfoBlockAsTheProgramReadsIt) {
   EXPECT_NE(text.find("\r\n    <NAME>b</NAME>\r\n"), std::string::npos);
 
   out = toolio::CapturedOut();
-  backend.next = Outcome::fail(ErrorKind::WimCorrupt, 9);
+  backend.next = failedWith(ErrorKind::WimCorrupt, 9);
   EXPECT_EQ(run({"/info", "D:\\x.wim"}), 1);
   EXPECT_EQ(out.text().find("Image Count"), std::string::npos);
   EXPECT_TRUE(gbk::contains(out.text(), "映像文件已损坏"));
