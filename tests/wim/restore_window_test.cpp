@@ -69,6 +69,15 @@ class RestoreTest : public ::testing::Test {
     for (std::size_t at = 0; at < text.size(); at += 260) w.console.deliver(text.substr(at, 260));
   }
   void shellEnds() { shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n"); }
+  // Started, seen by a check, printed a whole apply and left the process list; the
+  // shell's end marker is still to come.
+  void appliedAndGone() {
+    window->click("okButton");
+    engineStarts();
+    tick();
+    shellPrints(readData("apply_run.txt"));
+    engineEnds();
+  }
   const std::vector<std::string> kBootThenRestart{"bcdboot C:\\Windows /s C:\\  /l zh-cn ", "restart"};
   void tick(const char* timer = wim::kFinishTimer) {
     ASSERT_TRUE(window->timerRunning(timer)) << "timer " << timer << " is stopped";
@@ -261,11 +270,7 @@ TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
 
 TEST_F(RestoreTest, EngineSeenThenGoneEndsWithoutTheMarker) {
   open();
-  window->click("okButton");
-  engineStarts();
-  tick();
-  shellPrints(readData("apply_run.txt"));
-  engineEnds();
+  appliedAndGone();
   tick();  // its last lines may still be in the pipe
   EXPECT_TRUE(calls.empty());
   tick();
@@ -552,11 +557,7 @@ TEST_F(RestoreTest, ARunJudgedWhileAskingStaysJudged) {
     calls.clear();
     ui.boxes.clear();
     open();
-    window->click("okButton");
-    engineStarts();
-    tick();
-    shellPrints(readData("apply_run.txt"));
-    engineEnds();
+    appliedAndGone();
     ui.whileAsking = [this] {
       shellEnds();
       tick();
