@@ -61,6 +61,8 @@ const struct {
     {Fault::NtfsBitmapRunOutside, "NTFS 文件系统损坏: $Bitmap 的数据运行超出卷。"},
     {Fault::NtfsBitmapUnreadable, "无法读取 NTFS 的 $Bitmap。"},
     {Fault::NtfsBitmapIncomplete, "NTFS 文件系统损坏: $Bitmap 不完整。"},
+    {Fault::NtfsMftRuns, "NTFS 文件系统损坏: 主文件表自身的数据运行列表无效或不完整。"},
+    {Fault::NtfsRunOutside, "NTFS 文件系统损坏: 主文件表记录 %1 的数据运行无效或超出卷。"},
 };
 
 bool isGptHeaderFault(Fault f) { return f >= Fault::GptHeaderUnreadable && f <= Fault::GptEntriesChecksum; }

@@ -63,6 +63,8 @@ enum class Fault {
   NtfsBitmapRunOutside,
   NtfsBitmapUnreadable,
   NtfsBitmapIncomplete,
+  NtfsMftRuns,
+  NtfsRunOutside,       // first: the record
 };
 
 struct Error {
