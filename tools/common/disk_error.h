@@ -41,6 +41,7 @@ enum class Fault {
   GptEntriesChecksum,
   GptPartitionOutside,  // first: the partition
   // file systems
+  BootSectorUnreadable,
   FatPastPartition,
   FatTooSmall,
   FatUnreadable,

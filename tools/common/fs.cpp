@@ -94,7 +94,13 @@ bool Volume::open(disk::Device& partition, Volume& volume, disk::Error& error, S
   error = disk::Error{};
   std::vector<std::uint8_t> boot;
   Kind kind = Kind::Raw;
-  const FileSystem* fileSystem = readBoot(partition, boot) ? recognise(boot.data(), kind) : nullptr;
+  if (!readBoot(partition, boot)) {
+    // A boot sector that cannot be read says nothing of what the partition holds.
+    if (partition.size() < 512) return true;
+    error = disk::errorOf(disk::Fault::BootSectorUnreadable);
+    return false;
+  }
+  const FileSystem* fileSystem = recognise(boot.data(), kind);
   if (!fileSystem) return true;
   Facts facts;
   facts.kind = kind;

@@ -61,8 +61,8 @@ class Volume {
   };
 
   // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
-  // false and a message (the kind is still known); RAW opens fine. Only NTFS and FAT
-  // have a cluster map.
+  // false and a message (the kind is still known), and so does a boot sector that
+  // cannot be read; RAW opens fine. Only NTFS and FAT have a cluster map.
   static bool open(disk::Device& partition, Volume& volume, disk::Error& error, Scan scan = Scan::Map);
 
   Volume() = default;
