@@ -219,7 +219,8 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
   const auto good = image();
   const std::size_t mapStored = good[104] | good[105] << 8;  // the map's stored size field
   ASSERT_GT(mapStored, 4u);
-  const std::size_t inMap = ghost::kHeaderSize + mapStored / 2;
+  // FORMAT.md: a 128-byte header, then the map; the end record is 32 bytes.
+  const std::size_t inMap = 128 + mapStored / 2;
   std::vector<Damage> cases = {
       {"wrong magic", [](auto& b) { b[0] = 'X'; }, Problem::ImageNotOurs, true},
       {"empty file", [](auto& b) { b.clear(); }, Problem::ImageNotOurs, true},
@@ -227,7 +228,7 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
       {"header byte", [](auto& b) { b[40] ^= 1; }, Problem::ImageHeaderDamaged, true},
       {"header checksum", [](auto& b) { b[125] ^= 0x80; }, Problem::ImageHeaderDamaged, true},
       {"map byte", [&](auto& b) { b[inMap] ^= 0x10; }, Problem::ImageMapDamaged, true},
-      {"cut in the map", [](auto& b) { b.resize(ghost::kHeaderSize + 3); }, Problem::ImageTruncated, true},
+      {"cut in the map", [](auto& b) { b.resize(128 + 3); }, Problem::ImageTruncated, true},
       {"chunk data", [](auto& b) { b[b.size() / 2] ^= 0x01; }, Problem::ImageChunkDamaged, false},
       {"cut in a chunk", [](auto& b) { b.resize(b.size() * 2 / 3); }, Problem::ImageTruncated, true},
       {"cut in the last chunk", [](auto& b) { b.resize(b.size() - ghost::kEndRecordSize - 100); },
@@ -260,14 +261,14 @@ TEST_F(EngineTest, CrcIgnoreGoesOnButStillReportsTheDamage) {
   auto& bytes = image();
   std::size_t second = 0;
   int seen = 0;
-  for (std::size_t i = ghost::kHeaderSize; i + 4 < bytes.size(); ++i) {
+  for (std::size_t i = 128; i + 4 < bytes.size(); ++i) {
     if (std::memcmp(&bytes[i], "CHNK", 4) == 0 && ++seen == 2) {
       second = i;
       break;
     }
   }
   ASSERT_GT(second, 0u);
-  bytes[second + ghost::kChunkHeaderSize + 5] ^= 0xFF;
+  bytes[second + 32 + 5] ^= 0xFF;  // past the record's 32-byte header (FORMAT.md)
 
   auto stopped = restore(false);
   EXPECT_EQ(stopped.problem, Problem::ImageChunkDamaged);
