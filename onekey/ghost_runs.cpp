@@ -41,7 +41,7 @@ namespace {
 void removeEngineScratch(Services& s, const std::string& saveFile) {
   s.os.files.deleteFile(saveFile + core::kEngineScratchSuffix);
   for (int span = 2; span < 1000; ++span) {
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, ".%03d", span);
     const std::string scratch = saveFile + number + core::kEngineScratchSuffix;
     if (!s.os.files.exists(scratch)) break;
