@@ -30,6 +30,7 @@ class FallbackBackend : public Backend {
 
   bool isDirectory(const std::string& path) override { return system_.isDirectory(path); }
   bool fileExists(const std::string& path) override { return system_.fileExists(path); }
+  bool isSpecialFile(const std::string& path) override { return system_.isSpecialFile(path); }
   bool removeFile(const std::string& path) override { return system_.removeFile(path); }
   bool replaceFile(const std::string& from, const std::string& to) override { return system_.replaceFile(from, to); }
   std::int64_t nowMs() override { return system_.nowMs(); }

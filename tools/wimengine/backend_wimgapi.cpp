@@ -283,6 +283,7 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
 
 bool WimgapiBackend::isDirectory(const std::string& path) { return win32files::isDirectory(path); }
 bool WimgapiBackend::fileExists(const std::string& path) { return win32files::fileExists(path); }
+bool WimgapiBackend::isSpecialFile(const std::string& path) { return win32files::isSpecialFile(path); }
 bool WimgapiBackend::removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to) {
   return win32files::replaceFile(from, to);

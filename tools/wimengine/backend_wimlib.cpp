@@ -229,6 +229,7 @@ Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& 
 
 bool WimlibBackend::isDirectory(const std::string& path) { return wimlibhost::isDirectory(path); }
 bool WimlibBackend::fileExists(const std::string& path) { return wimlibhost::fileExists(path); }
+bool WimlibBackend::isSpecialFile(const std::string& path) { return wimlibhost::isSpecialFile(path); }
 bool WimlibBackend::removeFile(const std::string& path) { return wimlibhost::removeFile(path); }
 bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) {
   return wimlibhost::replaceFile(from, to);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "tools/common/utf.h"
+#include "tools/common/windows_names.h"
 
 namespace wimengine::win32files {
 
@@ -25,6 +26,12 @@ bool isDirectory(const std::string& path) {
 
 bool fileExists(const std::string& path) {
   return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isSpecialFile(const std::string& path) {
+  if (toolio::namesWindowsDevice(path)) return true;
+  const DWORD attributes = GetFileAttributesW(wideFromUtf8(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE);
 }
 
 bool removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != FALSE; }

@@ -12,6 +12,8 @@ std::wstring fullPath(const std::string& utf8);
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);
+// A device name (NUL, CON, \\.\...) or a file the system calls a device.
+bool isSpecialFile(const std::string& path);
 bool removeFile(const std::string& path);
 // Moves from over to, replacing an existing file.
 bool replaceFile(const std::string& from, const std::string& to);

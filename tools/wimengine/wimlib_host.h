@@ -35,6 +35,8 @@ bool closeDestination(int fd);
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);
+// Neither a regular file nor a folder: a device, a pipe, a socket.
+bool isSpecialFile(const std::string& path);
 bool removeFile(const std::string& path);
 bool replaceFile(const std::string& from, const std::string& to);
 std::int64_t nowMs();

@@ -54,6 +54,11 @@ bool fileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool isSpecialFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }

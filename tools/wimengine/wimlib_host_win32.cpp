@@ -71,6 +71,7 @@ bool closeDestination(int fd) { return _close(fd) == 0; }
 
 bool isDirectory(const std::string& path) { return win32files::isDirectory(path); }
 bool fileExists(const std::string& path) { return win32files::fileExists(path); }
+bool isSpecialFile(const std::string& path) { return win32files::isSpecialFile(path); }
 bool removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool replaceFile(const std::string& from, const std::string& to) { return win32files::replaceFile(from, to); }
 std::int64_t nowMs() { return win32files::nowMs(); }

@@ -33,6 +33,7 @@ struct ScriptedLibrary : Backend {
   }
   bool isDirectory(const std::string&) override { return file("isDirectory"); }
   bool fileExists(const std::string&) override { return file("fileExists"); }
+  bool isSpecialFile(const std::string&) override { return file("isSpecialFile"); }
   bool removeFile(const std::string&) override { return file("removeFile"); }
   bool replaceFile(const std::string&, const std::string&) override { return !file("replaceFile"); }
   std::int64_t nowMs() override { return 0; }
