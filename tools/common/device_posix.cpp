@@ -51,7 +51,8 @@ class FileDevice : public Device {
 }  // namespace
 
 std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  // Not blocking: a pipe named as a disk would hold the open for ever.
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = errorOf(Fault::DeviceUnopenable);
     error.path = path;
@@ -74,6 +75,7 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error
     error.path = path;
     return nullptr;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::make_unique<FileDevice>(fd, size, sector);
 }
 

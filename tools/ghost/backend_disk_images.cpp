@@ -71,7 +71,7 @@ class FaultyFile : public File {
   FaultyFile(std::unique_ptr<File> inner, const disk::FaultHook& hook) : inner_(std::move(inner)), hook_(hook) {}
   Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = 0;
-    if (!hook_.allowRead(position_, length)) return Problem::ImageUnreadable;
+    if (!hook_.allowRead(position_, length)) return Problem::ImageReadError;
     Problem problem = inner_->read(buffer, length, got);
     position_ += got;
     return problem;
@@ -82,6 +82,11 @@ class FaultyFile : public File {
     return inner_->write(buffer, length);
   }
   Problem finish() override { return inner_->finish(); }
+  std::uint64_t size() override { return inner_->size(); }
+  Problem seek(std::uint64_t offset) override {
+    position_ = offset;
+    return inner_->seek(offset);
+  }
 
  private:
   std::unique_ptr<File> inner_;
@@ -98,7 +103,7 @@ class FaultyFiles : public Files {
   std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
     return wrap(inner_->create(path, problem));
   }
-  bool exists(const std::string& path) override { return inner_->exists(path); }
+  PathKind kindOf(const std::string& path) override { return inner_->kindOf(path); }
   std::uint64_t maxFileSize(const std::string& path) override { return inner_->maxFileSize(path); }
   bool removeFile(const std::string& path) override { return inner_->removeFile(path); }
   bool replaceFile(const std::string& from, const std::string& to) override { return inner_->replaceFile(from, to); }
@@ -131,11 +136,12 @@ Problem DiskImagesBackend::openPartition(const std::string& designator, bool for
   if (std::find(numbers.begin(), numbers.end(), where->disk) == numbers.end()) return Problem::NoSuchDisk;
   disk::OpenPartition opened;
   if (!disk::openPartition(*disks_, *where, forWriting, opened, detail)) {
-    if (!opened.disk) return Problem::DiskUnreadable;
-    return opened.layout.find(where->partition) ? Problem::DiskUnreadable : Problem::NoSuchPartition;
+    // A table that cannot be read says so, whatever partition was asked for.
+    return detail.fault == disk::Fault::NoSuchPartition ? Problem::NoSuchPartition : Problem::DiskUnreadable;
   }
   out.startByte = opened.partition.startByte;
   out.lengthBytes = opened.partition.lengthBytes;
+  out.sectorSize = opened.disk->sectorSize();
   out.device = std::make_unique<OwnedPartition>(std::move(opened));
   return Problem::None;
 }

@@ -147,6 +147,7 @@ Problem Win32Backend::openPartition(const std::string& designator, bool forWriti
     sectorSize = geometry.BytesPerSector;
   out.startByte = std::uint64_t(info.StartingOffset.QuadPart);
   out.lengthBytes = std::uint64_t(info.PartitionLength.QuadPart);
+  out.sectorSize = sectorSize;
   lock.handOver();
   out.device = std::make_unique<VolumeDevice>(std::move(handle), volume, out.lengthBytes, sectorSize);
   return Problem::None;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <random>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "tools/ghost/block_map.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress_window.h"
+#include "tools/ghost/sync.h"
 
 namespace {
 
@@ -66,6 +68,67 @@ TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
   };
   EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel.load(); }), ghost::PipelineEnd::Cancelled);
   EXPECT_EQ(consumed, 3);
+}
+
+// An allocation that fails on any thread fails the run, and says so; no thread may
+// end the process (a 32-bit engine on a many-core host runs out of address space).
+TEST(Pipeline, OutOfMemoryOnAnyThreadEndsTheRunCleanly) {
+  for (const char* where : {"produce", "transform", "consume"}) {
+    SCOPED_TRACE(where);
+    int produced = 0;
+    ghost::PipelineStages stages;
+    auto maybeThrow = [&](const char* stage, const ghost::WorkItem& item) {
+      if (std::string(stage) == where && item.sequence == 7) throw std::bad_alloc();
+    };
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 100) return ghost::Produced::End;
+      item.sequence = std::uint64_t(produced++);  // the pipeline numbers it again afterwards
+      maybeThrow("produce", item);
+      return ghost::Produced::Item;
+    };
+    stages.transform = [&](ghost::WorkItem& item) { maybeThrow("transform", item); };
+    stages.consume = [&](ghost::WorkItem& item) {
+      maybeThrow("consume", item);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 3, 0, [] { return false; }), ghost::PipelineEnd::OutOfMemory);
+  }
+}
+
+// With fewer threads than asked for, the run still completes, in order, on the
+// calling thread; and a failure there is still named.
+TEST(Pipeline, WithoutThreadsTheStagesRunInTurn) {
+  for (int threads : {0, 1, 2}) {
+    SCOPED_TRACE(threads);
+    ghost::limitThreadsForTests(threads);
+    std::uint64_t produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 50) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [](ghost::WorkItem& item) { item.output = item.input; };
+    stages.consume = [&](ghost::WorkItem& item) {
+      EXPECT_EQ(item.output[0], std::uint8_t(item.sequence));
+      consumed.push_back(item.sequence);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 4, 0, [] { return false; }), ghost::PipelineEnd::Completed);
+    ASSERT_EQ(consumed.size(), 50u);
+    for (std::uint64_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);
+    produced = 0;
+    consumed.clear();
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 3) return ghost::Produced::Failed;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 4, 0, [] { return false; }), ghost::PipelineEnd::ProducerFailed);
+    EXPECT_EQ(consumed.size(), 3u);
+  }
+  ghost::limitThreadsForTests(-1);
 }
 
 TEST(UsedRanges, WalkTheMapInChunksAcrossRunsAndAShortLastBlock) {
