@@ -199,6 +199,7 @@ void BackupWindow::pollCaptureFinished() {
     return;
   }
   enableInputs();
+  showComplete(c.percentLabel, c.progressBar);
   c.remainingLabel.setText("剩余时间:00:00:00");
   c.statusLabel.setText("Imagex备份 " + target.targetDisplay + " 完成！");
   if (c.restartCheck.checked()) {

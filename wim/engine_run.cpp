@@ -53,6 +53,11 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, 
   return true;
 }
 
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar) {
+  percentLabel.setText("100%");
+  progressBar.setPosition(100);
+}
+
 bool EngineRun::finished(std::string_view consoleText) {
   if (!active_) return true;
   const std::string name = engineName(ctx_.state);

@@ -69,6 +69,10 @@ inline constexpr int kPollsAfterEngineGone = 2;
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
 
+// A run that succeeded reads 100%: the engine prints its success lines right after
+// its 100% line, so the 50 ms parse, which reads only the newest line, rarely sees it.
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar);
+
 // True when the text holds the end marker as a line of its own.
 bool endMarkerSeen(std::string_view consoleText);
 

@@ -189,6 +189,7 @@ void RestoreWindow::pollApplyFinished() {
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
+  showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);
   unlockChoices();

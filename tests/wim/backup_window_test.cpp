@@ -168,6 +168,8 @@ TEST_F(BackupTest, SucceededWithSummary) {
                 ui.boxes[0].text);
   EXPECT_GBK_EQ("Imagex备份 C:\\(1:1) 完成！", c("statusLabel").text());
   EXPECT_EQ(c("remainingLabel").text(), "剩余时间:00:00:00");
+  EXPECT_EQ(c("percentLabel").text(), "100%");
+  EXPECT_EQ(c("progressBar").position(), 100);
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
 }
 

@@ -250,6 +250,9 @@ TEST_F(RestoreTest, SuccessOutcomes) {
     c("addBootCheck").checked_ = o.addBoot;
     runToEnd(readData("apply_run.txt"));
     EXPECT_EQ(calls, o.calls);
+    // The parse never saw the 100% line (the success lines came with it): still 100%.
+    EXPECT_EQ(c("percentLabel").text(), "100%");
+    EXPECT_EQ(c("progressBar").position(), 100);
     EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
     EXPECT_EQ(ui.boxes.size(), o.summary ? 1u : 0u);
     if (!o.summary) continue;
