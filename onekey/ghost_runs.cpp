@@ -5,6 +5,7 @@
 #include "core/carried_tools.h"
 #include "core/message_box.h"
 #include "core/path_and_size.h"
+#include "core/refusals.h"
 #include "runner/command_runner.h"
 
 namespace onekey {
@@ -40,7 +41,7 @@ namespace {
 void removeEngineScratch(Services& s, const std::string& saveFile) {
   s.os.files.deleteFile(saveFile + core::kEngineScratchSuffix);
   for (int span = 2; span < 1000; ++span) {
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, ".%03d", span);
     const std::string scratch = saveFile + number + core::kEngineScratchSuffix;
     if (!s.os.files.exists(scratch)) break;
@@ -107,6 +108,10 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
 }
 
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath) {
+  if (const auto refusal = core::rewrittenPathRefusal(imagePath, true, s.os.system.environmentNames())) {
+    core::showBox(s.ui, &mainWindow, refusal->text, refusal->style);
+    return;
+  }
   mainWindow.setVisible(false);
   const platform::CapturedRun run =
       runner::tryRunCaptured(s.os, checkCommandLine(s.state.tools.ghostEnginePath, imagePath));

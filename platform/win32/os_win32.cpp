@@ -82,6 +82,16 @@ std::string System::utf8ToAnsi(std::string_view utf8) {
   return out.substr(0, out.find('\0'));
 }
 
+std::vector<std::string> System::environmentNames() {
+  char* block = GetEnvironmentStringsA();
+  if (!block) return {};
+  std::size_t size = 0;
+  while (block[size] != '\0' || block[size + 1] != '\0') ++size;
+  std::vector<std::string> names = platform::environmentBlockNames(std::string_view(block, size + 2));
+  FreeEnvironmentStringsA(block);
+  return names;
+}
+
 // ---- Files ----
 
 bool Files::exists(const std::string& path) {

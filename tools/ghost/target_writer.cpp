@@ -64,17 +64,20 @@ bool TargetWriter::write(std::uint64_t offset, const std::uint8_t* bytes, std::s
   return true;
 }
 
-bool TargetWriter::writeZeros(std::uint64_t offset, std::uint64_t length) {
+bool TargetWriter::zeros(std::uint64_t offset, std::uint64_t length) {
   static const std::uint8_t kZeros[1u << 20] = {};
-  while (length > 0) {
-    const std::uint64_t known = target_.knownZerosAt(offset, length);
-    offset += known;
-    length -= known;
-    if (length == 0) break;
-    const std::size_t piece = length < sizeof kZeros ? std::size_t(length) : sizeof kZeros;
-    if (!write(offset, kZeros, piece)) return false;
-    offset += piece;
-    length -= piece;
+  std::uint64_t at = offset;
+  const std::uint64_t end = offset + length;
+  while (at < end) {
+    const std::uint64_t known = target_.knownZerosAt(at, end - at);
+    // (A boot sector held back there is left as it reads: zeros too.)
+    if (known > 0) {
+      at += known;
+      continue;
+    }
+    const std::size_t piece = std::size_t(std::min<std::uint64_t>(end - at, sizeof kZeros));
+    if (!write(at, kZeros, piece)) return false;
+    at += piece;
   }
   return true;
 }

@@ -18,8 +18,9 @@ class TargetWriter {
   // write clears the target's boot sectors and learns the image's from its bytes at
   // offset 0.
   bool write(std::uint64_t offset, const std::uint8_t* bytes, std::size_t length);
-  // Zeros, as write() puts them, but none where the target reads as zeros already.
-  bool writeZeros(std::uint64_t offset, std::uint64_t length);
+  // Zeros over the range, except where the target reads as zeros already (a hole of a
+  // sparse disk image).
+  bool zeros(std::uint64_t offset, std::uint64_t length);
   // After the last chunk: what was written reaches the disk, then the boot sectors
   // held back, then they reach it too.
   bool finish();

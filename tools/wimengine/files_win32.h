@@ -12,7 +12,7 @@ std::wstring fullPath(const std::string& utf8);
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);
-// A device (NUL, CON, \\.\ names included): never an image.
+// A device name (NUL, CON, \\.\...) or a file the system calls a device.
 bool isSpecialFile(const std::string& path);
 bool removeFile(const std::string& path);
 // Moves from over to, replacing an existing file.

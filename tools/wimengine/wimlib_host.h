@@ -35,7 +35,7 @@ bool closeDestination(int fd);
 
 bool isDirectory(const std::string& path);
 bool fileExists(const std::string& path);
-// A device, a pipe or (on Windows) a reserved device name: never an image.
+// Neither a regular file nor a folder: a device, a pipe, a socket.
 bool isSpecialFile(const std::string& path);
 bool removeFile(const std::string& path);
 bool replaceFile(const std::string& from, const std::string& to);

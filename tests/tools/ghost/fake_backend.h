@@ -19,6 +19,8 @@ struct MemoryPartition {
   std::uint32_t sectorSize = 512;
   int writes = 0;
   bool failReads = false;
+  std::uint64_t failWritesFrom = UINT64_MAX;  // a write reaching this offset fails
+  std::vector<std::uint64_t> writeOffsets;    // in the order written
   // Ranges the device says read as zeros without reading them (offset, length), as
   // the holes of a sparse disk image; and, when asked, how often each byte was read
   // and written.
@@ -26,8 +28,6 @@ struct MemoryPartition {
   bool countAccess = false;
   std::vector<std::uint8_t> timesRead;
   std::vector<std::uint8_t> timesWritten;
-  std::uint64_t failWritesFrom = UINT64_MAX;  // a write reaching this offset fails
-  std::vector<std::uint64_t> writeOffsets;    // in the order written
 };
 
 class MemoryDevice : public disk::Device {
@@ -45,8 +45,8 @@ class MemoryDevice : public disk::Device {
     if (offset + length > p_.bytes.size() || offset + length > p_.failWritesFrom) return false;
     std::memcpy(p_.bytes.data() + offset, buffer, length);
     ++p_.writes;
-    count(p_.timesWritten, offset, length);
     p_.writeOffsets.push_back(offset);
+    count(p_.timesWritten, offset, length);
     return true;
   }
   bool flush() override { return true; }
