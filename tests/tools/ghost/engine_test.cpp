@@ -499,6 +499,28 @@ TEST_F(EngineTest, ZerosAreReadOnceOrNotAtAllStoredAsNothingAndRestoredAsZeros) 
   }
 }
 
+// A chunk of zeros over the boot sector takes the same way as data: the target's old
+// volume is cleared first, the image's first sector (zeros here) comes last, and what
+// the target knows as zeros is not written.
+TEST_F(EngineTest, ZerosOverTheBootSectorAreHeldBackAndKnownZerosSkipped) {
+  constexpr std::size_t kChunk = 256 * 1024;
+  auto& source = backend.partitions["1:1"].bytes;
+  std::fill(source.begin(), source.begin() + kChunk, 0);  // no file system: sector by sector
+  ASSERT_EQ(backup(), Problem::None);
+  ASSERT_EQ(chunkMethods(image()).front(), 2u);
+  auto& target = backend.partitions["1:2"];
+  giveNtfsBootSector(target.bytes);
+  std::fill(target.bytes.begin() + 4096, target.bytes.begin() + kChunk, 0);
+  target.holes = {{4096, kChunk - 4096}};
+  ASSERT_EQ(restore().problem, Problem::None);
+  EXPECT_TRUE(std::equal(source.begin(), source.end(), target.bytes.begin()));
+  const auto& order = target.writeOffsets;
+  ASSERT_GE(order.size(), 3u);
+  EXPECT_EQ(order.front(), 0u);
+  EXPECT_EQ(order.back(), 0u) << "the image's first sector comes last";
+  for (std::uint64_t at : order) EXPECT_FALSE(at >= 4096 && at < kChunk) << "known zeros written at " << at;
+}
+
 // tests/data/ghost/version1.gho was written by the engine of format version 1 (96 KiB
 // of a fixed pattern, 16 KiB chunks): later engines must still read it.
 TEST_F(EngineTest, ImagesOfTheFirstVersionStillCheckAndRestore) {

@@ -1,6 +1,7 @@
 // The pieces under the engine: the ordered pipeline, the used-range walk, the
 // progress window's layout.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -9,7 +10,9 @@
 #include <thread>
 
 #include "tests/tools/ghost/fake_backend.h"
+#include "tools/common/crc32.h"
 #include "tools/ghost/block_map.h"
+#include "tools/ghost/image_format.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress_window.h"
 #include "tools/ghost/sync.h"
@@ -129,6 +132,51 @@ TEST(Pipeline, WithoutThreadsTheStagesRunInTurn) {
     EXPECT_EQ(consumed.size(), 3u);
   }
   ghost::limitThreadsForTests(-1);
+}
+
+// A chunk's zlib stream, whoever made it (zlib itself here, as older engines did), must
+// fill exactly its raw size and end with its stored bytes; anything else is damage.
+TEST(ChunkExpansion, TakesAnyZlibStreamOfExactlyTheRawSizeAndNothingElse) {
+  std::vector<std::uint8_t> raw(100000);
+  for (std::size_t i = 0; i < raw.size(); ++i) raw[i] = std::uint8_t("kernel32 hal.dll "[i % 17] + (i / 5000));
+  auto zlibStream = [](const std::vector<std::uint8_t>& bytes) {
+    uLongf size = compressBound(uLong(bytes.size()));
+    std::vector<std::uint8_t> out(size);
+    EXPECT_EQ(compress2(out.data(), &size, bytes.data(), uLong(bytes.size()), 9), Z_OK);
+    out.resize(size);
+    return out;
+  };
+  const std::vector<std::uint8_t> good = zlibStream(raw);
+  std::vector<std::uint8_t> trailing = good;
+  trailing.push_back(0);
+  std::vector<std::uint8_t> cut(good.begin(), good.end() - 5);
+  std::vector<std::uint8_t> flipped = good;
+  flipped[flipped.size() / 2] ^= 0x10;
+  const std::vector<std::uint8_t> shorter = zlibStream(std::vector<std::uint8_t>(raw.begin(), raw.end() - 1));
+  std::vector<std::uint8_t> longerRaw = raw;
+  longerRaw.push_back(7);
+  const std::vector<std::uint8_t> longer = zlibStream(longerRaw);
+  struct Case {
+    const char* what;
+    const std::vector<std::uint8_t>* stored;
+    bool expands;
+  } cases[] = {
+      {"the stream as zlib wrote it", &good, true},  {"a byte after its end", &trailing, false},
+      {"cut short", &cut, false},                    {"a bit flipped", &flipped, false},
+      {"one byte too few", &shorter, false},         {"one byte too many", &longer, false},
+  };
+  for (const Case& c : cases) {
+    ghost::ChunkHeader chunk;
+    chunk.method = ghost::ChunkMethod::Zlib;
+    chunk.rawSize = std::uint32_t(raw.size());
+    chunk.storedSize = std::uint32_t(c.stored->size());
+    chunk.rawCrc = toolio::crc32(raw.data(), raw.size());
+    std::vector<std::uint8_t> out;
+    EXPECT_EQ(ghost::expandChunk(chunk, c.stored->data(), out), c.expands) << c.what;
+    if (c.expands) {
+      EXPECT_EQ(out, raw) << c.what;
+    }
+  }
 }
 
 TEST(UsedRanges, WalkTheMapInChunksAcrossRunsAndAShortLastBlock) {
