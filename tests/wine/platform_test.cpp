@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "payload/payload.h"
+#include "platform/win32/error_mode_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
@@ -142,6 +143,15 @@ TEST(ConsoleShellUnderWine, AClosedWindowNoLongerReceivesTheOutputWhileTheShellR
       << "the output is still read";
   EXPECT_TRUE(shell.closeConsoleShell());
   DeleteFileA(marker.c_str());
+}
+
+TEST(ErrorModeUnderWine, CriticalErrorsFailSilentlyAndEarlierBitsStay) {
+  // Wine passes no error mode on to children (Windows does): each tool sets its own.
+  for (UINT before : {0u, static_cast<UINT>(SEM_NOGPFAULTERRORBOX), static_cast<UINT>(SEM_FAILCRITICALERRORS)}) {
+    SetErrorMode(before);
+    win32::failCriticalErrorsSilently();
+    EXPECT_EQ(GetErrorMode(), before | SEM_FAILCRITICALERRORS) << before;
+  }
 }
 
 TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/bcdboot/launcher.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
@@ -71,6 +72,7 @@ class Win32Backend : public bcdboot::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   const std::wstring tail = toolio::ownCommandTail();
   Win32Backend backend;
   toolio::ConsoleOut out;

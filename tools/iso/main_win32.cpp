@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
 #include "tools/common/handles_win32.h"
@@ -86,6 +87,7 @@ class Win32Backend : public iso::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   Win32Backend backend;
   toolio::ConsoleOut out;
   return iso::runIsoTool(toolio::utf8FromWide(toolio::ownCommandTail()), backend, out);

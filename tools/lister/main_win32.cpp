@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/codepage_win32.h"
 #include "tools/common/fs.h"
 #include "tools/common/handles_win32.h"
@@ -84,6 +85,7 @@ Volumes enumerateVolumes() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  win32::failCriticalErrorsSilently();
   toolio::ConsoleOut out;
   if (!lister::acceptsArguments(std::vector<std::string>(argv + 1, argv + argc))) {
     lister::printDiagnostic(lister::usageLine());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/command_line.h"
 #include "tools/common/utf.h"
 #include "tools/mark/mark.h"
@@ -64,6 +65,7 @@ class Win32Backend : public mark::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   const std::string narrow = toolio::utf8FromWide(toolio::ownCommandTail());
   Win32Backend backend;
   toolio::ConsoleOut out;

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
 #include "tools/wimengine/backend_wimgapi.h"
 
 int wmain(int argc, wchar_t** argv) {
+  win32::failCriticalErrorsSilently();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(toolio::utf8FromWide(argv[i]));
   wimengine::WimgapiBackend backend;
