@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <process.h>
 
 #include "app/startup.h"
 #include "payload/payload.h"
@@ -143,6 +144,20 @@ TEST(ConsoleShellUnderWine, AClosedWindowNoLongerReceivesTheOutputWhileTheShellR
       << "the output is still read";
   EXPECT_TRUE(shell.closeConsoleShell());
   DeleteFileA(marker.c_str());
+}
+
+TEST(ConsoleShellUnderWine, StartsItsChildFromZeroedStartupInformationWhateverTheParentGot) {
+  // A C-runtime spawn hands console_parent a file table in lpReserved2; the shell's
+  // child must see none of it.
+  const std::string report = winetest::programFolder() + "startupinfo.txt";
+  DeleteFileA(report.c_str());
+  const std::string parent = winetest::programFolder() + "console_parent.exe";
+  ASSERT_EQ(_spawnl(_P_WAIT, parent.c_str(), "console_parent", report.c_str(), nullptr), 0);
+  const std::string text = winetest::readWholeFile(report);
+  ASSERT_EQ(text.rfind("parent ", 0), 0u) << text;
+  EXPECT_NE(text.rfind("parent 0\n", 0), 0u) << "the spawn filled cbReserved2, so the test can bite: " << text;
+  EXPECT_NE(text.find("\nchild 0 0"), std::string::npos) << text;
+  DeleteFileA(report.c_str());
 }
 
 TEST(ErrorModeUnderWine, CriticalErrorsFailSilentlyAndEarlierBitsStay) {
