@@ -43,7 +43,7 @@ core::Facts oneKeyFacts(Services& s, const MainControls& c, const core::Request&
   core::Facts facts = core::fileFactsOf(s.os.files, request);
   facts.partitionChosen = c.partitionList.selectedRow() >= 0;
   if (request.mode == core::Mode::Restore && core::imageKindOf(request.imagePath) == core::ImageKind::Iso)
-    facts.isoMountLetter = chooseIsoMountLetter(s.os.files);
+    facts.isoMountLetter = chooseIsoMountLetter(s.os.volumes);
   return facts;
 }
 
