@@ -113,8 +113,10 @@ class Volumes {
   virtual bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem,
                         const std::string& label, bool quick, unsigned long clusterSize,
                         const FormatCallback& callback) = 0;
-  // SHFormatDrive: the platform's modal format dialog over the owner window.
-  virtual void formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) = 0;
+  // SHFormatDrive: the platform's modal format dialog over the owner window, which
+  // must be a real window. Its answer: the ID of the last successful format, or
+  // 0xFFFFFFFF (error), 0xFFFFFFFE (cancelled), 0xFFFFFFFD (cannot be formatted).
+  virtual std::uint32_t formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) = 0;
 };
 
 // What a captured run produced. started is false when the command interpreter

@@ -53,8 +53,19 @@ void formatStep(core::Context& ctx, const core::Request& request, const RestoreC
   if (choice == core::FormatChoice::Manual) {
     lockRestoreControls(controls);
     controls.statusLabel.setText(kFormatting);
-    showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0, target.targetDrive,
-                     kFormatOptionFull);
+    const std::uint32_t answer = showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0,
+                                                  target.targetDrive, kFormatOptionFull);
+    // Only a finished format leads on to the apply: a cancelled or failed one
+    // leaves the old files, which the apply would mix with the image's.
+    if (answer == kFormatDialogCancelled) {
+      unlockRestoreControls(controls);
+      controls.statusLabel.setText("已取消格式化 " + target.targetDisplay + "。");
+      return;
+    }
+    if (answer == kFormatDialogError || answer == kFormatDialogNoFormat) {
+      reportFormatFailure(ctx, target, controls);
+      return;
+    }
     startWimApply();
     return;
   }
@@ -142,11 +153,12 @@ bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::st
   return ran && run.done && !run.failed;
 }
 
-void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options) {
-  if (drive.empty()) return;
+std::uint32_t showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive,
+                               unsigned options) {
+  if (drive.empty()) return kFormatDialogError;
   // The shell numbers drives from A = 0; a lower-case letter names the same drive.
   const unsigned driveNumber = static_cast<unsigned char>(gbk::asciiUpper(drive[0])) - 65u;
-  os.volumes.formatDialog(owner, driveNumber, kFormatIdDefault, options);
+  return os.volumes.formatDialog(owner, driveNumber, kFormatIdDefault, options);
 }
 
 void lockRestoreControls(const RestoreControls& controls) {

@@ -60,8 +60,15 @@ bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::st
                     std::function<void(int percent)> progress = {});
 
 inline constexpr unsigned kFormatIdDefault = 0xFFFF;
+// Despite its name (SHFMT_OPT_FULL), the option that preselects the quick format.
 inline constexpr unsigned kFormatOptionFull = 1;
-void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options = 0);
+// The dialog's answers that mean nothing was formatted.
+inline constexpr std::uint32_t kFormatDialogError = 0xFFFFFFFF;
+inline constexpr std::uint32_t kFormatDialogCancelled = 0xFFFFFFFE;
+inline constexpr std::uint32_t kFormatDialogNoFormat = 0xFFFFFFFD;
+// The dialog's answer; kFormatDialogError when there is no drive.
+std::uint32_t showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive,
+                               unsigned options = 0);
 
 void lockRestoreControls(const RestoreControls& controls);
 void unlockRestoreControls(const RestoreControls& controls);

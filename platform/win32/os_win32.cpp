@@ -343,8 +343,10 @@ bool Volumes::formatEx(const std::string& root, int mediaType, const std::string
   return true;
 }
 
-void Volumes::formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) {
-  SHFormatDrive(reinterpret_cast<HWND>(owner), drive, formatId, options);
+std::uint32_t Volumes::formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) {
+  // The dialog must have a parent window: without one it is not shown at all.
+  if (owner == 0) return static_cast<std::uint32_t>(SHFMT_ERROR);
+  return SHFormatDrive(reinterpret_cast<HWND>(owner), drive, formatId, options);
 }
 
 // ---- Processes ----

@@ -116,6 +116,7 @@ class Volumes : public platform::Volumes {
   std::vector<FormatCall> formats;
   std::vector<bool> callbackAnswers;  // what the callback returned to each report
   std::vector<std::vector<unsigned>> formatDialogs;  // drive, id, options
+  std::uint32_t formatDialogAnswer = 0;               // a format ID: the user formatted
 
   std::string logicalDriveStrings() override;
   unsigned driveType(const std::string& root) override;
@@ -126,8 +127,9 @@ class Volumes : public platform::Volumes {
   bool unmountVolume(const std::string& root) override;
   bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
                 bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
-  void formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {
+  std::uint32_t formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {
     formatDialogs.push_back({drive, formatId, options});
+    return formatDialogAnswer;
   }
 };
 

@@ -133,7 +133,8 @@ class Window : public ui::Window {
   bool timerRunning(std::string_view name) const override;
   void whenDestroyed(std::function<void()> action) override { destroyActions.push_back(std::move(action)); }
   void close() override { closeAs(ClosedBy::Program); }
-  std::uintptr_t nativeHandle() const override { return 0; }
+  std::uintptr_t native = 0;  // a real window's handle, for Wine tests of calls that need an owner
+  std::uintptr_t nativeHandle() const override { return native; }
 
   // Test actions: what a user does and what the clock does. Each raises its event
   // only through the handler table; acting on a closed window or one that takes no

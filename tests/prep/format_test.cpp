@@ -152,13 +152,38 @@ TEST_F(FormatStep, MarkToolOutcomeIsTheWordSuccessWithItsDot) {
   }
 }
 
-TEST_F(FormatStep, ManualFormatOpensTheDialogAndAppliesWhateverHappened) {
+TEST_F(FormatStep, ManualFormatAppliesOnlyAfterTheDialogFormatted) {
+  struct Case {
+    std::uint32_t answer;
+    int applies;
+    const char* status;
+    Texts boxes;
+  };
+  const Case cases[] = {
+      {0x0000FFFF, 1, "正在格式化....", {}},
+      {0, 1, "正在格式化....", {}},
+      {0xFFFFFFFE, 0, "已取消格式化 e:\\(1:2)。", {}},
+      {0xFFFFFFFF, 0, "格式化 e:\\(1:2) 失败！", {"格式化 e:\\(1:2) 失败,请重试！"}},
+      {0xFFFFFFFD, 0, "格式化 e:\\(1:2) 失败！", {"格式化 e:\\(1:2) 失败,请重试！"}},
+  };
   target.targetDrive = "e:";
-  confirm(core::FormatChoice::Manual);
-  EXPECT_TRUE(ui.boxes.empty());
-  EXPECT_EQ(w.volumes.formatDialogs, (std::vector<std::vector<unsigned>>{{4, 0xFFFF, 1}}));
-  EXPECT_GBK_EQ("正在格式化....", status.text());
-  EXPECT_EQ(applies, 1);
+  target.targetDisplay = "e:\\(1:2)";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ui.boxes.clear();
+    w.volumes.formatDialogs.clear();
+    applies = 0;
+    w.volumes.formatDialogAnswer = c.answer;
+    confirm(core::FormatChoice::Manual);
+    EXPECT_EQ(w.volumes.formatDialogs, (std::vector<std::vector<unsigned>>{{4, 0xFFFF, 1}}));
+    EXPECT_EQ(applies, c.applies);
+    EXPECT_GBK_EQ(c.status, status.text());
+    Texts shown;
+    for (const auto& box : ui.boxes) shown.push_back(box.text);
+    EXPECT_EQ(shown, c.boxes);
+    // After a refused format the user can choose again.
+    EXPECT_EQ(enabledStates(), c.applies ? allLocked : allEnabled);
+  }
 }
 
 // The image's own partition is refused by the restore window before its format step.
