@@ -43,7 +43,11 @@ class Win32Backend : public iso::Backend {
   }
   bool letterInUse(char letter) override { return iso::driveLetterInUse(letter); }
   bool attachIso(char letter, const std::string& image) override { return iso::attachIsoOnLetter(letter, image); }
-  void detachIso(char letter, const std::string& image) override { iso::detachIsoFromLetter(letter, image); }
+  bool detachIso(char letter, const std::string& image) override {
+    // Without the API nothing of ours can be attached: there is nothing to keep.
+    const DWORD result = iso::detachIsoFromLetter(letter, image);
+    return result == ERROR_SUCCESS || result == ERROR_MOD_NOT_FOUND;
+  }
   std::vector<std::string> copyFolderCandidates(const std::string& image) override {
     std::size_t slash = image.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string(".\\") : image.substr(0, slash + 1);

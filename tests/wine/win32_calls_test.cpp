@@ -1,0 +1,51 @@
+// The tools' Win32 calls through the seams below them: calls that answer as
+// Microsoft documents them, for what Wine does not implement (the virtual-disk API).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+#include "tools/iso/mount_win32.h"
+
+namespace {
+
+// The virtual-disk API as its documentation describes an ISO attached by someone
+// else: an open asking for ATTACH_RO fails while another handle holds more than
+// DETACH or GET_INFO access; the detach fails while a file on the disk is open.
+struct AttachedElsewhere {
+  static inline std::vector<DWORD> opens;  // the access of every open, in order
+  static inline bool fileOpenOnIt = false;
+  static inline int detaches = 0;
+  static DWORD WINAPI open(iso::VirtDiskStorageType*, PCWSTR, DWORD access, DWORD, void*, HANDLE* handle) {
+    opens.push_back(access);
+    if (access & 0x00010000) return ERROR_SHARING_VIOLATION;  // VIRTUAL_DISK_ACCESS_ATTACH_RO
+    *handle = CreateEventA(nullptr, FALSE, FALSE, nullptr);  // any handle that closes
+    return ERROR_SUCCESS;
+  }
+  static DWORD WINAPI detach(HANDLE, DWORD, ULONG) {
+    ++detaches;
+    return fileOpenOnIt ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+  }
+};
+
+TEST(IsoDetach, OpensWithTheDetachAccessAloneAndReportsARefusedDetach) {
+  iso::VirtDiskCalls calls;
+  calls.open = AttachedElsewhere::open;
+  calls.detach = AttachedElsewhere::detach;
+  EXPECT_EQ(iso::detachIso(calls, "C:\\images\\win.iso"), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(AttachedElsewhere::opens, std::vector<DWORD>{0x00040000});
+  EXPECT_EQ(AttachedElsewhere::detaches, 1);
+
+  AttachedElsewhere::fileOpenOnIt = true;
+  EXPECT_EQ(iso::detachIso(calls, "C:\\images\\win.iso"), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(AttachedElsewhere::detaches, 2);
+}
+
+TEST(IsoDetach, WinesVirtualDiskStubIsAnErrorNotASuccess) {
+  // Wine's OpenVirtualDisk answers every ISO with an error: the tool must not take
+  // that for a detached image (it reports it, and keeps the record).
+  EXPECT_NE(iso::detachIsoFromLetter('Q', "C:\\no\\such.iso"), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+}  // namespace
