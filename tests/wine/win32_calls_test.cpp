@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "tools/ghost/pipeline.h"
+#include "tools/ghost/sync.h"
 #include "tools/iso/mount_win32.h"
 
 namespace {
@@ -46,6 +48,39 @@ TEST(IsoDetach, WinesVirtualDiskStubIsAnErrorNotASuccess) {
   // Wine's OpenVirtualDisk answers every ISO with an error: the tool must not take
   // that for a detached image (it reports it, and keeps the record).
   EXPECT_NE(iso::detachIsoFromLetter('Q', "C:\\no\\such.iso"), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// CreateThread returning NULL for the producer, for a worker, for all: the imaging
+// pipeline still consumes every item in order (a hang is the tier's timeout).
+TEST(ThreadsUnderWine, APipelineWhoseThreadsCannotBeCreatedRunsOnTheCallingThread) {
+  for (std::size_t refused : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
+    SCOPED_TRACE(refused);
+    ghost::setThreadStartGate([refused](std::size_t task) { return refused != 0 && task != refused; });
+    int produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 20) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [](ghost::WorkItem& item) { item.output = item.input; };
+    stages.consume = [&](ghost::WorkItem& item) {
+      consumed.push_back(item.output[0]);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 2, 0, [] { return false; }), ghost::PipelineEnd::Completed);
+    ghost::setThreadStartGate({});
+    EXPECT_EQ(produced, 20);
+    ASSERT_EQ(consumed.size(), 20u);
+    for (std::size_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);
+  }
+  // With the threads the system gives, all of them run together.
+  std::vector<std::function<void()>> tasks(3);
+  volatile LONG ran = 0;
+  for (auto& task : tasks) task = [&ran] { InterlockedIncrement(&ran); };
+  EXPECT_TRUE(ghost::runConcurrently(tasks));
+  EXPECT_EQ(ran, 3);
 }
 
 }  // namespace

@@ -10,6 +10,23 @@ namespace ghost {
 
 namespace {
 
+// No threads to be had: the same stages one after another on this thread, item by
+// item. Slower, but nothing waits for a partner that never runs.
+PipelineEnd runInline(const PipelineStages& stages, const std::function<bool()>& cancelled) {
+  WorkItem item;
+  for (std::uint64_t sequence = 0;; ++sequence) {
+    item.failed = false;
+    item.rawSize = 0;
+    const Produced result = cancelled() ? Produced::End : stages.produce(item);
+    if (result == Produced::Failed) return PipelineEnd::ProducerFailed;
+    if (result == Produced::End) return cancelled() ? PipelineEnd::Cancelled : PipelineEnd::Completed;
+    item.sequence = sequence;
+    stages.transform(item);
+    if (!stages.consume(item)) return PipelineEnd::ConsumerStopped;
+    if (cancelled()) return PipelineEnd::Cancelled;
+  }
+}
+
 struct Shared {
   Mutex mutex;
   CondVar changed;
@@ -124,7 +141,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
   tasks.push_back(consumer);
   tasks.push_back(producer);
   for (unsigned i = 0; i < workers; ++i) tasks.push_back(worker);
-  runConcurrently(tasks);
+  if (!runConcurrently(tasks)) return runInline(stages, cancelled);
 
   if (consumerStopped) return PipelineEnd::ConsumerStopped;
   if (stopped) return PipelineEnd::Cancelled;

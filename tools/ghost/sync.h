@@ -52,8 +52,14 @@ class CondVar {
   std::unique_ptr<Impl> impl_;
 };
 
-// Runs each task on a thread of its own and waits for all of them.
-void runConcurrently(const std::vector<std::function<void()>>& tasks);
+// Runs the first task on the calling thread and every other on a thread of its own,
+// and waits for all of them. The tasks wait on one another, so they run all together
+// or not at all: false, with no task started, when a thread cannot be had.
+bool runConcurrently(const std::vector<std::function<void()>>& tasks);
+
+// For tests: asked before each thread is created, with the task's index (from 1);
+// false fails that creation as a system out of threads does. Empty: never fails.
+void setThreadStartGate(std::function<bool(std::size_t task)> gate);
 
 // Processors available to this process (at least 1).
 unsigned hardwareThreads();

@@ -11,6 +11,7 @@
 #include "tools/ghost/block_map.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress_window.h"
+#include "tools/ghost/sync.h"
 
 namespace {
 
@@ -38,6 +39,78 @@ TEST(Pipeline, ConsumesInProducedOrderWhateverTheWorkersTake) {
     ASSERT_EQ(consumed.size(), 200u);
     for (std::uint64_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);
   }
+}
+
+// Thread creation failing: the producer's, a worker's, every one. The run must end
+// (a hang shows as the test's timeout) with the same result as a threaded one.
+TEST(Pipeline, WithoutThreadsRunsSlowerButCompletesTheSame) {
+  struct Case {
+    const char* what;
+    std::function<bool(std::size_t)> gate;
+  };
+  const Case cases[] = {
+      {"threads", {}},
+      {"no producer thread", [](std::size_t task) { return task != 1; }},
+      {"no second worker", [](std::size_t task) { return task != 3; }},
+      {"no threads at all", [](std::size_t) { return false; }},
+  };
+  std::vector<std::uint64_t> threaded;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int starts = 0;
+    ghost::setThreadStartGate([&](std::size_t task) {
+      ++starts;
+      return !c.gate || c.gate(task);
+    });
+    std::uint64_t produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 50) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [](ghost::WorkItem& item) { item.output.assign(1, std::uint8_t(item.input[0] * 3)); };
+    stages.consume = [&](ghost::WorkItem& item) {
+      consumed.push_back(item.output[0] + 1000 * item.sequence);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 3, 0, [] { return false; }), ghost::PipelineEnd::Completed);
+    ghost::setThreadStartGate({});
+    EXPECT_GT(starts, 0);
+    EXPECT_EQ(produced, 50u) << "every item produced once: no task ran before the fallback";
+    ASSERT_EQ(consumed.size(), 50u);
+    if (threaded.empty()) threaded = consumed;
+    EXPECT_EQ(consumed, threaded);
+  }
+}
+
+TEST(Pipeline, WithoutThreadsStopsAsTheThreadedOneDoes) {
+  ghost::setThreadStartGate([](std::size_t) { return false; });
+  bool cancel = false;
+  int produced = 0;
+  int consumed = 0;
+  ghost::PipelineStages stages;
+  stages.produce = [&](ghost::WorkItem&) { return ++produced > 10 ? ghost::Produced::Failed : ghost::Produced::Item; };
+  stages.transform = [](ghost::WorkItem&) {};
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 1000; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::ProducerFailed);
+  EXPECT_EQ(consumed, 10);
+
+  produced = consumed = 0;
+  stages.produce = [&](ghost::WorkItem&) { ++produced; return ghost::Produced::Item; };
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 5; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::ConsumerStopped);
+  EXPECT_EQ(consumed, 5);
+
+  consumed = 0;
+  stages.consume = [&](ghost::WorkItem&) {
+    if (++consumed == 3) cancel = true;
+    return true;
+  };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::Cancelled);
+  EXPECT_EQ(consumed, 3);
+  ghost::setThreadStartGate({});
 }
 
 TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
