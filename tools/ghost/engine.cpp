@@ -34,6 +34,16 @@ unsigned inFlightFor(unsigned workers, std::uint32_t chunkSize) {
   return unsigned(std::max<std::uint64_t>(workers + 2, std::min<std::uint64_t>(workers * 2 + 4, byMemory)));
 }
 
+// The partition could not be opened: a volume in use is named as the user knows it.
+Failure openingFailed(Backend& backend, const std::string& designator, Problem problem, Failure opening) {
+  opening.problem = problem;
+  if (problem == Problem::VolumeInUse) {
+    const std::string letter = backend.driveLetterOf(designator);
+    opening.partition = letter.empty() ? designator : designator + " (" + letter + ")";
+  }
+  return opening;
+}
+
 struct ImageOpen {
   std::unique_ptr<SpanReader> reader;
   ImageHeader header;
@@ -161,10 +171,8 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
   OpenedPartition source;
   Failure opening;
   if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
-      problem != Problem::None) {
-    opening.problem = problem;
-    return opening;
-  }
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan = planBackup(*source.device);
@@ -297,15 +305,20 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   OpenedPartition target;
   Failure opening;
   if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
-      problem != Problem::None) {
-    opening.problem = problem;
-    return opening;
-  }
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
   if (target.lengthBytes < header.sourceSize) {
     Failure failure = fail(Problem::TargetTooSmall);
     failure.neededBytes = header.sourceSize;
     failure.availableBytes = target.lengthBytes;
     return failure;
+  }
+  // The partition's last sector (NTFS's backup boot sector) lies past the file system:
+  // a system that will not let it be reached would fail the restore at its very end.
+  if (target.lengthBytes >= target.device->sectorSize()) {
+    std::vector<std::uint8_t> tail(target.device->sectorSize());
+    if (!target.device->read(target.lengthBytes - tail.size(), tail.data(), tail.size()))
+      return fail(Problem::PartitionTailUnreachable);
   }
 
   // From here on the target changes.

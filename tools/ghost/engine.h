@@ -38,6 +38,12 @@ class Backend {
   // Whether the file at path lives on that partition (an image must never be read from
   // or written to the partition being restored or backed up).
   virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
+  // The partition's drive letter (D:) where the platform has one: the user knows a
+  // volume in use by it.
+  virtual std::string driveLetterOf(const std::string& designator) {
+    (void)designator;
+    return {};
+  }
   // After a restore onto a larger partition: grow NTFS to fill it where the platform
   // can. Returns false when it could not (the file system then keeps its size).
   virtual bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {

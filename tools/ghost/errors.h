@@ -32,6 +32,7 @@ enum class Problem {
   PartitionUnreadable,
   PartitionUnwritable,
   VolumeInUse,
+  PartitionTailUnreachable,
   SystemVolume,
   AccessDenied,
   TargetTooSmall,
@@ -52,6 +53,7 @@ struct Failure {
   bool targetTouched = false;        // a restore that stopped after writing began
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
   disk::Error diskError;             // DiskUnreadable: the disk layer's own words, when it has them
+  std::string partition;             // VolumeInUse: the partition as the user knows it, "1:2 (D:)"
 };
 
 // One or two GBK lines.

@@ -161,6 +161,39 @@ TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
   EXPECT_EQ(backend.partitions["1:2"].writes, 0);
 }
 
+TEST_F(EngineTest, ARestoreWhoseLastSectorCannotBeReachedIsRefusedBeforeAnyWrite) {
+  ASSERT_EQ(backup(), Problem::None);
+  backend.partitions["1:2"].failTailReads = true;
+  const std::vector<std::uint8_t> before = backend.partitions["1:2"].bytes;
+  const ghost::Failure failure = restore();
+  EXPECT_EQ(failure.problem, Problem::PartitionTailUnreachable);
+  EXPECT_FALSE(failure.targetTouched);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+  EXPECT_TRUE(backend.partitions["1:2"].bytes == before);
+  EXPECT_EQ(ghost::failureLines(failure),
+            std::vector<std::string>{
+                "错误: 无法读取目标分区末尾的扇区(系统拒绝越过文件系统边界的读写),未写入任何数据。"});
+  backend.partitions["1:2"].failTailReads = false;
+  EXPECT_EQ(restore().problem, Problem::None);
+}
+
+TEST_F(EngineTest, AVolumeInUseIsNamedWithItsLetter) {
+  backend.inUse["1:1"] = "D:";
+  backend.inUse["1:2"] = "";
+  RecordingProgress progress;
+  const ghost::Failure busySource = ghost::runBackup(backupCommand("1:1", "E:\\a.gho"), backend, progress);
+  EXPECT_EQ(ghost::failureLines(busySource),
+            std::vector<std::string>{"错误: 分区 1:1 (D:) 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
+                                     "请关闭占用该分区的程序后重试。"});
+  backend.inUse.erase("1:1");
+  ASSERT_EQ(backup(), Problem::None);
+  const ghost::Failure busyTarget = restore();
+  EXPECT_EQ(ghost::failureLines(busyTarget),
+            std::vector<std::string>{"错误: 分区 1:2 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
+                                     "请关闭占用该分区的程序后重试。"});
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+}
+
 TEST_F(EngineTest, BackupRefusesADestinationOnTheSourceAndCleansUpAfterFailures) {
   backend.fileOnPartition["D:\\bak.gho"] = "1:1";
   EXPECT_EQ(backup(), Problem::DestinationOnSource);
