@@ -149,19 +149,43 @@ bool Win32Backend::isOnPartition(const std::string& path, const std::string& des
          disk::pathIsOnPartition(toolio::wideFromUtf8(path), DWORD(where->disk - 1), DWORD(where->partition));
 }
 
-bool Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
+NtfsGrowth Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
   auto* device = dynamic_cast<VolumeDevice*>(partition.device.get());
-  if (!device) return false;
-  std::wstring volume = device->path();
-  std::uint32_t sectorSize = device->sectorSize();
+  if (!device) return {};
+  const std::wstring volume = device->path();
+  const LONGLONG sectors = LONGLONG(partition.lengthBytes / device->sectorSize());
   // The file system must be mounted again to grow itself.
   device->release();
-  toolio::UniqueHandle handle(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!handle) return false;
-  LONGLONG sectors = LONGLONG(partition.lengthBytes / sectorSize);
-  DWORD bytes = 0;
-  return DeviceIoControl(handle.get(), FSCTL_EXTEND_VOLUME, &sectors, sizeof sectors, nullptr, 0, &bytes, nullptr) != 0;
+  NtfsGrowth growth;
+  const bool grown = growWithRetries(
+      [&](std::uint32_t& error) {
+        toolio::UniqueHandle handle(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!handle) {
+          error = GetLastError();
+          return false;
+        }
+        // Not mounted as NTFS yet (RAW for the moment): the grow would be refused.
+        wchar_t fileSystem[MAX_PATH + 1] = {};
+        if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                           MAX_PATH + 1)) {
+          error = GetLastError();
+          return false;
+        }
+        if (lstrcmpiW(fileSystem, L"NTFS") != 0) {
+          error = ERROR_UNRECOGNIZED_VOLUME;
+          return false;
+        }
+        DWORD bytes = 0;
+        if (DeviceIoControl(handle.get(), FSCTL_EXTEND_VOLUME, const_cast<LONGLONG*>(&sectors), sizeof sectors,
+                            nullptr, 0, &bytes, nullptr))
+          return true;
+        error = GetLastError();
+        return false;
+      },
+      [](unsigned milliseconds) { Sleep(milliseconds); }, growth.systemError);
+  growth.outcome = grown ? NtfsGrowth::Outcome::Grown : NtfsGrowth::Outcome::Failed;
+  return growth;
 }
 
 std::uint64_t Win32Backend::newImageId() {

@@ -14,7 +14,7 @@ class Win32Backend : public Backend {
                         disk::Error& detail) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
   std::string driveLetterOf(const std::string& designator) override;
-  bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
+  NtfsGrowth extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 

@@ -380,11 +380,20 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   if (failure.problem != Problem::None) return failure;
 
   if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return fail(Problem::PartitionUnwritable);
+  Failure restored;
   if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
     if (!fs::fixGrown(*target.device)) return fail(Problem::PartitionUnwritable);
-    backend.extendNtfs(target, header.sourceSize);
+    // Windows grows NTFS by whole clusters only: less room than that stays unused.
+    if (fs::growable(*target.device)) {
+      const NtfsGrowth growth = backend.extendNtfs(target, header.sourceSize);
+      // The data is all there: the restore succeeded, with a volume of the image's size.
+      if (growth.outcome == NtfsGrowth::Outcome::Failed) {
+        restored.notGrown = true;
+        restored.growError = growth.systemError;
+      }
+    }
   }
-  return Failure{};
+  return restored;
 }
 
 int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,

@@ -25,6 +25,11 @@ struct OpenedPartition {
   std::uint64_t lengthBytes = 0;
 };
 
+struct NtfsGrowth {
+  enum class Outcome { Unsupported, Grown, Failed } outcome = Outcome::Unsupported;
+  std::uint32_t systemError = 0;  // Failed: the system's last error code
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -44,12 +49,12 @@ class Backend {
     (void)designator;
     return {};
   }
-  // After a restore onto a larger partition: grow NTFS to fill it where the platform
-  // can. Returns false when it could not (the file system then keeps its size).
-  virtual bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {
+  // After a restore onto a partition at least one cluster larger: grow NTFS to fill it
+  // where the platform can (the file system keeps its size otherwise).
+  virtual NtfsGrowth extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {
     (void)partition;
     (void)fsBytes;
-    return false;
+    return {};
   }
   virtual std::uint64_t newImageId() = 0;
   virtual std::uint64_t nowUnix() = 0;

@@ -58,7 +58,12 @@ std::string megabytes(std::uint64_t bytes) {
 
 std::vector<std::string> failureLines(const Failure& f) {
   std::vector<std::string> lines;
-  if (f.problem == Problem::None) return lines;
+  if (f.problem == Problem::None) {
+    if (f.notGrown)
+      lines.push_back(std::string(kNoticePrefix) + "分区已还原,但未能把 NTFS 扩展到整个分区(错误 " +
+                      std::to_string(f.growError) + "),分区容量仍为映像的原始大小,可在磁盘管理中扩展该卷。");
+    return lines;
+  }
   const bool many = f.problem == Problem::ImageChunkDamaged ? f.damagedChunks > 1
                     : f.problem == Problem::VolumeInUse      ? !f.partition.empty()
                                                              : bool(f.diskError);

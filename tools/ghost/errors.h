@@ -54,9 +54,14 @@ struct Failure {
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
   disk::Error diskError;             // DiskUnreadable: the disk layer's own words, when it has them
   std::string partition;             // VolumeInUse: the partition as the user knows it, "1:2 (D:)"
+  // A successful restore whose NTFS could not be grown to fill the larger partition.
+  bool notGrown = false;
+  std::uint32_t growError = 0;
 };
 
-// One or two GBK lines.
+// One or two GBK lines. A success prints nothing, or its notice: one line that begins
+// with kNoticePrefix (the program shows it and still counts the run a success).
 std::vector<std::string> failureLines(const Failure& failure);
+inline constexpr char kNoticePrefix[] = "提示: ";
 
 }  // namespace ghost

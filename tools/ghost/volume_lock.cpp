@@ -27,4 +27,16 @@ VolumeTaken takeVolume(VolumeControl& volume, bool forWriting) {
   return taken;
 }
 
+bool growWithRetries(const std::function<bool(std::uint32_t& error)>& attempt,
+                     const std::function<void(unsigned milliseconds)>& pause, std::uint32_t& lastError) {
+  lastError = 0;
+  for (int i = 0; i < kGrowTries; ++i) {
+    if (i > 0) pause(kGrowPauseMs);
+    std::uint32_t error = 0;
+    if (attempt(error)) return true;
+    lastError = error;
+  }
+  return false;
+}
+
 }  // namespace ghost

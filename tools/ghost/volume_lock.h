@@ -3,6 +3,9 @@
 // Windows documents (backend_win32.cpp asks the real volume).
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 namespace ghost {
 
 class VolumeControl {
@@ -35,5 +38,14 @@ struct VolumeTaken {
 // volume in use is reported. A restore that cannot lock dismounts by force and locks
 // again, since without the lock a dismounted volume may be mounted again at any time.
 VolumeTaken takeVolume(VolumeControl& volume, bool forWriting);
+
+// FSCTL_EXTEND_VOLUME works on a mounted volume only, and the file system mounts
+// again on the first access after the unlock, in its own time: a few tries, apart.
+inline constexpr int kGrowTries = 10;
+inline constexpr unsigned kGrowPauseMs = 500;
+// attempt: one try, false with the system's error code. True once one succeeded;
+// otherwise lastError holds the last try's code.
+bool growWithRetries(const std::function<bool(std::uint32_t& error)>& attempt,
+                     const std::function<void(unsigned milliseconds)>& pause, std::uint32_t& lastError);
 
 }  // namespace ghost

@@ -139,9 +139,10 @@ class FakeBackend : public ghost::Backend {
     auto found = inUse.find(designator);
     return found == inUse.end() ? std::string() : found->second;
   }
-  bool extendNtfs(ghost::OpenedPartition&, std::uint64_t) override {
+  ghost::NtfsGrowth growth{ghost::NtfsGrowth::Outcome::Grown, 0};  // what extendNtfs answers
+  ghost::NtfsGrowth extendNtfs(ghost::OpenedPartition&, std::uint64_t) override {
     ++extendCalls;
-    return true;
+    return growth;
   }
   std::uint64_t newImageId() override { return nextId++; }
   std::uint64_t nowUnix() override { return 1700000000; }

@@ -97,4 +97,31 @@ TEST(TakeVolume, ExtendedIoRefusedIsReportedButDecidesNothing) {
   EXPECT_FALSE(taken.extendedIo);
 }
 
+// The volume mounts again a moment after the unlock: until then the grow is refused.
+TEST(GrowWithRetries, WaitsForTheVolumeToMountAgainAndGivesUpWithTheLastError) {
+  int attempts = 0;
+  unsigned paused = 0;
+  std::uint32_t error = 0;
+  const auto mountsAfterTwo = [&](std::uint32_t& code) {
+    ++attempts;
+    if (attempts <= 2) {
+      code = 1005;  // ERROR_UNRECOGNIZED_VOLUME: still RAW
+      return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(ghost::growWithRetries(mountsAfterTwo, [&](unsigned ms) { paused += ms; }, error));
+  EXPECT_EQ(attempts, 3);
+  EXPECT_EQ(paused, 2 * ghost::kGrowPauseMs);
+
+  attempts = 0;
+  const auto neverGrows = [&](std::uint32_t& code) {
+    code = ++attempts < ghost::kGrowTries ? 1005u : 87u;
+    return false;
+  };
+  EXPECT_FALSE(ghost::growWithRetries(neverGrows, [](unsigned) {}, error));
+  EXPECT_EQ(attempts, ghost::kGrowTries);
+  EXPECT_EQ(error, 87u);
+}
+
 }  // namespace
