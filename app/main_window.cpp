@@ -111,11 +111,23 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  runStartup(ctx_, window, c_->statusBar,
-             StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
-                          [this] {
-                            disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
-                          }});
+  const bool started = runStartup(
+      ctx_, window, c_->statusBar,
+      StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
+                   [this] {
+                     listerSaid_ =
+                         disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+                   }});
+  if (!started) return;
+  statusText_ = c_->statusBar.itemText(kStatusPane);
+  showListerSaid();
+}
+
+void MainWindow::showListerSaid() {
+  // A disk the lister could not read has no rows: the status bar says it is there.
+  std::string text;
+  for (const std::string& line : listerSaid_) text += (text.empty() ? "" : "  ") + line;
+  c_->statusBar.setItemText(kStatusPane, text.empty() ? statusText_ : text);
 }
 
 bool MainWindow::onCloseRequested(ui::Window& window) {

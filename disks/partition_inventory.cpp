@@ -81,19 +81,23 @@ bool isTooSmall(std::string_view totalText) {
   return gigabytes < 0.2 && std::fabs(gigabytes - 0.2) >= 1e-7;
 }
 
-void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                       CellColourRegistry& colours) {
+std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
+                                           CellColourRegistry& colours) {
   const std::string output = runner::runCaptured(os, listerCommandLine(listerPath));
   list.deleteAllRows();
   colours.clearCells(list);
 
-  const std::string cleaned = gbk::replaceAll(gbk::replaceAll(output, "\t", kBar), " ", "");
-  std::vector<std::string> lines = gbk::split(cleaned, "\r\n");
+  std::vector<std::string> lines = gbk::split(output, "\r\n");
   if (!lines.empty() && lines.back().empty()) lines.pop_back();
 
+  std::vector<std::string> said;
   for (const std::string& line : lines) {
-    std::optional<ListerRecord> record = parseListerRecord(line);
-    if (!record) continue;
+    const std::string cleaned = gbk::replaceAll(gbk::replaceAll(line, "\t", kBar), " ", "");
+    std::optional<ListerRecord> record = parseListerRecord(cleaned);
+    if (!record) {
+      if (!gbk::trimAsciiSpaces(line).empty()) said.push_back(gbk::trimAsciiSpaces(line));
+      continue;
+    }
 
     int icon = kIconOther;
     bool mark = false;
@@ -113,6 +117,7 @@ void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui
     // Marking is only a warning: the row stays selectable.
     if (mark || isTooSmall(list.cell(row, kColumnTotal))) markRow(list, row, colours);
   }
+  return said;
 }
 
 }  // namespace disks

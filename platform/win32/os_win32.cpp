@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gbk.h"
+#include "platform/grow_buffer.h"
 #include "platform/win32/handles_win32.h"
 
 namespace win32 {
@@ -244,10 +245,17 @@ std::string guidText(const GUID& g) {
 
 // The first drive root among a volume's mount points (folders mounted elsewhere are skipped).
 std::string firstDriveRoot(const char* volumeName) {
-  std::vector<char> paths(4096, '\0');
-  DWORD length = 0;
-  if (!GetVolumePathNamesForVolumeNameA(volumeName, paths.data(), static_cast<DWORD>(paths.size()), &length))
-    return {};
+  std::vector<char> paths;
+  const bool filled =
+      platform::fillGrowing(paths, MAX_PATH + 1, 1u << 20, [&](std::vector<char>& b, std::size_t& needed) {
+        DWORD length = 0;
+        if (GetVolumePathNamesForVolumeNameA(volumeName, b.data(), static_cast<DWORD>(b.size()), &length))
+          return platform::FillResult::Filled;
+        needed = length;
+        return GetLastError() == ERROR_MORE_DATA ? platform::FillResult::TooSmall : platform::FillResult::Failed;
+      });
+  if (!filled) return {};
+  paths.push_back('\0');  // a list cut short still ends
   for (const char* p = paths.data(); *p; p += std::strlen(p) + 1)
     if (std::strlen(p) == 3 && p[1] == ':' && p[2] == '\\') return p;
   return {};

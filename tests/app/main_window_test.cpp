@@ -72,6 +72,31 @@ TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
   EXPECT_FALSE(state.target.targetIndexUsable);
 }
 
+// A disk the lister could not read has no rows: the status bar names it instead of
+// the pane's own text, which comes back once every disk reads.
+TEST(MainWindowStartup, TheStatusBarSaysWhichDisksTheListerCouldNotRead) {
+  fake::World w;
+  w.processes.answer("pzdir.exe",
+                     "磁盘 2： 无法读取磁盘扇区 0。\r\n1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+                     "磁盘 3： 设备未就绪。\r\n");
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  app::MainWindow logic{ctx};
+  fake::Window& window = ui.create(logic);
+  EXPECT_EQ(window.get("partitionList").rowCount(), 1);
+  EXPECT_GBK_EQ("磁盘 2： 无法读取磁盘扇区 0。  磁盘 3： 设备未就绪。", window.get("statusBar").itemText(1));
+  EXPECT_EQ(window.get("statusBar").itemText(0), "Ver:1.0.0");
+
+  fake::World quiet;
+  quiet.processes.answer("pzdir.exe", "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  core::Context ctx2{quiet.os, ui, state, {}};
+  app::MainWindow logic2{ctx2};
+  fake::Window& plain = ui.create(logic2);
+  EXPECT_GBK_EQ("支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2",
+                plain.get("statusBar").itemText(1));
+}
+
 TEST(MainWindowStartup, TheWindowTakesNoInputUntilTheStartupSequenceHasRun) {
   fake::World w;
   fake::WindowSystem ui;

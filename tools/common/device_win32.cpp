@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/grow_buffer.h"
 #include "tools/common/aligned_io.h"
 #include "tools/common/disk.h"
 #include "tools/common/handles_win32.h"
@@ -65,13 +66,19 @@ class Win32Device : public Device {
 
   bool systemLayout(Layout& layout) override {
     if (!physical_) return false;
-    std::vector<std::uint8_t> buffer(64 * 1024);
-    DWORD got = 0;
-    while (!DeviceIoControl(handle_.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
-                            static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > (16u << 20)) return false;
-      buffer.resize(buffer.size() * 2);
-    }
+    // The storage stack says "too small" in any of three ways; the size it does not say.
+    std::vector<std::uint8_t> buffer;
+    if (!platform::fillGrowing(buffer, 64 * 1024, 16u << 20, [&](std::vector<std::uint8_t>& b, std::size_t&) {
+          DWORD got = 0;
+          if (DeviceIoControl(handle_.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, b.data(),
+                              static_cast<DWORD>(b.size()), &got, nullptr))
+            return platform::FillResult::Filled;
+          const DWORD code = GetLastError();
+          return code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_BAD_LENGTH || code == ERROR_MORE_DATA
+                     ? platform::FillResult::TooSmall
+                     : platform::FillResult::Failed;
+        }))
+      return false;
     const auto* info = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
     // The table's own bytes give what the IOCTL leaves out (entry offsets, GPT names).
     Layout bytes;

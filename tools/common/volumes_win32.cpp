@@ -84,9 +84,9 @@ std::wstring volumeOfPath(const std::wstring& path) {
   return withoutFinalBackslash(name);
 }
 
-std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName) {
+std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName, std::size_t initialChars) {
   std::vector<wchar_t> list;
-  const bool filled = platform::fillGrowing(list, MAX_PATH + 1, 1u << 20, [&](std::vector<wchar_t>& b, std::size_t& needed) {
+  const bool filled = platform::fillGrowing(list, initialChars, 1u << 20, [&](std::vector<wchar_t>& b, std::size_t& needed) {
     DWORD length = 0;
     if (GetVolumePathNamesForVolumeNameW(volumeName.c_str(), b.data(), static_cast<DWORD>(b.size()), &length))
       return platform::FillResult::Filled;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,7 +38,7 @@ std::wstring volumeOfPath(const std::wstring& path);
 // Every path the volume (\\?\Volume{...}\, with its final backslash) is mounted on,
 // drive roots and folders; the buffer grows for as long as the system says
 // ERROR_MORE_DATA. Empty when it has none or the system does not answer.
-std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName);
+std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName, std::size_t initialChars = MAX_PATH + 1);
 // Its first drive letter such as D:, empty when it has none.
 std::wstring driveLetterOfVolume(const std::wstring& volumeName);
 
