@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/ghost/pipeline.h"
+#include "tools/ghost/platform_files.h"
 #include "tools/ghost/sync.h"
 #include "tools/iso/mount_win32.h"
 
@@ -81,6 +82,15 @@ TEST(ThreadsUnderWine, APipelineWhoseThreadsCannotBeCreatedRunsOnTheCallingThrea
   for (auto& task : tasks) task = [&ran] { InterlockedIncrement(&ran); };
   EXPECT_TRUE(ghost::runConcurrently(tasks));
   EXPECT_EQ(ran, 3);
+}
+
+// The imaging engine's split decision where the destination folder cannot be opened
+// (it does not exist yet): the volume's root still names the file system.
+TEST(SpanLimitUnderWine, AFolderThatCannotBeOpenedIsAskedThroughItsVolume) {
+  auto files = ghost::platformFiles();
+  EXPECT_EQ(files->maxFileSize("C:\\windows\\a.gho"), 0u) << "an NTFS folder";
+  EXPECT_EQ(files->maxFileSize("C:\\no such folder\\deeper\\a.gho"), 0u) << "NTFS through the root";
+  EXPECT_EQ(files->maxFileSize("Q:\\a.gho"), ghost::kFat32SpanLimit) << "no drive at all: split to be safe";
 }
 
 }  // namespace

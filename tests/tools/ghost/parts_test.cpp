@@ -11,6 +11,7 @@
 #include "tools/ghost/block_map.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress_window.h"
+#include "tools/ghost/spans.h"
 #include "tools/ghost/sync.h"
 
 namespace {
@@ -139,6 +140,17 @@ TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
   };
   EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel.load(); }), ghost::PipelineEnd::Cancelled);
   EXPECT_EQ(consumed, 3);
+}
+
+TEST(SpanLimit, FatFilesStayBelow4GiBAndAnUnknownFileSystemCountsAsFat) {
+  const std::pair<std::optional<std::string>, std::uint64_t> cases[] = {
+      {std::string("FAT32"), ghost::kFat32SpanLimit}, {std::string("FAT"), ghost::kFat32SpanLimit},
+      {std::string("FAT16"), ghost::kFat32SpanLimit}, {std::string("FAT12"), ghost::kFat32SpanLimit},
+      {std::string("NTFS"), 0},                       {std::string("exFAT"), 0},
+      {std::string("ReFS"), 0},                       {std::nullopt, ghost::kFat32SpanLimit},
+  };
+  for (const auto& [name, limit] : cases) EXPECT_EQ(ghost::maxFileSizeOf(name), limit) << name.value_or("unknown");
+  EXPECT_EQ(ghost::kFat32SpanLimit, 4294901760u);
 }
 
 TEST(UsedRanges, WalkTheMapInChunksAcrossRunsAndAShortLastBlock) {
