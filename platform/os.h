@@ -107,6 +107,9 @@ class Volumes {
   // SetVolumeMountPointA / DeleteVolumeMountPointA with a drive root such as S:\.
   virtual bool mountVolume(const std::string& root, const std::string& volumeName) = 0;
   virtual bool unmountVolume(const std::string& root) = 0;
+  // The MEDIA_TYPE of the drive of a root such as D:\ (IOCTL_DISK_GET_DRIVE_GEOMETRY
+  // on \\.\D:): 11 a removable medium, 12 a fixed disk; 0 when it does not say.
+  virtual int mediaType(const std::string& root) = 0;
   // FormatEx of the format library (fmifs.dll), loaded at run time. Texts are GBK and
   // reach the library as UTF-16. False when the library or its entry point cannot be
   // found: nothing was formatted and the callback was never called.

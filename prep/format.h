@@ -46,10 +46,15 @@ struct FormatRun {
   bool done = false;    // the library reported its end at all
   std::function<void(int percent)> progress;
 };
-// Progress (command 0) and done (command 11) reports; always asks the library to go on.
+// Progress (command 0) and done (command 11) reports go on; an error report ends the
+// format as failed and asks the library to stop.
 bool formatCallback(FormatRun& run, int command, int subAction, const void* data);
 
+inline constexpr int kRemovableMedia = 11;
 inline constexpr int kFixedMedia = 12;
+// FormatEx's media for a drive of that MEDIA_TYPE: a removable stick is one, anything
+// else a fixed disk.
+int formatMediaFor(int mediaType);
 // FormatEx on the drive's root with the file system ("FAT32" or "NTFS", anything
 // else NTFS), label (本地磁盘 when not given), cluster size (0 unless 512 to 4096)
 // and quick flag. True only when the library ran and reported a successful end.

@@ -299,6 +299,19 @@ std::vector<platform::PartitionVolume> Volumes::partitionVolumes() {
   return out;
 }
 
+int Volumes::mediaType(const std::string& root) {
+  if (root.empty()) return 0;
+  // No access asked: the geometry is answered on a handle opened for neither.
+  const std::string device = std::string("\\\\.\\") + root[0] + ":";
+  UniqueHandle h(CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  DISK_GEOMETRY geometry = {};
+  DWORD got = 0;
+  if (!h || !DeviceIoControl(h.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &got,
+                             nullptr))
+    return 0;
+  return static_cast<int>(geometry.MediaType);
+}
+
 bool Volumes::mountVolume(const std::string& root, const std::string& volumeName) {
   return SetVolumeMountPointA(root.c_str(), volumeName.c_str()) != 0;
 }

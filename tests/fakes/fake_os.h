@@ -112,6 +112,12 @@ class Volumes : public platform::Volumes {
     unsigned char data;  // the first byte the callback reads
   };
   bool formatLibraryMissing = false;
+  std::map<std::string, int> mediaTypes;  // root (C:\, any case) -> MEDIA_TYPE; a fixed disk (12) otherwise
+  int mediaType(const std::string& root) override {
+    for (const auto& [drive, type] : mediaTypes)
+      if (pathKey(drive.substr(0, 2)) == pathKey(root.substr(0, 2))) return type;
+    return 12;
+  }
   std::vector<FormatReport> formatReports = {{0, 50}, {11, 1}};  // what FormatEx reports, in order
   std::vector<FormatCall> formats;
   std::vector<bool> callbackAnswers;  // what the callback returned to each report

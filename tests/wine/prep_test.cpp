@@ -164,6 +164,9 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   EXPECT_FALSE(real.os.system.isWow64()) << "a 64-bit program runs natively";
   EXPECT_FALSE(prep::formatVolumeEx(real.os, state, "R:\\"));
   EXPECT_FALSE(state.formatBusy);
+  // The media FormatEx is given comes from the drive's geometry: Wine's C: is a fixed disk.
+  EXPECT_EQ(real.os.volumes.mediaType("C:\\"), 12);
+  EXPECT_EQ(real.os.volumes.mediaType("Q:\\"), 0) << "no drive, no answer";
 
   fake::Control volume{ui::ControlSpec{"volumeCombo", ui::Kind::DropDownList}},
       format{ui::ControlSpec{"formatCombo", ui::Kind::DropDownList}},
