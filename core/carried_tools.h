@@ -23,4 +23,8 @@ inline constexpr CarriedTool kDeployed[] = {
     {"pzdir.exe", &ToolPaths::listerPath, "disk and partition lister"},
 };
 
+// The engines write a file under its name with this suffix and rename it only when it
+// is complete: one left after a run means the run was cut short.
+inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
+
 }  // namespace core

@@ -1,5 +1,8 @@
 #include "onekey/ghost_runs.h"
 
+#include <cstdio>
+
+#include "core/carried_tools.h"
 #include "core/message_box.h"
 #include "core/path_and_size.h"
 #include "platform/gbk.h"
@@ -47,6 +50,22 @@ GhostOutcome judgeGhostRun(const platform::CapturedRun& run) {
   return {false, run.output, {}};
 }
 
+namespace {
+
+// The image's scratch file and those of its spans (name.002, name.003, ...).
+void removeEngineScratch(Services& s, const std::string& saveFile) {
+  s.os.files.deleteFile(saveFile + core::kEngineScratchSuffix);
+  for (int span = 2; span < 1000; ++span) {
+    char number[8];
+    std::snprintf(number, sizeof number, ".%03d", span);
+    const std::string scratch = saveFile + number + core::kEngineScratchSuffix;
+    if (!s.os.files.exists(scratch)) break;
+    s.os.files.deleteFile(scratch);
+  }
+}
+
+}  // namespace
+
 bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& request, ui::Window* installWindow) {
   ui::Window& owner = installWindow ? *installWindow : mainWindow;
   const std::string& imagePath = request.imagePath;
@@ -81,6 +100,12 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
   GhostOutcome outcome = judgeGhostRun(
       runner::tryRunCaptured(s.os, backupCommandLine(s.state.tools.ghostEnginePath, target.targetIndex, saveFile)));
   mainWindow.setVisible(true);
+  if (outcome.succeeded && s.os.files.exists(saveFile + core::kEngineScratchSuffix)) {
+    // Silence and a scratch file left: the engine was cut short (killed, power lost).
+    removeEngineScratch(s, saveFile);
+    outcome = {false, "Ghost没有完成备份(引擎中途被终止),未完成的文件 " + saveFile + core::kEngineScratchSuffix +
+                          " 已删除。" + (existedBefore ? "原有的 " + saveFile + " 没有改动。" : "")};
+  }
   const std::uint64_t size = core::fileSizeOf(s.os.files, saveFile);
   if (outcome.succeeded && size == 0) {
     // Silence without an image is no backup: the user must not walk away believing

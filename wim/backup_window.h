@@ -8,6 +8,7 @@
 #include <vector>
 #include <string_view>
 
+#include "core/carried_tools.h"
 #include "core/context.h"
 #include "core/request.h"
 #include "platform/ui.h"
@@ -19,8 +20,7 @@ inline constexpr char kCaptureCancelled[] = "用户取消Imagex备份。";
 inline constexpr char kCaptureFailed[] = "Imagex备份失败。";
 inline constexpr char kScratchFolderName[] = "ImagexTemp";
 inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删除。";
-// The engine writes the image under this suffix and renames it at the end.
-inline constexpr char kEngineScratchSuffix[] = ".vrelpart";
+using core::kEngineScratchSuffix;
 
 struct BackupControls : RunControls {
   ui::Control& sourceLabel;

@@ -138,6 +138,35 @@ TEST_F(OneKeyTest, BackupSucceedsOnlyWithAnImageFileAfterTheRun) {
   }
 }
 
+// A silent run that leaves the engine's scratch file was cut short: an older image of
+// that name is still there, but it is not this backup.
+TEST_F(OneKeyTest, ABackupCutShortIsAFailureAndItsScratchFilesGo) {
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.GHO");
+  selectRow(0);
+  for (bool olderImage : {true, false}) {
+    SCOPED_TRACE(olderImage);
+    ui.boxes.clear();
+    if (olderImage) w.files.addSizedFile("D:\\bak\\c.GHO", 700 * kMB);
+    w.processes.onRun = [this](const std::string&) {
+      w.files.addSizedFile("D:\\bak\\c.GHO.vrelpart", 300 * kMB);
+      w.files.addSizedFile("D:\\bak\\c.GHO.002.vrelpart", 10 * kMB);
+    };
+    press();
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_GBK_EQ(olderImage ? "Ghost备份磁盘错误！\r\n错误信息:\r\nGhost没有完成备份(引擎中途被终止),未完成的文件 "
+                               "D:\\bak\\c.GHO.vrelpart 已删除。原有的 D:\\bak\\c.GHO 没有改动。"
+                             : "Ghost备份磁盘错误！\r\n错误信息:\r\nGhost没有完成备份(引擎中途被终止),未完成的文件 "
+                               "D:\\bak\\c.GHO.vrelpart 已删除。",
+                  ui.boxes[1].text);
+    EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+    EXPECT_FALSE(w.files.hasFile("D:\\bak\\c.GHO.vrelpart"));
+    EXPECT_FALSE(w.files.hasFile("D:\\bak\\c.GHO.002.vrelpart"));
+    EXPECT_EQ(w.files.hasFile("D:\\bak\\c.GHO"), olderImage) << "the older image is kept";
+    w.files.deleteFile("D:\\bak\\c.GHO");
+  }
+}
+
 TEST_F(OneKeyTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
   w.processes.answer("GhostVrelLite", "", false);
   w.files.addFile("D:\\sys.gho", "x");

@@ -54,9 +54,10 @@ TEST(IsoDetach, WinesVirtualDiskStubIsAnErrorNotASuccess) {
 // CreateThread returning NULL for the producer, for a worker, for all: the imaging
 // pipeline still consumes every item in order (a hang is the tier's timeout).
 TEST(ThreadsUnderWine, APipelineWhoseThreadsCannotBeCreatedRunsOnTheCallingThread) {
-  for (std::size_t refused : {std::size_t(1), std::size_t(2), std::size_t(0)}) {
-    SCOPED_TRACE(refused);
-    ghost::setThreadStartGate([refused](std::size_t task) { return refused != 0 && task != refused; });
+  // Threads given: none (the producer's fails), one (a worker's fails), two (all).
+  for (int given : {0, 1, 2}) {
+    SCOPED_TRACE(given);
+    ghost::limitThreadsForTests(given);
     int produced = 0;
     std::vector<std::uint64_t> consumed;
     ghost::PipelineStages stages;
@@ -71,7 +72,7 @@ TEST(ThreadsUnderWine, APipelineWhoseThreadsCannotBeCreatedRunsOnTheCallingThrea
       return true;
     };
     EXPECT_EQ(ghost::runPipeline(stages, 2, 0, [] { return false; }), ghost::PipelineEnd::Completed);
-    ghost::setThreadStartGate({});
+    ghost::limitThreadsForTests(-1);
     EXPECT_EQ(produced, 20);
     ASSERT_EQ(consumed.size(), 20u);
     for (std::size_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);

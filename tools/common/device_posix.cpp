@@ -25,7 +25,9 @@ class FileDevice : public Device {
     return inside(offset, length) && toolio::readAt(fd_, buffer, length, offset);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    return inside(offset, length) && toolio::writeAt(fd_, buffer, length, offset);
+    if (!inside(offset, length) || !toolio::writeAt(fd_, buffer, length, offset)) return false;
+    writeback_.wrote(fd_, length);
+    return true;
   }
   bool flush() override { return ::fsync(fd_) == 0; }
 
@@ -35,12 +37,14 @@ class FileDevice : public Device {
   int fd_;
   std::uint64_t size_;
   std::uint32_t sector_;
+  toolio::EarlyWriteback writeback_;
 };
 
 }  // namespace
 
 std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
-  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  // Not blocking: a pipe named as a disk would hold the open for ever.
+  int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = errorOf(Fault::DeviceUnopenable);
     error.path = path;
@@ -63,6 +67,7 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error
     error.path = path;
     return nullptr;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return std::make_unique<FileDevice>(fd, size, sector);
 }
 

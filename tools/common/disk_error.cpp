@@ -39,6 +39,7 @@ const struct {
     {Fault::GptEntriesUnreadable, "GPT 分区项数组无法读取。"},
     {Fault::GptEntriesChecksum, "GPT 分区项数组校验和错误。"},
     {Fault::GptPartitionOutside, "分区表损坏: GPT 分区 %1 超出可用范围或磁盘末尾。"},
+    {Fault::BootSectorUnreadable, "无法读取分区的引导扇区。"},
     {Fault::FatPastPartition, "FAT 文件系统损坏: 大小超出分区。"},
     {Fault::FatTooSmall, "FAT 文件系统损坏: 文件分配表太小。"},
     {Fault::FatUnreadable, "无法读取文件分配表。"},
@@ -61,6 +62,8 @@ const struct {
     {Fault::NtfsBitmapRunOutside, "NTFS 文件系统损坏: $Bitmap 的数据运行超出卷。"},
     {Fault::NtfsBitmapUnreadable, "无法读取 NTFS 的 $Bitmap。"},
     {Fault::NtfsBitmapIncomplete, "NTFS 文件系统损坏: $Bitmap 不完整。"},
+    {Fault::NtfsMftRuns, "NTFS 文件系统损坏: 主文件表自身的数据运行列表无效或不完整。"},
+    {Fault::NtfsRunOutside, "NTFS 文件系统损坏: 主文件表记录 %1 的数据运行无效或超出卷。"},
 };
 
 bool isGptHeaderFault(Fault f) { return f >= Fault::GptHeaderUnreadable && f <= Fault::GptEntriesChecksum; }

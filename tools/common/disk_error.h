@@ -41,6 +41,7 @@ enum class Fault {
   GptEntriesChecksum,
   GptPartitionOutside,  // first: the partition
   // file systems
+  BootSectorUnreadable,
   FatPastPartition,
   FatTooSmall,
   FatUnreadable,
@@ -63,6 +64,8 @@ enum class Fault {
   NtfsBitmapRunOutside,
   NtfsBitmapUnreadable,
   NtfsBitmapIncomplete,
+  NtfsMftRuns,
+  NtfsRunOutside,       // first: the record
 };
 
 struct Error {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/common/fs.h"
 
@@ -20,8 +21,10 @@ class FileSystem {
   // are not this file system's boot sector.
   virtual Kind recognise(const std::uint8_t* boot) const = 0;
   // The allocation: the used-cluster map where there is one, free space, label.
-  virtual bool read(disk::Device& partition, const std::uint8_t* boot, Volume::Facts& volume,
+  virtual bool read(disk::Device& partition, const std::uint8_t* boot, Volume::Facts& volume, Scan scan,
                     disk::Error& error) const = 0;
+  // Byte offsets of the boot sector (0) and of its copies, from the boot sector alone.
+  virtual std::vector<std::uint64_t> bootCopies(const std::uint8_t* boot) const = 0;
   // Points the file system's record of its partition's start at startByte.
   virtual MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const = 0;
   // What the partition's new end needs after a restore onto a larger partition.

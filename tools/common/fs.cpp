@@ -76,6 +76,12 @@ const char* kindName(Kind kind) {
   return "RAW";
 }
 
+Kind kindOfBootSector(const std::uint8_t* boot) {
+  Kind kind = Kind::Raw;
+  recognise(boot, kind);
+  return kind;
+}
+
 Kind detect(disk::Device& partition) {
   std::vector<std::uint8_t> boot;
   Kind kind = Kind::Raw;
@@ -83,21 +89,34 @@ Kind detect(disk::Device& partition) {
   return kind;
 }
 
-bool Volume::open(disk::Device& partition, Volume& volume, disk::Error& error) {
+bool Volume::open(disk::Device& partition, Volume& volume, disk::Error& error, Scan scan) {
   volume = Volume{};
   error = disk::Error{};
   std::vector<std::uint8_t> boot;
   Kind kind = Kind::Raw;
-  const FileSystem* fileSystem = readBoot(partition, boot) ? recognise(boot.data(), kind) : nullptr;
+  if (!readBoot(partition, boot)) {
+    // A boot sector that cannot be read says nothing of what the partition holds.
+    if (partition.size() < 512) return true;
+    error = disk::errorOf(disk::Fault::BootSectorUnreadable);
+    return false;
+  }
+  const FileSystem* fileSystem = recognise(boot.data(), kind);
   if (!fileSystem) return true;
   Facts facts;
   facts.kind = kind;
-  if (!fileSystem->read(partition, boot.data(), facts, error)) {
+  facts.bootCopies = fileSystem->bootCopies(boot.data());
+  if (!fileSystem->read(partition, boot.data(), facts, scan, error)) {
     volume.f_.kind = kind;
     return false;
   }
   volume = Volume(std::move(facts));
   return true;
+}
+
+std::vector<std::uint64_t> bootSectorCopies(const std::uint8_t* boot) {
+  Kind kind = Kind::Raw;
+  const FileSystem* fileSystem = recognise(boot, kind);
+  return fileSystem ? fileSystem->bootCopies(boot) : std::vector<std::uint64_t>{0};
 }
 
 MoveFix fixStart(disk::Device& partition, std::uint64_t startByte) {

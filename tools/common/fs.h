@@ -4,8 +4,9 @@
 // to another place or onto a larger partition must fix.
 //
 // Each file system has its own file behind one small interface (file_system.h):
-// NTFS ($Bitmap through MFT record 6), FAT12/16/32 (the FAT), exFAT (free space and
-// label, no cluster map: it is copied whole). Other contents are RAW.
+// NTFS ($Bitmap through MFT record 6, and for an image the MFT's records as well),
+// FAT12/16/32 (the FAT), exFAT (free space and label, no cluster map: it is copied
+// whole). Other contents are RAW.
 #pragma once
 
 #include <cstdint>
@@ -26,12 +27,20 @@ const char* kindName(Kind kind);
 
 // From the boot sector alone (cheap; nothing is checked beyond it).
 Kind detect(disk::Device& partition);
+// The same from the sector's first 512 bytes (the 55AA mark included).
+Kind kindOfBootSector(const std::uint8_t* boot);
 
 // A byte range inside the partition.
 struct Area {
   std::uint64_t offset = 0;
   std::uint64_t length = 0;
 };
+
+// How much a reader looks at. Map: the file system's own record of what is in use
+// (NTFS's $Bitmap, the FAT), enough for free space. MapAndFiles: for an image, also
+// every file's record of where its data lies (NTFS: the MFT), in case the map misses
+// some of it.
+enum class Scan { Map, MapAndFiles };
 
 class Volume {
  public:
@@ -52,9 +61,9 @@ class Volume {
   };
 
   // Reads the allocation data of an NTFS, FAT or exFAT volume. Damaged structures give
-  // false and a message (the kind is still known); RAW opens fine. Only NTFS and FAT
-  // have a cluster map.
-  static bool open(disk::Device& partition, Volume& volume, disk::Error& error);
+  // false and a message (the kind is still known), and so does a boot sector that
+  // cannot be read; RAW opens fine. Only NTFS and FAT have a cluster map.
+  static bool open(disk::Device& partition, Volume& volume, disk::Error& error, Scan scan = Scan::Map);
 
   Volume() = default;
   explicit Volume(Facts facts) : f_(std::move(facts)) {}
@@ -84,6 +93,11 @@ class Volume {
  private:
   Facts f_;
 };
+
+// Byte offsets of a boot sector (0) and of the copies its file system keeps (NTFS:
+// past the last cluster; FAT32: the backup sector; exFAT: the backup boot region),
+// from its first 512 bytes alone; {0} for what no reader here recognises.
+std::vector<std::uint64_t> bootSectorCopies(const std::uint8_t* boot);
 
 enum class MoveFix { NotNeeded, Fixed, Unknown, Failed };
 

@@ -65,7 +65,13 @@ class ExFat : public FileSystem {
     return std::memcmp(boot + 3, "EXFAT   ", 8) == 0 ? Kind::ExFat : Kind::Raw;
   }
 
-  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, disk::Error& error) const override {
+  std::vector<std::uint64_t> bootCopies(const std::uint8_t* boot) const override {
+    const auto parsed = parse(boot);
+    if (!parsed) return {0};
+    return {0, kRegionSectors * parsed->bytesPerSector};
+  }
+
+  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, Scan, disk::Error& error) const override {
     const auto boot = parse(b);
     if (!boot) {
       error = disk::errorOf(disk::Fault::ExFatBadBoot);

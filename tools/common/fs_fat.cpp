@@ -92,7 +92,7 @@ class Fat : public FileSystem {
     return f ? f->kind : Kind::Raw;
   }
 
-  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, disk::Error& error) const override {
+  bool read(disk::Device& d, const std::uint8_t* b, Volume::Facts& v, Scan, disk::Error& error) const override {
     const FatBoot f = *parse(b);
     const std::uint32_t bps = f.bytesPerSector;
     if (f.totalSectors * bps > d.size()) {
@@ -151,10 +151,14 @@ class Fat : public FileSystem {
     // Sectors past the last whole cluster belong to no file; keep them so a copy is exact.
     const std::uint64_t end = v.dataStart + f.clusters * v.clusterSize;
     if (end < d.size()) v.always.push_back({end, d.size() - end});
-    v.bootCopies.push_back(0);
-    if (f.backupSector) v.bootCopies.push_back(f.backupSector * bps);
     v.label = rootLabel(d, b, f, v);
     return true;
+  }
+
+  std::vector<std::uint64_t> bootCopies(const std::uint8_t* boot) const override {
+    const FatBoot f = *parse(boot);
+    if (!f.backupSector) return {0};
+    return {0, f.backupSector * f.bytesPerSector};
   }
 
   MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const override {

@@ -63,7 +63,64 @@ class OwnedPartition : public disk::Device {
   double owedMs_ = 0;
 };
 
+class FaultyFile : public File {
+ public:
+  FaultyFile(std::unique_ptr<File> inner, const disk::FaultHook& hook) : inner_(std::move(inner)), hook_(hook) {}
+  Problem read(void* buffer, std::size_t length, std::size_t& got) override {
+    got = 0;
+    if (!hook_.allowRead(position_, length)) return Problem::ImageReadError;
+    Problem problem = inner_->read(buffer, length, got);
+    position_ += got;
+    return problem;
+  }
+  Problem write(const void* buffer, std::size_t length) override {
+    if (!hook_.allowWrite(position_, length)) return Problem::ImageWriteFailed;
+    position_ += length;
+    return inner_->write(buffer, length);
+  }
+  Problem finish() override { return inner_->finish(); }
+  std::uint64_t size() override { return inner_->size(); }
+  Problem seek(std::uint64_t offset) override {
+    position_ = offset;
+    return inner_->seek(offset);
+  }
+
+ private:
+  std::unique_ptr<File> inner_;
+  const disk::FaultHook& hook_;
+  std::uint64_t position_ = 0;
+};
+
+class FaultyFiles : public Files {
+ public:
+  FaultyFiles(std::unique_ptr<Files> inner, disk::FaultHook hook) : inner_(std::move(inner)), hook_(std::move(hook)) {}
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    return wrap(inner_->openRead(path, problem));
+  }
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
+    return wrap(inner_->create(path, problem));
+  }
+  PathKind kindOf(const std::string& path) override { return inner_->kindOf(path); }
+  std::uint64_t maxFileSize(const std::string& path) override { return inner_->maxFileSize(path); }
+  bool removeFile(const std::string& path) override { return inner_->removeFile(path); }
+  bool replaceFile(const std::string& from, const std::string& to) override { return inner_->replaceFile(from, to); }
+
+ private:
+  std::unique_ptr<File> wrap(std::unique_ptr<File> file) {
+    if (!file) return file;
+    return std::make_unique<FaultyFile>(std::move(file), hook_);
+  }
+  std::unique_ptr<Files> inner_;
+  disk::FaultHook hook_;
+};
+
 }  // namespace
+
+std::unique_ptr<Files> faultyFiles(std::unique_ptr<Files> files, const std::vector<disk::FaultRange>& faults) {
+  disk::FaultHook hook(faults, "image");
+  if (hook.empty()) return files;
+  return std::make_unique<FaultyFiles>(std::move(files), std::move(hook));
+}
 
 DiskImagesBackend::DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
     : disks_(std::move(disks)), files_(files) {}
@@ -76,11 +133,12 @@ Problem DiskImagesBackend::openPartition(const std::string& designator, bool for
   if (std::find(numbers.begin(), numbers.end(), where->disk) == numbers.end()) return Problem::NoSuchDisk;
   disk::OpenPartition opened;
   if (!disk::openPartition(*disks_, *where, forWriting, opened, detail)) {
-    if (!opened.disk) return Problem::DiskUnreadable;
-    return opened.layout.find(where->partition) ? Problem::DiskUnreadable : Problem::NoSuchPartition;
+    // A table that cannot be read says so, whatever partition was asked for.
+    return detail.fault == disk::Fault::NoSuchPartition ? Problem::NoSuchPartition : Problem::DiskUnreadable;
   }
   out.startByte = opened.partition.startByte;
   out.lengthBytes = opened.partition.lengthBytes;
+  out.sectorSize = opened.disk->sectorSize();
   out.device = std::make_unique<OwnedPartition>(std::move(opened));
   return Problem::None;
 }

@@ -130,6 +130,7 @@ Problem Win32Backend::openPartition(const std::string& designator, bool forWriti
   const std::uint32_t sectorSize = sizes.logical ? sizes.logical : 512;
   out.startByte = std::uint64_t(info.StartingOffset.QuadPart);
   out.lengthBytes = std::uint64_t(info.PartitionLength.QuadPart);
+  out.sectorSize = sectorSize;
   control.handOver();
   out.device = std::make_unique<VolumeDevice>(std::move(handle), volume, out.lengthBytes, sectorSize,
                                               std::max<std::uint32_t>(sectorSize, sizes.physical));

@@ -49,17 +49,22 @@ std::uint64_t BlockMap::usedBytes() const {
   return bytes;
 }
 
+UsedRangeCursor::UsedRangeCursor(MapBytes& bits, std::uint64_t partitionBytes, std::uint32_t blockSize)
+    : bits_(bits),
+      partitionBytes_(partitionBytes),
+      blockSize_(blockSize),
+      blockCount_((partitionBytes + blockSize - 1) / blockSize) {}
+
 bool UsedRangeCursor::nextRun() {
-  const auto& bits = map_.bits();
-  std::uint64_t count = map_.blockCount();
+  const std::uint64_t count = blockCount_;
   std::uint64_t block = nextBlock_;
   // Skip free blocks a byte at a time where possible: maps are mostly long runs.
   while (block < count) {
-    if (block % 8 == 0 && bits[block / 8] == 0) {
+    if (block % 8 == 0 && bits_.byteAt(block / 8) == 0) {
       block += 8;
       continue;
     }
-    if (map_.used(block)) break;
+    if (used(block)) break;
     ++block;
   }
   if (block >= count) {
@@ -68,17 +73,17 @@ bool UsedRangeCursor::nextRun() {
   }
   std::uint64_t end = block + 1;
   while (end < count) {
-    if (end % 8 == 0 && end + 8 <= count && bits[end / 8] == 0xFF) {
+    if (end % 8 == 0 && end + 8 <= count && bits_.byteAt(end / 8) == 0xFF) {
       end += 8;
       continue;
     }
-    if (!map_.used(end)) break;
+    if (!used(end)) break;
     ++end;
   }
   nextBlock_ = end;
-  run_.offset = block * map_.blockSize();
-  std::uint64_t stop = end * map_.blockSize();
-  if (stop > map_.partitionBytes()) stop = map_.partitionBytes();
+  run_.offset = block * blockSize_;
+  std::uint64_t stop = end * blockSize_;
+  if (stop > partitionBytes_) stop = partitionBytes_;
   run_.length = stop - run_.offset;
   return true;
 }

@@ -8,6 +8,7 @@
 #include "tools/common/fs.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/sync.h"
+#include "tools/ghost/target_writer.h"
 
 namespace ghost {
 
@@ -25,13 +26,48 @@ Failure fail(Problem problem) {
   return failure;
 }
 
-// Items in flight: enough to keep reader, workers and writer all busy, but on many
-// cores no more than about 96 MiB of chunks (each item holds its raw and its stored
-// bytes; the 32-bit engine has 2 GB of address space), never fewer than the
-// pipeline needs.
-unsigned inFlightFor(unsigned workers, std::uint32_t chunkSize) {
-  const std::uint64_t byMemory = (std::uint64_t(96) << 20) / std::max<std::uint32_t>(chunkSize, 1);
-  return unsigned(std::max<std::uint64_t>(workers + 2, std::min<std::uint64_t>(workers * 2 + 4, byMemory)));
+// Chunk-sized buffers in memory at once: at most 256 MiB of them, and no more than a
+// quarter of the address space left (the 32-bit engine has 2 GB; a limit set on the
+// process counts too).
+std::uint64_t chunkBuffersFor(std::uint32_t chunkSize) {
+  const std::uint64_t budget = std::min<std::uint64_t>(std::uint64_t(256) << 20, addressSpaceLeft() / 4);
+  return std::max<std::uint64_t>(3, budget / std::max<std::uint32_t>(chunkSize, 1));
+}
+
+// Workers and items in flight that fit those buffers: each item holds a chunk's stored
+// and its raw bytes, each worker one more chunk of its own (the compressor's output);
+// two items beyond the workers' keep the reader and the writer busy. Large chunks on a
+// small address space come down to one worker and one item: slow, never out of memory.
+struct Flow {
+  unsigned workers = 1;
+  unsigned items = 1;
+};
+
+Flow flowFor(unsigned workers, std::uint32_t chunkSize) {
+  const std::uint64_t buffers = chunkBuffersFor(chunkSize);
+  Flow flow;
+  flow.workers = unsigned(std::max<std::uint64_t>(1, std::min<std::uint64_t>(workers, (buffers - 1) / 3)));
+  const std::uint64_t fit = (buffers - flow.workers) / 2;
+  flow.items = unsigned(std::max<std::uint64_t>(1, std::min<std::uint64_t>(flow.workers * 2 + 4, fit)));
+  return flow;
+}
+
+PipelineEnd runFlow(const PipelineStages& stages, Backend& backend, std::uint32_t chunkSize,
+                    const toolio::Progress& progress) {
+  const Flow flow = flowFor(backend.workerThreads(), chunkSize);
+  return runPipeline(stages, flow.workers, flow.items, stopOf(progress));
+}
+
+// An image path that is no regular file is refused before it is opened (a pipe with
+// no writer would hold the open for ever).
+Problem imagePathProblem(Files& files, const std::string& path) {
+  switch (files.kindOf(path)) {
+    case PathKind::Missing: return Problem::ImageMissing;
+    case PathKind::Folder: return Problem::ImageIsFolder;
+    case PathKind::Other: return Problem::ImageNotAFile;
+    case PathKind::RegularFile: break;
+  }
+  return Problem::None;
 }
 
 // The partition could not be opened: a volume in use is named as the user knows it.
@@ -47,31 +83,51 @@ Failure openingFailed(Backend& backend, const std::string& designator, Problem p
 struct ImageOpen {
   std::unique_ptr<SpanReader> reader;
   ImageHeader header;
-  std::vector<std::uint8_t> map;
+  std::vector<std::uint8_t> storedMap;
 };
 
+// Before anything is inflated or written: every chunk record header in its place, a
+// seek apart, and the end record after the last, so that an image cut short, or
+// a record header damaged, is found with nothing done. Bytes after a correct end
+// record are no damage (a copy tool may pad a file).
+Problem walkRecords(Files& files, const std::string& path, const ImageHeader& header) {
+  SpanReader walker(files, path);
+  if (Problem problem = walker.open(); problem != Problem::None) return problem;
+  walker.setImageId(header.imageId);
+  if (Problem problem = walker.skip(kHeaderSize + header.mapStoredSize); problem != Problem::None) return problem;
+  std::uint8_t bytes[kChunkHeaderSize];
+  for (std::uint64_t index = 0; index < header.chunkCount; ++index) {
+    if (Problem problem = walker.read(bytes, kChunkHeaderSize); problem != Problem::None) return problem;
+    ChunkHeader chunk;
+    if (!decodeChunkHeader(bytes, header, index, chunk)) return Problem::ImageChunkDamaged;
+    if (Problem problem = walker.skip(chunk.storedSize); problem != Problem::None) return problem;
+  }
+  std::uint8_t endBytes[kEndRecordSize];
+  if (Problem problem = walker.read(endBytes, sizeof endBytes); problem != Problem::None) return problem;
+  EndRecord end;
+  if (!decodeEndRecord(endBytes, end) || end.chunkCount != header.chunkCount || end.dataBytes != header.dataBytes)
+    return Problem::ImageEndDamaged;
+  return Problem::None;
+}
+
+// The header, the walk over the records, and the stored map (not yet inflated).
 Problem openImage(Files& files, const std::string& path, ImageOpen& image) {
+  if (Problem problem = imagePathProblem(files, path); problem != Problem::None) return problem;
   image.reader = std::make_unique<SpanReader>(files, path);
   if (Problem problem = image.reader->open(); problem != Problem::None) return problem;
-  std::uint8_t bytes[kHeaderSize];
-  if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None)
-    return problem == Problem::ImageTruncated ? Problem::ImageNotOurs : problem;
+  std::uint8_t bytes[kHeaderSize] = {};
+  if (Problem problem = image.reader->read(bytes, sizeof bytes); problem != Problem::None) {
+    // Shorter than a header: ours cut short when it starts with our mark.
+    if (problem != Problem::ImageTruncated) return problem;
+    return image.reader->position() >= kMagicSize && hasImageMagic(bytes) ? Problem::ImageTruncated
+                                                                          : Problem::ImageNotOurs;
+  }
   if (Problem problem = decodeHeader(bytes, sizeof bytes, image.header); problem != Problem::None) return problem;
   image.reader->setImageId(image.header.imageId);
-  // Read the map in slices, so that a damaged size cannot make us allocate more than
-  // the file really holds.
-  std::vector<std::uint8_t> stored;
-  std::uint64_t left = image.header.mapStoredSize;
-  while (left > 0) {
-    std::size_t piece = left > (1u << 20) ? (1u << 20) : std::size_t(left);
-    std::size_t at = stored.size();
-    stored.resize(at + piece);
-    if (Problem problem = image.reader->read(stored.data() + at, piece); problem != Problem::None)
-      return problem;
-    left -= piece;
-  }
-  if (!decodeMap(image.header, stored, image.map)) return Problem::ImageMapDamaged;
-  return Problem::None;
+  if (Problem problem = walkRecords(files, path, image.header); problem != Problem::None) return problem;
+  // The walk found the map's bytes in the file: reading them allocates no more than it holds.
+  image.storedMap.resize(std::size_t(image.header.mapStoredSize));
+  return image.reader->read(image.storedMap.data(), image.storedMap.size());
 }
 
 // Reads the next chunk record (header and stored bytes) into item.input.
@@ -101,7 +157,8 @@ void expandRecord(const ImageHeader& header, WorkItem& item) {
                 !expandChunk(chunk, item.input.data() + kChunkHeaderSize, item.output);
 }
 
-// After the last chunk: the end record must match and nothing may follow it.
+// After the last chunk: the end record must match, and so must the checksum of all
+// that came before it.
 Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
   std::uint32_t crcBefore = reader.crc();
   std::uint8_t bytes[kEndRecordSize];
@@ -110,7 +167,17 @@ Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
   if (!decodeEndRecord(bytes, end) || end.chunkCount != header.chunkCount ||
       end.dataBytes != header.dataBytes || end.imageCrc != crcBefore)
     return Problem::ImageEndDamaged;
-  if (!reader.atEnd()) return Problem::ImageEndDamaged;
+  return Problem::None;
+}
+
+Problem pipelineProblem(PipelineEnd end, Problem producerProblem, Problem consumerProblem) {
+  switch (end) {
+    case PipelineEnd::Completed: return Problem::None;
+    case PipelineEnd::ProducerFailed: return producerProblem;
+    case PipelineEnd::ConsumerStopped: return consumerProblem;
+    case PipelineEnd::Cancelled: return Problem::Stopped;
+    case PipelineEnd::OutOfMemory: return Problem::OutOfMemory;
+  }
   return Problem::None;
 }
 
@@ -118,24 +185,28 @@ Problem checkEnd(SpanReader& reader, const ImageHeader& header) {
 
 int zlibLevelFor(int switchLevel) {
   // Measured with libdeflate on 600 MB of NTFS (system libraries and random data), 2
-  // cores: level 6 took 2.9 s, 7 took 3.8 s for 0.35% less, 8 took 6.4 s for 0.2%
-  // less again and 9 took 8.6 s. So -z7..-z9 use 7; no switch means fast.
+  // cores: level 6 took 2.9 s, 7 took 3.8 s (a third more) for 0.35% less, 8 took
+  // 6.4 s for 0.2% less again and 9 took 8.6 s. Level 6 still beats the ratio of
+  // gzip -6 on that data, so -z6..-z9 use 6; no switch means fast.
   if (switchLevel <= 0) return 1;
-  if (switchLevel >= 7) return 7;
+  if (switchLevel >= 6) return 6;
   return switchLevel;
 }
 
-BackupPlan planBackup(disk::Device& partition) {
-  BackupPlan plan;
+bool planBackup(disk::Device& partition, BackupPlan& plan, disk::Error& error) {
+  plan = BackupPlan{};
   fs::Volume volume;
-  disk::Error error;
-  if (fs::Volume::open(partition, volume, error) && volume.hasClusterMap() && volume.clusterSize() > 0)
-    plan.fileSystem = volume.kind();
+  const bool read = fs::Volume::open(partition, volume, error, fs::Scan::MapAndFiles);
+  // NTFS keeps what is in use twice ($Bitmap and the files' own records): when those
+  // cannot be read, no copy could say which data it left out.
+  if (!read && volume.kind() == fs::Kind::Ntfs) return false;
+  error = disk::Error{};
+  if (read && volume.hasClusterMap() && volume.clusterSize() > 0) plan.fileSystem = volume.kind();
   if (plan.fileSystem == fs::Kind::Raw) {
     // Unknown, unreadable or damaged: sector by sector, every block is stored.
     plan.map = BlockMap(partition.size(), 64u << 10);
     plan.map.markAll();
-    return plan;
+    return true;
   }
   plan.clusterSize = volume.clusterSize();
   // Map blocks must tile the clusters: FAT's data area need not start on a cluster
@@ -163,11 +234,28 @@ BackupPlan planBackup(disk::Device& partition) {
     i = end;
   }
   for (const fs::Area& area : volume.alwaysImaged()) plan.map.markBytes(area.offset, area.length);
-  return plan;
+  return true;
 }
+
+namespace {
+
+// What the destination names must be a file this backup may replace, or nothing yet.
+Problem destinationProblem(Files& files, const std::string& path) {
+  switch (files.kindOf(path)) {
+    case PathKind::Folder: return Problem::DestinationIsFolder;
+    case PathKind::Other: return Problem::DestinationNotAFile;
+    case PathKind::Missing:
+    case PathKind::RegularFile: break;
+  }
+  return Problem::None;
+}
+
+}  // namespace
 
 Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
                   const RunOptions& options) {
+  Files& files = backend.imageFiles();
+  if (Problem problem = destinationProblem(files, command.imagePath); problem != Problem::None) return fail(problem);
   OpenedPartition source;
   Failure opening;
   if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
@@ -175,11 +263,13 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
     return openingFailed(backend, command.partition, problem, opening);
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
-  BackupPlan plan = planBackup(*source.device);
+  BackupPlan plan;
+  Failure unmappable = fail(Problem::SourceUnmappable);
+  if (!planBackup(*source.device, plan, unmappable.diskError)) return unmappable;
   ImageHeader header;
   header.imageId = backend.newImageId();
   header.fileSystem = plan.fileSystem;
-  header.sectorSize = source.device->sectorSize();
+  header.sectorSize = source.sectorSize;
   header.blockSize = plan.map.blockSize();
   header.clusterSize = plan.clusterSize;
   header.sourceSize = plan.map.partitionBytes();
@@ -196,7 +286,6 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
   header.mapCrc = toolio::crc32(mapStored.data(), mapStored.size());
   header.createdUnix = backend.nowUnix();
 
-  Files& files = backend.imageFiles();
   SpanWriter writer(files, command.imagePath, header.imageId, files.maxFileSize(command.imagePath));
   if (Problem problem = writer.open(); problem != Problem::None) return fail(problem);
   std::vector<std::uint8_t> headerBytes = encodeHeader(header);
@@ -242,19 +331,15 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
     progress.report(done, header.dataBytes);
     return writeProblem == Problem::None;
   };
-  unsigned workers = backend.workerThreads();
-  switch (runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress))) {
-    case PipelineEnd::Completed: break;
-    case PipelineEnd::ProducerFailed: return fail(Problem::PartitionUnreadable);
-    case PipelineEnd::ConsumerStopped: return fail(writeProblem);
-    case PipelineEnd::Cancelled: return fail(Problem::Stopped);
-  }
-  EndRecord end;
-  end.chunkCount = header.chunkCount;
-  end.dataBytes = header.dataBytes;
-  end.imageCrc = writer.crc();
+  const PipelineEnd end = runFlow(stages, backend, header.chunkSize, progress);
+  if (Problem problem = pipelineProblem(end, Problem::PartitionUnreadable, writeProblem); problem != Problem::None)
+    return fail(problem);
+  EndRecord record;
+  record.chunkCount = header.chunkCount;
+  record.dataBytes = header.dataBytes;
+  record.imageCrc = writer.crc();
   std::uint8_t endBytes[kEndRecordSize];
-  encodeEndRecord(end, endBytes);
+  encodeEndRecord(record, endBytes);
   if (Problem problem = writer.write(endBytes, sizeof endBytes); problem != Problem::None) return fail(problem);
   return fail(writer.commit());
 }
@@ -264,6 +349,7 @@ Failure runCheck(const Command& command, Backend& backend, toolio::Progress& pro
   if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return fail(problem);
   const ImageHeader& header = image.header;
+  if (!checkMap(header, image.storedMap)) return fail(Problem::ImageMapDamaged);
   std::uint64_t done = 0;
   progress.report(done, header.dataBytes);
   std::uint64_t next = 0;
@@ -280,37 +366,41 @@ Failure runCheck(const Command& command, Backend& backend, toolio::Progress& pro
     progress.report(done, header.dataBytes);
     return true;
   };
-  unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
-  if (end == PipelineEnd::Cancelled) return fail(Problem::Stopped);
+  const PipelineEnd end = runFlow(stages, backend, header.chunkSize, progress);
   Failure failure;
-  if (end == PipelineEnd::ProducerFailed) {
-    failure.problem = readProblem;
-  } else if (damaged > 0) {
-    failure.problem = Problem::ImageChunkDamaged;
-  } else {
-    failure.problem = checkEnd(*image.reader, header);
+  failure.problem = pipelineProblem(end, readProblem, Problem::None);
+  if (failure.problem == Problem::None) {
+    failure.problem = damaged > 0 ? Problem::ImageChunkDamaged : checkEnd(*image.reader, header);
   }
   if (damaged > 0 && failure.problem == Problem::ImageChunkDamaged) failure.damagedChunks = damaged;
   return failure;
 }
 
-Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress) {
-  if (command.imagePartition != 1) return fail(Problem::NoSuchImagePartition);
-  ImageOpen image;
-  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
-    return fail(problem);
+namespace {
+
+// Until the first byte is written a failed restore says the target is as it was; from
+// then on that it is not.
+Failure restoreFailure(Problem problem, const TargetWriter* writer) {
+  Failure failure = fail(problem);
+  failure.target = writer && writer->touched() ? TargetState::PartlyWritten : TargetState::Untouched;
+  return failure;
+}
+
+Failure restoreOnto(const Command& command, Backend& backend, toolio::Progress& progress, ImageOpen& image,
+                    OpenedPartition& target) {
   const ImageHeader& header = image.header;
-  if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::ImageOnTarget);
-  OpenedPartition target;
-  Failure opening;
-  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
-      problem != Problem::None)
-    return openingFailed(backend, command.partition, problem, opening);
   if (target.lengthBytes < header.sourceSize) {
-    Failure failure = fail(Problem::TargetTooSmall);
+    Failure failure = restoreFailure(Problem::TargetTooSmall, nullptr);
     failure.neededBytes = header.sourceSize;
     failure.availableBytes = target.lengthBytes;
+    return failure;
+  }
+  // A file system knows its sector size from its boot sector: on a disk of another
+  // size it would not mount, and its partition's place would come out wrong.
+  if (target.sectorSize != header.sectorSize) {
+    Failure failure = restoreFailure(Problem::SectorSizeMismatch, nullptr);
+    failure.imageSectorSize = header.sectorSize;
+    failure.targetSectorSize = target.sectorSize;
     return failure;
   }
   // The partition's last sector (NTFS's backup boot sector) lies past the file system:
@@ -318,12 +408,13 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   if (target.lengthBytes >= target.device->sectorSize()) {
     std::vector<std::uint8_t> tail(target.device->sectorSize());
     if (!target.device->read(target.lengthBytes - tail.size(), tail.data(), tail.size()))
-      return fail(Problem::PartitionTailUnreachable);
+      return restoreFailure(Problem::PartitionTailUnreachable, nullptr);
   }
+  if (!checkMap(header, image.storedMap)) return restoreFailure(Problem::ImageMapDamaged, nullptr);
 
-  // From here on the target changes.
-  BlockMap map(header.sourceSize, header.blockSize, std::move(image.map));
-  UsedRangeCursor cursor(map);
+  MapInflater map(image.storedMap, header.mapRawSize);
+  UsedRangeCursor cursor(map, header.sourceSize, header.blockSize);
+  TargetWriter writer(*target.device, header.sectorSize);
   std::vector<ByteRange> ranges;
   std::uint64_t done = 0;
   progress.report(done, header.dataBytes);
@@ -348,7 +439,7 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
     }
     const std::uint8_t* at = item.output.data();
     for (const ByteRange& range : ranges) {
-      if (!target.device->write(range.offset, at, range.length)) {
+      if (!writer.write(range.offset, at, range.length)) {
         writeFailed = true;
         return false;
       }
@@ -356,33 +447,27 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
     }
     return true;
   };
-  unsigned workers = backend.workerThreads();
-  PipelineEnd end = runPipeline(stages, workers, inFlightFor(workers, header.chunkSize), stopOf(progress));
-  Failure failure;
-  failure.targetTouched = true;
-  if (writeFailed) {
-    failure.problem = Problem::PartitionUnwritable;
-  } else if (end == PipelineEnd::Cancelled) {
-    failure.problem = Problem::Stopped;
-  } else if (end == PipelineEnd::ProducerFailed) {
-    failure.problem = readProblem;
-  } else if (damaged > 0) {
-    failure.problem = Problem::ImageChunkDamaged;
-  } else {
-    failure.problem = checkEnd(*image.reader, header);
+  const PipelineEnd end = runFlow(stages, backend, header.chunkSize, progress);
+  Problem problem = writeFailed ? Problem::PartitionUnwritable : pipelineProblem(end, readProblem, Problem::None);
+  if (problem == Problem::None && damaged > 0 && !command.crcIgnore) problem = Problem::ImageChunkDamaged;
+  // The whole image's checksum cannot match past damage already named.
+  if (problem == Problem::None && damaged == 0) problem = checkEnd(*image.reader, header);
+  if (problem != Problem::None) {
+    Failure failure = restoreFailure(problem, &writer);
+    if (damaged > 0) failure.damagedChunks = damaged;
+    return failure;
   }
-  if (damaged > 0) {
-    failure.damagedChunks = damaged;
-    failure.ignoredDamage = command.crcIgnore;
-    if (failure.problem == Problem::None) failure.problem = Problem::ImageChunkDamaged;
-  }
-  if (!target.device->flush() && failure.problem == Problem::None) failure.problem = Problem::PartitionUnwritable;
-  if (failure.problem != Problem::None) return failure;
 
-  if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return fail(Problem::PartitionUnwritable);
+  // Every chunk is written and was checked: now the boot sectors, and the fixes that
+  // follow from the target's place and size. A failure here still leaves all the data
+  // on the target.
+  Failure after = fail(Problem::PartitionUnwritable);
+  after.target = TargetState::DataWritten;
+  if (!writer.finish()) return after;
+  if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return after;
   Failure restored;
   if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
-    if (!fs::fixGrown(*target.device)) return fail(Problem::PartitionUnwritable);
+    if (!fs::fixGrown(*target.device)) return after;
     // Windows grows NTFS by whole clusters only: less room than that stays unused.
     if (fs::growable(*target.device)) {
       const NtfsGrowth growth = backend.extendNtfs(target, header.sourceSize);
@@ -393,7 +478,30 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
       }
     }
   }
+  if (damaged > 0) {
+    // -crcignore: all that could be restored is, and the damage is still named.
+    restored.problem = Problem::ImageChunkDamaged;
+    restored.damagedChunks = damaged;
+    restored.ignoredDamage = true;
+  }
   return restored;
+}
+
+}  // namespace
+
+Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress) {
+  if (command.imagePartition != 1) return restoreFailure(Problem::NoSuchImagePartition, nullptr);
+  ImageOpen image;
+  if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
+    return restoreFailure(problem, nullptr);
+  if (backend.isOnPartition(command.imagePath, command.partition))
+    return restoreFailure(Problem::ImageOnTarget, nullptr);
+  OpenedPartition target;
+  Failure opening = restoreFailure(Problem::None, nullptr);
+  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
+  return restoreOnto(command, backend, progress, image, target);
 }
 
 int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,

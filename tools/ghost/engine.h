@@ -23,6 +23,7 @@ struct OpenedPartition {
   std::unique_ptr<disk::Device> device;
   std::uint64_t startByte = 0;  // on its disk
   std::uint64_t lengthBytes = 0;
+  std::uint32_t sectorSize = 512;  // the disk's logical sector size, as the system reports it
 };
 
 struct NtfsGrowth {
@@ -68,8 +69,10 @@ struct BackupPlan {
   BlockMap map;
 };
 
-// Decides what to store: the used clusters of NTFS and FAT, everything otherwise.
-BackupPlan planBackup(disk::Device& partition);
+// Decides what to store: the used clusters of NTFS (those $Bitmap names and those the
+// files' records name, as either may miss some) and FAT, everything otherwise. False,
+// with the reader's words, for an NTFS volume whose records cannot be read.
+bool planBackup(disk::Device& partition, BackupPlan& plan, disk::Error& error);
 
 // The zlib level behind -z1..-z9 and behind no switch at all.
 int zlibLevelFor(int switchLevel);

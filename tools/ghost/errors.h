@@ -15,7 +15,10 @@ namespace ghost {
 enum class Problem {
   None,
   ImageMissing,
-  ImageUnreadable,
+  ImageUnreadable,   // could not be opened (access denied, in use)
+  ImageReadError,    // opened, then a read failed
+  ImageIsFolder,
+  ImageNotAFile,     // a device, a pipe or another special file
   ImageNotOurs,
   ImageVersion,
   ImageHeaderDamaged,
@@ -36,8 +39,12 @@ enum class Problem {
   SystemVolume,
   AccessDenied,
   TargetTooSmall,
+  SectorSizeMismatch,
+  SourceUnmappable,  // the file system's own records of what is in use cannot be read
   ImageOnTarget,
   DestinationOnSource,
+  DestinationIsFolder,
+  DestinationNotAFile,
   DestinationUncreatable,
   DiskFull,
   ImageWriteFailed,
@@ -45,14 +52,24 @@ enum class Problem {
   OutOfMemory,
 };
 
+// What a failed restore left of its target partition, said after the failure.
+enum class TargetState {
+  NotSaid,        // backups, checks
+  Untouched,      // nothing was written
+  PartlyWritten,  // its boot sector was cleared first, so it is not taken for a volume
+  DataWritten,    // every chunk is on it; what failed came after (boot sector, its copies)
+};
+
 struct Failure {
   Problem problem = Problem::None;
   std::uint64_t neededBytes = 0;     // TargetTooSmall
   std::uint64_t availableBytes = 0;  // TargetTooSmall
+  std::uint32_t imageSectorSize = 0;   // SectorSizeMismatch
+  std::uint32_t targetSectorSize = 0;  // SectorSizeMismatch
   std::uint64_t damagedChunks = 0;   // ImageChunkDamaged
-  bool targetTouched = false;        // a restore that stopped after writing began
+  TargetState target = TargetState::NotSaid;
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
-  disk::Error diskError;             // DiskUnreadable: the disk layer's own words, when it has them
+  disk::Error diskError;             // DiskUnreadable, SourceUnmappable: the disk layer's own words, when it has them
   std::string partition;             // VolumeInUse: the partition as the user knows it, "1:2 (D:)"
   // A successful restore whose NTFS could not be grown to fill the larger partition.
   bool notGrown = false;

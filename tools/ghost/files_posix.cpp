@@ -7,6 +7,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "tools/common/file_io_posix.h"
+
 namespace ghost {
 
 namespace {
@@ -29,7 +31,7 @@ class PosixFile : public File {
     while (got < length) {
       ssize_t n = ::read(fd_, p + got, length - got);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return Problem::ImageUnreadable;
+      if (n < 0) return Problem::ImageReadError;
       if (n == 0) break;
       got += std::size_t(n);
     }
@@ -37,6 +39,7 @@ class PosixFile : public File {
   }
   Problem write(const void* buffer, std::size_t length) override {
     const auto* p = static_cast<const char*>(buffer);
+    const std::size_t whole = length;
     while (length > 0) {
       ssize_t n = ::write(fd_, p, length);
       if (n < 0 && errno == EINTR) continue;
@@ -44,7 +47,15 @@ class PosixFile : public File {
       p += n;
       length -= std::size_t(n);
     }
+    writeback_.wrote(fd_, whole);
     return Problem::None;
+  }
+  std::uint64_t size() override {
+    struct stat info;
+    return ::fstat(fd_, &info) == 0 ? std::uint64_t(info.st_size) : 0;
+  }
+  Problem seek(std::uint64_t offset) override {
+    return ::lseek(fd_, off_t(offset), SEEK_SET) == off_t(offset) ? Problem::None : Problem::ImageReadError;
   }
   Problem finish() override {
     Problem result = ::fsync(fd_) == 0 || errno == EINVAL ? Problem::None : writeProblem(errno, Problem::ImageWriteFailed);
@@ -55,22 +66,25 @@ class PosixFile : public File {
 
  private:
   int fd_;
+  toolio::EarlyWriteback writeback_;
 };
 
 class PosixFiles : public Files {
  public:
   std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a pipe with no writer would hold the open for ever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
       problem = openProblem(errno);
       return nullptr;
     }
     struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      problem = S_ISDIR(info.st_mode) ? Problem::ImageIsFolder : Problem::ImageNotAFile;
       ::close(fd);
-      problem = Problem::ImageMissing;
       return nullptr;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<PosixFile>(fd);
   }
@@ -84,7 +98,12 @@ class PosixFiles : public Files {
     return std::make_unique<PosixFile>(fd);
   }
 
-  bool exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
+  PathKind kindOf(const std::string& path) override {
+    struct stat info;
+    // A path that cannot be looked at is left to the open or the create to report.
+    if (::stat(path.c_str(), &info) != 0) return PathKind::Missing;
+    return S_ISREG(info.st_mode) ? PathKind::RegularFile : S_ISDIR(info.st_mode) ? PathKind::Folder : PathKind::Other;
+  }
 
   bool removeFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 

@@ -4,6 +4,7 @@
 
 #include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
+#include "tools/common/windows_names.h"
 
 namespace ghost {
 
@@ -38,7 +39,7 @@ class Win32File : public File {
     while (got < length) {
       DWORD piece = length - got > (1u << 30) ? (1u << 30) : DWORD(length - got);
       DWORD done = 0;
-      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return Problem::ImageUnreadable;
+      if (!ReadFile(handle_.get(), p + got, piece, &done, nullptr)) return Problem::ImageReadError;
       if (done == 0) break;
       got += done;
     }
@@ -56,6 +57,15 @@ class Win32File : public File {
     }
     return Problem::None;
   }
+  std::uint64_t size() override {
+    LARGE_INTEGER length{};
+    return GetFileSizeEx(handle_.get(), &length) ? std::uint64_t(length.QuadPart) : 0;
+  }
+  Problem seek(std::uint64_t offset) override {
+    LARGE_INTEGER at{};
+    at.QuadPart = LONGLONG(offset);
+    return SetFilePointerEx(handle_.get(), at, nullptr, FILE_BEGIN) ? Problem::None : Problem::ImageReadError;
+  }
   Problem finish() override {
     Problem result =
         FlushFileBuffers(handle_.get()) ? Problem::None : writeProblem(GetLastError(), Problem::ImageWriteFailed);
@@ -70,6 +80,10 @@ class Win32File : public File {
 class Win32Files : public Files {
  public:
   std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    if (PathKind kind = kindOf(path); kind == PathKind::Folder || kind == PathKind::Other) {
+      problem = kind == PathKind::Folder ? Problem::ImageIsFolder : Problem::ImageNotAFile;
+      return nullptr;
+    }
     toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle) {
@@ -89,8 +103,12 @@ class Win32Files : public Files {
     return std::make_unique<Win32File>(std::move(handle));
   }
 
-  bool exists(const std::string& path) override {
-    return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  PathKind kindOf(const std::string& path) override {
+    if (toolio::namesWindowsDevice(path)) return PathKind::Other;
+    const DWORD attributes = GetFileAttributesW(wideFromUtf8(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Folder;
+    return attributes & FILE_ATTRIBUTE_DEVICE ? PathKind::Other : PathKind::RegularFile;
   }
 
   bool removeFile(const std::string& path) override { return DeleteFileW(wideFromUtf8(path).c_str()) != 0; }

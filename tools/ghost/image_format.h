@@ -6,10 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/common/fs.h"
+#include "tools/ghost/block_map.h"
 #include "tools/ghost/errors.h"
 
 namespace ghost {
@@ -43,6 +45,10 @@ struct ImageHeader {
 
 std::vector<std::uint8_t> encodeHeader(const ImageHeader& header);
 
+// The first kMagicSize bytes of every image.
+constexpr std::size_t kMagicSize = 8;
+bool hasImageMagic(const std::uint8_t* first8);
+
 // Checks magic (ImageNotOurs), version (ImageVersion), checksum and that every field
 // is within reason and agrees with the others (ImageHeaderDamaged), so that no later
 // size computation can overflow or run away.
@@ -50,9 +56,36 @@ Problem decodeHeader(const std::uint8_t* bytes, std::size_t length, ImageHeader&
 
 // The map: bit i (LSB first in each byte) set when block i is stored.
 std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int level);
-// Inflates and checks the map against the header (CRC, size, used count, data bytes).
-bool decodeMap(const ImageHeader& header, const std::vector<std::uint8_t>& stored,
-               std::vector<std::uint8_t>& map);
+
+// The stored map inflated a slice at a time: a header may declare a map of 512 MiB
+// that a few hundred bytes of zlib stream fill, and none of it is held at once.
+class MapInflater : public MapBytes {
+ public:
+  static constexpr std::size_t kSlice = 1u << 20;
+  MapInflater(const std::vector<std::uint8_t>& stored, std::uint64_t rawSize);
+  ~MapInflater() override;
+  MapInflater(const MapInflater&) = delete;
+  MapInflater& operator=(const MapInflater&) = delete;
+  // The next slice; false at the end of the map, or when the stream is damaged, ends
+  // early or runs on past the map's size (then damaged()).
+  bool next(const std::uint8_t*& bytes, std::size_t& length);
+  bool damaged() const { return damaged_; }
+  // For the used-range walk; bytes past a damaged stream read as 0.
+  std::uint8_t byteAt(std::uint64_t index) override;
+
+ private:
+  struct Stream;
+  std::unique_ptr<Stream> stream_;
+  std::vector<std::uint8_t> slice_;
+  std::uint64_t rawSize_;
+  std::uint64_t sliceStart_ = 0;  // map offset of slice_[0]
+  std::uint64_t produced_ = 0;    // map bytes inflated so far
+  bool damaged_ = false;
+};
+
+// Checks the stored map against the header (size, CRC, bits past the last block,
+// the used count and the data bytes), inflating it a slice at a time.
+bool checkMap(const ImageHeader& header, const std::vector<std::uint8_t>& stored);
 
 enum class ChunkMethod : std::uint32_t { Stored = 0, Zlib = 1 };
 

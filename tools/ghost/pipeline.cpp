@@ -10,23 +10,6 @@ namespace ghost {
 
 namespace {
 
-// No threads to be had: the same stages one after another on this thread, item by
-// item. Slower, but nothing waits for a partner that never runs.
-PipelineEnd runInline(const PipelineStages& stages, const std::function<bool()>& cancelled) {
-  WorkItem item;
-  for (std::uint64_t sequence = 0;; ++sequence) {
-    item.failed = false;
-    item.rawSize = 0;
-    const Produced result = cancelled() ? Produced::End : stages.produce(item);
-    if (result == Produced::Failed) return PipelineEnd::ProducerFailed;
-    if (result == Produced::End) return cancelled() ? PipelineEnd::Cancelled : PipelineEnd::Completed;
-    item.sequence = sequence;
-    stages.transform(item);
-    if (!stages.consume(item)) return PipelineEnd::ConsumerStopped;
-    if (cancelled()) return PipelineEnd::Cancelled;
-  }
-}
-
 struct Shared {
   Mutex mutex;
   CondVar changed;
@@ -36,15 +19,54 @@ struct Shared {
   std::uint64_t produced = 0;
   bool producerFinished = false;
   bool producerFailed = false;
+  bool outOfMemory = false;  // some stage, on whatever thread, could not get memory
   bool abort = false;
 };
+
+// A stage that throws has failed the run; the only thing the stages throw is an
+// allocation failure, and no exception may leave a thread of its own.
+template <typename Stage>
+bool guarded(Shared& shared, Stage&& stage) {
+  try {
+    stage();
+    return true;
+  } catch (...) {
+    Lock lock(shared.mutex);
+    shared.outOfMemory = true;
+    shared.abort = true;
+    shared.changed.notifyAll();
+    return false;
+  }
+}
+
+// Without threads: one item at a time, read, transformed and written in turn.
+PipelineEnd runInline(const PipelineStages& stages, const std::function<bool()>& cancelled) {
+  Shared shared;
+  WorkItem item;
+  for (std::uint64_t sequence = 0;; ++sequence) {
+    if (cancelled()) return PipelineEnd::Cancelled;
+    item.failed = false;
+    item.rawSize = 0;
+    item.sequence = sequence;
+    Produced result = Produced::End;
+    bool kept = true;
+    if (!guarded(shared, [&] { result = stages.produce(item); })) return PipelineEnd::OutOfMemory;
+    if (result == Produced::End) return PipelineEnd::Completed;
+    if (result == Produced::Failed) return PipelineEnd::ProducerFailed;
+    if (!guarded(shared, [&] { stages.transform(item); }) || !guarded(shared, [&] { kept = stages.consume(item); }))
+      return PipelineEnd::OutOfMemory;
+    if (!kept) return PipelineEnd::ConsumerStopped;
+  }
+}
 
 }  // namespace
 
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
                         const std::function<bool()>& cancelled) {
   if (workers == 0) workers = 1;
-  if (inFlight < workers + 2) inFlight = workers + 2;
+  // Any number of items works (the next one to consume is always in flight); fewer
+  // than one a worker leaves workers idle.
+  if (inFlight == 0) inFlight = workers + 2;
   std::vector<std::unique_ptr<WorkItem>> items;
   Shared shared;
   for (unsigned i = 0; i < inFlight; ++i) {
@@ -67,7 +89,8 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
       }
       item->failed = false;
       item->rawSize = 0;
-      Produced result = cancelled() ? Produced::End : stages.produce(*item);
+      Produced result = Produced::End;
+      if (!cancelled() && !guarded(shared, [&] { result = stages.produce(*item); })) result = Produced::End;
       Lock lock(shared.mutex);
       if (result != Produced::Item) {
         shared.free.push_back(item);
@@ -96,7 +119,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         item = shared.pending.front();
         shared.pending.pop_front();
       }
-      stages.transform(*item);
+      if (!guarded(shared, [&] { stages.transform(*item); })) return;
       Lock lock(shared.mutex);
       shared.done[item->sequence] = item;
       shared.changed.notifyAll();
@@ -121,7 +144,8 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
           shared.changed.wait(lock);
         }
       }
-      bool keepGoing = stages.consume(*item);
+      bool keepGoing = false;
+      if (!guarded(shared, [&] { keepGoing = stages.consume(*item); })) return;
       if (keepGoing && cancelled()) {
         stopped = true;
         keepGoing = false;
@@ -141,8 +165,14 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
   tasks.push_back(consumer);
   tasks.push_back(producer);
   for (unsigned i = 0; i < workers; ++i) tasks.push_back(worker);
-  if (!runConcurrently(tasks)) return runInline(stages, cancelled);
+  if (!runConcurrently(tasks)) {
+    // The system gives fewer threads than asked for (a full address space): slower,
+    // but the run still ends.
+    items.clear();
+    return runInline(stages, cancelled);
+  }
 
+  if (shared.outOfMemory) return PipelineEnd::OutOfMemory;
   if (consumerStopped) return PipelineEnd::ConsumerStopped;
   if (stopped) return PipelineEnd::Cancelled;
   if (shared.producerFailed) return PipelineEnd::ProducerFailed;

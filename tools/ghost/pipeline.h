@@ -1,7 +1,8 @@
 // An order-preserving parallel pipeline: one thread produces work items (reads),
 // several transform them (compress, decompress, verify), and the calling thread
 // consumes them in the order they were produced (writes). Reading, transforming and
-// writing overlap; at most `inFlight` items exist at a time, so memory stays bounded.
+// writing overlap; at most `inFlight` items exist at a time (0: two more than the
+// workers), so memory stays bounded.
 #pragma once
 
 #include <cstdint>
@@ -26,10 +27,12 @@ struct PipelineStages {
   std::function<bool(WorkItem&)> consume;       // calling thread, in order; false stops
 };
 
-enum class PipelineEnd { Completed, ProducerFailed, ConsumerStopped, Cancelled };
+// OutOfMemory: a stage, on any thread, could not get the memory it needed.
+enum class PipelineEnd { Completed, ProducerFailed, ConsumerStopped, Cancelled, OutOfMemory };
 
 // `cancelled` is asked between items, from the producer and the calling thread (a
-// user's stop).
+// user's stop). When the system gives no threads, the stages run one after the other
+// on the calling thread.
 PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned inFlight,
                         const std::function<bool()>& cancelled);
 

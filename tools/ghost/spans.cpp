@@ -103,8 +103,11 @@ Problem SpanWriter::commit() {
   for (toolio::ScratchFile& span : spans_)
     if (!span.commit()) return Problem::ImageWriteFailed;
   for (unsigned number = unsigned(spans_.size()) + 1;; ++number) {
-    std::string stale = spanName(image_, number);
-    if (!files_.exists(stale) || !files_.removeFile(stale)) break;
+    const std::string stale = spanName(image_, number), scratch = toolio::scratchPath(stale);
+    const bool image = files_.exists(stale), killed = files_.exists(scratch);
+    if (!image && !killed) break;
+    if (image) files_.removeFile(stale);
+    if (killed) files_.removeFile(scratch);
   }
   return Problem::None;
 }
@@ -112,11 +115,19 @@ Problem SpanWriter::commit() {
 SpanReader::SpanReader(Files& files, std::string image)
     : files_(files), image_(std::move(image)) {}
 
+Problem SpanReader::startFile(std::unique_ptr<File> file, std::uint64_t headerBytes) {
+  file_ = std::move(file);
+  fileSize_ = file_->size();
+  inFile_ = headerBytes;
+  seen_ += fileSize_ > headerBytes ? fileSize_ - headerBytes : 0;
+  return Problem::None;
+}
+
 Problem SpanReader::open() {
   Problem opened = Problem::None;
-  file_ = files_.openRead(image_, opened);
-  if (file_) return Problem::None;
-  return opened == Problem::ImageMissing ? Problem::ImageMissing : Problem::ImageUnreadable;
+  auto file = files_.openRead(image_, opened);
+  if (!file) return opened == Problem::None ? Problem::ImageUnreadable : opened;
+  return startFile(std::move(file), 0);
 }
 
 Problem SpanReader::nextSpan() {
@@ -125,27 +136,29 @@ Problem SpanReader::nextSpan() {
   Problem opened = Problem::None;
   auto next = files_.openRead(name, opened);
   // A span that is not there: the image ends early.
-  if (!next) return opened == Problem::ImageMissing ? Problem::ImageTruncated : Problem::ImageUnreadable;
+  if (!next) return opened == Problem::ImageMissing ? Problem::ImageTruncated
+                    : opened == Problem::None      ? Problem::ImageUnreadable
+                                                   : opened;
   std::uint8_t header[kSpanHeaderSize];
   std::size_t got = 0;
-  if (next->read(header, sizeof header, got) != Problem::None) return Problem::ImageUnreadable;
+  if (Problem problem = next->read(header, sizeof header, got); problem != Problem::None) return problem;
   std::uint8_t expected[kSpanHeaderSize];
   encodeSpanHeader(span_ + 1, imageId_, expected);
   if (got != sizeof header || std::memcmp(header, expected, sizeof header) != 0)
     return Problem::SpanMismatch;
-  file_ = std::move(next);
   ++span_;
-  return Problem::None;
+  return startFile(std::move(next), sizeof header);
 }
 
 Problem SpanReader::read(void* data, std::size_t length) {
   auto* p = static_cast<std::uint8_t*>(data);
   while (length > 0) {
-    if (!file_) return Problem::ImageUnreadable;
+    if (!file_) return Problem::ImageReadError;
     std::size_t got = 0;
-    if (file_->read(p, length, got) != Problem::None) return Problem::ImageUnreadable;
+    if (Problem problem = file_->read(p, length, got); problem != Problem::None) return problem;
     crc_ = toolio::crc32(p, got, crc_);
     position_ += got;
+    inFile_ += got;
     p += got;
     length -= got;
     if (length > 0 && got == 0) {
@@ -155,22 +168,21 @@ Problem SpanReader::read(void* data, std::size_t length) {
   return Problem::None;
 }
 
-bool SpanReader::atEnd() {
-  std::uint8_t byte;
-  std::size_t got = 0;
-  if (file_->read(&byte, 1, got) != Problem::None || got != 0) return false;
-  if (!haveId_) return true;
-  // A following span of this very image means bytes beyond the end record; a span
-  // file of some other image under the same name is not ours to judge.
-  Problem opened = Problem::None;
-  auto next = files_.openRead(spanName(image_, span_ + 1), opened);
-  if (!next) return true;
-  std::uint8_t header[kSpanHeaderSize];
-  std::uint8_t expected[kSpanHeaderSize];
-  encodeSpanHeader(span_ + 1, imageId_, expected);
-  got = 0;
-  next->read(header, sizeof header, got);
-  return got != sizeof header || std::memcmp(header, expected, sizeof header) != 0;
+Problem SpanReader::skip(std::uint64_t length) {
+  while (length > 0) {
+    if (!file_) return Problem::ImageReadError;
+    const std::uint64_t left = fileSize_ > inFile_ ? fileSize_ - inFile_ : 0;
+    if (left == 0) {
+      if (Problem problem = nextSpan(); problem != Problem::None) return problem;
+      continue;
+    }
+    const std::uint64_t piece = length < left ? length : left;
+    if (Problem problem = file_->seek(inFile_ + piece); problem != Problem::None) return problem;
+    inFile_ += piece;
+    position_ += piece;
+    length -= piece;
+  }
+  return Problem::None;
 }
 
 }  // namespace ghost

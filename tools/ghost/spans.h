@@ -18,8 +18,8 @@
 namespace ghost {
 
 // The platform's file code says what failed in the engine's own words: reading
-// gives ImageUnreadable, writing DiskFull or ImageWriteFailed, opening ImageMissing
-// or ImageUnreadable, creating DiskFull or DestinationUncreatable.
+// gives ImageReadError, writing DiskFull or ImageWriteFailed, opening ImageMissing,
+// ImageNotAFile or ImageUnreadable, creating DiskFull or DestinationUncreatable.
 class File {
  public:
   virtual ~File() = default;
@@ -28,14 +28,23 @@ class File {
   virtual Problem write(const void* buffer, std::size_t length) = 0;
   // Pushes written data to the disk and closes.
   virtual Problem finish() = 0;
+  // Files opened for reading: their length, and a move of the read position.
+  virtual std::uint64_t size() = 0;
+  virtual Problem seek(std::uint64_t offset) = 0;
 };
+
+enum class PathKind { Missing, RegularFile, Folder, Other };
 
 // Image files, written under scratch names until the image is complete.
 class Files : public toolio::FileMoves {
  public:
+  // Only regular files are opened: a pipe would block the open, a device is no image.
   virtual std::unique_ptr<File> openRead(const std::string& path, Problem& problem) = 0;
   virtual std::unique_ptr<File> create(const std::string& path, Problem& problem) = 0;
-  virtual bool exists(const std::string& path) = 0;
+  // Other: a device (Windows names such as NUL and CON, and \\.\ paths, included), a
+  // pipe or any other special file.
+  virtual PathKind kindOf(const std::string& path) = 0;
+  bool exists(const std::string& path) { return kindOf(path) != PathKind::Missing; }
   // The largest file the destination's file system holds (0: no limit that matters).
   virtual std::uint64_t maxFileSize(const std::string& path) = 0;
 };
@@ -58,7 +67,8 @@ class SpanWriter {
   Problem open();
   Problem write(const void* data, std::size_t length);
   // Finishes the files, then gives them their final names and removes stale spans
-  // an earlier, longer image of the same name left behind.
+  // an earlier, longer image of the same name left behind, and the scratch spans a
+  // killed backup of that name left.
   Problem commit();
   std::uint32_t crc() const { return crc_; }
   unsigned spans() const { return unsigned(spans_.size()); }
@@ -85,16 +95,22 @@ class SpanReader {
   void setImageId(std::uint64_t id) { imageId_ = id; haveId_ = true; }
   // Reads exactly length bytes; ImageTruncated when the image ends first.
   Problem read(void* data, std::size_t length);
-  // True when no byte follows in this file and no further span exists.
-  bool atEnd();
+  // Moves on over length bytes without reading them (they are left out of crc()).
+  Problem skip(std::uint64_t length);
   std::uint32_t crc() const { return crc_; }
   std::uint64_t position() const { return position_; }
+  // Bytes of the image in the span files opened so far.
+  std::uint64_t bytesSeen() const { return seen_; }
 
  private:
   Problem nextSpan();
+  Problem startFile(std::unique_ptr<File> file, std::uint64_t headerBytes);
   Files& files_;
   std::string image_;
   std::unique_ptr<File> file_;
+  std::uint64_t inFile_ = 0;    // read position in the open file
+  std::uint64_t fileSize_ = 0;  // its length
+  std::uint64_t seen_ = 0;
   unsigned span_ = 1;
   std::uint64_t imageId_ = 0;
   bool haveId_ = false;

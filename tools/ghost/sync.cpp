@@ -1,5 +1,6 @@
 #include "tools/ghost/sync.h"
 
+#include <atomic>
 #include <vector>
 
 #ifdef _WIN32
@@ -7,23 +8,16 @@
 
 #include "tools/common/handles_win32.h"
 #else
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #endif
 
 namespace ghost {
-
-namespace {
-std::function<bool(std::size_t)>& threadStartGate() {
-  static std::function<bool(std::size_t)> gate;
-  return gate;
-}
-bool threadStartAllowed(std::size_t task) { return !threadStartGate() || threadStartGate()(task); }
-}  // namespace
-
-void setThreadStartGate(std::function<bool(std::size_t task)> gate) { threadStartGate() = std::move(gate); }
 
 #ifdef _WIN32
 
@@ -46,48 +40,39 @@ void CondVar::wait(Lock& lock) {
 void CondVar::notifyAll() { WakeAllConditionVariable(&impl_->cv); }
 
 namespace {
-
-// What a thread runs once it is resumed: its task, unless the start was called off.
-struct ThreadStart {
-  const std::function<void()>* task = nullptr;
-  const volatile LONG* go = nullptr;
-};
-
 DWORD WINAPI taskThread(LPVOID parameter) {
-  const auto* start = static_cast<const ThreadStart*>(parameter);
-  if (*start->go) (*start->task)();
+  (*static_cast<const std::function<void()>*>(parameter))();
   return 0;
 }
 
-}  // namespace
-
-bool runConcurrently(const std::vector<std::function<void()>>& tasks) {
-  if (tasks.empty()) return true;
-  // Every thread is created suspended first: a task that ran before a later start
-  // failed would wait for partners that never come.
-  volatile LONG go = 0;
-  std::vector<ThreadStart> starts(tasks.size());
-  std::vector<toolio::UniqueHandle> threads;
-  bool all = true;
-  for (std::size_t i = 1; i < tasks.size() && all; ++i) {
-    starts[i] = {&tasks[i], &go};
-    HANDLE thread = threadStartAllowed(i)
-                        ? CreateThread(nullptr, 0, taskThread, &starts[i], CREATE_SUSPENDED, nullptr)
-                        : nullptr;
-    if (thread) threads.emplace_back(thread);
-    else all = false;
+class Threads {
+ public:
+  bool start(const std::function<void()>& task) {
+    toolio::UniqueHandle thread(CreateThread(nullptr, 0, taskThread, const_cast<std::function<void()>*>(&task), 0, nullptr));
+    if (!thread) return false;
+    threads_.push_back(std::move(thread));
+    return true;
   }
-  if (all) InterlockedExchange(const_cast<LONG*>(&go), 1);
-  for (const toolio::UniqueHandle& thread : threads) ResumeThread(thread.get());
-  if (all) tasks[0]();
-  for (const toolio::UniqueHandle& thread : threads) WaitForSingleObject(thread.get(), INFINITE);
-  return all;
-}
+  void joinAll() {
+    for (const toolio::UniqueHandle& thread : threads_) WaitForSingleObject(thread.get(), INFINITE);
+    threads_.clear();
+  }
+
+ private:
+  std::vector<toolio::UniqueHandle> threads_;
+};
+}  // namespace
 
 unsigned hardwareThreads() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
   return info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
+}
+
+std::uint64_t addressSpaceLeft() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? std::uint64_t(status.ullAvailVirtual) : UINT64_MAX;
 }
 
 #else
@@ -108,44 +93,88 @@ CondVar::~CondVar() = default;
 void CondVar::wait(Lock& lock) { impl_->cv.wait(lock.mutex()); }
 void CondVar::notifyAll() { impl_->cv.notify_all(); }
 
-bool runConcurrently(const std::vector<std::function<void()>>& tasks) {
-  if (tasks.empty()) return true;
-  // The threads wait at the gate until every one of them exists.
-  std::mutex mutex;
-  std::condition_variable decided;
-  enum { Waiting, Go, CalledOff } state = Waiting;
-  std::vector<std::thread> threads;
-  for (std::size_t i = 1; i < tasks.size() && state == Waiting; ++i) {
+namespace {
+class Threads {
+ public:
+  bool start(const std::function<void()>& task) {
     try {
-      if (!threadStartAllowed(i)) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-      threads.emplace_back([&, i] {
-        {
-          std::unique_lock<std::mutex> lock(mutex);
-          decided.wait(lock, [&] { return state != Waiting; });
-          if (state == CalledOff) return;
-        }
-        tasks[i]();
-      });
-    } catch (const std::system_error&) {
-      std::lock_guard<std::mutex> lock(mutex);
-      state = CalledOff;
+      threads_.emplace_back(task);
+      return true;
+    } catch (const std::exception&) {  // std::system_error: no thread to be had
+      return false;
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (state == Waiting) state = Go;
+  void joinAll() {
+    for (auto& thread : threads_) thread.join();
+    threads_.clear();
   }
-  decided.notify_all();
-  if (state == Go) tasks[0]();
-  for (auto& thread : threads) thread.join();
-  return state == Go;
-}
+
+ private:
+  std::vector<std::thread> threads_;
+};
+}  // namespace
 
 unsigned hardwareThreads() {
   unsigned n = std::thread::hardware_concurrency();
   return n ? n : 1;
 }
 
+std::uint64_t addressSpaceLeft() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return UINT64_MAX;
+  // What the process has already mapped counts against the limit.
+  unsigned long long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  const std::uint64_t mapped = std::uint64_t(pages) * std::uint64_t(::sysconf(_SC_PAGESIZE));
+  return limit.rlim_cur > mapped ? std::uint64_t(limit.rlim_cur) - mapped : 0;
+}
+
 #endif
+
+namespace {
+std::atomic<int> threadLimit{-1};
+}  // namespace
+
+void limitThreadsForTests(int threads) { threadLimit = threads; }
+
+bool runConcurrently(const std::vector<std::function<void()>>& tasks) {
+  // Every thread waits at a gate until all have started, so that none has begun its
+  // work when one of them cannot be had.
+  Mutex mutex;
+  CondVar opened;
+  enum class Gate { Closed, Go, Abandoned } gate = Gate::Closed;
+  std::vector<std::function<void()>> gated;
+  gated.reserve(tasks.size());
+  for (std::size_t i = 1; i < tasks.size(); ++i) {
+    gated.push_back([&, i] {
+      {
+        Lock lock(mutex);
+        while (gate == Gate::Closed) opened.wait(lock);
+        if (gate == Gate::Abandoned) return;
+      }
+      tasks[i]();
+    });
+  }
+  Threads threads;
+  bool all = true;
+  int allowed = threadLimit;
+  for (const auto& task : gated) {
+    if (allowed-- == 0 || !threads.start(task)) {
+      all = false;
+      break;
+    }
+  }
+  {
+    Lock lock(mutex);
+    gate = all ? Gate::Go : Gate::Abandoned;
+    opened.notifyAll();
+  }
+  if (all && !tasks.empty()) tasks[0]();
+  threads.joinAll();
+  return all;
+}
 
 }  // namespace ghost

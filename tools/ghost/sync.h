@@ -3,6 +3,7 @@
 // interface sits on std:: natively and on the Win32 API in the Windows builds.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -52,16 +53,20 @@ class CondVar {
   std::unique_ptr<Impl> impl_;
 };
 
-// Runs the first task on the calling thread and every other on a thread of its own,
-// and waits for all of them. The tasks wait on one another, so they run all together
-// or not at all: false, with no task started, when a thread cannot be had.
+// Runs tasks[0] on the calling thread and each other task on a thread of its own,
+// and waits for all of them. When the system gives fewer threads than asked for,
+// nothing runs at all and the answer is false: the caller then does the work another
+// way (a pipeline whose producer found no thread would wait for ever).
 bool runConcurrently(const std::vector<std::function<void()>>& tasks);
-
-// For tests: asked before each thread is created, with the task's index (from 1);
-// false fails that creation as a system out of threads does. Empty: never fails.
-void setThreadStartGate(std::function<bool(std::size_t task)> gate);
+// Tests: from now on at most `threads` threads start in each runConcurrently (a
+// negative number: as many as the system gives).
+void limitThreadsForTests(int threads);
 
 // Processors available to this process (at least 1).
 unsigned hardwareThreads();
+
+// Address space this process can still take (UINT64_MAX when nothing says): the
+// 32-bit engine's 2 GB, or a limit set on the process.
+std::uint64_t addressSpaceLeft();
 
 }  // namespace ghost

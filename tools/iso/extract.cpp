@@ -3,29 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/gbk.h"
+#include "tools/common/windows_names.h"
+
 namespace iso {
 
 namespace {
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
-bool isDeviceName(std::string_view name) {
-  std::string_view base = name.substr(0, name.find('.'));
-  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
-  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (equalsIgnoreCase(base, device)) return true;
-  if (base.size() == 4 && (equalsIgnoreCase(base.substr(0, 3), "COM") || equalsIgnoreCase(base.substr(0, 3), "LPT")) &&
-      base[3] >= '0' && base[3] <= '9')
-    return true;
-  return false;
-}
+using gbk::equalsIgnoreCase;
 
 struct Walk {
   const FileFilter& wanted;
@@ -123,7 +108,7 @@ bool safeComponent(std::string_view name) {
   }
   // Windows drops trailing dots and blanks, which would make "a." the same file as "a".
   if (name.back() == '.' || name.back() == ' ') return false;
-  return !isDeviceName(name);
+  return !toolio::isWindowsDeviceName(name);
 }
 
 bool isImageFileName(std::string_view name) {

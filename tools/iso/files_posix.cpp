@@ -96,10 +96,16 @@ class PosixFolder : public OutputTree {
 }  // namespace
 
 std::unique_ptr<ImageSource> openPosixImage(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe with no writer would hold the open for ever.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISCHR(st.st_mode)) {
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (!S_ISREG(st.st_mode)) {
     // Block devices are fine too: their size comes from seeking to the end.
     off_t end = ::lseek(fd, 0, SEEK_END);
     if (end <= 0) {

@@ -89,10 +89,15 @@ int extract(const Request& request, Backend& backend, toolio::LineSink& out) {
   Opened opened;
   Problem problem;
   if (!openAndPlan(request.image, backend, opened, problem)) return fail(out, problem);
+  const bool existed = backend.fileExists(request.folder);
   std::unique_ptr<OutputTree> target = backend.openFolder(request.folder);
   if (!target) return fail(out, Problem::FolderNotCreated);
   CopyOutcome copied = copyWithProgress(opened, *target, backend);
-  if (copied.problem != Problem::None) return fail(out, copied.problem);
+  if (copied.problem != Problem::None) {
+    // The copy took back what it made; the folder made for it goes too (when empty).
+    if (!existed) target->removeFolder("");
+    return fail(out, copied.problem);
+  }
   out.line("已复制 " + std::to_string(copied.filesCopied) + " 个文件,共 " + std::to_string(copied.bytesCopied) +
            " 字节。");
   return 0;

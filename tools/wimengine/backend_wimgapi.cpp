@@ -6,6 +6,7 @@
 
 #include "tools/common/codepage_win32.h"
 #include "tools/common/utf.h"
+#include "tools/common/windows_names.h"
 #include "tools/wimengine/wim_xml.h"
 #include "tools/wimengine/wimgapi_messages.h"
 
@@ -292,6 +293,12 @@ bool WimgapiBackend::isDirectory(const std::string& path) {
 
 bool WimgapiBackend::fileExists(const std::string& path) {
   return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WimgapiBackend::isSpecialFile(const std::string& path) {
+  if (toolio::namesWindowsDevice(path)) return true;
+  const DWORD attributes = GetFileAttributesW(wideFromUtf8(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DEVICE);
 }
 
 bool WimgapiBackend::removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != FALSE; }

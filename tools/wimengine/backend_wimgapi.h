@@ -17,6 +17,7 @@ class WimgapiBackend : public Backend {
   Failure capture(const CaptureRequest& request, toolio::Progress& progress) override;
   bool isDirectory(const std::string& path) override;
   bool fileExists(const std::string& path) override;
+  bool isSpecialFile(const std::string& path) override;
   bool removeFile(const std::string& path) override;
   bool replaceFile(const std::string& from, const std::string& to) override;
   std::int64_t nowMs() override;

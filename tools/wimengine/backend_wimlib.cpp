@@ -256,6 +256,11 @@ bool WimlibBackend::fileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+bool WimlibBackend::isSpecialFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool WimlibBackend::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) {

@@ -13,10 +13,15 @@ int reportFailure(toolio::LineSink& out, const Failure& failure) {
   return 1;
 }
 
-// A folder given as the image would otherwise be read and reported as a damaged file.
+// A folder given as the image would otherwise be read and reported as a damaged file;
+// a pipe with no writer would hold the library's open for ever.
 bool refuseFolderAsWim(const Command& command, Backend& backend, toolio::LineSink& out) {
-  if (!backend.isDirectory(command.wimPath)) return false;
-  reportFailure(out, failedWith(ErrorKind::WimIsFolder));
+  if (backend.isDirectory(command.wimPath)) {
+    reportFailure(out, failedWith(ErrorKind::WimIsFolder));
+    return true;
+  }
+  if (!backend.isSpecialFile(command.wimPath)) return false;
+  reportFailure(out, failedWith(ErrorKind::WimNotAFile));
   return true;
 }
 
@@ -65,6 +70,8 @@ int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) 
     return reportFailure(out, failedWith(ErrorKind::TempDirMissing));
   if (backend.isDirectory(command.wimPath))
     return reportFailure(out, failedWith(ErrorKind::DestinationNotWritable));
+  // The finished image is renamed over its destination: never over a device or a pipe.
+  if (backend.isSpecialFile(command.wimPath)) return reportFailure(out, failedWith(ErrorKind::DestinationNotAFile));
 
   ProgressReporter progress(out, ProgressVerb::Capturing, [&backend] { return backend.nowMs(); });
   progress.update(0);

@@ -48,6 +48,10 @@ class Backend : public toolio::FileMoves {
 
   virtual bool isDirectory(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;
+  // A device, a pipe or another file that is neither a regular file nor a folder (on
+  // Windows also the device names such as NUL and CON): never read as a WIM, never
+  // replaced by one.
+  virtual bool isSpecialFile(const std::string& path) = 0;
   virtual std::int64_t nowMs() = 0;
   // Arguments as the console shows them (GBK on Windows) and as UTF-8 for /info.
   virtual std::string toConsoleText(const std::string& argument) { return argument; }

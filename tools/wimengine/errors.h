@@ -17,6 +17,7 @@ enum class ErrorKind {
   WimUnsupported,
   WimSplit,
   WimIsFolder,
+  WimNotAFile,  // a device, a pipe or another special file
   IndexOutOfRange,
   TargetMissing,
   TargetNotWritable,
@@ -24,6 +25,7 @@ enum class ErrorKind {
   SourceMissing,
   SourceUnreadable,
   DestinationNotWritable,
+  DestinationNotAFile,
   TempDirMissing,
   DiskFull,
   OutOfMemory,

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cstring>
 #include <random>
 
 #include "tests/tools/ghost/fake_backend.h"
@@ -171,12 +173,12 @@ TEST_F(EngineTest, ARestoreWhoseLastSectorCannotBeReachedIsRefusedBeforeAnyWrite
   const std::vector<std::uint8_t> before = backend.partitions["1:2"].bytes;
   const ghost::Failure failure = restore();
   EXPECT_EQ(failure.problem, Problem::PartitionTailUnreachable);
-  EXPECT_FALSE(failure.targetTouched);
+  EXPECT_EQ(failure.target, ghost::TargetState::Untouched);
   EXPECT_EQ(backend.partitions["1:2"].writes, 0);
   EXPECT_TRUE(backend.partitions["1:2"].bytes == before);
   EXPECT_EQ(ghost::failureLines(failure),
-            std::vector<std::string>{
-                "错误: 无法读取目标分区末尾的扇区(系统拒绝越过文件系统边界的读写),未写入任何数据。"});
+            (std::vector<std::string>{
+                "错误: 无法读取目标分区末尾的扇区(系统拒绝越过文件系统边界的读写)。", "目标分区没有被改动。"}));
   backend.partitions["1:2"].failTailReads = false;
   EXPECT_EQ(restore().problem, Problem::None);
 }
@@ -193,8 +195,9 @@ TEST_F(EngineTest, AVolumeInUseIsNamedWithItsLetter) {
   ASSERT_EQ(backup(), Problem::None);
   const ghost::Failure busyTarget = restore();
   EXPECT_EQ(ghost::failureLines(busyTarget),
-            std::vector<std::string>{"错误: 分区 1:2 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
-                                     "请关闭占用该分区的程序后重试。"});
+            (std::vector<std::string>{"错误: 分区 1:2 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
+                                      "请关闭占用该分区的程序后重试。",
+                                      "目标分区没有被改动。"}));
   EXPECT_EQ(backend.partitions["1:2"].writes, 0);
 }
 
@@ -229,7 +232,8 @@ TEST_F(EngineTest, StoppedRunsFailAndSaySo) {
   EXPECT_EQ(ghost::runCheck(checkCommand("D:\\bak.gho"), backend, progress).problem, Problem::Stopped);
   auto restored = ghost::runRestore(restoreCommand("D:\\bak.gho", "1:2"), backend, progress);
   EXPECT_EQ(restored.problem, Problem::Stopped);
-  EXPECT_TRUE(restored.targetTouched);
+  EXPECT_EQ(restored.target, ghost::TargetState::Untouched) << "stopped before the first write";
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
   backend.files.byPath.clear();
   ghost::RunOptions options;
   EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\bak.gho"), backend, progress, options).problem,
@@ -242,7 +246,7 @@ struct Damage {
   const char* name;
   std::function<void(std::vector<std::uint8_t>&)> apply;
   Problem expected;
-  bool targetUntouched;  // header and map problems are found before writing
+  bool targetUntouched;  // all but damaged chunk data is found before writing
 };
 
 TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
@@ -260,11 +264,13 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
       {"map byte", [&](auto& b) { b[inMap] ^= 0x10; }, Problem::ImageMapDamaged, true},
       {"cut in the map", [](auto& b) { b.resize(ghost::kHeaderSize + 3); }, Problem::ImageTruncated, true},
       {"chunk data", [](auto& b) { b[b.size() / 2] ^= 0x01; }, Problem::ImageChunkDamaged, false},
-      {"cut in a chunk", [](auto& b) { b.resize(b.size() * 2 / 3); }, Problem::ImageTruncated, false},
+      {"cut in a chunk", [](auto& b) { b.resize(b.size() * 2 / 3); }, Problem::ImageTruncated, true},
+      {"cut in the last chunk", [](auto& b) { b.resize(b.size() - ghost::kEndRecordSize - 100); },
+       Problem::ImageTruncated, true},
       {"end record missing", [](auto& b) { b.resize(b.size() - ghost::kEndRecordSize); },
-       Problem::ImageTruncated, false},
-      {"end record byte", [](auto& b) { b[b.size() - 10] ^= 0x04; }, Problem::ImageEndDamaged, false},
-      {"trailing bytes", [](auto& b) { b.push_back(0); }, Problem::ImageEndDamaged, false},
+       Problem::ImageTruncated, true},
+      {"end record byte", [](auto& b) { b[b.size() - 10] ^= 0x04; }, Problem::ImageEndDamaged, true},
+      {"end record cut", [](auto& b) { b.resize(b.size() - 1); }, Problem::ImageTruncated, true},
   };
   for (const auto& damage : cases) {
     SCOPED_TRACE(damage.name);
@@ -276,9 +282,9 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
     EXPECT_EQ(restored.problem, damage.expected);
     if (damage.targetUntouched) {
       EXPECT_EQ(backend.partitions["1:2"].writes, 0);
-      EXPECT_FALSE(restored.targetTouched);
+      EXPECT_EQ(restored.target, ghost::TargetState::Untouched);
     } else {
-      EXPECT_TRUE(restored.targetTouched);
+      EXPECT_EQ(restored.target, ghost::TargetState::PartlyWritten);
     }
   }
 }
@@ -335,8 +341,11 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
   EXPECT_EQ(check().problem, Problem::SpanMismatch);
   backend.files.byPath["D:\\bak.gho.003"] = thirdSpan;
 
-  // A new, smaller image of the same name removes the spans of the old one.
+  // A new, smaller image of the same name removes the spans of the old one, and the
+  // scratch spans a killed backup of that name left.
   backend.files.spanLimit = 0;
+  backend.files.byPath["D:\\bak.gho.005.vrelpart"] = {1, 2, 3};
+  backend.files.byPath["D:\\bak.gho.006.vrelpart"] = {1, 2, 3};
   ASSERT_EQ(backup(9), Problem::None);
   EXPECT_EQ(backend.files.byPath.size(), 1u);
   EXPECT_EQ(check().problem, Problem::None);
@@ -404,6 +413,132 @@ TEST(NtfsGrow, IsAskedForWithAClusterOfRoomAndAFailureIsANoticeOfASuccess) {
   }
 }
 
+// Boot sectors the restore must recognise without reading a volume behind them: an
+// exFAT one (its backup boot region at sector 12) and an NTFS one (its copy in the
+// partition's last sector).
+void giveExFatBootSector(std::vector<std::uint8_t>& partition) {
+  std::uint8_t* boot = partition.data();
+  std::memset(boot, 0, 512);
+  boot[0] = 0xEB;
+  std::memcpy(boot + 3, "EXFAT   ", 8);
+  boot[0x6C] = 9, boot[0x6D] = 3;  // 512-byte sectors, 4 KiB clusters
+  boot[510] = 0x55, boot[511] = 0xAA;
+  std::memcpy(partition.data() + 12 * 512, boot, 512);
+}
+
+void giveNtfsBootSector(std::vector<std::uint8_t>& partition) {
+  std::uint8_t* boot = partition.data();
+  std::memset(boot, 0, 512);
+  std::memcpy(boot + 3, "NTFS    ", 8);
+  boot[12] = 0x02, boot[13] = 8;  // 512-byte sectors, 4 KiB clusters
+  const std::uint64_t total = partition.size() / 512 - 1;
+  for (int i = 0; i < 8; ++i) boot[0x28 + i] = std::uint8_t(total >> (8 * i));
+  boot[510] = 0x55, boot[511] = 0xAA;
+  std::memcpy(partition.data() + total * 512, boot, 512);
+}
+
+TEST_F(EngineTest, TheBootSectorsAreClearedFirstAndWrittenLast) {
+  auto& source = backend.partitions["1:1"].bytes;
+  giveExFatBootSector(source);
+  ASSERT_EQ(backup(), Problem::None);
+  auto& target = backend.partitions["1:2"];
+  giveNtfsBootSector(target.bytes);  // the target's own volume, its copy at its end
+  const std::uint64_t targetCopy = target.bytes.size() - 512;
+  ASSERT_EQ(restore().problem, Problem::None);
+  const auto& order = target.writeOffsets;
+  ASSERT_GT(order.size(), 4u);
+  EXPECT_EQ(order[0], 0u) << "the target's boot sector is cleared before anything else";
+  EXPECT_EQ(order[1], targetCopy) << "and so is its copy";
+  const auto last = std::find(order.begin() + 2, order.end(), 0u);
+  ASSERT_NE(last, order.end());
+  ASSERT_EQ(order.end() - last, 2) << "the image's boot sector and its copy come after every chunk";
+  EXPECT_EQ(*(last + 1), 12u * 512);
+  for (auto at = order.begin() + 2; at != last; ++at) EXPECT_NE(*at, 12u * 512) << "the copy is held back too";
+  EXPECT_TRUE(std::equal(source.begin(), source.end(), target.bytes.begin()));
+}
+
+TEST_F(EngineTest, ATargetLeftHalfWayHasNoBootSector) {
+  auto& source = backend.partitions["1:1"].bytes;
+  giveExFatBootSector(source);
+  ASSERT_EQ(backup(), Problem::None);
+  auto& target = backend.partitions["1:2"];
+  giveExFatBootSector(target.bytes);
+  target.failWritesFrom = source.size() / 2;  // as a kill or a dead disk would stop it
+  const auto failed = restore();
+  EXPECT_EQ(failed.problem, Problem::PartitionUnwritable);
+  EXPECT_EQ(failed.target, ghost::TargetState::PartlyWritten);
+  for (std::uint64_t at : {0u, 12u * 512}) {
+    EXPECT_TRUE(std::all_of(target.bytes.begin() + at, target.bytes.begin() + at + 512, [](std::uint8_t b) { return b == 0; }))
+        << "no boot sector at " << at;
+  }
+  EXPECT_TRUE(std::equal(source.begin() + 8192, source.begin() + 65536, target.bytes.begin() + 8192))
+      << "the data before the failure is written";
+}
+
+TEST_F(EngineTest, BytesAfterACorrectEndRecordAreNoDamage) {
+  ASSERT_EQ(backup(), Problem::None);
+  image().insert(image().end(), 4096, 0);
+  EXPECT_EQ(check().problem, Problem::None);
+  ASSERT_EQ(restore().problem, Problem::None);
+  const auto& source = backend.partitions["1:1"].bytes;
+  EXPECT_TRUE(std::equal(source.begin(), source.end(), backend.partitions["1:2"].bytes.begin()));
+}
+
+TEST_F(EngineTest, AnotherSectorSizeIsRefusedBeforeWriting) {
+  backend.partitions["1:1"].bytes.resize(5 * 1024 * 1024);  // whole 4096-byte sectors
+  for (auto sizes : {std::pair<std::uint32_t, std::uint32_t>{512, 4096}, {4096, 512}}) {
+    backend.partitions["1:1"].sectorSize = sizes.first;
+    backend.partitions["1:2"].sectorSize = sizes.second;
+    ASSERT_EQ(backup(), Problem::None);
+    const auto refused = restore();
+    EXPECT_EQ(refused.problem, Problem::SectorSizeMismatch);
+    EXPECT_EQ(refused.imageSectorSize, sizes.first);
+    EXPECT_EQ(refused.targetSectorSize, sizes.second);
+    EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+  }
+}
+
+TEST_F(EngineTest, EachImagePathFaultIsNamedAndNothingIsWritten) {
+  ASSERT_EQ(backup(), Problem::None);
+  const auto good = image();
+  backend.files.specials["D:\\folder"] = ghost::PathKind::Folder;
+  backend.files.specials["D:\\pipe"] = ghost::PathKind::Other;
+  backend.files.byPath["D:\\short.gho"].assign(good.begin(), good.begin() + 100);
+  backend.files.byPath["D:\\magic.gho"].assign(good.begin(), good.begin() + 8);
+  backend.files.byPath["D:\\seven.gho"].assign(good.begin(), good.begin() + 7);
+  const struct {
+    const char* path;
+    Problem expected;
+  } cases[] = {
+      {"D:\\folder", Problem::ImageIsFolder},   {"D:\\pipe", Problem::ImageNotAFile},
+      {"D:\\short.gho", Problem::ImageTruncated}, {"D:\\magic.gho", Problem::ImageTruncated},
+      {"D:\\seven.gho", Problem::ImageNotOurs},  {"D:\\none.gho", Problem::ImageMissing},
+  };
+  RecordingProgress progress;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(ghost::runCheck(checkCommand(c.path), backend, progress).problem, c.expected);
+    const auto restored = ghost::runRestore(restoreCommand(c.path, "1:2"), backend, progress);
+    EXPECT_EQ(restored.problem, c.expected);
+    EXPECT_EQ(restored.target, ghost::TargetState::Untouched);
+  }
+  backend.files.failReadsFrom = good.size() / 2;
+  EXPECT_EQ(check().problem, Problem::ImageReadError);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+}
+
+TEST_F(EngineTest, ABackupReplacesOnlyARegularFile) {
+  backend.files.specials["D:\\folder"] = ghost::PathKind::Folder;
+  backend.files.specials["NUL"] = ghost::PathKind::Other;
+  RecordingProgress progress;
+  EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\folder"), backend, progress).problem,
+            Problem::DestinationIsFolder);
+  EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "NUL"), backend, progress).problem, Problem::DestinationNotAFile);
+  EXPECT_TRUE(backend.files.byPath.empty()) << "not even a scratch file";
+  backend.files.byPath["D:\\bak.gho"] = {1, 2, 3};
+  EXPECT_EQ(backup(), Problem::None) << "an older image is replaced";
+}
+
 // The lines the program shows as they are, for the failures that name figures.
 TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
   auto failure = [](Problem problem) {
@@ -416,7 +551,7 @@ TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
   ghost::Failure ignored = failure(Problem::ImageChunkDamaged);
   ignored.damagedChunks = 3;
   ignored.ignoredDamage = true;
-  ignored.targetTouched = true;
+  ignored.target = ghost::TargetState::PartlyWritten;
   ghost::Failure small = failure(Problem::TargetTooSmall);
   small.neededBytes = (3u << 20) / 2;
   small.availableBytes = 1u << 20;
@@ -424,7 +559,18 @@ TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
   loops.diskError = disk::errorOf(disk::Fault::ChainLoops);
   loops.diskError.onDisk = 2;
   ghost::Failure touched = failure(Problem::PartitionUnwritable);
-  touched.targetTouched = true;
+  touched.target = ghost::TargetState::PartlyWritten;
+  ghost::Failure untouched = failure(Problem::ImageChunkDamaged);
+  untouched.damagedChunks = 1;
+  untouched.target = ghost::TargetState::Untouched;
+  ghost::Failure lastSector = failure(Problem::PartitionUnwritable);
+  lastSector.target = ghost::TargetState::DataWritten;
+  ghost::Failure sectors = failure(Problem::SectorSizeMismatch);
+  sectors.imageSectorSize = 4096;
+  sectors.targetSectorSize = 512;
+  sectors.target = ghost::TargetState::Untouched;
+  ghost::Failure mft = failure(Problem::SourceUnmappable);
+  mft.diskError = disk::errorOf(disk::Fault::NtfsRecordTorn, 37);
   const struct {
     ghost::Failure failure;
     std::vector<std::string> lines;
@@ -436,7 +582,20 @@ TEST(FailureLines, NameTheirFiguresAndWhatBecameOfTheTarget) {
       {small, {"错误: 目标分区小于映像中的源分区,无法还原(需要 2 MB,目标分区只有 1 MB)。"}},
       {loops, {"错误: 磁盘 2: 分区表损坏: 扩展分区链接成环。"}},
       {failure(Problem::DiskUnreadable), {"错误: 无法读取磁盘的分区表。"}},
-      {touched, {"错误: 写入目标分区失败。", "目标分区已被部分写入,其中的数据不可用,请重新还原。"}},
+      {touched, {"错误: 写入目标分区失败。", "目标分区已被部分写入,其中的数据不可用(引导扇区已清除),请重新还原。"}},
+      {untouched, {"错误: 映像中的数据块已损坏(校验失败)。", "目标分区没有被改动。"}},
+      {lastSector,
+       {"错误: 写入目标分区失败。", "映像的数据已全部写入目标分区,但最后写入引导扇区时失败,目标分区可能无法使用,请重新还原。"}},
+      {sectors,
+       {"错误: 映像来自扇区大小为 4096 字节的磁盘,目标磁盘的扇区大小为 512 字节,不能还原。", "目标分区没有被改动。"}},
+      {mft, {"错误: 不能确定源分区中哪些数据在使用,没有创建映像: NTFS 文件系统损坏: 主文件表记录 37 不完整。"}},
+      {failure(Problem::ImageReadError), {"错误: 读取映像文件时出错(保存映像的磁盘或网络读取失败)。"}},
+      {failure(Problem::ImageUnreadable), {"错误: 无法打开映像文件(拒绝访问或文件正被使用)。"}},
+      {failure(Problem::ImageIsFolder), {"错误: 映像路径是一个文件夹,不是映像文件。"}},
+      {failure(Problem::ImageNotAFile), {"错误: 映像路径不是普通文件(是设备、管道或其他特殊文件)。"}},
+      {failure(Problem::DestinationIsFolder), {"错误: 保存位置是一个文件夹,请给出映像文件的名称。"}},
+      {failure(Problem::DestinationNotAFile),
+       {"错误: 保存位置已存在且不是普通文件(是设备、管道或其他特殊文件),不能用映像替换它。"}},
   };
   for (const auto& c : cases) EXPECT_EQ(ghost::failureLines(c.failure), c.lines);
 }

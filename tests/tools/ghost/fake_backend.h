@@ -15,11 +15,14 @@ namespace ghosttest {
 struct MemoryPartition {
   std::vector<std::uint8_t> bytes;
   std::uint64_t startByte = 1 << 20;
+  std::uint32_t sectorSize = 512;
   int writes = 0;
   bool failReads = false;
   // Reads of the last sector fail, as on a volume whose file system will not pass
   // I/O beyond its end.
   bool failTailReads = false;
+  std::uint64_t failWritesFrom = UINT64_MAX;  // a write reaching this offset fails
+  std::vector<std::uint64_t> writeOffsets;    // in the order written
 };
 
 class MemoryDevice : public disk::Device {
@@ -32,10 +35,12 @@ class MemoryDevice : public disk::Device {
     std::memcpy(buffer, p_.bytes.data() + offset, length);
     return true;
   }
+  std::uint32_t sectorSize() const override { return p_.sectorSize; }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    if (offset + length > p_.bytes.size()) return false;
+    if (offset + length > p_.bytes.size() || offset + length > p_.failWritesFrom) return false;
     std::memcpy(p_.bytes.data() + offset, buffer, length);
     ++p_.writes;
+    p_.writeOffsets.push_back(offset);
     return true;
   }
   bool flush() override { return true; }
@@ -46,13 +51,25 @@ class MemoryDevice : public disk::Device {
 
 class MemoryFile : public ghost::File {
  public:
-  MemoryFile(std::vector<std::uint8_t>& bytes, std::uint64_t limit) : bytes_(bytes), limit_(limit) {}
+  MemoryFile(std::vector<std::uint8_t>& bytes, std::uint64_t limit, std::uint64_t failReadsFrom = UINT64_MAX)
+      : bytes_(bytes), limit_(limit), failReadsFrom_(failReadsFrom) {}
   ghost::Problem read(void* buffer, std::size_t length, std::size_t& got) override {
     got = pos_ < bytes_.size() ? std::min<std::size_t>(length, bytes_.size() - pos_) : 0;
+    if (got && pos_ + got > failReadsFrom_) {
+      got = 0;
+      return ghost::Problem::ImageReadError;
+    }
     if (got) std::memcpy(buffer, bytes_.data() + pos_, got);
     pos_ += got;
+    ++reads;
     return ghost::Problem::None;
   }
+  std::uint64_t size() override { return bytes_.size(); }
+  ghost::Problem seek(std::uint64_t offset) override {
+    pos_ = std::size_t(offset);
+    return ghost::Problem::None;
+  }
+  static inline int reads = 0;  // every file's, for tests that count the reading
   ghost::Problem write(const void* buffer, std::size_t length) override {
     if (limit_ && bytes_.size() + length > limit_) return ghost::Problem::DiskFull;
     const auto* p = static_cast<const std::uint8_t*>(buffer);
@@ -64,6 +81,7 @@ class MemoryFile : public ghost::File {
  private:
   std::vector<std::uint8_t>& bytes_;
   std::uint64_t limit_;
+  std::uint64_t failReadsFrom_;
   std::size_t pos_ = 0;
 };
 
@@ -83,22 +101,31 @@ class RecordingProgress : public toolio::Progress {
 class MemoryFiles : public ghost::Files {
  public:
   std::map<std::string, std::vector<std::uint8_t>> byPath;
+  std::map<std::string, ghost::PathKind> specials;  // folders and devices, by path
   std::uint64_t spanLimit = 0;
   std::uint64_t diskFullAt = 0;  // total bytes a file may reach
+  std::uint64_t failReadsFrom = UINT64_MAX;  // reading a file past this offset fails
 
   std::unique_ptr<ghost::File> openRead(const std::string& path, ghost::Problem& problem) override {
+    if (auto special = specials.find(path); special != specials.end()) {
+      problem = special->second == ghost::PathKind::Folder ? ghost::Problem::ImageIsFolder : ghost::Problem::ImageNotAFile;
+      return nullptr;
+    }
     auto found = byPath.find(path);
     if (found == byPath.end()) {
       problem = ghost::Problem::ImageMissing;
       return nullptr;
     }
-    return std::make_unique<MemoryFile>(found->second, 0);
+    return std::make_unique<MemoryFile>(found->second, 0, failReadsFrom);
   }
   std::unique_ptr<ghost::File> create(const std::string& path, ghost::Problem&) override {
     byPath[path].clear();
     return std::make_unique<MemoryFile>(byPath[path], diskFullAt);
   }
-  bool exists(const std::string& path) override { return byPath.count(path) > 0; }
+  ghost::PathKind kindOf(const std::string& path) override {
+    if (auto special = specials.find(path); special != specials.end()) return special->second;
+    return byPath.count(path) ? ghost::PathKind::RegularFile : ghost::PathKind::Missing;
+  }
   bool removeFile(const std::string& path) override { return byPath.erase(path) > 0; }
   bool replaceFile(const std::string& from, const std::string& to) override {
     auto found = byPath.find(from);
@@ -129,6 +156,7 @@ class FakeBackend : public ghost::Backend {
     out.device = std::make_unique<MemoryDevice>(found->second);
     out.startByte = found->second.startByte;
     out.lengthBytes = found->second.bytes.size();
+    out.sectorSize = found->second.sectorSize;
     return ghost::Problem::None;
   }
   bool isOnPartition(const std::string& path, const std::string& designator) override {

@@ -1,5 +1,5 @@
 // Fuzz target for the image reader: check and restore an arbitrary file as an image.
-// Built by fuzz.sh with AFL++ (GCC plugin); also runs one file by hand:
+// Built by tests/tools/afl.sh with AFL++; also runs one file by hand:
 //   fuzz_image FILE            check and restore FILE
 //   fuzz_image --seed FILE     write a small valid image (the corpus seed)
 #include <cstdio>

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <random>
 #include <thread>
 
@@ -47,22 +48,18 @@ TEST(Pipeline, ConsumesInProducedOrderWhateverTheWorkersTake) {
 TEST(Pipeline, WithoutThreadsRunsSlowerButCompletesTheSame) {
   struct Case {
     const char* what;
-    std::function<bool(std::size_t)> gate;
+    int threads;  // how many threads the system gives; -1 as many as asked for
   };
+  // Three tasks besides the calling thread's: the producer's comes first, then the workers'.
   const Case cases[] = {
-      {"threads", {}},
-      {"no producer thread", [](std::size_t task) { return task != 1; }},
-      {"no second worker", [](std::size_t task) { return task != 3; }},
-      {"no threads at all", [](std::size_t) { return false; }},
+      {"threads", -1},
+      {"no producer thread", 0},
+      {"no second worker", 2},
   };
   std::vector<std::uint64_t> threaded;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    int starts = 0;
-    ghost::setThreadStartGate([&](std::size_t task) {
-      ++starts;
-      return !c.gate || c.gate(task);
-    });
+    ghost::limitThreadsForTests(c.threads);
     std::uint64_t produced = 0;
     std::vector<std::uint64_t> consumed;
     ghost::PipelineStages stages;
@@ -77,8 +74,7 @@ TEST(Pipeline, WithoutThreadsRunsSlowerButCompletesTheSame) {
       return true;
     };
     EXPECT_EQ(ghost::runPipeline(stages, 3, 0, [] { return false; }), ghost::PipelineEnd::Completed);
-    ghost::setThreadStartGate({});
-    EXPECT_GT(starts, 0);
+    ghost::limitThreadsForTests(-1);
     EXPECT_EQ(produced, 50u) << "every item produced once: no task ran before the fallback";
     ASSERT_EQ(consumed.size(), 50u);
     if (threaded.empty()) threaded = consumed;
@@ -87,7 +83,7 @@ TEST(Pipeline, WithoutThreadsRunsSlowerButCompletesTheSame) {
 }
 
 TEST(Pipeline, WithoutThreadsStopsAsTheThreadedOneDoes) {
-  ghost::setThreadStartGate([](std::size_t) { return false; });
+  ghost::limitThreadsForTests(0);
   bool cancel = false;
   int produced = 0;
   int consumed = 0;
@@ -111,7 +107,7 @@ TEST(Pipeline, WithoutThreadsStopsAsTheThreadedOneDoes) {
   };
   EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::Cancelled);
   EXPECT_EQ(consumed, 3);
-  ghost::setThreadStartGate({});
+  ghost::limitThreadsForTests(-1);
 }
 
 TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
@@ -151,6 +147,67 @@ TEST(SpanLimit, FatFilesStayBelow4GiBAndAnUnknownFileSystemCountsAsFat) {
   };
   for (const auto& [name, limit] : cases) EXPECT_EQ(ghost::maxFileSizeOf(name), limit) << name.value_or("unknown");
   EXPECT_EQ(ghost::kFat32SpanLimit, 4294901760u);
+}
+
+// An allocation that fails on any thread fails the run, and says so; no thread may
+// end the process (a 32-bit engine on a many-core host runs out of address space).
+TEST(Pipeline, OutOfMemoryOnAnyThreadEndsTheRunCleanly) {
+  for (const char* where : {"produce", "transform", "consume"}) {
+    SCOPED_TRACE(where);
+    int produced = 0;
+    ghost::PipelineStages stages;
+    auto maybeThrow = [&](const char* stage, const ghost::WorkItem& item) {
+      if (std::string(stage) == where && item.sequence == 7) throw std::bad_alloc();
+    };
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 100) return ghost::Produced::End;
+      item.sequence = std::uint64_t(produced++);  // the pipeline numbers it again afterwards
+      maybeThrow("produce", item);
+      return ghost::Produced::Item;
+    };
+    stages.transform = [&](ghost::WorkItem& item) { maybeThrow("transform", item); };
+    stages.consume = [&](ghost::WorkItem& item) {
+      maybeThrow("consume", item);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 3, 0, [] { return false; }), ghost::PipelineEnd::OutOfMemory);
+  }
+}
+
+// With fewer threads than asked for, the run still completes, in order, on the
+// calling thread; and a failure there is still named.
+TEST(Pipeline, WithoutThreadsTheStagesRunInTurn) {
+  for (int threads : {0, 1, 2}) {
+    SCOPED_TRACE(threads);
+    ghost::limitThreadsForTests(threads);
+    std::uint64_t produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 50) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [](ghost::WorkItem& item) { item.output = item.input; };
+    stages.consume = [&](ghost::WorkItem& item) {
+      EXPECT_EQ(item.output[0], std::uint8_t(item.sequence));
+      consumed.push_back(item.sequence);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 4, 0, [] { return false; }), ghost::PipelineEnd::Completed);
+    ASSERT_EQ(consumed.size(), 50u);
+    for (std::uint64_t i = 0; i < consumed.size(); ++i) EXPECT_EQ(consumed[i], i);
+    produced = 0;
+    consumed.clear();
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 3) return ghost::Produced::Failed;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 4, 0, [] { return false; }), ghost::PipelineEnd::ProducerFailed);
+    EXPECT_EQ(consumed.size(), 3u);
+  }
+  ghost::limitThreadsForTests(-1);
 }
 
 TEST(UsedRanges, WalkTheMapInChunksAcrossRunsAndAShortLastBlock) {

@@ -15,6 +15,7 @@ namespace {
 struct FakeBackend : Backend {
   std::map<std::string, std::string> files;
   std::set<std::string> directories{"C:\\", "E:\\ImagexTemp"};
+  std::set<std::string> specials;  // devices and pipes
   Failure next = Failure{};
   WimSummary summary;
   std::vector<double> progressSteps{0.5};
@@ -45,7 +46,8 @@ struct FakeBackend : Backend {
     return next;
   }
   bool isDirectory(const std::string& path) override { return directories.count(path) > 0; }
-  bool fileExists(const std::string& path) override { return files.count(path) > 0; }
+  bool fileExists(const std::string& path) override { return files.count(path) > 0 || specials.count(path) > 0; }
+  bool isSpecialFile(const std::string& path) override { return specials.count(path) > 0; }
   bool removeFile(const std::string& path) override { return files.erase(path) > 0; }
   bool replaceFile(const std::string& from, const std::string& to) override {
     if (!files.count(from) || directories.count(to)) return false;
@@ -111,6 +113,27 @@ TEST_F(EngineFixture, CaptureRefusesAMissingTempFolderOrADirectoryAsDestination)
   EXPECT_EQ(run(kCapture), 1);
   EXPECT_FALSE(saysSuccess());
   EXPECT_TRUE(backend.lastCapture.wimPath.empty());  // never started
+}
+
+// A device or a pipe is never read as a WIM (a pipe would block the open for ever)
+// nor replaced by one.
+TEST_F(EngineFixture, DevicesAndPipesAreNeitherReadNorReplaced) {
+  backend.specials = {"NUL", "E:\\pipe.wim"};
+  std::vector<std::string> capture = kCapture;
+  capture[2] = "NUL";
+  EXPECT_EQ(run(capture), 1);
+  EXPECT_TRUE(gbk::endsWith(out.text(), "错误: 目标映像文件的路径已存在且不是普通文件(是设备、管道或其他特殊文件),不能用映像替换它。\r\n"))
+      << gbktest::toUtf8(out.text());
+  EXPECT_TRUE(backend.lastCapture.wimPath.empty()) << "never started";
+  EXPECT_TRUE(backend.files.empty());
+  for (std::vector<std::string> args : {std::vector<std::string>{"/info", "E:\\pipe.wim"},
+                                        std::vector<std::string>{"/apply", "E:\\pipe.wim", "1", "C:"}}) {
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(args), 1);
+    EXPECT_TRUE(gbk::endsWith(out.text(), "错误: 映像文件路径不是普通文件(是设备、管道或其他特殊文件)。\r\n"))
+        << gbktest::toUtf8(out.text());
+  }
+  EXPECT_EQ(backend.lastApply.wimPath, "") << "the library never saw it";
 }
 
 TEST_F(EngineFixture, CaptureStartsOverAStaleScratchFile) {
