@@ -64,7 +64,11 @@ MainWindow::MainWindow(core::Context& ctx)
     : ctx_(ctx),
       services_{ctx,
                 {[&os = ctx.os] { restart(os); }, [&os = ctx.os] { shutDown(os); }},
-                {[&os = ctx.os] { restartAfterCapture(os); }, [&os = ctx.os] { shutDownAfterCapture(os); }}} {}
+                {[&os = ctx.os] { restartAfterCapture(os); }, [&os = ctx.os] { shutDownAfterCapture(os); }}} {
+  // Before a run that writes, the chosen partition is looked up in a new listing.
+  services_.partitionsNow = [this] { return disks::listPartitions(ctx_.os, ctx_.state.tools.listerPath); };
+  services_.refreshPartitions = [this] { refreshPartitions(); };
+}
 
 const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
 
@@ -120,6 +124,14 @@ void MainWindow::onCreated(ui::Window& window) {
                    }});
   if (!started) return;
   statusText_ = c_->statusBar.itemText(kStatusPane);
+  showListerSaid();
+}
+
+void MainWindow::refreshPartitions() {
+  if (!c_) return;
+  listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+  // The list has no selection now: nothing chosen before may reach a run.
+  ctx_.state.target = core::Target{};
   showListerSaid();
 }
 

@@ -62,6 +62,8 @@ class MainWindow : public ui::WindowLogic {
   // The lister's words about what it could not read, in the status bar's second
   // pane (which shows its own text again when there are none).
   void showListerSaid();
+  // Lists the partitions again, as at start-up, and forgets the chosen one.
+  void refreshPartitions();
   void searchImages();
   void pickSearchResult();
   void checkGhostImage();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/request.h"
 #include "platform/os.h"
@@ -17,6 +18,11 @@ enum class Checkpoint {
   WindowConfirm,  // a progress window's OK button: before its format and engine run
 };
 
+// One row of the partition list: its drive, disk:partition, kind, file system and size texts.
+struct ListedPartition {
+  std::string drive, index, kind, fileSystem, total;
+};
+
 // What the checks read of the world, gathered before they run.
 struct Facts {
   bool partitionChosen = false;  // a row of the partition list is selected
@@ -24,6 +30,8 @@ struct Facts {
   std::string imageFullPath;     // the image or save path as the engine, started from here, finds it
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
+  // Restore: the partitions the lister lists just before the run; none when not asked.
+  std::optional<std::vector<ListedPartition>> partitionsNow;
 };
 
 // The facts about the request's file; the caller adds the partition choice and the
@@ -42,6 +50,7 @@ enum class Refused {
   NotDiskPartition,
   ImageOnTarget,
   NoDriveLetter,
+  TargetChanged,
 };
 
 struct Refusal {

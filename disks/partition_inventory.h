@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/refusals.h"
 #include "disks/cell_colours.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -56,5 +57,8 @@ bool isTooSmall(std::string_view totalText);
 // medium, a damaged partition table), for the user to see.
 std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
                                            CellColourRegistry& colours);
+
+// Runs the lister again and returns its partition rows as the list would show them.
+std::vector<core::ListedPartition> listPartitions(platform::Platform& os, const std::string& listerPath);
 
 }  // namespace disks

@@ -201,3 +201,40 @@ TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace onekeytest;
+
+// The lister is asked again just before the engine: a disk plugged in meanwhile
+// that took the chosen number stops the restore, and the list is filled anew.
+TEST_F(OneKeyTest, ARestoreOntoAPartitionThatChangedRunsNothingAndRefreshesTheList) {
+  w.files.addSizedFile("D:\\sys.gho", kMB * 3 / 2);
+  std::vector<core::ListedPartition> now{{"C:\\", "1:1", "主分区,MBR", "", ""}};
+  int listings = 0, refreshes = 0;
+  services.partitionsNow = [&] {
+    ++listings;
+    return now;
+  };
+  services.refreshPartitions = [&] { ++refreshes; };
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+
+  now[0].fileSystem = "FAT32";  // a USB stick now answers as disk 1
+  press();
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_EQ(listings, 1);
+  EXPECT_EQ(refreshes, 1);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 C:\\(1:1) 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！",
+                ui.boxes[0].text);
+
+  now[0].fileSystem = "";
+  ui.boxes.clear();
+  press();
+  EXPECT_EQ(refreshes, 1);
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:1")));
+}
+
+}  // namespace
