@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -30,6 +31,13 @@ class FileDevice : public Device {
     return true;
   }
   bool flush() override { return ::fsync(fd_) == 0; }
+  // A hole of a sparse file (a block device has none: all of it is data).
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    if (!inside(offset, length)) return 0;
+    off_t data = ::lseek(fd_, off_t(offset), SEEK_DATA);
+    if (data < 0) return errno == ENXIO ? length : 0;  // ENXIO: a hole up to the end
+    return std::min<std::uint64_t>(std::uint64_t(data) - offset, length);
+  }
 
  private:
   bool inside(std::uint64_t offset, std::size_t length) const { return offset <= size_ && length <= size_ - offset; }

@@ -37,6 +37,13 @@ class Device {
   virtual bool read(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   virtual bool write(std::uint64_t offset, const void* buffer, std::size_t length) = 0;
   virtual bool flush() = 0;
+  // How many bytes from offset on (at most length) the device knows to read as zeros
+  // without reading them: a hole of a sparse disk image. 0 when it cannot tell.
+  virtual std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) {
+    (void)offset;
+    (void)length;
+    return 0;
+  }
   // A device that knows its layout from the system (a Windows physical drive) fills
   // it here, so that its partition numbers are the system's own; others return false.
   virtual bool systemLayout(Layout&) { return false; }
@@ -84,6 +91,7 @@ class PartitionDevice : public Device {
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override;
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override;
   bool flush() override { return disk_.flush(); }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override;
   std::uint64_t startByte() const { return start_; }
 
  private:

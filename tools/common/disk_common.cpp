@@ -1,5 +1,6 @@
 // Partition windows, memory disks, designators, the VREL_DISKS list and opening
 // "disk:partition" the same way in every tool.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,11 @@ bool PartitionDevice::read(std::uint64_t offset, void* buffer, std::size_t lengt
 
 bool PartitionDevice::write(std::uint64_t offset, const void* buffer, std::size_t length) {
   return inside(offset, length) && disk_.write(start_ + offset, buffer, length);
+}
+
+std::uint64_t PartitionDevice::knownZerosAt(std::uint64_t offset, std::uint64_t length) {
+  if (offset >= length_) return 0;
+  return disk_.knownZerosAt(start_ + offset, std::min(length, length_ - offset));
 }
 
 bool MemoryDevice::read(std::uint64_t offset, void* buffer, std::size_t length) {

@@ -41,6 +41,9 @@ class OwnedPartition : public disk::Device {
     return opened_.device->write(offset, buffer, length);
   }
   bool flush() override { return opened_.device->flush(); }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    return opened_.device->knownZerosAt(offset, length);
+  }
 
  private:
   // Small transfers add up until the wait is worth a sleep.

@@ -88,6 +88,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         shared.free.pop_back();
       }
       item->failed = false;
+      item->zeros = false;
       item->rawSize = 0;
       Produced result = Produced::End;
       if (!cancelled() && !guarded(shared, [&] { result = stages.produce(*item); })) result = Produced::End;
