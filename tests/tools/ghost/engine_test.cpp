@@ -592,9 +592,10 @@ TEST_F(EngineTest, ZerosAreReadOnceOrNotAtAllStoredAsNothingAndRestoredAsZeros) 
   target.countAccess = true;
   ASSERT_EQ(restore().problem, Problem::None);
   ASSERT_TRUE(std::equal(source.bytes.begin(), source.bytes.end(), target.bytes.begin()));
+  // The boot sector is written twice: cleared before the first write, the image's last.
   for (std::size_t i = 0; i < source.bytes.size(); ++i) {
     const bool known = i >= 2 * kMiB && i < 4 * kMiB;
-    ASSERT_EQ(target.timesWritten[i], known ? 0 : 1) << "byte " << i;
+    ASSERT_EQ(target.timesWritten[i], known ? 0 : i < 512 ? 2 : 1) << "byte " << i;
   }
 }
 
