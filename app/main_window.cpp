@@ -64,7 +64,11 @@ MainWindow::MainWindow(core::Context& ctx)
     : ctx_(ctx),
       services_{ctx,
                 {[&os = ctx.os] { restart(os); }, [&os = ctx.os] { shutDown(os); }},
-                {[&os = ctx.os] { restartAfterCapture(os); }, [&os = ctx.os] { shutDownAfterCapture(os); }}} {}
+                {[&os = ctx.os] { restartAfterCapture(os); }, [&os = ctx.os] { shutDownAfterCapture(os); }}} {
+  // Before a run that writes, the chosen partition is looked up in a new listing.
+  services_.partitionsNow = [this] { return disks::listPartitions(ctx_.os, ctx_.state.tools.listerPath); };
+  services_.refreshPartitions = [this] { refreshPartitions(); };
+}
 
 const ui::WindowSpec& MainWindow::spec() const { return kMainWindow; }
 
@@ -111,11 +115,31 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  runStartup(ctx_, window, c_->statusBar,
-             StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
-                          [this] {
-                            disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
-                          }});
+  const bool started = runStartup(
+      ctx_, window, c_->statusBar,
+      StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
+                   [this] {
+                     listerSaid_ =
+                         disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+                   }});
+  if (!started) return;
+  statusText_ = c_->statusBar.itemText(kStatusPane);
+  showListerSaid();
+}
+
+void MainWindow::refreshPartitions() {
+  if (!c_) return;
+  listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+  // The list has no selection now: nothing chosen before may reach a run.
+  ctx_.state.target = core::Target{};
+  showListerSaid();
+}
+
+void MainWindow::showListerSaid() {
+  // A disk the lister could not read has no rows: the status bar says it is there.
+  std::string text;
+  for (const std::string& line : listerSaid_) text += (text.empty() ? "" : "  ") + line;
+  c_->statusBar.setItemText(kStatusPane, text.empty() ? statusText_ : text);
 }
 
 bool MainWindow::onCloseRequested(ui::Window& window) {

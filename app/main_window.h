@@ -59,6 +59,11 @@ class MainWindow : public ui::WindowLogic {
   void optionNotAvailable();
 
   void oneKeyAction();
+  // The lister's words about what it could not read, in the status bar's second
+  // pane (which shows its own text again when there are none).
+  void showListerSaid();
+  // Lists the partitions again, as at start-up, and forgets the chosen one.
+  void refreshPartitions();
   void searchImages();
   void pickSearchResult();
   void checkGhostImage();
@@ -68,6 +73,9 @@ class MainWindow : public ui::WindowLogic {
   std::optional<Controls> c_;
   disks::CellColourRegistry colours_;
   onekey::Services services_;
+  std::vector<std::string> listerSaid_;
+  static constexpr int kStatusPane = 1;
+  std::string statusText_;  // the pane's own text, from the table or the configuration
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
 };
 

@@ -4,12 +4,14 @@
 #include "app/main_window.h"
 #include "app/startup.h"
 #include "payload/payload.h"
+#include "platform/win32/error_mode_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/ui_win32.h"
 
 namespace app {
 
 int runProgram(platform::SystemInfo* systemOverride, core::PayloadSource payloads) {
+  win32::failCriticalErrorsSilently();
   win32::RealPlatform real(systemOverride);
   win32::WindowSystem windows;
   core::AppState state;

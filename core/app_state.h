@@ -32,6 +32,8 @@ struct Target {
   std::string targetIndex;          // disk:partition, the engines' designator
   std::string targetPartitionType;  // 主分区,MBR ...
   std::string targetDisplay;        // C:\(1:1)
+  std::string targetFileSystem;     // NTFS ..., as the list showed it
+  std::string targetTotal;          // 59.99GB ..., as the list showed it
   // False when the row's index text is not disk:partition (a dynamic volume row
   // such as "|D:"): it must never reach an engine's command line.
   bool targetIndexUsable = false;

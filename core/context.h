@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/app_state.h"
+#include "core/refusals.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 
@@ -18,6 +19,10 @@ struct Context {
   ui::WindowSystem& ui;
   AppState& state;
   PayloadSource payloads;
+  // The partitions as the lister lists them now, and a refill of the main window's
+  // partition list; both empty where there is none (the checks then use what was seen).
+  std::function<std::vector<ListedPartition>()> partitionsNow;
+  std::function<void()> refreshPartitions;
 };
 
 }  // namespace core

@@ -128,6 +128,22 @@ std::optional<Refusal> saveInScratchFolder(const Request& r, const Facts& f) {
                                                    " 中,该文件夹在备份结束后会被整个删除！\r\n请把映像文件保存到其他文件夹。");
 }
 
+std::optional<Refusal> targetChanged(const Request& r, const Facts& f) {
+  // Disk numbers and letters are handed out again when a disk comes or goes: the
+  // designator chosen may now name another partition, which the run would overwrite.
+  if (!restoring(r) || !f.partitionsNow) return {};
+  const Target& t = r.target;
+  for (const ListedPartition& p : *f.partitionsNow) {
+    if (p.index != t.targetIndex) continue;
+    if (driveLetterOf(p.drive) == driveLetterOf(t.targetDrive) && p.kind == t.targetPartitionType && p.fileSystem == t.targetFileSystem &&
+        p.total == t.targetTotal)
+      return {};
+    break;
+  }
+  return warning(Refused::TargetChanged, "所选分区 " + t.targetDisplay +
+                                             " 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！");
+}
+
 struct Row {
   Checkpoint at;
   Check check;
@@ -147,8 +163,10 @@ constexpr Row kChecks[] = {
     {Checkpoint::OneKeyAction, ghostImageOnTarget},
     {Checkpoint::OneKeyAction, isoOnTarget},
     {Checkpoint::OneKeyAction, saveInScratchFolder},
+    {Checkpoint::OneKeyAction, targetChanged},
     {Checkpoint::WindowConfirm, noDriveLetter},
     {Checkpoint::WindowConfirm, wimImageOnTarget},
+    {Checkpoint::WindowConfirm, targetChanged},
 };
 
 }  // namespace

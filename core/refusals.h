@@ -19,6 +19,11 @@ enum class Checkpoint {
   WindowConfirm,  // a progress window's OK button: before its format and engine run
 };
 
+// One row of the partition list: its drive, disk:partition, kind, file system and size texts.
+struct ListedPartition {
+  std::string drive, index, kind, fileSystem, total;
+};
+
 // What the checks read of the world, gathered before they run.
 struct Facts {
   bool partitionChosen = false;  // a row of the partition list is selected
@@ -27,6 +32,8 @@ struct Facts {
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
   std::string scratchFullPath;   // WIM backup: the capture's scratch folder, qualified as the image path is
+  // Restore: the partitions the lister lists just before the run; none when not asked.
+  std::optional<std::vector<ListedPartition>> partitionsNow;
   std::vector<std::string> interpreterVariables;  // the environment's names, as the interpreter inherits them
 };
 
@@ -49,6 +56,7 @@ enum class Refused {
   ImageOnTarget,
   NoDriveLetter,
   SaveInScratchFolder,
+  TargetChanged,
 };
 
 struct Refusal {

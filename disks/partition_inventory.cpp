@@ -24,6 +24,28 @@ std::string textAfter(std::string_view record, std::string_view marker, std::str
   return std::string(record.substr(from, end - from));
 }
 
+// The lister's output split into its partition records and its other lines.
+struct Listing {
+  std::vector<ListerRecord> records;
+  std::vector<std::string> said;
+};
+
+Listing runLister(platform::Platform& os, const std::string& listerPath) {
+  const std::string output = runner::runCaptured(os, listerCommandLine(listerPath));
+  std::vector<std::string> lines = gbk::split(output, "\r\n");
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
+  Listing listing;
+  for (const std::string& line : lines) {
+    const std::string cleaned = gbk::replaceAll(gbk::replaceAll(line, "\t", kBar), " ", "");
+    if (std::optional<ListerRecord> record = parseListerRecord(cleaned)) {
+      listing.records.push_back(std::move(*record));
+    } else if (!gbk::trimAsciiSpaces(line).empty()) {
+      listing.said.push_back(gbk::trimAsciiSpaces(line));
+    }
+  }
+  return listing;
+}
+
 void markRow(ui::Control& list, int row, CellColourRegistry& colours) {
   for (int column = kColumnDrive; column <= kColumnFree; ++column)
     colours.setCellColours(list, row, column, kRed, kWhite, true);
@@ -81,38 +103,40 @@ bool isTooSmall(std::string_view totalText) {
   return gigabytes < 0.2 && std::fabs(gigabytes - 0.2) >= 1e-7;
 }
 
-void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                       CellColourRegistry& colours) {
-  const std::string output = runner::runCaptured(os, listerCommandLine(listerPath));
+std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
+                                           CellColourRegistry& colours) {
+  Listing listing = runLister(os, listerPath);
   list.deleteAllRows();
   colours.clearCells(list);
 
-  const std::string cleaned = gbk::replaceAll(gbk::replaceAll(output, "\t", kBar), " ", "");
-  std::vector<std::string> lines = gbk::split(cleaned, "\r\n");
-  if (!lines.empty() && lines.back().empty()) lines.pop_back();
-
-  for (const std::string& line : lines) {
-    std::optional<ListerRecord> record = parseListerRecord(line);
-    if (!record) continue;
-
+  for (const ListerRecord& record : listing.records) {
     int icon = kIconOther;
     bool mark = false;
-    if (record->letter.empty()) {
+    if (record.letter.empty()) {
       mark = true;
-    } else if (os.files.exists(record->letter + "\\windows\\system32\\CMD.EXE")) {
+    } else if (os.files.exists(record.letter + "\\windows\\system32\\CMD.EXE")) {
       icon = kIconWindows;
     } else {
-      const std::string typeName = driveTypeName(os, record->letter);
+      const std::string typeName = driveTypeName(os, record.letter);
       if (typeName == "硬盘驱动器") icon = kIconFixed;
       else if (typeName == "可移动驱动器") icon = kIconRemovable;
       else mark = true;
     }
 
-    const int row = list.addRow(record->cells[kColumnDrive], icon);
-    for (int column = kColumnIndex; column <= kColumnFree; ++column) list.setCell(row, column, record->cells[column]);
+    const int row = list.addRow(record.cells[kColumnDrive], icon);
+    for (int column = kColumnIndex; column <= kColumnFree; ++column) list.setCell(row, column, record.cells[column]);
     // Marking is only a warning: the row stays selectable.
     if (mark || isTooSmall(list.cell(row, kColumnTotal))) markRow(list, row, colours);
   }
+  return listing.said;
+}
+
+std::vector<core::ListedPartition> listPartitions(platform::Platform& os, const std::string& listerPath) {
+  std::vector<core::ListedPartition> rows;
+  for (const ListerRecord& r : runLister(os, listerPath).records)
+    rows.push_back({r.cells[kColumnDrive], r.cells[kColumnIndex], r.cells[kColumnKind], r.cells[kColumnFileSystem],
+                    r.cells[kColumnTotal]});
+  return rows;
 }
 
 }  // namespace disks

@@ -5,7 +5,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "core/refusals.h"
 #include "disks/cell_colours.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -50,8 +52,13 @@ std::string partitionKindText(std::string_view kind, std::string_view style);
 bool isTooSmall(std::string_view totalText);
 
 // Runs the lister, empties the list and adds one row per partition line, with its
-// icon, marking unusable partitions in red through the registry.
-void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                       CellColourRegistry& colours);
+// icon, marking unusable partitions in red through the registry. Returns the
+// lister's other lines, as it wrote them: what it could not read (a disk without a
+// medium, a damaged partition table), for the user to see.
+std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
+                                           CellColourRegistry& colours);
+
+// Runs the lister again and returns its partition rows as the list would show them.
+std::vector<core::ListedPartition> listPartitions(platform::Platform& os, const std::string& listerPath);
 
 }  // namespace disks

@@ -6,6 +6,7 @@
 #include "core/message_box.h"
 #include "core/path_and_size.h"
 #include "core/refusals.h"
+#include "platform/gbk.h"
 #include "runner/command_runner.h"
 
 namespace onekey {
@@ -28,11 +29,26 @@ std::string checkCommandLine(const std::string& enginePath, const std::string& i
   return enginePath + "   -CHKIMG,\"" + imagePath + "\" -sure  -fx -BATCH ";
 }
 
+namespace {
+
+// Whole CR LF lines, every one a notice.
+bool onlyNotices(const std::string& output) {
+  if (!gbk::endsWith(output, "\r\n")) return false;
+  std::vector<std::string> lines = gbk::split(output, "\r\n");
+  lines.pop_back();  // after the last line end
+  for (const std::string& line : lines)
+    if (!gbk::startsWith(line, kEngineNoticePrefix)) return false;
+  return true;
+}
+
+}  // namespace
+
 GhostOutcome judgeGhostRun(const platform::CapturedRun& run) {
-  if (!run.started) return {false, kInterpreterNotStarted};
+  if (!run.started) return {false, kInterpreterNotStarted, {}};
+  if (run.output.empty()) return {true, {}, {}};
+  if (onlyNotices(run.output)) return {true, {}, run.output.substr(0, run.output.size() - 2)};
   // Untrimmed: even blanks or line ends are the engine complaining.
-  if (!run.output.empty()) return {false, run.output};
-  return {true, {}};
+  return {false, run.output, {}};
 }
 
 namespace {
@@ -69,7 +85,8 @@ bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& requ
   core::showBox(s.ui, &mainWindow,
                 "Ghost应用映像到磁盘完成！\r\n映像名称: " + core::fileNameOf(imagePath) + "\r\n安装分区: " +
                     target.targetDisplay + "\r\n映像大小: " +
-                    core::sizeInMegabytesText(core::fileSizeOf(s.os.files, imagePath)) + " MB",
+                    core::sizeInMegabytesText(core::fileSizeOf(s.os.files, imagePath)) + " MB" +
+                    (outcome.notice.empty() ? std::string() : "\r\n" + outcome.notice),
                 core::kInformationBox);
   return true;
 }

@@ -17,13 +17,17 @@ std::string backupCommandLine(const std::string& enginePath, const std::string& 
                               const std::string& savePath);
 std::string checkCommandLine(const std::string& enginePath, const std::string& imagePath);
 
-// The engine prints nothing when it succeeds. A run whose interpreter never started
-// printed nothing either, and is a failure.
+// The engine prints nothing when it succeeds, or only notice lines, each beginning
+// "提示: " (a restore whose NTFS could not be grown to fill the partition: the data
+// is all there). Anything else is a failure, and so is a run whose interpreter never
+// started, which printed nothing either.
 struct GhostOutcome {
   bool succeeded = false;
   std::string errorText;  // what to show after "错误信息:"
+  std::string notice;     // a success's notice lines, without the last line end
 };
 GhostOutcome judgeGhostRun(const platform::CapturedRun& run);
+inline constexpr char kEngineNoticePrefix[] = "提示: ";
 
 inline constexpr char kInterpreterNotStarted[] = "无法启动命令解释器 cmd.exe,Ghost没有运行。";
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/message_box.h"
+#include "platform/gbk.h"
 #include "onekey/install_list_window.h"
 #include "runner/command_runner.h"
 #include "search/image_search.h"
@@ -10,16 +11,19 @@
 
 namespace onekey {
 
-bool isDriveLetterInUse(platform::FileSystem& files, const std::string& letter) {
-  // A search only: the device name makes other path checks answer yes for any letter.
-  bool found = false;
-  files.enumerate(letter.substr(0, 1) + ":\\nul", [&](const platform::DirEntry&) { found = true; });
-  return found;
+bool isDriveLetterInUse(platform::Volumes& volumes, const std::string& letter) {
+  // Not "<letter>:\nul": how a device name at the end of a path resolves changed
+  // between Windows 10 and 11. The drive list is what the ISO mounter checks too.
+  if (letter.empty()) return false;
+  const char wanted = gbk::asciiUpper(letter[0]);
+  for (const std::string& root : gbk::split(volumes.logicalDriveStrings(), std::string_view("\0", 1)))
+    if (!root.empty() && gbk::asciiUpper(root[0]) == wanted) return true;
+  return false;
 }
 
-std::string chooseIsoMountLetter(platform::FileSystem& files) {
+std::string chooseIsoMountLetter(platform::Volumes& volumes) {
   for (const char* letter : {"Z", "Y", "W", "A", "B"})
-    if (!isDriveLetterInUse(files, letter)) return letter;
+    if (!isDriveLetterInUse(volumes, letter)) return letter;
   return {};
 }
 

@@ -13,10 +13,11 @@
 
 namespace onekey {
 
-// True when a file-system search finds "<letter>:\nul", that is when the letter names a drive.
-bool isDriveLetterInUse(platform::FileSystem& files, const std::string& letter);
+// True when the system's drive list (GetLogicalDriveStrings) holds the letter, any
+// letter case; a letter the ISO mounter has mapped onto a folder counts too.
+bool isDriveLetterInUse(platform::Volumes& volumes, const std::string& letter);
 // The first of Z, Y, W, A, B not in use; empty when all five are.
-std::string chooseIsoMountLetter(platform::FileSystem& files);
+std::string chooseIsoMountLetter(platform::Volumes& volumes);
 std::string isoMountCommandLine(const std::string& isoToolPath, const std::string& letter,
                                 const std::string& fullIsoPath);
 

@@ -43,7 +43,9 @@ core::Facts oneKeyFacts(Services& s, const MainControls& c, const core::Request&
   core::Facts facts = core::requestFactsOf(s.os, request);
   facts.partitionChosen = c.partitionList.selectedRow() >= 0;
   if (request.mode == core::Mode::Restore && core::imageKindOf(request.imagePath) == core::ImageKind::Iso)
-    facts.isoMountLetter = chooseIsoMountLetter(s.os.files);
+    facts.isoMountLetter = chooseIsoMountLetter(s.os.volumes);
+  if (request.mode == core::Mode::Restore && facts.partitionChosen && s.partitionsNow)
+    facts.partitionsNow = s.partitionsNow();
   return facts;
 }
 
@@ -76,6 +78,7 @@ void OneKeyAction(Services& s, MainControls& c) {
   if (!refusal || refusal->reason != core::Refused::NoImage) c.partitionList.focus();
   if (refusal) {
     core::showBox(s.ui, &c.window, refusal->text, refusal->style);
+    if (refusal->reason == core::Refused::TargetChanged && s.refreshPartitions) s.refreshPartitions();
     return;
   }
   switch (*mode) {

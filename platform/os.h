@@ -117,14 +117,19 @@ class Volumes {
   // SetVolumeMountPointA / DeleteVolumeMountPointA with a drive root such as S:\.
   virtual bool mountVolume(const std::string& root, const std::string& volumeName) = 0;
   virtual bool unmountVolume(const std::string& root) = 0;
+  // The MEDIA_TYPE of the drive of a root such as D:\ (IOCTL_DISK_GET_DRIVE_GEOMETRY
+  // on \\.\D:): 11 a removable medium, 12 a fixed disk; 0 when it does not say.
+  virtual int mediaType(const std::string& root) = 0;
   // FormatEx of the format library (fmifs.dll), loaded at run time. Texts are GBK and
   // reach the library as UTF-16. False when the library or its entry point cannot be
   // found: nothing was formatted and the callback was never called.
   virtual bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem,
                         const std::string& label, bool quick, unsigned long clusterSize,
                         const FormatCallback& callback) = 0;
-  // SHFormatDrive: the platform's modal format dialog over the owner window.
-  virtual void formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) = 0;
+  // SHFormatDrive: the platform's modal format dialog over the owner window, which
+  // must be a real window. Its answer: the ID of the last successful format, or
+  // 0xFFFFFFFF (error), 0xFFFFFFFE (cancelled), 0xFFFFFFFD (cannot be formatted).
+  virtual std::uint32_t formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) = 0;
 };
 
 // What a captured run produced. started is false when the command interpreter

@@ -53,8 +53,19 @@ void formatStep(core::Context& ctx, const core::Request& request, const RestoreC
   if (choice == core::FormatChoice::Manual) {
     lockRestoreControls(controls);
     controls.statusLabel.setText(kFormatting);
-    showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0, target.targetDrive,
-                     kFormatOptionFull);
+    const std::uint32_t answer = showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0,
+                                                  target.targetDrive, kFormatOptionFull);
+    // Only a finished format leads on to the apply: a cancelled or failed one
+    // leaves the old files, which the apply would mix with the image's.
+    if (answer == kFormatDialogCancelled) {
+      unlockRestoreControls(controls);
+      controls.statusLabel.setText("已取消格式化 " + target.targetDisplay + "。");
+      return;
+    }
+    if (answer == kFormatDialogError || answer == kFormatDialogNoFormat) {
+      reportFormatFailure(ctx, target, controls);
+      return;
+    }
     startWimApply();
     return;
   }
@@ -105,20 +116,42 @@ bool formatWithMarkTool(core::Context& ctx, const std::string& drive) {
   return gbk::contains(output, "success.", true);
 }
 
+namespace {
+
+// The library's reports that mean the format cannot succeed: incompatible file
+// system, access denied, write protected, volume in use, no quick format, bad label,
+// cluster size, volume size, no medium, device not ready, read-only.
+bool isErrorReport(int command) {
+  switch (command) {
+    case 3: case 6: case 7: case 8: case 9: case 12: case 16: case 17: case 18: case 19: case 20: case 24: case 32:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
 bool formatCallback(FormatRun& run, int command, int /*subAction*/, const void* data) {
   const unsigned char first = data ? *static_cast<const unsigned char*>(data) : 0;
+  if (isErrorReport(command)) {
+    run.failed = true;
+    return false;
+  }
   if (command == 0) {
     if (run.progress) run.progress(first);
   } else if (command == 11) {
     run.done = true;
     if (first == 0) {
       run.failed = true;
-    } else if (run.progress) {
+    } else if (run.progress && !run.failed) {
       run.progress(100);
     }
   }
-  return true;
+  return !run.failed;
 }
+
+int formatMediaFor(int mediaType) { return mediaType == kRemovableMedia ? kRemovableMedia : kFixedMedia; }
 
 bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::string& drive,
                     std::optional<std::string> fileSystem, std::optional<std::string> label,
@@ -133,7 +166,7 @@ bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::st
   unsigned long cluster = clusterSize.value_or(0);
   if (cluster != 0 && cluster != 512 && cluster != 1024 && cluster != 2048 && cluster != 4096) cluster = 0;
   const std::string root = drive.substr(0, gbk::charLength(drive, 0)) + ":\\";
-  const bool ran = os.volumes.formatEx(root, kFixedMedia, fs, label.value_or("本地磁盘"), quick.value_or(true), cluster,
+  const bool ran = os.volumes.formatEx(root, formatMediaFor(os.volumes.mediaType(root)), fs, label.value_or("本地磁盘"), quick.value_or(true), cluster,
                                        [&run](int command, int subAction, const void* data) {
                                          return formatCallback(run, command, subAction, data);
                                        });
@@ -142,11 +175,12 @@ bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::st
   return ran && run.done && !run.failed;
 }
 
-void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options) {
-  if (drive.empty()) return;
+std::uint32_t showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive,
+                               unsigned options) {
+  if (drive.empty()) return kFormatDialogError;
   // The shell numbers drives from A = 0; a lower-case letter names the same drive.
   const unsigned driveNumber = static_cast<unsigned char>(gbk::asciiUpper(drive[0])) - 65u;
-  os.volumes.formatDialog(owner, driveNumber, kFormatIdDefault, options);
+  return os.volumes.formatDialog(owner, driveNumber, kFormatIdDefault, options);
 }
 
 void lockRestoreControls(const RestoreControls& controls) {

@@ -46,10 +46,15 @@ struct FormatRun {
   bool done = false;    // the library reported its end at all
   std::function<void(int percent)> progress;
 };
-// Progress (command 0) and done (command 11) reports; always asks the library to go on.
+// Progress (command 0) and done (command 11) reports go on; an error report ends the
+// format as failed and asks the library to stop.
 bool formatCallback(FormatRun& run, int command, int subAction, const void* data);
 
+inline constexpr int kRemovableMedia = 11;
 inline constexpr int kFixedMedia = 12;
+// FormatEx's media for a drive of that MEDIA_TYPE: a removable stick is one, anything
+// else a fixed disk.
+int formatMediaFor(int mediaType);
 // FormatEx on the drive's root with the file system ("FAT32" or "NTFS", anything
 // else NTFS), label (本地磁盘 when not given), cluster size (0 unless 512 to 4096)
 // and quick flag. True only when the library ran and reported a successful end.
@@ -60,8 +65,15 @@ bool formatVolumeEx(platform::Platform& os, core::AppState& state, const std::st
                     std::function<void(int percent)> progress = {});
 
 inline constexpr unsigned kFormatIdDefault = 0xFFFF;
+// Despite its name (SHFMT_OPT_FULL), the option that preselects the quick format.
 inline constexpr unsigned kFormatOptionFull = 1;
-void showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive, unsigned options = 0);
+// The dialog's answers that mean nothing was formatted.
+inline constexpr std::uint32_t kFormatDialogError = 0xFFFFFFFF;
+inline constexpr std::uint32_t kFormatDialogCancelled = 0xFFFFFFFE;
+inline constexpr std::uint32_t kFormatDialogNoFormat = 0xFFFFFFFD;
+// The dialog's answer; kFormatDialogError when there is no drive.
+std::uint32_t showFormatDialog(platform::Platform& os, std::uintptr_t owner, const std::string& drive,
+                               unsigned options = 0);
 
 void lockRestoreControls(const RestoreControls& controls);
 void unlockRestoreControls(const RestoreControls& controls);

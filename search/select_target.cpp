@@ -26,6 +26,8 @@ void selectTargetPartition(const ui::Control& partitionList, core::AppState& sta
   t.targetIndex = partitionList.cell(row, 1);
   t.targetPartitionType = partitionList.cell(row, 2);
   t.targetDisplay = t.targetDrive + "(" + t.targetIndex + ")";
+  t.targetFileSystem = partitionList.cell(row, 3);
+  t.targetTotal = partitionList.cell(row, 4);
   // A dynamic volume's row reads "|D:": the bar would become a pipe on a command line.
   t.targetIndexUsable = isDiskPartitionDesignator(t.targetIndex);
 }

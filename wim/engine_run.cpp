@@ -155,9 +155,11 @@ bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::funct
 }
 
 bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request) {
-  const core::Facts facts = core::requestFactsOf(ctx.os, request);
+  core::Facts facts = core::requestFactsOf(ctx.os, request);
+  if (request.mode == core::Mode::Restore && ctx.partitionsNow) facts.partitionsNow = ctx.partitionsNow();
   const std::optional<core::Refusal> refusal = core::firstRefusal(request, facts, core::Checkpoint::WindowConfirm);
   if (refusal) core::showBox(ctx.ui, window, refusal->text, refusal->style);
+  if (refusal && refusal->reason == core::Refused::TargetChanged && ctx.refreshPartitions) ctx.refreshPartitions();
   return refusal.has_value();
 }
 

@@ -73,17 +73,16 @@ unsigned long Console::open(const std::string& commandLine, const std::string& c
   SetHandleInformation(s_->inputWrite.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(s_->outputRead.get(), HANDLE_FLAG_INHERIT, 0);
 
+  // From zero, not from our own start-up information: its C-runtime fields
+  // (cbReserved2, lpReserved2) must be zero for a child, and a parent's window
+  // position or title have no business in a hidden shell.
   STARTUPINFOA si = {};
-  GetStartupInfoA(&si);
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
   si.wShowWindow = SW_HIDE;
   si.hStdInput = s_->inputRead.get();
   si.hStdOutput = s_->outputWrite.get();
   si.hStdError = s_->outputWrite.get();
-  si.lpTitle = nullptr;
-  si.lpReserved = nullptr;
-  si.lpDesktop = nullptr;
   PROCESS_INFORMATION pi = {};
   std::vector<char> cmd(commandLine.begin(), commandLine.end());
   cmd.push_back('\0');

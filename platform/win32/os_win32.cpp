@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gbk.h"
+#include "platform/grow_buffer.h"
 #include "platform/win32/handles_win32.h"
 
 namespace win32 {
@@ -260,10 +261,17 @@ std::string guidText(const GUID& g) {
 
 // The first drive root among a volume's mount points (folders mounted elsewhere are skipped).
 std::string firstDriveRoot(const char* volumeName) {
-  std::vector<char> paths(4096, '\0');
-  DWORD length = 0;
-  if (!GetVolumePathNamesForVolumeNameA(volumeName, paths.data(), static_cast<DWORD>(paths.size()), &length))
-    return {};
+  std::vector<char> paths;
+  const bool filled =
+      platform::fillGrowing(paths, MAX_PATH + 1, 1u << 20, [&](std::vector<char>& b, std::size_t& needed) {
+        DWORD length = 0;
+        if (GetVolumePathNamesForVolumeNameA(volumeName, b.data(), static_cast<DWORD>(b.size()), &length))
+          return platform::FillResult::Filled;
+        needed = length;
+        return GetLastError() == ERROR_MORE_DATA ? platform::FillResult::TooSmall : platform::FillResult::Failed;
+      });
+  if (!filled) return {};
+  paths.push_back('\0');  // a list cut short still ends
   for (const char* p = paths.data(); *p; p += std::strlen(p) + 1)
     if (std::strlen(p) == 3 && p[1] == ':' && p[2] == '\\') return p;
   return {};
@@ -305,6 +313,19 @@ std::vector<platform::PartitionVolume> Volumes::partitionVolumes() {
     out.push_back(volume);
   } while (FindNextVolumeA(search.get(), name, sizeof name));
   return out;
+}
+
+int Volumes::mediaType(const std::string& root) {
+  if (root.empty()) return 0;
+  // No access asked: the geometry is answered on a handle opened for neither.
+  const std::string device = std::string("\\\\.\\") + root[0] + ":";
+  UniqueHandle h(CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  DISK_GEOMETRY geometry = {};
+  DWORD got = 0;
+  if (!h || !DeviceIoControl(h.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &got,
+                             nullptr))
+    return 0;
+  return static_cast<int>(geometry.MediaType);
 }
 
 bool Volumes::mountVolume(const std::string& root, const std::string& volumeName) {
@@ -359,8 +380,10 @@ bool Volumes::formatEx(const std::string& root, int mediaType, const std::string
   return true;
 }
 
-void Volumes::formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) {
-  SHFormatDrive(reinterpret_cast<HWND>(owner), drive, formatId, options);
+std::uint32_t Volumes::formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) {
+  // The dialog must have a parent window: without one it is not shown at all.
+  if (owner == 0) return static_cast<std::uint32_t>(SHFMT_ERROR);
+  return SHFormatDrive(reinterpret_cast<HWND>(owner), drive, formatId, options);
 }
 
 // ---- Processes ----

@@ -49,7 +49,8 @@ class Volumes : public platform::Volumes {
   bool unmountVolume(const std::string& root) override;
   bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
                 bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
-  void formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) override;
+  int mediaType(const std::string& root) override;
+  std::uint32_t formatDialog(std::uintptr_t owner, unsigned drive, unsigned formatId, unsigned options) override;
 };
 
 class Processes : public platform::Processes {

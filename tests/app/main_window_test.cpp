@@ -119,6 +119,31 @@ TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
   EXPECT_FALSE(state.target.targetIndexUsable);
 }
 
+// A disk the lister could not read has no rows: the status bar names it instead of
+// the pane's own text, which comes back once every disk reads.
+TEST(MainWindowStartup, TheStatusBarSaysWhichDisksTheListerCouldNotRead) {
+  fake::World w;
+  w.processes.answer("pzdir.exe",
+                     "磁盘 2： 无法读取磁盘扇区 0。\r\n1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+                     "磁盘 3： 设备未就绪。\r\n");
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  app::MainWindow logic{ctx};
+  fake::Window& window = ui.create(logic);
+  EXPECT_EQ(window.get("partitionList").rowCount(), 1);
+  EXPECT_GBK_EQ("磁盘 2： 无法读取磁盘扇区 0。  磁盘 3： 设备未就绪。", window.get("statusBar").itemText(1));
+  EXPECT_EQ(window.get("statusBar").itemText(0), "Ver:1.0.0");
+
+  fake::World quiet;
+  quiet.processes.answer("pzdir.exe", "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  core::Context ctx2{quiet.os, ui, state, {}};
+  app::MainWindow logic2{ctx2};
+  fake::Window& plain = ui.create(logic2);
+  EXPECT_GBK_EQ("支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2",
+                plain.get("statusBar").itemText(1));
+}
+
 TEST(MainWindowStartup, TheWindowTakesNoInputUntilTheStartupSequenceHasRun) {
   fake::World w;
   fake::WindowSystem ui;
@@ -258,19 +283,38 @@ TEST(MainWindowWiring, StartupScanSearchOneKeyRestoreAndImageCheck) {
   window.selectRowOf("partitionList", 0);
   w.processes.captured.clear();
   window.click("mainOkButton");
-  ASSERT_EQ(w.processes.captured.size(), 1u);
-  EXPECT_NE(w.processes.captured[0].find("GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1"),
+  // The lister is asked again first: the row chosen is still what it was.
+  ASSERT_EQ(w.processes.captured.size(), 2u);
+  EXPECT_NE(w.processes.captured[0].find("pzdir.exe\" -tavrin"), std::string::npos);
+  EXPECT_NE(w.processes.captured[1].find("GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1"),
             std::string::npos);
   EXPECT_GBK_EQ("Ghost应用映像到磁盘完成！\r\n映像名称: sys.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 800 MB",
                 ui.boxes.back().text);
 
   ui.dialogAnswers = {std::nullopt, std::string("D:\\sys.gho")};
   window.click("checkGhostButton");  // cancelled: nothing runs
-  EXPECT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured.size(), 2u);
   window.click("checkGhostButton");
-  ASSERT_EQ(w.processes.captured.size(), 2u);
-  EXPECT_NE(w.processes.captured[1].find("   -CHKIMG,\"D:\\sys.gho\" -sure  -fx -BATCH "), std::string::npos);
+  ASSERT_EQ(w.processes.captured.size(), 3u);
+  EXPECT_NE(w.processes.captured[2].find("   -CHKIMG,\"D:\\sys.gho\" -sure  -fx -BATCH "), std::string::npos);
   EXPECT_GBK_EQ("请选择Gho映像文件:", ui.dialogs.back().title);
+
+  // A stick plugged in meanwhile now answers as disk 1: the restore stops, the list
+  // shows the disks as they are and nothing stays chosen.
+  w.processes.rules[0].result.output = "1:1\tF:\t14.50GB\t14.00GB\tPrimary\tFAT32\t\tMBR\t7\r\n";
+  window.selectRowOf("partitionList", 0);
+  w.processes.captured.clear();
+  ui.boxes.clear();
+  window.click("mainOkButton");
+  ASSERT_EQ(w.processes.captured.size(), 2u) << "the check's listing and the refill, no engine";
+  EXPECT_EQ(w.processes.captured[0], w.processes.captured[1]);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 C:\\(1:1) 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！",
+                ui.boxes[0].text);
+  fake::Control& list = window.get("partitionList");
+  ASSERT_EQ(list.rowCount(), 1);
+  EXPECT_EQ(list.cell(0, 3), "FAT32");
+  EXPECT_TRUE(state.target.targetIndex.empty());
 }
 
 }  // namespace

@@ -288,3 +288,83 @@ TEST(Refusals, ImageKindsByExtensionInAnyCase) {
 }
 
 }  // namespace
+
+namespace {
+
+// Disks come and go while the program runs: a listing taken just before a restore
+// must show the chosen disk:partition as the user saw it, or nothing is written.
+TEST(Refusals, APartitionThatChangedSinceItWasChosenIsNotRestoredOnto) {
+  core::Target chosen = row("D:\\", "1:2", "D:\\(1:2)");
+  chosen.targetPartitionType = "主分区,MBR";
+  chosen.targetFileSystem = "NTFS";
+  chosen.targetTotal = "100.00GB";
+  const core::ListedPartition same{"D:\\", "1:2", "主分区,MBR", "NTFS", "100.00GB"};
+  const core::ListedPartition other{"C:\\", "1:1", "主分区,MBR", "NTFS", "60.00GB"};
+  auto with = [&](core::ListedPartition p, std::string core::ListedPartition::*field, const char* value) {
+    p.*field = value;
+    return p;
+  };
+  struct Change {
+    const char* what;
+    std::optional<std::vector<core::ListedPartition>> now;
+    bool refused;
+  };
+  const Change changes[] = {
+      {"not listed again", std::nullopt, false},
+      {"unchanged", std::vector<core::ListedPartition>{other, same}, false},
+      {"gone", std::vector<core::ListedPartition>{other}, true},
+      {"nothing listed", std::vector<core::ListedPartition>{}, true},
+      {"another letter", std::vector<core::ListedPartition>{with(same, &core::ListedPartition::drive, "F:\\")}, true},
+      {"no letter", std::vector<core::ListedPartition>{with(same, &core::ListedPartition::drive, "")}, true},
+      {"another kind", std::vector<core::ListedPartition>{with(same, &core::ListedPartition::kind, "主分区,GPT")}, true},
+      {"another file system", std::vector<core::ListedPartition>{with(same, &core::ListedPartition::fileSystem, "FAT32")},
+       true},
+      {"another size", std::vector<core::ListedPartition>{with(same, &core::ListedPartition::total, "14.50GB")}, true},
+  };
+  const char* kChanged = "所选分区 D:\\(1:2) 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！";
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    for (const char* image : {"E:\\a.gho", "E:\\a.wim", "E:\\a.iso"}) {
+      SCOPED_TRACE(image);
+      core::Request request;
+      request.mode = Mode::Restore;
+      request.imagePath = image;
+      request.target = chosen;
+      core::Facts facts = seen(image);
+      facts.partitionsNow = c.now;
+      const auto refusal = core::firstRefusal(request, facts, Checkpoint::OneKeyAction);
+      ASSERT_EQ(refusal.has_value(), c.refused);
+      if (!c.refused) continue;
+      EXPECT_EQ(refusal->reason, core::Refused::TargetChanged);
+      EXPECT_GBK_EQ(kChanged, refusal->text);
+      EXPECT_EQ(refusal->style, kWarning);
+    }
+    // The restore window asks again when its OK is pressed.
+    core::Request wim;
+    wim.imagePath = "E:\\a.wim";
+    wim.target = chosen;
+    core::Facts facts = seen("E:\\a.wim");
+    facts.partitionsNow = c.now;
+    const auto atConfirm = core::firstRefusal(wim, facts, Checkpoint::WindowConfirm);
+    EXPECT_EQ(atConfirm.has_value(), c.refused);
+    // A backup reads only.
+    for (Mode backup : {Mode::GhostBackup, Mode::WimBackup}) {
+      core::Request request;
+      request.mode = backup;
+      request.imagePath = "E:\\b.gho";
+      request.target = chosen;
+      core::Facts backupFacts = seen("E:\\b.gho");
+      backupFacts.partitionsNow = c.now;
+      EXPECT_FALSE(core::firstRefusal(request, backupFacts, Checkpoint::OneKeyAction));
+    }
+  }
+  // The checks before it keep their say: an image on the target is named as such.
+  core::Request onTarget;
+  onTarget.imagePath = "D:\\a.gho";
+  onTarget.target = chosen;
+  core::Facts facts = seen("D:\\a.gho");
+  facts.partitionsNow = std::vector<core::ListedPartition>{};
+  EXPECT_EQ(core::firstRefusal(onTarget, facts, Checkpoint::OneKeyAction)->reason, core::Refused::ImageOnTarget);
+}
+
+}  // namespace

@@ -108,6 +108,28 @@ TEST(PartitionInventory, RunsTheListerAndKeepsOnlyPartitionLinesInOrder) {
   EXPECT_TRUE(inv.colours.cellsOf(inv.list).empty());
 }
 
+// The lister writes what it could not read on the same console: those lines are
+// handed back for the user, never taken for partitions.
+TEST(PartitionInventory, WhatTheListerCouldNotReadIsHandedBack) {
+  fake::World w;
+  w.volumes.drives = {{"C:\\", 3}};
+  w.processes.answer("pzdir.exe",
+                     "磁盘 1： 无法读取磁盘扇区 0。\r\n"
+                     "2:1\tC:\t10.00GB\t5.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+                     "  \r\n"
+                     "磁盘 3： 无法打开磁盘 \\\\.\\PhysicalDrive2： 设备未就绪。\r\n");
+  fake::Control list{partitionListSpec()};
+  disks::CellColourRegistry colours;
+  const std::vector<std::string> said = disks::fillPartitionList(w.os, kLister, list, colours);
+  ASSERT_EQ(list.rowCount(), 1);
+  EXPECT_EQ(list.cell(0, 1), "2:1");
+  EXPECT_EQ(said, (std::vector<std::string>{"磁盘 1： 无法读取磁盘扇区 0。",
+                                            "磁盘 3： 无法打开磁盘 \\\\.\\PhysicalDrive2： 设备未就绪。"}));
+  w.processes.rules.clear();
+  w.processes.answer("pzdir.exe", "2:1\tC:\t10.00GB\t5.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  EXPECT_TRUE(disks::fillPartitionList(w.os, kLister, list, colours).empty());
+}
+
 TEST(CellColours, EntriesAreAddedOverwrittenAndRemoved) {
   fake::Control list{partitionListSpec()};
   list.backgroundColour_ = 0xF0F0F0;

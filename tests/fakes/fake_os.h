@@ -125,10 +125,17 @@ class Volumes : public platform::Volumes {
     unsigned char data;  // the first byte the callback reads
   };
   bool formatLibraryMissing = false;
+  std::map<std::string, int> mediaTypes;  // root (C:\, any case) -> MEDIA_TYPE; a fixed disk (12) otherwise
+  int mediaType(const std::string& root) override {
+    for (const auto& [drive, type] : mediaTypes)
+      if (pathKey(drive.substr(0, 2)) == pathKey(root.substr(0, 2))) return type;
+    return 12;
+  }
   std::vector<FormatReport> formatReports = {{0, 50}, {11, 1}};  // what FormatEx reports, in order
   std::vector<FormatCall> formats;
   std::vector<bool> callbackAnswers;  // what the callback returned to each report
   std::vector<std::vector<unsigned>> formatDialogs;  // drive, id, options
+  std::uint32_t formatDialogAnswer = 0;               // a format ID: the user formatted
 
   std::string logicalDriveStrings() override;
   unsigned driveType(const std::string& root) override;
@@ -139,8 +146,9 @@ class Volumes : public platform::Volumes {
   bool unmountVolume(const std::string& root) override;
   bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
                 bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
-  void formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {
+  std::uint32_t formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {
     formatDialogs.push_back({drive, formatId, options});
+    return formatDialogAnswer;
   }
 };
 

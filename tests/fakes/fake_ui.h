@@ -154,7 +154,8 @@ class Window : public ui::Window {
   void whenDestroyed(std::function<void()> action) override { destroyActions.push_back(std::move(action)); }
   void post(std::function<void()> action) override;
   void close() override { closeAs(ClosedBy::Program); }
-  std::uintptr_t nativeHandle() const override { return 0; }
+  std::uintptr_t native = 0;  // a real window's handle, for Wine tests of calls that need an owner
+  std::uintptr_t nativeHandle() const override { return native; }
 
   // Test actions: what a user does and what the clock does. As in a message loop,
   // what other threads have posted runs first. Each raises its event only through

@@ -53,6 +53,45 @@ TEST_F(OneKeyTest, RestoreOfASmallLetterGhoImageRunsTheEngineWithTheMainWindowHi
   EXPECT_EQ(ui.boxes[1].style, 0x2040u);
 }
 
+// A restore whose NTFS could not be grown: the data is all there, the notice is shown.
+TEST(GhostOutcome, OnlyNoticeLinesAreASuccessWithThatNotice) {
+  const std::string notice = "提示: 分区已还原,但未能把 NTFS 扩展到整个分区(错误 87)。";
+  struct Case {
+    std::string output;
+    bool ok;
+    std::string notice;
+  };
+  const Case cases[] = {
+      {notice + "\r\n", true, notice},
+      {notice + "\r\n" + notice + "\r\n", true, notice + "\r\n" + notice},
+      {notice, false, ""},
+      {notice + "\r\n错误: 写入目标分区失败。\r\n", false, ""},
+      {"错误: 写入目标分区失败。\r\n" + notice + "\r\n", false, ""},
+      {"\r\n" + notice + "\r\n", false, ""},
+      {" 提示: x\r\n", false, ""},
+  };
+  for (const Case& c : cases) {
+    const onekey::GhostOutcome outcome = onekey::judgeGhostRun({true, c.output});
+    EXPECT_EQ(outcome.succeeded, c.ok) << c.output;
+    EXPECT_EQ(outcome.notice, c.notice);
+    EXPECT_EQ(outcome.errorText, c.ok ? "" : c.output);
+  }
+}
+
+TEST_F(OneKeyTest, ARestoreWithANoticeIsASuccessThatShowsIt) {
+  w.files.addSizedFile("D:\\sys.gho", kMB);
+  w.processes.answer("GhostVrelLite", "提示: 分区已还原,但未能把 NTFS 扩展到整个分区(错误 87)。\r\n");
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+  press();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ(
+      "Ghost应用映像到磁盘完成！\r\n映像名称: sys.gho\r\n安装分区: C:\\(1:1)\r\n映像大小: 1 MB\r\n"
+      "提示: 分区已还原,但未能把 NTFS 扩展到整个分区(错误 87)。",
+      ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2040u);
+}
+
 TEST_F(OneKeyTest, EngineOutputIsShownAsTheErrorAndADeclinedQuestionRunsNothing) {
   w.files.addFile("D:\\sys.GHO", "x");
   chooseImage("D:\\sys.GHO");
@@ -201,6 +240,43 @@ TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
   EXPECT_EQ(ui.boxes[0].style, 0x2040u);
   EXPECT_GBK_EQ("bad.gho 镜像文件不能通过完整性检查！", ui.boxes[1].text);
   EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace onekeytest;
+
+// The lister is asked again just before the engine: a disk plugged in meanwhile
+// that took the chosen number stops the restore, and the list is filled anew.
+TEST_F(OneKeyTest, ARestoreOntoAPartitionThatChangedRunsNothingAndRefreshesTheList) {
+  w.files.addSizedFile("D:\\sys.gho", kMB * 3 / 2);
+  std::vector<core::ListedPartition> now{{"C:\\", "1:1", "主分区,MBR", "", ""}};
+  int listings = 0, refreshes = 0;
+  services.partitionsNow = [&] {
+    ++listings;
+    return now;
+  };
+  services.refreshPartitions = [&] { ++refreshes; };
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+
+  now[0].fileSystem = "FAT32";  // a USB stick now answers as disk 1
+  press();
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_EQ(listings, 1);
+  EXPECT_EQ(refreshes, 1);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 C:\\(1:1) 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！",
+                ui.boxes[0].text);
+
+  now[0].fileSystem = "";
+  ui.boxes.clear();
+  press();
+  EXPECT_EQ(refreshes, 1);
+  ASSERT_EQ(w.processes.captured.size(), 1u);
+  EXPECT_EQ(w.processes.captured[0], engineRun(onekey::restoreCommandLine(kEngine, "D:\\sys.gho", "1:1")));
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ class IsoTest : public OneKeyTest {
     selectRow(0);
     for (const char* letter : {"C", "D", "X"}) inUse(letter);
   }
-  void inUse(const std::string& letter) { w.files.addFile(letter + ":\\nul"); }
+  void inUse(const std::string& letter) { w.volumes.drives.push_back({letter + ":\\", 3}); }
   // What the mounter puts on the drive when it mounts.
   void mountsAs(std::vector<std::pair<std::string, std::uint64_t>> files) {
     w.processes.onRun = [this, files](const std::string& line) {
@@ -60,15 +60,26 @@ class IsoTest : public OneKeyTest {
   bool locked = false;
 };
 
-TEST_F(IsoTest, MountLetterIsTheFirstFreeOfZYWAB) {
+TEST_F(IsoTest, MountLetterIsTheFirstFreeOfZYWABInTheDriveList) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{}, "Z"}, {{"Z"}, "Y"}, {{"Z", "Y"}, "W"}, {{"Z", "Y", "W"}, "A"}, {{"Z", "Y", "W", "A"}, "B"},
+      {{}, "Z"},
+      {{"Z:\\"}, "Y"},
+      {{"z:\\", "Y:\\"}, "W"},
+      {{"C:\\", "Y:\\", "Z:\\"}, "W"},
+      {{"Z:\\", "Y:\\", "W:\\"}, "A"},
+      {{"Z:\\", "Y:\\", "W:\\", "A:\\"}, "B"},
+      {{"Z:\\", "Y:\\", "W:\\", "A:\\", "B:\\"}, ""},
   };
   for (const auto& [used, letter] : cases) {
-    fake::Files files;
-    for (const std::string& l : used) files.addFile(l + ":\\nul");
-    EXPECT_EQ(onekey::chooseIsoMountLetter(files), letter);
+    fake::Volumes volumes;
+    for (const std::string& root : used) volumes.drives.push_back({root, 5});
+    EXPECT_EQ(onekey::chooseIsoMountLetter(volumes), letter) << used.size();
   }
+  // A "nul" entry found by a search decides nothing any more.
+  fake::Volumes none;
+  w.files.addFile("Z:\\nul");
+  EXPECT_FALSE(onekey::isDriveLetterInUse(none, "Z"));
+  EXPECT_FALSE(onekey::isDriveLetterInUse(none, ""));
 }
 
 TEST_F(IsoTest, AllFiveLettersInUseStopsBeforeMounting) {

@@ -98,6 +98,9 @@ TEST_F(FormatStep, FailedFormatsUnlockAndReport) {
       {"no report at all", false, {}, false},
       {"never reports its end", false, {{0, 10}, {0, 90}}, false},
       {"library cannot be loaded", true, {{11, 1}}, true},
+      // An error report stops the library; a done flag that follows cannot undo it.
+      {"volume in use, then done true", false, {{0, 10}, {8, 0}, {11, 1}}, true},
+      {"write protected", false, {{7, 0}, {11, 1}}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -152,13 +155,38 @@ TEST_F(FormatStep, MarkToolOutcomeIsTheWordSuccessWithItsDot) {
   }
 }
 
-TEST_F(FormatStep, ManualFormatOpensTheDialogAndAppliesWhateverHappened) {
+TEST_F(FormatStep, ManualFormatAppliesOnlyAfterTheDialogFormatted) {
+  struct Case {
+    std::uint32_t answer;
+    int applies;
+    const char* status;
+    Texts boxes;
+  };
+  const Case cases[] = {
+      {0x0000FFFF, 1, "正在格式化....", {}},
+      {0, 1, "正在格式化....", {}},
+      {0xFFFFFFFE, 0, "已取消格式化 e:\\(1:2)。", {}},
+      {0xFFFFFFFF, 0, "格式化 e:\\(1:2) 失败！", {"格式化 e:\\(1:2) 失败,请重试！"}},
+      {0xFFFFFFFD, 0, "格式化 e:\\(1:2) 失败！", {"格式化 e:\\(1:2) 失败,请重试！"}},
+  };
   target.targetDrive = "e:";
-  confirm(core::FormatChoice::Manual);
-  EXPECT_TRUE(ui.boxes.empty());
-  EXPECT_EQ(w.volumes.formatDialogs, (std::vector<std::vector<unsigned>>{{4, 0xFFFF, 1}}));
-  EXPECT_GBK_EQ("正在格式化....", status.text());
-  EXPECT_EQ(applies, 1);
+  target.targetDisplay = "e:\\(1:2)";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ui.boxes.clear();
+    w.volumes.formatDialogs.clear();
+    applies = 0;
+    w.volumes.formatDialogAnswer = c.answer;
+    confirm(core::FormatChoice::Manual);
+    EXPECT_EQ(w.volumes.formatDialogs, (std::vector<std::vector<unsigned>>{{4, 0xFFFF, 1}}));
+    EXPECT_EQ(applies, c.applies);
+    EXPECT_GBK_EQ(c.status, status.text());
+    Texts shown;
+    for (const auto& box : ui.boxes) shown.push_back(box.text);
+    EXPECT_EQ(shown, c.boxes);
+    // After a refused format the user can choose again.
+    EXPECT_EQ(enabledStates(), c.applies ? allLocked : allEnabled);
+  }
 }
 
 // The image's own partition is refused by the restore window before its format step.
@@ -222,6 +250,26 @@ TEST(FormatVolumeEx, NormalisesFileSystemClusterSizeLabelAndRoot) {
     EXPECT_EQ(w.volumes.formats[0].clusterSize, c.wantCluster) << c.drive;
     EXPECT_EQ(w.volumes.formats[0].root, std::string(1, c.drive[0]) + ":\\");
     EXPECT_GBK_EQ("本地磁盘", w.volumes.formats[0].label);
+  }
+}
+
+TEST(FormatVolumeEx, AnErrorReportAsksTheLibraryToStopAndFailsTheFormat) {
+  fake::World w;
+  core::AppState state;
+  w.volumes.formatReports = {{0, 30}, {8, 0}, {0, 60}, {11, 1}};
+  EXPECT_FALSE(prep::formatVolumeEx(w.os, state, "D:\\"));
+  EXPECT_EQ(w.volumes.callbackAnswers, (std::vector<bool>{true, false})) << "no report after the refused one";
+}
+
+TEST(FormatVolumeEx, ARemovableStickIsFormattedAsRemovableMedia) {
+  const std::pair<int, int> cases[] = {{11, 11}, {12, 12}, {0, 12}, {5, 12}};  // MEDIA_TYPE -> FormatEx media
+  for (auto [geometry, media] : cases) {
+    fake::World w;
+    core::AppState state;
+    w.volumes.mediaTypes["E:\\"] = geometry;
+    EXPECT_TRUE(prep::formatVolumeEx(w.os, state, "e:\\"));
+    ASSERT_EQ(w.volumes.formats.size(), 1u);
+    EXPECT_EQ(w.volumes.formats[0].mediaType, media) << geometry;
   }
 }
 

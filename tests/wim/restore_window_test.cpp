@@ -715,4 +715,29 @@ TEST_F(RestoreTest, TheLentEspLetterGoesBackWhenTheWindowCloses) {
   EXPECT_FALSE(state.esp.mountedHere);
 }
 
+// The partition chosen in the main window is listed again when OK is pressed: one
+// that changed meanwhile is neither formatted nor applied to, and the list is refilled.
+TEST_F(RestoreTest, APartitionThatChangedBeforeOkIsNeitherFormattedNorApplied) {
+  std::vector<core::ListedPartition> now{{"C:\\", "1:1", "主分区,MBR", "", ""}};
+  int refreshes = 0;
+  ctx.partitionsNow = [&] { return now; };
+  ctx.refreshPartitions = [&] { ++refreshes; };
+  now[0].total = "7.50GB";
+  open(true);
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("所选分区 C:\\(1:1) 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！",
+                ui.boxes[0].text);
+  EXPECT_TRUE(w.volumes.formats.empty());
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_EQ(refreshes, 1);
+
+  now[0].total = "";
+  ui.boxes.clear();
+  window->click("okButton");
+  EXPECT_EQ(w.volumes.formats.size(), 1u);
+  EXPECT_EQ(w.console.opens.size(), 1u);
+  EXPECT_EQ(refreshes, 1);
+}
+
 }  // namespace

@@ -190,11 +190,18 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
   f.windows.runModal(harness, nullptr);
 }
 
-TEST(IsoLettersUnderWine, ASearchForNulFindsOnlyDrivesThatExist) {
-  win32::Files files;
-  EXPECT_TRUE(onekey::isDriveLetterInUse(files, "C"));
-  EXPECT_TRUE(onekey::isDriveLetterInUse(files, "m"));
-  EXPECT_FALSE(onekey::isDriveLetterInUse(files, "Q"));
+TEST(IsoLettersUnderWine, TheDriveListHoldsDrivesThatExistAndLettersMappedOntoFolders) {
+  win32::Volumes volumes;
+  EXPECT_TRUE(onekey::isDriveLetterInUse(volumes, "C"));
+  EXPECT_TRUE(onekey::isDriveLetterInUse(volumes, "m"));
+  EXPECT_FALSE(onekey::isDriveLetterInUse(volumes, "Q"));
+  // The ISO mounter's fallback maps its letter with DefineDosDevice.
+  char folder[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  ASSERT_TRUE(DefineDosDeviceA(0, "Q:", folder));
+  EXPECT_TRUE(onekey::isDriveLetterInUse(volumes, "Q"));
+  DefineDosDeviceA(DDD_REMOVE_DEFINITION, "Q:", nullptr);
+  EXPECT_FALSE(onekey::isDriveLetterInUse(volumes, "Q"));
 }
 
 // The mapped drive M: (tests/wine/run.sh links it to a folder of the build tree).

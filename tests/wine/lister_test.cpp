@@ -10,6 +10,7 @@
 #include "platform/win32/platform_win32.h"
 #include "runner/command_runner.h"
 #include "tools/common/disk.h"
+#include "tools/common/volumes_win32.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -51,6 +52,10 @@ TEST(ListerUnderWine, SimulatedBuildReadsTheImagesTheCarriedOneNever) {
   std::ofstream(carried, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   std::string shipped = runner::runCaptured(p.os, "\"" + carried + "\" -tavrin");
   EXPECT_EQ(shipped.find("1:1\t\t0.00GB"), std::string::npos) << shipped;
+  // Wine's one physical drive opens but cannot be read: it is named, not left out,
+  // and in words the partition list cannot take for a partition.
+  EXPECT_NE(shipped.find("磁盘 1： "), std::string::npos) << shipped;
+  EXPECT_EQ(shipped.find(':'), std::string::npos) << shipped;
   SetEnvironmentVariableA("VREL_DISKS", nullptr);
   DeleteFileA(carried.c_str());
   DeleteFileA(image.c_str());
@@ -59,6 +64,21 @@ TEST(ListerUnderWine, SimulatedBuildReadsTheImagesTheCarriedOneNever) {
 }  // namespace
 
 namespace {
+
+// A volume's mount points through a buffer that starts too small: Wine answers
+// ERROR_MORE_DATA with the size it needs, as Windows documents.
+TEST(VolumePathsUnderWine, ABufferTooSmallGrowsUntilTheListIsWhole) {
+  wchar_t volume[MAX_PATH + 1] = {};
+  ASSERT_TRUE(GetVolumeNameForVolumeMountPointW(L"C:\\", volume, MAX_PATH));
+  wchar_t tiny[2];
+  DWORD needed = 0;
+  EXPECT_FALSE(GetVolumePathNamesForVolumeNameW(volume, tiny, 2, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  const std::vector<std::wstring> paths = disk::mountPathsOf(volume, 2);
+  ASSERT_FALSE(paths.empty());
+  EXPECT_EQ(paths[0], L"C:\\");
+  EXPECT_EQ(disk::driveLetterOfVolume(volume), L"C:");
+}
 
 // The raw-device path of the disk layer (sector-aligned transfers through a bounce
 // buffer), exercised on a file opened through a device-style name.

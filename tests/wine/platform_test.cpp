@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <process.h>
 
 #include <algorithm>
 
 #include "app/startup.h"
 #include "payload/payload.h"
 #include "platform/gbk.h"
+#include "platform/win32/error_mode_win32.h"
 #include "platform/win32/platform_win32.h"
 #include "platform/win32/ui_win32.h"
 #include "runner/command_runner.h"
@@ -224,6 +226,29 @@ TEST(FilesUnderWine, LastWriteTimeMovesOnWithAWriteOnly) {
   EXPECT_GT(p.files.lastWriteTime(path).value_or(0), *before);
   p.files.deleteFile(path);
   EXPECT_FALSE(p.files.lastWriteTime(path).has_value());
+}
+
+TEST(ConsoleShellUnderWine, StartsItsChildFromZeroedStartupInformationWhateverTheParentGot) {
+  // A C-runtime spawn hands console_parent a file table in lpReserved2; the shell's
+  // child must see none of it.
+  const std::string report = winetest::programFolder() + "startupinfo.txt";
+  DeleteFileA(report.c_str());
+  const std::string parent = winetest::programFolder() + "console_parent.exe";
+  ASSERT_EQ(_spawnl(_P_WAIT, parent.c_str(), "console_parent", report.c_str(), nullptr), 0);
+  const std::string text = winetest::readWholeFile(report);
+  ASSERT_EQ(text.rfind("parent ", 0), 0u) << text;
+  EXPECT_NE(text.rfind("parent 0\n", 0), 0u) << "the spawn filled cbReserved2, so the test can bite: " << text;
+  EXPECT_NE(text.find("\nchild 0 0"), std::string::npos) << text;
+  DeleteFileA(report.c_str());
+}
+
+TEST(ErrorModeUnderWine, CriticalErrorsFailSilentlyAndEarlierBitsStay) {
+  // Wine passes no error mode on to children (Windows does): each tool sets its own.
+  for (UINT before : {0u, static_cast<UINT>(SEM_NOGPFAULTERRORBOX), static_cast<UINT>(SEM_FAILCRITICALERRORS)}) {
+    SetErrorMode(before);
+    win32::failCriticalErrorsSilently();
+    EXPECT_EQ(GetErrorMode(), before | SEM_FAILCRITICALERRORS) << before;
+  }
 }
 
 TEST(DeployUnderWine, WritesTheCarriedToolsIntoTheTemporaryFolder) {

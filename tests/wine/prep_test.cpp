@@ -23,6 +23,12 @@ class TestSystem : public win32::System {
   std::string windowsDirectory() override { return windowsDir; }
 };
 
+// A window with nothing in it: the owner of the format step's boxes and dialog.
+struct OwnerLogic : ui::WindowLogic {
+  ui::WindowSpec table{"owner"};
+  const ui::WindowSpec& spec() const override { return table; }
+};
+
 std::string freshFolder(const std::string& name) {
   const std::string folder = winetest::programFolder() + name + "\\";
   CreateDirectoryA(folder.c_str(), nullptr);
@@ -158,6 +164,9 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   EXPECT_FALSE(real.os.system.isWow64()) << "a 64-bit program runs natively";
   EXPECT_FALSE(prep::formatVolumeEx(real.os, state, "R:\\"));
   EXPECT_FALSE(state.formatBusy);
+  // The media FormatEx is given comes from the drive's geometry: Wine's C: is a fixed disk.
+  EXPECT_EQ(real.os.volumes.mediaType("C:\\"), 12);
+  EXPECT_EQ(real.os.volumes.mediaType("Q:\\"), 0) << "no drive, no answer";
 
   fake::Control volume{ui::ControlSpec{"volumeCombo", ui::Kind::DropDownList}},
       format{ui::ControlSpec{"formatCombo", ui::Kind::DropDownList}},
@@ -176,15 +185,32 @@ TEST(FormatUnderWine, MissingFormatLibraryIsAFailure) {
   EXPECT_EQ(ui.boxes[1].text, "格式化 R:\\(2:1) 失败,请重试！");
   EXPECT_TRUE(ok.enabled());
 
-  // The manual choice goes through the shell's format dialog (a stub in Wine that
-  // shows nothing) and on to the apply, whatever the dialog did.
+  // The manual choice goes through the shell's format dialog, which needs a real
+  // owner window: without one it is never shown, and that is a failed format.
   ui.boxes.clear();
   format.setSelection(0);
   request.options.format = core::FormatChoice::Manual;
   prep::formatStep(ctx, request, controls, [&] { ++applies; });
-  EXPECT_TRUE(ui.boxes.empty());
-  EXPECT_EQ(applies, 1);
-  EXPECT_EQ(status.text(), "正在格式化....");
+  EXPECT_EQ(applies, 0);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "格式化 R:\\(2:1) 失败,请重试！");
+  // Wine's dialog is a stub that answers "cannot be formatted" (SHFMT_NOFORMAT):
+  // nothing was formatted, so nothing is applied either.
+  HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(owner, nullptr);
+  EXPECT_EQ(real.os.volumes.formatDialog(reinterpret_cast<std::uintptr_t>(owner), 17, 0xFFFF, 1), 0xFFFFFFFDu);
+  OwnerLogic logic;
+  fake::Window window(ui, logic, true);
+  window.native = reinterpret_cast<std::uintptr_t>(owner);
+  prep::RestoreControls owned{&window, volume, format, boot, addBoot, ok, cancel, status};
+  ui.boxes.clear();
+  prep::formatStep(ctx, request, owned, [&] { ++applies; });
+  EXPECT_EQ(applies, 0);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "格式化 R:\\(2:1) 失败,请重试！");
+  EXPECT_EQ(status.text(), "格式化 R:\\(2:1) 失败！");
+  EXPECT_TRUE(ok.enabled()) << "the window stays usable";
+  DestroyWindow(owner);
 }
 
 }  // namespace

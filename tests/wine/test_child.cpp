@@ -4,6 +4,7 @@
 //   test_child nul          "before", a NUL byte, "after"
 //   test_child gbk          GBK text
 //   test_child cmdline ...  its whole command line as received, exit code 3
+//   test_child startupinfo  the C-runtime fields of its start-up information: "<cbReserved2> <lpReserved2 set>"
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -29,6 +30,10 @@ int main(int argc, char** argv) {
     std::fwrite("before\0after", 1, 12, stdout);
   } else if (mode == "gbk") {
     std::fputs("中文输出", stdout);
+  } else if (mode == "startupinfo") {
+    STARTUPINFOA si = {};
+    GetStartupInfoA(&si);
+    std::printf("%u %d", static_cast<unsigned>(si.cbReserved2), si.lpReserved2 != nullptr);
   } else if (mode == "cmdline") {
     std::fputs(GetCommandLineA(), stdout);
     std::fflush(stdout);

@@ -14,8 +14,15 @@ std::u16string childCommandLine(std::u16string_view toolPath, std::u16string_vie
   return line;
 }
 
+std::u16string nativeSystemDirectory(Backend& backend) {
+  if (!backend.isWow64()) return backend.systemDirectory();
+  std::u16string windows = backend.windowsDirectory();
+  while (!windows.empty() && (windows.back() == u'\\' || windows.back() == u'/')) windows.pop_back();
+  return windows.empty() ? std::u16string() : windows + u"\\Sysnative";
+}
+
 int runLauncher(std::u16string_view arguments, Backend& backend, toolio::LineSink& out) {
-  std::u16string directory = backend.systemDirectory();
+  std::u16string directory = nativeSystemDirectory(backend);
   if (directory.empty()) {
     out.line("错误: 无法确定系统目录,找不到系统的 bcdboot 工具。");
     return 1;

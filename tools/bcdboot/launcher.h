@@ -17,10 +17,20 @@ std::u16string systemToolPath(std::u16string_view systemDirectory);
 // The child's command line: the tool's path quoted, then the arguments unchanged.
 std::u16string childCommandLine(std::u16string_view toolPath, std::u16string_view arguments);
 
+// Where the system's tool lies as this process must name it: the system directory,
+// or for a 32-bit process on a 64-bit host (WOW64) "<Windows>\Sysnative", the
+// documented alias of the native System32, which would otherwise be redirected to
+// SysWOW64 (where there is no bcdboot). Empty when it cannot be told.
+class Backend;
+std::u16string nativeSystemDirectory(Backend& backend);
+
 class Backend {
  public:
   virtual ~Backend() = default;
   virtual std::u16string systemDirectory() = 0;
+  virtual std::u16string windowsDirectory() = 0;
+  // A 32-bit process on a 64-bit host.
+  virtual bool isWow64() = 0;
   virtual bool fileExists(const std::u16string& path) = 0;
   // True when path is this very program (same file), or when this program was
   // itself started by the launcher: either way running it would recurse.

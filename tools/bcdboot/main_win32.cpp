@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/bcdboot/launcher.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
@@ -38,6 +39,20 @@ class Win32Backend : public bcdboot::Backend {
     if (n == 0 || n > MAX_PATH) return {};
     return std::u16string(buffer, buffer + n);
   }
+  std::u16string windowsDirectory() override {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    UINT n = GetWindowsDirectoryW(buffer, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return {};
+    return std::u16string(buffer, buffer + n);
+  }
+  bool isWow64() override {
+    // Looked up at run time, as systems before XP SP2 lack it (and run no 64-bit host).
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto fn = kernel ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(kernel, "IsWow64Process"))) : nullptr;
+    BOOL wow64 = FALSE;
+    return fn && fn(GetCurrentProcess(), &wow64) && wow64;
+  }
   bool fileExists(const std::u16string& path) override {
     DWORD a = GetFileAttributesW(wide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
@@ -71,6 +86,7 @@ class Win32Backend : public bcdboot::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   const std::wstring tail = toolio::ownCommandTail();
   Win32Backend backend;
   toolio::ConsoleOut out;

@@ -3,10 +3,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/bootice/backend_win32.h"
 #include "tools/common/console_out.h"
 
 int main(int argc, char** argv) {
+  win32::failCriticalErrorsSilently();
   std::vector<std::string> args(argv + 1, argv + argc);
   bootice::Win32Backend backend;
   toolio::ConsoleOut out;

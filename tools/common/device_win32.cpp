@@ -1,12 +1,13 @@
 // Disk image files, physical drives and volumes on Windows. Raw devices take only
-// whole sectors at sector-aligned offsets from sector-aligned memory, so every
-// other request goes through an aligned bounce buffer.
+// whole sectors at sector-aligned offsets from sector-aligned memory (aligned_io.h).
 #include <windows.h>
 #include <winioctl.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "platform/grow_buffer.h"
+#include "tools/common/aligned_io.h"
 #include "tools/common/disk.h"
 #include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
@@ -31,49 +32,53 @@ bool isRawPath(const std::string& path) { return path.rfind("\\\\.\\", 0) == 0 |
 bool isPhysicalDrive(const std::string& path) {
   return path.size() > 4 && _strnicmp(path.c_str() + 4, "PhysicalDrive", 13) == 0;
 }
-
-class AlignedBuffer {
- public:
-  explicit AlignedBuffer(std::size_t size)
-      : data_(static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
-        size_(size) {}
-  ~AlignedBuffer() {
-    if (data_) VirtualFree(data_, 0, MEM_RELEASE);
-  }
-  AlignedBuffer(const AlignedBuffer&) = delete;
-  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
-  std::uint8_t* data() { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  std::uint8_t* data_;
-  std::size_t size_;
-};
+// \\.\C: or \\?\Volume{...}: a volume, with a file system in front of its sectors.
+bool isVolumePath(const std::string& path) {
+  return (path.size() == 6 && path[5] == ':') || (path.size() > 4 && _strnicmp(path.c_str() + 4, "Volume{", 7) == 0);
+}
 
 class Win32Device : public Device {
  public:
-  Win32Device(toolio::UniqueHandle handle, std::uint64_t size, std::uint32_t sector, bool raw, bool physical)
-      : handle_(std::move(handle)), size_(size), sector_(sector), raw_(raw), physical_(physical) {}
+  Win32Device(toolio::UniqueHandle handle, std::uint64_t size, std::uint32_t sector, std::uint32_t alignment, bool raw,
+              bool physical)
+      : handle_(std::move(handle)),
+        size_(size),
+        sector_(sector),
+        raw_(raw),
+        physical_(physical),
+        aligned_(alignment, size, [this](std::uint64_t offset, std::uint8_t* p, std::size_t length, bool writing) {
+          return direct(offset, p, length, writing);
+        }) {}
   std::uint64_t size() const override { return size_; }
   std::uint32_t sectorSize() const override { return sector_; }
 
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return transfer(offset, static_cast<std::uint8_t*>(buffer), length, false);
+    if (raw_) return aligned_.read(offset, buffer, length);
+    if (offset > size_ || length > size_ - offset) return false;
+    return direct(offset, static_cast<std::uint8_t*>(buffer), length, false);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    return transfer(offset, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, true);
+    if (raw_) return aligned_.write(offset, buffer, length);
+    if (offset > size_ || length > size_ - offset) return false;
+    return direct(offset, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, true);
   }
   bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
   bool systemLayout(Layout& layout) override {
     if (!physical_) return false;
-    std::vector<std::uint8_t> buffer(64 * 1024);
-    DWORD got = 0;
-    while (!DeviceIoControl(handle_.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
-                            static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() > (16u << 20)) return false;
-      buffer.resize(buffer.size() * 2);
-    }
+    // The storage stack says "too small" in any of three ways; the size it does not say.
+    std::vector<std::uint8_t> buffer;
+    if (!platform::fillGrowing(buffer, 64 * 1024, 16u << 20, [&](std::vector<std::uint8_t>& b, std::size_t&) {
+          DWORD got = 0;
+          if (DeviceIoControl(handle_.get(), IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, b.data(),
+                              static_cast<DWORD>(b.size()), &got, nullptr))
+            return platform::FillResult::Filled;
+          const DWORD code = GetLastError();
+          return code == ERROR_INSUFFICIENT_BUFFER || code == ERROR_BAD_LENGTH || code == ERROR_MORE_DATA
+                     ? platform::FillResult::TooSmall
+                     : platform::FillResult::Failed;
+        }))
+      return false;
     const auto* info = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
     // The table's own bytes give what the IOCTL leaves out (entry offsets, GPT names).
     Layout bytes;
@@ -132,41 +137,12 @@ class Win32Device : public Device {
     return true;
   }
 
-  bool transfer(std::uint64_t offset, std::uint8_t* p, std::size_t length, bool writing) {
-    if (offset > size_ || length > size_ - offset) return false;
-    if (!raw_) return direct(offset, p, length, writing);
-    const std::uint64_t s = sector_;
-    if (offset % s == 0 && length % s == 0 && reinterpret_cast<std::uintptr_t>(p) % s == 0)
-      return direct(offset, p, length, writing);
-    AlignedBuffer bounce(1u << 20);
-    if (!bounce.data()) return false;
-    while (length > 0) {
-      std::uint64_t first = offset / s * s;
-      std::size_t skip = static_cast<std::size_t>(offset - first);
-      std::size_t span = std::min<std::size_t>(bounce.size() - skip, length);
-      std::size_t whole = static_cast<std::size_t>((skip + span + s - 1) / s * s);
-      if (first + whole > size_) whole = static_cast<std::size_t>(size_ - first);
-      if (writing) {
-        // Keep the neighbours' bytes of partly written sectors.
-        if ((skip != 0 || span % s != 0) && !direct(first, bounce.data(), whole, false)) return false;
-        std::memcpy(bounce.data() + skip, p, span);
-        if (!direct(first, bounce.data(), whole, true)) return false;
-      } else {
-        if (!direct(first, bounce.data(), whole, false)) return false;
-        std::memcpy(p, bounce.data() + skip, span);
-      }
-      p += span;
-      offset += span;
-      length -= span;
-    }
-    return true;
-  }
-
   toolio::UniqueHandle handle_;
   std::uint64_t size_;
   std::uint32_t sector_;
   bool raw_;
   bool physical_;
+  AlignedTransfer aligned_;
 };
 
 class PhysicalDiskSet : public DiskSet {
@@ -195,13 +171,15 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error
                                           nullptr, OPEN_EXISTING, raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr));
   const HANDLE h = handle.get();
   if (!handle) {
+    const DWORD code = GetLastError();  // before anything else can reset it
     error = errorOf(Fault::DeviceUnopenable);
     error.path = path;
-    error.system = systemMessage(GetLastError());
+    error.system = systemMessage(code);
     return nullptr;
   }
   std::uint64_t size = 0;
   std::uint32_t sector = 512;
+  std::uint32_t alignment = 512;
   DWORD got = 0;
   if (raw) {
     GET_LENGTH_INFORMATION length = {};
@@ -210,11 +188,10 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error
       size = static_cast<std::uint64_t>(length.Length.QuadPart);
     else if (GetFileSizeEx(h, &fileLength))  // a file opened as a device path (tests)
       size = static_cast<std::uint64_t>(fileLength.QuadPart);
-    DISK_GEOMETRY_EX geometry = {};
-    if (DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry, &got, nullptr) &&
-        geometry.Geometry.BytesPerSector >= 512) {
-      sector = geometry.Geometry.BytesPerSector;
-    } else if (path.size() == 6 && path[5] == ':') {
+    const SectorSizes sizes = sectorSizesOf(h);
+    if (sizes.logical) {
+      sector = sizes.logical;
+    } else if (isVolumePath(path) && path.size() == 6) {
       // A volume such as \\.\C: may not answer for its disk's geometry; its root does.
       DWORD perCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
       std::wstring root = toolio::wideFromUtf8(path.substr(4)) + L"\\";
@@ -222,13 +199,15 @@ std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error
           bytesPerSector >= 512)
         sector = bytesPerSector;
     }
-    // A volume's last sectors (the NTFS backup boot sector) lie past its file system.
-    DeviceIoControl(h, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &got, nullptr);
+    alignment = std::max<std::uint32_t>(sector, sizes.physical);
+    // A volume's last sectors (the NTFS backup boot sector) lie past its file system;
+    // a disk has no file system to ask.
+    if (isVolumePath(path)) DeviceIoControl(h, FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &got, nullptr);
   } else {
     LARGE_INTEGER length = {};
     if (GetFileSizeEx(h, &length)) size = static_cast<std::uint64_t>(length.QuadPart);
   }
-  return std::make_unique<Win32Device>(std::move(handle), size, sector, raw, raw && isPhysicalDrive(path));
+  return std::make_unique<Win32Device>(std::move(handle), size, sector, alignment, raw, raw && isPhysicalDrive(path));
 }
 
 std::unique_ptr<DiskSet> physicalDiskSet() { return std::make_unique<PhysicalDiskSet>(); }

@@ -33,6 +33,12 @@ class FileSystem {
     (void)boot;
     return true;
   }
+  // Whether the partition has room for the file system to grow into (fs.h: growable).
+  virtual bool growable(disk::Device& partition, const std::uint8_t* boot) const {
+    (void)partition;
+    (void)boot;
+    return false;
+  }
 };
 
 const FileSystem& ntfs();

@@ -127,6 +127,14 @@ MoveFix fixStart(disk::Device& partition, std::uint64_t startByte) {
   return fileSystem ? fileSystem->fixStart(partition, boot.data(), startByte) : MoveFix::Unknown;
 }
 
+bool growable(disk::Device& partition) {
+  std::vector<std::uint8_t> boot;
+  if (!readBoot(partition, boot)) return false;
+  Kind kind = Kind::Raw;
+  const FileSystem* fileSystem = recognise(boot.data(), kind);
+  return fileSystem && fileSystem->growable(partition, boot.data());
+}
+
 bool fixGrown(disk::Device& partition) {
   std::vector<std::uint8_t> boot;
   if (!readBoot(partition, boot)) return false;

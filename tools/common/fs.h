@@ -112,4 +112,9 @@ MoveFix fixStart(disk::Device& partition, std::uint64_t startByte);
 // end of the partition instead (ntfs-3g) find a copy there too. False on a write error.
 bool fixGrown(disk::Device& partition);
 
+// Whether the file system could be grown to fill its partition. Only NTFS is grown,
+// and Windows grows it by whole clusters: the partition must hold at least one
+// cluster past the volume's last sector and its backup boot sector.
+bool growable(disk::Device& partition);
+
 }  // namespace fs

@@ -355,6 +355,14 @@ class Ntfs : public FileSystem {
     if (!partition.read(0, copy.data(), copy.size())) return false;
     return partition.write(lastSector * bps, copy.data(), copy.size()) && partition.flush();
   }
+
+  bool growable(disk::Device& partition, const std::uint8_t* boot) const override {
+    const auto parsed = parse(boot);
+    if (!parsed) return false;
+    const std::uint64_t partitionSectors = partition.size() / parsed->bytesPerSector;
+    const std::uint64_t clusterSectors = parsed->clusterSize / parsed->bytesPerSector;
+    return partitionSectors >= parsed->totalSectors + 1 + clusterSectors;
+  }
 };
 
 }  // namespace

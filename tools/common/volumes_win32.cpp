@@ -2,6 +2,11 @@
 
 #include <winioctl.h>
 
+#include <cstddef>
+
+#include <cwchar>
+
+#include "platform/grow_buffer.h"
 #include "tools/common/handles_win32.h"
 
 namespace disk {
@@ -79,11 +84,58 @@ std::wstring volumeOfPath(const std::wstring& path) {
   return withoutFinalBackslash(name);
 }
 
+std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName, std::size_t initialChars) {
+  std::vector<wchar_t> list;
+  const bool filled = platform::fillGrowing(list, initialChars, 1u << 20, [&](std::vector<wchar_t>& b, std::size_t& needed) {
+    DWORD length = 0;
+    if (GetVolumePathNamesForVolumeNameW(volumeName.c_str(), b.data(), static_cast<DWORD>(b.size()), &length))
+      return platform::FillResult::Filled;
+    needed = length;
+    return GetLastError() == ERROR_MORE_DATA ? platform::FillResult::TooSmall : platform::FillResult::Failed;
+  });
+  std::vector<std::wstring> paths;
+  if (!filled) return paths;
+  list.push_back(L'\0');  // a list cut short still ends
+  for (const wchar_t* p = list.data(); *p; p += wcslen(p) + 1) paths.emplace_back(p);
+  return paths;
+}
+
+std::wstring driveLetterOfVolume(const std::wstring& volumeName) {
+  for (const std::wstring& path : mountPathsOf(volumeName))
+    if (path.size() == 3 && path[1] == L':' && path[2] == L'\\') return path.substr(0, 2);
+  return {};
+}
+
 bool pathIsOnPartition(const std::wstring& path, DWORD drive, DWORD partition) {
   const std::wstring volume = volumeOfPath(path);
   if (volume.empty()) return false;
   const auto d = deviceNumberOfPath(volume);
   return d && d->type == FILE_DEVICE_DISK && d->number == drive && d->partition == partition;
+}
+
+DWORD SectorSizes::alignment() const {
+  DWORD a = logical > physical ? logical : physical;
+  return a < 512 ? 512 : a;
+}
+
+SectorSizes sectorSizesOf(HANDLE device) {
+  SectorSizes sizes;
+  DWORD got = 0;
+  DISK_GEOMETRY_EX geometry = {};
+  if (DeviceIoControl(device, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry, sizeof geometry, &got, nullptr) &&
+      geometry.Geometry.BytesPerSector >= 512)
+    sizes.logical = geometry.Geometry.BytesPerSector;
+  STORAGE_PROPERTY_QUERY query = {};
+  query.PropertyId = StorageAccessAlignmentProperty;
+  query.QueryType = PropertyStandardQuery;
+  STORAGE_ACCESS_ALIGNMENT_DESCRIPTOR alignment = {};
+  if (DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &alignment, sizeof alignment, &got,
+                      nullptr) &&
+      got >= offsetof(STORAGE_ACCESS_ALIGNMENT_DESCRIPTOR, BytesPerPhysicalSector) + sizeof(DWORD) &&
+      alignment.BytesPerPhysicalSector >= 512 && alignment.BytesPerPhysicalSector <= 65536 &&
+      (alignment.BytesPerPhysicalSector & (alignment.BytesPerPhysicalSector - 1)) == 0)
+    sizes.physical = alignment.BytesPerPhysicalSector;
+  return sizes;
 }
 
 bool physicalDriveExists(DWORD drive) {

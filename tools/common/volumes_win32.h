@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,10 +35,29 @@ std::vector<SystemVolume> systemVolumes();
 std::wstring volumeOfPartition(DWORD drive, DWORD partition);
 std::wstring volumeOfPath(const std::wstring& path);
 
+// Every path the volume (\\?\Volume{...}\, with its final backslash) is mounted on,
+// drive roots and folders; the buffer grows for as long as the system says
+// ERROR_MORE_DATA. Empty when it has none or the system does not answer.
+std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName, std::size_t initialChars = MAX_PATH + 1);
+// Its first drive letter such as D:, empty when it has none.
+std::wstring driveLetterOfVolume(const std::wstring& volumeName);
+
 // Whether a path lies on partition `partition` of PhysicalDrive(drive).
 bool pathIsOnPartition(const std::wstring& path, DWORD drive, DWORD partition);
 
 // Whether \\.\PhysicalDrive(drive) exists.
 bool physicalDriveExists(DWORD drive);
+
+// A disk's (or a volume's disk's) sector sizes, 0 where the system does not answer:
+// the logical one from IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, the unit of every offset;
+// the physical one from IOCTL_STORAGE_QUERY_PROPERTY (StorageAccessAlignmentProperty,
+// Vista on), which uncached buffers should be aligned to (a 512e disk: 512 and 4096).
+struct SectorSizes {
+  DWORD logical = 0;
+  DWORD physical = 0;
+  // What raw requests are aligned to: the larger of the two, at least 512.
+  DWORD alignment() const;
+};
+SectorSizes sectorSizesOf(HANDLE device);
 
 }  // namespace disk

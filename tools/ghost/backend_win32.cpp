@@ -3,38 +3,43 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include <cstring>
+#include <algorithm>
 #include <ctime>
-#include <vector>
 
+#include "tools/common/aligned_io.h"
 #include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 #include "tools/common/volumes_win32.h"
+#include "tools/ghost/volume_lock.h"
 
 namespace ghost {
 
 namespace {
 
-// A locked, dismounted volume read and written directly. Raw volume I/O must be
-// whole sectors: unaligned requests go through a sector-aligned buffer.
+// A locked, dismounted volume read and written directly, in whole aligned sectors
+// (aligned_io.h): the engine's own buffers go through an aligned bounce buffer.
 class VolumeDevice : public disk::Device {
  public:
-  VolumeDevice(toolio::UniqueHandle handle, std::wstring path, std::uint64_t size, std::uint32_t sectorSize)
-      : handle_(std::move(handle)), path_(std::move(path)), size_(size), sectorSize_(sectorSize) {}
+  VolumeDevice(toolio::UniqueHandle handle, std::wstring path, std::uint64_t size, std::uint32_t sectorSize,
+               std::uint32_t alignment)
+      : handle_(std::move(handle)),
+        path_(std::move(path)),
+        size_(size),
+        sectorSize_(sectorSize),
+        // The engine's chunks are 4 MiB: one bounce round each.
+        aligned_(alignment, size, [this](std::uint64_t offset, std::uint8_t* p, std::size_t length,
+                                         bool writing) { return direct(offset, p, length, writing); },
+                 4u << 20) {}
   ~VolumeDevice() override { release(); }
 
   std::uint64_t size() const override { return size_; }
   std::uint32_t sectorSize() const override { return sectorSize_; }
 
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
-    if (offset + length > size_) return false;
-    if (aligned(offset, length)) return raw(offset, buffer, length, false);
-    return throughBounce(offset, buffer, length, false);
+    return handle_ && aligned_.read(offset, buffer, length);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    if (offset + length > size_) return false;
-    if (aligned(offset, length)) return raw(offset, const_cast<void*>(buffer), length, true);
-    return throughBounce(offset, const_cast<void*>(buffer), length, true);
+    return handle_ && aligned_.write(offset, buffer, length);
   }
   bool flush() override { return FlushFileBuffers(handle_.get()) != 0; }
 
@@ -48,11 +53,7 @@ class VolumeDevice : public disk::Device {
   const std::wstring& path() const { return path_; }
 
  private:
-  bool aligned(std::uint64_t offset, std::size_t length) const {
-    return offset % sectorSize_ == 0 && length % sectorSize_ == 0;
-  }
-  bool raw(std::uint64_t offset, void* buffer, std::size_t length, bool writing) {
-    auto* p = static_cast<char*>(buffer);
+  bool direct(std::uint64_t offset, std::uint8_t* p, std::size_t length, bool writing) {
     while (length > 0) {
       DWORD piece = length > (1u << 24) ? (1u << 24) : DWORD(length);
       OVERLAPPED at{};
@@ -67,46 +68,35 @@ class VolumeDevice : public disk::Device {
     }
     return true;
   }
-  bool throughBounce(std::uint64_t offset, void* buffer, std::size_t length, bool writing) {
-    std::uint64_t start = offset / sectorSize_ * sectorSize_;
-    std::uint64_t end = (offset + length + sectorSize_ - 1) / sectorSize_ * sectorSize_;
-    if (end > size_) return false;
-    std::vector<char> bounce(std::size_t(end - start));
-    if (!raw(start, bounce.data(), bounce.size(), false)) return false;
-    if (!writing) {
-      std::memcpy(buffer, bounce.data() + (offset - start), length);
-      return true;
-    }
-    std::memcpy(bounce.data() + (offset - start), buffer, length);
-    return raw(start, bounce.data(), bounce.size(), true);
-  }
 
   toolio::UniqueHandle handle_;
   std::wstring path_;
   std::uint64_t size_;
   std::uint32_t sectorSize_;
+  disk::AlignedTransfer aligned_;
 };
 
-// The locked volume unlocks again when opening it fails half-way.
-class VolumeLock {
+// The volume's answers to the steps of taking it.
+class Win32VolumeControl : public VolumeControl {
  public:
-  explicit VolumeLock(HANDLE volume) : volume_(volume) {
-    DWORD bytes = 0;
-    locked_ = DeviceIoControl(volume_, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr) != 0;
+  explicit Win32VolumeControl(HANDLE volume) : volume_(volume) {}
+  bool allowExtendedIo() override { return control(FSCTL_ALLOW_EXTENDED_DASD_IO); }
+  bool lock() override { return locked_ = control(FSCTL_LOCK_VOLUME); }
+  bool dismount() override { return control(FSCTL_DISMOUNT_VOLUME); }
+  void pause(unsigned milliseconds) override { Sleep(milliseconds); }
+  // Unlocks again unless the device has taken the lock over.
+  ~Win32VolumeControl() override {
+    if (locked_) control(FSCTL_UNLOCK_VOLUME);
   }
-  ~VolumeLock() {
-    DWORD bytes = 0;
-    if (locked_) DeviceIoControl(volume_, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
-  }
-  VolumeLock(const VolumeLock&) = delete;
-  VolumeLock& operator=(const VolumeLock&) = delete;
-  bool locked() const { return locked_; }
-  // The device keeps the lock from here on.
   void handOver() { locked_ = false; }
 
  private:
+  bool control(DWORD code) {
+    DWORD bytes = 0;
+    return DeviceIoControl(volume_, code, nullptr, 0, nullptr, 0, &bytes, nullptr) != 0;
+  }
   HANDLE volume_;
-  bool locked_;
+  bool locked_ = false;
 };
 
 }  // namespace
@@ -128,29 +118,30 @@ Problem Win32Backend::openPartition(const std::string& designator, bool forWriti
       CreateFileW(volume.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
   if (!handle) return GetLastError() == ERROR_ACCESS_DENIED ? Problem::AccessDenied : Problem::VolumeInUse;
   // Nobody may use the volume while its blocks are read or replaced underneath.
-  VolumeLock lock(handle.get());
-  if (!lock.locked()) return Problem::VolumeInUse;
-  DWORD bytes = 0;
-  DeviceIoControl(handle.get(), FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &bytes, nullptr);
-  // The last sectors (NTFS's backup boot sector) lie outside the file system's extent.
-  DeviceIoControl(handle.get(), FSCTL_ALLOW_EXTENDED_DASD_IO, nullptr, 0, nullptr, 0, &bytes, nullptr);
+  Win32VolumeControl control(handle.get());
+  if (!takeVolume(control, forWriting).locked) return Problem::VolumeInUse;
 
   PARTITION_INFORMATION_EX info{};
-  DISK_GEOMETRY geometry{};
+  DWORD bytes = 0;
   if (!DeviceIoControl(handle.get(), IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof info, &bytes,
                        nullptr))
     return Problem::PartitionUnreadable;
-  std::uint32_t sectorSize = 512;
-  if (DeviceIoControl(handle.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &bytes,
-                      nullptr) &&
-      geometry.BytesPerSector >= 512)
-    sectorSize = geometry.BytesPerSector;
+  const disk::SectorSizes sizes = disk::sectorSizesOf(handle.get());
+  const std::uint32_t sectorSize = sizes.logical ? sizes.logical : 512;
   out.startByte = std::uint64_t(info.StartingOffset.QuadPart);
   out.lengthBytes = std::uint64_t(info.PartitionLength.QuadPart);
   out.sectorSize = sectorSize;
-  lock.handOver();
-  out.device = std::make_unique<VolumeDevice>(std::move(handle), volume, out.lengthBytes, sectorSize);
+  control.handOver();
+  out.device = std::make_unique<VolumeDevice>(std::move(handle), volume, out.lengthBytes, sectorSize,
+                                              std::max<std::uint32_t>(sectorSize, sizes.physical));
   return Problem::None;
+}
+
+std::string Win32Backend::driveLetterOf(const std::string& designator) {
+  auto where = disk::parseDesignator(designator);
+  if (!where) return {};
+  const std::wstring volume = disk::volumeOfPartition(DWORD(where->disk - 1), DWORD(where->partition));
+  return volume.empty() ? std::string() : toolio::utf8FromWide(disk::driveLetterOfVolume(volume + L"\\"));
 }
 
 bool Win32Backend::isOnPartition(const std::string& path, const std::string& designator) {
@@ -159,19 +150,43 @@ bool Win32Backend::isOnPartition(const std::string& path, const std::string& des
          disk::pathIsOnPartition(toolio::wideFromUtf8(path), DWORD(where->disk - 1), DWORD(where->partition));
 }
 
-bool Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
+NtfsGrowth Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {
   auto* device = dynamic_cast<VolumeDevice*>(partition.device.get());
-  if (!device) return false;
-  std::wstring volume = device->path();
-  std::uint32_t sectorSize = device->sectorSize();
+  if (!device) return {};
+  const std::wstring volume = device->path();
+  const LONGLONG sectors = LONGLONG(partition.lengthBytes / device->sectorSize());
   // The file system must be mounted again to grow itself.
   device->release();
-  toolio::UniqueHandle handle(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!handle) return false;
-  LONGLONG sectors = LONGLONG(partition.lengthBytes / sectorSize);
-  DWORD bytes = 0;
-  return DeviceIoControl(handle.get(), FSCTL_EXTEND_VOLUME, &sectors, sizeof sectors, nullptr, 0, &bytes, nullptr) != 0;
+  NtfsGrowth growth;
+  const bool grown = growWithRetries(
+      [&](std::uint32_t& error) {
+        toolio::UniqueHandle handle(CreateFileW(volume.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!handle) {
+          error = GetLastError();
+          return false;
+        }
+        // Not mounted as NTFS yet (RAW for the moment): the grow would be refused.
+        wchar_t fileSystem[MAX_PATH + 1] = {};
+        if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                                           MAX_PATH + 1)) {
+          error = GetLastError();
+          return false;
+        }
+        if (lstrcmpiW(fileSystem, L"NTFS") != 0) {
+          error = ERROR_UNRECOGNIZED_VOLUME;
+          return false;
+        }
+        DWORD bytes = 0;
+        if (DeviceIoControl(handle.get(), FSCTL_EXTEND_VOLUME, const_cast<LONGLONG*>(&sectors), sizeof sectors,
+                            nullptr, 0, &bytes, nullptr))
+          return true;
+        error = GetLastError();
+        return false;
+      },
+      [](unsigned milliseconds) { Sleep(milliseconds); }, growth.systemError);
+  growth.outcome = grown ? NtfsGrowth::Outcome::Grown : NtfsGrowth::Outcome::Failed;
+  return growth;
 }
 
 std::uint64_t Win32Backend::newImageId() {

@@ -13,7 +13,8 @@ class Win32Backend : public Backend {
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
                         disk::Error& detail) override;
   bool isOnPartition(const std::string& path, const std::string& designator) override;
-  bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
+  std::string driveLetterOf(const std::string& designator) override;
+  NtfsGrowth extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 

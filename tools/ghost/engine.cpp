@@ -71,6 +71,16 @@ Problem imagePathProblem(Files& files, const std::string& path) {
   return Problem::None;
 }
 
+// The partition could not be opened: a volume in use is named as the user knows it.
+Failure openingFailed(Backend& backend, const std::string& designator, Problem problem, Failure opening) {
+  opening.problem = problem;
+  if (problem == Problem::VolumeInUse) {
+    const std::string letter = backend.driveLetterOf(designator);
+    opening.partition = letter.empty() ? designator : designator + " (" + letter + ")";
+  }
+  return opening;
+}
+
 struct ImageOpen {
   std::unique_ptr<SpanReader> reader;
   ImageHeader header;
@@ -280,10 +290,8 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
   OpenedPartition source;
   Failure opening;
   if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
-      problem != Problem::None) {
-    opening.problem = problem;
-    return opening;
-  }
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan;
@@ -428,6 +436,13 @@ Failure restoreOnto(const Command& command, Backend& backend, toolio::Progress& 
     failure.targetSectorSize = target.sectorSize;
     return failure;
   }
+  // The partition's last sector (NTFS's backup boot sector) lies past the file system:
+  // a system that will not let it be reached would fail the restore at its very end.
+  if (target.lengthBytes >= target.device->sectorSize()) {
+    std::vector<std::uint8_t> tail(target.device->sectorSize());
+    if (!target.device->read(target.lengthBytes - tail.size(), tail.data(), tail.size()))
+      return restoreFailure(Problem::PartitionTailUnreachable, nullptr);
+  }
   if (!checkMap(header, image.storedMap)) return restoreFailure(Problem::ImageMapDamaged, nullptr);
 
   MapInflater map(image.storedMap, header.mapRawSize);
@@ -484,18 +499,26 @@ Failure restoreOnto(const Command& command, Backend& backend, toolio::Progress& 
   after.target = TargetState::DataWritten;
   if (!writer.finish()) return after;
   if (fs::fixStart(*target.device, target.startByte) == fs::MoveFix::Failed) return after;
+  Failure restored;
   if (header.fileSystem == fs::Kind::Ntfs && target.lengthBytes > header.sourceSize) {
     if (!fs::fixGrown(*target.device)) return after;
-    backend.extendNtfs(target, header.sourceSize);
+    // Windows grows NTFS by whole clusters only: less room than that stays unused.
+    if (fs::growable(*target.device)) {
+      const NtfsGrowth growth = backend.extendNtfs(target, header.sourceSize);
+      // The data is all there: the restore succeeded, with a volume of the image's size.
+      if (growth.outcome == NtfsGrowth::Outcome::Failed) {
+        restored.notGrown = true;
+        restored.growError = growth.systemError;
+      }
+    }
   }
   if (damaged > 0) {
     // -crcignore: all that could be restored is, and the damage is still named.
-    Failure failure = fail(Problem::ImageChunkDamaged);
-    failure.damagedChunks = damaged;
-    failure.ignoredDamage = true;
-    return failure;
+    restored.problem = Problem::ImageChunkDamaged;
+    restored.damagedChunks = damaged;
+    restored.ignoredDamage = true;
   }
-  return Failure{};
+  return restored;
 }
 
 }  // namespace
@@ -510,10 +533,8 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   OpenedPartition target;
   Failure opening = restoreFailure(Problem::None, nullptr);
   if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
-      problem != Problem::None) {
-    opening.problem = problem;
-    return opening;
-  }
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
   return restoreOnto(command, backend, progress, image, target);
 }
 

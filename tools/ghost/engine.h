@@ -26,6 +26,11 @@ struct OpenedPartition {
   std::uint32_t sectorSize = 512;  // the disk's logical sector size, as the system reports it
 };
 
+struct NtfsGrowth {
+  enum class Outcome { Unsupported, Grown, Failed } outcome = Outcome::Unsupported;
+  std::uint32_t systemError = 0;  // Failed: the system's last error code
+};
+
 class Backend {
  public:
   virtual ~Backend() = default;
@@ -39,12 +44,18 @@ class Backend {
   // Whether the file at path lives on that partition (an image must never be read from
   // or written to the partition being restored or backed up).
   virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
-  // After a restore onto a larger partition: grow NTFS to fill it where the platform
-  // can. Returns false when it could not (the file system then keeps its size).
-  virtual bool extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {
+  // The partition's drive letter (D:) where the platform has one: the user knows a
+  // volume in use by it.
+  virtual std::string driveLetterOf(const std::string& designator) {
+    (void)designator;
+    return {};
+  }
+  // After a restore onto a partition at least one cluster larger: grow NTFS to fill it
+  // where the platform can (the file system keeps its size otherwise).
+  virtual NtfsGrowth extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) {
     (void)partition;
     (void)fsBytes;
-    return false;
+    return {};
   }
   virtual std::uint64_t newImageId() = 0;
   virtual std::uint64_t nowUnix() = 0;

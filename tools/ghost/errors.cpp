@@ -7,9 +7,9 @@ namespace ghost {
 namespace {
 
 // %n: the damaged chunks, or the megabytes needed; %a: the megabytes available;
-// %s, %t: the image's and the target's sector sizes; %e: the disk layer's words.
-// `many` is said for more than one damaged chunk, and when the disk layer gave its
-// words.
+// %s, %t: the image's and the target's sector sizes; %e: the disk layer's words;
+// %v: the partition. `many` is said for more than one damaged chunk, when the disk
+// layer gave its words, and when the partition is known.
 const struct {
   Problem key;
   const char* text;
@@ -35,7 +35,10 @@ const struct {
     {Problem::DiskUnreadable, "错误: 无法读取磁盘的分区表。", "错误: %e"},
     {Problem::PartitionUnreadable, "错误: 读取源分区失败。", nullptr},
     {Problem::PartitionUnwritable, "错误: 写入目标分区失败。", nullptr},
-    {Problem::VolumeInUse, "错误: 无法锁定分区,分区正被使用(请关闭分区上打开的文件和程序后重试)。", nullptr},
+    {Problem::VolumeInUse, "错误: 无法锁定分区,分区正被使用(请关闭分区上打开的文件和程序后重试)。",
+     "错误: 分区 %v 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。请关闭占用该分区的程序后重试。"},
+    {Problem::PartitionTailUnreachable,
+     "错误: 无法读取目标分区末尾的扇区(系统拒绝越过文件系统边界的读写)。", nullptr},
     {Problem::SystemVolume, "错误: 不能操作正在运行的系统所在的分区。", nullptr},
     {Problem::AccessDenied, "错误: 没有直接访问磁盘的权限。", nullptr},
     {Problem::TargetTooSmall, "错误: 目标分区小于映像中的源分区,无法还原(需要 %n,目标分区只有 %a)。", nullptr},
@@ -71,8 +74,15 @@ std::string megabytes(std::uint64_t bytes) {
 
 std::vector<std::string> failureLines(const Failure& f) {
   std::vector<std::string> lines;
-  if (f.problem == Problem::None) return lines;
-  const bool many = f.problem == Problem::ImageChunkDamaged ? f.damagedChunks > 1 : bool(f.diskError);
+  if (f.problem == Problem::None) {
+    if (f.notGrown)
+      lines.push_back(std::string(kNoticePrefix) + "分区已还原,但未能把 NTFS 扩展到整个分区(错误 " +
+                      std::to_string(f.growError) + "),分区容量仍为映像的原始大小,可在磁盘管理中扩展该卷。");
+    return lines;
+  }
+  const bool many = f.problem == Problem::ImageChunkDamaged ? f.damagedChunks > 1
+                    : f.problem == Problem::VolumeInUse      ? !f.partition.empty()
+                                                             : bool(f.diskError);
   if (const auto* row = toolio::rowOf(kLines, f.problem)) {
     lines.push_back(toolio::fillMarkers(many && row->many ? row->many : row->text, [&](char key) -> std::string {
       switch (key) {
@@ -82,6 +92,7 @@ std::vector<std::string> failureLines(const Failure& f) {
         case 's': return std::to_string(f.imageSectorSize);
         case 't': return std::to_string(f.targetSectorSize);
         case 'e': return disk::describe(f.diskError);
+        case 'v': return f.partition;
       }
       return {};
     }));

@@ -35,6 +35,7 @@ enum class Problem {
   PartitionUnreadable,
   PartitionUnwritable,
   VolumeInUse,
+  PartitionTailUnreachable,
   SystemVolume,
   AccessDenied,
   TargetTooSmall,
@@ -69,9 +70,15 @@ struct Failure {
   TargetState target = TargetState::NotSaid;
   bool ignoredDamage = false;        // -crcignore went on past damaged chunks
   disk::Error diskError;             // DiskUnreadable, SourceUnmappable: the disk layer's own words, when it has them
+  std::string partition;             // VolumeInUse: the partition as the user knows it, "1:2 (D:)"
+  // A successful restore whose NTFS could not be grown to fill the larger partition.
+  bool notGrown = false;
+  std::uint32_t growError = 0;
 };
 
-// One or two GBK lines.
+// One or two GBK lines. A success prints nothing, or its notice: one line that begins
+// with kNoticePrefix (the program shows it and still counts the run a success).
 std::vector<std::string> failureLines(const Failure& failure);
+inline constexpr char kNoticePrefix[] = "提示: ";
 
 }  // namespace ghost

@@ -118,22 +118,27 @@ class Win32Files : public Files {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   }
 
-  std::uint64_t maxFileSize(const std::string& path) override {
-    // Asked through a handle of the destination's folder: GetVolumeInformationW on a
-    // root would also read the volume label, and Wine prints a console warning where it
-    // cannot - output the program would take for a failure.
-    std::wstring folder = wideFromUtf8(path);
-    std::size_t slash = folder.find_last_of(L"\\/");
-    folder = slash == std::wstring::npos ? L"." : folder.substr(0, slash + 1);
+  std::uint64_t maxFileSize(const std::string& path) override { return maxFileSizeOf(fileSystemOf(path)); }
+
+ private:
+  // The destination's file system, asked through a handle of its folder; where that
+  // folder cannot be opened (not there yet, access denied), through its volume's
+  // root. The volume label is never asked for: Wine prints a console warning where
+  // it cannot read one, output the program would take for a failure.
+  static std::optional<std::string> fileSystemOf(const std::string& path) {
+    const std::wstring file = wideFromUtf8(path);
+    const std::size_t slash = file.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : file.substr(0, slash + 1);
+    wchar_t name[MAX_PATH + 1] = {};
     toolio::UniqueHandle handle(CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) return 0;
-    wchar_t fsName[64] = {};
-    if (!GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, fsName, 64)) return 0;
-    // FAT12/16/32 hold files below 4 GiB; exFAT and NTFS have no limit that matters.
-    std::wstring name(fsName);
-    if (name == L"FAT" || name == L"FAT32" || name == L"FAT16" || name == L"FAT12") return kFat32SpanLimit;
-    return 0;
+    if (handle && GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1))
+      return toolio::utf8FromWide(name);
+    wchar_t root[MAX_PATH + 1] = {};
+    if (GetVolumePathNameW(file.c_str(), root, MAX_PATH + 1) &&
+        GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1))
+      return toolio::utf8FromWide(name);
+    return std::nullopt;
   }
 };
 

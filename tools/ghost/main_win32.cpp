@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
@@ -19,6 +20,7 @@
 #include "tools/ghost/progress_window.h"
 
 int main() {
+  win32::failCriticalErrorsSilently();
   toolio::ConsoleOut out;
   ghost::ParseResult parsed = ghost::parseCommandLine(toolio::utf8FromWide(toolio::ownCommandTail()));
   if (!parsed.ok) {

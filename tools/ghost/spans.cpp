@@ -20,6 +20,12 @@ void encodeSpanHeader(unsigned number, std::uint64_t id, std::uint8_t* out) {
 
 }  // namespace
 
+std::uint64_t maxFileSizeOf(const std::optional<std::string>& fileSystemName) {
+  if (!fileSystemName) return kFat32SpanLimit;
+  const std::string& name = *fileSystemName;
+  return name == "FAT" || name == "FAT32" || name == "FAT16" || name == "FAT12" ? kFat32SpanLimit : 0;
+}
+
 std::string spanName(const std::string& image, unsigned number) {
   if (number <= 1) return image;
   char suffix[16];

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ class Files : public toolio::FileMoves {
 
 constexpr std::size_t kSpanHeaderSize = 16;
 constexpr std::uint64_t kFat32SpanLimit = 0xFFFFFFFFull - 0xFFFF;  // 4 GiB - 64 KiB
+
+// The largest file of a destination whose file system the system named (FAT12/16/32
+// hold files below 4 GiB; exFAT and NTFS have no limit that matters), or could not
+// name: splitting an image needlessly harms less than failing at 4 GiB.
+std::uint64_t maxFileSizeOf(const std::optional<std::string>& fileSystemName);
 
 // The name of span `number` (1 is the image's own name).
 std::string spanName(const std::string& image, unsigned number);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/command_line.h"
 #include "tools/common/console_out.h"
 #include "tools/common/handles_win32.h"
@@ -42,7 +43,11 @@ class Win32Backend : public iso::Backend {
   }
   bool letterInUse(char letter) override { return iso::driveLetterInUse(letter); }
   bool attachIso(char letter, const std::string& image) override { return iso::attachIsoOnLetter(letter, image); }
-  void detachIso(char letter, const std::string& image) override { iso::detachIsoFromLetter(letter, image); }
+  bool detachIso(char letter, const std::string& image) override {
+    // Without the API nothing of ours can be attached: there is nothing to keep.
+    const DWORD result = iso::detachIsoFromLetter(letter, image);
+    return result == ERROR_SUCCESS || result == ERROR_MOD_NOT_FOUND;
+  }
   std::vector<std::string> copyFolderCandidates(const std::string& image) override {
     std::size_t slash = image.find_last_of("\\/");
     std::string folder = slash == std::string::npos ? std::string(".\\") : image.substr(0, slash + 1);
@@ -86,6 +91,7 @@ class Win32Backend : public iso::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   Win32Backend backend;
   toolio::ConsoleOut out;
   return iso::runIsoTool(toolio::utf8FromWide(toolio::ownCommandTail()), backend, out);

@@ -14,50 +14,43 @@ namespace iso {
 
 namespace {
 
-// The virtual-disk API's types, declared here because the DLL is loaded at run time.
-struct StorageType {
-  ULONG deviceId;
-  GUID vendorId;
-};
 constexpr ULONG kStorageTypeIso = 1;
 constexpr GUID kVendorMicrosoft = {0xEC984AEC, 0xA0F9, 0x47E9, {0x90, 0x1F, 0x71, 0x41, 0x5A, 0x66, 0x34, 0x5B}};
-constexpr DWORD kAccessRead = 0x000D0000;  // attach read-only, detach, get info
 constexpr DWORD kAttachReadOnly = 0x1, kAttachNoDriveLetter = 0x2, kAttachPermanent = 0x4;
 
-using OpenVirtualDiskFn = DWORD(WINAPI*)(StorageType*, PCWSTR, DWORD, DWORD, void*, HANDLE*);
-using AttachVirtualDiskFn = DWORD(WINAPI*)(HANDLE, PSECURITY_DESCRIPTOR, DWORD, ULONG, void*, OVERLAPPED*);
-using DetachVirtualDiskFn = DWORD(WINAPI*)(HANDLE, DWORD, ULONG);
-using GetPhysicalPathFn = DWORD(WINAPI*)(HANDLE, PULONG, PWSTR);
+template <typename Fn>
+void loadCall(HMODULE module, const char* name, Fn& into) {
+  into = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
 
-struct VirtDisk {
+// virtdisk.dll, loaded for one operation.
+struct VirtDisk : VirtDiskCalls {
   HMODULE module = nullptr;
-  OpenVirtualDiskFn open = nullptr;
-  AttachVirtualDiskFn attach = nullptr;
-  DetachVirtualDiskFn detach = nullptr;
-  GetPhysicalPathFn physicalPath = nullptr;
   bool load() {
     module = LoadLibraryW(L"virtdisk.dll");
     if (!module) return false;
-    open = reinterpret_cast<OpenVirtualDiskFn>(reinterpret_cast<void*>(GetProcAddress(module, "OpenVirtualDisk")));
-    attach = reinterpret_cast<AttachVirtualDiskFn>(reinterpret_cast<void*>(GetProcAddress(module, "AttachVirtualDisk")));
-    detach = reinterpret_cast<DetachVirtualDiskFn>(reinterpret_cast<void*>(GetProcAddress(module, "DetachVirtualDisk")));
-    physicalPath = reinterpret_cast<GetPhysicalPathFn>(
-        reinterpret_cast<void*>(GetProcAddress(module, "GetVirtualDiskPhysicalPath")));
+    loadCall(module, "OpenVirtualDisk", open);
+    loadCall(module, "AttachVirtualDisk", attach);
+    loadCall(module, "DetachVirtualDisk", detach);
+    loadCall(module, "GetVirtualDiskPhysicalPath", physicalPath);
     return open && attach && detach && physicalPath;
   }
   ~VirtDisk() {
     if (module) FreeLibrary(module);
   }
-  toolio::UniqueHandle openIso(const std::string& image) {
-    StorageType type{kStorageTypeIso, kVendorMicrosoft};
-    HANDLE h = nullptr;
-    // The plain path, not the \\?\ form: the API wants an ordinary full path.
-    std::wstring path = widePath(image);
-    if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
-    if (open(&type, path.c_str(), kAccessRead, 0, nullptr, &h) != ERROR_SUCCESS) return {};
-    return toolio::UniqueHandle(h);
-  }
 };
+
+// Opens the image as a virtual disk with the access asked; the handle, or the error.
+DWORD openIso(const VirtDiskCalls& calls, const std::string& image, DWORD access, toolio::UniqueHandle& disk) {
+  VirtDiskStorageType type{kStorageTypeIso, kVendorMicrosoft};
+  HANDLE h = nullptr;
+  // The plain path, not the \\?\ form: the API wants an ordinary full path.
+  std::wstring path = widePath(image);
+  if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
+  const DWORD result = calls.open(&type, path.c_str(), access, 0, nullptr, &h);
+  if (result == ERROR_SUCCESS) disk.reset(h);
+  return result;
+}
 
 std::wstring rootOf(char letter) { return std::wstring(1, wchar_t(letter)) + L":\\"; }
 
@@ -81,8 +74,8 @@ bool volumeAnswers(char letter) {
 bool attachIsoOnLetter(char letter, const std::string& image) {
   VirtDisk api;
   if (!api.load()) return false;
-  toolio::UniqueHandle disk = api.openIso(image);
-  if (!disk) return false;
+  toolio::UniqueHandle disk;
+  if (openIso(api, image, kVirtDiskAccessAttach, disk) != ERROR_SUCCESS) return false;
   if (api.attach(disk.get(), nullptr, kAttachReadOnly | kAttachNoDriveLetter | kAttachPermanent, 0, nullptr,
                  nullptr) != ERROR_SUCCESS)
     return false;
@@ -111,12 +104,17 @@ bool attachIsoOnLetter(char letter, const std::string& image) {
   return ok;
 }
 
-void detachIsoFromLetter(char letter, const std::string& image) {
+DWORD detachIso(const VirtDiskCalls& calls, const std::string& image) {
+  toolio::UniqueHandle disk;
+  if (const DWORD opened = openIso(calls, image, kVirtDiskAccessDetach, disk); opened != ERROR_SUCCESS) return opened;
+  return calls.detach(disk.get(), 0, 0);
+}
+
+DWORD detachIsoFromLetter(char letter, const std::string& image) {
   DeleteVolumeMountPointW(rootOf(letter).c_str());
   VirtDisk api;
-  if (!api.load()) return;
-  toolio::UniqueHandle disk = api.openIso(image);
-  if (disk) api.detach(disk.get(), 0, 0);
+  if (!api.load()) return ERROR_MOD_NOT_FOUND;
+  return detachIso(api, image);
 }
 
 bool mapLetterToFolder(char letter, const std::string& folder) {

@@ -25,6 +25,7 @@ const struct {
     {Problem::LetterInUse, "错误: 盘符已被占用。"},
     {Problem::MountFailed, "错误: 无法挂载ISO镜像。"},
     {Problem::MountUnsupported, "错误: 此系统不支持挂载ISO镜像。"},
+    {Problem::DetachFailed, "错误: 无法卸载已挂载的ISO镜像,可能仍有程序在使用其中的文件,请关闭这些程序后重试。"},
 };
 
 }  // namespace

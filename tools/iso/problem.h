@@ -24,6 +24,7 @@ enum class Problem {
   LetterInUse,
   MountFailed,
   MountUnsupported,
+  DetachFailed,
 };
 
 // A Chinese (GBK) error line.

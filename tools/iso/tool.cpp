@@ -125,18 +125,20 @@ int list(const Request& request, Backend& backend, toolio::LineSink& out) {
   return 0;
 }
 
-int unmountAll(Backend& backend) {
+int unmountAll(Backend& backend, toolio::LineSink& out) {
   std::vector<MountRecord> records = parseMountRecords(backend.readMountRecords());
+  // An image the system would not detach stays recorded, so a later "/q" tries again.
+  std::vector<MountRecord> kept;
   for (const MountRecord& record : records) {
     if (record.kind == MountRecord::Kind::VirtualDisk) {
-      backend.detachIso(record.letter, record.path);
+      if (!backend.detachIso(record.letter, record.path)) kept.push_back(record);
     } else {
       backend.unmapLetter(record.letter, record.path);
       if (isCopyFolder(record.path)) backend.removeTree(record.path);
     }
   }
-  if (!records.empty()) backend.writeMountRecords("");
-  return 0;
+  if (!records.empty()) backend.writeMountRecords(formatMountRecords(kept));
+  return kept.empty() ? 0 : fail(out, Problem::DetachFailed);
 }
 
 int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
@@ -150,7 +152,11 @@ int mount(const Request& request, Backend& backend, toolio::LineSink& out) {
     records.erase(records.begin() + std::ptrdiff_t(i));
     backend.writeMountRecords(formatMountRecords(records));
     if (old.kind == MountRecord::Kind::VirtualDisk) {
-      backend.detachIso(old.letter, old.path);
+      if (!backend.detachIso(old.letter, old.path)) {
+        records.insert(records.begin() + std::ptrdiff_t(i), old);
+        backend.writeMountRecords(formatMountRecords(records));
+        return fail(out, Problem::DetachFailed);
+      }
     } else {
       backend.unmapLetter(old.letter, old.path);
       if (isCopyFolder(old.path)) backend.removeTree(old.path);
@@ -281,7 +287,7 @@ int runIsoTool(std::string_view commandTail, Backend& backend, toolio::LineSink&
   Request request = parseRequest(commandTail);
   switch (request.kind) {
     case Request::Kind::Invalid: return fail(out, Problem::BadCommandLine);
-    case Request::Kind::Unmount: return unmountAll(backend);
+    case Request::Kind::Unmount: return unmountAll(backend, out);
     case Request::Kind::Extract: return extract(request, backend, out);
     case Request::Kind::List: return list(request, backend, out);
     case Request::Kind::Mount: return mount(request, backend, out);

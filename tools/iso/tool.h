@@ -68,9 +68,12 @@ class Backend {
     (void)image;
     return false;
   }
-  virtual void detachIso(char letter, const std::string& image) {
+  // False when the system would not let go of the image (some program still has
+  // its files open): the letter and the record stay.
+  virtual bool detachIso(char letter, const std::string& image) {
     (void)letter;
     (void)image;
+    return true;
   }
   // Candidate folders for the copies, best first (beside the ISO, then the
   // temporary folder); each must not exist yet.

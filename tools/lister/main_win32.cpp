@@ -4,11 +4,14 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "platform/grow_buffer.h"
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/codepage_win32.h"
 #include "tools/common/fs.h"
 #include "tools/common/handles_win32.h"
@@ -24,16 +27,7 @@ using toolio::ansiFromWide;
 
 VolumeFacts factsOf(const std::wstring& volume) {
   VolumeFacts facts;
-  std::vector<wchar_t> paths(1024);
-  DWORD length = 0;
-  if (GetVolumePathNamesForVolumeNameW(volume.c_str(), paths.data(), static_cast<DWORD>(paths.size()), &length)) {
-    for (const wchar_t* p = paths.data(); *p; p += wcslen(p) + 1) {
-      if (wcslen(p) == 3 && p[1] == L':') {
-        facts.letter = ansiFromWide(p).substr(0, 2);
-        break;
-      }
-    }
-  }
+  facts.letter = ansiFromWide(disk::driveLetterOfVolume(volume));
   wchar_t label[MAX_PATH + 1] = {}, fileSystem[MAX_PATH + 1] = {};
   if (GetVolumeInformationW(volume.c_str(), label, MAX_PATH, nullptr, nullptr, nullptr, fileSystem, MAX_PATH)) {
     facts.fileSystem = ansiFromWide(fileSystem);
@@ -62,14 +56,25 @@ Volumes enumerateVolumes() {
     toolio::UniqueHandle h(
         CreateFileW(system.path().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!h) continue;
-    DWORD got = 0;
-    std::vector<std::uint8_t> buffer(sizeof(VOLUME_DISK_EXTENTS) + 32 * sizeof(DISK_EXTENT));
-    if (!DeviceIoControl(h.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, buffer.data(),
-                         static_cast<DWORD>(buffer.size()), &got, nullptr))
-      continue;
+    // Room for one extent first: a volume over more answers ERROR_MORE_DATA with the
+    // number it has, and is asked again with room for them all.
+    std::vector<std::uint8_t> buffer;
+    const bool read = platform::fillGrowing(
+        buffer, sizeof(VOLUME_DISK_EXTENTS), 1u << 20, [&](std::vector<std::uint8_t>& b, std::size_t& needed) {
+          DWORD got = 0;
+          if (DeviceIoControl(h.get(), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, b.data(),
+                              static_cast<DWORD>(b.size()), &got, nullptr))
+            return platform::FillResult::Filled;
+          if (GetLastError() != ERROR_MORE_DATA) return platform::FillResult::Failed;
+          const DWORD count = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(b.data())->NumberOfDiskExtents;
+          needed = offsetof(VOLUME_DISK_EXTENTS, Extents) + std::size_t(count) * sizeof(DISK_EXTENT);
+          return platform::FillResult::TooSmall;
+        });
+    if (!read) continue;
     const auto* extents = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(buffer.data());
+    const std::size_t room = (buffer.size() - offsetof(VOLUME_DISK_EXTENTS, Extents)) / sizeof(DISK_EXTENT);
     lister::DynamicVolumeLine line;
-    for (DWORD i = 0; i < extents->NumberOfDiskExtents && i < 32; ++i)
+    for (DWORD i = 0; i < extents->NumberOfDiskExtents && i < room; ++i)
       line.totalBytes += static_cast<std::uint64_t>(extents->Extents[i].ExtentLength.QuadPart);
     VolumeFacts facts = factsOf(volume);
     line.letter = facts.letter;
@@ -84,6 +89,7 @@ Volumes enumerateVolumes() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  win32::failCriticalErrorsSilently();
   toolio::ConsoleOut out;
   if (!lister::acceptsArguments(std::vector<std::string>(argv + 1, argv + argc))) {
     lister::printDiagnostic(lister::usageLine());
@@ -93,12 +99,18 @@ int main(int argc, char** argv) {
   auto disks = disk::physicalDiskSet();
   std::vector<lister::SystemDisk> layouts;
   std::map<int, std::unique_ptr<disk::Device>> devices;
+  bool allRead = true;
   for (int number : disks->diskNumbers()) {
     disk::Error error;
     auto device = disks->open(number, false, error);
     lister::SystemDisk d;
     d.number = number;
-    if (!device || !disk::readLayout(*device, d.layout, error)) continue;  // an empty card reader, say
+    if (!device || !disk::readLayout(*device, d.layout, error)) {
+      // An empty card reader, say: the user still learns that a disk is there.
+      lister::printDiagnostic(lister::diskProblem(number, error));
+      allRead = false;
+      continue;
+    }
     layouts.push_back(d);
     devices[number] = std::move(device);
   }
@@ -116,5 +128,5 @@ int main(int argc, char** argv) {
   };
   for (const std::string& line : lister::systemLines(layouts, volumes.byPartition, volumes.dynamic, readOwn))
     out.line(line);
-  return 0;
+  return allRead ? 0 : 1;
 }

@@ -1,10 +1,13 @@
 // MARK.exe: the Windows build over fmifs.dll's FormatEx, loaded at run time so the
 // tool starts and explains itself where the library is missing.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <string>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/command_line.h"
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 #include "tools/mark/mark.h"
 
@@ -47,12 +50,24 @@ class Win32Backend : public mark::Backend {
       formatEx_ = reinterpret_cast<FormatExFn>(reinterpret_cast<void*>(GetProcAddress(module_, "FormatEx")));
     return formatEx_ != nullptr;
   }
-  void format(char letter, mark::FormatReport& report) override {
+  int mediaType(char letter) override {
+    // No access asked: the geometry is answered on a handle opened for neither.
+    const wchar_t device[] = {L'\\', L'\\', L'.', L'\\', wchar_t(letter), L':', 0};
+    toolio::UniqueHandle h(
+        CreateFileW(device, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    DISK_GEOMETRY geometry = {};
+    DWORD got = 0;
+    if (!h || !DeviceIoControl(h.get(), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &got,
+                               nullptr))
+      return 0;
+    return static_cast<int>(geometry.MediaType);
+  }
+  void format(char letter, int media, mark::FormatReport& report) override {
     wchar_t root[] = {wchar_t(letter), L':', L'\\', 0};
     wchar_t fileSystem[] = L"NTFS";
     wchar_t label[] = L"本地磁盘";
     activeReport = &report;
-    formatEx_(root, 0x0C /* fixed hard disk */, fileSystem, label, TRUE, 0, onFormatCallback);
+    formatEx_(root, DWORD(media), fileSystem, label, TRUE, 0, onFormatCallback);
     activeReport = nullptr;
   }
 
@@ -64,6 +79,7 @@ class Win32Backend : public mark::Backend {
 }  // namespace
 
 int main() {
+  win32::failCriticalErrorsSilently();
   const std::string narrow = toolio::utf8FromWide(toolio::ownCommandTail());
   Win32Backend backend;
   toolio::ConsoleOut out;

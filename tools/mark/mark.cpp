@@ -63,9 +63,12 @@ bool FormatReport::onCallback(int command, unsigned value) {
     doneFlag_ = value != 0;
   } else if (isError(command)) {
     error_ = command;
+    return false;
   }
-  return true;
+  return error_ < 0;
 }
+
+int formatMediaFor(int mediaType) { return mediaType == 11 ? 11 : 12; }
 
 std::string failureLine(const FormatReport& report) {
   switch (report.lastError()) {
@@ -105,7 +108,7 @@ int runMark(std::string_view tail, Backend& backend, toolio::LineSink& out) {
     return 1;
   }
   FormatReport report;
-  backend.format(letter, report);
+  backend.format(letter, formatMediaFor(backend.mediaType(letter)), report);
   if (!report.succeeded()) {
     out.line(failureLine(report));
     return 1;

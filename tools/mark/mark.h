@@ -18,7 +18,8 @@ char parseDrive(std::string_view tail);
 class FormatReport {
  public:
   // One callback: command, and the value its data points to (percent, or the
-  // success flag of the done report). Returns whether the library may go on.
+  // success flag of the done report). Returns whether the library may go on: not
+  // after an error, which ends the format as failed whatever follows.
   bool onCallback(int command, unsigned value);
   bool succeeded() const { return done_ && doneFlag_ && error_ < 0; }
   int lastError() const { return error_; }
@@ -37,10 +38,16 @@ class Backend {
   virtual char windowsDriveLetter() = 0;  // upper case; 0 when unknown
   virtual bool driveExists(char letter) = 0;
   virtual bool loadLibrary() = 0;
-  // Formats letter: quick, NTFS, fixed media, default cluster size, label 本地磁盘,
+  // The drive's MEDIA_TYPE (IOCTL_DISK_GET_DRIVE_GEOMETRY), 0 when it does not say.
+  virtual int mediaType(char letter) = 0;
+  // Formats letter: quick, NTFS, the given media, default cluster size, label 本地磁盘,
   // feeding every callback into report. Returns when the library returns.
-  virtual void format(char letter, FormatReport& report) = 0;
+  virtual void format(char letter, int media, FormatReport& report) = 0;
 };
+
+// FormatEx's media for a drive of that MEDIA_TYPE: a removable stick (11) is one, and
+// everything else a fixed disk (12), which is what the library is given without one.
+int formatMediaFor(int mediaType);
 
 std::string failureLine(const FormatReport& report);
 

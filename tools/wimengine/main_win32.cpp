@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/error_mode_win32.h"
 #include "tools/common/console_out.h"
 #include "tools/common/utf.h"
 #include "tools/wimengine/backend_choice.h"
@@ -13,6 +14,7 @@
 #include "tools/wimengine/backend_wimlib.h"
 
 int wmain(int argc, wchar_t** argv) {
+  win32::failCriticalErrorsSilently();
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.push_back(toolio::utf8FromWide(argv[i]));
   toolio::ConsoleOut out;

@@ -9,7 +9,12 @@ namespace {
 class FakeSystem : public bcdboot::Backend {
  public:
   std::u16string systemDirectory() override { return directory; }
-  bool fileExists(const std::u16string& path) override { return exists && path == u"X:\\Windows\\System32\\bcdboot.exe"; }
+  std::u16string windowsDirectory() override { return windows; }
+  bool isWow64() override { return wow64; }
+  // Under WOW64 System32 is SysWOW64, which has no bcdboot: only the alias finds it.
+  bool fileExists(const std::u16string& path) override {
+    return exists && path == (wow64 ? u"X:\\Windows\\Sysnative\\bcdboot.exe" : u"X:\\Windows\\System32\\bcdboot.exe");
+  }
   bool wouldRecurse(const std::u16string&) override { return recursion; }
   long run(const std::u16string& path, const std::u16string& line) override {
     ranPath = path;
@@ -17,6 +22,8 @@ class FakeSystem : public bcdboot::Backend {
     return exitCode;
   }
   std::u16string directory = u"X:\\Windows\\System32";
+  std::u16string windows = u"X:\\Windows";
+  bool wow64 = false;
   bool exists = true;
   bool recursion = false;
   long exitCode = 0;
@@ -40,6 +47,26 @@ TEST(BcdbootLauncher, PassesTheArgumentsThroughUnchanged) {
     EXPECT_EQ(system.ranPath, u"X:\\Windows\\System32\\bcdboot.exe");
     EXPECT_EQ(out.text(), "");  // the tool's own output is all there is
   }
+}
+
+TEST(BcdbootLauncher, A32BitProcessOnA64BitHostStartsTheNativeToolThroughSysnative) {
+  for (const char16_t* windows : {u"X:\\Windows", u"X:\\Windows\\"}) {
+    FakeSystem system;
+    system.wow64 = true;
+    system.windows = windows;
+    toolio::CapturedOut out;
+    EXPECT_EQ(bcdboot::runLauncher(u"C:\\Windows /s S:", system, out), 0) << out.text();
+    EXPECT_EQ(system.ranPath, u"X:\\Windows\\Sysnative\\bcdboot.exe");
+    EXPECT_EQ(system.ranLine, u"\"X:\\Windows\\Sysnative\\bcdboot.exe\" C:\\Windows /s S:");
+  }
+  // No Windows directory to build the alias from: System32 would be the wrong one.
+  FakeSystem unknown;
+  unknown.wow64 = true;
+  unknown.windows.clear();
+  toolio::CapturedOut out;
+  EXPECT_EQ(bcdboot::runLauncher(u"C:\\Windows /s S:", unknown, out), 1);
+  EXPECT_EQ(out.text(), "错误: 无法确定系统目录,找不到系统的 bcdboot 工具。\r\n");
+  EXPECT_TRUE(unknown.ranPath.empty());
 }
 
 TEST(BcdbootLauncher, SystemDirectoryWithOrWithoutBackslash) {

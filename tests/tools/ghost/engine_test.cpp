@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -166,6 +170,40 @@ TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
   EXPECT_EQ(backend.partitions["1:2"].writes, 0);
 }
 
+TEST_F(EngineTest, ARestoreWhoseLastSectorCannotBeReachedIsRefusedBeforeAnyWrite) {
+  ASSERT_EQ(backup(), Problem::None);
+  backend.partitions["1:2"].failTailReads = true;
+  const std::vector<std::uint8_t> before = backend.partitions["1:2"].bytes;
+  const ghost::Failure failure = restore();
+  EXPECT_EQ(failure.problem, Problem::PartitionTailUnreachable);
+  EXPECT_EQ(failure.target, ghost::TargetState::Untouched);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+  EXPECT_TRUE(backend.partitions["1:2"].bytes == before);
+  EXPECT_EQ(ghost::failureLines(failure),
+            (std::vector<std::string>{
+                "错误: 无法读取目标分区末尾的扇区(系统拒绝越过文件系统边界的读写)。", "目标分区没有被改动。"}));
+  backend.partitions["1:2"].failTailReads = false;
+  EXPECT_EQ(restore().problem, Problem::None);
+}
+
+TEST_F(EngineTest, AVolumeInUseIsNamedWithItsLetter) {
+  backend.inUse["1:1"] = "D:";
+  backend.inUse["1:2"] = "";
+  RecordingProgress progress;
+  const ghost::Failure busySource = ghost::runBackup(backupCommand("1:1", "E:\\a.gho"), backend, progress);
+  EXPECT_EQ(ghost::failureLines(busySource),
+            std::vector<std::string>{"错误: 分区 1:1 (D:) 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
+                                     "请关闭占用该分区的程序后重试。"});
+  backend.inUse.erase("1:1");
+  ASSERT_EQ(backup(), Problem::None);
+  const ghost::Failure busyTarget = restore();
+  EXPECT_EQ(ghost::failureLines(busyTarget),
+            (std::vector<std::string>{"错误: 分区 1:2 正被其他程序使用(如资源管理器窗口或杀毒软件),无法锁定。"
+                                      "请关闭占用该分区的程序后重试。",
+                                      "目标分区没有被改动。"}));
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+}
+
 TEST_F(EngineTest, BackupRefusesADestinationOnTheSourceAndCleansUpAfterFailures) {
   backend.fileOnPartition["D:\\bak.gho"] = "1:1";
   EXPECT_EQ(backup(), Problem::DestinationOnSource);
@@ -315,6 +353,68 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
   ASSERT_EQ(backup(9), Problem::None);
   EXPECT_EQ(backend.files.byPath.size(), 1u);
   EXPECT_EQ(check().problem, Problem::None);
+}
+
+// An NTFS volume made by mkntfs (4 KiB clusters) filling a partition of `sectors`.
+std::vector<std::uint8_t> mkntfsVolume(std::uint64_t sectors) {
+  char path[] = "/tmp/ghost-ntfs-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return {};
+  close(fd);
+  const std::string file = path;
+  const std::string make = "truncate -s " + std::to_string(sectors * 512) + " " + file +
+                           " && /usr/sbin/mkntfs -q -Q -F -s 512 -c 4096 " + file + " >/dev/null 2>&1";
+  std::vector<std::uint8_t> bytes;
+  if (std::system(make.c_str()) == 0) {
+    std::FILE* in = std::fopen(path, "rb");
+    bytes.resize(sectors * 512);
+    if (!in || std::fread(bytes.data(), 1, bytes.size(), in) != bytes.size()) bytes.clear();
+    if (in) std::fclose(in);
+  }
+  std::remove(path);
+  return bytes;
+}
+
+// Restored onto a larger partition, NTFS is grown to fill it where the platform can:
+// a grow that fails leaves the restore a success with a notice; less than a cluster
+// of room is not worth a grow that Windows would refuse.
+TEST(NtfsGrow, IsAskedForWithAClusterOfRoomAndAFailureIsANoticeOfASuccess) {
+  if (access("/usr/sbin/mkntfs", X_OK) != 0) GTEST_SKIP() << "no mkntfs";
+  const std::uint64_t sourceSectors = 16384;  // 8 MiB; mkntfs leaves the last sector to the backup boot sector
+  const std::vector<std::uint8_t> volume = mkntfsVolume(sourceSectors);
+  ASSERT_EQ(volume.size(), sourceSectors * 512);
+  using Outcome = ghost::NtfsGrowth::Outcome;
+  struct Case {
+    const char* what;
+    std::uint64_t extraSectors;
+    Outcome outcome;
+    int calls;
+    std::string printed;
+  };
+  const Case cases[] = {
+      {"grown", 8, Outcome::Grown, 1, ""},
+      {"refused", 8 * 100, Outcome::Failed, 1,
+       "提示: 分区已还原,但未能把 NTFS 扩展到整个分区(错误 87),分区容量仍为映像的原始大小,可在磁盘管理中扩展该卷。\r\n"},
+      {"platform cannot", 8, Outcome::Unsupported, 1, ""},
+      {"seven sectors of room", 7, Outcome::Failed, 0, ""},
+      {"same size", 0, Outcome::Failed, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeBackend backend;
+    backend.partitions["1:1"].bytes = volume;
+    RecordingProgress progress;
+    toolio::CapturedOut quiet;
+    ASSERT_EQ(ghost::runCommand(backupCommand("1:1", "D:\\ntfs.gho"), backend, progress, quiet), 0) << quiet.text();
+    backend.partitions["1:2"].bytes.assign((sourceSectors + c.extraSectors) * 512, 0);
+    backend.growth = {c.outcome, 87};
+    toolio::CapturedOut out;
+    EXPECT_EQ(ghost::runCommand(restoreCommand("D:\\ntfs.gho", "1:2"), backend, progress, out), 0);
+    EXPECT_EQ(backend.extendCalls, c.calls);
+    EXPECT_EQ(out.text(), c.printed);
+    EXPECT_TRUE(std::equal(volume.begin() + 512, volume.end() - 512, backend.partitions["1:2"].bytes.begin() + 512))
+        << "the data is there whatever became of the grow";
+  }
 }
 
 // Boot sectors the restore must recognise without reading a volume behind them: an

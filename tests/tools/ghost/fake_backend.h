@@ -19,6 +19,9 @@ struct MemoryPartition {
   std::uint32_t sectorSize = 512;
   int writes = 0;
   bool failReads = false;
+  // Reads of the last sector fail, as on a volume whose file system will not pass
+  // I/O beyond its end.
+  bool failTailReads = false;
   std::uint64_t failWritesFrom = UINT64_MAX;  // a write reaching this offset fails
   std::vector<std::uint64_t> writeOffsets;    // in the order written
   // Ranges the device says read as zeros without reading them (offset, length), as
@@ -36,6 +39,7 @@ class MemoryDevice : public disk::Device {
   std::uint64_t size() const override { return p_.bytes.size(); }
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
     if (p_.failReads || offset + length > p_.bytes.size()) return false;
+    if (p_.failTailReads && offset + length > p_.bytes.size() - 512) return false;
     std::memcpy(buffer, p_.bytes.data() + offset, length);
     count(p_.timesRead, offset, length);
     return true;
@@ -161,10 +165,12 @@ class FakeBackend : public ghost::Backend {
   std::uint64_t nextId = 0x1122334455667788ull;
   unsigned threads = 3;
   int extendCalls = 0;
+  std::map<std::string, std::string> inUse;  // designator -> its drive letter ("" for none)
 
   ghost::Files& imageFiles() override { return files; }
   ghost::Problem openPartition(const std::string& designator, bool, ghost::OpenedPartition& out,
                                disk::Error&) override {
+    if (inUse.count(designator)) return ghost::Problem::VolumeInUse;
     auto found = partitions.find(designator);
     if (found == partitions.end()) return ghost::Problem::NoSuchPartition;
     out.device = std::make_unique<MemoryDevice>(found->second);
@@ -177,9 +183,14 @@ class FakeBackend : public ghost::Backend {
     auto found = fileOnPartition.find(path);
     return found != fileOnPartition.end() && found->second == designator;
   }
-  bool extendNtfs(ghost::OpenedPartition&, std::uint64_t) override {
+  std::string driveLetterOf(const std::string& designator) override {
+    auto found = inUse.find(designator);
+    return found == inUse.end() ? std::string() : found->second;
+  }
+  ghost::NtfsGrowth growth{ghost::NtfsGrowth::Outcome::Grown, 0};  // what extendNtfs answers
+  ghost::NtfsGrowth extendNtfs(ghost::OpenedPartition&, std::uint64_t) override {
     ++extendCalls;
-    return true;
+    return growth;
   }
   std::uint64_t newImageId() override { return nextId++; }
   std::uint64_t nowUnix() override { return 1700000000; }

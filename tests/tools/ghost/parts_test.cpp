@@ -15,6 +15,7 @@
 #include "tools/ghost/image_format.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/progress_window.h"
+#include "tools/ghost/spans.h"
 #include "tools/ghost/sync.h"
 
 namespace {
@@ -45,6 +46,73 @@ TEST(Pipeline, ConsumesInProducedOrderWhateverTheWorkersTake) {
   }
 }
 
+// Thread creation failing: the producer's, a worker's, every one. The run must end
+// (a hang shows as the test's timeout) with the same result as a threaded one.
+TEST(Pipeline, WithoutThreadsRunsSlowerButCompletesTheSame) {
+  struct Case {
+    const char* what;
+    int threads;  // how many threads the system gives; -1 as many as asked for
+  };
+  // Three tasks besides the calling thread's: the producer's comes first, then the workers'.
+  const Case cases[] = {
+      {"threads", -1},
+      {"no producer thread", 0},
+      {"no second worker", 2},
+  };
+  std::vector<std::uint64_t> threaded;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ghost::limitThreadsForTests(c.threads);
+    std::uint64_t produced = 0;
+    std::vector<std::uint64_t> consumed;
+    ghost::PipelineStages stages;
+    stages.produce = [&](ghost::WorkItem& item) {
+      if (produced == 50) return ghost::Produced::End;
+      item.input.assign(1, std::uint8_t(produced++));
+      return ghost::Produced::Item;
+    };
+    stages.transform = [](ghost::WorkItem& item) { item.output.assign(1, std::uint8_t(item.input[0] * 3)); };
+    stages.consume = [&](ghost::WorkItem& item) {
+      consumed.push_back(item.output[0] + 1000 * item.sequence);
+      return true;
+    };
+    EXPECT_EQ(ghost::runPipeline(stages, 3, 0, [] { return false; }), ghost::PipelineEnd::Completed);
+    ghost::limitThreadsForTests(-1);
+    EXPECT_EQ(produced, 50u) << "every item produced once: no task ran before the fallback";
+    ASSERT_EQ(consumed.size(), 50u);
+    if (threaded.empty()) threaded = consumed;
+    EXPECT_EQ(consumed, threaded);
+  }
+}
+
+TEST(Pipeline, WithoutThreadsStopsAsTheThreadedOneDoes) {
+  ghost::limitThreadsForTests(0);
+  bool cancel = false;
+  int produced = 0;
+  int consumed = 0;
+  ghost::PipelineStages stages;
+  stages.produce = [&](ghost::WorkItem&) { return ++produced > 10 ? ghost::Produced::Failed : ghost::Produced::Item; };
+  stages.transform = [](ghost::WorkItem&) {};
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 1000; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::ProducerFailed);
+  EXPECT_EQ(consumed, 10);
+
+  produced = consumed = 0;
+  stages.produce = [&](ghost::WorkItem&) { ++produced; return ghost::Produced::Item; };
+  stages.consume = [&](ghost::WorkItem&) { return ++consumed < 5; };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::ConsumerStopped);
+  EXPECT_EQ(consumed, 5);
+
+  consumed = 0;
+  stages.consume = [&](ghost::WorkItem&) {
+    if (++consumed == 3) cancel = true;
+    return true;
+  };
+  EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel; }), ghost::PipelineEnd::Cancelled);
+  EXPECT_EQ(consumed, 3);
+  ghost::limitThreadsForTests(-1);
+}
+
 TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
   std::atomic<bool> cancel{false};
   int produced = 0;
@@ -71,6 +139,17 @@ TEST(Pipeline, StopsOnProducerFailureConsumerRefusalAndCancel) {
   };
   EXPECT_EQ(ghost::runPipeline(stages, 2, 4, [&] { return cancel.load(); }), ghost::PipelineEnd::Cancelled);
   EXPECT_EQ(consumed, 3);
+}
+
+TEST(SpanLimit, FatFilesStayBelow4GiBAndAnUnknownFileSystemCountsAsFat) {
+  const std::pair<std::optional<std::string>, std::uint64_t> cases[] = {
+      {std::string("FAT32"), ghost::kFat32SpanLimit}, {std::string("FAT"), ghost::kFat32SpanLimit},
+      {std::string("FAT16"), ghost::kFat32SpanLimit}, {std::string("FAT12"), ghost::kFat32SpanLimit},
+      {std::string("NTFS"), 0},                       {std::string("exFAT"), 0},
+      {std::string("ReFS"), 0},                       {std::nullopt, ghost::kFat32SpanLimit},
+  };
+  for (const auto& [name, limit] : cases) EXPECT_EQ(ghost::maxFileSizeOf(name), limit) << name.value_or("unknown");
+  EXPECT_EQ(ghost::kFat32SpanLimit, 4294901760u);
 }
 
 // An allocation that fails on any thread fails the run, and says so; no thread may

@@ -382,8 +382,9 @@ class FakeBackend : public iso::Backend {
     log.push_back(std::string("attach ") + letter + " " + path);
     return attachWorks;
   }
-  void detachIso(char letter, const std::string& path) override {
+  bool detachIso(char letter, const std::string& path) override {
     log.push_back(std::string("detach ") + letter + " " + path);
+    return detachWorks;
   }
   std::vector<std::string> copyFolderCandidates(const std::string&) override {
     return {"C:\\VrelISO_win", "X:\\Temp\\VrelISO_win"};
@@ -408,6 +409,7 @@ class FakeBackend : public iso::Backend {
   std::set<std::string> unwritable;
   bool attachWorks = true;
   bool mapWorks = true;
+  bool detachWorks = true;
   std::vector<std::string> log;
 };
 
@@ -517,6 +519,32 @@ TEST(IsoMount, MountingAgainOnItsOwnLetterReplacesTheEarlierMount) {
   // The fake keeps Z in use, so the new mount is refused after the old one is undone.
   EXPECT_EQ(iso::runIsoTool("/D:Z /I:C:\\win.iso", b, out), 1);
   EXPECT_EQ(b.log, (std::vector<std::string>{"unmap Z C:\\VrelISO_old", "remove C:\\VrelISO_old"}));
+  EXPECT_EQ(b.records, "");
+}
+
+TEST(IsoMount, AnImageTheSystemWillNotDetachIsReportedAndStaysRecordedForTheNextQuit) {
+  FakeBackend b;
+  b.records = "attach\tZ\tC:\\win.iso\ncopies\tY\tC:\\VrelISO_win\n";
+  b.detachWorks = false;
+  toolio::CapturedOut out;
+  EXPECT_EQ(iso::runIsoTool("/q", b, out), 1);
+  EXPECT_EQ(out.text(), "错误: 无法卸载已挂载的ISO镜像,可能仍有程序在使用其中的文件,请关闭这些程序后重试。\r\n");
+  EXPECT_EQ(b.log, (std::vector<std::string>{"detach Z C:\\win.iso", "unmap Y C:\\VrelISO_win",
+                                             "remove C:\\VrelISO_win"}));
+  EXPECT_EQ(b.records, "attach\tZ\tC:\\win.iso\n") << "only the copies are gone";
+
+  // Mounting again on that letter: the earlier image still holds it, nothing new is attached.
+  b.log.clear();
+  toolio::CapturedOut again;
+  EXPECT_EQ(iso::runIsoTool("/D:Z /I:C:\\win.iso", b, again), 1);
+  EXPECT_EQ(again.text(), "错误: 无法卸载已挂载的ISO镜像,可能仍有程序在使用其中的文件,请关闭这些程序后重试。\r\n");
+  EXPECT_EQ(b.log, (std::vector<std::string>{"detach Z C:\\win.iso"}));
+  EXPECT_EQ(b.records, "attach\tZ\tC:\\win.iso\n");
+
+  b.detachWorks = true;
+  b.log.clear();
+  EXPECT_EQ(iso::runIsoTool("/q", b, out), 0) << "the next quit tries again";
+  EXPECT_EQ(b.log, (std::vector<std::string>{"detach Z C:\\win.iso"}));
   EXPECT_EQ(b.records, "");
 }
 

@@ -2,6 +2,7 @@
 // and that "Format success." appears exactly when the library's done report said so.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -14,11 +15,21 @@ class FakeLibrary : public mark::Backend {
   char windowsDriveLetter() override { return 'X'; }
   bool driveExists(char letter) override { return letter != 'Q'; }
   bool loadLibrary() override { return loads; }
-  void format(char letter, mark::FormatReport& report) override {
+  int mediaType(char) override { return geometryMedia; }
+  // The library stops calling back once the callback has said no.
+  void format(char letter, int media, mark::FormatReport& report) override {
     formatted += letter;
-    for (auto [command, value] : script) EXPECT_TRUE(report.onCallback(command, value));
+    formatMedia = media;
+    answers.clear();
+    for (auto [command, value] : script) {
+      answers.push_back(report.onCallback(command, value));
+      if (!answers.back()) break;
+    }
   }
   bool loads = true;
+  int geometryMedia = 12;
+  int formatMedia = 0;
+  std::vector<bool> answers;
   std::vector<std::pair<int, unsigned>> script;
   std::string formatted;
 };
@@ -53,14 +64,32 @@ TEST(Mark, SuccessOnlyFromTheDoneReport) {
     SCOPED_TRACE(c.what);
     FakeLibrary lib;
     lib.script = c.script;
+    const bool hasError = std::any_of(c.script.begin(), c.script.end(),
+                                      [](auto step) { return step.first == 6 || step.first == 7 || step.first == 8; });
     toolio::CapturedOut out;
     EXPECT_EQ(mark::runMark("E:", lib, out), c.success ? 0 : 1);
     EXPECT_EQ(out.text(), c.expected);
     EXPECT_EQ(lib.formatted, "E");
+    // After an error the callback asks the library to stop, and stops it only there.
+    ASSERT_FALSE(lib.answers.empty());
+    EXPECT_EQ(lib.answers.back(), !hasError);
+    EXPECT_EQ(std::count(lib.answers.begin(), lib.answers.end(), false), hasError ? 1 : 0);
     // The program looks for "success." anywhere: no failure may contain it.
     if (!c.success) {
       EXPECT_EQ(out.text().find("success."), std::string::npos);
     }
+  }
+}
+
+TEST(Mark, ARemovableStickIsFormattedAsRemovableMediaAndAnythingElseAsAFixedDisk) {
+  const std::pair<int, int> cases[] = {{11, 11}, {12, 12}, {0, 12}, {5, 12}};  // MEDIA_TYPE -> FormatEx media
+  for (auto [geometry, media] : cases) {
+    FakeLibrary lib;
+    lib.geometryMedia = geometry;
+    lib.script = {{11, 1}};
+    toolio::CapturedOut out;
+    EXPECT_EQ(mark::runMark("E:", lib, out), 0);
+    EXPECT_EQ(lib.formatMedia, media) << geometry;
   }
 }
 
