@@ -84,7 +84,7 @@ std::vector<ui::Handler> RestoreWindow::handlers() {
   rows.insert(rows.end(),
               {
                   {"volumeCombo", Event::SelectionChanged,
-                   [this] { request_.imageIndex = imageIndexOfSelection(c_->volumeCombo.selection()); }},
+                   [this] { request_.imageIndex = imageIndexOfEntry(c_->volumeCombo.text()); }},
                   {"okButton", Event::Click, [this] { confirm(); }},
                   {"cancelButton", Event::Click, [this] { stopOrClose(); }},
                   {"addBootCheck", Event::Click, [this] { c_->bootTargetCombo.setEnabled(c_->addBootCheck.checked()); }},

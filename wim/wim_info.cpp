@@ -38,6 +38,54 @@ std::vector<std::string> numbered(const std::vector<std::string>& values) {
   return entries;
 }
 
+// One <IMAGE INDEX="n"> element of the output and the values read inside it.
+struct Image {
+  int index = 0;
+  std::string name, displayName, flags, installationType;
+};
+
+// The images by their INDEX attribute, with each value taken from the first line
+// inside the element that has it; values outside every image are not an image's.
+std::vector<Image> indexedImages(const std::vector<std::string>& lines) {
+  std::vector<Image> images;
+  bool inside = false;
+  auto take = [&](const std::string& line, const char* element, std::string Image::*field) {
+    const std::string tag(element);
+    std::string value = runner::textBetween(line, "<" + tag + ">", "</" + tag + ">", 0, true);
+    if (inside && !value.empty() && (images.back().*field).empty()) images.back().*field = std::move(value);
+  };
+  for (const std::string& line : lines) {
+    const std::size_t open = gbk::find(line, "<IMAGE INDEX=\"", 0, true);
+    if (open != std::string::npos) {
+      images.push_back({static_cast<int>(gbk::leadingInteger(std::string_view(line).substr(open + 14)))});
+      inside = true;
+    }
+    take(line, "NAME", &Image::name);
+    take(line, "DISPLAYNAME", &Image::displayName);
+    take(line, "FLAGS", &Image::flags);
+    take(line, "INSTALLATIONTYPE", &Image::installationType);
+    if (open == std::string::npos && gbk::contains(line, "</IMAGE>", true)) inside = false;
+  }
+  return images;
+}
+
+// One entry per image under its own number: the names when the file has any, failing
+// them the flags, failing those the installation types; an image without the value
+// shown keeps its place under a placeholder, so that no other image takes its number.
+std::vector<std::string> indexedEntries(const std::vector<Image>& images) {
+  for (std::string Image::*label : {&Image::name, &Image::flags, &Image::installationType}) {
+    if (std::none_of(images.begin(), images.end(), [&](const Image& i) { return !(i.*label).empty(); })) continue;
+    std::vector<std::string> entries;
+    for (const Image& image : images) {
+      std::string text = (image.*label).empty() ? std::string(kUnnamedImage) : image.*label;
+      if (label == &Image::name && !image.displayName.empty()) text += "(" + image.displayName + ")";
+      entries.push_back(std::to_string(image.index) + ": " + text);
+    }
+    return entries;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string decodeUtf8ToAnsi(platform::SystemInfo& system, std::string_view bytes) {
@@ -51,6 +99,9 @@ std::string infoCommandLine(const std::string& enginePath, const std::string& im
 
 std::vector<std::string> volumeEntries(std::string_view infoText) {
   const std::vector<std::string> lines = infoLines(infoText);
+  const std::vector<Image> images = indexedImages(lines);
+  if (!images.empty()) return indexedEntries(images);
+  // An engine that prints no INDEX: the entries are numbered in output order.
   const std::vector<std::string> names = elementValues(lines, "NAME");
   const std::vector<std::string> displayNames = elementValues(lines, "DISPLAYNAME");
   std::vector<std::string> entries = numbered(names);
@@ -94,7 +145,12 @@ int selectDefaultImage(ui::Control& volumeCombo) {
   const int count = volumeCombo.count();
   if (count == 0) return 1;
   volumeCombo.setSelection(count - 1);
-  return count;
+  return imageIndexOfEntry(volumeCombo.itemText(count - 1));
+}
+
+int imageIndexOfEntry(std::string_view entry) {
+  const long index = gbk::leadingInteger(entry);
+  return index >= 1 ? static_cast<int>(index) : 1;
 }
 
 }  // namespace wim

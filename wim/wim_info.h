@@ -19,8 +19,13 @@ std::string decodeUtf8ToAnsi(platform::SystemInfo& system, std::string_view byte
 // " /info " and the image in quotes.
 std::string infoCommandLine(const std::string& enginePath, const std::string& imagePath);
 
+// Shown for an image that has no name.
+inline constexpr char kUnnamedImage[] = "[未命名]";
+
 // The combo entries for an information text: "1: name" or "1: name(display name)";
-// failing names, the flags, failing those the installation types.
+// failing names, the flags, failing those the installation types. Each entry starts
+// with the number of its image: its INDEX when the output gives it, else the
+// position in the output.
 std::vector<std::string> volumeEntries(std::string_view infoText);
 // The number after "Image Count:" on the first line that has it; 0 when none.
 int imageCountOf(std::string_view infoText);
@@ -37,7 +42,7 @@ VolumeListing listWimVolumes(core::Context& ctx, const std::string& imagePath, u
 
 // The default: the last image; image 1 when the combo box is empty. Returns imageIndex.
 int selectDefaultImage(ui::Control& volumeCombo);
-// imageIndex for a selected combo position.
-inline int imageIndexOfSelection(int selection) { return selection + 1; }
+// imageIndex for a combo entry: the number it starts with.
+int imageIndexOfEntry(std::string_view entry);
 
 }  // namespace wim

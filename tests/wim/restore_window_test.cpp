@@ -265,6 +265,25 @@ TEST_F(RestoreTest, SuccessOutcomes) {
   }
 }
 
+// The entry the user picks names the image that is applied, also when an image of
+// the file has no name.
+TEST_F(RestoreTest, TheChosenEntryIsTheImageApplied) {
+  w.processes.rules.clear();
+  w.processes.answer("/info",
+                     "Image Count: 3\r\n<WIM>\r\n  <IMAGE INDEX=\"1\">\r\n    <NAME>Sys</NAME>\r\n  </IMAGE>\r\n"
+                     "  <IMAGE INDEX=\"2\">\r\n    <TOTALBYTES>3</TOTALBYTES>\r\n  </IMAGE>\r\n"
+                     "  <IMAGE INDEX=\"3\">\r\n    <NAME>Data</NAME>\r\n  </IMAGE>\r\n</WIM>\r\n");
+  open();
+  ASSERT_EQ(c("volumeCombo").count(), 3);
+  EXPECT_GBK_EQ("2: [未命名]", c("volumeCombo").itemText(1));
+  EXPECT_EQ(c("volumeCombo").text(), "3: Data");
+  window->selectItem("volumeCombo", 1);
+  window->click("okButton");
+  EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & "
+                "echo VrelPE: engine finished\r\n",
+                w.console.input);
+}
+
 TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   open();
   window->click("okButton");

@@ -40,6 +40,40 @@ TEST(WimInfo, EntriesFromInformationTexts) {
   for (const auto& c : cases) EXPECT_EQ(wim::volumeEntries(c.text), c.entries) << c.what;
 }
 
+// With the images' INDEX in the output, an entry carries its image's own number: an
+// unnamed image keeps its place under a placeholder, and a display name stays with
+// the name of its own image.
+TEST(WimInfo, EntriesCarryTheImagesIndex) {
+  const struct {
+    const char* what;
+    const char* text;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {"image 2 of three unnamed",
+       "<IMAGE INDEX=\"1\">\r\n<NAME>A</NAME>\r\n</IMAGE>\r\n<IMAGE INDEX=\"2\">\r\n<FLAGS>x</FLAGS>\r\n</IMAGE>\r\n"
+       "<IMAGE INDEX=\"3\">\r\n<NAME>C</NAME>\r\n</IMAGE>\r\n",
+       {"1: A", "2: [未命名]", "3: C"}},
+      {"image 3 of three unnamed",
+       "<IMAGE INDEX=\"1\">\r\n<NAME>A</NAME>\r\n</IMAGE>\r\n<IMAGE INDEX=\"2\">\r\n<NAME>B</NAME>\r\n</IMAGE>\r\n"
+       "<IMAGE INDEX=\"3\">\r\n</IMAGE>\r\n",
+       {"1: A", "2: B", "3: [未命名]"}},
+      {"display name of image 2 only",
+       "<IMAGE INDEX=\"1\">\r\n<NAME>W</NAME>\r\n</IMAGE>\r\n<IMAGE INDEX=\"2\">\r\n<NAME>V</NAME>\r\n"
+       "<DISPLAYNAME>专业版</DISPLAYNAME>\r\n</IMAGE>\r\n",
+       {"1: W", "2: V(专业版)"}},
+      {"numbers as the file gives them", "<image index=\"4\">\r\n<NAME>D</NAME>\r\n</IMAGE>\r\n<WIM>\r\n<NAME>outside</NAME>\r\n",
+       {"4: D"}},
+      {"no names: the flags, unflagged images kept",
+       "<IMAGE INDEX=\"1\">\r\n</IMAGE>\r\n<IMAGE INDEX=\"2\">\r\n<FLAGS>Ultimate</FLAGS>\r\n</IMAGE>\r\n",
+       {"1: [未命名]", "2: Ultimate"}},
+      {"nothing to show", "Image Count: 2\r\n<IMAGE INDEX=\"1\">\r\n</IMAGE>\r\n<IMAGE INDEX=\"2\">\r\n</IMAGE>\r\n", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(wim::volumeEntries(c.text), c.entries) << c.what;
+  EXPECT_EQ(wim::imageIndexOfEntry("3: C"), 3);
+  EXPECT_EQ(wim::imageIndexOfEntry("12: 二"), 12);
+  EXPECT_EQ(wim::imageIndexOfEntry("1:  "), 1);
+}
+
 TEST(WimInfo, ImageCount) {
   EXPECT_EQ(wim::imageCountOf("WIM Information:\r\nImage Count: 2\r\n"), 2);
   EXPECT_EQ(wim::imageCountOf("image count:   7 images\r\n"), 7);
