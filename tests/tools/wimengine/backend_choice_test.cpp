@@ -36,6 +36,14 @@ struct ScriptedLibrary : Backend {
   bool removeFile(const std::string&) override { return file("removeFile"); }
   bool replaceFile(const std::string&, const std::string&) override { return !file("replaceFile"); }
   std::int64_t nowMs() override { return 0; }
+  std::string readFileStart(const std::string&, std::size_t) override {
+    file("readFileStart");
+    return {};
+  }
+  std::vector<std::string> matchingFiles(const std::string&) override {
+    file("matchingFiles");
+    return {};
+  }
   // Only the system library's file operations may be used: they need no DLL.
   bool file(const char* what) {
     if (name != "system") log.push_back(name + " " + what);
