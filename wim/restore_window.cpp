@@ -1,5 +1,6 @@
 #include "wim/restore_window.h"
 
+#include "core/image_sets.h"
 #include "core/message_box.h"
 #include "core/path_and_size.h"
 #include "platform/gbk.h"
@@ -49,8 +50,10 @@ const ui::WindowSpec kRestoreWindow{
 }  // namespace
 
 std::string applyCommandLine(const std::string& enginePath, const std::string& imagePath, int imageIndex,
-                             const std::string& targetDrive) {
-  return enginePath + " /apply \"" + imagePath + "\" " + std::to_string(imageIndex) + " " + targetDrive;
+                             const std::string& targetDrive, const std::string& otherPartsPattern) {
+  std::string line = enginePath + " /apply \"" + imagePath + "\" " + std::to_string(imageIndex) + " " + targetDrive;
+  if (!otherPartsPattern.empty()) line += " /ref \"" + otherPartsPattern + "\"";
+  return line;
 }
 
 RestoreWindow::RestoreWindow(core::Context& ctx, const ui::Control& partitionList, core::Request request,
@@ -140,8 +143,11 @@ void RestoreWindow::startWimApply() {
   const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
-  run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive), *window_,
-             c.engineLogBox);
+  // A split set's other parts are named to the engine by the first part's pattern.
+  const std::string otherParts =
+      core::isSplitPart(r.imagePath) ? core::splitPartsPattern(ctx_.os.files, r.imagePath) : std::string();
+  run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive, otherParts),
+             *window_, c.engineLogBox);
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
