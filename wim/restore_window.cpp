@@ -208,7 +208,8 @@ void RestoreWindow::finishSucceeded() {
     if (hooks_.shutDown) hooks_.shutDown();
     return;
   }
-  const std::uint64_t size = core::fileSizeOf(ctx_.os.files, r.imagePath);
+  // A split set's size is that of all its parts.
+  const std::uint64_t size = core::imageSetSize(ctx_.os.files, r.imagePath);
   const std::string volume = c.volumeCombo.text();
   const std::string summary = std::string(kApplyDone) + "\r\n安装分区: " + r.target.targetDisplay + "\r\n映像大小: " +
                               core::sizeInMegabytesText(size) + " MB\r\n" + c.elapsedLabel.text() + "\r\n映像名称: " +
