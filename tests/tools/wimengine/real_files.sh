@@ -267,15 +267,21 @@ recordings|record)
     "$engine" /apply "$work/rec.wim" 1 "$work/out" >"$data/apply_run.txt"
     "$engine" /apply "$work/rec.wim" 3 "$work/out2" >"$data/apply_failure_index.txt"
     "$engine" /info "$work/missing.wim" >"$data/info_failure_missing.txt"
+    wimlib-imagex capture "$work/b" "$work/two.wim" "Windows 10 专业版" >/dev/null
+    wimlib-imagex append "$work/b" "$work/two.wim" "x" >/dev/null
+    wimlib-imagex info "$work/two.wim" 2 --image-property NAME= >/dev/null
+    wimlib-imagex export "$work/two.wim" all "$work/install.esd" --solid >/dev/null
+    "$engine" /info "$work/install.esd" >"$data/info_esd_unnamed_image.txt"
     exit 0
   fi
-  for f in capture_run apply_run info_two_images apply_failure_index info_failure_missing; do
+  for f in capture_run apply_run info_two_images apply_failure_index info_failure_missing info_esd_unnamed_image; do
     check "$f recorded with CR LF" crlf_clean "$data/$f.txt"
   done
   check "recorded apply succeeded" grep -q $'^Successfully applied image.\r$' "$data/apply_run.txt"
   check "recorded apply has estimates" grep -q '% ] Applying progress: .* remaining' "$data/apply_run.txt"
   check "recorded capture succeeded" grep -q '^Successfully imaged ' "$data/capture_run.txt"
   check "recorded info has two names" test "$(grep -c '<NAME>' "$data/info_two_images.txt")" -eq 2
+  check "recorded ESD info: two images, one name" test "$(grep -c '<IMAGE INDEX=' "$data/info_esd_unnamed_image.txt")-$(grep -c '<NAME>' "$data/info_esd_unnamed_image.txt")" = 2-1
   check "recorded failures say no success" bash -c "! grep -qi successfully '$data/apply_failure_index.txt' '$data/info_failure_missing.txt'"
   ;;
 *)
