@@ -7,6 +7,7 @@
 
 #include "platform/gbk.h"
 #include "tests/support/gbk_text.h"
+#include "tests/tools/wimengine/wim_header_bytes.h"
 
 namespace wimengine {
 namespace {
@@ -72,23 +73,7 @@ struct FakeBackend : Backend {
   }
 };
 
-// The first 208 bytes of a WIM file: magic, version, flags, GUID (its first byte
-// given), part number and count.
-std::string wimHeader(unsigned char guid, std::uint16_t part, std::uint16_t total, std::uint32_t version = 0x10D00,
-                      std::uint32_t flags = 0x00040000) {
-  std::string h(kWimHeaderSize, '\0');
-  h.replace(0, 8, std::string("MSWIM\0\0\0", 8));
-  auto put = [&h](std::size_t at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) h[at + std::size_t(i)] = char((value >> (8 * i)) & 0xFF);
-  };
-  put(0x0C, version, 4);
-  put(0x10, flags, 4);
-  h[0x18] = char(guid);
-  h[0x27] = char(0x5A);
-  put(0x28, part, 2);
-  put(0x2A, total, 2);
-  return h;
-}
+using testing_bytes::wimHeader;
 
 struct EngineFixture : ::testing::Test {
   FakeBackend backend;

@@ -2,21 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/tools/wimengine/wim_header_bytes.h"
+
 namespace wimengine {
 namespace {
 
 std::string headerBytes(std::uint32_t version, std::uint32_t flags, std::uint16_t part, std::uint16_t total) {
-  std::string h(kWimHeaderSize, '\0');
-  h.replace(0, 8, std::string("MSWIM\0\0\0", 8));
-  auto put = [&h](std::size_t at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) h[at + std::size_t(i)] = char((value >> (8 * i)) & 0xFF);
-  };
-  put(0x0C, version, 4);
-  put(0x10, flags, 4);
-  for (std::size_t i = 0; i < 16; ++i) h[0x18 + i] = char(0xA0 + i);
-  put(0x28, part, 2);
-  put(0x2A, total, 2);
-  return h;
+  return testing_bytes::wimHeader(0xA0, part, total, version, flags);
 }
 
 TEST(WimHeader, FieldsAndTheEsdMarks) {
@@ -38,6 +30,7 @@ TEST(WimHeader, FieldsAndTheEsdMarks) {
     EXPECT_EQ(h->partNumber, 2);
     EXPECT_EQ(h->totalParts, 3);
     EXPECT_EQ(h->guid[0], 0xA0);
+    EXPECT_EQ(h->guid[1], 0xA1);
     EXPECT_EQ(h->guid[15], 0xAF);
   }
   std::string bytes = headerBytes(0x10D00, 0, 1, 1);
