@@ -65,6 +65,13 @@ const std::vector<std::string> kApply = {"/apply", "D:\\win.wim", "1", "C:"};
 const std::vector<std::string> kCapture = {"/capture", "C:", "E:\\bak.wim", "name", "desc"};
 const std::vector<std::string> kInfo = {"/info", "D:\\win.esd"};
 
+// An older WIMGAPI's refusal of an ESD, naming the DLL's version.
+Failure esdOnOldWimgapi() {
+  Failure f = failedWith(ErrorKind::EsdNeedsNewerWimgapi);
+  f.name = "6.1.7601.17514";
+  return f;
+}
+
 TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
   using E = ErrorKind;
   struct Case {
@@ -84,6 +91,11 @@ TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
        {"system info", "wimlib info"}, ""},
       {LibraryChoice::SystemFirst, &kCapture, failedWith(E::LibraryMissing), Failure{},
        {"system capture", "wimlib capture"}, ""},
+      // An ESD on a WinPE before 4.0: wimlib reads it; forced to WIMGAPI, the user learns why not.
+      {LibraryChoice::SystemFirst, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info", "wimlib info"}, ""},
+      {LibraryChoice::SystemOnly, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info"},
+       "错误: 此系统的 wimgapi.dll(版本 6.1.7601.17514)不能读取ESD映像(LZMS固实压缩),需要 WinPE 4.0 或更高版本"
+       "(Windows 8 及以后的 WIMGAPI)。(wimgapi.dll)"},
       // Both refuse: wimlib's cause, with both libraries' codes.
       {LibraryChoice::SystemFirst, &kApply, failedWith(E::Other, 87), failedWith(E::WimUnsupported, 18),
        {"system apply", "wimlib apply"},
