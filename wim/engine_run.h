@@ -119,8 +119,9 @@ struct PowerHooks {
 // timers stop and the window may close.
 bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop);
 
-// A progress window's OK button: shows the first check the request fails there over
-// the window; true when it is refused.
+// A progress window's OK button, after its guard against another engine and before
+// anything is formatted or run: shows the first check the request fails there over the
+// window; true when it is refused.
 bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request);
 
 // Ends the program the orderly way: the ISO mounter unmounts everything, a letter

@@ -168,7 +168,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
           << w.control("engineLogBox").text();
       EXPECT_EQ(calls, std::vector<std::string>{"restart"});
-      EXPECT_EQ(w.control("statusLabel").text(), wim::kApplyDone);
+      EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
       EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
       EXPECT_TRUE(windows.boxes.empty());
       const std::string log = w.control("engineLogBox").text();
@@ -190,7 +190,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       click(w, "okButton");
       ASSERT_TRUE(winetest::pumpUntil([&] { return !windows.boxes.empty(); }, 15000));
       EXPECT_LT(GetTickCount() - failStart, 5000u);
-      EXPECT_EQ(windows.boxes.back(), wim::kApplyFailed);
+      EXPECT_EQ(windows.boxes.back(), "Imagex应用映像到磁盘失败！");
       EXPECT_TRUE(calls.empty());
       const std::string failedLog = w.control("engineLogBox").text();
       EXPECT_EQ(winetest::readWholeFile("C:\\PzVrelErrorlog.log"), failedLog);
@@ -232,8 +232,8 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
     windows.answers = {ui::kAnswerYes};
     click(w, "cancelButton");
     ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 15000));
-    EXPECT_EQ(windows.boxes[0], wim::kCaptureStopQuestion);
-    EXPECT_EQ(windows.boxes[1], wim::kCaptureCancelled);
+    EXPECT_EQ(windows.boxes[0], "Imagex正在备份,是否退出？");
+    EXPECT_EQ(windows.boxes[1], "用户取消Imagex备份。");
     EXPECT_FALSE(wim::processExistsByName(real.processes, "ZeDadaviZezi.exe"));
     EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -415,6 +415,37 @@ TEST_F(RealEngineUnderWine, BacksUpAMappedDriveOntoItselfThenRestoresTheImageEls
     EXPECT_NE(summary.find("\r\n映像名称: 备份 回环.wim\r\n分卷编号: 1\r\n分卷名称: " + imageName), std::string::npos)
         << summary;
   });
+}
+
+// Through the real interpreter and the engine's own argument parsing: a variable's
+// name between two "%" and a backslash before the closing quote arrive unchanged.
+TEST_F(WimWindowsUnderWine, CaptureNameAndDescriptionArriveAsTyped) {
+  const std::string argsFile = toolsFolder + "args.txt";
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", argsFile.c_str());
+  SetEnvironmentVariableA("VREL_NAME_PART", "expanded");
+  const std::string name = "Win %VREL_NAME_PART% 10\\";
+  const std::string description = "50% of %PATH% & %VREL_NAME_PART:~0,3%\\";
+  wim::PowerHooks hooks;
+  hooks.restart = [&] { calls.push_back("restart"); };
+  request.mode = core::Mode::WimBackup;
+  request.imagePath = toolsFolder + "named.wim";
+  wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
+  Harness harness(backup, [&](ui::Window& w) {
+    engineMode("ok");
+    w.control("imageNameEdit").setText(name);
+    w.control("descriptionEdit").setText(description);
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 15000)) << w.control("engineLogBox").text();
+  });
+  windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", nullptr);
+  SetEnvironmentVariableA("VREL_NAME_PART", nullptr);
+  const std::vector<std::string> args = gbk::split(winetest::readWholeFile(argsFile), "\n");
+  ASSERT_GE(args.size(), 6u) << winetest::readWholeFile(argsFile);
+  EXPECT_EQ(args[2], request.imagePath);
+  EXPECT_EQ(args[3], name);
+  EXPECT_EQ(args[4], description);
+  EXPECT_EQ(args[5], "/flags");
 }
 
 }  // namespace

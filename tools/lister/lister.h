@@ -95,7 +95,7 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
                                      const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn);
 
 // The whole program over a set of image disks; the exit code.
-int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,
                 const std::function<std::string(const std::string&)>& toOutput);
 
 }  // namespace lister
