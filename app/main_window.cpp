@@ -44,7 +44,7 @@ const ui::WindowSpec kMainWindow{
         {"depthLabel", Kind::Label, "目录深度:", 8, 24, 72, 16, ui::kNone, "imageSearchGroup"},
         {"depthEdit", Kind::Edit, "3", 64, 22, 40, 24, ui::kNone, "imageSearchGroup"},
         {"patternCombo", Kind::DropDownList, "", 128, 24, 64, 20, ui::kNone, "imageSearchGroup",
-         {"*.GHO", "*.ISO", "*.WIM", "*.SWM"}, {}, {}, 0},
+         {"*.GHO", "*.ISO", "*.WIM", "*.SWM", "*.ESD"}, {}, {}, 0},
         {"searchButton", Kind::Button, "搜 索", 200, 22, 56, 24, ui::kNone, "imageSearchGroup"},
         {"searchResultList", Kind::ListBox, "", 8, 56, 248, 200, ui::kNone, "imageSearchGroup"},
         {"homePageCheck", Kind::CheckBox, "支持作者,设定主页", 480, 296, 136, 24},

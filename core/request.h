@@ -13,7 +13,7 @@ namespace core {
 // The main window's operating modes, as its three radio buttons choose them.
 enum class Mode { Restore, GhostBackup, WimBackup };
 
-// A restore image by its extension, in any letter case.
+// A restore image by its extension, in any letter case; .ESD and .SWM are WIM images.
 enum class ImageKind { Gho, Wim, Iso, Unsupported };
 ImageKind imageKindOf(std::string_view path);
 

@@ -1,5 +1,6 @@
 #include "onekey/install_list_window.h"
 
+#include "core/image_sets.h"
 #include "core/message_box.h"
 #include "core/path_and_size.h"
 #include "onekey/ghost_runs.h"
@@ -42,7 +43,7 @@ void InstallListWindow::onCreated(ui::Window& window) {
     return;
   }
   for (const std::string& candidate : candidates_) {
-    const std::uint64_t bytes = core::fileSizeOf(s_.os.files, candidate);
+    const std::uint64_t bytes = core::imageSetSize(s_.os.files, candidate);
     if (!listedAsInstallable(bytes)) continue;
     const int row = list_->addRow(candidate, 0);
     list_->setCell(row, 1, core::sizeInMegabytesText(bytes) + " MB");

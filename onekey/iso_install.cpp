@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/image_sets.h"
 #include "core/message_box.h"
 #include "platform/gbk.h"
 #include "onekey/install_list_window.h"
@@ -42,19 +43,27 @@ void installFromIso(Services& s, MainControls& c, const core::Request& iso, cons
   const std::string root = letter + ":\\";
   search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Gho");
   search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Wim");
+  search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Esd");
+  search::findFilesInto(s.os.files, s.ui, root, c.isoContentList, "*.Swm");
   if (c.isoContentList.count() == 0) {
     unlockMainControls(c);
     core::showBox(s.ui, &c.window, "错误或不支持的Windows安装镜像,请选择正确的Windows安装镜像！", core::kErrorBox);
     return;
   }
   std::vector<std::string> candidates;
-  for (int i = 0; i < c.isoContentList.count(); ++i) candidates.push_back(c.isoContentList.itemText(i));
-  const std::string installWim = letter + ":\\sources\\install.wim";
+  // A split set is one candidate: its first part.
+  for (int i = 0; i < c.isoContentList.count(); ++i)
+    if (!core::isLaterSplitPart(s.os.files, c.isoContentList.itemText(i)))
+      candidates.push_back(c.isoContentList.itemText(i));
   unlockMainControls(c);
-  // A Windows setup medium: boot.wim and install.wim, and only install.wim installs.
-  if (candidates.size() == 2 && s.os.files.exists(installWim)) {
+  // A Windows setup medium: boot.wim and the install image, and only the latter installs.
+  std::string installImage;
+  for (const char* name : {"install.wim", "install.esd", "install.swm"})
+    if (installImage.empty() && s.os.files.exists(letter + ":\\sources\\" + name))
+      installImage = letter + ":\\sources\\" + name;
+  if (candidates.size() == 2 && !installImage.empty()) {
     core::Request wimRequest = iso;
-    wimRequest.imagePath = installWim;
+    wimRequest.imagePath = installImage;
     wim::restoreProgressWindow(s, &c.window, c.partitionList, wimRequest, s.afterApply);
     return;
   }

@@ -6,6 +6,7 @@
 
 #include "disks/volumes.h"
 #include "platform/gbk.h"
+#include "core/image_sets.h"
 #include "core/path_and_size.h"
 
 namespace search {
@@ -52,10 +53,13 @@ int depthFromText(std::string_view text) {
   return static_cast<int>(value);
 }
 
-void acceptSearchHit(ui::Control& resultList, const std::string& pattern, const std::string& path,
-                     const std::string& suffix) {
+void acceptSearchHit(platform::FileSystem& files, ui::Control& resultList, const std::string& pattern,
+                     const std::string& path, const std::string& suffix) {
   const std::string tail = pattern.size() >= 4 ? pattern.substr(pattern.size() - 4) : pattern;
-  if (gbk::toUpperAscii(core::extensionOf(path)) == gbk::toUpperAscii(tail)) resultList.addItem(path + suffix);
+  if (gbk::toUpperAscii(core::extensionOf(path)) != gbk::toUpperAscii(tail)) return;
+  // A split set is chosen by its first part; the others are not offered on their own.
+  if (core::isLaterSplitPart(files, path + suffix)) return;
+  resultList.addItem(path + suffix);
 }
 
 int searchImages(platform::Platform& os, ui::WindowSystem& ui, const SearchControls& c) {
@@ -71,7 +75,7 @@ int searchImages(platform::Platform& os, ui::WindowSystem& ui, const SearchContr
     const int depth = depthFromText(c.depthEdit.text());
     walkDirectory(os.files, ui, root,
                   [&](const std::string& path, const std::string& suffix) {
-                    acceptSearchHit(c.resultList, pattern, path, suffix);
+                    acceptSearchHit(os.files, c.resultList, pattern, path, suffix);
                   },
                   pattern, depth);
   }
@@ -97,8 +101,10 @@ void acceptStartupImage(platform::FileSystem& files, ui::Control& imagePathCombo
                         const std::string& suffix) {
   const std::string full = path + suffix;
   const std::string ext = gbk::toUpperAscii(core::extensionOf(full));
-  if (ext != ".GHO" && ext != ".WIM" && ext != ".ISO") return;
-  const double megabytes = static_cast<double>(core::fileSizeOf(files, full)) / 1048576.0;
+  if (ext != ".GHO" && ext != ".WIM" && ext != ".ISO" && ext != ".ESD" && ext != ".SWM") return;
+  if (core::isLaterSplitPart(files, full)) return;
+  // A split set counts with all its parts: each may be small, the image is not.
+  const double megabytes = static_cast<double>(core::imageSetSize(files, full)) / 1048576.0;
   if (megabytes - 50.0 > 0.0000001) imagePathCombo.addItem(full);
 }
 
@@ -107,7 +113,7 @@ bool comboEntryContains(const ui::Control& combo, int index, std::string_view te
 }
 
 void chooseDefaultImage(const ui::Control& imagePathCombo, core::AppState& state) {
-  for (const char* wanted : {".GHO", "install.wim"}) {
+  for (const char* wanted : {".GHO", "install.wim", "install.esd", "install.swm"}) {
     if (!state.defaultImage.empty()) return;
     for (int i = 0; i < imagePathCombo.count(); ++i)
       if (comboEntryContains(imagePathCombo, i, wanted)) {
@@ -126,7 +132,7 @@ void scanImagesAtStartup(platform::Platform& os, ui::WindowSystem& ui, ui::Contr
     acceptStartupImage(os.files, imagePathCombo, path, suffix);
   };
   for (const std::string& root : roots)
-    for (const char* pattern : {"*.Gho", "*.WIM", "*.ISO"}) walkDirectory(os.files, ui, root, accept, pattern, 2);
+    for (const char* pattern : {"*.Gho", "*.WIM", "*.ISO", "*.ESD", "*.SWM"}) walkDirectory(os.files, ui, root, accept, pattern, 2);
   chooseDefaultImage(imagePathCombo, state);
   if (state.defaultImage.empty()) imagePathCombo.setSelection(0);
   else imagePathCombo.selectByPrefix(state.defaultImage);

@@ -44,17 +44,20 @@ inline constexpr char kSearchWaitingLine[] = "正在搜索文件，请稍候....
 int searchImages(platform::Platform& os, ui::WindowSystem& ui, const SearchControls& controls);
 
 // Adds the path when its extension, upper-cased, equals the pattern's last four
-// characters upper-cased: a match through an 8.3 short name (x.gho.bak) is dropped.
-void acceptSearchHit(ui::Control& resultList, const std::string& pattern, const std::string& path,
-                     const std::string& suffix);
+// characters upper-cased: a match through an 8.3 short name (x.gho.bak) is dropped,
+// and so is a later part of a split set (install2.swm beside install.swm).
+void acceptSearchHit(platform::FileSystem& files, ui::Control& resultList, const std::string& pattern,
+                     const std::string& path, const std::string& suffix);
 
-// The start-up scan: GHO, WIM and ISO files larger than 50 MB two levels deep on
-// every drive fill the combo box; the default image is chosen and selected.
+// The start-up scan: GHO, WIM, ISO and ESD files and the first parts of split sets
+// larger than 50 MB (a set with all its parts) two levels deep on every drive fill
+// the combo box; the default image is chosen and selected.
 void scanImagesAtStartup(platform::Platform& os, ui::WindowSystem& ui, ui::Control& imagePathCombo,
                          core::AppState& state);
 void acceptStartupImage(platform::FileSystem& files, ui::Control& imagePathCombo, const std::string& path,
                         const std::string& suffix);
-// The first entry containing ".GHO", else the first containing "install.wim".
+// The first entry containing ".GHO", else the first containing "install.wim", then
+// "install.esd", then "install.swm".
 void chooseDefaultImage(const ui::Control& imagePathCombo, core::AppState& state);
 bool comboEntryContains(const ui::Control& combo, int index, std::string_view text);
 

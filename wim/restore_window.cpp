@@ -1,5 +1,6 @@
 #include "wim/restore_window.h"
 
+#include "core/image_sets.h"
 #include "core/message_box.h"
 #include "core/path_and_size.h"
 #include "platform/gbk.h"
@@ -49,8 +50,10 @@ const ui::WindowSpec kRestoreWindow{
 }  // namespace
 
 std::string applyCommandLine(const std::string& enginePath, const std::string& imagePath, int imageIndex,
-                             const std::string& targetDrive) {
-  return enginePath + " /apply \"" + imagePath + "\" " + std::to_string(imageIndex) + " " + targetDrive;
+                             const std::string& targetDrive, const std::string& otherPartsPattern) {
+  std::string line = enginePath + " /apply \"" + imagePath + "\" " + std::to_string(imageIndex) + " " + targetDrive;
+  if (!otherPartsPattern.empty()) line += " /ref \"" + otherPartsPattern + "\"";
+  return line;
 }
 
 RestoreWindow::RestoreWindow(core::Context& ctx, const ui::Control& partitionList, core::Request request,
@@ -138,7 +141,10 @@ void RestoreWindow::resetProgress() {
 
 std::string RestoreWindow::applyLine() const {
   const core::Request& r = request_;
-  return applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive);
+  // A split set's other parts are named to the engine by the first part's pattern.
+  const std::string otherParts =
+      core::isSplitPart(r.imagePath) ? core::splitPartsPattern(ctx_.os.files, r.imagePath) : std::string();
+  return applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive, otherParts);
 }
 
 void RestoreWindow::startWimApply() {
@@ -212,7 +218,8 @@ void RestoreWindow::finishSucceeded() {
     if (hooks_.shutDown) hooks_.shutDown();
     return;
   }
-  const std::uint64_t size = core::fileSizeOf(ctx_.os.files, r.imagePath);
+  // A split set's size is that of all its parts.
+  const std::uint64_t size = core::imageSetSize(ctx_.os.files, r.imagePath);
   const std::string volume = c.volumeCombo.text();
   const std::string summary = std::string(kApplyDone) + "\r\n安装分区: " + r.target.targetDisplay + "\r\n映像大小: " +
                               core::sizeInMegabytesText(size) + " MB\r\n" + c.elapsedLabel.text() + "\r\n映像名称: " +

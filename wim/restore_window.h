@@ -30,9 +30,10 @@ struct RestoreControls : RunControls {
   ui::Control& bootTargetCombo;
 };
 
-// " /apply ", the image in quotes, its number and the target: nothing after it.
+// " /apply ", the image in quotes, its number and the target; for a split set
+// " /ref " and the other parts' pattern in quotes follow, otherwise nothing.
 std::string applyCommandLine(const std::string& enginePath, const std::string& imagePath, int imageIndex,
-                             const std::string& targetDrive);
+                             const std::string& targetDrive, const std::string& otherPartsPattern = {});
 
 class RestoreWindow : public ui::WindowLogic {
  public:

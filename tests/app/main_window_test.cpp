@@ -65,7 +65,7 @@ TEST_F(MainWindowTest, ControlTableAsLaidOut) {
                 {"isoContentList", K::ListBox, "", 584, 504, 248, 200},
             });
   EXPECT_GBK_EQ("VrelPE Lite 一键备份还原", spec.caption);
-  layouttest::expectItems(spec, "patternCombo", {"*.GHO", "*.ISO", "*.WIM", "*.SWM"}, 0);
+  layouttest::expectItems(spec, "patternCombo", {"*.GHO", "*.ISO", "*.WIM", "*.SWM", "*.ESD"}, 0);
   layouttest::expectItems(spec, "statusBar",
                           {"Ver:1.0.0", "支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2"},
                           -1);

@@ -281,7 +281,8 @@ TEST(Refusals, ImageKindsByExtensionInAnyCase) {
   const std::pair<const char*, core::ImageKind> cases[] = {
       {"D:\\a.gho", core::ImageKind::Gho},        {"D:\\a.GhO", core::ImageKind::Gho},
       {"D:\\a.Wim", core::ImageKind::Wim},        {"Z:\\w.iso", core::ImageKind::Iso},
-      {"D:\\a.gho.bak", core::ImageKind::Unsupported}, {"D:\\a.swm", core::ImageKind::Unsupported},
+      {"D:\\a.gho.bak", core::ImageKind::Unsupported}, {"D:\\a.swm", core::ImageKind::Wim},
+      {"D:\\sources\\install.ESD", core::ImageKind::Wim}, {"D:\\a.esd.txt", core::ImageKind::Unsupported},
       {"D:\\gho", core::ImageKind::Unsupported},
   };
   for (const auto& [path, kind] : cases) EXPECT_EQ(core::imageKindOf(path), kind) << path;

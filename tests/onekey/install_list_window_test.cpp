@@ -71,6 +71,23 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   EXPECT_EQ(ui.windows.size(), 2u);
 }
 
+// A split set is one row, sized with all its parts; an ESD is a row of its own.
+TEST_F(InstallListTest, SplitSetsAndEsdImagesAreListedWithTheirSizes) {
+  w.files.addDir("Z:\\sources");
+  w.files.addSizedFile("Z:\\sources\\install.swm", 60 * kMB);
+  w.files.addSizedFile("Z:\\sources\\install2.swm", 60 * kMB);
+  w.files.addSizedFile("Z:\\sources\\install3.swm", kMB / 2);
+  w.files.addSizedFile("Z:\\sources\\install.esd", 4000 * kMB);
+  candidates = {"Z:\\sources\\install.swm", "Z:\\sources\\install.esd"};
+  EXPECT_FALSE(open());
+  fake::Control& list = ui.windows.back()->get("installFileList");
+  ASSERT_EQ(list.rowCount(), 2);
+  EXPECT_EQ(list.cell(0, 0), "Z:\\sources\\install.swm");
+  EXPECT_EQ(list.cell(0, 1), "120.5 MB");
+  EXPECT_EQ(list.cell(1, 0), "Z:\\sources\\install.esd");
+  EXPECT_EQ(list.cell(1, 1), "4000 MB");
+}
+
 TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   w.files.addSizedFile("Z:\\sources\\install.wim", 3000 * kMB);
   w.files.addSizedFile("Z:\\x.gho.bak", 300 * kMB);

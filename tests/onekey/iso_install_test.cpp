@@ -148,6 +148,38 @@ TEST_F(IsoTest, ASetupMediumGoesStraightToItsInstallWim) {
   EXPECT_EQ(ui.windows.size(), 2u) << "the restore window, no install-file list";
 }
 
+// Current media: the install image is an ESD, or a split set whose parts count once.
+TEST_F(IsoTest, ASetupMediumWithAnEsdOrASplitSetGoesStraightToIt) {
+  const struct {
+    std::vector<std::pair<std::string, std::uint64_t>> files;
+    const char* image;
+    const char* letter;
+  } cases[] = {
+      {{{":\\sources\\boot.wim", 300 * kMB}, {":\\sources\\install.esd", 3000 * kMB}},
+       "映像文件:Z:\\sources\\install.esd", "Z"},
+      // Z: now holds the first medium: the second goes to Y:.
+      {{{":\\sources\\boot.wim", 300 * kMB},
+        {":\\sources\\install.swm", 3900 * kMB},
+        {":\\sources\\install2.swm", 3900 * kMB},
+        {":\\sources\\install3.swm", 100 * kMB}},
+       "映像文件:Y:\\sources\\install.swm", "Y"},
+  };
+  for (const auto& c : cases) {
+    mountsAs(c.files);
+    std::vector<std::string> images;
+    ui.scriptModal([&](fake::Window& window) {
+      images.push_back(window.get("imageLabel").text());
+      window.click("cancelButton");
+    });
+    const std::size_t windowsBefore = ui.windows.size();
+    press();
+    ASSERT_EQ(images.size(), 1u);
+    EXPECT_GBK_EQ(c.image, images[0]);
+    EXPECT_EQ(ui.windows.size(), windowsBefore + 1) << "the restore window, no install-file list";
+    inUse(c.letter);
+  }
+}
+
 // Only a medium of exactly two images, one of them \sources\install.wim, skips the
 // list; the list shows the GHO files first, then the WIM files, each in walk order.
 TEST_F(IsoTest, OtherwiseTheListOffersTheImagesGhoFirst) {

@@ -80,7 +80,7 @@ class WatchingWindowSystem : public fake::WindowSystem {
 class SearchBoxTest : public ::testing::Test {
  protected:
   SearchBoxTest() {
-    patterns.items = {"*.GHO", "*.ISO", "*.WIM", "*.SWM"};
+    patterns.items = {"*.GHO", "*.ISO", "*.WIM", "*.SWM", "*.ESD"};
     patterns.setSelection(2);
     depth.setText("3");
   }
@@ -150,6 +150,38 @@ TEST_F(SearchBoxTest, DrivesInKindOrderAndShortNameMatchesDropped) {
   EXPECT_EQ(run(), 3);
   EXPECT_EQ(results.items, (std::vector<std::string>{"E:\\disk.Gho", "D:\\cd.gho", "C:\\usb.GHO",
                                                       std::string("搜索abc层目录完成,共搜索到3个*.GHO文件。")}));
+}
+
+// Current installation media: a split set is offered by its first part, an ESD as it is.
+TEST_F(SearchBoxTest, SplitSetsByTheirFirstPartAndEsdImages) {
+  w.volumes.drives = {{"C:\\", 3}};
+  w.files.addDir("C:\\sources");
+  for (const char* name : {"install.swm", "install2.swm", "install3.swm", "install.esd", "boot.wim"})
+    w.files.addFile(std::string("C:\\sources\\") + name);
+  patterns.setSelection(3);
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(results.items, (std::vector<std::string>{"C:\\sources\\install.swm",
+                                                      std::string("搜索3层目录完成,共搜索到1个*.SWM文件。")}));
+  patterns.setSelection(4);
+  EXPECT_EQ(run(), 1);
+  EXPECT_EQ(results.items, (std::vector<std::string>{"C:\\sources\\install.esd",
+                                                      std::string("搜索3层目录完成,共搜索到1个*.ESD文件。")}));
+}
+
+TEST_F(ImageSearchTest, StartupScanOffersEsdImagesAndSplitSetsByTheirWholeSize) {
+  w.volumes.drives = {{"C:\\", 3}};
+  w.files.addDir("C:\\sources");
+  // Three parts of 20 MB: each below the limit, the set above it.
+  for (const char* name : {"install.swm", "install2.swm", "install3.swm"})
+    w.files.addSizedFile(std::string("C:\\sources\\") + name, 20 * kMB);
+  w.files.addSizedFile("C:\\sources\\small.swm", 20 * kMB);
+  w.files.addSizedFile("C:\\sources\\install.esd", 3000 * kMB);
+  fake::Control combo{listSpec("imagePathCombo", ui::Kind::ComboBox)};
+  core::AppState state;
+  search::scanImagesAtStartup(w.os, ui, combo, state);
+  EXPECT_EQ(items(combo), (std::vector<std::string>{"C:\\sources\\install.esd", "C:\\sources\\install.swm"}));
+  // No GHO and no install.wim: the ESD is the default.
+  EXPECT_EQ(state.defaultImage, "C:\\sources\\install.esd");
 }
 
 TEST_F(ImageSearchTest, StartupScanOffersImagesAboveFiftyMegabytesTwoLevelsDeep) {

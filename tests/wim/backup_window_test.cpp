@@ -381,7 +381,7 @@ TEST_F(BackupTest, AShellThatNeverStartsTheEngineEndsTheCapture) {
   EXPECT_FALSE(window->timerRunning(wim::kFinishTimer));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("Imagex备份失败。\r\n命令解释器没有启动 ZeDadaviZezi.exe,没有生成映像文件。", ui.boxes[0].text);
-  EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
+  EXPECT_GBK_EQ("Imagex备份失败。", c("statusLabel").text());
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
 }
 

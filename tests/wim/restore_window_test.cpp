@@ -210,6 +210,29 @@ TEST_F(RestoreTest, StartSendsTheCommandLineAndArmsTheTimers) {
   EXPECT_GBK_EQ("正在应用映像到C:\\(1:1)...", c("statusLabel").text());
 }
 
+// A WIM and an ESD keep the line as it was; a split set names its other parts.
+TEST_F(RestoreTest, TheApplyLineForWimEsdAndSplitSets) {
+  w.files.addDir("E:\\sources");
+  for (const char* name : {"install.esd", "install.swm", "install2.swm", "install3.swm"})
+    w.files.addFile(std::string("E:\\sources\\") + name, std::string(1048576, 'x'));
+  const std::pair<const char*, const char*> cases[] = {
+      {"D:\\images\\win7.wim",
+       "@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"D:\\images\\win7.wim\" 2 C: & echo. & echo VrelPE: engine finished\r\n"},
+      {"E:\\sources\\install.esd",
+       "@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"E:\\sources\\install.esd\" 2 C: & echo. & echo VrelPE: engine finished\r\n"},
+      {"E:\\sources\\install.swm",
+       "@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"E:\\sources\\install.swm\" 2 C: /ref \"E:\\sources\\install*.swm\" & echo. & "
+       "echo VrelPE: engine finished\r\n"},
+  };
+  for (const auto& [image, line] : cases) {
+    request.imagePath = image;
+    w.console = {};
+    open();
+    window->click("okButton");
+    EXPECT_GBK_EQ(line, w.console.input) << image;
+  }
+}
+
 TEST_F(RestoreTest, LiveProgressFromTheRecordedRun) {
   open();
   window->click("okButton");
@@ -458,7 +481,7 @@ TEST_F(RestoreTest, SuccessLinePastTheBoxCapStillCounts) {
     shellEnds();
     tick();
     EXPECT_EQ(calls, kBootThenRestart);
-    EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
+    EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！", c("statusLabel").text());
     EXPECT_TRUE(ui.boxes.empty());
     engineEnds();
   }

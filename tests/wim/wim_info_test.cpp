@@ -98,6 +98,17 @@ struct ListingTest : ::testing::Test {
   }
 };
 
+// The engine's output for a solid two-image ESD made by wimlib-imagex whose second
+// image has no name: both are listed, each under its own number.
+TEST_F(ListingTest, RecordedEsdWithAnUnnamedImage) {
+  w.processes.answer("/info", readData("info_esd_unnamed_image.txt"));
+  EXPECT_EQ(wim::listWimVolumes(ctx, "Z:\\sources\\install.esd", combo, nullptr), wim::VolumeListing::Listed);
+  ASSERT_EQ(combo.count(), 2);
+  EXPECT_GBK_EQ("1: Windows 10 专业版", combo.itemText(0));
+  EXPECT_GBK_EQ("2: [未命名]", combo.itemText(1));
+  EXPECT_EQ(wim::selectDefaultImage(combo), 2);
+}
+
 // The recorded output of the real engine, UTF-8 with Chinese names.
 TEST_F(ListingTest, RecordedEngineOutput) {
   w.processes.answer("/info", readData("info_two_images.txt"));

@@ -22,6 +22,8 @@
 #include "platform/win32/ui_win32.h"
 #include "search/image_search.h"
 #include "search/select_target.h"
+#include "wim/engine_guard.h"
+#include "wim/restore_window.h"
 #include "tests/wine/wine_support.h"
 
 namespace {
@@ -65,6 +67,14 @@ class ScriptedBoxes : public win32::WindowSystem {
     return chosen;
   }
   std::string last() const { return boxes.empty() ? std::string() : boxes.back().first; }
+  // When set, the next modal window the program opens runs this inside its creation
+  // (as a user would act in it) and is closed afterwards.
+  std::function<void(ui::Window&)> inNextModal;
+  void runModal(ui::WindowLogic& logic, ui::Window* owner) override {
+    if (!inNextModal) return win32::WindowSystem::runModal(logic, owner);
+    winetest::Harness harness(logic, std::exchange(inNextModal, nullptr));
+    win32::WindowSystem::runModal(harness, owner);
+  }
 };
 
 // Runs body inside the window's creation, then closes it.
@@ -270,6 +280,76 @@ TEST(SearchUnderWine, SearchBoxListsTheHitsOfTheMappedDriveInTheRealListBox) {
     f.windows.runModal(listHarness, &w);
   });
   f.windows.runModal(harness, nullptr);
+}
+
+// The one-key button with current installation media: an ESD and a split set go to
+// the restore window, which runs a stand-in engine that records its command line.
+TEST(WimUnderWine, OneKeyInstallsAnEsdAndASplitSetThroughTheRestoreWindow) {
+  Fixture f;
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string tools = std::string(temp) + "vrel-onekey-" + std::to_string(GetCurrentProcessId());
+  const std::string media = "Z:\\tmp\\vrel-onekey-" + std::to_string(GetCurrentProcessId());
+  const std::string record = tools + "\\apply-line.txt";
+  ASSERT_TRUE(CreateDirectoryA(tools.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(media.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA((media + "\\sources").c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA((winetest::programFolder() + "wim_engine_double.exe").c_str(),
+                        (tools + "\\ZeDadaviZezi.exe").c_str(), FALSE));
+  for (const char* name : {"install.esd", "install.swm", "install2.swm", "install3.swm"})
+    ASSERT_TRUE(writeBytes(media + "\\sources\\" + name, 3 * kMB / 2, true)) << name;
+  SetEnvironmentVariableA("VREL_ENGINE_RECORD", record.c_str());
+  SetEnvironmentVariableA("VREL_ENGINE_MODE", "ok");
+
+  std::vector<std::string> statuses, lines;
+  Harness harness(f.main, [&](ui::Window& w) {
+    // After the start-up, which deployed the carried tools.
+    f.state.tools.enginePath = tools + "\\ZeDadaviZezi.exe";
+    onekey::MainControls& c = f.main.oneKeyControls();
+    c.restoreRadio.setChecked(true);
+    c.partitionList.addRow("C:\\", 0);
+    c.partitionList.setCell(0, 1, "1:1");
+    c.partitionList.selectRow(0);
+    f.state.target = {"C:\\", "1:1", "主分区,MBR", "C:\\(1:1)", true};
+    for (const char* name : {"install.esd", "install.swm"}) {
+      DeleteFileA(record.c_str());
+      c.imagePathCombo.setSelection(c.imagePathCombo.addItem(media + "\\sources\\" + name));
+      f.windows.inNextModal = [&, name](ui::Window& restore) {
+        // Neither a format nor boot repair of this machine's C:, and no restart after it.
+        restore.control("formatCombo").setSelection(static_cast<int>(core::FormatChoice::None));
+        restore.control("addBootCheck").setChecked(false);
+        restore.control("restartCheck").setChecked(false);
+        winetest::pumpUntil([] { return false; }, 300);
+        EXPECT_TRUE(winetest::saveWindowPicture(reinterpret_cast<HWND>(restore.nativeHandle()),
+                                                winetest::artifactFolder() + "wim_restore_" + name + ".bmp"));
+        SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(restore, "okButton")), BM_CLICK, 0, 0);
+        winetest::pumpUntil([&] { return restore.control("statusLabel").text() == wim::kApplyDone; }, 20000);
+        statuses.push_back(restore.control("statusLabel").text());
+        EXPECT_EQ(statuses.back(), wim::kApplyDone) << restore.control("engineLogBox").text();
+      };
+      SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(w, "mainOkButton")), BM_CLICK, 0, 0);
+      lines.push_back(winetest::readWholeFile(record));
+      EXPECT_TRUE(IsWindowVisible(reinterpret_cast<HWND>(w.nativeHandle()))) << "the main window comes back";
+    }
+  });
+  f.windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_ENGINE_RECORD", nullptr);
+  SetEnvironmentVariableA("VREL_ENGINE_MODE", nullptr);
+  f.real.os.files.removeTree(media);
+  for (int i = 0; i < 20 && wim::terminateProcessByName(f.real.os.processes, "ZeDadaviZezi.exe"); ++i) Sleep(50);
+  f.real.os.files.removeTree(tools);
+
+  EXPECT_EQ(statuses, (std::vector<std::string>{wim::kApplyDone, wim::kApplyDone}));
+  // The outcome boxes; the split set's size is that of its three parts.
+  ASSERT_EQ(f.windows.boxes.size(), 2u) << f.windows.last();
+  EXPECT_EQ(f.windows.boxes[0].first.substr(0, f.windows.boxes[0].first.find("\r\n已用时间")),
+            "Imagex应用映像到磁盘完成！\r\n安装分区: C:\\(1:1)\r\n映像大小: 1.5 MB");
+  EXPECT_EQ(f.windows.boxes[1].first.substr(0, f.windows.boxes[1].first.find("\r\n已用时间")),
+            "Imagex应用映像到磁盘完成！\r\n安装分区: C:\\(1:1)\r\n映像大小: 4.5 MB");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "/apply\n" + media + "\\sources\\install.esd\n1\nC:\n");
+  EXPECT_EQ(lines[1], "/apply\n" + media + "\\sources\\install.swm\n1\nC:\n/ref\n" + media +
+                          "\\sources\\install*.swm\n");
 }
 
 }  // namespace

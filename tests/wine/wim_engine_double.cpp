@@ -7,7 +7,8 @@
 // VREL_ENGINE_ARGS names a file that receives the arguments as the engine parsed
 // them, one per line.
 // /capture also writes "<destination>.vrelpart" as the engine's scratch file and, on
-// success, renames it to the destination.
+// success, renames it to the destination. With VREL_ENGINE_RECORD set, /apply writes
+// its arguments into that file, one a line, as it received them.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     out("WIM Information:\r\n----------------\r\nImage Count: 1\r\n\r\n<WIM>\r\n  <IMAGE INDEX=\"1\">\r\n"
         "    <NAME>Windows 7 \xE6\x97\x97\xE8\x88\xB0\xE7\x89\x88</NAME>\r\n  </IMAGE>\r\n</WIM>\r\n");
     return 0;
+  }
+  const char* record = std::getenv("VREL_ENGINE_RECORD");
+  if (op == "/apply" && record && *record) {
+    FILE* f = std::fopen(record, "wb");
+    for (int i = 1; f && i < argc; ++i) std::fprintf(f, "%s\n", argv[i]);
+    if (f) std::fclose(f);
   }
   const bool capture = op == "/capture";
   const char* verb = capture ? "Capturing" : "Applying";

@@ -117,7 +117,9 @@ bool safeComponent(std::string_view name) {
 bool isImageFileName(std::string_view name) {
   if (name.size() < 4) return false;
   std::string_view ext = name.substr(name.size() - 4);
-  return equalsIgnoreCase(ext, ".gho") || equalsIgnoreCase(ext, ".wim");
+  // ESD images and every part of a split set install too.
+  return equalsIgnoreCase(ext, ".gho") || equalsIgnoreCase(ext, ".wim") || equalsIgnoreCase(ext, ".esd") ||
+         equalsIgnoreCase(ext, ".swm");
 }
 
 Plan planExtraction(const Node& root, const FileFilter& wanted) {

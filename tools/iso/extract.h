@@ -55,7 +55,7 @@ class OutputTree : public toolio::FileMoves {
 // reserved characters, not a device name such as CON or NUL.
 bool safeComponent(std::string_view name);
 
-bool isImageFileName(std::string_view name);  // *.gho or *.wim, any case
+bool isImageFileName(std::string_view name);  // *.gho, *.wim, *.esd or *.swm, any case
 
 struct PlannedFile {
   std::string path;  // relative, '/'-separated

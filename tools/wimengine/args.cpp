@@ -9,7 +9,7 @@ namespace {
 bool isSwitch(const std::string& arg, const char* name) { return gbk::equalsIgnoreCase(arg, name); }
 
 bool isKnownSwitch(const std::string& arg) {
-  for (const char* name : {"/flags", "/compress", "/temp", "/verify", "/check", "/scroll"})
+  for (const char* name : {"/flags", "/compress", "/temp", "/ref", "/verify", "/check", "/scroll"})
     if (isSwitch(arg, name)) return true;
   return false;
 }
@@ -82,6 +82,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
     return failure("错误: 源路径为空。");
 
   bool captureOnly = false;
+  bool applyOnly = false;
   for (; next < args.size(); ++next) {
     const std::string& arg = args[next];
     bool hasValue = next + 1 < args.size();
@@ -101,6 +102,10 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
       else if (isSwitch(kind, "none")) command.compression = Compression::None;
       else return failure("错误: 压缩类型无效,应为 maximum、fast 或 none。");
       captureOnly = true;
+    } else if (isSwitch(arg, "/ref")) {
+      if (!hasValue || args[next + 1].empty()) return failure("错误: /ref 后缺少分卷文件。");
+      command.refPatterns.push_back(args[++next]);
+      applyOnly = true;
     } else if (isSwitch(arg, "/temp")) {
       if (!hasValue) return failure("错误: /temp 后缺少临时目录。");
       command.tempDir = args[++next];
@@ -111,6 +116,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args) {
   }
   if (captureOnly && command.operation != Operation::Capture)
     return failure("错误: /flags、/compress 和 /temp 只能用于 /capture。");
+  if (applyOnly && command.operation != Operation::Apply) return failure("错误: /ref 只能用于 /apply。");
 
   ParseResult result;
   result.ok = true;
@@ -122,7 +128,7 @@ std::vector<std::string> usageLines() {
   return {
       "用法:",
       "  ZeDadaviZezi /info 映像文件",
-      "  ZeDadaviZezi /apply 映像文件 映像编号 目标路径",
+      "  ZeDadaviZezi /apply 映像文件 映像编号 目标路径 [/ref \"分卷文件*.swm\"]",
       "  ZeDadaviZezi /capture 源路径 映像文件 \"映像名称\" [\"描述\"] [/flags \"版本\"]",
       "               [/compress maximum|fast|none] [/temp 临时目录]",
   };

@@ -1,6 +1,6 @@
 // The WIM engine's command line (ImageX syntax):
 //   /info  "file.wim"
-//   /apply "file.wim" N target
+//   /apply "file.wim" N target [/ref "folder\\name*.swm"]...
 //   /capture source "dest.wim" "name" ["description"] [/flags "EDITION"]
 //            [/compress maximum|fast|none] [/temp folder]
 // The operation switch comes first, then its positional arguments, then switches in
@@ -29,6 +29,10 @@ struct Command {
   Compression compression = Compression::Maximum;
   std::string tempDir;       // capture: empty when not given
   bool verify = false;       // /verify or /check: ask the library to check what it reads
+  // apply: /ref patterns naming the other parts of a split set (the name may hold * and ?)
+  std::vector<std::string> refPatterns;
+  // apply: the other parts of the split set, in part order; found by the engine, not typed
+  std::vector<std::string> otherParts;
 };
 
 struct ParseResult {

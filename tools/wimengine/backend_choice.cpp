@@ -13,7 +13,7 @@ constexpr const char* kWimlibName = "wimlib";
 // it does not understand the file (newer compression, solid resources, split sets).
 // The rest (paths, access, room, image numbers) would fail the same way again.
 bool worthAnotherLibrary(ErrorKind kind, bool imageMayBeRefused) {
-  if (kind == ErrorKind::LibraryMissing) return true;
+  if (kind == ErrorKind::LibraryMissing || kind == ErrorKind::EsdNeedsNewerWimgapi) return true;
   if (!imageMayBeRefused) return false;
   return kind == ErrorKind::WimCorrupt || kind == ErrorKind::WimUnsupported || kind == ErrorKind::WimSplit ||
          kind == ErrorKind::Other;

@@ -34,6 +34,12 @@ class FallbackBackend : public Backend {
   bool removeFile(const std::string& path) override { return system_.removeFile(path); }
   bool replaceFile(const std::string& from, const std::string& to) override { return system_.replaceFile(from, to); }
   std::int64_t nowMs() override { return system_.nowMs(); }
+  std::string readFileStart(const std::string& path, std::size_t size) override {
+    return system_.readFileStart(path, size);
+  }
+  std::vector<std::string> matchingFiles(const std::string& pattern) override {
+    return system_.matchingFiles(pattern);
+  }
   std::string toConsoleText(const std::string& argument) override { return system_.toConsoleText(argument); }
   std::string toUtf8(const std::string& argument) override { return system_.toUtf8(argument); }
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "tools/common/codepage_win32.h"
 #include "tools/common/utf.h"
@@ -19,6 +21,7 @@ constexpr DWORD kWimCreateAlways = 2;
 constexpr DWORD kWimFlagVerify = 0x2;
 constexpr DWORD kCompressNone = 0, kCompressXpress = 1, kCompressLzx = 2, kCompressLzms = 3;
 constexpr DWORD kInvalidCallback = 0xFFFFFFFF;
+constexpr DWORD kWimReferenceAppend = 0x00010000;
 
 // Layout of WIMGAPI's WIM_INFO.
 struct WimInfo {
@@ -43,6 +46,7 @@ using WIMGetImageCountFn = DWORD(WINAPI*)(HANDLE);
 using WIMGetAttributesFn = BOOL(WINAPI*)(HANDLE, WimInfo*, DWORD);
 using WIMGetImageInformationFn = BOOL(WINAPI*)(HANDLE, PVOID*, PDWORD);
 using WIMSetImageInformationFn = BOOL(WINAPI*)(HANDLE, PVOID, DWORD);
+using WIMSetReferenceFileFn = BOOL(WINAPI*)(HANDLE, PCWSTR, DWORD);
 // WIMGAPI declares the callback parameter as FARPROC; it is this function type.
 using WimMessageCallback = DWORD(CALLBACK*)(DWORD, WPARAM, LPARAM, PVOID);
 using WIMRegisterMessageCallbackFn = DWORD(WINAPI*)(HANDLE, WimMessageCallback, PVOID);
@@ -87,6 +91,7 @@ struct WimgapiBackend::Api {
   WIMGetAttributesFn getAttributes = nullptr;
   WIMGetImageInformationFn getImageInformation = nullptr;
   WIMSetImageInformationFn setImageInformation = nullptr;
+  WIMSetReferenceFileFn setReferenceFile = nullptr;
   WIMRegisterMessageCallbackFn registerCallback = nullptr;
   WIMUnregisterMessageCallbackFn unregisterCallback = nullptr;
 
@@ -98,6 +103,27 @@ struct WimgapiBackend::Api {
 
   bool loaded() const { return module != nullptr; }
 
+  // The DLL's file version as "major.minor.build.revision", and its major*100+minor;
+  // 0 when the version resource cannot be read.
+  int version(std::string& text) const {
+    WCHAR path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return 0;
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) return 0;
+    std::vector<unsigned char> block(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!GetFileVersionInfoW(path, 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
+        fixedSize < sizeof(VS_FIXEDFILEINFO))
+      return 0;
+    text = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+           "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    return int(HIWORD(fixed->dwFileVersionMS)) * 100 + int(LOWORD(fixed->dwFileVersionMS));
+  }
+
   Api() {
     module = LoadLibraryW(L"wimgapi.dll");
     if (!module) return;
@@ -107,6 +133,7 @@ struct WimgapiBackend::Api {
               load(getImageCount, "WIMGetImageCount") && load(getAttributes, "WIMGetAttributes") &&
               load(getImageInformation, "WIMGetImageInformation") &&
               load(setImageInformation, "WIMSetImageInformation") &&
+              load(setReferenceFile, "WIMSetReferenceFile") &&
               load(registerCallback, "WIMRegisterMessageCallback") &&
               load(unregisterCallback, "WIMUnregisterMessageCallback");
     if (!ok) {
@@ -185,6 +212,19 @@ const char* compressionName(DWORD type) {
   }
 }
 
+// WIMGAPI reads solid (LZMS) resources from Windows 8 (6.2) on; an older one would
+// fail with a code that says nothing, so such a file is refused with the cause.
+Failure refuseEsdOnOldWimgapi(const WimgapiBackend::Api& api, const std::string& wimPath) {
+  std::optional<WimHeader> header = parseWimHeader(win32files::readFileStart(wimPath, kWimHeaderSize));
+  if (!header || !header->isSolidOrLzms()) return Failure{};
+  std::string text;
+  const int version = api.version(text);
+  if (version == 0 || version >= 602) return Failure{};
+  Failure f = failedWith(ErrorKind::EsdNeedsNewerWimgapi);
+  f.name = text;
+  return f;
+}
+
 // The XML WIMGAPI hands out is UTF-16 in a LocalAlloc block.
 bool readXml(const WimgapiBackend::Api& api, HANDLE handle, std::string& utf8) {
   PVOID buffer = nullptr;
@@ -202,6 +242,7 @@ WimgapiBackend::~WimgapiBackend() = default;
 
 Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
   if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
+  if (Failure old = refuseEsdOnOldWimgapi(*api_, wimPath)) return old;
   DWORD creation = 0;
   WimHandle wim(*api_, api_->createFile(wideFromUtf8(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
   if (!wim) return fromLastError(Step::OpenWim);
@@ -219,6 +260,7 @@ Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary
 
 Failure WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
   if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
+  if (Failure old = refuseEsdOnOldWimgapi(*api_, command.wimPath)) return old;
   DWORD creation = 0;
   DWORD flags = command.verify ? kWimFlagVerify : 0;
   WimHandle wim(*api_,
@@ -227,8 +269,12 @@ Failure WimgapiBackend::apply(const Command& command, toolio::Progress& progress
   api_->setTemporaryPath(wim.get(), tempFolder().c_str());
   WimInfo info{};
   // One part of a split image lacks most of the data: say so rather than "damaged".
-  if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1)
+  if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1 && command.otherParts.empty())
     return failedWith(ErrorKind::WimSplit);
+  // The other parts are named before the image is loaded, which reads their resources.
+  for (const std::string& part : command.otherParts)
+    if (!api_->setReferenceFile(wim.get(), wideFromUtf8(part).c_str(), kWimReferenceAppend))
+      return fromLastError(Step::OpenWim);
   DWORD count = api_->getImageCount(wim.get());
   if (command.index > count) return indexOutOfRange(count);
 
@@ -289,6 +335,12 @@ bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to)
   return win32files::replaceFile(from, to);
 }
 std::int64_t WimgapiBackend::nowMs() { return win32files::nowMs(); }
+std::string WimgapiBackend::readFileStart(const std::string& path, std::size_t size) {
+  return win32files::readFileStart(path, size);
+}
+std::vector<std::string> WimgapiBackend::matchingFiles(const std::string& pattern) {
+  return win32files::matchingFiles(pattern);
+}
 std::string WimgapiBackend::toConsoleText(const std::string& argument) { return toolio::ansiFromUtf8(argument); }
 
 }  // namespace wimengine

@@ -22,6 +22,8 @@ class WimgapiBackend : public Backend {
   bool replaceFile(const std::string& from, const std::string& to) override;
   std::int64_t nowMs() override;
   std::string toConsoleText(const std::string& argument) override;
+  std::string readFileStart(const std::string& path, std::size_t size) override;
+  std::vector<std::string> matchingFiles(const std::string& pattern) override;
 
   struct Api;
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "tools/common/utf.h"
 #include "tools/wimengine/wim_xml.h"
@@ -174,8 +175,17 @@ Failure WimlibBackend::apply(const Command& command, toolio::Progress& progress)
   wimlib_wim_info info{};
   wimlib_get_wim_info(wim.get(), &info);
   // One part of a split image lacks most of the data: say so rather than "damaged".
-  if (info.total_parts > 1) return failedWith(ErrorKind::WimSplit, 0);
+  if (info.total_parts > 1 && command.otherParts.empty()) return failedWith(ErrorKind::WimSplit, 0);
   if (command.index > info.image_count) return indexOutOfRange(info.image_count);
+  if (!command.otherParts.empty()) {
+    std::vector<wimlibhost::Text> parts;
+    for (const std::string& part : command.otherParts) parts.push_back(wimlibhost::libraryText(part));
+    std::vector<const wimlib_tchar*> names;
+    for (const wimlibhost::Text& part : parts) names.push_back(part.c_str());
+    errno = 0;
+    int code = wimlib_reference_resource_files(wim.get(), names.data(), unsigned(names.size()), 0, 0);
+    if (code != 0) return classify(code, errno, Step::OpenWim);
+  }
   errno = 0;
   int code = wimlib_extract_image(wim.get(), int(command.index), wimlibhost::libraryText(command.target).c_str(), 0);
   if (code != 0) return classify(code, errno, Step::WriteTarget, command.target);
@@ -235,5 +245,11 @@ bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) 
   return wimlibhost::replaceFile(from, to);
 }
 std::int64_t WimlibBackend::nowMs() { return wimlibhost::nowMs(); }
+std::string WimlibBackend::readFileStart(const std::string& path, std::size_t size) {
+  return wimlibhost::readFileStart(path, size);
+}
+std::vector<std::string> WimlibBackend::matchingFiles(const std::string& pattern) {
+  return wimlibhost::matchingFiles(pattern);
+}
 
 }  // namespace wimengine

@@ -18,6 +18,8 @@ class WimlibBackend : public Backend {
   bool removeFile(const std::string& path) override;
   bool replaceFile(const std::string& from, const std::string& to) override;
   std::int64_t nowMs() override;
+  std::string readFileStart(const std::string& path, std::size_t size) override;
+  std::vector<std::string> matchingFiles(const std::string& pattern) override;
 };
 
 }  // namespace wimengine

@@ -54,8 +54,17 @@ int runApply(const Command& command, Backend& backend, toolio::LineSink& out) {
   const std::string target = driveToRoot(command.target);
   if (backend.fileExists(target) && !backend.isDirectory(target))
     return reportFailure(out, failedWith(ErrorKind::TargetNotFolder));
+  // A split set is checked whole before anything is written.
+  Command resolved = command;
+  if (std::optional<WimHeader> header = parseWimHeader(backend.readFileStart(command.wimPath, kWimHeaderSize))) {
+    Failure parts = findOtherParts(command.wimPath, *header, command.refPatterns, backend, resolved.otherParts);
+    if (parts) {
+      parts.name = namedInErrorLine(backend.toConsoleText(parts.name));
+      return reportFailure(out, parts);
+    }
+  }
   progress.update(0);
-  Failure outcome = backend.apply(command, progress);
+  Failure outcome = backend.apply(resolved, progress);
   if (outcome) return reportFailure(out, outcome);
   progress.finish();
   out.line("");

@@ -12,6 +12,7 @@
 #include "tools/wimengine/args.h"
 #include "tools/wimengine/errors.h"
 #include "tools/wimengine/progress.h"
+#include "tools/wimengine/split_set.h"
 
 namespace wimengine {
 
@@ -37,12 +38,13 @@ struct CaptureRequest {
 
 // The WIM library and the files around it. A capture writes a scratch file beside
 // its destination and renames it when complete (removeFile, replaceFile).
-class Backend : public toolio::FileMoves {
+class Backend : public toolio::FileMoves, public PartFiles {
  public:
   // Each gives what failed, or nothing; the library's and the system's codes are
   // turned into the engine's ErrorKind here, where they are met.
   virtual Failure readInfo(const std::string& wimPath, WimSummary& summary) = 0;
-  // Must refuse an index beyond the file's image count with indexOutOfRange.
+  // Must refuse an index beyond the file's image count with indexOutOfRange. For a
+  // split set the command's otherParts name every other part, found and checked.
   virtual Failure apply(const Command& command, toolio::Progress& progress) = 0;
   virtual Failure capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
 

@@ -6,7 +6,8 @@ namespace wimengine {
 
 namespace {
 
-// %n: how many images the file has.
+// %n: how many images the file has; %p, %t: a part's number and the set's part count;
+// %f: a part's file name or the library's version.
 const struct {
   ErrorKind key;
   const char* text;
@@ -16,6 +17,12 @@ const struct {
     {ErrorKind::WimCorrupt, "错误: 映像文件已损坏或不是有效的WIM文件。"},
     {ErrorKind::WimUnsupported, "错误: 不支持此类WIM文件(拆分或加密的映像)。"},
     {ErrorKind::WimSplit, "错误: 这是拆分WIM映像(.swm)的一个分卷,不支持直接还原,请先合并为单个WIM文件。"},
+    {ErrorKind::SplitNotFirstPart, "错误: 这是拆分映像的第 %p 个分卷(共 %t 个),请选择第一个分卷 %f。"},
+    {ErrorKind::SplitPartMissing,
+     "错误: 拆分映像共 %t 个分卷,缺少第 %p 个分卷 %f。请把全部分卷放在同一文件夹,并用 /ref 指定。"},
+    {ErrorKind::SplitPartForeign, "错误: 分卷 %f 不属于这个拆分映像(来自另一个映像)。"},
+    {ErrorKind::EsdNeedsNewerWimgapi,
+     "错误: 此系统的 wimgapi.dll(版本 %f)不能读取ESD映像(LZMS固实压缩),需要 WinPE 4.0 或更高版本(Windows 8 及以后的 WIMGAPI)。"},
     {ErrorKind::WimIsFolder, "错误: 映像文件路径是一个文件夹,不是WIM文件。"},
     {ErrorKind::WimNotAFile, "错误: 映像文件路径不是普通文件(是设备、管道或其他特殊文件)。"},
     {ErrorKind::IndexOutOfRange, "错误: 映像编号超出范围,此文件共有 %n 个映像。"},
@@ -51,7 +58,13 @@ Failure indexOutOfRange(std::uint32_t imageCount) {
 std::string errorLine(const Failure& failure) {
   const auto* row = toolio::rowOf(kLines, failure.kind);
   std::string line = toolio::fillMarkers(row ? row->text : "错误: WIM映像操作失败。", [&](char key) {
-    return key == 'n' ? std::to_string(failure.imageCount) : std::string();
+    switch (key) {
+      case 'n': return std::to_string(failure.imageCount);
+      case 'p': return std::to_string(failure.part);
+      case 't': return std::to_string(failure.totalParts);
+      case 'f': return failure.name;
+      default: return std::string();
+    }
   });
   std::string detail = failure.library;
   if (failure.code != 0) detail += (detail.empty() ? "代码 " : " 代码 ") + std::to_string(failure.code);

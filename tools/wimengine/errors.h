@@ -18,6 +18,10 @@ enum class ErrorKind {
   WimSplit,
   WimIsFolder,
   WimNotAFile,  // a device, a pipe or another special file
+  SplitNotFirstPart,  // part: the chosen part's number, name: the first part's file name
+  SplitPartMissing,   // part: the missing part's number, name: its expected file name
+  SplitPartForeign,   // name: a file named like a part that belongs to another image
+  EsdNeedsNewerWimgapi,  // name: the loaded wimgapi.dll's version
   IndexOutOfRange,
   TargetMissing,
   TargetNotWritable,
@@ -42,6 +46,9 @@ struct Failure {
   std::int64_t code = 0;         // the library's or OS's code, shown for diagnosis; 0 = none
   std::uint32_t imageCount = 0;  // IndexOutOfRange: how many images the file has
   std::string library;           // which WIM library failed, where the engine has two; empty = unnamed
+  std::uint32_t part = 0;        // split sets: the part concerned
+  std::uint32_t totalParts = 0;  // split sets: how many parts the set has
+  std::string name;              // a part's file name or a library version, as the kind says
 
   explicit operator bool() const { return kind != ErrorKind::None; }
 };

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "tools/common/handles_win32.h"
 #include "tools/common/utf.h"
 #include "tools/common/windows_names.h"
 
@@ -42,5 +43,30 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 std::int64_t nowMs() { return std::int64_t(GetTickCount64()); }
+
+std::string readFileStart(const std::string& path, std::size_t size) {
+  toolio::UniqueHandle file(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {};
+  std::string bytes(size, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file.get(), &bytes[0], DWORD(size), &read, nullptr)) read = 0;
+  bytes.resize(read);
+  return bytes;
+}
+
+std::vector<std::string> matchingFiles(const std::string& pattern) {
+  std::vector<std::string> found;
+  const std::size_t slash = pattern.find_last_of("\\/");
+  const std::string folder = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+  WIN32_FIND_DATAW entry;
+  toolio::FindHandle find(FindFirstFileW(wideFromUtf8(pattern).c_str(), &entry));
+  if (!find) return found;
+  do {
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      found.push_back(folder + toolio::utf8FromWide(entry.cFileName));
+  } while (FindNextFileW(find.get(), &entry));
+  return found;
+}
 
 }  // namespace wimengine::win32files

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace wimengine::win32files {
 
@@ -18,5 +19,9 @@ bool removeFile(const std::string& path);
 // Moves from over to, replacing an existing file.
 bool replaceFile(const std::string& from, const std::string& to);
 std::int64_t nowMs();
+// The first size bytes of a file; fewer when it is shorter, none when unreadable.
+std::string readFileStart(const std::string& path, std::size_t size);
+// The files (no folders) a pattern matches, as full paths in the folder of the pattern.
+std::vector<std::string> matchingFiles(const std::string& pattern);
 
 }  // namespace wimengine::win32files

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace wimengine::wimlibhost {
 
@@ -40,5 +41,7 @@ bool isSpecialFile(const std::string& path);
 bool removeFile(const std::string& path);
 bool replaceFile(const std::string& from, const std::string& to);
 std::int64_t nowMs();
+std::string readFileStart(const std::string& path, std::size_t size);
+std::vector<std::string> matchingFiles(const std::string& pattern);
 
 }  // namespace wimengine::wimlibhost

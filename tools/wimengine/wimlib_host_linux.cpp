@@ -1,5 +1,6 @@
 #include "tools/wimengine/wimlib_host.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,10 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "tools/wimengine/split_set.h"
 
 namespace wimengine::wimlibhost {
 
@@ -62,6 +67,31 @@ bool isSpecialFile(const std::string& path) {
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 bool replaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+
+std::string readFileStart(const std::string& path, std::size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(size, '\0');
+  in.read(&bytes[0], std::streamsize(size));
+  bytes.resize(in ? size : std::size_t(in.gcount()));
+  return bytes;
+}
+
+std::vector<std::string> matchingFiles(const std::string& pattern) {
+  const std::size_t slash = pattern.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
+  const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+  std::vector<std::string> found;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return found;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string path = prefix + entry->d_name;
+    struct stat st;
+    if (wildcardMatch(namePattern, entry->d_name) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      found.push_back(path);
+  }
+  return found;
+}
 
 std::int64_t nowMs() {
   using namespace std::chrono;

@@ -75,5 +75,7 @@ bool isSpecialFile(const std::string& path) { return win32files::isSpecialFile(p
 bool removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool replaceFile(const std::string& from, const std::string& to) { return win32files::replaceFile(from, to); }
 std::int64_t nowMs() { return win32files::nowMs(); }
+std::string readFileStart(const std::string& path, std::size_t size) { return win32files::readFileStart(path, size); }
+std::vector<std::string> matchingFiles(const std::string& pattern) { return win32files::matchingFiles(pattern); }
 
 }  // namespace wimengine::wimlibhost

@@ -20,7 +20,8 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # A tree with everything the copy must get right: install.wim at its path, a
-# mixed-case extension, a deep folder, Chinese names, a file that is not an image.
+# mixed-case extension, a deep folder, Chinese names, a file that is not an image,
+# and current media: an ESD and every part of a split set.
 make_tree() {
   mkdir -p src/sources src/deep/a/b/c/d/e/f/g/h/i/j/k src/备份
   head -c 3000001 /dev/urandom > src/sources/install.wim
@@ -29,6 +30,9 @@ make_tree() {
   head -c 100 /dev/urandom > "src/备份/中文系统.GHO"
   : > src/empty.wim
   echo "not an image" > src/readme.txt
+  mkdir -p src/usb/sources
+  head -c 400000 /dev/urandom > src/usb/sources/install.esd
+  for part in install.swm install2.swm install3.swm; do head -c 150001 /dev/urandom > "src/usb/sources/$part"; done
 }
 
 # Extracts and compares every GHO and WIM file of the tree; nothing else may appear.
@@ -41,7 +45,7 @@ check_extract() {  # image expected-format [uppercase]
   [[ $(head -n1 <<<"$listing" | tr -d '\r') == "$format" ]] || fail "$image: read as $(head -n1 <<<"$listing"), expected $format"
   "$tool" /X:"$out" /I:"$image" >/dev/null || { fail "$image: extraction failed"; return; }
   local expected actual
-  expected=$(cd src && find . -type f \( -iname '*.wim' -o -iname '*.gho' \) | sort)
+  expected=$(cd src && find . -type f \( -iname '*.wim' -o -iname '*.gho' -o -iname '*.esd' -o -iname '*.swm' \) | sort)
   [[ -n $upper ]] && expected=$(tr '[:lower:]' '[:upper:]' <<<"$expected")
   actual=$(cd "$out" && find . -type f | sort)
   [[ "$expected" == "$actual" ]] || fail "$image: extracted files differ: $actual"

@@ -84,7 +84,10 @@ TEST(IsoNames, ImageFilesByExtension) {
   EXPECT_TRUE(iso::isImageFileName("a.Gho"));
   EXPECT_FALSE(iso::isImageFileName("wim"));
   EXPECT_FALSE(iso::isImageFileName("a.wim.txt"));
-  EXPECT_FALSE(iso::isImageFileName("a.esd"));
+  EXPECT_TRUE(iso::isImageFileName("install.esd"));
+  EXPECT_TRUE(iso::isImageFileName("INSTALL2.SWM"));
+  EXPECT_FALSE(iso::isImageFileName("a.esd.txt"));
+  EXPECT_FALSE(iso::isImageFileName("a.swm2"));
 }
 
 TEST(IsoNames, Decoders) {

@@ -37,6 +37,27 @@ TEST(WimEngineArgs, AcceptsTheProgramsCommandLines) {
   EXPECT_EQ(c.tempDir, "E:\\ImagexTemp");
 }
 
+TEST(WimEngineArgs, ApplyTakesSeveralRefPatterns) {
+  ParseResult apply = parseCommandLine(
+      {"/apply", "D:\\install.swm", "1", "C:\\", "/ref", "D:\\install*.swm", "/REF", "E:\\more\\install3.swm"});
+  ASSERT_TRUE(apply.ok) << gbktest::toUtf8(apply.error);
+  EXPECT_EQ(apply.command.refPatterns, (Args{"D:\\install*.swm", "E:\\more\\install3.swm"}));
+
+  const struct {
+    Args args;
+    const char* error;
+  } refused[] = {
+      {{"/apply", "D:\\install.swm", "1", "C:", "/ref"}, "错误: /ref 后缺少分卷文件。"},
+      {{"/apply", "D:\\install.swm", "1", "C:", "/ref", ""}, "错误: /ref 后缺少分卷文件。"},
+      {{"/info", "D:\\install.swm", "/ref", "D:\\install*.swm"}, "错误: /ref 只能用于 /apply。"},
+  };
+  for (const auto& c : refused) {
+    ParseResult r = parseCommandLine(c.args);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, c.error) << gbktest::toUtf8(r.error);
+  }
+}
+
 TEST(WimEngineArgs, SwitchesInAnyOrderAndCase) {
   struct Case {
     Args tail;

@@ -37,6 +37,14 @@ struct ScriptedLibrary : Backend {
   bool removeFile(const std::string&) override { return file("removeFile"); }
   bool replaceFile(const std::string&, const std::string&) override { return !file("replaceFile"); }
   std::int64_t nowMs() override { return 0; }
+  std::string readFileStart(const std::string&, std::size_t) override {
+    file("readFileStart");
+    return {};
+  }
+  std::vector<std::string> matchingFiles(const std::string&) override {
+    file("matchingFiles");
+    return {};
+  }
   // Only the system library's file operations may be used: they need no DLL.
   bool file(const char* what) {
     if (name != "system") log.push_back(name + " " + what);
@@ -58,6 +66,13 @@ const std::vector<std::string> kApply = {"/apply", "D:\\win.wim", "1", "C:"};
 const std::vector<std::string> kCapture = {"/capture", "C:", "E:\\bak.wim", "name", "desc"};
 const std::vector<std::string> kInfo = {"/info", "D:\\win.esd"};
 
+// An older WIMGAPI's refusal of an ESD, naming the DLL's version.
+Failure esdOnOldWimgapi() {
+  Failure f = failedWith(ErrorKind::EsdNeedsNewerWimgapi);
+  f.name = "6.1.7601.17514";
+  return f;
+}
+
 TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
   using E = ErrorKind;
   struct Case {
@@ -77,6 +92,11 @@ TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
        {"system info", "wimlib info"}, ""},
       {LibraryChoice::SystemFirst, &kCapture, failedWith(E::LibraryMissing), Failure{},
        {"system capture", "wimlib capture"}, ""},
+      // An ESD on a WinPE before 4.0: wimlib reads it; forced to WIMGAPI, the user learns why not.
+      {LibraryChoice::SystemFirst, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info", "wimlib info"}, ""},
+      {LibraryChoice::SystemOnly, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info"},
+       "错误: 此系统的 wimgapi.dll(版本 6.1.7601.17514)不能读取ESD映像(LZMS固实压缩),需要 WinPE 4.0 或更高版本"
+       "(Windows 8 及以后的 WIMGAPI)。(wimgapi.dll)"},
       // Both refuse: wimlib's cause, with both libraries' codes.
       {LibraryChoice::SystemFirst, &kApply, failedWith(E::Other, 87), failedWith(E::WimUnsupported, 18),
        {"system apply", "wimlib apply"},

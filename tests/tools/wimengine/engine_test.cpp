@@ -7,6 +7,7 @@
 
 #include "platform/gbk.h"
 #include "tests/support/gbk_text.h"
+#include "tests/tools/wimengine/wim_header_bytes.h"
 
 namespace wimengine {
 namespace {
@@ -56,7 +57,25 @@ struct FakeBackend : Backend {
     return true;
   }
   std::int64_t nowMs() override { return clock; }
+  std::string readFileStart(const std::string& path, std::size_t size) override {
+    auto found = files.find(path);
+    return found == files.end() ? std::string() : found->second.substr(0, size);
+  }
+  // Files of the pattern's folder whose names match, in name order.
+  std::vector<std::string> matchingFiles(const std::string& pattern) override {
+    const std::size_t slash = pattern.rfind('\\');
+    const std::string folder = pattern.substr(0, slash + 1);
+    std::vector<std::string> found;
+    for (const auto& [path, content] : files) {
+      if (path.compare(0, folder.size(), folder) != 0) continue;
+      const std::string name = path.substr(folder.size());
+      if (name.find('\\') == std::string::npos && wildcardMatch(pattern.substr(slash + 1), name)) found.push_back(path);
+    }
+    return found;
+  }
 };
+
+using testing_bytes::wimHeader;
 
 struct EngineFixture : ::testing::Test {
   FakeBackend backend;
@@ -182,6 +201,82 @@ TEST_F(EngineFixture, FolderImageAndFileTargetAreNamed) {
   // A drive given as "C:" is its root folder.
   out = toolio::CapturedOut();
   EXPECT_EQ(run({"/apply", "D:\\a.wim", "1", "C:"}), 0);
+}
+
+struct SplitSetFixture : EngineFixture {
+  void SetUp() override {
+    backend.files["D:\\sources\\install.swm"] = wimHeader(7, 1, 3);
+    backend.files["D:\\sources\\install2.swm"] = wimHeader(7, 2, 3);
+    backend.files["D:\\sources\\install3.swm"] = wimHeader(7, 3, 3);
+    backend.files["D:\\sources\\install.wim"] = wimHeader(9, 1, 1);
+    backend.files["D:\\sources\\install-old.swm"] = wimHeader(8, 2, 2);
+  }
+  int apply(const char* image, std::vector<std::string> refs) {
+    std::vector<std::string> args{"/apply", image, "1", "C:"};
+    for (const std::string& ref : refs) {
+      args.push_back("/ref");
+      args.push_back(ref);
+    }
+    out = toolio::CapturedOut();
+    backend.lastApply = Command{};
+    return run(args);
+  }
+};
+
+// The pattern matches the first part and a file of another set too; both are passed over.
+TEST_F(SplitSetFixture, OtherPartsGoToTheBackendInPartOrder) {
+  EXPECT_EQ(apply("D:\\sources\\install.swm", {"D:\\sources\\install*.swm"}), 0) << gbktest::toUtf8(out.text());
+  EXPECT_EQ(backend.lastApply.otherParts,
+            (std::vector<std::string>{"D:\\sources\\install2.swm", "D:\\sources\\install3.swm"}));
+  // Several /ref, each naming one part, in any order.
+  EXPECT_EQ(apply("D:\\sources\\install.swm", {"D:\\sources\\INSTALL3.SWM", "D:\\sources\\install2.swm"}), 0);
+  EXPECT_EQ(backend.lastApply.otherParts,
+            (std::vector<std::string>{"D:\\sources\\install2.swm", "D:\\sources\\install3.swm"}));
+  // A whole WIM needs no parts, whatever /ref says.
+  EXPECT_EQ(apply("D:\\sources\\install.wim", {"D:\\sources\\install*.swm"}), 0);
+  EXPECT_TRUE(backend.lastApply.otherParts.empty());
+}
+
+TEST_F(SplitSetFixture, IncompleteSetsFailBeforeTheBackendIsAsked) {
+  const struct {
+    const char* image;
+    std::vector<std::string> refs;
+    const char* removed;
+    std::pair<const char*, std::string> replaced;
+    const char* line;
+  } cases[] = {
+      {"D:\\sources\\install.swm", {"D:\\sources\\install*.swm"}, "D:\\sources\\install3.swm", {},
+       "错误: 拆分映像共 3 个分卷,缺少第 3 个分卷 install3.swm。请把全部分卷放在同一文件夹,并用 /ref 指定。\r\n"},
+      {"D:\\sources\\install.swm", {}, nullptr, {},
+       "错误: 拆分映像共 3 个分卷,缺少第 2 个分卷 install2.swm。请把全部分卷放在同一文件夹,并用 /ref 指定。\r\n"},
+      {"D:\\sources\\install.swm", {"D:\\sources\\install*.swm"}, nullptr,
+       {"D:\\sources\\install2.swm", wimHeader(8, 2, 3)},
+       "错误: 分卷 install2.swm 不属于这个拆分映像(来自另一个映像)。\r\n"},
+      {"D:\\sources\\install2.swm", {"D:\\sources\\install*.swm"}, nullptr, {},
+       "错误: 这是拆分映像的第 2 个分卷(共 3 个),请选择第一个分卷 install.swm。\r\n"},
+      // Without /ref the first part's name comes from the usual naming.
+      {"D:\\sources\\install3.swm", {}, nullptr, {},
+       "错误: 这是拆分映像的第 3 个分卷(共 3 个),请选择第一个分卷 install.swm。\r\n"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    if (c.removed) backend.files.erase(c.removed);
+    if (c.replaced.first) backend.files[c.replaced.first] = c.replaced.second;
+    EXPECT_EQ(apply(c.image, c.refs), 1);
+    EXPECT_TRUE(gbk::endsWith(out.text(), c.line)) << gbktest::toUtf8(out.text());
+    EXPECT_FALSE(saysSuccess());
+    EXPECT_EQ(out.text().find("Applying progress"), std::string::npos);
+    EXPECT_TRUE(backend.lastApply.wimPath.empty());
+  }
+}
+
+// A part's name goes into the error line, which must never carry the success word.
+TEST_F(SplitSetFixture, APartNameWithTheSuccessWordIsLeftOut) {
+  backend.files["D:\\x\\Successfully.swm"] = wimHeader(3, 1, 2);
+  EXPECT_EQ(apply("D:\\x\\Successfully.swm", {}), 1);
+  EXPECT_FALSE(saysSuccess()) << out.text();
+  EXPECT_TRUE(gbk::endsWith(out.text(), "缺少第 2 个分卷 (文件名略)。请把全部分卷放在同一文件夹,并用 /ref 指定。\r\n"))
+      << gbktest::toUtf8(out.text());
 }
 
 TEST_F(EngineFixture, ArgumentErrorsExitWithTwoBeforeAnyWork) {

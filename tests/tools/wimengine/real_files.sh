@@ -152,10 +152,10 @@ errors)
   head -c 400000 /dev/urandom >"$work/src/d/big.bin"
   "$engine" /capture "$work/src" "$work/big.wim" "n" "d" /compress none >/dev/null
   wimlib-imagex split "$work/big.wim" "$work/part.swm" 0.2 >/dev/null
-  for part in part part2; do
-    run "$work/o" /apply "$work/$part.swm" 1 "$work/t8"; check "$part.swm" failed_cleanly "$work/o"
-    check "$part.swm named as split" names '拆分WIM映像'
-  done
+  run "$work/o" /apply "$work/part.swm" 1 "$work/t8"; check "part.swm alone" failed_cleanly "$work/o"
+  check "part.swm alone names part 2" names '缺少第 2 个分卷 part2.swm'
+  run "$work/o" /apply "$work/part2.swm" 1 "$work/t8" /ref "$work/part*.swm"; check "part2.swm" failed_cleanly "$work/o"
+  check "part2.swm names the first part" names '请选择第一个分卷 part.swm'
   rm "$work/src/d/big.bin"
   # A source file the engine may not read (as an ordinary user: root reads everything).
   mkdir -p "$work/locked/d" && echo x >"$work/locked/a.txt" && echo secret >"$work/locked/d/s.txt"
@@ -197,6 +197,63 @@ errors)
   check "no scratch left" test ! -e "$work/old.wim.vrelpart"
   ;;
 
+modern)
+  # Current installation media: a solid LZMS ESD with two images (the second without
+  # a name) and a split set, both made by wimlib's own tools.
+  make_tree "$work/a"
+  mkdir -p "$work/b/data" && yes 'second image' | head -c 100000 >"$work/b/data/file.txt"
+  head -c 3000000 /dev/urandom >"$work/a/Program Files/big.bin"
+  wimlib-imagex capture "$work/a" "$work/two.wim" "Windows 专业版" >/dev/null
+  wimlib-imagex append "$work/b" "$work/two.wim" "unnamed" >/dev/null
+  wimlib-imagex info "$work/two.wim" 2 --image-property NAME= >/dev/null
+  wimlib-imagex export "$work/two.wim" all "$work/install.esd" --solid >/dev/null
+  check "the ESD is solid LZMS" bash -c "wimlib-imagex info '$work/install.esd' --header | grep -q '^Version *= 0xe00$'"
+
+  run "$work/o" /info "$work/install.esd"
+  check "ESD info exit code" test "$rc" -eq 0
+  check "ESD info count" grep -q $'^Image Count: 2\r$' "$work/o"
+  check "ESD compression" grep -q $'^Compression: LZMS\r$' "$work/o"
+  check "ESD info lists both images" test "$(grep -c '<IMAGE INDEX="[12]">' "$work/o")" -eq 2
+  check "ESD first name" grep -q $'^    <NAME>Windows 专业版</NAME>\r$' "$work/o"
+  check "ESD second image has no name" test "$(grep -c '<NAME>' "$work/o")" -eq 1
+  run "$work/o" /apply "$work/install.esd" 1 "$work/esd1"
+  check "ESD apply 1" grep -q $'^Successfully applied image.\r$' "$work/o"
+  check "ESD image 1 byte for byte" same_tree "$work/a" "$work/esd1"
+  run "$work/o" /apply "$work/install.esd" 2 "$work/esd2"
+  check "ESD image 2 byte for byte" diff -r "$work/b" "$work/esd2"
+
+  mkdir "$work/sources"
+  wimlib-imagex split "$work/two.wim" "$work/sources/install.swm" 1 >/dev/null
+  check "three parts or more" test -e "$work/sources/install3.swm"
+  parts=$(ls "$work/sources" | wc -l)
+  run "$work/o" /info "$work/sources/install.swm"
+  check "SWM info count" grep -q $'^Image Count: 2\r$' "$work/o"
+  check "SWM info part" grep -q $'^Part Number: 1/'"$parts"$'\r$' "$work/o"
+  run "$work/o" /apply "$work/sources/install.swm" 1 "$work/swm1" /ref "$work/sources/install*.swm"
+  check "SWM apply with the pattern" grep -q $'^Successfully applied image.\r$' "$work/o"
+  check "SWM image 1 byte for byte" same_tree "$work/a" "$work/swm1"
+  # Several /ref, one part each.
+  refs=(); for ((p = 2; p <= parts; p++)); do refs+=(/ref "$work/sources/install$p.swm"); done
+  run "$work/o" /apply "$work/sources/install.swm" 2 "$work/swm2" "${refs[@]}"
+  check "SWM apply with one /ref per part" grep -q $'^Successfully applied image.\r$' "$work/o"
+  check "SWM image 2 byte for byte" diff -r "$work/b" "$work/swm2"
+
+  # A set with a part gone, or a part of another image in its place: nothing written.
+  mv "$work/sources/install$parts.swm" "$work/held.swm"
+  run "$work/o" /apply "$work/sources/install.swm" 1 "$work/t-missing" /ref "$work/sources/install*.swm"
+  check "missing part" failed_cleanly "$work/o"
+  check "missing part named" bash -c "iconv -f GBK -t UTF-8 '$work/o' | grep -q '缺少第 $parts 个分卷 install$parts.swm'"
+  check "missing part: nothing written" test ! -e "$work/t-missing"
+  mkdir "$work/c" && head -c 2000000 /dev/urandom >"$work/c/random.bin"
+  wimlib-imagex capture "$work/c" "$work/other.wim" "other" --compress=none >/dev/null
+  wimlib-imagex split "$work/other.wim" "$work/other.swm" 1 >/dev/null
+  cp "$work/other2.swm" "$work/sources/install$parts.swm"
+  run "$work/o" /apply "$work/sources/install.swm" 1 "$work/t-foreign" /ref "$work/sources/install*.swm"
+  check "foreign part" failed_cleanly "$work/o"
+  check "foreign part named" bash -c "iconv -f GBK -t UTF-8 '$work/o' | grep -q '分卷 install$parts.swm 不属于这个拆分映像'"
+  check "foreign part: nothing written" test ! -e "$work/t-foreign"
+  ;;
+
 recordings|record)
   if [[ $group == record ]]; then
     mkdir -p "$work/a/sys" "$work/b"
@@ -210,15 +267,21 @@ recordings|record)
     "$engine" /apply "$work/rec.wim" 1 "$work/out" >"$data/apply_run.txt"
     "$engine" /apply "$work/rec.wim" 3 "$work/out2" >"$data/apply_failure_index.txt"
     "$engine" /info "$work/missing.wim" >"$data/info_failure_missing.txt"
+    wimlib-imagex capture "$work/b" "$work/two.wim" "Windows 10 专业版" >/dev/null
+    wimlib-imagex append "$work/b" "$work/two.wim" "x" >/dev/null
+    wimlib-imagex info "$work/two.wim" 2 --image-property NAME= >/dev/null
+    wimlib-imagex export "$work/two.wim" all "$work/install.esd" --solid >/dev/null
+    "$engine" /info "$work/install.esd" >"$data/info_esd_unnamed_image.txt"
     exit 0
   fi
-  for f in capture_run apply_run info_two_images apply_failure_index info_failure_missing; do
+  for f in capture_run apply_run info_two_images apply_failure_index info_failure_missing info_esd_unnamed_image; do
     check "$f recorded with CR LF" crlf_clean "$data/$f.txt"
   done
   check "recorded apply succeeded" grep -q $'^Successfully applied image.\r$' "$data/apply_run.txt"
   check "recorded apply has estimates" grep -q '% ] Applying progress: .* remaining' "$data/apply_run.txt"
   check "recorded capture succeeded" grep -q '^Successfully imaged ' "$data/capture_run.txt"
   check "recorded info has two names" test "$(grep -c '<NAME>' "$data/info_two_images.txt")" -eq 2
+  check "recorded ESD info: two images, one name" test "$(grep -c '<IMAGE INDEX=' "$data/info_esd_unnamed_image.txt")-$(grep -c '<NAME>' "$data/info_esd_unnamed_image.txt")" = 2-1
   check "recorded failures say no success" bash -c "! grep -qi successfully '$data/apply_failure_index.txt' '$data/info_failure_missing.txt'"
   ;;
 *)
