@@ -53,7 +53,7 @@ for pass in dropped kept; do
     bench_drop=0
   fi
   bench_say "copies, $rounds rounds, page cache $pass before every run (sync in both)"
-  bench_t=() bench_kb=()
+  bench_t=() bench_cpu=() bench_kb=()
   bench_rounds "$rounds" ours_iso9660 xorriso ours_udf cp
   bench_report ours_iso9660 xorriso ours_udf cp
   for kind in iso9660 udf; do

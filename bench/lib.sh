@@ -129,12 +129,15 @@ for path in sys.stdin.buffer.read().split(b"\0")[:-1]:
 # run: reset_NAME if defined (removes what its last run wrote), bench_settle on the
 # files of the array warm_NAME, then the bash command line cmd_NAME under
 # /usr/bin/time. A NAME listed in bench_silent must print nothing (our engines print
-# only failures). Collects the seconds in bench_t[NAME] and peak kB in bench_kb[NAME].
-declare -A bench_t=() bench_kb=() bench_silent=()
+# only failures). Collects the seconds in bench_t[NAME], the processor seconds (user
+# and system) in bench_cpu[NAME] and peak kB in bench_kb[NAME].
+declare -A bench_t=() bench_cpu=() bench_kb=() bench_silent=()
+bench_load() { cut -d' ' -f1-3 /proc/loadavg; }
 bench_rounds() {
   local rounds=$1 r i
   shift
   local names=("$@")
+  echo "   load average before: $(bench_load) ($(nproc) cores)"
   for ((r = 0; r < rounds; r++)); do
     for ((i = 0; i < ${#names[@]}; i++)); do bench_run_once "${names[(r + i) % ${#names[@]}]}"; done
   done
@@ -149,7 +152,7 @@ bench_run_once() {
   if declare -F "reset_$name" >/dev/null; then "reset_$name"; fi
   bench_settle "${warm[@]}"
   t0=$EPOCHREALTIME
-  if ! /usr/bin/time -f %M -o "$mem" bash -c "set -eo pipefail; ${!cmd_var}" >"$log" 2>&1; then
+  if ! /usr/bin/time -f '%M %U %S' -o "$mem" bash -c "set -eo pipefail; ${!cmd_var}" >"$log" 2>&1; then
     tail -n 20 "$log" >&2
     bench_die "$name failed: ${!cmd_var}"
   fi
@@ -159,19 +162,27 @@ bench_run_once() {
     bench_die "$name printed the lines above (it prints only failures): ${!cmd_var}"
   fi
   bench_t[$name]+="$(calc "$t1 - $t0") "
-  bench_kb[$name]+="$(tail -n 1 "$mem") "
+  local kb user sys
+  read -r kb user sys < <(tail -n 1 "$mem")
+  bench_kb[$name]+="$kb "
+  bench_cpu[$name]+="$(calc "$user + $sys" 2) "
 }
 
-# The best (smallest) time of NAME's runs, and its peak resident memory in MB.
+# The best (smallest) time of NAME's runs, its least processor time, and its peak
+# resident memory in MB.
 bench_best() { printf '%s\n' ${bench_t[$1]} | sort -g | head -n 1; }
+bench_least_cpu() { printf '%s\n' ${bench_cpu[$1]} | sort -g | head -n 1; }
 bench_peak_mb() { printf '%s\n' ${bench_kb[$1]} | sort -g | tail -n 1 | awk '{ printf "%.1f", $1 / 1024 }'; }
-# One line per NAME: every run's time, the best, the peak memory.
+# One line per NAME: every run's time, the best, the least processor time (user and
+# system, all threads: less sensitive to a loaded machine than the time), the peak
+# memory; then the load average.
 bench_report() {
   local name
   for name; do
-    printf '   %-22s runs %s s   best %s s   peak %s MB\n' "$name" "${bench_t[$name]% }" "$(bench_best "$name")" \
-      "$(bench_peak_mb "$name")"
+    printf '   %-22s runs %s s   best %s s   cpu %s s   peak %s MB\n' "$name" "${bench_t[$name]% }" \
+      "$(bench_best "$name")" "$(bench_least_cpu "$name")" "$(bench_peak_mb "$name")"
   done
+  echo "   load average after: $(bench_load)"
 }
 
 # bench_result MEASURE OURS PEER GOAL

@@ -67,12 +67,11 @@ std::optional<Refusal> quoteInSavePath(const Request& r, const Facts&) {
   return warning(Refused::QuoteInPath, "保存路径 " + r.imagePath + " 含有双引号,不是有效的文件路径！");
 }
 
-std::optional<Refusal> percentInPath(const Request& r, const Facts&) {
-  // A backup written elsewhere, or a restore read from elsewhere.
-  if (!interpreterMayRewrite(r.imagePath)) return {};
-  return warning(Refused::PercentInPath,
-                 (restoring(r) ? "映像文件 " : "保存路径 ") + r.imagePath +
-                     " 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！");
+std::optional<Refusal> percentInPath(const Request& r, const Facts& f) {
+  // A backup written elsewhere, or a restore read from elsewhere. The ISO mounter is
+  // given the ISO's full path.
+  const std::string& reaching = restores(ImageKind::Iso, r) ? f.imageFullPath : r.imagePath;
+  return rewrittenPathRefusal(reaching, restoring(r), f.interpreterVariables);
 }
 
 std::optional<Refusal> notDiskPartition(const Request& r, const Facts&) {
@@ -108,11 +107,14 @@ std::optional<Refusal> noDriveLetter(const Request& r, const Facts&) {
 }
 
 std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
-  // Refused before the format too: formatting that partition destroys the image as well.
-  if (!restores(ImageKind::Wim, r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  // A format (by hand too: the dialog may format) would destroy the image before it is
+  // read; applied without one, the image's own partition is a target like any other.
+  if (!restores(ImageKind::Wim, r) || r.options.format == FormatChoice::None ||
+      !onTargetPartition(f.imageFullPath, r.target.targetDrive))
+    return {};
   return error(Refused::ImageOnTarget,
-               "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n"
-               "请选择其他分区,或先把映像文件复制到其他分区。");
+               "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+               "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。");
 }
 
 struct Row {
@@ -139,6 +141,13 @@ constexpr Row kChecks[] = {
 
 }  // namespace
 
+std::optional<Refusal> rewrittenPathRefusal(const std::string& path, bool image,
+                                            const std::vector<std::string>& variables) {
+  if (interpreterVariableIn(path, variables).empty()) return {};
+  return warning(Refused::PercentInPath, (image ? "映像文件 " : "保存路径 ") + path +
+                                             " 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！");
+}
+
 Facts fileFactsOf(platform::FileSystem& files, const Request& request) {
   Facts facts;
   if (request.imagePath.empty()) return facts;
@@ -146,6 +155,12 @@ Facts fileFactsOf(platform::FileSystem& files, const Request& request) {
   if (!restoring(request)) return facts;
   facts.imageExists = files.exists(request.imagePath);
   facts.imageBytes = fileSizeOf(files, request.imagePath);
+  return facts;
+}
+
+Facts requestFactsOf(platform::Platform& os, const Request& request) {
+  Facts facts = fileFactsOf(os.files, request);
+  facts.interpreterVariables = os.system.environmentNames();
   return facts;
 }
 
@@ -157,9 +172,33 @@ std::optional<Refusal> firstRefusal(const Request& request, const Facts& facts, 
   return std::nullopt;
 }
 
-bool interpreterMayRewrite(const std::string& path) {
-  const std::size_t first = path.find('%');  // below 0x40: never a GBK trail byte
-  return first != std::string::npos && path.find('%', first + 1) != std::string::npos;
+std::string interpreterVariableIn(std::string_view text, const std::vector<std::string>& variables) {
+  // Made by the interpreter itself; a variable of the same name would only change the value.
+  static constexpr std::string_view kDynamic[] = {"CD",           "DATE",          "TIME",
+                                                  "RANDOM",       "ERRORLEVEL",    "CMDEXTVERSION",
+                                                  "CMDCMDLINE",   "__CD__",        "__APPDIR__",
+                                                  "HIGHESTNUMANODENUMBER"};
+  auto known = [&](std::string_view name) {
+    if (name.empty()) return false;
+    for (const std::string& v : variables)
+      if (gbk::equalsIgnoreCase(v, name)) return true;
+    for (std::string_view v : kDynamic)
+      if (gbk::equalsIgnoreCase(v, name)) return true;
+    return false;
+  };
+  // Every pair of neighbouring "%" (below 0x40, never a GBK trail byte): where the
+  // first pair names nothing the interpreter goes on, and its second "%" may open the
+  // next one.
+  for (std::size_t open = text.find('%'); open != std::string_view::npos;) {
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string_view::npos) break;
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    const std::size_t colon = gbk::find(name, ":");
+    if (known(name) || (colon != std::string_view::npos && known(name.substr(0, colon))))
+      return std::string(text.substr(open, close - open + 1));
+    open = close;
+  }
+  return {};
 }
 
 bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive) {

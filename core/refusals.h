@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/request.h"
 #include "platform/os.h"
@@ -24,11 +26,14 @@ struct Facts {
   std::string imageFullPath;     // the image or save path as the engine, started from here, finds it
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
+  std::vector<std::string> interpreterVariables;  // the environment's names, as the interpreter inherits them
 };
 
 // The facts about the request's file; the caller adds the partition choice and the
 // mount letter, which only it can see.
 Facts fileFactsOf(platform::FileSystem& files, const Request& request);
+// Those and the environment's variables.
+Facts requestFactsOf(platform::Platform& os, const Request& request);
 
 enum class Refused {
   NoImage,
@@ -53,9 +58,16 @@ struct Refusal {
 // The first check at the checkpoint that the request fails; none when it may go on.
 std::optional<Refusal> firstRefusal(const Request& request, const Facts& facts, Checkpoint at);
 
-// True when the path holds two "%": the command interpreter may rewrite what lies
-// between them, even inside quotes, so the engine would see another path.
-bool interpreterMayRewrite(const std::string& path);
+// The refusal of an image (or a save path) whose text the interpreter would rewrite;
+// none when it reaches the engine as it is.
+std::optional<Refusal> rewrittenPathRefusal(const std::string& path, bool image,
+                                            const std::vector<std::string>& variables);
+
+// The first "%NAME%" of the text that the command interpreter would replace, even
+// inside quotes: NAME (or NAME before a ":" that starts a substring or a substitution)
+// is one of the variables, letter case ignored, or one the interpreter makes itself
+// (CD, DATE, ...). Empty when the text reaches the engine as it is.
+std::string interpreterVariableIn(std::string_view text, const std::vector<std::string>& variables);
 
 // True when the path (fully qualified) lies on the partition of targetDrive (C:\ or C:).
 bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive);

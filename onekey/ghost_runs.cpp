@@ -2,6 +2,7 @@
 
 #include "core/message_box.h"
 #include "core/path_and_size.h"
+#include "core/refusals.h"
 #include "runner/command_runner.h"
 
 namespace onekey {
@@ -82,6 +83,10 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
 }
 
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath) {
+  if (const auto refusal = core::rewrittenPathRefusal(imagePath, true, s.os.system.environmentNames())) {
+    core::showBox(s.ui, &mainWindow, refusal->text, refusal->style);
+    return;
+  }
   mainWindow.setVisible(false);
   const platform::CapturedRun run =
       runner::tryRunCaptured(s.os, checkCommandLine(s.state.tools.ghostEnginePath, imagePath));

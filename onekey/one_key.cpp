@@ -40,7 +40,7 @@ core::Request requestOf(const MainControls& c, core::Mode mode, const core::AppS
 }
 
 core::Facts oneKeyFacts(Services& s, const MainControls& c, const core::Request& request) {
-  core::Facts facts = core::fileFactsOf(s.os.files, request);
+  core::Facts facts = core::requestFactsOf(s.os, request);
   facts.partitionChosen = c.partitionList.selectedRow() >= 0;
   if (request.mode == core::Mode::Restore && core::imageKindOf(request.imagePath) == core::ImageKind::Iso)
     facts.isoMountLetter = chooseIsoMountLetter(s.os.files);

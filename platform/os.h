@@ -35,7 +35,14 @@ class SystemInfo {
   virtual bool uses24HourClock() = 0;
   // UTF-8 bytes through UTF-16 into the ANSI code page; unmappable characters as '?'.
   virtual std::string utf8ToAnsi(std::string_view utf8) = 0;
+  // The names of the program's environment variables (GetEnvironmentStringsA), hidden
+  // ones such as "=C:" included: every command interpreter the program starts inherits them.
+  virtual std::vector<std::string> environmentNames() = 0;
 };
+
+// The names in an environment block ("NAME=value" texts, each ended by a NUL, the
+// block by one more). A name may begin with "=", as the hidden "=C:=C:\dir" does.
+std::vector<std::string> environmentBlockNames(std::string_view block);
 
 struct DirEntry {
   std::string name;

@@ -2,7 +2,8 @@
 # Keeps the folders layered: a folder includes only itself and the folders below it
 # (bottom up: platform payload core runner disks search prep wim onekey app), the
 # carried tools only themselves and platform/, and Win32 headers stay behind
-# platform/win32/, the tools' Win32 backends and the Wine tests.
+# platform/win32/, the tools' Win32 backends and the Wine tests. Code from elsewhere
+# (third_party/) follows its own rules.
 set -u
 root=${1:-$(dirname "$0")/..}
 cd "$root" || exit 2
@@ -55,11 +56,11 @@ while IFS= read -r file; do
       fail "$file includes $included: only the composition roots use platform/win32/"
     fi
   done < <(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/p' "$file")
-done < <(find . -path ./build -prune -o -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.c' -o -name '*.cc' -o -name '*.cpp' \) -print | sort)
+done < <(find . \( -path ./build -o -path ./third_party \) -prune -o -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.c' -o -name '*.cc' -o -name '*.cpp' \) -print | sort)
 
 win32=$(grep -rlIE '#include\s*[<"](windows|winbase|winuser|commctrl|shellapi|shlobj|tlhelp32|winioctl|commdlg|winnt|windef|wingdi|shlwapi|winver)\.h[">]' \
   --include='*.c' --include='*.cc' --include='*.cpp' --include='*.h' --include='*.hpp' . \
-  | sed 's|^\./||' | grep -vE '^(platform/win32/|tools/|tests/wine/|build/)')
+  | sed 's|^\./||' | grep -vE '^(platform/win32/|tools/|tests/wine/|build/|third_party/)')
 [[ -z $win32 ]] || fail "Win32 headers included outside platform/win32/, tools/ and tests/wine/:
 $win32"
 

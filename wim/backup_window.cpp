@@ -48,17 +48,30 @@ const ui::WindowSpec kBackupWindow{
     runTimers()};
 
 
-// Quotes and line breaks would end the argument, or the line, inside the interpreter.
-std::string safeInsideQuotes(std::string_view text) {
+// What goes between the quotes the command line puts around a name or a description,
+// so that the engine receives the text as typed. A quote or a line break would end the
+// argument or the line inside the interpreter. The interpreter replaces %NAME% even
+// inside quotes, so each "%" stands outside them ("a"%"b" is the one argument a%b):
+// the text between two "%" then holds quotes, which no variable's name does. By the
+// engine's argument rules backslashes right before a quote escape it: those before a
+// quote that ends the text are doubled.
+std::string insideQuotes(std::string_view text) {
   std::string out;
+  std::size_t backslashes = 0;  // the backslash characters just written
   for (std::size_t i = 0; i < text.size(); i += gbk::charLength(text, i)) {
     const std::size_t n = gbk::charLength(text, i);
-    if (n == 1 && text[i] == '"') out += '\'';
-    else if (n == 1 && (text[i] == '\r' || text[i] == '\n')) {
-      if (text[i] == '\n' || i + 1 >= text.size() || text[i + 1] != '\n') out += ' ';
+    const char c = n == 1 ? text[i] : '\0';
+    if (c == '"') out += '\'';
+    else if (c == '\r' || c == '\n') {
+      if (c == '\n' || i + 1 >= text.size() || text[i + 1] != '\n') out += ' ';
+    } else if (c == '%') {
+      out.append(backslashes, '\\');
+      out += "\"%\"";
     } else
       out.append(text.substr(i, n));
+    backslashes = c == '\\' ? backslashes + 1 : 0;
   }
+  out.append(backslashes, '\\');
   return out;
 }
 
@@ -73,8 +86,8 @@ std::string compressionSwitchFor(int position) {
 std::string scratchFolderFor(const std::string& savePath) { return savePath.substr(0, 3) + kScratchFolderName; }
 
 std::string captureCommandLine(const CaptureLine& l) {
-  return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + safeInsideQuotes(l.imageName) +
-         "\"  \"" + safeInsideQuotes(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +
+  return l.enginePath + " /capture " + l.source + " \"" + l.savePath + "\" \"" + insideQuotes(l.imageName) +
+         "\"  \"" + insideQuotes(l.description) + "\" /flags \"" + l.flag + "\"" + l.compressionSwitch + " /temp " +
          scratchFolderFor(l.savePath);
 }
 
@@ -119,8 +132,8 @@ bool BackupWindow::onCloseRequested(ui::Window&) {
 }
 
 void BackupWindow::confirm() {
-  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, captureBusyQuestion(engineName(ctx_.state)))) return;
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   startWimCapture();
 }
 
@@ -199,6 +212,7 @@ void BackupWindow::pollCaptureFinished() {
     return;
   }
   enableInputs();
+  showComplete(c.percentLabel, c.progressBar);
   c.remainingLabel.setText("剩余时间:00:00:00");
   c.statusLabel.setText("Imagex备份 " + target.targetDisplay + " 完成！");
   if (c.restartCheck.checked()) {

@@ -40,9 +40,9 @@ std::string scratchFolderFor(const std::string& savePath);
 struct CaptureLine {
   std::string enginePath, source, savePath, imageName, description, flag, compressionSwitch;
 };
-// The capture command line, piece by piece. Quotes and line breaks inside the name
-// and the description become harmless: they would end the argument, or the line,
-// inside the command interpreter.
+// The capture command line, piece by piece. The name and the description reach the
+// engine as typed, but for quotes and line breaks (which become ' and a blank): no
+// quote, line break, "%" or trailing backslash of theirs can change the line's meaning.
 std::string captureCommandLine(const CaptureLine& line);
 
 class BackupWindow : public ui::WindowLogic {

@@ -53,6 +53,11 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, 
   return true;
 }
 
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar) {
+  percentLabel.setText("100%");
+  progressBar.setPosition(100);
+}
+
 bool EngineRun::finished(std::string_view consoleText) {
   if (!active_) return true;
   const std::string name = engineName(ctx_.state);
@@ -95,7 +100,7 @@ bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::funct
 }
 
 bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request) {
-  const core::Facts facts = core::fileFactsOf(ctx.os.files, request);
+  const core::Facts facts = core::requestFactsOf(ctx.os, request);
   const std::optional<core::Refusal> refusal = core::firstRefusal(request, facts, core::Checkpoint::WindowConfirm);
   if (refusal) core::showBox(ctx.ui, window, refusal->text, refusal->style);
   return refusal.has_value();

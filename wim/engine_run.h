@@ -69,6 +69,10 @@ inline constexpr int kPollsAfterEngineGone = 2;
 inline constexpr char kIdleStopCaption[] = "取  消(&X)";
 inline constexpr char kRunningStopCaption[] = "终  止(&X)";
 
+// A run that succeeded reads 100%: the engine prints its success lines right after
+// its 100% line, so the 50 ms parse, which reads only the newest line, rarely sees it.
+void showComplete(ui::Control& percentLabel, ui::Control& progressBar);
+
 // True when the text holds the end marker as a line of its own.
 bool endMarkerSeen(std::string_view consoleText);
 
@@ -115,8 +119,9 @@ struct PowerHooks {
 // timers stop and the window may close.
 bool mayCloseProgressWindow(EngineRun& run, ui::Window& window, const std::function<void()>& stop);
 
-// A progress window's OK button: shows the first check the request fails there over
-// the window; true when it is refused.
+// A progress window's OK button, after its guard against another engine and before
+// anything is formatted or run: shows the first check the request fails there over the
+// window; true when it is refused.
 bool refusedAtConfirm(core::Context& ctx, ui::Window* window, const core::Request& request);
 
 // Ends the program the orderly way: the ISO mounter unmounts everything, a letter

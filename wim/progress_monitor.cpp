@@ -1,6 +1,7 @@
 #include "wim/progress_monitor.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/gbk.h"
 #include "runner/text_tools.h"
@@ -57,7 +58,10 @@ ProgressReading readProgress(std::string_view consoleText, const ProgressMarkers
 void showProgress(const ProgressReading& reading, ProgressControls controls) {
   if (!reading.percent.empty()) {
     controls.percentLabel.setText(reading.percent + "%");
-    controls.progressBar.setPosition(static_cast<int>(gbk::leadingNumber(reading.percent)));
+    // Within the bar's range, as the bar itself would show it; "nan" or "1e999" from a
+    // damaged line would make the conversion to int undefined.
+    const double number = gbk::leadingNumber(reading.percent);
+    controls.progressBar.setPosition(std::isnan(number) ? 0 : static_cast<int>(std::clamp(number, 0.0, 100.0)));
   }
   controls.remainingLabel.setText(reading.remaining.empty() ? std::string(kRemainingCalculating)
                                                             : kRemainingPrefix + reading.remaining);

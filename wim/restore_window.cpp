@@ -109,8 +109,8 @@ bool RestoreWindow::onCloseRequested(ui::Window&) {
 void RestoreWindow::confirm() {
   RestoreControls& c = *c_;
   request_.options.format = static_cast<core::FormatChoice>(c.formatCombo.selection());
-  if (refusedAtConfirm(ctx_, window_, request_)) return;
   if (!confirmNoOtherEngine(ctx_, window_, kRestoreBusyQuestion)) return;
+  if (refusedAtConfirm(ctx_, window_, request_)) return;
   prep::formatStep(ctx_, request_,
                    prep::RestoreControls{window_, c.volumeCombo, c.formatCombo, c.bootTargetCombo, c.addBootCheck,
                                          c.okButton, c.cancelButton, c.statusLabel},
@@ -189,6 +189,7 @@ void RestoreWindow::pollApplyFinished() {
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
+  showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);
   unlockChoices();

@@ -82,6 +82,16 @@ std::string System::utf8ToAnsi(std::string_view utf8) {
   return out.substr(0, out.find('\0'));
 }
 
+std::vector<std::string> System::environmentNames() {
+  char* block = GetEnvironmentStringsA();
+  if (!block) return {};
+  std::size_t size = 0;
+  while (block[size] != '\0' || block[size + 1] != '\0') ++size;
+  std::vector<std::string> names = platform::environmentBlockNames(std::string_view(block, size + 2));
+  FreeEnvironmentStringsA(block);
+  return names;
+}
+
 // ---- Files ----
 
 bool Files::exists(const std::string& path) {
@@ -387,11 +397,15 @@ platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine)
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
   writeEnd.reset();  // only the child holds the write end now
 
-  // Output, the child's end and window messages are all served as they come; the
-  // thread sleeps in between instead of spinning.
+  // The child's end and window messages wake the thread at once; the pipe cannot be
+  // waited on, so it is looked at every 10 ms while output flows and ever more rarely,
+  // up to every 100 ms, while the child is quiet (a tool working for minutes costs a
+  // tenth of the wake-ups; its pipe buffer holds 64 KiB meanwhile).
+  DWORD quietWaitMs = 10;
   for (;;) {
     if (drainAvailable(readEnd.get(), result.output)) {
       processPendingMessages();
+      quietWaitMs = 10;
       continue;
     }
     if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
@@ -401,7 +415,8 @@ platform::CapturedRun Processes::runCaptured(const std::string& fullCommandLine)
       break;
     }
     HANDLE waitOn = process.get();
-    MsgWaitForMultipleObjects(1, &waitOn, FALSE, 10, QS_ALLINPUT);
+    if (MsgWaitForMultipleObjects(1, &waitOn, FALSE, quietWaitMs, QS_ALLINPUT) == WAIT_TIMEOUT)
+      quietWaitMs = quietWaitMs >= 50 ? 100 : quietWaitMs * 2;
     processPendingMessages();
   }
   return result;

@@ -15,6 +15,7 @@ class System : public platform::SystemInfo {
   platform::CalendarTime localTime() override;
   bool uses24HourClock() override;
   std::string utf8ToAnsi(std::string_view utf8) override;
+  std::vector<std::string> environmentNames() override;
 };
 
 class Files : public platform::FileSystem {

@@ -9,6 +9,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 
 namespace {
 
@@ -33,6 +34,52 @@ class MainWindowTest : public ::testing::Test {
   app::MainWindow logic{ctx};
   fake::Window* window = nullptr;
 };
+
+// The window's table as the user is to see it.
+TEST_F(MainWindowTest, ControlTableAsLaidOut) {
+  using K = ui::Kind;
+  const ui::WindowSpec& spec = logic.spec();
+  layouttest::expectControls(
+      spec, {
+                {"restoreRadio", K::RadioButton, "还原分区(&R)", 16, 16, 104, 24},
+                {"ghostBackupRadio", K::RadioButton, "备份分区(&Ghost)", 128, 16, 120, 24},
+                {"wimBackupRadio", K::RadioButton, "备份分区(&Imagex)", 256, 16, 120, 24},
+                {"imagePathGroup", K::GroupBox, "映像文件路径:", 16, 48, 440, 56},
+                {"imagePathCombo", K::ComboBox, "", 8, 24, 352, 20, "imagePathGroup"},
+                {"savePathEdit", K::Edit, "", 8, 24, 352, 20, "imagePathGroup"},
+                {"browseButton", K::Button, "浏 览", 368, 21, 64, 24, "imagePathGroup"},
+                {"partitionList", K::ListView, "", 16, 120, 440, 192},
+                {"modeButton", K::Button, "高  级(&A)", 16, 328, 96, 32},
+                {"redEnvelopeButton", K::Button, "点击领取红包", 152, 328, 80, 32},
+                {"mainOkButton", K::Button, "确  定(&Y)", 256, 328, 96, 32},
+                {"mainExitButton", K::Button, "退  出(&X)", 360, 328, 96, 32},
+                {"statusBar", K::StatusBar, "", 0, 382, 469, 20},
+                {"imageSearchGroup", K::GroupBox, "映像文件搜索", 480, 16, 264, 264},
+                {"depthLabel", K::Label, "目录深度:", 8, 24, 72, 16, "imageSearchGroup"},
+                {"depthEdit", K::Edit, "3", 64, 22, 40, 24, "imageSearchGroup"},
+                {"patternCombo", K::DropDownList, "", 128, 24, 64, 20, "imageSearchGroup"},
+                {"searchButton", K::Button, "搜 索", 200, 22, 56, 24, "imageSearchGroup"},
+                {"searchResultList", K::ListBox, "", 8, 56, 248, 200, "imageSearchGroup"},
+                {"homePageCheck", K::CheckBox, "支持作者,设定主页", 480, 296, 136, 24},
+                {"checkGhostButton", K::Button, "检查Ghost完整性", 480, 328, 136, 32},
+                {"isoContentList", K::ListBox, "", 584, 504, 248, 200},
+            });
+  EXPECT_GBK_EQ("VrelPE Lite 一键备份还原", spec.caption);
+  layouttest::expectItems(spec, "patternCombo", {"*.GHO", "*.ISO", "*.WIM", "*.SWM"}, 0);
+  layouttest::expectItems(spec, "statusBar",
+                          {"Ver:1.0.0", "支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2"},
+                          -1);
+  layouttest::expectFlag(spec, ui::kChecked, {"restoreRadio"});
+  layouttest::expectFlag(spec, ui::kHidden, {"savePathEdit", "isoContentList"});
+  const ui::ControlSpec& list = *layouttest::find(spec, "partitionList");
+  const std::pair<const char*, int> columns[] = {{"盘符", 65}, {"序号", 50}, {"分区类型", 80},
+                                                 {"格式", 50}, {"总大小", 80}, {"可用大小", 80}};
+  ASSERT_EQ(list.columns.size(), 6u);
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_GBK_EQ(columns[i].first, list.columns[i].text) << i;
+    EXPECT_EQ(list.columns[i].width, columns[i].second) << i;
+  }
+}
 
 TEST_F(MainWindowTest, LayoutFitsItsModesAndGroups) {
   const ui::WindowSpec& spec = logic.spec();
@@ -60,7 +107,7 @@ TEST_F(MainWindowTest, LayoutFitsItsModesAndGroups) {
 }
 
 TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
-  EXPECT_EQ(w.shell.opened, std::vector<std::string>{app::kHomePage});
+  EXPECT_EQ(w.shell.opened, std::vector<std::string>{"https://vrelpe.example.org/"});
   fake::Control& list = c("partitionList");
   ASSERT_EQ(list.rowCount(), 3);
   EXPECT_EQ(list.colours(1, 0)->text, 255u);
@@ -151,9 +198,9 @@ TEST_F(MainWindowTest, HomePageOptionIsNeverLeftCheckedAndTheButtonOpensThePage)
   ASSERT_EQ(ui.boxes.size(), 2u);
   EXPECT_TRUE(gbk::startsWith(ui.boxes[1].text, "暂不开放此选项,如有需要请联系作者"));
   EXPECT_GBK_EQ("提示", ui.boxes[1].title);
-  EXPECT_EQ(ui.boxes[1].style, ui::kOk | ui::kIconExclamation | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[1].style, 0x2030u);
   window->click("redEnvelopeButton");
-  EXPECT_EQ(w.shell.opened, (std::vector<std::string>{app::kHomePage, app::kHomePage}));
+  EXPECT_EQ(w.shell.opened, (std::vector<std::string>{"https://vrelpe.example.org/", "https://vrelpe.example.org/"}));
 }
 
 TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
@@ -163,7 +210,7 @@ TEST_F(MainWindowTest, CloseAsksAndOnlyYesLeavesThroughTheProgramExit) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("是否退出我的PE？", ui.boxes[0].text);
   EXPECT_GBK_EQ("提示", ui.boxes[0].title);
-  EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconInformation | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[0].style, 0x2044u);
   EXPECT_TRUE(w.shell.exits.empty() && w.processes.captured.empty());
 
   window->requestClose();

@@ -117,7 +117,7 @@ TEST_F(StartupTest, SequenceOrderIconAndHomePage) {
       "write:X:\\Temp\\\\bootice.exe",       "write:X:\\Temp\\\\bcdboot.exe",      "write:X:\\Temp\\\\pzdir.exe",
       "images",                              "partitions",                         "read:X:\\Windows\\\\VrelPELite.ICO",
       "ini:Config/Name",                     "ini:Config/Ver",                     "ini:Config/Welcome",
-      std::string("url:") + app::kHomePage};
+      "url:https://vrelpe.example.org/"};
   EXPECT_EQ(w.journal, want);
   EXPECT_EQ(window.icon.size(), 6u);
   EXPECT_EQ(window.caption(), "built-in");
@@ -163,7 +163,7 @@ TEST_F(StartupTest, ProgramExitAlwaysAsksTheIsoMounterToQuitFirst) {
 }
 
 TEST_F(StartupTest, ProgramExitTakesBackTheLetterLentToTheEfiSystemPartition) {
-  w.volumes.volumes = {{"\\\\?\\Volume{esp}\\", 0, 1, true, platform::kEspPartitionType, "V:\\"}};
+  w.volumes.volumes = {{"\\\\?\\Volume{esp}\\", 0, 1, true, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "V:\\"}};
   state.esp.root = "V:\\";
   state.esp.mountedHere = true;
   state.esp.used = true;

@@ -33,6 +33,7 @@ struct Case {
   Checkpoint at;
   const char* text;  // empty: no refusal
   unsigned style;
+  core::FormatChoice format = core::FormatChoice::AutoNtfs;  // chosen in the restore window
 };
 
 core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, const char* letter = "Z",
@@ -43,7 +44,25 @@ core::Facts seen(const char* fullPath, std::uint64_t bytes = 4000ull << 20, cons
   f.imageFullPath = fullPath;
   f.imageBytes = bytes;
   f.isoMountLetter = letter;
+  f.interpreterVariables = {"=D:", "Path", "TEMP", "USERNAME"};
   return f;
+}
+
+// The case's request at its checkpoint: the first refusal's bytes and style, or none.
+void expectFirstRefusal(const Case& c) {
+  core::Request request;
+  request.mode = c.mode;
+  request.imagePath = c.image;
+  request.target = c.target;
+  request.options.format = c.format;
+  const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
+  if (!*c.text) {
+    EXPECT_FALSE(refusal) << c.what << ": " << gbktest::toUtf8(refusal->text);
+    return;
+  }
+  ASSERT_TRUE(refusal) << c.what;
+  EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
+  EXPECT_EQ(refusal->style, c.style) << c.what;
 }
 
 const core::Target kC = row("C:\\", "1:1", "C:\\(1:1)");
@@ -74,8 +93,14 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
       // The program's own.
       {"quote", Mode::WimBackup, "\"D:\\b.wim\"", kC, seen("\"D:\\b.wim\""), kAtOk,
        "保存路径 \"D:\\b.wim\" 含有双引号,不是有效的文件路径！", kWarning},
-      {"two percent signs", Mode::Restore, "D:\\%USERNAME%.iso", kC, seen("D:\\%USERNAME%.iso"), kAtOk,
-       "映像文件 D:\\%USERNAME%.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+      {"a variable between two percent signs", Mode::Restore, "D:\\%USERNAME%.iso", kC, seen("D:\\%USERNAME%.iso"),
+       kAtOk, "映像文件 D:\\%USERNAME%.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+       kWarning},
+      {"the ISO's full path is what the mounter is given", Mode::Restore, "w.iso", kC, seen("D:\\%temp%\\w.iso"), kAtOk,
+       "映像文件 D:\\%temp%\\w.iso 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+       kWarning},
+      {"a variable's substring", Mode::WimBackup, "D:\\%PATH:~0,2%.wim", kC, seen("D:\\%PATH:~0,2%.wim"), kAtOk,
+       "保存路径 D:\\%PATH:~0,2%.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
        kWarning},
       {"dynamic volume, restore", Mode::Restore, "C:\\a.gho", kDynamic, seen("C:\\a.gho"), kAtOk,
        "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
@@ -89,6 +114,11 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
        "ISO镜像文件 w.iso 位于要还原的分区 D:\\(1:2) 上,不能安装到该分区！", kWarning},
       // What passes at the OK button.
       {"one percent sign", Mode::GhostBackup, "D:\\50%.gho", kC, seen("D:\\50%.gho"), kAtOk, "", 0},
+      {"no variable between the percent signs", Mode::WimBackup, "D:\\50%\\100%.wim", kC, seen("D:\\50%\\100%.wim"),
+       kAtOk, "", 0},
+      {"a name no variable has", Mode::Restore, "D:\\%a%.gho", kC, seen("D:\\%a%.gho"), kAtOk, "", 0},
+      {"a relative path reaches the engine as typed", Mode::Restore, "a.gho", kC, seen("D:\\%TEMP%\\a.gho"), kAtOk, "",
+       0},
       {"WIM on its target: the window asks", Mode::Restore, "C:\\a.wim", kC, seen("C:\\a.wim"), kAtOk, "", 0},
       {"WIM without a letter: the window asks", Mode::Restore, "D:\\a.wim", kNoLetter, seen("D:\\a.wim"), kAtOk, "", 0},
       {"network image", Mode::Restore, "\\\\srv\\a.gho", kC, seen("\\\\srv\\a.gho"), kAtOk, "", 0},
@@ -97,28 +127,52 @@ TEST(Refusals, FirstFailingCheckInOrderWithTheBytesTheUserSees) {
        "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。", kStop},
       {"WIM capture without a letter", Mode::WimBackup, "D:\\b.wim", kNoLetter, seen("D:\\b.wim"), kInWindow,
        "所选分区 (1:3) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", kStop},
-      {"relative WIM on its target", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"), seen("C:\\work\\images\\a.wim"),
-       kInWindow,
-       "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
+      {"relative WIM on its target, to be formatted", Mode::Restore, "images\\a.wim", row("c:", "1:1", "c:(1:1)"),
+       seen("C:\\work\\images\\a.wim"), kInWindow,
+       "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+       "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
        kStop},
+      {"WIM on its target, formatted by hand", Mode::Restore, "C:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("C:\\a.wim"),
+       kInWindow,
+       "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+       "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
+       kStop, core::FormatChoice::Manual},
+      {"WIM on its target, applied without a format", Mode::Restore, "C:\\a.wim", row("C:", "1:1", "C:(1:1)"),
+       seen("C:\\a.wim"), kInWindow, "", 0, core::FormatChoice::None},
       {"WIM elsewhere", Mode::Restore, "D:\\a.wim", row("C:", "1:1", "C:(1:1)"), seen("D:\\a.wim"), kInWindow, "", 0},
       {"capture onto its own partition is the engine's matter", Mode::WimBackup, "C:\\b.wim", kC, seen("C:\\b.wim"),
        kInWindow, "", 0},
   };
-  for (const Case& c : cases) {
-    core::Request request;
-    request.mode = c.mode;
-    request.imagePath = c.image;
-    request.target = c.target;
-    const std::optional<core::Refusal> refusal = core::firstRefusal(request, c.facts, c.at);
-    if (!*c.text) {
-      EXPECT_FALSE(refusal) << c.what << ": " << refusal->text;
-      continue;
-    }
-    ASSERT_TRUE(refusal) << c.what;
-    EXPECT_GBK_EQ(c.text, refusal->text) << c.what;
-    EXPECT_EQ(refusal->style, c.style) << c.what;
-  }
+  for (const Case& c : cases) expectFirstRefusal(c);
+}
+
+// A request that fails several checks: the one-key action's own warning comes first,
+// the program's refusals only after them.
+TEST(Refusals, TheProgramsRefusalsComeAfterTheActionsOwnChecks) {
+  const Case cases[] = {
+      {"ISO on its target, no mount letter", Mode::Restore, "D:\\%TEMP%.iso", kD, seen("D:\\%TEMP%.iso", 1, ""), kAtOk,
+       "检测到系统盘符异常,部分功能将无法正常使用！", kStop},
+      {"ISO on its target, 20 MB", Mode::Restore, "D:\\%TEMP%.iso", kD, seen("D:\\%TEMP%.iso", 20ull << 20), kAtOk,
+       "无效的ISO镜像文件,请选择正确的ISO镜像文件！", kWarning},
+      {"ISO on its target, missing", Mode::Restore, "D:\\w.iso", kD, seen("D:\\w.iso", 0, "Z", true, false), kAtOk,
+       "映像文件不存在！", kWarning},
+      {"GHO on a dynamic volume and its target, no row", Mode::Restore, "E:\\%TEMP%.gho", kDynamic,
+       seen("E:\\%TEMP%.gho", 1, "Z", false), kAtOk, "请选择要还原的分区！", kWarning},
+      {"quote and percent, no row", Mode::WimBackup, "C:\\%TEMP%\"b.wim", kC, seen("C:\\%TEMP%\"b.wim", 0, "Z", false),
+       kAtOk, "请选择要备份的分区！", kWarning},
+      {"percent and on its target, no row", Mode::GhostBackup, "C:\\%TEMP%.gho", kC, seen("C:\\%TEMP%.gho", 0, "Z", false),
+       kAtOk, "请选择要备份的分区！", kWarning},
+      {"percent in an unsupported file", Mode::Restore, "C:\\%TEMP%.txt", kC, seen("C:\\%TEMP%.txt"), kAtOk,
+       "不支持安装的映像格式！", kWarning},
+      // Among the program's own: the path itself, then what the target makes of it.
+      {"quote before percent", Mode::GhostBackup, "C:\\%TEMP%\"b.gho", kC, seen("C:\\%TEMP%\"b.gho"), kAtOk,
+       "保存路径 C:\\%TEMP%\"b.gho 含有双引号,不是有效的文件路径！", kWarning},
+      {"percent before the target", Mode::GhostBackup, "E:\\%TEMP%.gho", kDynamic, seen("E:\\%TEMP%.gho"), kAtOk,
+       "保存路径 E:\\%TEMP%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！", kWarning},
+      {"dynamic volume before its own image", Mode::Restore, "E:\\a.gho", kDynamic, seen("E:\\a.gho"), kAtOk,
+       "所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！", kWarning},
+  };
+  for (const Case& c : cases) expectFirstRefusal(c);
 }
 
 TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
@@ -132,6 +186,7 @@ TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   EXPECT_EQ(f.imageFullPath, "D:\\work\\w.iso");
   EXPECT_EQ(f.imageBytes, 30ull << 20);
   EXPECT_FALSE(f.partitionChosen) << "the caller's to see";
+  EXPECT_TRUE(f.interpreterVariables.empty()) << "the environment is not the file system's";
   restore.imagePath = "gone.iso";
   EXPECT_FALSE(core::fileFactsOf(files, restore).imageExists);
   EXPECT_EQ(core::fileFactsOf(files, restore).imageFullPath, "D:\\work\\gone.iso");
@@ -141,6 +196,42 @@ TEST(Refusals, FactsComeFromTheFileSystemAsTheEngineWouldSeeIt) {
   backup.imagePath = "new.wim";
   EXPECT_EQ(core::fileFactsOf(files, backup).imageFullPath, "D:\\work\\new.wim");
   EXPECT_EQ(core::fileFactsOf(files, core::Request{}).imageFullPath, "") << "no path, nothing asked";
+
+  fake::World world;
+  world.system.environment = {"Path", "=C:"};
+  EXPECT_EQ(core::requestFactsOf(world.os, backup).interpreterVariables, (std::vector<std::string>{"Path", "=C:"}));
+}
+
+// The interpreter replaces %NAME% (even inside quotes) only when NAME is one of its
+// variables, in any letter case, or NAME:~... or NAME:a=b of one; it leaves the text
+// alone otherwise.
+TEST(Refusals, TheVariablesTheInterpreterWouldReplace) {
+  const std::vector<std::string> variables = {"=C:", "Path", "TEMP", "系统"};
+  const std::pair<const char*, const char*> cases[] = {
+      {"D:\\%TEMP%\\a.gho", "%TEMP%"},
+      {"D:\\%temp%\\a.gho", "%temp%"},
+      {"D:\\%Path:~0,3%.gho", "%Path:~0,3%"},
+      {"D:\\%PATH:a=b%.gho", "%PATH:a=b%"},
+      {"%=C:%", "%=C:%"},
+      {"D:\\%系统%.gho", "%系统%"},
+      // The interpreter's own, whatever the environment holds.
+      {"D:\\%cd%\\a.gho", "%cd%"},
+      {"D:\\%DATE%.gho", "%DATE%"},
+      {"D:\\%RANDOM%.gho", "%RANDOM%"},
+      {"D:\\%__CD__%.gho", "%__CD__%"},
+      // The second "%" of a pair that names nothing may begin one that does.
+      {"D:\\50%TEMP%.gho", "%TEMP%"},
+      {"D:\\%x%TEMP%.gho", "%TEMP%"},
+      {"D:\\50%\\100%.gho", ""},
+      {"D:\\%nosuch%.gho", ""},
+      {"D:\\%TEMPS%.gho", ""},
+      {"D:\\%%TEMP.gho", ""},
+      {"D:\\%TEMP.gho", ""},
+      {"D:\\%:TEMP%.gho", ""},
+      {"", ""},
+  };
+  for (const auto& [text, found] : cases)
+    EXPECT_GBK_EQ(found, core::interpreterVariableIn(text, variables)) << gbktest::toUtf8(text);
 }
 
 TEST(Refusals, ImageKindsByExtensionInAnyCase) {

@@ -28,7 +28,7 @@ struct Inventory {
   bool isRed(int row) const {
     for (int column = 0; column < 6; ++column) {
       auto colour = colours.colourOf(list, row, column);
-      if (!colour || colour->text != disks::kRed || colour->background != disks::kWhite) return false;
+      if (!colour || colour->text != 0x0000FFu || colour->background != 0xFFFFFFu) return false;
     }
     return true;
   }
@@ -100,7 +100,7 @@ TEST(PartitionInventory, RunsTheListerAndKeepsOnlyPartitionLinesInOrder) {
 
   // A lister that cannot run empties the list and its red cells.
   inv.list.rows[0].cells[0] = "stale";
-  inv.colours.setCellColours(inv.list, 0, 0, disks::kRed, disks::kWhite);
+  inv.colours.setCellColours(inv.list, 0, 0, 0x0000FFu, 0xFFFFFFu);
   inv.w.processes.rules.clear();
   inv.w.processes.answer("pzdir.exe", "", /*started=*/false);
   disks::fillPartitionList(inv.w.os, kLister, inv.list, inv.colours);
@@ -116,16 +116,16 @@ TEST(CellColours, EntriesAreAddedOverwrittenAndRemoved) {
 
   registry.setCellColours(list, 0, 0, 0x000000, 0xF0F0F0);  // the list's own colours: no entry
   EXPECT_TRUE(registry.cellsOf(list).empty());
-  registry.setCellColours(list, 2, 3, disks::kRed, disks::kWhite);
-  registry.setCellColours(list, 2, 3, 0x00FF00, disks::kWhite);
+  registry.setCellColours(list, 2, 3, 0x0000FFu, 0xFFFFFFu);
+  registry.setCellColours(list, 2, 3, 0x00FF00, 0xFFFFFFu);
   ASSERT_EQ(registry.cellsOf(list).size(), 1u);
   EXPECT_EQ(list.colours(2, 3)->text, 0x00FF00u);
-  registry.setCellColours(list, 4, 1, disks::kRed, disks::kWhite, /*useGivenBackground=*/false);
+  registry.setCellColours(list, 4, 1, 0x0000FFu, 0xFFFFFFu, /*useGivenBackground=*/false);
   EXPECT_EQ(list.colours(4, 1)->background, 0xF0F0F0u);
 
   registry.setCellColours(list, 2, 3, 0x000000, 0xF0F0F0);  // back to the list's own: removed
   EXPECT_EQ(registry.cellsOf(list).size(), 1u);
-  EXPECT_EQ(list.colours(2, 3)->text, disks::kBlack);
+  EXPECT_EQ(list.colours(2, 3)->text, 0x000000u);
   EXPECT_EQ(list.repaints, 5) << "every call repaints";
 }
 

@@ -39,6 +39,13 @@ class System : public platform::SystemInfo {
   platform::CalendarTime localTime() override { return now; }
   bool uses24HourClock() override { return clock24; }
   std::string utf8ToAnsi(std::string_view utf8) override;  // through iconv, as code page 936
+  // The variables of a WinPE session's environment, by name.
+  std::vector<std::string> environment = {"=X:", "ALLUSERSPROFILE", "APPDATA", "COMPUTERNAME", "ComSpec",
+                                          "LOCALAPPDATA", "NUMBER_OF_PROCESSORS", "OS", "Path", "PATHEXT",
+                                          "PROCESSOR_ARCHITECTURE", "ProgramData", "ProgramFiles", "PROMPT",
+                                          "SystemDrive", "SystemRoot", "TEMP", "TMP", "USERDOMAIN", "USERNAME",
+                                          "USERPROFILE", "windir"};
+  std::vector<std::string> environmentNames() override { return environment; }
 };
 
 class Files : public platform::FileSystem {

@@ -28,7 +28,7 @@ TEST(GhostOutcome, OnlyAStartedSilentRunSucceeds) {
       {{true, " "}, false, " "},
       {{true, "\r\n"}, false, "\r\n"},
       {{true, "Abort: 36000\r\n"}, false, "Abort: 36000\r\n"},
-      {{false, ""}, false, onekey::kInterpreterNotStarted},
+      {{false, ""}, false, "无法启动命令解释器 cmd.exe,Ghost没有运行。"},
   };
   for (const auto& [run, ok, text] : cases) {
     const onekey::GhostOutcome outcome = onekey::judgeGhostRun(run);
@@ -111,11 +111,29 @@ TEST_F(OneKeyTest, AnInterpreterThatNeverStartedFailsEveryOperation) {
   press();
   onekey::checkGhostImage(services, *main, "D:\\sys.gho");
   ASSERT_EQ(ui.boxes.size(), 5u);
-  EXPECT_GBK_EQ(std::string("Ghost应用映像错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[1].text);
-  EXPECT_GBK_EQ(std::string("Ghost备份磁盘错误！\r\n错误信息:\r\n") + onekey::kInterpreterNotStarted, ui.boxes[3].text);
-  EXPECT_GBK_EQ(std::string("sys.gho 镜像文件未能检查：") + onekey::kInterpreterNotStarted, ui.boxes[4].text);
+  EXPECT_GBK_EQ("Ghost应用映像错误！\r\n错误信息:\r\n无法启动命令解释器 cmd.exe,Ghost没有运行。", ui.boxes[1].text);
+  EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n无法启动命令解释器 cmd.exe,Ghost没有运行。", ui.boxes[3].text);
+  EXPECT_GBK_EQ("sys.gho 镜像文件未能检查：无法启动命令解释器 cmd.exe,Ghost没有运行。", ui.boxes[4].text);
   for (int i : {1, 3, 4}) EXPECT_EQ(ui.boxes[i].style, 0x2010u);
   EXPECT_TRUE(w.files.hasFile("D:\\b.gho")) << "a file the backup did not create is kept";
+}
+
+// The check's image path reaches the interpreter like the others.
+TEST_F(OneKeyTest, ImageCheckRefusesAPathTheInterpreterWouldRewrite) {
+  onekey::checkGhostImage(services, *main, "D:\\%Temp%\\a.gho");
+  EXPECT_TRUE(w.processes.captured.empty());
+  EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{});
+  EXPECT_TRUE(main->visible());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("映像文件 D:\\%Temp%\\a.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+                ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2030u);
+
+  ui.boxes.clear();
+  onekey::checkGhostImage(services, *main, "D:\\50%\\%a%.gho");
+  EXPECT_EQ(w.processes.captured, std::vector<std::string>{
+                                      "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe   -CHKIMG,\"D:\\50%\\%a%.gho\" -sure  -fx -BATCH "});
+  EXPECT_EQ(boxTexts(), std::vector<std::string>{"经检查 %a%.gho 镜像文件非常完整！"});
 }
 
 TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {

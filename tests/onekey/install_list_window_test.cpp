@@ -6,6 +6,7 @@
 #include "tests/fakes/fake_ui.h"
 #include "tests/onekey/onekey_fixture.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 
 namespace {
 
@@ -43,6 +44,12 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   fake::Window& window = *ui.windows.back();
   const ui::WindowSpec& spec = window.spec;
   EXPECT_GBK_EQ("安装文件列表", spec.caption);
+  layouttest::expectControls(spec, {
+                                       {"installGroup", ui::Kind::GroupBox, "请选择安装文件:", 8, 8, 352, 176},
+                                       {"installFileList", ui::Kind::ListView, "", 8, 24, 336, 144, "installGroup"},
+                                       {"installOkButton", ui::Kind::Button, "确  定(&Y)", 160, 192, 96, 32},
+                                       {"installExitButton", ui::Kind::Button, "退  出(&X)", 264, 192, 96, 32},
+                                   });
   EXPECT_EQ(std::make_tuple(spec.x, spec.y, spec.w, spec.h), std::make_tuple(50, 50, 373, 266));
   for (const ui::ControlSpec& c : spec.controls) {
     if (c.parent.empty()) EXPECT_TRUE(c.x + c.w <= 373 - 8 && c.y + c.h <= 266 - 30) << c.name;
@@ -50,7 +57,11 @@ TEST_F(InstallListTest, LayoutFitsTheWindowAndListsOnlyCandidatesAboveOneHundred
   }
   fake::Control& list = window.get("installFileList");
   ASSERT_EQ(list.spec.columns.size(), 2u);
+  EXPECT_GBK_EQ("文件名", list.spec.columns[0].text);
+  EXPECT_EQ(list.spec.columns[0].width, 240);
   EXPECT_FALSE(list.spec.columns[0].alignRight);
+  EXPECT_GBK_EQ("大小", list.spec.columns[1].text);
+  EXPECT_EQ(list.spec.columns[1].width, 80);
   EXPECT_TRUE(list.spec.columns[1].alignRight);
   ASSERT_EQ(list.rowCount(), 2);
   EXPECT_EQ(list.cell(0, 0), "Z:\\c.wim");
@@ -80,9 +91,14 @@ TEST_F(InstallListTest, TheChosenRowIsInstalledByItsKind) {
   bool listVisible = true;
   EXPECT_TRUE(open([&](fake::Window& window) {
     window.get("installFileList").selectRow(0);
-    recordNextWimWindow(opened);
+    // While the WIM window is up, neither the list nor the main window shows.
+    ui.scriptModal([&](fake::Window& restore) {
+      listVisible = window.visible();
+      opened.push_back({restore.caption(), restore.get("targetLabel").text(), restore.get("imageLabel").text(),
+                        main->visible()});
+      restore.click("cancelButton");
+    });
     window.click("installOkButton");
-    listVisible = window.visible();
   }));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_GBK_EQ("映像文件:Z:\\sources\\install.wim", opened[0].image);
@@ -132,6 +148,38 @@ TEST_F(InstallListTest, AnUnusableTargetRefusesTheImmediateInstall) {
   EXPECT_TRUE(w.processes.captured.empty());
   EXPECT_EQ(boxTexts(), std::vector<std::string>{"所选分区 E:\\(|E:) 没有磁盘:分区形式的序号,Ghost无法还原该分区！"});
   EXPECT_TRUE(visible) << "the list stays for another choice or the exit button";
+}
+
+// The candidates' paths reach the interpreter too: the engine's, the restore window's.
+TEST_F(InstallListTest, ACandidateWhosePathTheInterpreterWouldRewriteIsRefused) {
+  w.files.addSizedFile("Z:\\%PATH%\\sys.gho", 300 * kMB);
+  w.files.addSizedFile("Z:\\%USERNAME%\\install.wim", 300 * kMB);
+  w.files.addSizedFile("Z:\\%none%\\sys.gho", 300 * kMB);
+  candidates = {"Z:\\%PATH%\\sys.gho"};
+  selectRow(0);
+  bool visible = false;
+  EXPECT_FALSE(open([&](fake::Window& window) { visible = window.visible(); }));
+  EXPECT_TRUE(visible) << "the list stays for another choice or the exit button";
+  EXPECT_EQ(boxTexts(), std::vector<std::string>{"映像文件 Z:\\%PATH%\\sys.gho 含有两个“%”,"
+                                                 "命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"});
+
+  ui.boxes.clear();
+  candidates = {"Z:\\%USERNAME%\\install.wim", "Z:\\%none%\\sys.gho"};
+  EXPECT_TRUE(open([](fake::Window& window) {
+    window.click("installOkButton");  // the list's own check comes first
+    window.get("installFileList").selectRow(0);
+    window.click("installOkButton");
+    window.get("installFileList").selectRow(1);
+    window.click("installOkButton");
+  }));
+  ASSERT_EQ(ui.boxes.size(), 4u);
+  EXPECT_GBK_EQ("请选择要安装的文件。", ui.boxes[0].text);
+  EXPECT_GBK_EQ("映像文件 Z:\\%USERNAME%\\install.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！",
+                ui.boxes[1].text);
+  EXPECT_GBK_EQ("是否将 Z:\\%none%\\sys.gho 还原到 C:\\(1:1) ？", ui.boxes[2].text);
+  EXPECT_EQ(w.processes.captured, std::vector<std::string>{
+                                      "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"Z:\\%none%\\sys.gho\":1,"
+                                      "dst=1:1  -crcignore  -noide -sure -fx -BATCH"});
 }
 
 }  // namespace

@@ -32,8 +32,7 @@ class IsoTest : public OneKeyTest {
     w.processes.onRun = [this, files](const std::string& line) {
       mainVisibleDuringRuns.push_back(main->visible());
       if (line.find("ISO.exe") == std::string::npos) return;
-      locked = !main->get("mainOkButton").enabled() && !main->get("savePathEdit").enabled() &&
-               main->get("redEnvelopeButton").enabled() && main->get("homePageCheck").enabled();
+      locked = lockedAsDuringARun();
       const std::string letter = line.substr(line.find("/D:") + 3, 1);
       for (const auto& [path, size] : files) {
         const std::string full = letter + path;
@@ -42,6 +41,21 @@ class IsoTest : public OneKeyTest {
         w.files.addSizedFile(full, size);
       }
     };
+  }
+  // The fifteen controls the mount and search lock, by name; the two others stay usable.
+  static constexpr const char* kLockedDuringARun[] = {
+      "restoreRadio",  "ghostBackupRadio", "wimBackupRadio", "imagePathCombo", "patternCombo",
+      "partitionList", "browseButton",     "mainExitButton", "mainOkButton",   "modeButton",
+      "searchButton",  "checkGhostButton", "searchResultList", "depthEdit",    "savePathEdit"};
+  bool lockedAsDuringARun() {
+    for (const char* name : kLockedDuringARun)
+      if (main->get(name).enabled()) return false;
+    return main->get("redEnvelopeButton").enabled() && main->get("homePageCheck").enabled();
+  }
+  bool allUnlocked() {
+    for (const char* name : kLockedDuringARun)
+      if (!main->get(name).enabled()) return false;
+    return true;
   }
   bool locked = false;
 };
@@ -79,7 +93,7 @@ TEST_F(IsoTest, AnIsoOnTheTargetPartitionIsRefusedBeforeMounting) {
   }
   EXPECT_TRUE(w.processes.captured.empty());
   EXPECT_EQ(ui.windows.size(), 1u);
-  EXPECT_TRUE(main->get("mainOkButton").enabled());
+  EXPECT_TRUE(allUnlocked());
   // The mount letter and the size are asked about first.
   ui.boxes.clear();
   w.files.addSizedFile("D:\\win.iso", 20 * kMB);
@@ -107,7 +121,7 @@ TEST_F(IsoTest, ASetupMediumGoesStraightToItsInstallWim) {
   std::vector<Opened> opened;
   bool okEnabledInWindow = false;
   ui.scriptModal([&](fake::Window& window) {
-    okEnabledInWindow = main->get("mainOkButton").enabled();
+    okEnabledInWindow = allUnlocked();
     opened.push_back({window.caption(), window.get("targetLabel").text(), window.get("imageLabel").text(),
                       main->visible()});
     window.click("cancelButton");
@@ -123,13 +137,47 @@ TEST_F(IsoTest, ASetupMediumGoesStraightToItsInstallWim) {
   EXPECT_EQ(ui.windows.size(), 2u) << "the restore window, no install-file list";
 }
 
+// Only a medium of exactly two images, one of them \sources\install.wim, skips the
+// list; the list shows the GHO files first, then the WIM files, each in walk order.
+TEST_F(IsoTest, OtherwiseTheListOffersTheImagesGhoFirst) {
+  const std::vector<std::pair<std::string, std::uint64_t>> media[] = {
+      {{":\\sources\\boot.wim", 300 * kMB}, {":\\sources\\install.wim", 3000 * kMB}, {":\\sys.gho", 200 * kMB}},
+      {{":\\sources\\boot.wim", 300 * kMB}, {":\\sources\\other.wim", 3000 * kMB}},
+      {{":\\a.wim", 300 * kMB}, {":\\sub\\b.gho", 300 * kMB}, {":\\c.gho", 300 * kMB}},
+  };
+  const std::vector<std::string> rows[] = {
+      {"Z:\\sys.gho", "Z:\\sources\\boot.wim", "Z:\\sources\\install.wim"},
+      {"Z:\\sources\\boot.wim", "Z:\\sources\\other.wim"},
+      {"Z:\\c.gho", "Z:\\sub\\b.gho", "Z:\\a.wim"},
+  };
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    // The previous medium leaves the drive.
+    const std::string z = fake::pathKey("Z:\\");
+    for (auto f = w.files.files.begin(); f != w.files.files.end();) f = f->first.rfind(z, 0) == 0 ? w.files.files.erase(f) : std::next(f);
+    for (auto d = w.files.dirs.begin(); d != w.files.dirs.end();) d = d->rfind(z, 0) == 0 ? w.files.dirs.erase(d) : std::next(d);
+    mountsAs(media[i]);
+    std::vector<std::string> listed;
+    std::string caption;
+    ui.scriptModal([&](fake::Window& window) {
+      caption = window.caption();
+      const fake::Control& list = window.get("installFileList");
+      for (int r = 0; r < list.rowCount(); ++r) listed.push_back(list.cell(r, 0));
+      window.click("installExitButton");
+    });
+    press();
+    EXPECT_GBK_EQ("安装文件列表", caption);
+    EXPECT_EQ(listed, rows[i]);
+  }
+}
+
 TEST_F(IsoTest, AnIsoWithNothingToInstallSaysSoAndLeavesTheControlsEnabled) {
   mountsAs({{":\\readme.txt", 1}});
   press();
   EXPECT_EQ(boxTexts(), std::vector<std::string>{"错误或不支持的Windows安装镜像,请选择正确的Windows安装镜像！"});
   EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_TRUE(locked);
-  EXPECT_TRUE(main->get("mainOkButton").enabled() && main->get("depthEdit").enabled());
+  EXPECT_TRUE(allUnlocked());
 }
 
 TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwards) {
@@ -145,7 +193,7 @@ TEST_F(IsoTest, ASingleLargeGhoIsInstalledAtOnceAndTheMainWindowIsUsableAfterwar
   ASSERT_EQ(w.processes.captured.size(), 2u);
   EXPECT_EQ(w.processes.captured[1], engineRun(onekey::restoreCommandLine(kEngine, "Z:\\sys.GHO", "1:1")));
   EXPECT_TRUE(main->visible());
-  EXPECT_TRUE(main->get("mainOkButton").enabled());
+  EXPECT_TRUE(allUnlocked());
   EXPECT_GBK_EQ("Ghost应用映像到磁盘完成！\r\n映像名称: sys.GHO\r\n安装分区: C:\\(1:1)\r\n映像大小: 200 MB",
                 ui.boxes.back().text);
 }

@@ -37,8 +37,8 @@ TEST_F(OneKeyTest, ChecksRunInOrderAndOnlyTheFirstFaultIsReported) {
       // %NAME% would be replaced by the interpreter; one "%" alone is left as it is.
       {"ghostBackupRadio", "", "D:\\%TEMP%.gho", 0, false,
        "保存路径 D:\\%TEMP%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
-      {"wimBackupRadio", "", "D:\\50%\\100%.wim", 0, false,
-       "保存路径 D:\\50%\\100%.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
+      {"wimBackupRadio", "", "D:\\%cd%\\100%.wim", 0, false,
+       "保存路径 D:\\%cd%\\100%.wim 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
       {"restoreRadio", "D:\\%USERNAME%.gho", "", 0, true,
        "映像文件 D:\\%USERNAME%.gho 含有两个“%”,命令解释器会把其间的文字当作环境变量替换掉。请改用不含“%”的路径！"},
       // The program's own refusals come after the choices the user has not made yet.
@@ -60,6 +60,23 @@ TEST_F(OneKeyTest, ChecksRunInOrderAndOnlyTheFirstFaultIsReported) {
   }
   EXPECT_TRUE(w.processes.captured.empty());
   EXPECT_EQ(ui.windows.size(), 1u) << "no progress window opened";
+}
+
+// Where no variable of that name exists the interpreter leaves the text alone.
+TEST_F(OneKeyTest, PercentSignsThatNameNoVariableReachTheEngine) {
+  w.files.addFile("D:\\50%\\%nosuch%.gho", "x");
+  chooseImage("D:\\50%\\%nosuch%.gho");
+  selectRow(0);
+  press();
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\%TEMPS%\\b.gho");
+  w.processes.onRun = [this](const std::string&) { w.files.addFile("D:\\%TEMPS%\\b.gho", "image"); };
+  press();
+  ASSERT_EQ(w.processes.captured.size(), 2u) << gbktest::toUtf8(boxTexts().at(0));
+  EXPECT_EQ(w.processes.captured[0], "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\50%\\%nosuch%.gho\":1,dst=1:1  "
+                                     "-crcignore  -noide -sure -fx -BATCH");
+  EXPECT_EQ(w.processes.captured[1], "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pdump,src=1:1,dst=\"D:\\%TEMPS%\\b.gho\" -z9  "
+                                     "-crcignore  -noide  -sure  -fx -BATCH ");
 }
 
 TEST_F(OneKeyTest, ATypedButUnchosenPathCountsAsNoImageAndLeavesTheFocusWhereItIs) {

@@ -143,7 +143,7 @@ TEST_F(BootRepair, DecisionTable) {
     ASSERT_EQ(static_cast<int>(ui.boxes.size()), c.boxes);
     if (c.boxes) {
       EXPECT_GBK_EQ("未知Windows版本！", ui.boxes[0].text);
-      EXPECT_EQ(ui.boxes[0].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
+      EXPECT_EQ(ui.boxes[0].style, 0x2010u);
     }
   }
 }
@@ -186,7 +186,7 @@ TEST_F(BootRepair, FailedBcdbootOffersTheBatchRetry) {
     EXPECT_GBK_EQ("创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\nFailure when attempting to copy boot files.\r\n",
                   ui.boxes[0].text);
     EXPECT_GBK_EQ("提示", ui.boxes[0].title);
-    EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconStop | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2014u);
     const std::string batch = "X:\\Windows\\\\yd.cmd";
     if (answer == ui::kAnswerNo) {
       EXPECT_FALSE(w.files.hasFile(batch));
@@ -217,7 +217,7 @@ TEST_F(BootRepair, RefusesWithoutABootTargetAndChangesNothing) {
   EXPECT_TRUE(w.files.hasFile("C:\\Boot\\BCD"));
   EXPECT_GBK_EQ("创建引导失败！", status.text());
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_NE(ui.boxes[0].text.find("选择"), std::string::npos) << gbktest::toUtf8(ui.boxes[0].text);
 }
 
@@ -246,7 +246,7 @@ TEST_F(BootRepair, NonEspChoiceOnGptAsksOnce) {
     ui.answers = {answer};
     repair();
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2034u);
     if (answer == ui::kAnswerNo) {
       EXPECT_TRUE(w.processes.captured.empty());
       EXPECT_GBK_EQ("已取消添加引导！", status.text());
@@ -256,6 +256,56 @@ TEST_F(BootRepair, NonEspChoiceOnGptAsksOnce) {
       EXPECT_GBK_EQ("创建引导成功！", status.text());
     }
   }
+}
+
+// Windows 6 on a GPT disk takes the UEFI branch as Windows 10 does, and the batch
+// retry of a failed run is the GPT batch of its generation.
+TEST_F(BootRepair, BothBcdbootGenerationsOnGptAndTheirRetryBatch) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"6.1.7601", "X:\\Temp\\\\bcdboot.exe C:\\Windows /S V:\\ /f all /l zh-cn \r\ndel yd.cmd"},
+      {"10.0.19041.1", "X:\\Temp\\\\bcdboot.exe C:\\Windows /S V:\\ /f  all /l zh-cn \r\ndel yd.cmd"},
+  };
+  for (const auto& [version, batch] : cases) {
+    SCOPED_TRACE(version);
+    preptest::World fresh;
+    w.files = fresh.w.files;
+    w.processes = fake::Processes();
+    w.volumes.drives = fresh.w.volumes.drives;  // the ESP's lent letter goes back
+    state.esp = core::EspState();
+    ui.boxes.clear();
+    restoredWindows(version);
+    gptDiskWithEsp();
+    fake::Control partitions{ui::ControlSpec{"partitionList", ui::Kind::ListView}};
+    combo.clearItems();
+    prep::fillBootTargetCombo(ctx, target, partitions, combo);
+    w.processes.answer("bcdboot.exe", "Failure when attempting to copy boot files.\r\n");
+    ui.answers = {ui::kAnswerYes};
+    repair();
+    EXPECT_EQ(w.processes.captured, Texts{"cmd.exe /c X:\\Temp\\\\bcdboot.exe C:\\Windows /s V:\\ /f all /l zh-cn "});
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ("创建引导失败,是否使用批处理模式重试？\r\n错误信息:\r\nFailure when attempting to copy boot files.\r\n",
+                  ui.boxes[0].text);
+    EXPECT_EQ(w.files.contentOf("X:\\Windows\\\\yd.cmd"), batch);
+    EXPECT_EQ(w.processes.waited, Texts{"X:\\Windows\\\\yd.cmd"});
+  }
+}
+
+// A batch left by an earlier run names another target: when the new one cannot be
+// written, the old one is removed and nothing is run.
+TEST_F(BootRepair, AStaleBatchIsNeverRun) {
+  restoredWindows("10.0.19041.1");
+  const std::string batch = "X:\\Windows\\\\yd.cmd";
+  w.files.addFile(batch, "bcdboot D:\\Windows /S D:\\ /l zh-cn \r\ndel yd.cmd");
+  w.files.unwritable.insert(fake::pathKey(batch));
+  w.processes.rules.clear();
+  w.processes.answer("bcdboot.exe", "Failure when attempting to copy boot files.\r\n");
+  ui.answers = {ui::kAnswerYes};
+  repair();
+  EXPECT_TRUE(w.processes.waited.empty());
+  EXPECT_FALSE(w.files.hasFile(batch));
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("无法写入批处理文件 X:\\Windows\\\\yd.cmd ！", ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
 }
 
 }  // namespace

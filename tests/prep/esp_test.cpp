@@ -54,8 +54,8 @@ TEST_F(EspTarget, FoundByListerKindOrByPartitionType) {
     bool found;
   };
   const Case cases[] = {
-      {"both", platform::kEspPartitionType, "EFI分区,GPT", true},
-      {"type only", platform::kEspPartitionType, "Unknown分区,GPT", true},
+      {"both", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI分区,GPT", true},
+      {"type only", "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "Unknown分区,GPT", true},
       {"lister kind only (lower case type)", "ebd0a0a2-b9e5-4433-87c4-68b6b72699c7", "efi分区,GPT", true},
       {"neither", "EBD0A0A2-B9E5-4433-87C4-68B6B72699C7", "主分区,GPT", false},
   };

@@ -53,7 +53,7 @@ TEST_F(FormatStep, AutoNtfsAnsweredNoLeavesEverythingAsItWas) {
   confirm(core::FormatChoice::AutoNtfs);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_GBK_EQ("分区 C:\\(1:2) 的数据将被删除,是否继续？", ui.boxes[0].text);
-  EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+  EXPECT_EQ(ui.boxes[0].style, 0x2034u);
   EXPECT_EQ(enabledStates(), allEnabled);
   EXPECT_EQ(applies, 0);
   EXPECT_TRUE(w.volumes.formats.empty());
@@ -111,7 +111,7 @@ TEST_F(FormatStep, FailedFormatsUnlockAndReport) {
     EXPECT_GBK_EQ("格式化 C:\\(1:2) 失败！", status.text());
     ASSERT_EQ(ui.boxes.size(), 2u);
     EXPECT_GBK_EQ("格式化 C:\\(1:2) 失败,请重试！", ui.boxes[1].text);
-    EXPECT_EQ(ui.boxes[1].style, ui::kOk | ui::kIconStop | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[1].style, 0x2010u);
     EXPECT_TRUE(cancel.enabled());
     EXPECT_TRUE(ok.enabled());
     EXPECT_EQ(bootTarget.enabled(), c.tickedAddBoot);

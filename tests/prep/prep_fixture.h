@@ -42,7 +42,7 @@ struct World {
   void gptDiskWithEsp() {
     target.targetPartitionType = "主分区,GPT";
     w.volumes.volumes = {
-        {kEspVolume, 0, 1, true, platform::kEspPartitionType, ""},
+        {kEspVolume, 0, 1, true, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", ""},
         {"\\\\?\\Volume{c0c0c0c0-0000-0000-0000-000000000002}\\", 0, 2, true,
          "EBD0A0A2-B9E5-4433-87C4-68B6B72699C7", "C:\\"},
     };

@@ -12,6 +12,17 @@ constexpr std::uint64_t kMB = 1048576;
 
 ui::ControlSpec listSpec(const char* name, ui::Kind kind = ui::Kind::ListBox) { return {name, kind, ""}; }
 
+// C:\r.wim and one WIM file on each of the three levels below it.
+void addFourLevels(fake::Files& files) {
+  files.addFile("C:\\r.wim");
+  files.addDir("C:\\a");
+  files.addFile("C:\\a\\l1.wim");
+  files.addDir("C:\\a\\b");
+  files.addFile("C:\\a\\b\\l2.wim");
+  files.addDir("C:\\a\\b\\c");
+  files.addFile("C:\\a\\b\\c\\l3.wim");
+}
+
 class ImageSearchTest : public ::testing::Test {
  protected:
   std::vector<std::string> walk(const std::string& root, const std::string& pattern, int depth) {
@@ -27,13 +38,7 @@ class ImageSearchTest : public ::testing::Test {
 };
 
 TEST_F(ImageSearchTest, DepthLimitsTheFoldersBelowTheRoot) {
-  w.files.addFile("C:\\r.wim");
-  w.files.addDir("C:\\a");
-  w.files.addFile("C:\\a\\l1.wim");
-  w.files.addDir("C:\\a\\b");
-  w.files.addFile("C:\\a\\b\\l2.wim");
-  w.files.addDir("C:\\a\\b\\c");
-  w.files.addFile("C:\\a\\b\\c\\l3.wim");
+  addFourLevels(w.files);
   const std::vector<std::string> root = {"C:\\r.wim"};
   const std::vector<std::string> one = {"C:\\r.wim", "C:\\a\\l1.wim"};
   const std::vector<std::string> two = {"C:\\r.wim", "C:\\a\\l1.wim", "C:\\a\\b\\l2.wim"};
@@ -107,6 +112,19 @@ TEST_F(SearchBoxTest, TwelveHitsEndWithTheSummaryLine) {
   EXPECT_EQ(results.itemText(0), "C:\\imgs\\w0.wim");
   EXPECT_GBK_EQ("搜索3层目录完成,共搜索到12个*.WIM文件。", results.itemText(12));
   EXPECT_TRUE(results.enabled() && depth.enabled() && patterns.enabled() && button.enabled());
+}
+
+// What the user types into the depth box is the depth the walk goes to.
+TEST_F(SearchBoxTest, TheTypedDepthReachesTheWalk) {
+  w.volumes.drives = {{"C:\\", 3}};
+  addFourLevels(w.files);
+  const std::pair<const char*, int> cases[] = {{"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"-1", 4}, {"nan", 1}};
+  for (const auto& [text, hits] : cases) {
+    depth.setText(text);
+    EXPECT_EQ(run(), hits) << "depth " << text;
+    EXPECT_GBK_EQ(std::string("搜索") + text + "层目录完成,共搜索到" + std::to_string(hits) + "个*.WIM文件。",
+                  results.itemText(hits));
+  }
 }
 
 TEST_F(SearchBoxTest, NoHitGivesTheFiveHintEntries) {

@@ -7,6 +7,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 #include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
@@ -86,6 +87,47 @@ TEST_F(BackupTest, Defaults) {
   EXPECT_EQ(std::vector<int>({spec.x, spec.y, spec.w, spec.h}), std::vector<int>({50, 50, 467, 400}));
 }
 
+// The window's table as the user is to see it, timers included.
+TEST_F(BackupTest, ControlTableAsLaidOut) {
+  using K = ui::Kind;
+  open();
+  const ui::WindowSpec& spec = logic->spec();
+  EXPECT_GBK_EQ("Vevido Ziruzo", spec.caption);
+  layouttest::expectControls(spec, {
+                                       {"iconPicture", K::Picture, "", 16, 8, 48, 48},
+                                       {"prompt", K::Label, "程序将执行备份操作,您确定吗？", 80, 16, 184, 16},
+                                       {"sourceLabel", K::Label, "", 80, 40, 184, 16},
+                                       {"destinationLabel", K::Label, "", 80, 64, 328, 16},
+                                       {"nameCaption", K::Label, "映像名称:", 80, 90, 56, 16},
+                                       {"imageNameEdit", K::Edit, "", 136, 88, 312, 20},
+                                       {"compressionCaption", K::Label, "压缩率:", 92, 120, 48, 16},
+                                       {"compressionCombo", K::DropDownList, "", 136, 120, 88, 20},
+                                       {"flagCaption", K::Label, "系统标志:", 256, 120, 64, 16},
+                                       {"systemFlagCombo", K::DropDownList, "", 312, 118, 136, 20},
+                                       {"descriptionCaption", K::Label, "备  注:", 90, 152, 48, 16},
+                                       {"descriptionEdit", K::MultiLineEdit, "", 136, 152, 312, 96},
+                                       {"progressCaption", K::Label, "备份进度:", 16, 256, 64, 16},
+                                       {"percentLabel", K::Label, "  0%", 72, 256, 96, 16},
+                                       {"elapsedLabel", K::Label, "已用时间: 00:00:00", 168, 256, 120, 16},
+                                       {"remainingLabel", K::Label, "剩余时间: 00:00:00", 312, 256, 136, 16},
+                                       {"progressBar", K::ProgressBar, "", 16, 280, 432, 24},
+                                       {"statusLabel", K::Label, "", 16, 312, 240, 24},
+                                       {"okButton", K::Button, "确  定(&C)", 256, 328, 88, 32},
+                                       {"cancelButton", K::Button, "取  消(&X)", 360, 328, 88, 32},
+                                       {"restartCheck", K::CheckBox, "完成后重启", 16, 336, 88, 16},
+                                       {"shutdownCheck", K::CheckBox, "完成后关机", 112, 336, 88, 16},
+                                       {"engineLogBox", K::MultiLineEdit, "", -8, 432, 472, 240},
+                                   });
+  layouttest::expectItems(spec, "compressionCombo", {"不压缩", "快速压缩", "最高压缩"}, 2);
+  layouttest::expectItems(spec, "systemFlagCombo",
+                          {"    ", "HomeBasic", "HomePremium", "Starter", "Ultimate", "Business", "Enterprise",
+                           "ServerDatacenter", "ServerEnterprise", "ServerStandard", "Windows PE"},
+                          0);
+  layouttest::expectFlag(spec, ui::kChecked, {"restartCheck"});
+  layouttest::expectFlag(spec, ui::kHidden, {});
+  layouttest::expectTimers(spec, {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}});
+}
+
 TEST_F(BackupTest, CommandLinesByteForByte) {
   open();
   const struct {
@@ -130,6 +172,30 @@ TEST_F(BackupTest, NameAndDescriptionCannotBreakTheLine) {
   EXPECT_NE(w.console.input.find("\" \"  \""), std::string::npos) << "an empty name is one blank";
 }
 
+// By the engine's argument rules a backslash before the closing quote makes it a
+// quote of the text; the interpreter replaces %NAME% even inside quotes. Each "%"
+// stands outside the quotes ("a"%"b" is the one argument a%b), so no variable name
+// lies between two of them, and backslashes before a quote that ends are doubled.
+TEST_F(BackupTest, NameAndDescriptionReachTheEngineAsTyped) {
+  const struct {
+    const char* name;
+    const char* description;
+    const char* quoted;  // what stands between /capture C:\ "E:\b.wim" and /flags
+  } cases[] = {
+      {"Win\\", "D:\\dir\\", "\"Win\\\\\"  \"D:\\dir\\\\\""},
+      {"%PATH%", "50% of %USERNAME%", "\"\"%\"PATH\"%\"\"  \"50\"%\" of \"%\"USERNAME\"%\"\""},
+      {"a\\%b", "C:\\d\\ 50%\\", "\"a\\\\\"%\"b\"  \"C:\\d\\ 50\"%\"\\\\\""},
+      {"a\\\\", "\\", "\"a\\\\\\\\\"  \"\\\\\""},
+      // 癨 ends with the byte of a backslash, which is no backslash.
+      {"系统癨", "a\\b", "\"系统癨\"  \"a\\b\""},
+  };
+  for (const auto& k : cases) {
+    EXPECT_GBK_EQ(std::string("e.exe /capture C:\\ \"E:\\b.wim\" ") + k.quoted + " /flags \"    \" /compress fast /temp E:\\ImagexTemp",
+                  wim::captureCommandLine({"e.exe", "C:\\", "E:\\b.wim", k.name, k.description, "    ", " /compress fast"}))
+        << gbktest::toUtf8(k.name);
+  }
+}
+
 TEST_F(BackupTest, ScratchFolderAndMarker) {
   open();
   window->click("okButton");
@@ -168,6 +234,8 @@ TEST_F(BackupTest, SucceededWithSummary) {
                 ui.boxes[0].text);
   EXPECT_GBK_EQ("Imagex备份 C:\\(1:1) 完成！", c("statusLabel").text());
   EXPECT_EQ(c("remainingLabel").text(), "剩余时间:00:00:00");
+  EXPECT_EQ(c("percentLabel").text(), "100%");
+  EXPECT_EQ(c("progressBar").position(), 100);
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
 }
 
@@ -185,8 +253,8 @@ TEST_F(BackupTest, FailureDeletesOnlyWhatThisCaptureMade) {
   // The engine's scratch file goes with the failed run.
   open();
   runToEnd(failure, false);
-  EXPECT_GBK_EQ(wim::kCaptureFailed, c("statusLabel").text());
-  EXPECT_GBK_EQ(wim::kCaptureFailed, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex备份失败。", c("statusLabel").text());
+  EXPECT_GBK_EQ("Imagex备份失败。", ui.boxes.at(0).text);
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
   EXPECT_FALSE(window->closed());
   EXPECT_TRUE(c("okButton").visible());
@@ -216,7 +284,7 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   w.files.addFile("E:\\备份\\bak.wim.vrelpart", std::string(1000, 'p'));
   ui.answers = {ui::kAnswerNo};
   window->click("cancelButton");
-  EXPECT_GBK_EQ(wim::kCaptureStopQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex正在备份,是否退出？", ui.boxes.at(0).text);
   EXPECT_FALSE(logic->captureCancelled());
   ui.answers = {ui::kAnswerYes};
   window->click("cancelButton");
@@ -224,7 +292,7 @@ TEST_F(BackupTest, StopButtonKillsTheEngineAndCleansUp) {
   EXPECT_EQ(w.processes.terminated, std::vector<unsigned long>{kEnginePid});
   w.console.deliver(kEnd);
   tick();
-  EXPECT_GBK_EQ(wim::kCaptureCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("用户取消Imagex备份。", ui.boxes.back().text);
   EXPECT_TRUE(window->closed());
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
@@ -251,6 +319,28 @@ TEST_F(BackupTest, APartitionWithoutALetterIsRefusedBeforeAnythingStarts) {
   EXPECT_TRUE(w.console.opens.empty());
   EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
   EXPECT_TRUE(c("okButton").visible());
+}
+
+// The guard against another engine is the window's own check and is asked first; the
+// program's refusal follows it and still comes before anything is created or run.
+TEST_F(BackupTest, TheEngineGuardComesBeforeTheProgramsRefusal) {
+  target.targetDrive = "";
+  target.targetDisplay = "(2:4)";
+  open();
+  engineRuns();
+  ui.answers = {ui::kAnswerNo};
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_GBK_EQ("检测到有其他ZeDadaviZezi.exe正在运行,是否终止？\r\n注意:如果不终止其他ZeDadaviZezi.exe,"
+                "可能会影响系统备份。",
+                ui.boxes[0].text);
+  ui.boxes.clear();
+  ui.answers = {ui::kAnswerYes};
+  window->click("okButton");
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("所选分区 (2:4) 没有盘符,Imagex无法备份该分区！\r\n请先为它分配盘符。", ui.boxes[1].text);
+  EXPECT_TRUE(w.console.opens.empty());
+  EXPECT_FALSE(w.files.exists("E:\\ImagexTemp"));
 }
 
 TEST_F(BackupTest, CaptureProgressLosesItsBlanks) {

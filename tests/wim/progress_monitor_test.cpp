@@ -64,6 +64,11 @@ TEST(ProgressMonitor, ParserTable) {
       {"[  10% ] Applying progress\r\n[  20% ] Applying progress\r[  30% ] Applying", &wim::kApplyMarkers, " 10%",
        10, "剩余时间: 正在计算"},
       {"Successfully applied image.\r\n", &wim::kApplyMarkers, "  0%", 0, "剩余时间: 正在计算"},
+      // A number the bar cannot show: the bar stays within its 0 to 100.
+      {"[ nan% ] Applying progress\r\n", &wim::kApplyMarkers, "nan%", 0, "剩余时间: 正在计算"},
+      {"[ 1e999% ] Applying progress\r\n", &wim::kApplyMarkers, "1e999%", 100, "剩余时间: 正在计算"},
+      {"[ -5% ] Capturing progress\r\n", &wim::kCaptureMarkers, "-5%", 0, "剩余时间: 正在计算"},
+      {"[ 250% ] Capturing progress\r\n", &wim::kCaptureMarkers, "250%", 100, "剩余时间: 正在计算"},
   };
   for (const auto& c : cases) {
     Labels l;

@@ -7,6 +7,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/fake_ui.h"
 #include "tests/support/gbk_text.h"
+#include "tests/support/layout.h"
 #include "tests/wim/wim_data.h"
 #include "wim/engine_guard.h"
 
@@ -71,7 +72,7 @@ class RestoreTest : public ::testing::Test {
     tick();
     shellPrints(output);
     engineEnds();
-    shellPrints("\r\n" + std::string(wim::kEndMarker) + "\r\n");
+    shellPrints("\r\nVrelPE: engine finished\r\n");
     tick();
   }
 
@@ -114,6 +115,39 @@ TEST_F(RestoreTest, LayoutAsTheTableGivesIt) {
     if (control.name == "engineLogBox") EXPECT_GE(control.y, spec.h);
     else EXPECT_LE(control.x + control.w, spec.w - 8) << control.name;
   }
+}
+
+// The window's table as the user is to see it, timers included.
+TEST_F(RestoreTest, ControlTableAsLaidOut) {
+  using K = ui::Kind;
+  const ui::WindowSpec& spec = W(ctx, partitions, request, hooks).spec();
+  layouttest::expectControls(spec, {
+                                       {"iconPicture", K::Picture, "", 16, 8, 48, 48},
+                                       {"prompt", K::Label, "程序将执行还原操作,您确定吗？", 80, 16, 184, 16},
+                                       {"targetLabel", K::Label, "", 80, 40, 184, 16},
+                                       {"imageLabel", K::Label, "", 80, 64, 328, 16},
+                                       {"volumeCaption", K::Label, "分卷名称:", 80, 90, 56, 16},
+                                       {"volumeCombo", K::DropDownList, "", 136, 88, 312, 20},
+                                       {"formatCaption", K::Label, "格 式 化:", 80, 118, 69, 24},
+                                       {"formatCombo", K::DropDownList, "", 136, 120, 93, 20},
+                                       {"addBootCheck", K::CheckBox, "添加引导:", 256, 123, 80, 16},
+                                       {"bootTargetCombo", K::DropDownList, "", 336, 120, 113, 20},
+                                       {"progressCaption", K::Label, "安装进度:", 16, 152, 64, 16},
+                                       {"percentLabel", K::Label, "  0%", 72, 152, 104, 16},
+                                       {"elapsedLabel", K::Label, "已用时间: 00:00:00", 168, 152, 120, 16},
+                                       {"remainingLabel", K::Label, "剩余时间: 00:00:00", 312, 152, 136, 16},
+                                       {"progressBar", K::ProgressBar, "", 16, 176, 432, 24},
+                                       {"statusLabel", K::Label, "", 16, 208, 240, 24},
+                                       {"okButton", K::Button, "确  定(&C)", 256, 224, 88, 32},
+                                       {"cancelButton", K::Button, "取  消(&X)", 360, 224, 88, 32},
+                                       {"restartCheck", K::CheckBox, "完成后重启", 16, 240, 88, 16},
+                                       {"shutdownCheck", K::CheckBox, "完成后关机", 112, 240, 88, 16},
+                                       {"engineLogBox", K::MultiLineEdit, "", 0, 344, 472, 240},
+                                   });
+  layouttest::expectItems(spec, "formatCombo", {"手动 Format", "自动 NTFS", "跳过 None"}, 1);
+  layouttest::expectFlag(spec, ui::kChecked, {"addBootCheck", "restartCheck"});
+  layouttest::expectFlag(spec, ui::kHidden, {});
+  layouttest::expectTimers(spec, {{"finishTimer", 500}, {"progressTimer", 50}, {"clockTimer", 1000}});
 }
 
 TEST_F(RestoreTest, NoVolumesAndNoClosesTheWindow) {
@@ -200,10 +234,10 @@ TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
   const std::string output = readData("apply_failure_index.txt") + "\r\nVrelPE: engine finished\r\n";
   shellPrints(output);
   tick();
-  EXPECT_GBK_EQ(wim::kApplyFailed, c("statusLabel").text());
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", c("statusLabel").text());
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_GBK_EQ(wim::kApplyFailed, ui.boxes[0].text);
-  EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+  EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_EQ(w.files.contentOf("C:\\PzVrelErrorlog.log"), output);
   EXPECT_TRUE(c("okButton").visible());
   EXPECT_GBK_EQ("取  消(&X)", c("cancelButton").text());
@@ -250,13 +284,16 @@ TEST_F(RestoreTest, SuccessOutcomes) {
     c("addBootCheck").checked_ = o.addBoot;
     runToEnd(readData("apply_run.txt"));
     EXPECT_EQ(calls, o.calls);
-    EXPECT_GBK_EQ(wim::kApplyDone, c("statusLabel").text());
+    // The parse never saw the 100% line (the success lines came with it): still 100%.
+    EXPECT_EQ(c("percentLabel").text(), "100%");
+    EXPECT_EQ(c("progressBar").position(), 100);
+    EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！", c("statusLabel").text());
     EXPECT_EQ(ui.boxes.size(), o.summary ? 1u : 0u);
     if (!o.summary) continue;
     EXPECT_GBK_EQ("Imagex应用映像到磁盘完成！\r\n安装分区: C:\\(1:1)\r\n映像大小: 3 MB\r\n已用时间: 00:00:00\r\n"
                   "映像名称: win7.wim\r\n分卷编号: 2\r\n分卷名称: 数据 二",
                   ui.boxes[0].text);
-    EXPECT_EQ(ui.boxes[0].style, ui::kIconInformation | ui::kTaskModal);
+    EXPECT_EQ(ui.boxes[0].style, 0x2040u);
     EXPECT_EQ(w.processes.captured.back(), "cmd.exe /c X:\\Temp\\\\ISO.exe /q");
     EXPECT_EQ(w.shell.exits, std::vector<int>{0});
   }
@@ -269,7 +306,7 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   tick();
   ui.answers = {ui::kAnswerNo};
   window->click("cancelButton");
-  EXPECT_GBK_EQ(wim::kApplyStopQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("Imagex正在操作,是否终止？", ui.boxes.at(0).text);
   EXPECT_EQ(w.processes.suspended,
             (std::vector<std::pair<unsigned long, bool>>{{kEnginePid, true}, {kEnginePid, false}}));
   EXPECT_TRUE(w.processes.terminated.empty());
@@ -283,7 +320,7 @@ TEST_F(RestoreTest, StopButtonAsksWithTheEngineFrozen) {
   EXPECT_FALSE(window->closed());
   shellPrints("\r\nVrelPE: engine finished\r\n");
   tick();
-  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("取消Imagex应用映像到磁盘！", ui.boxes.back().text);
   EXPECT_TRUE(window->closed());
   EXPECT_EQ(c("progressBar").position(), 0);
   EXPECT_TRUE(calls.empty());
@@ -298,7 +335,7 @@ TEST_F(RestoreTest, StopBeforeTheEngineAppears) {
   EXPECT_FALSE(w.console.open_);
   tick();
   EXPECT_TRUE(window->closed());
-  EXPECT_GBK_EQ(wim::kApplyCancelled, ui.boxes.back().text);
+  EXPECT_GBK_EQ("取消Imagex应用映像到磁盘！", ui.boxes.back().text);
 }
 
 TEST_F(RestoreTest, IdleStopButtonCloses) {
@@ -314,7 +351,7 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
   w.processes.running.push_back({5001, "ZeDadaviZezi.exe"});
   ui.answers = {ui::kAnswerNo};
   window->click("okButton");
-  EXPECT_GBK_EQ(wim::kRestoreBusyQuestion, ui.boxes.at(0).text);
+  EXPECT_GBK_EQ("检测到有其他Imagex.exe正在运行,是否终止？\r\n注意:如果不终止其他Imagex.exe,可能会影响Imagex还原。", ui.boxes.at(0).text);
   EXPECT_TRUE(w.console.opens.empty());
   ui.answers = {ui::kAnswerYes};
   window->click("okButton");
@@ -323,14 +360,15 @@ TEST_F(RestoreTest, LeftoverEngineIsOfferedForTermination) {
   EXPECT_EQ(w.console.opens.size(), 1u);
 }
 
-// Restoring onto the partition that holds the image would destroy it mid-read, and
-// formatting it first would destroy it at once: whatever the format choice, nothing
-// is formatted or applied. A relative path counts where the engine would find it.
-TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
+// Formatting the partition that holds the image would destroy it before it is read:
+// with a format chosen nothing is formatted or applied. Without one ("跳过 None") the
+// image is applied onto its own partition like anywhere else. A relative path counts
+// where the engine would find it.
+TEST_F(RestoreTest, RefusesToFormatTheImagesOwnPartition) {
   w.files.currentDirectory = "C:\\work";
   w.files.addFile("C:\\work\\images\\win7.wim", "x");
   for (const char* image : {"c:\\images\\win7.wim", "images\\win7.wim"}) {
-    for (int format : {0, 1, 2}) {
+    for (int format : {0, 1}) {
       SCOPED_TRACE(std::string(image) + " format " + std::to_string(format));
       ui.boxes.clear();
       request.imagePath = image;
@@ -338,15 +376,25 @@ TEST_F(RestoreTest, RefusesTheImagesOwnPartition) {
       window->selectItem("formatCombo", format);
       window->click("okButton");
       ASSERT_EQ(ui.boxes.size(), 1u);
-      EXPECT_GBK_EQ(
-          "映像文件位于要还原的分区上,还原(或格式化)该分区会毁掉映像文件本身。\r\n请选择其他分区,或先把映像文件复制到其他分区。",
-          ui.boxes[0].text);
-      EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+      EXPECT_GBK_EQ("映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+                    "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。",
+                    ui.boxes[0].text);
+      EXPECT_EQ(ui.boxes[0].style, 0x2010u);
       EXPECT_TRUE(w.console.opens.empty());
       EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
       EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
     }
   }
+  ui.boxes.clear();
+  request.imagePath = "images\\win7.wim";
+  open(true);
+  window->selectItem("formatCombo", 2);
+  window->click("okButton");
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(w.volumes.formats.empty() && w.volumes.formatDialogs.empty());
+  ASSERT_EQ(w.console.opens.size(), 1u);
+  EXPECT_GBK_EQ("@X:\\Temp\\\\ZeDadaviZezi.exe /apply \"images\\win7.wim\" 2 C: & echo. & echo VrelPE: engine finished\r\n",
+                w.console.input);
 }
 
 // A partition without a letter: nothing is formatted, applied or repaired.
@@ -361,6 +409,39 @@ TEST_F(RestoreTest, RefusesAPartitionWithoutALetter) {
   EXPECT_TRUE(w.volumes.formats.empty());
   EXPECT_FALSE(window->timerRunning(wim::kFinishTimer));
   EXPECT_TRUE(c("okButton").visible() && c("okButton").enabled());
+}
+
+// The guard against another engine is the window's own check and is asked first; the
+// program's refusals follow it, before the format question and anything it does.
+TEST_F(RestoreTest, TheEngineGuardComesBeforeTheProgramsRefusals) {
+  w.files.addFile("C:\\images\\win7.wim", "x");
+  const std::pair<const char*, const char*> refused[] = {
+      {"", "所选分区 (1:3) 没有盘符,Imagex无法还原该分区！\r\n请先为它分配盘符。"},
+      {"C:\\", "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
+               "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。"},
+  };
+  for (const auto& [drive, text] : refused) {
+    SCOPED_TRACE(drive);
+    request.target.targetDrive = drive;
+    request.target.targetDisplay = *drive ? "C:\\(1:1)" : "(1:3)";
+    request.imagePath = "C:\\images\\win7.wim";
+    open(true);
+    engineStarts();
+    ui.boxes.clear();
+    ui.answers = {ui::kAnswerNo};
+    window->click("okButton");
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ("检测到有其他Imagex.exe正在运行,是否终止？\r\n注意:如果不终止其他Imagex.exe,可能会影响Imagex还原。",
+                  ui.boxes[0].text);
+    ui.boxes.clear();
+    ui.answers = {ui::kAnswerYes};
+    window->click("okButton");
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_GBK_EQ(text, ui.boxes[1].text);
+    EXPECT_TRUE(w.console.opens.empty());
+    EXPECT_TRUE(w.volumes.formats.empty());
+    engineEnds();
+  }
 }
 
 // The choice in formatCombo travels with the request to the format step, which
@@ -380,7 +461,7 @@ TEST_F(RestoreTest, TheChosenFormatRunsBeforeTheApply) {
 // closes without boot repair having used it.
 TEST_F(RestoreTest, TheLentEspLetterGoesBackWhenTheWindowCloses) {
   request.target.targetPartitionType = "主分区,GPT";
-  w.volumes.volumes = {{"\\\\?\\Volume{e5}\\", 0, 1, true, platform::kEspPartitionType, ""}};
+  w.volumes.volumes = {{"\\\\?\\Volume{e5}\\", 0, 1, true, "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", ""}};
   ui.scriptModal([](fake::Window& window) { window.click("cancelButton"); });
   wim::restoreProgressWindow(ctx, nullptr, partitions, request, hooks);
   ASSERT_EQ(w.volumes.mounts.size(), 1u);

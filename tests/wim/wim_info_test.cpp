@@ -93,8 +93,8 @@ TEST_F(ListingTest, NothingRecognisedAsks) {
     EXPECT_EQ(got, answer == ui::kAnswerYes ? wim::VolumeListing::AcceptedFirst : wim::VolumeListing::Refused);
     EXPECT_EQ(combo.count(), 0);
     ASSERT_EQ(ui.boxes.size(), 1u);
-    EXPECT_GBK_EQ(wim::kNoVolumesQuestion, ui.boxes[0].text);
-    EXPECT_EQ(ui.boxes[0].style, ui::kYesNo | ui::kIconExclamation | ui::kTaskModal);
+    EXPECT_GBK_EQ("未检测到卷信息,无法正常还原。\r\n选择\"是(Y)\"将还原WIM映像文件中的卷 1 ,选择\"否(N)\"将停止还原。", ui.boxes[0].text);
+    EXPECT_EQ(ui.boxes[0].style, 0x2034u);
     EXPECT_GBK_EQ("提示", ui.boxes[0].title);
     EXPECT_EQ(wim::selectDefaultImage(combo), 1);
   }

@@ -106,6 +106,27 @@ TEST(ToolsUnderWine, IsoToolCopiesAndQuitsSilently) {
   EXPECT_NE(runTool(p, iso + " /D:Q").find("命令行无效"), std::string::npos);
 }
 
+// Wine has no wimgapi.dll: the engine goes on with wimlib and says so only when it
+// fails. VREL_WIM_LIBRARY forces one library, and nothing else is taken.
+TEST(ToolsUnderWine, WimEngineFallsBackToWimlibAndObeysTheForcingVariable) {
+  win32::RealPlatform p;
+  const std::string info = winePath(VREL_TOOLS_DIR "/wimengine/ZeDadaviZezi.exe") + " /info \"Z:\\no\\such.wim\"";
+  struct Case {
+    const char* value;
+    const char* output;
+  } cases[] = {
+      {nullptr, "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
+      {"wimlib", "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
+      {"wimgapi", "\r\n错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll)\r\n"},
+      {"wimgapi.dll", "错误: 环境变量 VREL_WIM_LIBRARY 只能是 auto、wimgapi 或 wimlib。\r\n"},
+  };
+  for (const Case& k : cases) {
+    SetEnvironmentVariableA("VREL_WIM_LIBRARY", k.value);
+    EXPECT_EQ(runTool(p, info), k.output) << (k.value ? k.value : "(unset)");
+  }
+  SetEnvironmentVariableA("VREL_WIM_LIBRARY", nullptr);
+}
+
 // The window serves itself while the copy (here: this work) runs on its own thread.
 TEST(ToolsUnderWine, IsoCopyProgressWindow) {
   bool photographed = false, stopAsked = true;

@@ -3,6 +3,8 @@
 //   ok    progress lines over about a second, then the success lines
 //   fail  an error line at once, exit code 1
 //   hang  progress lines slowly until it is killed
+// VREL_ENGINE_ARGS names a file that receives the arguments as the engine parsed
+// them, one per line.
 // /capture also writes "<destination>.vrelpart" as the engine's scratch file and, on
 // success, renames it to the destination.
 #include <windows.h>
@@ -37,6 +39,12 @@ int main(int argc, char** argv) {
   const std::string op = argv[1];
   const char* modeText = std::getenv("VREL_ENGINE_MODE");
   const std::string mode = modeText ? modeText : "ok";
+  if (const char* argsFile = std::getenv("VREL_ENGINE_ARGS")) {
+    if (FILE* f = std::fopen(argsFile, "wb")) {
+      for (int i = 1; i < argc; ++i) std::fprintf(f, "%s\n", argv[i]);
+      std::fclose(f);
+    }
+  }
   if (op == "/info") {
     // UTF-8, as the engine prints its information.
     out("WIM Information:\r\n----------------\r\nImage Count: 1\r\n\r\n<WIM>\r\n  <IMAGE INDEX=\"1\">\r\n"

@@ -1,5 +1,8 @@
 // Both progress windows through the real console shell, reader thread, timers and
-// process list, with a stand-in engine deployed under the engine's name.
+// process list: with a stand-in engine deployed under the engine's name for the
+// command lines and the outcomes, and with the real engine (the carried one, on its
+// wimlib backend, as Wine has no wimgapi.dll) on trees that tests/wine/run.sh makes
+// and compares afterwards.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -165,7 +168,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty() && calls.back() == "restart"; }, 15000))
           << w.control("engineLogBox").text();
       EXPECT_EQ(calls, std::vector<std::string>{"restart"});
-      EXPECT_EQ(w.control("statusLabel").text(), wim::kApplyDone);
+      EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
       EXPECT_EQ(w.control("cancelButton").text(), "取  消(&X)");
       EXPECT_TRUE(windows.boxes.empty());
       const std::string log = w.control("engineLogBox").text();
@@ -187,7 +190,7 @@ TEST_F(WimWindowsUnderWine, WholeApplyThenSlowStartThenImmediateFailure) {
       click(w, "okButton");
       ASSERT_TRUE(winetest::pumpUntil([&] { return !windows.boxes.empty(); }, 15000));
       EXPECT_LT(GetTickCount() - failStart, 5000u);
-      EXPECT_EQ(windows.boxes.back(), wim::kApplyFailed);
+      EXPECT_EQ(windows.boxes.back(), "Imagex应用映像到磁盘失败！");
       EXPECT_TRUE(calls.empty());
       const std::string failedLog = w.control("engineLogBox").text();
       EXPECT_EQ(winetest::readWholeFile("C:\\PzVrelErrorlog.log"), failedLog);
@@ -229,8 +232,8 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
     windows.answers = {ui::kAnswerYes};
     click(w, "cancelButton");
     ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 15000));
-    EXPECT_EQ(windows.boxes[0], wim::kCaptureStopQuestion);
-    EXPECT_EQ(windows.boxes[1], wim::kCaptureCancelled);
+    EXPECT_EQ(windows.boxes[0], "Imagex正在备份,是否退出？");
+    EXPECT_EQ(windows.boxes[1], "用户取消Imagex备份。");
     EXPECT_FALSE(wim::processExistsByName(real.processes, "ZeDadaviZezi.exe"));
     EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -252,6 +255,197 @@ TEST_F(WimWindowsUnderWine, WholeCaptureAndOneStoppedByTheUser) {
     EXPECT_TRUE(windows.boxes.empty());
   });
   windows.runModal(secondHarness, nullptr);
+}
+
+// The real engine, as the program carries it, over the drives tests/wine/run.sh maps:
+// S: a tree (also captured by wimlib-imagex into W:\peer.wim), T: and U: empty
+// folders to restore onto. run.sh compares T: and U: with S: and verifies the image
+// the backup wrote with wimlib-imagex.
+class RealEngineUnderWine : public WimWindowsUnderWine {
+ protected:
+  void SetUp() override {
+    char prepared[8] = {};
+    if (!GetEnvironmentVariableA("VREL_WIM_TREES", prepared, sizeof prepared))
+      GTEST_SKIP() << "no trees prepared (tests/wine/run.sh makes them)";
+    std::string carried = "Z:" VREL_CARRIED_DIR "\\ZeDadaviZezi.exe";
+    for (char& c : carried)
+      if (c == '/') c = '\\';
+    ASSERT_TRUE(CopyFileA(carried.c_str(), (toolsFolder + "ZeDadaviZezi.exe").c_str(), FALSE)) << carried;
+  }
+  // Waits for a percentage strictly between 0 and 100 (the engine at work), then
+  // photographs the window; the run goes on meanwhile.
+  void photographMidRun(ui::Window& w, const char* picture) {
+    ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) > 0 && percentOf(w) < 100; }, 60000))
+        << w.control("statusLabel").text() << " | " << (windows.boxes.empty() ? "" : windows.boxes.back()) << " | "
+        << w.control("engineLogBox").text();
+    EXPECT_EQ(w.control("progressBar").position(), percentOf(w));
+    photograph(w, picture);
+  }
+  // The engine's output as the program reads it: every line that mentions progress
+  // has the form "[ NN% ] <verb> progress", optionally with an estimate (the first
+  // follows the shell's prompt); the 100% line comes before the success lines; and
+  // which library did the work is not the program's business.
+  static void expectEngineLog(const std::string& log, const std::string& verb, const std::string& successLines) {
+    int lines = 0;
+    std::string::size_type at = 0;
+    while ((at = log.find(" progress", at)) != std::string::npos) {
+      const std::string::size_type start = log.rfind("\r\n", at) == std::string::npos ? 0 : log.rfind("\r\n", at) + 2;
+      const std::string line = log.substr(start, log.find("\r\n", at) - start);
+      const std::string::size_type marker = line.find("% ] " + verb + " progress");
+      EXPECT_NE(marker, std::string::npos) << line;
+      EXPECT_LT(line.find("[ "), marker) << line;
+      ++lines;
+      at += 9;
+    }
+    EXPECT_GE(lines, 3) << log;
+    EXPECT_NE(log.find("[ 100% ] " + verb + " progress\r\n\r\n" + successLines + "\r\n\r\nTotal elapsed time: "),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("wimlib"), std::string::npos) << log;
+  }
+  // Opens the restore window (over a partition list of its own) for image onto
+  // target and runs body in it; the restart action is recorded in calls. The mapped
+  // folders can be neither formatted nor made bootable: both are turned off.
+  void inRestoreWindow(const std::string& image, const std::string& target, const std::string& display,
+                       const std::function<void(ui::Window&)>& body) {
+    request.mode = core::Mode::Restore;
+    request.imagePath = image;
+    request.target.targetDrive = target;
+    request.target.targetDisplay = display;
+    EmptyList listWindow;
+    Harness listHarness(listWindow, [&](ui::Window& lw) {
+      wim::PowerHooks hooks;
+      hooks.restart = [&] { calls.push_back("restart"); };
+      wim::RestoreWindow restore(ctx, lw.control("partitionList"), request, hooks);
+      Harness harness(restore, [&](ui::Window& w) {
+        w.control("formatCombo").setSelection(static_cast<int>(core::FormatChoice::None));
+        w.control("addBootCheck").setChecked(false);
+        body(w);
+      });
+      windows.runModal(harness, nullptr);
+    });
+    windows.runModal(listHarness, nullptr);
+  }
+};
+
+TEST_F(RealEngineUnderWine, RestoresAnImageMadeByWimlibImagexOntoAMappedDrive) {
+  inRestoreWindow("W:\\peer.wim", "T:\\", "T:\\(1:3)", [&](ui::Window& w) {
+    place(w);
+    // The real engine's information, read through the console as UTF-8.
+    ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
+    EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: 同一棵树");
+    click(w, "okButton");
+    photographMidRun(w, "wim_real_restore_running.bmp");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 120000)) << w.control("engineLogBox").text();
+    EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+    EXPECT_EQ(w.control("statusLabel").text(), "Imagex应用映像到磁盘完成！");
+    EXPECT_EQ(w.control("remainingLabel").text(), "剩余时间: 00:00:00");
+    EXPECT_EQ(w.control("percentLabel").text(), "100%");
+    EXPECT_TRUE(windows.boxes.empty());
+    expectEngineLog(w.control("engineLogBox").text(), "Applying", "Successfully applied image.");
+  });
+}
+
+TEST_F(RealEngineUnderWine, BacksUpAMappedDriveOntoItselfThenRestoresTheImageElsewhere) {
+  // The image goes onto the partition it images: the engine must leave out its own
+  // temporary folder (S:\ImagexTemp, with the marker file in it).
+  const std::string savePath = "S:\\备份 回环.wim";
+  request.mode = core::Mode::WimBackup;
+  request.imagePath = savePath;
+  request.target.targetDrive = "S:\\";
+  request.target.targetDisplay = "S:\\(1:4)";
+  wim::PowerHooks hooks;
+  hooks.restart = [&] { calls.push_back("restart"); };
+
+  // Stopped by the user mid-run: the engine is killed, nothing is left behind.
+  {
+    wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
+    Harness harness(backup, [&](ui::Window& w) {
+      click(w, "okButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return percentOf(w) > 0; }, 60000)) << w.control("engineLogBox").text();
+      windows.answers = {ui::kAnswerYes};
+      click(w, "cancelButton");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return windows.boxes.size() >= 2; }, 30000));
+      EXPECT_EQ(windows.boxes[1], "用户取消Imagex备份。");
+      EXPECT_FALSE(wim::processExistsByName(real.processes, "ZeDadaviZezi.exe"));
+      EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesA("S:\\ImagexTemp"), INVALID_FILE_ATTRIBUTES);
+    });
+    windows.runModal(harness, nullptr);
+  }
+
+  // A whole backup, photographed mid-run.
+  windows.boxes.clear();
+  std::string imageName;
+  {
+    wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
+    Harness harness(backup, [&](ui::Window& w) {
+      place(w);
+      imageName = w.control("imageNameEdit").text();
+      click(w, "okButton");
+      photographMidRun(w, "wim_real_backup_running.bmp");
+      ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 300000)) << w.control("engineLogBox").text();
+      EXPECT_EQ(calls, std::vector<std::string>{"restart"});
+      EXPECT_TRUE(windows.boxes.empty()) << windows.boxes.front();
+      EXPECT_EQ(w.control("percentLabel").text(), "100%");
+      EXPECT_EQ(w.control("statusLabel").text(), "Imagex备份 S:\\(1:4) 完成！");
+      expectEngineLog(w.control("engineLogBox").text(), "Capturing", "Successfully imaged S:\\");
+      EXPECT_NE(GetFileAttributesA(savePath.c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesA((savePath + ".vrelpart").c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(GetFileAttributesA("S:\\ImagexTemp"), INVALID_FILE_ATTRIBUTES);
+    });
+    windows.runModal(harness, nullptr);
+  }
+  ASSERT_EQ(imageName.rfind("Win_Bak_", 0), 0u) << imageName;
+
+  // Back onto U:, this time ending with the summary and the program's end.
+  calls.clear();
+  inRestoreWindow(savePath, "U:\\", "U:\\(1:5)", [&](ui::Window& w) {
+    ASSERT_EQ(w.control("volumeCombo").count(), 1) << w.control("engineLogBox").text();
+    EXPECT_EQ(w.control("volumeCombo").itemText(0), "1: " + imageName);
+    click(w, "restartCheck");
+    ASSERT_FALSE(w.control("restartCheck").checked());
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return shell.exits > 0; }, 120000)) << w.control("engineLogBox").text();
+    EXPECT_TRUE(calls.empty());
+    ASSERT_EQ(windows.boxes.size(), 1u);
+    const std::string& summary = windows.boxes[0];
+    EXPECT_EQ(summary.rfind("Imagex应用映像到磁盘完成！\r\n安装分区: U:\\(1:5)\r\n映像大小: ", 0), 0u) << summary;
+    EXPECT_NE(summary.find("\r\n映像名称: 备份 回环.wim\r\n分卷编号: 1\r\n分卷名称: " + imageName), std::string::npos)
+        << summary;
+  });
+}
+
+// Through the real interpreter and the engine's own argument parsing: a variable's
+// name between two "%" and a backslash before the closing quote arrive unchanged.
+TEST_F(WimWindowsUnderWine, CaptureNameAndDescriptionArriveAsTyped) {
+  const std::string argsFile = toolsFolder + "args.txt";
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", argsFile.c_str());
+  SetEnvironmentVariableA("VREL_NAME_PART", "expanded");
+  const std::string name = "Win %VREL_NAME_PART% 10\\";
+  const std::string description = "50% of %PATH% & %VREL_NAME_PART:~0,3%\\";
+  wim::PowerHooks hooks;
+  hooks.restart = [&] { calls.push_back("restart"); };
+  request.mode = core::Mode::WimBackup;
+  request.imagePath = toolsFolder + "named.wim";
+  wim::BackupWindow backup(ctx, request, "VrelPE Lite 一键备份还原", hooks);
+  Harness harness(backup, [&](ui::Window& w) {
+    engineMode("ok");
+    w.control("imageNameEdit").setText(name);
+    w.control("descriptionEdit").setText(description);
+    click(w, "okButton");
+    ASSERT_TRUE(winetest::pumpUntil([&] { return !calls.empty(); }, 15000)) << w.control("engineLogBox").text();
+  });
+  windows.runModal(harness, nullptr);
+  SetEnvironmentVariableA("VREL_ENGINE_ARGS", nullptr);
+  SetEnvironmentVariableA("VREL_NAME_PART", nullptr);
+  const std::vector<std::string> args = gbk::split(winetest::readWholeFile(argsFile), "\n");
+  ASSERT_GE(args.size(), 6u) << winetest::readWholeFile(argsFile);
+  EXPECT_EQ(args[2], request.imagePath);
+  EXPECT_EQ(args[3], name);
+  EXPECT_EQ(args[4], description);
+  EXPECT_EQ(args[5], "/flags");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  std::unique_ptr<disk::DiskSet> disks = disk::imageDiskSet(disk::diskListFromEnvironment());
+  std::unique_ptr<disk::DiskSet> disks = disk::environmentDiskSet();
   bootice::DiskSetBackend backend(*disks);
   toolio::ConsoleOut out;
   return bootice::runBootice(args, backend, out);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,9 +26,18 @@ class FileDevice : public Device {
     return inside(offset, length) && toolio::readAt(fd_, buffer, length, offset);
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
-    return inside(offset, length) && toolio::writeAt(fd_, buffer, length, offset);
+    if (!inside(offset, length) || !toolio::writeAt(fd_, buffer, length, offset)) return false;
+    writeback_.wrote(fd_, length);
+    return true;
   }
   bool flush() override { return ::fsync(fd_) == 0; }
+  // A hole of a sparse file (a block device has none: all of it is data).
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    if (!inside(offset, length)) return 0;
+    off_t data = ::lseek(fd_, off_t(offset), SEEK_DATA);
+    if (data < 0) return errno == ENXIO ? length : 0;  // ENXIO: a hole up to the end
+    return std::min<std::uint64_t>(std::uint64_t(data) - offset, length);
+  }
 
  private:
   bool inside(std::uint64_t offset, std::size_t length) const { return offset <= size_ && length <= size_ - offset; }
@@ -35,6 +45,7 @@ class FileDevice : public Device {
   int fd_;
   std::uint64_t size_;
   std::uint32_t sector_;
+  toolio::EarlyWriteback writeback_;
 };
 
 }  // namespace

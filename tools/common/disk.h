@@ -37,6 +37,13 @@ class Device {
   virtual bool read(std::uint64_t offset, void* buffer, std::size_t length) = 0;
   virtual bool write(std::uint64_t offset, const void* buffer, std::size_t length) = 0;
   virtual bool flush() = 0;
+  // How many bytes from offset on (at most length) the device knows to read as zeros
+  // without reading them: a hole of a sparse disk image. 0 when it cannot tell.
+  virtual std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) {
+    (void)offset;
+    (void)length;
+    return 0;
+  }
   // A device that knows its layout from the system (a Windows physical drive) fills
   // it here, so that its partition numbers are the system's own; others return false.
   virtual bool systemLayout(Layout&) { return false; }
@@ -84,6 +91,7 @@ class PartitionDevice : public Device {
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override;
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override;
   bool flush() override { return disk_.flush(); }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override;
   std::uint64_t startByte() const { return start_; }
 
  private:
@@ -153,7 +161,45 @@ class DiskSet {
   virtual std::unique_ptr<Device> open(int diskNumber, bool writable, Error& error) = 0;
 };
 
-std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths);
+// ---- faults on purpose (the disk-image builds only)
+
+// VREL_DISK_FAULTS makes chosen byte ranges of the image disks fail, so that a test can
+// build a bad sector, a write that fails or a kill at a chosen point: comma-separated
+// entries KIND:WHERE:START+LENGTH (bytes, decimal). KIND r: reads touching the range
+// fail; w: writes touching it fail; k: a write touching it ends the process at once,
+// as kill -9 would. WHERE: a disk's number in VREL_DISKS, or "image" for the files
+// the imaging engine reads and writes (offsets count from the start of each file).
+// The shipped builds never read the variable.
+struct FaultRange {
+  char kind = 'r';
+  std::string where;
+  std::uint64_t start = 0;
+  std::uint64_t length = 0;
+  bool touches(std::uint64_t offset, std::uint64_t count) const {
+    return count > 0 && offset < start + length && start < offset + count;
+  }
+};
+// Entries that do not parse are dropped.
+std::vector<FaultRange> parseFaults(std::string_view text);
+std::vector<FaultRange> faultsFromEnvironment();
+// The faults of one place, in one small object: the hook of a device or a file.
+class FaultHook {
+ public:
+  FaultHook() = default;
+  FaultHook(const std::vector<FaultRange>& all, const std::string& where);
+  bool empty() const { return ranges_.empty(); }
+  // False when the access must fail; a kill range ends the process here.
+  bool allowRead(std::uint64_t offset, std::uint64_t length) const;
+  bool allowWrite(std::uint64_t offset, std::uint64_t length) const;
+
+ private:
+  std::vector<FaultRange> ranges_;
+};
+
+// Disks are the paths; a disk named in `faults` fails where they say.
+std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths, std::vector<FaultRange> faults = {});
+// The disks of VREL_DISKS with the faults of VREL_DISK_FAULTS.
+std::unique_ptr<DiskSet> environmentDiskSet();
 #ifdef _WIN32
 // \\.\PhysicalDrive(N-1); never reads VREL_DISKS.
 std::unique_ptr<DiskSet> physicalDiskSet();

@@ -1,5 +1,6 @@
 // Partition windows, memory disks, designators, the VREL_DISKS list and opening
 // "disk:partition" the same way in every tool.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +26,11 @@ bool PartitionDevice::read(std::uint64_t offset, void* buffer, std::size_t lengt
 
 bool PartitionDevice::write(std::uint64_t offset, const void* buffer, std::size_t length) {
   return inside(offset, length) && disk_.write(start_ + offset, buffer, length);
+}
+
+std::uint64_t PartitionDevice::knownZerosAt(std::uint64_t offset, std::uint64_t length) {
+  if (offset >= length_) return 0;
+  return disk_.knownZerosAt(start_ + offset, std::min(length, length_ - offset));
 }
 
 bool MemoryDevice::read(std::uint64_t offset, void* buffer, std::size_t length) {
@@ -88,9 +94,29 @@ std::vector<std::string> diskListFromEnvironment() {
 
 namespace {
 
+// A disk whose chosen byte ranges fail (VREL_DISK_FAULTS).
+class FaultyDevice : public Device {
+ public:
+  FaultyDevice(std::unique_ptr<Device> inner, FaultHook hook) : inner_(std::move(inner)), hook_(std::move(hook)) {}
+  std::uint64_t size() const override { return inner_->size(); }
+  std::uint32_t sectorSize() const override { return inner_->sectorSize(); }
+  bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
+    return hook_.allowRead(offset, length) && inner_->read(offset, buffer, length);
+  }
+  bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
+    return hook_.allowWrite(offset, length) && inner_->write(offset, buffer, length);
+  }
+  bool flush() override { return inner_->flush(); }
+
+ private:
+  std::unique_ptr<Device> inner_;
+  FaultHook hook_;
+};
+
 class ImageDiskSet : public DiskSet {
  public:
-  explicit ImageDiskSet(std::vector<std::string> paths) : paths_(std::move(paths)) {}
+  ImageDiskSet(std::vector<std::string> paths, std::vector<FaultRange> faults)
+      : paths_(std::move(paths)), faults_(std::move(faults)) {}
   std::vector<int> diskNumbers() override {
     std::vector<int> numbers;
     for (std::size_t i = 0; i < paths_.size(); ++i) numbers.push_back(static_cast<int>(i) + 1);
@@ -101,17 +127,25 @@ class ImageDiskSet : public DiskSet {
       error = errorOf(Fault::NoSuchDisk, std::uint64_t(diskNumber));
       return nullptr;
     }
-    return openDevice(paths_[static_cast<std::size_t>(diskNumber) - 1], writable, error);
+    auto device = openDevice(paths_[static_cast<std::size_t>(diskNumber) - 1], writable, error);
+    FaultHook hook(faults_, std::to_string(diskNumber));
+    if (!device || hook.empty()) return device;
+    return std::make_unique<FaultyDevice>(std::move(device), std::move(hook));
   }
 
  private:
   std::vector<std::string> paths_;
+  std::vector<FaultRange> faults_;
 };
 
 }  // namespace
 
-std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths) {
-  return std::make_unique<ImageDiskSet>(std::move(paths));
+std::unique_ptr<DiskSet> imageDiskSet(std::vector<std::string> paths, std::vector<FaultRange> faults) {
+  return std::make_unique<ImageDiskSet>(std::move(paths), std::move(faults));
+}
+
+std::unique_ptr<DiskSet> environmentDiskSet() {
+  return imageDiskSet(diskListFromEnvironment(), faultsFromEnvironment());
 }
 
 bool openPartition(DiskSet& disks, Designator where, bool writable, OpenPartition& out, Error& error) {

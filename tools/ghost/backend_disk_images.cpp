@@ -41,6 +41,9 @@ class OwnedPartition : public disk::Device {
     return opened_.device->write(offset, buffer, length);
   }
   bool flush() override { return opened_.device->flush(); }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    return opened_.device->knownZerosAt(offset, length);
+  }
 
  private:
   // Small transfers add up until the wait is worth a sleep.
@@ -63,7 +66,59 @@ class OwnedPartition : public disk::Device {
   double owedMs_ = 0;
 };
 
+class FaultyFile : public File {
+ public:
+  FaultyFile(std::unique_ptr<File> inner, const disk::FaultHook& hook) : inner_(std::move(inner)), hook_(hook) {}
+  Problem read(void* buffer, std::size_t length, std::size_t& got) override {
+    got = 0;
+    if (!hook_.allowRead(position_, length)) return Problem::ImageUnreadable;
+    Problem problem = inner_->read(buffer, length, got);
+    position_ += got;
+    return problem;
+  }
+  Problem write(const void* buffer, std::size_t length) override {
+    if (!hook_.allowWrite(position_, length)) return Problem::ImageWriteFailed;
+    position_ += length;
+    return inner_->write(buffer, length);
+  }
+  Problem finish() override { return inner_->finish(); }
+
+ private:
+  std::unique_ptr<File> inner_;
+  const disk::FaultHook& hook_;
+  std::uint64_t position_ = 0;
+};
+
+class FaultyFiles : public Files {
+ public:
+  FaultyFiles(std::unique_ptr<Files> inner, disk::FaultHook hook) : inner_(std::move(inner)), hook_(std::move(hook)) {}
+  std::unique_ptr<File> openRead(const std::string& path, Problem& problem) override {
+    return wrap(inner_->openRead(path, problem));
+  }
+  std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
+    return wrap(inner_->create(path, problem));
+  }
+  bool exists(const std::string& path) override { return inner_->exists(path); }
+  std::uint64_t maxFileSize(const std::string& path) override { return inner_->maxFileSize(path); }
+  bool removeFile(const std::string& path) override { return inner_->removeFile(path); }
+  bool replaceFile(const std::string& from, const std::string& to) override { return inner_->replaceFile(from, to); }
+
+ private:
+  std::unique_ptr<File> wrap(std::unique_ptr<File> file) {
+    if (!file) return file;
+    return std::make_unique<FaultyFile>(std::move(file), hook_);
+  }
+  std::unique_ptr<Files> inner_;
+  disk::FaultHook hook_;
+};
+
 }  // namespace
+
+std::unique_ptr<Files> faultyFiles(std::unique_ptr<Files> files, const std::vector<disk::FaultRange>& faults) {
+  disk::FaultHook hook(faults, "image");
+  if (hook.empty()) return files;
+  return std::make_unique<FaultyFiles>(std::move(files), std::move(hook));
+}
 
 DiskImagesBackend::DiskImagesBackend(std::unique_ptr<disk::DiskSet> disks, Files& files)
     : disks_(std::move(disks)), files_(files) {}

@@ -5,11 +5,16 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "tools/common/disk.h"
 #include "tools/ghost/engine.h"
 
 namespace ghost {
+
+// Image files that fail where the "image" entries of VREL_DISK_FAULTS say, counted
+// from the start of each file the engine opens.
+std::unique_ptr<Files> faultyFiles(std::unique_ptr<Files> files, const std::vector<disk::FaultRange>& faults);
 
 class DiskImagesBackend : public Backend {
  public:

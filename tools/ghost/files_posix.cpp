@@ -7,6 +7,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include "tools/common/file_io_posix.h"
+
 namespace ghost {
 
 namespace {
@@ -37,6 +39,7 @@ class PosixFile : public File {
   }
   Problem write(const void* buffer, std::size_t length) override {
     const auto* p = static_cast<const char*>(buffer);
+    const std::size_t whole = length;
     while (length > 0) {
       ssize_t n = ::write(fd_, p, length);
       if (n < 0 && errno == EINTR) continue;
@@ -44,6 +47,7 @@ class PosixFile : public File {
       p += n;
       length -= std::size_t(n);
     }
+    writeback_.wrote(fd_, whole);
     return Problem::None;
   }
   Problem finish() override {
@@ -55,6 +59,7 @@ class PosixFile : public File {
 
  private:
   int fd_;
+  toolio::EarlyWriteback writeback_;
 };
 
 class PosixFiles : public Files {

@@ -17,11 +17,13 @@ namespace ghost {
 constexpr std::size_t kHeaderSize = 128;
 constexpr std::size_t kChunkHeaderSize = 32;
 constexpr std::size_t kEndRecordSize = 32;
-constexpr std::uint32_t kFormatVersion = 1;
+// Version 2 added chunks of zeros (method 2); images of version 1 are read as ever.
+constexpr std::uint32_t kFormatVersion = 2;
 constexpr std::uint32_t kMaxChunkSize = 64u << 20;
 constexpr std::uint64_t kMaxBlockCount = 1ull << 32;
 
 struct ImageHeader {
+  std::uint32_t version = kFormatVersion;  // as read; images are always written in the newest
   std::uint64_t imageId = 0;        // random; ties the spans of one image together
   fs::Kind fileSystem = fs::Kind::Raw;  // NTFS and FAT map their used clusters; anything else is RAW
   std::uint32_t sectorSize = 512;
@@ -54,7 +56,7 @@ std::vector<std::uint8_t> encodeMap(const std::vector<std::uint8_t>& map, int le
 bool decodeMap(const ImageHeader& header, const std::vector<std::uint8_t>& stored,
                std::vector<std::uint8_t>& map);
 
-enum class ChunkMethod : std::uint32_t { Stored = 0, Zlib = 1 };
+enum class ChunkMethod : std::uint32_t { Stored = 0, Zlib = 1, Zeros = 2 };
 
 struct ChunkHeader {
   std::uint32_t index = 0;
@@ -78,12 +80,19 @@ void encodeEndRecord(const EndRecord& end, std::uint8_t* out);
 bool decodeEndRecord(const std::uint8_t* bytes, EndRecord& end);
 
 // Compresses raw into out (zlib at level) and falls back to storing when that does
-// not shrink it. Returns the method used.
+// not shrink it; a chunk of zeros stores nothing (out is left empty). Returns the
+// method used.
 ChunkMethod compressChunk(const std::uint8_t* raw, std::size_t rawSize, int level,
                           std::vector<std::uint8_t>& out);
 // Inflates stored bytes into exactly rawSize bytes; false when the data is damaged.
+// A chunk of zeros leaves raw empty (its bytes are known without a buffer).
 bool expandChunk(const ChunkHeader& chunk, const std::uint8_t* stored,
                  std::vector<std::uint8_t>& raw);
+
+// Whether every byte is zero; stops at the first that is not.
+bool allZeros(const std::uint8_t* bytes, std::size_t length);
+// The CRC32 of `length` zero bytes.
+std::uint32_t zerosCrc(std::uint64_t length);
 
 // Raw bytes covered by block i of the header's partition (the last one may be short).
 std::uint64_t blockLength(const ImageHeader& header, std::uint64_t block);

@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     out.line(parsed.error);
     return 2;
   }
-  std::unique_ptr<ghost::Files> files = ghost::platformFiles();
-  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), *files);
+  std::unique_ptr<ghost::Files> files = ghost::faultyFiles(ghost::platformFiles(), disk::faultsFromEnvironment());
+  ghost::DiskImagesBackend backend(disk::environmentDiskSet(), *files);
   toolio::NoProgress progress;
   return ghost::runCommand(parsed.command, backend, progress, out);
 }

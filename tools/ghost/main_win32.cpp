@@ -26,8 +26,8 @@ int main() {
     return 2;
   }
 #ifdef VREL_SIMULATED_DISKS
-  std::unique_ptr<ghost::Files> files = ghost::platformFiles();
-  ghost::DiskImagesBackend backend(disk::imageDiskSet(disk::diskListFromEnvironment()), *files);
+  std::unique_ptr<ghost::Files> files = ghost::faultyFiles(ghost::platformFiles(), disk::faultsFromEnvironment());
+  ghost::DiskImagesBackend backend(disk::environmentDiskSet(), *files);
 #else
   ghost::Win32Backend backend;
 #endif

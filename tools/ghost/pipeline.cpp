@@ -49,6 +49,7 @@ PipelineEnd runPipeline(const PipelineStages& stages, unsigned workers, unsigned
         shared.free.pop_back();
       }
       item->failed = false;
+      item->zeros = false;
       item->rawSize = 0;
       Produced result = cancelled() ? Produced::End : stages.produce(*item);
       Lock lock(shared.mutex);

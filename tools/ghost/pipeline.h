@@ -14,7 +14,8 @@ struct WorkItem {
   std::uint64_t sequence = 0;
   std::vector<std::uint8_t> input;
   std::vector<std::uint8_t> output;
-  std::uint32_t rawSize = 0;  // input a chunk record: its bytes once expanded
+  std::uint32_t rawSize = 0;  // the chunk's bytes (once expanded)
+  bool zeros = false;         // a chunk of zeros: its bytes are in neither input nor output
   bool failed = false;
 };
 

@@ -67,7 +67,10 @@ bool allZero(const unsigned char* p, std::size_t n) {
   return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
 }
 
-constexpr std::size_t kCopyChunk = 4u << 20;
+// 1 MiB: what was just read is still in the processor's cache when it is written.
+// With 4 MiB pieces the copy into the file cache took six to nine times the system
+// time (measured with the page cache dropped before, on a shared 2-core machine).
+constexpr std::size_t kCopyChunk = 1u << 20;
 
 // One file, under a scratch name until it is complete: a copy cut short never looks
 // finished, and a failed one leaves nothing behind.
@@ -94,7 +97,7 @@ Problem copyFile(ImageSource& source, const Node& node, const std::string& path,
       if (hole >= 65536) take = std::size_t(std::min<std::uint64_t>(hole, left));
       if (extent.zeros || hole >= 65536) {
         ok = target->skipZeros(take);
-      } else {
+      } else if (!target->copyFrom(source, offset, take)) {
         if (!source.read(offset, buffer.data(), take)) return Problem::ImageUnreadable;
         ok = allZero(buffer.data(), take) ? target->skipZeros(take) : target->write(buffer.data(), take);
       }

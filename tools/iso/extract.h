@@ -25,6 +25,15 @@ class OutputFile {
   // Moves forward over length zero bytes without writing them (a hole where the
   // file system allows it).
   virtual bool skipZeros(std::uint64_t length) = 0;
+  // Copies length bytes of the image from offset on into the file, without passing
+  // them through this process, where the system can (Linux: copy_file_range). False:
+  // nothing was copied, the caller reads and writes them (and names any failure).
+  virtual bool copyFrom(ImageSource& image, std::uint64_t offset, std::size_t length) {
+    (void)image;
+    (void)offset;
+    (void)length;
+    return false;
+  }
   // Sets the final size and closes; false when the data did not reach the disk.
   virtual bool finish(std::uint64_t size) = 0;
 };

@@ -188,15 +188,14 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
   return lines;
 }
 
-int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,
                 const std::function<std::string(const std::string&)>& toOutput) {
   if (!acceptsArguments(arguments)) {
     printDiagnostic(usageLine());
     return 2;
   }
-  auto disks = disk::imageDiskSet(diskPaths);
   toolio::ConsoleOut out;
-  return listDisks(*disks, out, printDiagnostic, toOutput) ? 0 : 1;
+  return listDisks(disks, out, printDiagnostic, toOutput) ? 0 : 1;
 }
 
 }  // namespace lister

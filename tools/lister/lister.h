@@ -105,7 +105,7 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
                                      const RiskReader& readRisks);
 
 // The whole program over a set of image disks; the exit code.
-int runOnImages(const std::vector<std::string>& arguments, const std::vector<std::string>& diskPaths,
+int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,
                 const std::function<std::string(const std::string&)>& toOutput);
 
 }  // namespace lister

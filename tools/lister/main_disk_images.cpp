@@ -11,11 +11,12 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
+  auto disks = disk::environmentDiskSet();
 #ifdef _WIN32
   // Labels are printed in the ANSI code page, as the shipped lister prints them.
-  return lister::runOnImages(arguments, disk::diskListFromEnvironment(),
+  return lister::runOnImages(arguments, *disks,
                              [](const std::string& utf8) { return toolio::ansiFromUtf8(utf8); });
 #else
-  return lister::runOnImages(arguments, disk::diskListFromEnvironment(), [](const std::string& s) { return s; });
+  return lister::runOnImages(arguments, *disks, [](const std::string& s) { return s; });
 #endif
 }

@@ -6,6 +6,7 @@
 
 #include "tools/common/codepage_win32.h"
 #include "tools/common/utf.h"
+#include "tools/wimengine/files_win32.h"
 #include "tools/wimengine/wim_xml.h"
 #include "tools/wimengine/wimgapi_messages.h"
 
@@ -50,13 +51,8 @@ using WIMUnregisterMessageCallbackFn = BOOL(WINAPI*)(HANDLE, WimMessageCallback)
 using toolio::wideFromUtf8;
 
 std::u16string fullPath(const std::string& utf8) {
-  std::wstring path = wideFromUtf8(utf8);
-  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return std::u16string(path.begin(), path.end());
-  std::wstring buffer(size, L'\0');
-  DWORD written = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
-  buffer.resize(written < size ? written : 0);
-  return std::u16string(buffer.begin(), buffer.end());
+  std::wstring path = win32files::fullPath(utf8);
+  return std::u16string(path.begin(), path.end());
 }
 
 std::wstring tempFolder() {
@@ -285,24 +281,13 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
   return Failure{};
 }
 
-bool WimgapiBackend::isDirectory(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(wideFromUtf8(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool WimgapiBackend::fileExists(const std::string& path) {
-  return GetFileAttributesW(wideFromUtf8(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool WimgapiBackend::removeFile(const std::string& path) { return DeleteFileW(wideFromUtf8(path).c_str()) != FALSE; }
-
+bool WimgapiBackend::isDirectory(const std::string& path) { return win32files::isDirectory(path); }
+bool WimgapiBackend::fileExists(const std::string& path) { return win32files::fileExists(path); }
+bool WimgapiBackend::removeFile(const std::string& path) { return win32files::removeFile(path); }
 bool WimgapiBackend::replaceFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(wideFromUtf8(from).c_str(), wideFromUtf8(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return win32files::replaceFile(from, to);
 }
-
-std::int64_t WimgapiBackend::nowMs() { return std::int64_t(GetTickCount64()); }
-
+std::int64_t WimgapiBackend::nowMs() { return win32files::nowMs(); }
 std::string WimgapiBackend::toConsoleText(const std::string& argument) { return toolio::ansiFromUtf8(argument); }
 
 }  // namespace wimengine

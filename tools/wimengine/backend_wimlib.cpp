@@ -2,19 +2,14 @@
 
 #include <wimlib.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 #include "tools/common/utf.h"
 #include "tools/wimengine/wim_xml.h"
+#include "tools/wimengine/wimlib_host.h"
 
 namespace wimengine {
 
@@ -24,8 +19,6 @@ struct WimCloser {
   void operator()(WIMStruct* wim) const { wimlib_free(wim); }
 };
 using WimHandle = std::unique_ptr<WIMStruct, WimCloser>;
-
-bool isDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 // wimlib codes that mean the WIM file itself is damaged or not a WIM file.
 bool isCorruptWim(int code) {
@@ -46,15 +39,16 @@ bool isCorruptWim(int code) {
   }
 }
 
-// Maps a wimlib code to a cause; errorNumber is errno right after the failed call.
-Failure classify(int code, int errorNumber, Step step) {
+// Maps a wimlib code to a cause; errorNumber is errno right after the failed call,
+// path what was being written (for the out-of-room check).
+Failure classify(int code, int errorNumber, Step step, const std::string& path = {}) {
   if (code == WIMLIB_ERR_NOMEM) return failedWith(ErrorKind::OutOfMemory, code);
   if (isCorruptWim(code)) return failedWith(ErrorKind::WimCorrupt, code);
   if (code == WIMLIB_ERR_IS_SPLIT_WIM || code == WIMLIB_ERR_SPLIT_INVALID || code == WIMLIB_ERR_WIM_IS_ENCRYPTED)
     return failedWith(ErrorKind::WimUnsupported, code);
-  if (isDiskFull(errorNumber) && (code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR ||
-                                  code == WIMLIB_ERR_LINK || code == WIMLIB_ERR_SET_REPARSE_DATA ||
-                                  code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME))
+  if ((code == WIMLIB_ERR_WRITE || code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_MKDIR || code == WIMLIB_ERR_LINK ||
+       code == WIMLIB_ERR_SET_REPARSE_DATA || code == WIMLIB_ERR_SET_XATTR || code == WIMLIB_ERR_RENAME) &&
+      wimlibhost::outOfSpace(errorNumber, path))
     return failedWith(ErrorKind::DiskFull, code);
   bool missing = errorNumber == ENOENT || errorNumber == ENOTDIR || code == WIMLIB_ERR_PATH_DOES_NOT_EXIST ||
                  code == WIMLIB_ERR_NOTDIR;
@@ -90,7 +84,7 @@ Failure classify(int code, int errorNumber, Step step) {
 
 struct ProgressContext {
   toolio::Progress* progress;
-  std::string excludedPath;  // the temporary folder when it lies inside the source
+  wimlibhost::Text excludedPath;  // the temporary folder when it lies inside the source
 };
 
 enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union wimlib_progress_info* info,
@@ -106,7 +100,7 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
         ctx->progress->report(info->write_streams.completed_bytes, info->write_streams.total_bytes);
       break;
     case WIMLIB_PROGRESS_MSG_TEST_FILE_EXCLUSION:
-      if (!ctx->excludedPath.empty() && ctx->excludedPath == info->test_file_exclusion.path)
+      if (wimlibhost::isExcludedPath(info->test_file_exclusion.path, ctx->excludedPath))
         info->test_file_exclusion.will_exclude = true;
       break;
     default:
@@ -115,43 +109,25 @@ enum wimlib_progress_status onProgress(enum wimlib_progress_msg message, union w
   return WIMLIB_PROGRESS_STATUS_CONTINUE;
 }
 
-std::string realPath(const std::string& path) {
-  char buffer[PATH_MAX];
-  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
-}
-
-// The temporary folder as wimlib will name it while scanning source, or empty when it
-// is not inside the source.
-std::string excludedTempPath(const std::string& source, const std::string& tempDir) {
-  if (tempDir.empty()) return {};
-  std::string realSource = realPath(source), realTemp = realPath(tempDir);
-  if (realSource.empty() || realTemp.empty() || realTemp.size() <= realSource.size()) return {};
-  std::string prefix = realSource == "/" ? realSource : realSource + "/";
-  if (realTemp.compare(0, prefix.size(), prefix) != 0) return {};
-  std::string base = source;
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + (base == "/" ? "" : "/") + realTemp.substr(prefix.size());
-}
-
 Failure openWim(const std::string& path, bool verify, WimHandle& wim, ProgressContext* context) {
   WIMStruct* raw = nullptr;
   errno = 0;
   int flags = verify ? WIMLIB_OPEN_FLAG_CHECK_INTEGRITY : 0;
-  int code = context ? wimlib_open_wim_with_progress(path.c_str(), flags, &raw, onProgress, context)
-                     : wimlib_open_wim(path.c_str(), flags, &raw);
+  const wimlibhost::Text file = wimlibhost::libraryText(path);
+  int code = context ? wimlib_open_wim_with_progress(file.c_str(), flags, &raw, onProgress, context)
+                     : wimlib_open_wim(file.c_str(), flags, &raw);
   if (code != 0) return classify(code, errno, Step::OpenWim);
   wim.reset(raw);
   return Failure{};
 }
 
-std::string guidText(const uint8_t* guid) {
-  std::string text = "{";
-  char hex[3];
-  for (int i = 0; i < WIMLIB_GUID_LEN; ++i) {
-    std::snprintf(hex, sizeof hex, "%02x", guid[i]);
-    text += hex;
-  }
-  return text + "}";
+// The GUID as WIMGAPI shows it: the header's bytes read as a Windows GUID, whose
+// first three fields are little-endian, so that both libraries print the same text.
+std::string guidText(const uint8_t* g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g[3], g[2],
+                g[1], g[0], g[5], g[4], g[7], g[6], g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+  return text;
 }
 
 const char* compressionName(int type) {
@@ -201,18 +177,15 @@ Failure WimlibBackend::apply(const Command& command, toolio::Progress& progress)
   if (info.total_parts > 1) return failedWith(ErrorKind::WimSplit, 0);
   if (command.index > info.image_count) return indexOutOfRange(info.image_count);
   errno = 0;
-  int code = wimlib_extract_image(wim.get(), int(command.index), command.target.c_str(), 0);
-  if (code != 0) return classify(code, errno, Step::WriteTarget);
+  int code = wimlib_extract_image(wim.get(), int(command.index), wimlibhost::libraryText(command.target).c_str(), 0);
+  if (code != 0) return classify(code, errno, Step::WriteTarget, command.target);
   return Failure{};
 }
 
 Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
-  if (!isDirectory(request.source)) {
-    struct stat st;
-    return failedWith(::stat(request.source.c_str(), &st) == 0 ? ErrorKind::SourceUnreadable
-                                                                   : ErrorKind::SourceMissing);
-  }
-  ProgressContext context{&progress, excludedTempPath(request.source, request.tempDir)};
+  if (!isDirectory(request.source))
+    return failedWith(fileExists(request.source) ? ErrorKind::SourceUnreadable : ErrorKind::SourceMissing);
+  ProgressContext context{&progress, wimlibhost::excludedTempPath(request.source, request.tempDir)};
   enum wimlib_compression_type type = request.compression == Compression::Maximum ? WIMLIB_COMPRESSION_TYPE_LZX
                                       : request.compression == Compression::Fast  ? WIMLIB_COMPRESSION_TYPE_XPRESS
                                                                                   : WIMLIB_COMPRESSION_TYPE_NONE;
@@ -222,49 +195,44 @@ Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& 
   WimHandle wim(raw);
   wimlib_register_progress_function(wim.get(), onProgress, &context);
 
-  int addFlags = context.excludedPath.empty() ? 0 : WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION;
+  // WINCONFIG leaves out what ImageX leaves out (the page file, System Volume
+  // Information ...), so that both Windows libraries capture the same files.
+  int addFlags = WIMLIB_ADD_FLAG_WINCONFIG;
+  if (!context.excludedPath.empty()) addFlags |= WIMLIB_ADD_FLAG_TEST_FILE_EXCLUSION;
   errno = 0;
-  code = wimlib_add_image(wim.get(), request.source.c_str(), request.name.c_str(), nullptr, addFlags);
+  code = wimlib_add_image(wim.get(), wimlibhost::libraryText(request.source).c_str(),
+                          wimlibhost::libraryText(request.name).c_str(), nullptr, addFlags);
   if (code != 0) return classify(code, errno, Step::ReadSource);
-  code = wimlib_set_image_property(wim.get(), 1, "DESCRIPTION", request.description.c_str());
+  code = wimlib_set_image_property(wim.get(), 1, wimlibhost::libraryText("DESCRIPTION").c_str(),
+                                   wimlibhost::libraryText(request.description).c_str());
   if (code == 0 && !isBlankFlags(request.flags))
-    code = wimlib_set_image_property(wim.get(), 1, "FLAGS", request.flags.c_str());
+    code = wimlib_set_image_property(wim.get(), 1, wimlibhost::libraryText("FLAGS").c_str(),
+                                     wimlibhost::libraryText(request.flags).c_str());
   if (code != 0) return classify(code, errno, Step::WriteWim);
   // The destination is opened here, so that a file wimlib cannot open or read while
   // writing is known to be a source file, never the destination.
   errno = 0;
-  int fd = ::open(request.wimPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = wimlibhost::openDestination(request.wimPath);
   if (fd < 0)
-    return failedWith(isDiskFull(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable, WIMLIB_ERR_OPEN);
+    return failedWith(wimlibhost::isOutOfSpaceError(errno) ? ErrorKind::DiskFull : ErrorKind::DestinationNotWritable,
+                      WIMLIB_ERR_OPEN);
   errno = 0;
   code = wimlib_write_to_fd(wim.get(), fd, WIMLIB_ALL_IMAGES, 0, 0);
   int writeErrno = errno;
-  if (::close(fd) != 0 && code == 0) return failedWith(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
+  if (!wimlibhost::closeDestination(fd) && code == 0)
+    return failedWith(ErrorKind::DestinationNotWritable, WIMLIB_ERR_WRITE);
   if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_READLINK)
     return failedWith(ErrorKind::SourceUnreadable, code);
-  if (code != 0) return classify(code, writeErrno, Step::WriteWim);
+  if (code != 0) return classify(code, writeErrno, Step::WriteWim, request.wimPath);
   return Failure{};
 }
 
-bool WimlibBackend::isDirectory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool WimlibBackend::fileExists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool WimlibBackend::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
+bool WimlibBackend::isDirectory(const std::string& path) { return wimlibhost::isDirectory(path); }
+bool WimlibBackend::fileExists(const std::string& path) { return wimlibhost::fileExists(path); }
+bool WimlibBackend::removeFile(const std::string& path) { return wimlibhost::removeFile(path); }
 bool WimlibBackend::replaceFile(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return wimlibhost::replaceFile(from, to);
 }
-
-std::int64_t WimlibBackend::nowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
+std::int64_t WimlibBackend::nowMs() { return wimlibhost::nowMs(); }
 
 }  // namespace wimengine

@@ -1,5 +1,5 @@
-// The engine over wimlib, for the Linux build in which the engine is tested with real
-// WIM files. Targets and sources are directories.
+// The engine over wimlib: the Linux build's only library, the Windows build's second
+// one (the carried third_party build). Targets and sources are directories.
 #pragma once
 
 #include "tools/wimengine/engine.h"

@@ -51,7 +51,9 @@ std::string errorLine(const Failure& failure) {
   std::string line = toolio::fillMarkers(row ? row->text : "错误: WIM映像操作失败。", [&](char key) {
     return key == 'n' ? std::to_string(failure.imageCount) : std::string();
   });
-  if (failure.code != 0) line += "(代码 " + std::to_string(failure.code) + ")";
+  std::string detail = failure.library;
+  if (failure.code != 0) detail += (detail.empty() ? "代码 " : " 代码 ") + std::to_string(failure.code);
+  if (!detail.empty()) line += "(" + detail + ")";
   return line;
 }
 

@@ -39,6 +39,7 @@ struct Failure {
   ErrorKind kind = ErrorKind::None;
   std::int64_t code = 0;         // the library's or OS's code, shown for diagnosis; 0 = none
   std::uint32_t imageCount = 0;  // IndexOutOfRange: how many images the file has
+  std::string library;           // which WIM library failed, where the engine has two; empty = unnamed
 
   explicit operator bool() const { return kind != ErrorKind::None; }
 };
@@ -46,8 +47,8 @@ struct Failure {
 Failure failedWith(ErrorKind kind, std::int64_t code = 0);
 Failure indexOutOfRange(std::uint32_t imageCount);
 
-// One GBK line, "错误: ..." with the code appended when there is one (the texts are
-// in one table in errors.cpp).
+// One GBK line, "错误: ..." with the library and the code appended when known (the
+// texts are in one table in errors.cpp).
 std::string errorLine(const Failure& failure);
 
 // Win32 error codes as WIMGAPI reports them (GetLastError, WIM_MSG_ERROR).

@@ -1,7 +1,10 @@
 // Backup, check and restore through the portable core, with partitions and files in
 // memory: round trips, damaged images of every kind, refusals before writing.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 
 #include "tests/tools/ghost/fake_backend.h"
@@ -213,7 +216,8 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
   const auto good = image();
   const std::size_t mapStored = good[104] | good[105] << 8;  // the map's stored size field
   ASSERT_GT(mapStored, 4u);
-  const std::size_t inMap = ghost::kHeaderSize + mapStored / 2;
+  // FORMAT.md: a 128-byte header, then the map; the end record is 32 bytes.
+  const std::size_t inMap = 128 + mapStored / 2;
   std::vector<Damage> cases = {
       {"wrong magic", [](auto& b) { b[0] = 'X'; }, Problem::ImageNotOurs, true},
       {"empty file", [](auto& b) { b.clear(); }, Problem::ImageNotOurs, true},
@@ -221,10 +225,10 @@ TEST_F(EngineTest, DamagedImagesFailCheckAndRestore) {
       {"header byte", [](auto& b) { b[40] ^= 1; }, Problem::ImageHeaderDamaged, true},
       {"header checksum", [](auto& b) { b[125] ^= 0x80; }, Problem::ImageHeaderDamaged, true},
       {"map byte", [&](auto& b) { b[inMap] ^= 0x10; }, Problem::ImageMapDamaged, true},
-      {"cut in the map", [](auto& b) { b.resize(ghost::kHeaderSize + 3); }, Problem::ImageTruncated, true},
+      {"cut in the map", [](auto& b) { b.resize(128 + 3); }, Problem::ImageTruncated, true},
       {"chunk data", [](auto& b) { b[b.size() / 2] ^= 0x01; }, Problem::ImageChunkDamaged, false},
       {"cut in a chunk", [](auto& b) { b.resize(b.size() * 2 / 3); }, Problem::ImageTruncated, false},
-      {"end record missing", [](auto& b) { b.resize(b.size() - ghost::kEndRecordSize); },
+      {"end record missing", [](auto& b) { b.resize(b.size() - 32); },
        Problem::ImageTruncated, false},
       {"end record byte", [](auto& b) { b[b.size() - 10] ^= 0x04; }, Problem::ImageEndDamaged, false},
       {"trailing bytes", [](auto& b) { b.push_back(0); }, Problem::ImageEndDamaged, false},
@@ -252,14 +256,14 @@ TEST_F(EngineTest, CrcIgnoreGoesOnButStillReportsTheDamage) {
   auto& bytes = image();
   std::size_t second = 0;
   int seen = 0;
-  for (std::size_t i = ghost::kHeaderSize; i + 4 < bytes.size(); ++i) {
+  for (std::size_t i = 128; i + 4 < bytes.size(); ++i) {
     if (std::memcmp(&bytes[i], "CHNK", 4) == 0 && ++seen == 2) {
       second = i;
       break;
     }
   }
   ASSERT_GT(second, 0u);
-  bytes[second + ghost::kChunkHeaderSize + 5] ^= 0xFF;
+  bytes[second + 32 + 5] ^= 0xFF;  // past the record's 32-byte header (FORMAT.md)
 
   auto stopped = restore(false);
   EXPECT_EQ(stopped.problem, Problem::ImageChunkDamaged);
@@ -303,6 +307,84 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
   ASSERT_EQ(backup(9), Problem::None);
   EXPECT_EQ(backend.files.byPath.size(), 1u);
   EXPECT_EQ(check().problem, Problem::None);
+}
+
+// The method field of every chunk record, walked as FORMAT.md lays the image out.
+std::vector<std::uint32_t> chunkMethods(const std::vector<std::uint8_t>& image) {
+  auto le = [&](std::size_t at, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | image.at(at + i);
+    return v;
+  };
+  std::vector<std::uint32_t> methods;
+  std::size_t at = ghost::kHeaderSize + le(104, 8);
+  for (std::uint64_t k = le(88, 8); k > 0; --k) {
+    methods.push_back(std::uint32_t(le(at + 16, 4)));
+    at += ghost::kChunkHeaderSize + le(at + 12, 4);
+  }
+  return methods;
+}
+
+// A partition no file system claims is stored sector by sector; its zeros cost
+// nothing in the image, and the zeros a device knows are never read.
+TEST_F(EngineTest, ZerosAreReadOnceOrNotAtAllStoredAsNothingAndRestoredAsZeros) {
+  constexpr std::uint64_t kMiB = 1 << 20;
+  auto& source = backend.partitions["1:1"];
+  for (std::size_t at = 100; at < source.bytes.size(); at += 64 * 1024) source.bytes[at] = 1;  // no other zero chunk
+  std::fill(source.bytes.begin() + kMiB, source.bytes.begin() + 4 * kMiB, 0);
+  source.holes = {{3 * kMiB, kMiB}};  // known; [1, 3) MiB are zeros it must read to see
+  source.countAccess = true;
+  ASSERT_EQ(backup(), Problem::None);
+  // (The file-system probe reads the boot sector before.)
+  for (std::size_t i = 512; i < source.bytes.size(); ++i) {
+    const bool inHole = i >= 3 * kMiB && i < 4 * kMiB;
+    ASSERT_EQ(source.timesRead[i], inHole ? 0 : 1) << "byte " << i;
+  }
+  // 256 KiB chunks: chunks 4 to 15 are the zeros.
+  const auto methods = chunkMethods(image());
+  ASSERT_EQ(methods.size(), (source.bytes.size() + 256 * 1024 - 1) / (256 * 1024));
+  for (std::size_t k = 0; k < methods.size(); ++k) EXPECT_EQ(methods[k] == 2, k >= 4 && k < 16) << "chunk " << k;
+  EXPECT_EQ(check().problem, Problem::None);
+
+  // Onto old bytes: the zeros are written.
+  ASSERT_EQ(restore().problem, Problem::None);
+  auto& target = backend.partitions["1:2"];
+  ASSERT_TRUE(std::equal(source.bytes.begin(), source.bytes.end(), target.bytes.begin()));
+
+  // Onto a target that knows [2, 4) MiB read as zeros: those are not written again.
+  target.bytes.assign(8 * kMiB, 0xEE);
+  std::fill(target.bytes.begin() + 2 * kMiB, target.bytes.begin() + 4 * kMiB, 0);
+  target.holes = {{2 * kMiB, 2 * kMiB}};
+  target.countAccess = true;
+  ASSERT_EQ(restore().problem, Problem::None);
+  ASSERT_TRUE(std::equal(source.bytes.begin(), source.bytes.end(), target.bytes.begin()));
+  for (std::size_t i = 0; i < source.bytes.size(); ++i) {
+    const bool known = i >= 2 * kMiB && i < 4 * kMiB;
+    ASSERT_EQ(target.timesWritten[i], known ? 0 : 1) << "byte " << i;
+  }
+}
+
+// tests/data/ghost/version1.gho was written by the engine of format version 1 (96 KiB
+// of a fixed pattern, 16 KiB chunks): later engines must still read it.
+TEST_F(EngineTest, ImagesOfTheFirstVersionStillCheckAndRestore) {
+  std::ifstream in(GHOST_TEST_DATA "/version1.gho", std::ios::binary);
+  image().assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  ASSERT_GT(image().size(), ghost::kHeaderSize);
+  ASSERT_EQ(image()[8], 1) << "the fixture is an image of version 1";
+  std::vector<std::uint8_t> pattern(96 * 1024);
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
+  EXPECT_EQ(check().problem, Problem::None);
+  ASSERT_EQ(restore().problem, Problem::None);
+  EXPECT_TRUE(std::equal(pattern.begin(), pattern.end(), backend.partitions["1:2"].bytes.begin()));
+
+  // Version 1 knows no chunks of zeros: one there is damage, not data.
+  backend.partitions["1:1"].bytes.assign(1 << 20, 0);
+  ASSERT_EQ(backup(), Problem::None);
+  ASSERT_EQ(chunkMethods(image()).front(), 2u);
+  image()[8] = 1;
+  const std::uint32_t crc = ::crc32(0, image().data(), 124);
+  for (int i = 0; i < 4; ++i) image()[124 + i] = std::uint8_t(crc >> (8 * i));
+  EXPECT_EQ(check().problem, Problem::ImageChunkDamaged);
 }
 
 // The lines the program shows as they are, for the failures that name figures.
@@ -366,6 +448,7 @@ TEST(MutatedImages, AreAlwaysRefusedAndNeverCrashTheReader) {
   auto& source = backend.partitions["1:1"].bytes;
   source.assign(96 * 1024, 0);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
+  std::fill(source.begin() + 48 * 1024, source.begin() + 80 * 1024, 0);  // two chunks of zeros
   RecordingProgress progress;
   ghost::RunOptions options;
   options.chunkSize = 16 * 1024;

@@ -1,6 +1,7 @@
 // An engine backend in memory: partitions are byte vectors, files live in a map.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -17,6 +18,13 @@ struct MemoryPartition {
   std::uint64_t startByte = 1 << 20;
   int writes = 0;
   bool failReads = false;
+  // Ranges the device says read as zeros without reading them (offset, length), as
+  // the holes of a sparse disk image; and, when asked, how often each byte was read
+  // and written.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> holes;
+  bool countAccess = false;
+  std::vector<std::uint8_t> timesRead;
+  std::vector<std::uint8_t> timesWritten;
 };
 
 class MemoryDevice : public disk::Device {
@@ -26,17 +34,29 @@ class MemoryDevice : public disk::Device {
   bool read(std::uint64_t offset, void* buffer, std::size_t length) override {
     if (p_.failReads || offset + length > p_.bytes.size()) return false;
     std::memcpy(buffer, p_.bytes.data() + offset, length);
+    count(p_.timesRead, offset, length);
     return true;
   }
   bool write(std::uint64_t offset, const void* buffer, std::size_t length) override {
     if (offset + length > p_.bytes.size()) return false;
     std::memcpy(p_.bytes.data() + offset, buffer, length);
     ++p_.writes;
+    count(p_.timesWritten, offset, length);
     return true;
   }
   bool flush() override { return true; }
+  std::uint64_t knownZerosAt(std::uint64_t offset, std::uint64_t length) override {
+    for (const auto& [start, size] : p_.holes)
+      if (offset >= start && offset < start + size) return std::min(length, start + size - offset);
+    return 0;
+  }
 
  private:
+  void count(std::vector<std::uint8_t>& times, std::uint64_t offset, std::size_t length) {
+    if (!p_.countAccess) return;
+    if (times.size() < p_.bytes.size()) times.resize(p_.bytes.size(), 0);
+    for (std::size_t i = 0; i < length; ++i) ++times[offset + i];
+  }
   MemoryPartition& p_;
 };
 

@@ -12,7 +12,7 @@ command -v afl-g++ >/dev/null || { echo "afl-g++ missing (apt install afl++)"; e
 export AFL_CC_COMPILER=GCC
 
 sources=(tests/tools/ghost/fuzz_image.cpp tools/ghost/{args,block_map,engine,errors,image_format,pipeline,progress_window,spans,sync}.cpp
-         tools/common/{crc32,disk_common,disk_error,disk_layout,fs,fs_exfat,fs_fat,fs_ntfs,device_posix,console_out,progress_window,scratch_file,text_markers,utf}.cpp platform/gbk.cpp)
+         tools/common/{crc32,disk_common,disk_error,disk_faults,disk_layout,fs,fs_exfat,fs_fat,fs_ntfs,device_posix,console_out,progress_window,scratch_file,text_markers,utf}.cpp platform/gbk.cpp)
 # The chunk compressor (C, not part of what is fuzzed) is built plainly.
 mkdir -p "$work/deflate"
 (cd "$work/deflate" && gcc -O2 -w -c -DBUILDING_LIBDEFLATE -I"$src/third_party/libdeflate" \

@@ -2,6 +2,7 @@
 // Built by fuzz.sh with AFL++ (GCC plugin); also runs one file by hand:
 //   fuzz_image FILE            check and restore FILE
 //   fuzz_image --seed FILE     write a small valid image (the corpus seed)
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     auto& bytes = backend.partitions["1:1"].bytes;
     bytes.assign(96 * 1024, 0);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i % 251 < 100 ? 'a' + i % 7 : i * 31);
+    std::fill(bytes.begin() + 48 * 1024, bytes.begin() + 80 * 1024, 0);  // two chunks of zeros
     toolio::NoProgress progress;
     ghost::RunOptions options;
     options.chunkSize = 16 * 1024;  // several chunks in a small file

@@ -2,7 +2,7 @@
 # Tests of the engine's Linux build on disk images made by sfdisk, with file systems
 # made and checked by tools no one here wrote (mkntfs / ntfs-3g tools, mkfs.vfat /
 # mtools / fsck.vfat).
-#   real_files.sh GROUP ENGINE      GROUP: ntfs | fat16 | fat32 | gpt | exfat | damage | designators
+#   real_files.sh GROUP ENGINE      GROUP: ntfs | fat16 | fat32 | gpt | exfat | raw | damage | designators
 set -u
 group=$1 engine=$2
 work=$(mktemp -d /tmp/ghost-test.XXXXXX)
@@ -162,6 +162,33 @@ PY
   check "exfat: label reads back" sh -c "exfatlabel '$work/restored.img' 2>/dev/null | grep -q VRELEXFAT"
   check "exfat: the rest of the volume is the source's, byte for byte" \
     cmp -s <(tail -c +$((24 * 512 + 1)) "$work/p1.img") <(head -c $((8 * MiB)) "$work/restored.img" | tail -c +$((24 * 512 + 1)))
+  ;;
+raw)
+  # No file system: stored sector by sector. Zeros, read (a run written as zeros) or
+  # known (a hole of the sparse disk image, never read), cost nothing in the image;
+  # the restore writes them over old bytes and leaves a hole of the target a hole.
+  make_disk "$work/disk.img" dos 64 64
+  export VREL_DISKS=$work/disk.img
+  p1=$(part_start "$work/disk.img" 1) p2=$(part_start "$work/disk.img" 2)
+  put_at() { dd of="$work/disk.img" bs=512 seek="$1" conv=notrunc status=none; }
+  # (whole 4 MiB chunks of each)
+  head -c $((4 * MiB)) /dev/urandom | put_at "$p1"
+  head -c $((8 * MiB)) /dev/zero | put_at $((p1 + 4 * 2048))
+  head -c $((4 * MiB)) /dev/urandom | put_at $((p1 + 60 * 2048))
+  yes 'old bytes' | head -c $((64 * MiB)) | put_at "$p2"
+  backup 1:1 "$work/raw.gho"; check "raw: backup prints nothing" silent_success "$work/out"
+  check "raw: zeros not stored ($(stat -c %s "$work/raw.gho") bytes)" test "$(stat -c %s "$work/raw.gho")" -lt $((8 * MiB + 16 * 1024))
+  check_image "$work/raw.gho"; check "raw: check prints nothing" silent_success "$work/out"
+  restore "$work/raw.gho" 1:2; check "raw: restore prints nothing" silent_success "$work/out"
+  get_part "$work/disk.img" "$work/p1.img" 1; get_part "$work/disk.img" "$work/restored.img" 2
+  check "raw: restored over old bytes, byte for byte" cmp -s "$work/p1.img" "$work/restored.img"
+  fallocate --punch-hole -o $((p2 * 512)) -l $((64 * MiB)) "$work/disk.img"
+  before=$(du -k "$work/disk.img" | cut -f1)
+  restore "$work/raw.gho" 1:2; check "raw: restore onto a hole prints nothing" silent_success "$work/out"
+  grown=$(($(du -k "$work/disk.img" | cut -f1) - before))
+  check "raw: onto a hole only the data is written (${grown} KiB)" test "$grown" -lt $((9 * 1024))
+  get_part "$work/disk.img" "$work/restored.img" 2
+  check "raw: restored onto a hole, byte for byte" cmp -s "$work/p1.img" "$work/restored.img"
   ;;
 damage)
   make_disk "$work/disk.img" dos 4 6

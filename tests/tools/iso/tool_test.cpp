@@ -195,6 +195,14 @@ class MemoryFolder : public iso::OutputTree {
       folder_.files[path_].data.resize(size);
       return true;
     }
+    // As the kernel's file-to-file copy: only when the folder offers it, and nothing
+    // done when the image cannot be read there.
+    bool copyFrom(iso::ImageSource& image, std::uint64_t offset, std::size_t length) override {
+      std::string bytes(length, '\0');
+      if (!folder_.systemCopies || !image.read(offset, bytes.data(), length)) return false;
+      folder_.systemCopied += length;
+      return write(bytes.data(), length);
+    }
 
    private:
     MemoryFolder& folder_;
@@ -225,6 +233,8 @@ class MemoryFolder : public iso::OutputTree {
   std::map<std::string, File> files;
   std::set<std::string> refuseCreate;
   bool failWrites = false;
+  bool systemCopies = false;
+  std::uint64_t systemCopied = 0;
   std::uint64_t free = UINT64_MAX;
 };
 
@@ -277,6 +287,25 @@ TEST_F(CopyFixture, CopiesDataHolesAndEmbeddedBytesExactly) {
   EXPECT_EQ(seen.back(), plan.totalBytes);
   for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1], seen[i]);
   EXPECT_EQ(watcher.items, (std::vector<std::string>{"sub/z.wim", "sub/p.gho", "e.wim", "later.wim"}));
+}
+
+// The system's copy takes every byte of data and nothing else: holes and unrecorded
+// extents are still skipped, embedded bytes still written; a failure it cannot
+// name is named by the ordinary read.
+TEST_F(CopyFixture, WhereTheSystemCopiesFileToFileOnlyTheDataGoesThatWay) {
+  out.systemCopies = true;
+  ASSERT_EQ(iso::copyPlan(image, plan, out, unwatched).problem, iso::Problem::None);
+  EXPECT_EQ(out.systemCopied, (4u << 20) + 3 + 4 + 2 + 2);
+  EXPECT_EQ(out.files["sub/z.wim"].data, std::string((4u << 20) + 3, '\0'));
+  EXPECT_EQ(out.files["sub/p.gho"].data, std::string("AAAA") + std::string(7, '\0') + "BB");
+  EXPECT_EQ(out.files["sub/p.gho"].holeBytes, 7u);
+  EXPECT_EQ(out.files["e.wim"].data, "inline");
+
+  MemoryFolder unread;
+  unread.systemCopies = true;
+  image.failAt = 0;
+  EXPECT_EQ(iso::copyPlan(image, plan, unread, unwatched).problem, iso::Problem::ImageUnreadable);
+  EXPECT_TRUE(unread.files.empty());
 }
 
 TEST_F(CopyFixture, AFailureLeavesTheTargetAsItWas) {

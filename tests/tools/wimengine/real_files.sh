@@ -106,6 +106,21 @@ peer)
   check "peer sees the flags" grep -q '^Flags: *Enterprise$' "$work/peer-info.txt"
   wimlib-imagex apply "$work/ours.wim" 1 "$work/peer-back" >/dev/null 2>&1
   check "peer applies ours" same_tree "$work/a" "$work/peer-back"
+
+  # What a system volume holds but an image leaves out, at the root only (as WIMGAPI).
+  mkdir -p "$work/w/System Volume Information" "$work/w/sub"
+  echo page >"$work/w/pagefile.sys" && echo nested >"$work/w/sub/pagefile.sys"
+  echo tracking >"$work/w/System Volume Information/tracking.log" && echo keep >"$work/w/keep.txt"
+  run "$work/capture.out" /capture "$work/w" "$work/w.wim" "n" "d"
+  wimlib-imagex dir "$work/w.wim" 1 >"$work/w.list" 2>&1
+  check "root pagefile left out" bash -c "! grep -qx '/pagefile.sys' '$work/w.list'"
+  check "System Volume Information left out" bash -c "! grep -q '^/System Volume Information' '$work/w.list'"
+  check "nested pagefile kept" grep -qx '/sub/pagefile.sys' "$work/w.list"
+  check "other files kept" grep -qx '/keep.txt' "$work/w.list"
+  # The GUID as WIMGAPI prints it: the first three fields of the stored bytes reversed.
+  g=$(wimlib-imagex info "$work/w.wim" | sed -n 's/^GUID: *0x//p')
+  run "$work/info.out" /info "$work/w.wim"
+  check "GUID in the Windows form" grep -q "^GUID:        {${g:6:2}${g:4:2}${g:2:2}${g:0:2}-${g:10:2}${g:8:2}-${g:14:2}${g:12:2}-${g:16:4}-${g:20:12}}"$'\r$' "$work/info.out"
   ;;
 
 errors)

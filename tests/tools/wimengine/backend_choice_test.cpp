@@ -1,0 +1,145 @@
+#include "tools/wimengine/backend_choice.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/gbk.h"
+#include "tests/support/gbk_text.h"
+
+namespace wimengine {
+namespace {
+
+// One library: every operation returns the scripted result and is logged by name.
+struct ScriptedLibrary : Backend {
+  ScriptedLibrary(std::string name, std::vector<std::string>& log) : name(std::move(name)), log(log) {}
+  std::string name;
+  std::vector<std::string>& log;
+  Failure next = Failure{};
+  WimSummary filled;
+
+  Failure readInfo(const std::string&, WimSummary& out) override {
+    log.push_back(name + " info");
+    out.imageCount = filled.imageCount;
+    if (!filled.guid.empty()) out.guid = filled.guid;
+    return next;
+  }
+  Failure apply(const Command&, toolio::Progress& progress) override {
+    log.push_back(name + " apply");
+    progress.report(1, 2);
+    return next;
+  }
+  Failure capture(const CaptureRequest&, toolio::Progress&) override {
+    log.push_back(name + " capture");
+    return next;
+  }
+  bool isDirectory(const std::string&) override { return file("isDirectory"); }
+  bool fileExists(const std::string&) override { return file("fileExists"); }
+  bool removeFile(const std::string&) override { return file("removeFile"); }
+  bool replaceFile(const std::string&, const std::string&) override { return !file("replaceFile"); }
+  std::int64_t nowMs() override { return 0; }
+  // Only the system library's file operations may be used: they need no DLL.
+  bool file(const char* what) {
+    if (name != "system") log.push_back(name + " " + what);
+    return false;
+  }
+};
+
+struct Choice : ::testing::Test {
+  std::vector<std::string> log;
+  ScriptedLibrary system{"system", log}, wimlib{"wimlib", log};
+  toolio::CapturedOut out;
+  int run(LibraryChoice choice, std::vector<std::string> args) {
+    FallbackBackend backend(system, wimlib, choice);
+    return runEngine(args, backend, out);
+  }
+};
+
+const std::vector<std::string> kApply = {"/apply", "D:\\win.wim", "1", "C:"};
+const std::vector<std::string> kCapture = {"/capture", "C:", "E:\\bak.wim", "name", "desc"};
+const std::vector<std::string> kInfo = {"/info", "D:\\win.esd"};
+
+TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
+  using E = ErrorKind;
+  struct Case {
+    LibraryChoice choice;
+    const std::vector<std::string>* args;
+    Failure systemResult, wimlibResult;
+    std::vector<std::string> calls;
+    const char* lastLine;  // empty: success
+  } cases[] = {
+      {LibraryChoice::SystemFirst, &kApply, Failure{}, Failure{}, {"system apply"}, ""},
+      // No DLL, a DLL without a needed call, an image it does not understand: wimlib.
+      {LibraryChoice::SystemFirst, &kApply, failedWith(E::LibraryMissing), Failure{},
+       {"system apply", "wimlib apply"}, ""},
+      {LibraryChoice::SystemFirst, &kApply, failedWith(E::WimCorrupt, 13), Failure{},
+       {"system apply", "wimlib apply"}, ""},
+      {LibraryChoice::SystemFirst, &kInfo, failedWith(E::Other, 87), Failure{},
+       {"system info", "wimlib info"}, ""},
+      {LibraryChoice::SystemFirst, &kCapture, failedWith(E::LibraryMissing), Failure{},
+       {"system capture", "wimlib capture"}, ""},
+      // Both refuse: wimlib's cause, with both libraries' codes.
+      {LibraryChoice::SystemFirst, &kApply, failedWith(E::Other, 87), failedWith(E::WimUnsupported, 18),
+       {"system apply", "wimlib apply"},
+       "错误: 不支持此类WIM文件(拆分或加密的映像)。(wimgapi.dll 代码 87; wimlib 代码 18)"},
+      {LibraryChoice::SystemFirst, &kInfo, failedWith(E::LibraryMissing), failedWith(E::WimCorrupt, 18),
+       {"system info", "wimlib info"}, "错误: 映像文件已损坏或不是有效的WIM文件。(wimlib 代码 18)"},
+      // What would fail the same way again is not retried.
+      {LibraryChoice::SystemFirst, &kApply, failedWith(E::TargetNotWritable, 5), Failure{},
+       {"system apply"}, "错误: 无法写入目标位置(拒绝访问或只读)。(wimgapi.dll 代码 5)"},
+      {LibraryChoice::SystemFirst, &kApply, indexOutOfRange(3), Failure{}, {"system apply"},
+       "错误: 映像编号超出范围,此文件共有 3 个映像。(wimgapi.dll)"},
+      {LibraryChoice::SystemFirst, &kCapture, failedWith(E::Other, 31), Failure{}, {"system capture"},
+       "错误: WIM映像操作失败。(wimgapi.dll 代码 31)"},
+      // Forced, for tests.
+      {LibraryChoice::SystemOnly, &kInfo, failedWith(E::LibraryMissing), Failure{}, {"system info"},
+       "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll)"},
+      {LibraryChoice::WimlibOnly, &kApply, Failure{}, failedWith(E::DiskFull, 3), {"wimlib apply"},
+       "错误: 磁盘空间不足。(wimlib 代码 3)"},
+      {LibraryChoice::WimlibOnly, &kCapture, failedWith(E::Other), Failure{}, {"wimlib capture"}, ""},
+  };
+  for (const Case& k : cases) {
+    log.clear();
+    out = toolio::CapturedOut();
+    system.next = k.systemResult;
+    wimlib.next = k.wimlibResult;
+    const std::string what = gbktest::toUtf8(k.lastLine) + " / " + (*k.args)[0];
+    const int code = run(k.choice, *k.args);
+    EXPECT_EQ(log, k.calls) << what;
+    if (*k.lastLine) {
+      EXPECT_EQ(code, 1) << what;
+      EXPECT_TRUE(gbk::endsWith(out.text(), "\r\n" + std::string(k.lastLine) + "\r\n")) << gbktest::toUtf8(out.text());
+    } else {
+      EXPECT_EQ(code, 0) << what;
+      // Which library did the work is nobody's business on success.
+      EXPECT_FALSE(gbk::contains(out.text(), "wimlib", true)) << out.text();
+      EXPECT_FALSE(gbk::contains(out.text(), "wimgapi", true)) << out.text();
+    }
+  }
+}
+
+TEST_F(Choice, InformationFromTheSecondLibraryCarriesNothingOfTheFirst) {
+  system.next = failedWith(ErrorKind::WimCorrupt, 13);
+  system.filled.imageCount = 7;
+  system.filled.guid = "{system-guid}";
+  wimlib.filled.imageCount = 2;
+  EXPECT_EQ(run(LibraryChoice::SystemFirst, kInfo), 0);
+  EXPECT_TRUE(gbk::contains(out.text(), "Image Count: 2\r\n")) << out.text();
+  EXPECT_FALSE(gbk::contains(out.text(), "system-guid")) << out.text();
+  EXPECT_FALSE(gbk::contains(out.text(), "Image Count: 7")) << out.text();
+}
+
+TEST(LibraryChoiceVariable, ReadsTheThreeSettingsAndRefusesTheRest) {
+  struct Case {
+    const char* value;
+    std::optional<LibraryChoice> choice;
+  } cases[] = {
+      {nullptr, LibraryChoice::SystemFirst}, {"", LibraryChoice::SystemFirst},
+      {"Auto", LibraryChoice::SystemFirst},  {"wimgapi", LibraryChoice::SystemOnly},
+      {"WIMLIB", LibraryChoice::WimlibOnly}, {"wimlib ", std::nullopt},
+      {"libwim", std::nullopt},              {"wimgapi.dll", std::nullopt},
+  };
+  for (const Case& k : cases) EXPECT_EQ(parseLibraryChoice(k.value), k.choice) << (k.value ? k.value : "(unset)");
+  EXPECT_EQ(libraryChoiceError(), "错误: 环境变量 VREL_WIM_LIBRARY 只能是 auto、wimgapi 或 wimlib。");
+}
+
+}  // namespace
+}  // namespace wimengine
