@@ -117,6 +117,19 @@ std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
                "请在“格 式 化”中选择“跳过 None”,或选择其他分区,或先把映像文件复制到其他分区。");
 }
 
+std::optional<Refusal> winpeBootTarget(const Request& r, const Facts& f) {
+  // A restore formats or overwrites it and the boot repair rewrites its boot files:
+  // the WinPE in use could not start again, and its own files vanish while it runs.
+  if (!restoring(r)) return {};
+  for (const std::string& root : f.winpeBootRoots) {
+    if (!onTargetPartition(root, r.target.targetDrive)) continue;
+    return error(Refused::WinpeBootPartition, "所选分区 " + r.target.targetDisplay +
+                                                  " 存放着当前运行的WinPE的启动文件,还原、格式化或写入引导都会毁掉它,"
+                                                  "不能对该分区操作！\r\n请选择其他分区。");
+  }
+  return {};
+}
+
 struct Row {
   Checkpoint at;
   Check check;
@@ -135,6 +148,7 @@ constexpr Row kChecks[] = {
     {Checkpoint::OneKeyAction, notDiskPartition},
     {Checkpoint::OneKeyAction, ghostImageOnTarget},
     {Checkpoint::OneKeyAction, isoOnTarget},
+    {Checkpoint::OneKeyAction, winpeBootTarget},
     {Checkpoint::WindowConfirm, noDriveLetter},
     {Checkpoint::WindowConfirm, wimImageOnTarget},
 };

@@ -27,6 +27,7 @@ struct Facts {
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
   std::vector<std::string> interpreterVariables;  // the environment's names, as the interpreter inherits them
+  std::vector<std::string> winpeBootRoots;        // drives holding a WinPE's boot files (U:\)
 };
 
 // The facts about the request's file; the caller adds the partition choice and the
@@ -47,6 +48,7 @@ enum class Refused {
   NotDiskPartition,
   ImageOnTarget,
   NoDriveLetter,
+  WinpeBootPartition,
 };
 
 struct Refusal {

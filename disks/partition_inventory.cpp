@@ -24,6 +24,22 @@ std::string textAfter(std::string_view record, std::string_view marker, std::str
   return std::string(record.substr(from, end - from));
 }
 
+// The field after a partition line's last bar when it is made of the risk words
+// alone; a line without one ends with the MBR type, a number.
+PartitionRisks risksOfRecord(std::string_view record) {
+  PartitionRisks risks;
+  const std::size_t bar = gbk::findLastByte(record, '|');
+  if (bar == std::string_view::npos) return risks;
+  PartitionRisks found;
+  for (const std::string& word : gbk::split(record.substr(bar + 1), ",")) {
+    if (word == "BitLocker") found.bitLocker = true;
+    else if (word == "Hibernated") found.hibernated = true;
+    else if (word == "Dirty") found.dirty = true;
+    else return risks;
+  }
+  return found;
+}
+
 void markRow(ui::Control& list, int row, CellColourRegistry& colours) {
   for (int column = kColumnDrive; column <= kColumnFree; ++column)
     colours.setCellColours(list, row, column, kRed, kWhite, true);
@@ -66,7 +82,11 @@ std::optional<ListerRecord> parseListerRecord(std::string_view line) {
   out.cells[kColumnDrive] = out.letter.empty() ? std::string() : out.letter + "\\";
   out.cells[kColumnIndex] = firstField;
   out.cells[kColumnKind] = partitionKindText(kind, style);
-  out.cells[kColumnFileSystem] = fileSystem;
+  // A dynamic volume's line (it starts with a bar) ends with its label instead.
+  if (firstField[0] != '|') out.risks = risksOfRecord(record);
+  // A locked BitLocker volume reads as RAW: say what it is.
+  out.cells[kColumnFileSystem] =
+      out.risks.bitLocker && (fileSystem.empty() || fileSystem == "RAW") ? std::string("BitLocker") : fileSystem;
   out.cells[kColumnTotal] = total;
   out.cells[kColumnFree] = free;
   return out;
@@ -82,10 +102,11 @@ bool isTooSmall(std::string_view totalText) {
 }
 
 void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                       CellColourRegistry& colours) {
+                       CellColourRegistry& colours, std::map<std::string, PartitionRisks>* risks) {
   const std::string output = runner::runCaptured(os, listerCommandLine(listerPath));
   list.deleteAllRows();
   colours.clearCells(list);
+  if (risks) risks->clear();
 
   const std::string cleaned = gbk::replaceAll(gbk::replaceAll(output, "\t", kBar), " ", "");
   std::vector<std::string> lines = gbk::split(cleaned, "\r\n");
@@ -94,6 +115,7 @@ void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui
   for (const std::string& line : lines) {
     std::optional<ListerRecord> record = parseListerRecord(line);
     if (!record) continue;
+    if (risks && record->risks.any()) (*risks)[record->cells[kColumnIndex]] = record->risks;
 
     int icon = kIconOther;
     bool mark = false;

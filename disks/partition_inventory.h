@@ -2,10 +2,12 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "core/app_state.h"
 #include "disks/cell_colours.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -30,10 +32,14 @@ enum PartitionColumn : int {
   kColumnFree = 5,
 };
 
+// What the lister found risky on a partition (its last field, after the MBR type).
+using PartitionRisks = core::VolumeRisks;
+
 // What one lister line yields before the drives are asked about it.
 struct ListerRecord {
   std::string letter;               // C: or empty
   std::array<std::string, 6> cells;
+  PartitionRisks risks;
 };
 
 // The lister's command line: the quoted lister path and its switch.
@@ -50,8 +56,9 @@ std::string partitionKindText(std::string_view kind, std::string_view style);
 bool isTooSmall(std::string_view totalText);
 
 // Runs the lister, empties the list and adds one row per partition line, with its
-// icon, marking unusable partitions in red through the registry.
+// icon, marking unusable partitions in red through the registry. `risks`, when
+// given, is replaced by the risks of the partitions listed, by disk:partition.
 void fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                       CellColourRegistry& colours);
+                       CellColourRegistry& colours, std::map<std::string, PartitionRisks>* risks = nullptr);
 
 }  // namespace disks

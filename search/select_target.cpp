@@ -25,9 +25,13 @@ void selectTargetPartition(const ui::Control& partitionList, core::AppState& sta
   t.targetDrive = partitionList.cell(row, 0);
   t.targetIndex = partitionList.cell(row, 1);
   t.targetPartitionType = partitionList.cell(row, 2);
+  t.targetFileSystem = partitionList.cell(row, 3);
+  t.targetSize = partitionList.cell(row, 4);
   t.targetDisplay = t.targetDrive + "(" + t.targetIndex + ")";
   // A dynamic volume's row reads "|D:": the bar would become a pipe on a command line.
   t.targetIndexUsable = isDiskPartitionDesignator(t.targetIndex);
+  const auto risks = state.listedRisks.find(t.targetIndex);
+  t.risks = risks == state.listedRisks.end() ? core::VolumeRisks{} : risks->second;
 }
 
 }  // namespace search
