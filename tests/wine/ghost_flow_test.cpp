@@ -397,6 +397,9 @@ TEST(GhostUnderWine, OneKeyBackupCheckAndRestoreOfADiskImagePartitionThroughTheM
   CreateDirectoryA(folder.c_str(), nullptr);
   const std::string image = folder + "demo & backup.GHO";
   DeleteFileA(image.c_str());
+  // The operation log beside the program (this test program): started afresh.
+  const std::string logPath = winetest::programFolder() + "VrelPELite.log";
+  DeleteFileA(logPath.c_str());
   ProgressSighting sight;
   sight.picture = winetest::artifactFolder() + "ghost_engine_progress.bmp";
 
@@ -438,6 +441,13 @@ TEST(GhostUnderWine, OneKeyBackupCheckAndRestoreOfADiskImagePartitionThroughTheM
     EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！\r\n保存位置: demo & backup.GHO\r\n备份分区: (1:1)", 0), 0u)
         << f.windows.last();
     EXPECT_TRUE(IsWindowVisible(mainHwnd)) << "the main window comes back after the run";
+    // The backup was checked by the engine before the summary, and logged.
+    const std::string log = winetest::readWholeFile(logPath);
+    EXPECT_EQ(log.rfind("==== GHO 备份\r\n开始: ", 0), 0u) << log;
+    EXPECT_NE(log.find("\r\n映像: " + image + "\r\n目标: 1:1 主分区,MBR NTFS 0.02GB\r\n选项: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n结果: 成功\r\n  Ghost备份磁盘完成！\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  映像已通过完整性检查。\r\n\r\n"), std::string::npos) << log;
+    writeText(winetest::artifactFolder() + "operation_log.txt", log);
 
     // The advanced mode's check button; its file dialog picks the new image.
     click("modeButton");
