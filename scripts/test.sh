@@ -5,7 +5,8 @@
 #   3. the same native tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build/native-asan; any finding fails the test; the tests labelled
 #      no_sanitizer, which run nothing built in that tree, are left out),
-#   4. the Wine tier (x86_64 build under wine64 on a virtual display).
+#   4. the Wine tier (x86_64 build under wine64 on a virtual display),
+#   5. the release archive: scripts/package.sh builds it and verifies its sums.
 # Every tree is built with warnings as errors (VREL_WERROR in the presets), the
 # 32-bit release included: it cannot run here, but it must build warning-free.
 set -euo pipefail
@@ -21,3 +22,5 @@ echo "== native tests under ASan and UBSan"
 ctest --preset native-asan -j2
 echo "== Wine tier"
 bash tests/wine/run.sh build/win64
+echo "== release archive"
+bash scripts/package.sh
