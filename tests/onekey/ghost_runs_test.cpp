@@ -221,27 +221,23 @@ TEST_F(OneKeyTest, EachGhostRunAppendsItsBlockToTheLog) {
   w.processes.answer("pload", "ABORT: 10030, Partition too small\r\n");
   press();
   const std::string log = w.files.contentOf("U:\\VrelPE\\VrelPELite.log");
-  EXPECT_EQ(log,
+  const std::string head =
             "==== GHO 还原\r\n"
             "开始: 2017-07-03 14:05:09\r\n"
             "结束: 2017-07-03 14:05:09\r\n"
             "映像: D:\\sys.gho\r\n"
             "目标: 1:1 主分区,MBR NTFS 40.00GB C:\\\r\n"
             "选项: X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1  -crcignore  -noide -sure -fx -BATCH\r\n"
-            "用时: 00:00:00\r\n"
+            "用时: 00:00:00\r\n";
+  EXPECT_EQ(log,
+            head +
             "结果: 成功\r\n"
             "  Ghost应用映像到磁盘完成！\r\n"
             "  映像名称: sys.gho\r\n"
             "  安装分区: C:\\(1:1)\r\n"
             "  映像大小: 3 MB\r\n"
-            "\r\n"
-            "==== GHO 还原\r\n"
-            "开始: 2017-07-03 14:05:09\r\n"
-            "结束: 2017-07-03 14:05:09\r\n"
-            "映像: D:\\sys.gho\r\n"
-            "目标: 1:1 主分区,MBR NTFS 40.00GB C:\\\r\n"
-            "选项: X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1  -crcignore  -noide -sure -fx -BATCH\r\n"
-            "用时: 00:00:00\r\n"
+            "\r\n" +
+            head +
             "结果: 失败\r\n"
             "  Ghost应用映像错误！\r\n"
             "引擎消息:\r\n"
