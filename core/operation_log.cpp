@@ -112,6 +112,11 @@ std::string appendOperationLog(platform::Platform& os, const OperationRecord& re
   return os.files.appendFile(path, block) ? path : std::string();
 }
 
+void logFinishedOperation(platform::Platform& os, OperationRecord record) {
+  record.end = os.system.localTime();
+  appendOperationLog(os, record);
+}
+
 OperationLog::OperationLog(platform::Platform& os, std::string operation, std::string image, std::string target,
                            std::string options)
     : os_(os) {

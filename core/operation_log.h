@@ -35,6 +35,9 @@ std::string formatLogBlock(const OperationRecord& record);
 // Appends the block; returns the log file written, or empty when neither place could be.
 std::string appendOperationLog(platform::Platform& os, const OperationRecord& record);
 
+// Appends the block of an operation that started at record.start and ends now.
+void logFinishedOperation(platform::Platform& os, OperationRecord record);
+
 // Times one operation: the start is taken when it is made, the end and the block
 // when finish() is called (once; later calls do nothing).
 class OperationLog {

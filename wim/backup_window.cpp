@@ -151,7 +151,13 @@ void BackupWindow::startWimCapture() {
   destinationExisted_ = ctx_.os.files.exists(request_.imagePath);
   const CaptureLine line{ctx_.state.tools.enginePath, target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
                          c.systemFlagCombo.text(), compressionSwitch_};
-  run_.start(captureCommandLine(line), *window_, c.engineLogBox);
+  captureLog_ = core::OperationRecord{};
+  captureLog_.operation = "WIM 捕获";
+  captureLog_.image = request_.imagePath;
+  captureLog_.target = core::targetText(target);
+  captureLog_.options = captureCommandLine(line);
+  captureLog_.start = ctx_.os.system.localTime();
+  run_.start(captureLog_.options, *window_, c.engineLogBox);
   c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
@@ -165,6 +171,13 @@ void BackupWindow::startWimCapture() {
   captureCancelled_ = false;
   c.okButton.setVisible(false);
   c.cancelButton.setText(kRunningStopCaption);
+}
+
+void BackupWindow::logCapture(bool succeeded, const std::string& outcome, const std::string& engineText) {
+  captureLog_.succeeded = succeeded;
+  captureLog_.outcome = outcome;
+  captureLog_.engineMessages = engineText;
+  core::logFinishedOperation(ctx_.os, captureLog_);
 }
 
 void BackupWindow::enableInputs() {
@@ -191,6 +204,7 @@ void BackupWindow::pollCaptureFinished() {
   c.okButton.setVisible(true);
   ctx_.os.files.removeTree(scratchFolderFor(request_.imagePath));
   if (captureCancelled_) {
+    logCapture(false, kCaptureCancelled, log);
     c.statusLabel.setText(kCaptureCancelled);
     c.progressBar.setPosition(0);
     enableInputs();
@@ -201,6 +215,7 @@ void BackupWindow::pollCaptureFinished() {
     return;
   }
   if (!gbk::contains(log, "Successfully imaged")) {
+    logCapture(false, kCaptureFailed, log);
     c.statusLabel.setText(kCaptureFailed);
     c.progressBar.setPosition(0);
     enableInputs();
@@ -215,6 +230,7 @@ void BackupWindow::pollCaptureFinished() {
   showComplete(c.percentLabel, c.progressBar);
   c.remainingLabel.setText("剩余时间:00:00:00");
   c.statusLabel.setText("Imagex备份 " + target.targetDisplay + " 完成！");
+  logCapture(true, c.statusLabel.text());
   if (c.restartCheck.checked()) {
     if (hooks_.restart) hooks_.restart();
     return;

@@ -140,8 +140,14 @@ void RestoreWindow::startWimApply() {
   const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
-  run_.start(applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive), *window_,
-             c.engineLogBox);
+  const std::string line = applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive);
+  applyLog_ = core::OperationRecord{};
+  applyLog_.operation = "WIM 应用";
+  applyLog_.image = r.imagePath + " (分卷 " + std::to_string(r.imageIndex) + ")";
+  applyLog_.target = core::targetText(r.target);
+  applyLog_.options = line;
+  applyLog_.start = ctx_.os.system.localTime();
+  run_.start(line, *window_, c.engineLogBox);
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
@@ -167,6 +173,7 @@ void RestoreWindow::pollApplyFinished() {
   c.cancelButton.setText(kIdleStopCaption);
   c.remainingLabel.setText("剩余时间: 00:00:00");
   if (applyCancelled_) {
+    logApply(false, kApplyCancelled, log);
     resetProgress();
     c.statusLabel.setText(kApplyCancelled);
     unlockChoices();
@@ -175,6 +182,7 @@ void RestoreWindow::pollApplyFinished() {
     return;
   }
   if (!gbk::contains(gbk::toUpperAscii(log), "SUCCESSFULLY")) {
+    logApply(false, kApplyFailed, log);
     resetProgress();
     unlockChoices();
     c.statusLabel.setText(kApplyFailed);
@@ -186,9 +194,17 @@ void RestoreWindow::pollApplyFinished() {
   finishSucceeded();
 }
 
+void RestoreWindow::logApply(bool succeeded, const std::string& outcome, const std::string& engineText) {
+  applyLog_.succeeded = succeeded;
+  applyLog_.outcome = outcome;
+  applyLog_.engineMessages = engineText;
+  core::logFinishedOperation(ctx_.os, applyLog_);
+}
+
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
+  logApply(true, kApplyDone);
   showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);
