@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/power.h"
+#include "app/version.h"
 #include "core/app_state.h"
 #include "core/message_box.h"
 #include "disks/partition_inventory.h"
@@ -37,7 +38,7 @@ const ui::WindowSpec kMainWindow{
         {"mainOkButton", Kind::Button, "确  定(&Y)", 256, 328, 96, 32},
         {"mainExitButton", Kind::Button, "退  出(&X)", 360, 328, 96, 32},
         {"statusBar", Kind::StatusBar, "", 0, 382, 469, 20, ui::kNone, "",
-         {"Ver:1.0.0", "支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2"},
+         {"Ver:" VREL_VERSION_TEXT, "支持安装所有(ISO)原版系统:WinXP/Vista/7/8/8.1/10/2003/2008/2008R2/2012/2012R2"},
          {},
          {100, -1}},
         {"imageSearchGroup", Kind::GroupBox, "映像文件搜索", 480, 16, 264, 264},
@@ -120,7 +121,8 @@ void MainWindow::onCreated(ui::Window& window) {
       StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
                    [this] {
                      listerSaid_ =
-                         disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+                         disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
+                                              &ctx_.state.listedRisks);
                    }});
   if (!started) return;
   statusText_ = c_->statusBar.itemText(kStatusPane);
@@ -129,7 +131,8 @@ void MainWindow::onCreated(ui::Window& window) {
 
 void MainWindow::refreshPartitions() {
   if (!c_) return;
-  listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_);
+  listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
+                                              &ctx_.state.listedRisks);
   // The list has no selection now: nothing chosen before may reach a run.
   ctx_.state.target = core::Target{};
   showListerSaid();

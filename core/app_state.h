@@ -1,6 +1,7 @@
 // Program-wide state: created empty at process start, passed to whoever needs it.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace core {
@@ -26,6 +27,14 @@ struct EspState {
   bool used = false;         // boot repair wrote to it
 };
 
+// What the disk lister found risky on a partition.
+struct VolumeRisks {
+  bool bitLocker = false;   // the boot sector is BitLocker's: the sectors are encrypted
+  bool hibernated = false;  // a hiberfil.sys holds a hibernation image
+  bool dirty = false;       // NTFS marked as needing a check
+  bool any() const { return bitLocker || hibernated || dirty; }
+};
+
 // A partition row of the partition list, as selectTargetPartition copies it.
 struct Target {
   std::string targetDrive;          // C:\ (the restore window makes its copy C:)
@@ -37,11 +46,13 @@ struct Target {
   // False when the row's index text is not disk:partition (a dynamic volume row
   // such as "|D:"): it must never reach an engine's command line.
   bool targetIndexUsable = false;
+  VolumeRisks risks;  // from the listing the row came from
 };
 
 struct AppState {
   ToolPaths tools;
   Target target;             // the row last selected in the partition list
+  std::map<std::string, VolumeRisks> listedRisks;  // the last listing's, by disk:partition
   std::string defaultImage;  // the image the start-up search offers first
   EspState esp;
   bool formatBusy = false;  // a FormatEx call is running

@@ -144,6 +144,19 @@ std::optional<Refusal> targetChanged(const Request& r, const Facts& f) {
                                              " 已发生变化(可能插入或拔出了磁盘),分区列表已刷新,请重新选择要还原的分区！");
 }
 
+std::optional<Refusal> winpeBootTarget(const Request& r, const Facts& f) {
+  // A restore formats or overwrites it and the boot repair rewrites its boot files:
+  // the WinPE in use could not start again, and its own files vanish while it runs.
+  if (!restoring(r)) return {};
+  for (const std::string& root : f.winpeBootRoots) {
+    if (!onTargetPartition(root, r.target.targetDrive)) continue;
+    return error(Refused::WinpeBootPartition, "所选分区 " + r.target.targetDisplay +
+                                                  " 存放着当前运行的WinPE的启动文件,还原、格式化或写入引导都会毁掉它,"
+                                                  "不能对该分区操作！\r\n请选择其他分区。");
+  }
+  return {};
+}
+
 struct Row {
   Checkpoint at;
   Check check;
@@ -164,6 +177,7 @@ constexpr Row kChecks[] = {
     {Checkpoint::OneKeyAction, isoOnTarget},
     {Checkpoint::OneKeyAction, saveInScratchFolder},
     {Checkpoint::OneKeyAction, targetChanged},
+    {Checkpoint::OneKeyAction, winpeBootTarget},
     {Checkpoint::WindowConfirm, noDriveLetter},
     {Checkpoint::WindowConfirm, wimImageOnTarget},
     {Checkpoint::WindowConfirm, targetChanged},

@@ -35,6 +35,7 @@ struct Facts {
   // Restore: the partitions the lister lists just before the run; none when not asked.
   std::optional<std::vector<ListedPartition>> partitionsNow;
   std::vector<std::string> interpreterVariables;  // the environment's names, as the interpreter inherits them
+  std::vector<std::string> winpeBootRoots;        // drives holding a WinPE's boot files (U:\)
 };
 
 // The facts about the request's file; the caller adds the partition choice and the
@@ -57,6 +58,7 @@ enum class Refused {
   NoDriveLetter,
   SaveInScratchFolder,
   TargetChanged,
+  WinpeBootPartition,
 };
 
 struct Refusal {

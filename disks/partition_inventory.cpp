@@ -46,6 +46,22 @@ Listing runLister(platform::Platform& os, const std::string& listerPath) {
   return listing;
 }
 
+// The field after a partition line's last bar when it is made of the risk words
+// alone; a line without one ends with the MBR type, a number.
+PartitionRisks risksOfRecord(std::string_view record) {
+  PartitionRisks risks;
+  const std::size_t bar = gbk::findLastByte(record, '|');
+  if (bar == std::string_view::npos) return risks;
+  PartitionRisks found;
+  for (const std::string& word : gbk::split(record.substr(bar + 1), ",")) {
+    if (word == "BitLocker") found.bitLocker = true;
+    else if (word == "Hibernated") found.hibernated = true;
+    else if (word == "Dirty") found.dirty = true;
+    else return risks;
+  }
+  return found;
+}
+
 void markRow(ui::Control& list, int row, CellColourRegistry& colours) {
   for (int column = kColumnDrive; column <= kColumnFree; ++column)
     colours.setCellColours(list, row, column, kRed, kWhite, true);
@@ -88,7 +104,11 @@ std::optional<ListerRecord> parseListerRecord(std::string_view line) {
   out.cells[kColumnDrive] = out.letter.empty() ? std::string() : out.letter + "\\";
   out.cells[kColumnIndex] = firstField;
   out.cells[kColumnKind] = partitionKindText(kind, style);
-  out.cells[kColumnFileSystem] = fileSystem;
+  // A dynamic volume's line (it starts with a bar) ends with its label instead.
+  if (firstField[0] != '|') out.risks = risksOfRecord(record);
+  // A locked BitLocker volume reads as RAW: say what it is.
+  out.cells[kColumnFileSystem] =
+      out.risks.bitLocker && (fileSystem.empty() || fileSystem == "RAW") ? std::string("BitLocker") : fileSystem;
   out.cells[kColumnTotal] = total;
   out.cells[kColumnFree] = free;
   return out;
@@ -104,12 +124,14 @@ bool isTooSmall(std::string_view totalText) {
 }
 
 std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                                           CellColourRegistry& colours) {
+                                           CellColourRegistry& colours, std::map<std::string, PartitionRisks>* risks) {
   Listing listing = runLister(os, listerPath);
   list.deleteAllRows();
   colours.clearCells(list);
+  if (risks) risks->clear();
 
   for (const ListerRecord& record : listing.records) {
+    if (risks && record.risks.any()) (*risks)[record.cells[kColumnIndex]] = record.risks;
     int icon = kIconOther;
     bool mark = false;
     if (record.letter.empty()) {

@@ -2,12 +2,14 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/refusals.h"
+#include "core/app_state.h"
 #include "disks/cell_colours.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -32,10 +34,14 @@ enum PartitionColumn : int {
   kColumnFree = 5,
 };
 
+// What the lister found risky on a partition (its last field, after the MBR type).
+using PartitionRisks = core::VolumeRisks;
+
 // What one lister line yields before the drives are asked about it.
 struct ListerRecord {
   std::string letter;               // C: or empty
   std::array<std::string, 6> cells;
+  PartitionRisks risks;
 };
 
 // The lister's command line: the quoted lister path and its switch.
@@ -54,9 +60,11 @@ bool isTooSmall(std::string_view totalText);
 // Runs the lister, empties the list and adds one row per partition line, with its
 // icon, marking unusable partitions in red through the registry. Returns the
 // lister's other lines, as it wrote them: what it could not read (a disk without a
-// medium, a damaged partition table), for the user to see.
+// medium, a damaged partition table), for the user to see. `risks`, when given, is
+// replaced by the risks of the partitions listed, by disk:partition.
 std::vector<std::string> fillPartitionList(platform::Platform& os, const std::string& listerPath, ui::Control& list,
-                                           CellColourRegistry& colours);
+                                           CellColourRegistry& colours,
+                                           std::map<std::string, PartitionRisks>* risks = nullptr);
 
 // Runs the lister again and returns its partition rows as the list would show them.
 std::vector<core::ListedPartition> listPartitions(platform::Platform& os, const std::string& listerPath);

@@ -33,6 +33,23 @@ int driveRoots(platform::Platform& os, std::vector<std::string>& roots, int mode
   return static_cast<int>(roots.size());
 }
 
+std::vector<std::string> winpeBootRoots(platform::Platform& os) {
+  const std::string windows = os.system.windowsDirectory();
+  std::vector<std::string> found;
+  for (const std::string& root : gbk::split(os.volumes.logicalDriveStrings(), std::string_view("\0", 1))) {
+    if (root.size() < 2 || (windows.size() >= 2 && gbk::equalsIgnoreCase(root.substr(0, 2), windows.substr(0, 2))))
+      continue;
+    if (!os.files.exists(root + "sources\\boot.wim")) continue;
+    for (const char* manager : {"bootmgr", "boot\\bcd", "efi\\microsoft\\boot\\bcd"}) {
+      if (os.files.exists(root + manager)) {
+        found.push_back(root);
+        break;
+      }
+    }
+  }
+  return found;
+}
+
 std::string driveTypeName(platform::Platform& os, std::string_view letter) {
   std::string root(letter);
   // GetDriveTypeA wants a root; a bare "C:" would name the drive's current directory.

@@ -30,6 +30,11 @@ enum RootMode : int {
 // platform's order; returns their count.
 int driveRoots(platform::Platform& os, std::vector<std::string>& roots, int mode);
 
+// The drive roots that hold a WinPE's boot files (\sources\boot.wim beside a boot
+// manager: \bootmgr, \boot\bcd or \efi\microsoft\boot\bcd), the running WinPE's
+// own medium among them; the drive of the Windows directory (X:) is not one.
+std::vector<std::string> winpeBootRoots(platform::Platform& os);
+
 // "硬盘驱动器", "可移动驱动器", ... for a letter text such as C: or a root such as C:\.
 std::string driveTypeName(platform::Platform& os, std::string_view letter);
 

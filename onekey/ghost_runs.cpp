@@ -4,6 +4,7 @@
 
 #include "core/carried_tools.h"
 #include "core/message_box.h"
+#include "core/operation_log.h"
 #include "core/path_and_size.h"
 #include "core/refusals.h"
 #include "platform/gbk.h"
@@ -67,6 +68,12 @@ void removeEngineScratch(Services& s, const std::string& saveFile) {
 
 }  // namespace
 
+bool checksAfterBackup(platform::Platform& os) {
+  std::string folder = os.system.windowsDirectory();
+  if (!gbk::endsWithBackslash(folder)) folder += '\\';
+  return gbk::trimBlanks(os.files.iniString(folder + "\\VrelPELite.ini", "Config", "CheckImage")) != "0";
+}
+
 bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& request, ui::Window* installWindow) {
   ui::Window& owner = installWindow ? *installWindow : mainWindow;
   const std::string& imagePath = request.imagePath;
@@ -75,19 +82,21 @@ bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& requ
   if (core::showBox(s.ui, &owner, question, core::kQuestionBox) != ui::kAnswerYes) return false;
   if (installWindow) installWindow->setVisible(false);
   mainWindow.setVisible(false);
-  const GhostOutcome outcome = judgeGhostRun(
-      runner::tryRunCaptured(s.os, restoreCommandLine(s.state.tools.ghostEnginePath, imagePath, target.targetIndex)));
+  const std::string commandLine = restoreCommandLine(s.state.tools.ghostEnginePath, imagePath, target.targetIndex);
+  core::OperationLog log(s.os, "GHO 还原", imagePath, core::targetText(target), commandLine);
+  const GhostOutcome outcome = judgeGhostRun(runner::tryRunCaptured(s.os, commandLine));
   mainWindow.setVisible(true);
   if (!outcome.succeeded) {
+    log.finish(false, "Ghost应用映像错误！", outcome.errorText);
     core::showBox(s.ui, &mainWindow, "Ghost应用映像错误！\r\n错误信息:\r\n" + outcome.errorText, core::kErrorBox);
     return true;
   }
-  core::showBox(s.ui, &mainWindow,
-                "Ghost应用映像到磁盘完成！\r\n映像名称: " + core::fileNameOf(imagePath) + "\r\n安装分区: " +
-                    target.targetDisplay + "\r\n映像大小: " +
-                    core::sizeInMegabytesText(core::fileSizeOf(s.os.files, imagePath)) + " MB" +
-                    (outcome.notice.empty() ? std::string() : "\r\n" + outcome.notice),
-                core::kInformationBox);
+  const std::string summary = "Ghost应用映像到磁盘完成！\r\n映像名称: " + core::fileNameOf(imagePath) + "\r\n安装分区: " +
+                              target.targetDisplay + "\r\n映像大小: " +
+                              core::sizeInMegabytesText(core::fileSizeOf(s.os.files, imagePath)) + " MB" +
+                              (outcome.notice.empty() ? std::string() : "\r\n" + outcome.notice);
+  log.finish(true, summary);
+  core::showBox(s.ui, &mainWindow, summary, core::kInformationBox);
   return true;
 }
 
@@ -101,9 +110,11 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
   const std::optional<std::uint64_t> sizeBefore = s.os.files.fileSize(saveFile);
   const std::optional<std::uint64_t> timeBefore = s.os.files.lastWriteTime(saveFile);
   mainWindow.setVisible(false);
-  GhostOutcome outcome = judgeGhostRun(
-      runner::tryRunCaptured(s.os, backupCommandLine(s.state.tools.ghostEnginePath, target.targetIndex, saveFile)));
-  mainWindow.setVisible(true);
+  const std::string commandLine = backupCommandLine(s.state.tools.ghostEnginePath, target.targetIndex, saveFile);
+  const bool check = checksAfterBackup(s.os);
+  core::OperationLog log(s.os, "GHO 备份", saveFile, core::targetText(target),
+                         commandLine + (check ? "" : " (不检查映像)"));
+  GhostOutcome outcome = judgeGhostRun(runner::tryRunCaptured(s.os, commandLine));
   if (outcome.succeeded && s.os.files.exists(saveFile + core::kEngineScratchSuffix)) {
     // Silence and a scratch file left: the engine was cut short (killed, power lost).
     removeEngineScratch(s, saveFile);
@@ -120,14 +131,29 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
              s.os.files.lastWriteTime(saveFile) == timeBefore) {
     outcome = {false, "备份文件 " + saveFile + " 没有被改写(大小和修改时间与备份前相同),Ghost没有保存新的映像。原有文件保留未动。"};
   }
+  if (outcome.succeeded && check) {
+    // The image is often the only copy of the customer's system: read it back now,
+    // while the partition is still there to back up again. A damaged image is kept
+    // for the user to look at.
+    const platform::CapturedRun checked =
+        runner::tryRunCaptured(s.os, checkCommandLine(s.state.tools.ghostEnginePath, saveFile));
+    if (!checked.started) {
+      outcome = {false, "备份映像 " + saveFile + " 未能检查：" + kInterpreterNotStarted};
+    } else if (!checked.output.empty()) {
+      outcome = {false, "备份映像 " + saveFile + " 已损坏,不能通过完整性检查,不能用来还原！映像文件已保留,请重新备份。\r\n" +
+                            checked.output};
+    }
+  }
+  mainWindow.setVisible(true);
   if (!outcome.succeeded) {
+    log.finish(false, "Ghost备份磁盘错误！", outcome.errorText);
     core::showBox(s.ui, &mainWindow, "Ghost备份磁盘错误！\r\n错误信息:\r\n" + outcome.errorText, core::kErrorBox);
     return;
   }
-  core::showBox(s.ui, &mainWindow,
-                "Ghost备份磁盘完成！\r\n保存位置: " + core::fileNameOf(saveFile) + "\r\n备份分区: " +
-                    target.targetDisplay + "\r\n备份大小: " + core::sizeInMegabytesText(size) + " MB",
-                core::kInformationBox);
+  const std::string summary = "Ghost备份磁盘完成！\r\n保存位置: " + core::fileNameOf(saveFile) + "\r\n备份分区: " +
+                              target.targetDisplay + "\r\n备份大小: " + core::sizeInMegabytesText(size) + " MB";
+  log.finish(true, summary + (check ? "\r\n映像已通过完整性检查。" : ""));
+  core::showBox(s.ui, &mainWindow, summary, core::kInformationBox);
 }
 
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath) {
@@ -136,16 +162,26 @@ void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& ima
     return;
   }
   mainWindow.setVisible(false);
-  const platform::CapturedRun run =
-      runner::tryRunCaptured(s.os, checkCommandLine(s.state.tools.ghostEnginePath, imagePath));
+  const std::string commandLine = checkCommandLine(s.state.tools.ghostEnginePath, imagePath);
+  core::OperationLog log(s.os, "GHO 检查", imagePath, "", commandLine);
+  const platform::CapturedRun run = runner::tryRunCaptured(s.os, commandLine);
   mainWindow.setVisible(true);
   const std::string name = core::fileNameOf(imagePath);
   if (!run.started) {
-    core::showBox(s.ui, &mainWindow, name + " 镜像文件未能检查：" + kInterpreterNotStarted, core::kErrorBox);
+    const std::string text = name + " 镜像文件未能检查：" + kInterpreterNotStarted;
+    log.finish(false, text);
+    core::showBox(s.ui, &mainWindow, text, core::kErrorBox);
     return;
   }
-  if (run.output.empty()) core::showBox(s.ui, &mainWindow, "经检查 " + name + " 镜像文件非常完整！", core::kInformationBox);
-  else core::showBox(s.ui, &mainWindow, name + " 镜像文件不能通过完整性检查！", core::kErrorBox);
+  if (run.output.empty()) {
+    const std::string text = "经检查 " + name + " 镜像文件非常完整！";
+    log.finish(true, text);
+    core::showBox(s.ui, &mainWindow, text, core::kInformationBox);
+  } else {
+    const std::string text = name + " 镜像文件不能通过完整性检查！";
+    log.finish(false, text, run.output);
+    core::showBox(s.ui, &mainWindow, text, core::kErrorBox);
+  }
 }
 
 }  // namespace onekey

@@ -31,6 +31,10 @@ inline constexpr char kEngineNoticePrefix[] = "提示: ";
 
 inline constexpr char kInterpreterNotStarted[] = "无法启动命令解释器 cmd.exe,Ghost没有运行。";
 
+// True unless VrelPELite.ini's Config/CheckImage is 0: every GHO backup is then
+// checked with the engine's image check before the user is told it is done.
+bool checksAfterBackup(platform::Platform& os);
+
 // The two runs on a partition expect a request that the one-key checks have passed.
 
 // Restores the request's image onto its target after the user's confirmation, with
@@ -38,7 +42,8 @@ inline constexpr char kInterpreterNotStarted[] = "无法启动命令解释器 cm
 // true when the engine ran, whatever its outcome.
 bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& request,
                   ui::Window* installWindow = nullptr);
-// Backs the request's target up into its image path after the user's confirmation.
+// Backs the request's target up into its image path after the user's confirmation,
+// then checks the image (checksAfterBackup): a damaged one is a failed backup.
 void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& request);
 // Checks the chosen image's integrity and reports pass or fail.
 void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& imagePath);

@@ -1,8 +1,10 @@
 #include "onekey/one_key.h"
 
 #include "core/message_box.h"
+#include "disks/volumes.h"
 #include "onekey/ghost_runs.h"
 #include "onekey/iso_install.h"
+#include "onekey/volume_risks.h"
 #include "wim/backup_window.h"
 #include "wim/restore_window.h"
 
@@ -42,6 +44,7 @@ core::Request requestOf(const MainControls& c, core::Mode mode, const core::AppS
 core::Facts oneKeyFacts(Services& s, const MainControls& c, const core::Request& request) {
   core::Facts facts = core::requestFactsOf(s.os, request);
   facts.partitionChosen = c.partitionList.selectedRow() >= 0;
+  if (request.mode == core::Mode::Restore) facts.winpeBootRoots = disks::winpeBootRoots(s.os);
   if (request.mode == core::Mode::Restore && core::imageKindOf(request.imagePath) == core::ImageKind::Iso)
     facts.isoMountLetter = chooseIsoMountLetter(s.os.volumes);
   if (request.mode == core::Mode::Restore && facts.partitionChosen && s.partitionsNow)
@@ -81,6 +84,7 @@ void OneKeyAction(Services& s, MainControls& c) {
     if (refusal->reason == core::Refused::TargetChanged && s.refreshPartitions) s.refreshPartitions();
     return;
   }
+  if (!confirmVolumeRisks(s, c.window, request)) return;
   switch (*mode) {
     case core::Mode::Restore:
       restoreImage(s, c, request, facts);

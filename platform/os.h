@@ -27,6 +27,7 @@ class SystemInfo {
   virtual ~SystemInfo() = default;
   virtual std::string windowsDirectory() = 0;  // GetWindowsDirectoryA, as reported
   virtual std::string tempDirectory() = 0;     // GetTempPathA, as reported
+  virtual std::string programFolder() = 0;     // the folder of the running program, no trailing backslash
   virtual std::string systemDirectory() = 0;   // GetSystemDirectoryA, as reported
   virtual int platformId() = 0;                // GetVersionExA dwPlatformId (2 = NT family)
   virtual bool isWow64() = 0;                  // a 32-bit process on a 64-bit host
@@ -60,6 +61,9 @@ class FileSystem {
   virtual bool createDirectory(const std::string& path) = 0;
   // Creates or truncates the file and writes it whole, opened with exclusive sharing.
   virtual bool writeFile(const std::string& path, std::string_view bytes) = 0;
+  // Adds bytes at the end of the file, which is made when missing; false when the
+  // file cannot be opened for writing or not every byte was written.
+  virtual bool appendFile(const std::string& path, std::string_view bytes) = 0;
   virtual std::optional<std::string> readFile(const std::string& path) = 0;
   // Size in bytes, or nothing when the file cannot be opened.
   virtual std::optional<std::uint64_t> fileSize(const std::string& path) = 0;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/message_box.h"
+#include "core/operation_log.h"
 #include "platform/gbk.h"
 #include "prep/esp.h"
 #include "runner/command_runner.h"
@@ -152,6 +153,14 @@ std::string retryBatchText(const core::ToolPaths& tools, std::string_view letter
 void repairBoot(core::Context& ctx, const core::Target& target, ui::Control& statusLabel,
                 const ui::Control& bootTargetCombo, ui::Window* owner) {
   statusLabel.setText(kAddingBoot);
+  // Every way out leaves its word in the status label: that is the logged outcome.
+  struct LogAtEnd {
+    core::OperationLog log;
+    ui::Control& status;
+    ~LogAtEnd() { log.finish(status.text() == kBootDone, status.text()); }
+  } logAtEnd{core::OperationLog(ctx.os, "修复引导", "", core::targetText(target),
+                                "引导分区 " + bootTargetRoot(bootTargetCombo)),
+             statusLabel};
   // Without a boot target every tool would run with an empty device.
   if (bootTargetRoot(bootTargetCombo).empty()) {
     statusLabel.setText(kBootFailed);

@@ -1,6 +1,7 @@
 #include "prep/format.h"
 
 #include "core/message_box.h"
+#include "core/operation_log.h"
 #include "core/path_and_size.h"
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
@@ -53,19 +54,23 @@ void formatStep(core::Context& ctx, const core::Request& request, const RestoreC
   if (choice == core::FormatChoice::Manual) {
     lockRestoreControls(controls);
     controls.statusLabel.setText(kFormatting);
+    core::OperationLog log(ctx.os, "格式化", "", core::targetText(target), "手动(格式化对话框)");
     const std::uint32_t answer = showFormatDialog(ctx.os, controls.window ? controls.window->nativeHandle() : 0,
                                                   target.targetDrive, kFormatOptionFull);
     // Only a finished format leads on to the apply: a cancelled or failed one
     // leaves the old files, which the apply would mix with the image's.
     if (answer == kFormatDialogCancelled) {
+      log.finish(false, "已取消格式化 " + target.targetDisplay + "。");
       unlockRestoreControls(controls);
       controls.statusLabel.setText("已取消格式化 " + target.targetDisplay + "。");
       return;
     }
     if (answer == kFormatDialogError || answer == kFormatDialogNoFormat) {
+      log.finish(false, "格式化对话框报告格式化没有完成。");
       reportFormatFailure(ctx, target, controls);
       return;
     }
+    log.finish(true, "格式化完成。");
     startWimApply();
     return;
   }
@@ -84,6 +89,8 @@ void autoFormatNtfs(core::Context& ctx, const core::Request& request, const Rest
   }
   lockRestoreControls(controls);
   controls.statusLabel.setText(kFormatting);
+  core::OperationLog log(ctx.os, "格式化", "", core::targetText(target),
+                         std::string("NTFS 快速格式化") + (isWow64Host(ctx.os) ? ",MARK.exe" : ",FormatEx"));
   bool ok = false;
   if (isWow64Host(ctx.os)) {
     ok = formatWithMarkTool(ctx, target.targetDrive);
@@ -92,6 +99,7 @@ void autoFormatNtfs(core::Context& ctx, const core::Request& request, const Rest
     ok = formatVolumeEx(ctx.os, ctx.state, target.targetDrive + "\\", std::string("NTFS"), std::nullopt,
                         std::nullopt, true, [](int) {});
   }
+  log.finish(ok, ok ? "格式化 " + target.targetDisplay + " 完成。" : "格式化 " + target.targetDisplay + " 失败！");
   if (ok) {
     startWimApply();
     return;

@@ -6,7 +6,7 @@ packages=(
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev
   wine64 wine xvfb x11-apps x11-utils imagemagick locales fonts-wqy-zenhei
   libwim-dev wimtools ntfs-3g dosfstools mtools fdisk exfatprogs
-  genisoimage xorriso udftools python3
+  genisoimage xorriso udftools python3 zip unzip
 )
 # Installed without their recommendations (the emulator's graphical front end and
 # firmware collection are not needed to boot test disks on the serial console; the

@@ -7,7 +7,8 @@
 #      no_sanitizer, which run nothing built in that tree, are left out),
 #   4. the console reader's tests (the shell's and the progress windows') built with
 #      ThreadSanitizer (build/native-tsan; only that test program is built),
-#   5. the Wine tier (x86_64 build under wine64 on a virtual display).
+#   5. the Wine tier (x86_64 build under wine64 on a virtual display),
+#   6. the release archive: scripts/package.sh builds it and verifies its sums.
 # Every tree is built with warnings as errors (VREL_WERROR in the presets), the
 # 32-bit release included: it cannot run here, but it must build warning-free.
 set -euo pipefail
@@ -28,3 +29,5 @@ echo "== the console reader's tests under TSan"
 ctest --preset native-tsan -j2
 echo "== Wine tier"
 bash tests/wine/run.sh build/win64
+echo "== release archive"
+bash scripts/package.sh

@@ -30,6 +30,8 @@ void selectTargetPartition(const ui::Control& partitionList, core::AppState& sta
   t.targetTotal = partitionList.cell(row, 4);
   // A dynamic volume's row reads "|D:": the bar would become a pipe on a command line.
   t.targetIndexUsable = isDiskPartitionDesignator(t.targetIndex);
+  const auto risks = state.listedRisks.find(t.targetIndex);
+  t.risks = risks == state.listedRisks.end() ? core::VolumeRisks{} : risks->second;
 }
 
 }  // namespace search

@@ -155,8 +155,15 @@ void BackupWindow::startWimCapture() {
   }
   // Only a file this capture creates may be deleted when it fails.
   destinationExisted_ = ctx_.os.files.exists(request_.imagePath);
+  const CaptureLine line = captureLine();
+  captureLog_ = core::OperationRecord{};
+  captureLog_.operation = "WIM 捕获";
+  captureLog_.image = request_.imagePath;
+  captureLog_.target = core::targetText(target);
+  captureLog_.options = captureCommandLine(line);
+  captureLog_.start = ctx_.os.system.localTime();
   // The engine's own letter case: "Successfully imaged" exactly.
-  run_.start(captureCommandLine(captureLine()), *window_, c.engineLogBox, {"Successfully imaged", false});
+  run_.start(captureLog_.options, *window_, c.engineLogBox, {"Successfully imaged", false});
   c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
@@ -170,6 +177,13 @@ void BackupWindow::startWimCapture() {
   captureCancelled_ = false;
   c.okButton.setVisible(false);
   c.cancelButton.setText(kRunningStopCaption);
+}
+
+void BackupWindow::logCapture(bool succeeded, const std::string& outcome, const std::string& engineText) {
+  captureLog_.succeeded = succeeded;
+  captureLog_.outcome = outcome;
+  captureLog_.engineMessages = engineText;
+  core::logFinishedOperation(ctx_.os, captureLog_);
 }
 
 void BackupWindow::enableInputs() {
@@ -189,12 +203,15 @@ void BackupWindow::pollCaptureFinished() {
   BackupControls& c = *c_;
   const core::Target& target = request_.target;
   if (!run_.finished()) return;
+  // What the box still holds, for the log (the box keeps its last 30000 bytes).
+  const std::string log = c.engineLogBox.text();
   stopRunTimers(*window_);
   run_.close();
   c.cancelButton.setText(kIdleStopCaption);
   c.okButton.setVisible(true);
   ctx_.os.files.removeTree(scratchFolderFor(request_.imagePath));
   if (captureCancelled_) {
+    logCapture(false, kCaptureCancelled, log);
     c.statusLabel.setText(kCaptureCancelled);
     c.progressBar.setPosition(0);
     enableInputs();
@@ -206,6 +223,7 @@ void BackupWindow::pollCaptureFinished() {
   }
   // Judged by what passed the reader, which the box's cap cannot cut.
   if (!run_.succeeded()) {
+    logCapture(false, kCaptureFailed, log);
     c.statusLabel.setText(kCaptureFailed);
     c.progressBar.setPosition(0);
     enableInputs();
@@ -222,6 +240,7 @@ void BackupWindow::pollCaptureFinished() {
   showComplete(c.percentLabel, c.progressBar);
   c.remainingLabel.setText("剩余时间:00:00:00");
   c.statusLabel.setText("Imagex备份 " + target.targetDisplay + " 完成！");
+  logCapture(true, c.statusLabel.text());
   if (c.restartCheck.checked()) {
     if (hooks_.restart) hooks_.restart();
     return;

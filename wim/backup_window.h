@@ -11,6 +11,7 @@
 #include "core/carried_tools.h"
 #include "core/context.h"
 #include "core/path_and_size.h"
+#include "core/operation_log.h"
 #include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
@@ -79,6 +80,8 @@ class BackupWindow : public ui::WindowLogic {
   EngineRun run_;
   std::string compressionSwitch_ = " /compress Maximum";
   bool captureCancelled_ = false;
+  core::OperationRecord captureLog_;  // the running capture's block, finished when it ends
+  void logCapture(bool succeeded, const std::string& outcome, const std::string& engineText = {});
   bool destinationExisted_ = false;
   int captureSeconds_ = 0;
 };

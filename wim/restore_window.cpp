@@ -152,8 +152,15 @@ void RestoreWindow::startWimApply() {
   const core::Request& r = request_;
   c.engineLogBox.setText("");
   c.elapsedLabel.setText("已用时间: 00:00:00");
+  const std::string line = applyLine();
+  applyLog_ = core::OperationRecord{};
+  applyLog_.operation = "WIM 应用";
+  applyLog_.image = r.imagePath + " (分卷 " + std::to_string(r.imageIndex) + ")";
+  applyLog_.target = core::targetText(r.target);
+  applyLog_.options = line;
+  applyLog_.start = ctx_.os.system.localTime();
   // The word in any letter case, as the engine's text is read upper-cased.
-  run_.start(applyLine(), *window_, c.engineLogBox, {"SUCCESSFULLY", true});
+  run_.start(line, *window_, c.engineLogBox, {"SUCCESSFULLY", true});
   c.cancelButton.setText(kRunningStopCaption);
   c.okButton.setEnabled(true);
   c.remainingLabel.setText("剩余时间:正在计算");
@@ -179,6 +186,7 @@ void RestoreWindow::pollApplyFinished() {
   c.cancelButton.setText(kIdleStopCaption);
   c.remainingLabel.setText("剩余时间: 00:00:00");
   if (applyCancelled_) {
+    logApply(false, kApplyCancelled, log);
     resetProgress();
     c.statusLabel.setText(kApplyCancelled);
     unlockChoices();
@@ -188,6 +196,7 @@ void RestoreWindow::pollApplyFinished() {
   }
   // Judged by what passed the reader, which the box's cap cannot cut.
   if (!run_.succeeded()) {
+    logApply(false, kApplyFailed, log);
     resetProgress();
     unlockChoices();
     c.statusLabel.setText(kApplyFailed);
@@ -202,9 +211,17 @@ void RestoreWindow::pollApplyFinished() {
   finishSucceeded();
 }
 
+void RestoreWindow::logApply(bool succeeded, const std::string& outcome, const std::string& engineText) {
+  applyLog_.succeeded = succeeded;
+  applyLog_.outcome = outcome;
+  applyLog_.engineMessages = engineText;
+  core::logFinishedOperation(ctx_.os, applyLog_);
+}
+
 void RestoreWindow::finishSucceeded() {
   RestoreControls& c = *c_;
   const core::Request& r = request_;
+  logApply(true, kApplyDone);
   showComplete(c.percentLabel, c.progressBar);
   c.okButton.setVisible(true);
   if (c.addBootCheck.checked()) prep::repairBoot(ctx_, r.target, c.statusLabel, c.bootTargetCombo, window_);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/context.h"
+#include "core/operation_log.h"
 #include "core/request.h"
 #include "platform/ui.h"
 #include "wim/engine_run.h"
@@ -73,6 +74,8 @@ class RestoreWindow : public ui::WindowLogic {
   std::unique_ptr<RestoreControls> c_;
   EngineRun run_;
   bool applyCancelled_ = false;
+  core::OperationRecord applyLog_;  // the running apply's block, finished when it ends
+  void logApply(bool succeeded, const std::string& outcome, const std::string& engineText = {});
   int applySeconds_ = 0;
 };
 

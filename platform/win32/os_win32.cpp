@@ -33,6 +33,15 @@ std::string System::tempDirectory() {
   return n > 0 && n < MAX_PATH ? std::string(buf, n) : std::string();
 }
 
+std::string System::programFolder() {
+  char buf[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  std::string path(buf, n);
+  const std::size_t slash = gbk::findLastByte(path, '\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 std::string System::systemDirectory() {
   char buf[MAX_PATH] = {};
   UINT n = GetSystemDirectoryA(buf, MAX_PATH);
@@ -121,6 +130,15 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
     done += written;
   }
   return true;
+}
+
+bool Files::appendFile(const std::string& path, std::string_view bytes) {
+  UniqueHandle h(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return false;
+  DWORD written = 0;
+  return WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 std::optional<std::string> Files::readFile(const std::string& path) {

@@ -9,6 +9,7 @@ class System : public platform::SystemInfo {
  public:
   std::string windowsDirectory() override;
   std::string tempDirectory() override;
+  std::string programFolder() override;
   std::string systemDirectory() override;
   int platformId() override;
   bool isWow64() override;
@@ -24,6 +25,7 @@ class Files : public platform::FileSystem {
   bool isDirectory(const std::string& path) override;
   bool createDirectory(const std::string& path) override;
   bool writeFile(const std::string& path, std::string_view bytes) override;
+  bool appendFile(const std::string& path, std::string_view bytes) override;
   std::optional<std::string> readFile(const std::string& path) override;
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
   std::optional<std::uint64_t> lastWriteTime(const std::string& path) override;

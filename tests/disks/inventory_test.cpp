@@ -130,6 +130,37 @@ TEST(PartitionInventory, WhatTheListerCouldNotReadIsHandedBack) {
   EXPECT_TRUE(disks::fillPartitionList(w.os, kLister, list, colours).empty());
 }
 
+// The lister's tenth field: risks by disk:partition, "BitLocker" for a locked volume's
+// RAW; the nine fields before it read as before.
+TEST(PartitionInventory, RisksAfterTheTypeNumber) {
+  Inventory inv("1:1\tC:\t40.00GB\t10.00GB\tPrimary\tNTFS\tSystem\tMBR\t7\tHibernated,Dirty\r\n"
+                "1:2\t\t20.00GB\tunknown\tPrimary\tRAW\t\tMBR\t7\tBitLocker\r\n"
+                "1:3\tF:\t20.00GB\t5.00GB\tLogical\tNTFS\tBitLocker\tMBR\t7\r\n"
+                "1:4\tG:\t20.00GB\t5.00GB\tLogical\tNTFS\tData\tMBR\t7\tDirty,Unknown\r\n"
+                "2:1\tH:\t8.00GB\t1.00GB\tPrimary\tNTFS\t\tGPT\t0\tBitLocker\r\n"
+                "  \tK:\t2.00GB\t1.00GB\tDynamic\tNTFS\tDirty\r\n");
+  std::map<std::string, core::VolumeRisks> risks = {{"9:9", {true, true, true}}};
+  disks::fillPartitionList(inv.w.os, kLister, inv.list, inv.colours, &risks);
+  ASSERT_EQ(inv.list.rowCount(), 6);
+  const char* const fileSystems[] = {"NTFS", "BitLocker", "NTFS", "NTFS", "NTFS", "NTFS"};
+  const char* const kinds[] = {"主分区,MBR", "主分区,MBR", "逻辑分区", "逻辑分区", "主分区,GPT"};
+  for (int row = 0; row < 6; ++row) EXPECT_EQ(inv.list.cell(row, 3), fileSystems[row]) << row;
+  for (int row = 0; row < 5; ++row) EXPECT_GBK_EQ(kinds[row], inv.list.cell(row, 2)) << row;
+  auto flags = [&](const std::string& index) {
+    auto found = risks.find(index);
+    if (found == risks.end()) return std::string("none");
+    return std::string(found->second.bitLocker ? "B" : "") + (found->second.hibernated ? "H" : "") +
+           (found->second.dirty ? "D" : "");
+  };
+  EXPECT_EQ(risks.size(), 3u) << "the earlier listing's entries are gone";
+  EXPECT_EQ(flags("1:1"), "HD");
+  EXPECT_EQ(flags("1:2"), "B");
+  EXPECT_EQ(flags("1:3"), "none") << "a label is not a risk";
+  EXPECT_EQ(flags("1:4"), "none") << "a field with a word the program does not know is not one";
+  EXPECT_EQ(flags("2:1"), "B") << "an unlocked volume keeps the file system the system reports";
+  EXPECT_EQ(flags("|K:"), "none") << "a dynamic volume's line ends with its label";
+}
+
 TEST(CellColours, EntriesAreAddedOverwrittenAndRemoved) {
   fake::Control list{partitionListSpec()};
   list.backgroundColour_ = 0xF0F0F0;

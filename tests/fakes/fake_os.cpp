@@ -100,6 +100,14 @@ bool Files::writeFile(const std::string& path, std::string_view bytes) {
   writeTimes[k] = ++clock;
   return true;
 }
+bool Files::appendFile(const std::string& path, std::string_view bytes) {
+  note(journal, "append:" + path);
+  std::string k = pathKey(path);
+  if (unwritable.count(k) || dirs.count(k)) return false;
+  files[k] += std::string(bytes);
+  originalNames.emplace(k, path);
+  return true;
+}
 std::optional<std::string> Files::readFile(const std::string& path) {
   note(journal, "read:" + path);
   auto it = files.find(pathKey(path));

@@ -28,11 +28,13 @@ class System : public platform::SystemInfo {
  public:
   std::string windowsDir = "X:\\Windows";
   std::string tempDir = "X:\\Temp\\";
+  std::string programDir = "U:\\VrelPE";
   std::string systemDir = "X:\\Windows\\system32";
   int platform = 2;
   bool wow64 = false;
   std::string windowsDirectory() override { return windowsDir; }
   std::string tempDirectory() override { return tempDir; }
+  std::string programFolder() override { return programDir; }
   std::string systemDirectory() override { return systemDir; }
   int platformId() override { return platform; }
   bool isWow64() override { return wow64; }
@@ -79,6 +81,7 @@ class Files : public platform::FileSystem {
   bool isDirectory(const std::string& path) override;
   bool createDirectory(const std::string& path) override;
   bool writeFile(const std::string& path, std::string_view bytes) override;
+  bool appendFile(const std::string& path, std::string_view bytes) override;
   std::optional<std::string> readFile(const std::string& path) override;
   std::optional<std::uint64_t> fileSize(const std::string& path) override;
   std::optional<std::uint64_t> lastWriteTime(const std::string& path) override;

@@ -116,9 +116,11 @@ TEST_F(OneKeyTest, BackupSucceedsOnlyWithAnImageFileAfterTheRun) {
     w.files.addSizedFile("D:\\bak\\c.GHO", 1024 * kMB);
   };
   press();
-  ASSERT_EQ(w.processes.captured.size(), 1u);
+  ASSERT_EQ(w.processes.captured.size(), 2u) << "the backup, then its check";
   EXPECT_EQ(w.processes.captured[0], engineRun(onekey::backupCommandLine(kEngine, "1:1", "D:\\bak\\c.GHO")));
-  EXPECT_EQ(mainVisibleDuringRuns, std::vector<bool>{false});
+  EXPECT_EQ(w.processes.captured[1],
+            "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe   -CHKIMG,\"D:\\bak\\c.GHO\" -sure  -fx -BATCH ");
+  EXPECT_EQ(mainVisibleDuringRuns, (std::vector<bool>{false, false}));
   ASSERT_EQ(ui.boxes.size(), 2u);
   EXPECT_GBK_EQ("是否将 C:\\(1:1) 备份到 D:\\bak\\c.GHO ？", ui.boxes[0].text);
   EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 1024 MB", ui.boxes[1].text);
@@ -240,6 +242,106 @@ TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
   EXPECT_EQ(ui.boxes[0].style, 0x2040u);
   EXPECT_GBK_EQ("bad.gho 镜像文件不能通过完整性检查！", ui.boxes[1].text);
   EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+}
+
+// Every GHO backup is read back by the engine's image check before the summary.
+TEST_F(OneKeyTest, BackupIsCheckedAndADamagedImageIsAFailureThatKeepsTheImage) {
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.gho");
+  selectRow(0);
+  w.processes.onRun = [this](const std::string& line) {
+    if (line.find("pdump") != std::string::npos) w.files.addSizedFile("D:\\bak\\c.gho", 700 * kMB);
+  };
+  w.processes.answer("CHKIMG", "Image file is corrupt (CRC mismatch in block 12)\r\n");
+  press();
+  ASSERT_EQ(w.processes.captured.size(), 2u);
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n备份映像 D:\\bak\\c.gho 已损坏,不能通过完整性检查,不能用来还原！"
+                "映像文件已保留,请重新备份。\r\nImage file is corrupt (CRC mismatch in block 12)\r\n",
+                ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+  EXPECT_TRUE(w.files.hasFile("D:\\bak\\c.gho")) << "kept for the user to inspect";
+  EXPECT_TRUE(main->visible());
+
+  // A check that cannot start proves nothing either.
+  ui.boxes.clear();
+  w.processes.rules.clear();
+  w.processes.answer("CHKIMG", "", false);
+  press();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n备份映像 D:\\bak\\c.gho 未能检查：无法启动命令解释器 cmd.exe,Ghost没有运行。",
+                ui.boxes[1].text);
+}
+
+TEST_F(OneKeyTest, TheConfigurationKeyTurnsTheCheckOff) {
+  struct Case {
+    const char* value;  // nullptr: no configuration file
+    bool checked;
+  };
+  const Case cases[] = {{nullptr, true}, {"1", true}, {"", true}, {"0", false}, {" 0 ", false}};
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\c.gho");
+  selectRow(0);
+  w.processes.onRun = [this](const std::string&) { w.files.addSizedFile("D:\\c.gho", 5 * kMB); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "no file");
+    w.processes.captured.clear();
+    ui.boxes.clear();
+    w.files.files.erase("x:\\windows\\vrelpelite.ini");
+    w.files.ini.clear();
+    if (c.value) {
+      w.files.addFile("X:\\Windows\\VrelPELite.ini", "[Config]");
+      w.files.ini["x:\\windows\\vrelpelite.ini"]["Config/CheckImage"] = c.value;
+    }
+    press();
+    EXPECT_EQ(w.processes.captured.size(), c.checked ? 2u : 1u);
+    ASSERT_EQ(ui.boxes.size(), 2u);
+    EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.gho\r\n备份分区: C:\\(1:1)\r\n备份大小: 5 MB", ui.boxes[1].text);
+  }
+}
+
+// One block per run in the log beside the program; a log that cannot be written
+// changes nothing the user sees.
+TEST_F(OneKeyTest, EachGhostRunAppendsItsBlockToTheLog) {
+  w.files.addSizedFile("D:\\sys.gho", 3 * kMB);
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+  main->get("partitionList").setCell(0, 3, "NTFS");
+  main->get("partitionList").setCell(0, 4, "40.00GB");
+  selectRow(0);
+  press();
+  w.processes.answer("pload", "ABORT: 10030, Partition too small\r\n");
+  press();
+  const std::string log = w.files.contentOf("U:\\VrelPE\\VrelPELite.log");
+  const std::string head =
+            "==== GHO 还原\r\n"
+            "开始: 2017-07-03 14:05:09\r\n"
+            "结束: 2017-07-03 14:05:09\r\n"
+            "映像: D:\\sys.gho\r\n"
+            "目标: 1:1 主分区,MBR NTFS 40.00GB C:\\\r\n"
+            "选项: X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\sys.gho\":1,dst=1:1  -crcignore  -noide -sure -fx -BATCH\r\n"
+            "用时: 00:00:00\r\n";
+  EXPECT_EQ(log,
+            head +
+            "结果: 成功\r\n"
+            "  Ghost应用映像到磁盘完成！\r\n"
+            "  映像名称: sys.gho\r\n"
+            "  安装分区: C:\\(1:1)\r\n"
+            "  映像大小: 3 MB\r\n"
+            "\r\n" +
+            head +
+            "结果: 失败\r\n"
+            "  Ghost应用映像错误！\r\n"
+            "引擎消息:\r\n"
+            "  ABORT: 10030, Partition too small\r\n"
+            "\r\n");
+
+  // Neither the program's folder nor the temporary folder can be written.
+  w.files.unwritable = {"u:\\vrelpe\\vrelpelite.log", "x:\\temp\\vrelpelite.log"};
+  ui.boxes.clear();
+  onekey::checkGhostImage(services, *main, "D:\\sys.gho");
+  EXPECT_EQ(boxTexts(), std::vector<std::string>{"经检查 sys.gho 镜像文件非常完整！"});
+  EXPECT_EQ(w.files.contentOf("U:\\VrelPE\\VrelPELite.log"), log);
 }
 
 }  // namespace

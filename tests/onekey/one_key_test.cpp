@@ -72,7 +72,7 @@ TEST_F(OneKeyTest, PercentSignsThatNameNoVariableReachTheEngine) {
   main->get("savePathEdit").setText("D:\\%TEMPS%\\b.gho");
   w.processes.onRun = [this](const std::string&) { w.files.addFile("D:\\%TEMPS%\\b.gho", "image"); };
   press();
-  ASSERT_EQ(w.processes.captured.size(), 2u) << gbktest::toUtf8(boxTexts().at(0));
+  ASSERT_EQ(w.processes.captured.size(), 3u) << gbktest::toUtf8(boxTexts().at(0));
   EXPECT_EQ(w.processes.captured[0], "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pload,src=\"D:\\50%\\%nosuch%.gho\":1,dst=1:1  "
                                      "-crcignore  -noide -sure -fx -BATCH");
   EXPECT_EQ(w.processes.captured[1], "cmd.exe /c X:\\Temp\\\\GhostVrelLite.exe -clone,mode=pdump,src=1:1,dst=\"D:\\%TEMPS%\\b.gho\" -z9  "

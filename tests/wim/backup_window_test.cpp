@@ -243,6 +243,12 @@ TEST_F(BackupTest, SucceededWithSummary) {
   EXPECT_EQ(c("percentLabel").text(), "100%");
   EXPECT_EQ(c("progressBar").position(), 100);
   EXPECT_EQ(w.shell.exits, std::vector<int>{0});
+  // The capture's block in the operation log, written before the program ends.
+  const std::string log = w.files.contentOf("U:\\VrelPE\\VrelPELite.log");
+  EXPECT_EQ(log.rfind("==== WIM 捕获\r\n开始: 2017-07-03 14:05:09\r\n结束: 2017-07-03 14:05:09\r\n映像: E:\\备份\\bak.wim\r\n", 0),
+            0u) << log;
+  const std::string tail = "结果: 成功\r\n  Imagex备份 C:\\(1:1) 完成！\r\n\r\n";
+  EXPECT_EQ(log.substr(log.size() - std::min(log.size(), tail.size())), tail) << log;
 }
 
 TEST_F(BackupTest, BothPowerBoxesTickedRestartWins) {

@@ -226,7 +226,7 @@ TEST_F(RestoreTest, TheApplyLineForWimEsdAndSplitSets) {
   };
   for (const auto& [image, line] : cases) {
     request.imagePath = image;
-    w.console = {};
+    w.console.input.clear();  // the console holds a lock: emptied, not replaced
     open();
     window->click("okButton");
     EXPECT_GBK_EQ(line, w.console.input) << image;
@@ -280,6 +280,10 @@ TEST_F(RestoreTest, ImmediateFailureEndsPromptlyWithTheLog) {
   EXPECT_GBK_EQ("Imagex应用映像到磁盘失败！", ui.boxes[0].text);
   EXPECT_EQ(ui.boxes[0].style, 0x2010u);
   EXPECT_EQ(w.files.contentOf("C:\\PzVrelErrorlog.log"), output);
+  const std::string log = w.files.contentOf("U:\\VrelPE\\VrelPELite.log");
+  EXPECT_EQ(log.rfind("==== WIM 应用\r\n开始: ", 0), 0u) << log;
+  EXPECT_NE(log.find("\r\n结果: 失败\r\n  Imagex应用映像到磁盘失败！\r\n引擎消息:\r\n  "), std::string::npos) << log;
+  EXPECT_NE(log.find("  VrelPE: engine finished\r\n\r\n"), std::string::npos) << log;
   EXPECT_TRUE(c("okButton").visible());
   EXPECT_GBK_EQ("取  消(&X)", c("cancelButton").text());
   EXPECT_EQ(w.console.closes, 1);

@@ -163,10 +163,13 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
     onekey::ghostBackup(f.services, w, f.request(core::Mode::GhostBackup, saved));
     EXPECT_TRUE(w.visible());
     EXPECT_EQ(f.windows.last(), "Ghost备份磁盘完成！\r\n保存位置: new backup & c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 2.5 MB");
-    EXPECT_NE(lastLine(winetest::readWholeFile(log)).find(
-                  " -clone,mode=pdump,src=1:1,dst=\"" + saved + "\" -z9  -crcignore  -noide  -sure  -fx -BATCH"),
+    // The backup's run, then the check of what it wrote.
+    const std::string backupRuns = winetest::readWholeFile(log);
+    EXPECT_NE(backupRuns.find(" -clone,mode=pdump,src=1:1,dst=\"" + saved + "\" -z9  -crcignore  -noide  -sure  -fx -BATCH"),
               std::string::npos)
-        << lastLine(winetest::readWholeFile(log));
+        << backupRuns;
+    EXPECT_NE(lastLine(backupRuns).find("   -CHKIMG,\"" + saved + "\" -sure  -fx -BATCH"), std::string::npos)
+        << lastLine(backupRuns);
 
     SetEnvironmentVariableA("VREL_ENGINE_WRITE", nullptr);
     DeleteFileA(saved.c_str());
@@ -195,7 +198,7 @@ TEST(GhostUnderWine, BackupCheckAndRestoreThroughTheInterpreterWithBlanksAndAmpe
     EXPECT_EQ(f.windows.last(), "sys a&b.gho 镜像文件不能通过完整性检查！");
     SetEnvironmentVariableA("VREL_ENGINE_SAY", nullptr);
     const std::string runs = winetest::readWholeFile(log);
-    EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 6) << "every run reached the engine whole, once";
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 7) << "every run reached the engine whole, once";
   });
   f.windows.runModal(harness, nullptr);
 }
@@ -484,6 +487,9 @@ TEST(GhostUnderWine, OneKeyBackupCheckAndRestoreOfADiskImagePartitionThroughTheM
   CreateDirectoryA(folder.c_str(), nullptr);
   const std::string image = folder + "demo & backup.GHO";
   DeleteFileA(image.c_str());
+  // The operation log beside the program (this test program): started afresh.
+  const std::string logPath = winetest::programFolder() + "VrelPELite.log";
+  DeleteFileA(logPath.c_str());
   ProgressSighting sight;
   sight.picture = winetest::artifactFolder() + "ghost_engine_progress.bmp";
 
@@ -525,6 +531,13 @@ TEST(GhostUnderWine, OneKeyBackupCheckAndRestoreOfADiskImagePartitionThroughTheM
     EXPECT_EQ(f.windows.last().rfind("Ghost备份磁盘完成！\r\n保存位置: demo & backup.GHO\r\n备份分区: (1:1)", 0), 0u)
         << f.windows.last();
     EXPECT_TRUE(IsWindowVisible(mainHwnd)) << "the main window comes back after the run";
+    // The backup was checked by the engine before the summary, and logged.
+    const std::string log = winetest::readWholeFile(logPath);
+    EXPECT_EQ(log.rfind("==== GHO 备份\r\n开始: ", 0), 0u) << log;
+    EXPECT_NE(log.find("\r\n映像: " + image + "\r\n目标: 1:1 主分区,MBR NTFS 0.02GB\r\n选项: "), std::string::npos) << log;
+    EXPECT_NE(log.find("\r\n结果: 成功\r\n  Ghost备份磁盘完成！\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("  映像已通过完整性检查。\r\n\r\n"), std::string::npos) << log;
+    writeText(winetest::artifactFolder() + "operation_log.txt", log);
 
     // The advanced mode's check button; its file dialog picks the new image.
     click("modeButton");

@@ -27,6 +27,12 @@ class FileSystem {
   virtual std::vector<std::uint64_t> bootCopies(const std::uint8_t* boot) const = 0;
   // Points the file system's record of its partition's start at startByte.
   virtual MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const = 0;
+  // The flags that make the volume risky to image or overwrite (dirty, hibernated).
+  virtual void readRisks(disk::Device& partition, const std::uint8_t* boot, Risks& risks) const {
+    (void)partition;
+    (void)boot;
+    (void)risks;
+  }
   // What the partition's new end needs after a restore onto a larger partition.
   virtual bool fixGrown(disk::Device& partition, const std::uint8_t* boot) const {
     (void)partition;

@@ -1,6 +1,7 @@
 // Which file system a partition holds, and the work every file system shares.
 #include "tools/common/fs.h"
 
+#include <cstring>
 #include <vector>
 
 #include "tools/common/file_system.h"
@@ -87,6 +88,17 @@ Kind detect(disk::Device& partition) {
   Kind kind = Kind::Raw;
   if (readBoot(partition, boot)) recognise(boot.data(), kind);
   return kind;
+}
+
+Risks readRisks(disk::Device& partition) {
+  Risks risks;
+  std::vector<std::uint8_t> boot;
+  if (!readBoot(partition, boot)) return risks;
+  // BitLocker writes its own boot sector with this name in place of the file system's.
+  risks.bitLocker = std::memcmp(boot.data() + 3, "-FVE-FS-", 8) == 0;
+  Kind kind = Kind::Raw;
+  if (const FileSystem* fileSystem = recognise(boot.data(), kind)) fileSystem->readRisks(partition, boot.data(), risks);
+  return risks;
 }
 
 bool Volume::open(disk::Device& partition, Volume& volume, disk::Error& error, Scan scan) {

@@ -99,6 +99,20 @@ class Volume {
 // from its first 512 bytes alone; {0} for what no reader here recognises.
 std::vector<std::uint64_t> bootSectorCopies(const std::uint8_t* boot);
 
+// What makes a volume risky to image or overwrite: a BitLocker volume (its sectors
+// are encrypted), a hibernated Windows (a hiberfil.sys holding a hibernation image,
+// which resumes over whatever was written since) and NTFS marked dirty (its bitmap
+// may not match its files).
+struct Risks {
+  bool bitLocker = false;
+  bool hibernated = false;
+  bool dirty = false;
+  bool any() const { return bitLocker || hibernated || dirty; }
+};
+
+// Reads the boot sector and the file system's own flags; a volume it cannot read has none.
+Risks readRisks(disk::Device& partition);
+
 enum class MoveFix { NotNeeded, Fixed, Unknown, Failed };
 
 // After a partition's bytes were written at another place on a disk: points the

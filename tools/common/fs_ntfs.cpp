@@ -1,7 +1,8 @@
 // NTFS: the used clusters are $Bitmap's, read through MFT record 6 from the first,
 // always contiguous, part of the MFT; for an image, also those that the records of
 // the MFT name, read through the MFT's own run list. The backup boot sector sits just
-// past the last cluster.
+// past the last cluster. The risk flags come from $Volume (dirty) and from the root
+// folder's hiberfil.sys (hibernated).
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -70,6 +71,27 @@ bool applyFixups(std::uint8_t* r, std::size_t size, std::uint64_t number, disk::
   return true;
 }
 
+// The record size and the MFT's place, checked against the volume.
+std::optional<Mft> openMft(disk::Device& d, const NtfsBoot& boot, disk::Error& error) {
+  Mft m{d, boot.clusterSize, 0, 0};
+  const std::int8_t code = boot.recordSizeCode;
+  if (code < 0) {
+    m.recordSize = -code <= 16 ? 1u << -code : 0;
+  } else {
+    m.recordSize = static_cast<std::uint32_t>(code) * m.clusterSize;
+  }
+  if (m.recordSize < 512 || m.recordSize > 65536 || m.recordSize % 512) {
+    error = disk::errorOf(disk::Fault::NtfsBadRecordSize);
+    return std::nullopt;
+  }
+  if (boot.mftCluster >= boot.totalSectors / (boot.clusterSize / boot.bytesPerSector)) {
+    error = disk::errorOf(disk::Fault::NtfsMftPastVolume);
+    return std::nullopt;
+  }
+  m.offset = boot.mftCluster * m.clusterSize;
+  return m;
+}
+
 // Reads MFT record `number` from the MFT's first extent and applies its fixups.
 bool readRecord(Mft& m, std::uint32_t number, std::vector<std::uint8_t>& r, disk::Error& error) {
   r.assign(m.recordSize, 0);
@@ -136,6 +158,39 @@ Runs forEachRun(const std::uint8_t* a, std::size_t attrLength, std::uint64_t clu
     if (!each(lcn, runClusters)) return Runs::Ok;
   }
   return Runs::Ok;
+}
+
+struct Run {
+  std::int64_t lcn;  // -1: sparse, reads as zeros
+  std::uint64_t clusters;
+};
+
+// The run list of a non-resident attribute as a list, each run checked against the
+// volume's `clusterCount` clusters; false when malformed or outside the volume.
+bool decodeRuns(const std::uint8_t* a, std::size_t attrLength, std::uint64_t clusterCount, std::vector<Run>& runs) {
+  runs.clear();
+  return forEachRun(a, attrLength, clusterCount, [&](std::int64_t lcn, std::uint64_t clusters) {
+           runs.push_back({lcn, clusters});
+           return true;
+         }) == Runs::Ok;
+}
+
+// Reads up to `limit` bytes of a non-resident attribute's stream, run by run.
+bool readStream(Mft& m, const std::uint8_t* a, std::uint64_t clusterCount, std::size_t limit,
+                std::vector<std::uint8_t>& out) {
+  std::vector<Run> runs;
+  if (le32(a + 4) < 0x40 || !decodeRuns(a, le32(a + 4), clusterCount, runs)) return false;
+  out.assign(limit, 0);
+  std::size_t filled = 0;
+  for (const Run& run : runs) {
+    if (filled >= limit) break;
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(run.clusters * m.clusterSize, limit - filled));
+    if (run.lcn >= 0 && !m.d.read(static_cast<std::uint64_t>(run.lcn) * m.clusterSize, out.data() + filled, take))
+      return false;
+    filled += take;
+  }
+  out.resize(filled);
+  return true;
 }
 
 bool readBitmap(Mft& m, Volume::Facts& v, disk::Error& error) {
@@ -288,6 +343,164 @@ std::string volumeLabel(Mft& m) {
   return trimRight(toolio::utf16leBytesToUtf8(a + off, len));
 }
 
+// The attribute of `type` whatever its name (a folder's $I30 index); nullptr when absent.
+const std::uint8_t* findNamedAttribute(const std::vector<std::uint8_t>& r, std::uint32_t type) {
+  const std::uint8_t* found = nullptr;
+  forEachAttribute(r.data(), r.size(), [&](const std::uint8_t* a, std::uint32_t) {
+    if (!found && le32(a) == type) found = a;
+  });
+  return found;
+}
+
+// The value of a resident attribute, or nothing when it does not fit its attribute.
+std::optional<std::pair<const std::uint8_t*, std::uint32_t>> residentValue(const std::uint8_t* a) {
+  if (!a || a[8] != 0 || le32(a + 4) < 0x18) return std::nullopt;
+  std::uint32_t len = le32(a + 0x10), off = le16(a + 0x14);
+  if (off + static_cast<std::uint64_t>(len) > le32(a + 4)) return std::nullopt;
+  return std::make_pair(a + off, len);
+}
+
+// $Volume's VOLUME_INFORMATION flags: bit 0 is set while the volume needs a check.
+bool markedDirty(Mft& m) {
+  std::vector<std::uint8_t> r;
+  disk::Error ignored;
+  if (!readRecord(m, 3, r, ignored)) return false;
+  auto value = residentValue(findAttribute(r, 0x70));
+  return value && value->second >= 12 && (le16(value->first + 0x0A) & 0x0001);
+}
+
+// Any MFT record: past the first 16, through $MFT's own runs, as the MFT may be
+// fragmented once it has grown.
+bool readAnyRecord(Mft& m, std::uint64_t clusterCount, std::uint64_t number, std::vector<std::uint8_t>& r) {
+  disk::Error ignored;
+  if (number < 16) return readRecord(m, static_cast<std::uint32_t>(number), r, ignored);
+  std::vector<std::uint8_t> mft;
+  if (!readRecord(m, 0, mft, ignored)) return false;
+  const std::uint8_t* data = findAttribute(mft, 0x80);
+  std::vector<Run> runs;
+  if (!data || data[8] == 0 || le32(data + 4) < 0x40 ||
+      !decodeRuns(data, le32(data + 4), clusterCount, runs))
+    return false;
+  const std::uint64_t wanted = number * m.recordSize;
+  std::uint64_t skipped = 0;
+  for (const Run& run : runs) {
+    const std::uint64_t bytes = run.clusters * m.clusterSize;
+    if (wanted < skipped + bytes) {
+      if (run.lcn < 0) return false;
+      Mft at{m.d, m.clusterSize, m.recordSize, static_cast<std::uint64_t>(run.lcn) * m.clusterSize + (wanted - skipped)};
+      return readRecord(at, 0, r, ignored);
+    }
+    skipped += bytes;
+  }
+  return false;
+}
+
+// An attribute of the file whose base record is `base`, also when an attribute list
+// moved it into another record (read into `extension`, which must outlive the result).
+const std::uint8_t* findInFile(Mft& m, std::uint64_t clusterCount, const std::vector<std::uint8_t>& base,
+                               std::uint32_t type, bool anyName, std::vector<std::uint8_t>& extension) {
+  if (const std::uint8_t* a = anyName ? findNamedAttribute(base, type) : findAttribute(base, type)) return a;
+  const std::uint8_t* list = findAttribute(base, 0x20);
+  if (!list) return nullptr;
+  std::vector<std::uint8_t> entries;
+  if (list[8] == 0) {
+    auto value = residentValue(list);
+    if (!value) return nullptr;
+    entries.assign(value->first, value->first + value->second);
+  } else if (!readStream(m, list, clusterCount, 256u << 10, entries)) {
+    return nullptr;
+  }
+  for (std::size_t at = 0; at + 0x1A <= entries.size();) {
+    const std::uint32_t t = le32(&entries[at]);
+    const std::uint16_t length = le16(&entries[at + 4]);
+    if (length < 0x1A || at + length > entries.size()) break;
+    if (t == type && (anyName || entries[at + 6] == 0)) {
+      const std::uint64_t number = le64(&entries[at + 0x10]) & 0x0000FFFFFFFFFFFFull;
+      if (!readAnyRecord(m, clusterCount, number, extension)) return nullptr;
+      return anyName ? findNamedAttribute(extension, type) : findAttribute(extension, type);
+    }
+    at += length;
+  }
+  return nullptr;
+}
+
+bool sameAsciiName(const std::uint8_t* utf16, std::size_t characters, const char* name) {
+  if (characters != std::strlen(name)) return false;
+  for (std::size_t i = 0; i < characters; ++i) {
+    std::uint16_t c = le16(utf16 + 2 * i);
+    if (c >= 'A' && c <= 'Z') c = static_cast<std::uint16_t>(c + 32);
+    if (c != static_cast<unsigned char>(name[i])) return false;
+  }
+  return true;
+}
+
+// Looks through one index node's entries (header at `header`, `end` its last byte)
+// for a file named `name`; its MFT record number, or nothing.
+std::optional<std::uint64_t> findInNode(const std::uint8_t* header, const std::uint8_t* end, const char* name) {
+  if (end - header < 16) return std::nullopt;
+  const std::uint8_t* entry = header + le32(header);
+  const std::uint8_t* last = header + std::min<std::uint64_t>(le32(header + 4), static_cast<std::uint64_t>(end - header));
+  while (entry >= header && entry + 16 <= last) {
+    const std::uint16_t length = le16(entry + 8), keyLength = le16(entry + 10), flags = le16(entry + 12);
+    if (flags & 0x02 || length < 16 || entry + length > last) break;
+    if (keyLength >= 0x42 && 16u + keyLength <= length) {
+      const std::uint8_t* key = entry + 16;
+      const std::size_t characters = key[0x40];
+      if (0x42 + 2 * characters <= keyLength && sameAsciiName(key + 0x42, characters, name))
+        return le64(entry) & 0x0000FFFFFFFFFFFFull;
+    }
+    entry += length;
+  }
+  return std::nullopt;
+}
+
+// The root folder's entry `name`: its index root, then every block of its index
+// allocation (the root folder is small; the whole stream is read, at most 4 MiB).
+std::optional<std::uint64_t> findInRoot(Mft& m, std::uint64_t clusterCount, const char* name) {
+  std::vector<std::uint8_t> r, rootHolder, allocationHolder;
+  if (!readAnyRecord(m, clusterCount, 5, r)) return std::nullopt;
+  auto root = residentValue(findInFile(m, clusterCount, r, 0x90, true, rootHolder));
+  if (!root || root->second < 0x20) return std::nullopt;
+  if (auto found = findInNode(root->first + 0x10, root->first + root->second, name)) return found;
+  const std::uint32_t blockSize = le32(root->first + 8);
+  const std::uint8_t* allocation = findInFile(m, clusterCount, r, 0xA0, true, allocationHolder);
+  if (!allocation || allocation[8] == 0 || blockSize < 512 || blockSize > 65536 || blockSize % 512) return std::nullopt;
+  std::vector<std::uint8_t> stream;
+  if (!readStream(m, allocation, clusterCount, 4u << 20, stream)) return std::nullopt;
+  for (std::size_t at = 0; at + blockSize <= stream.size(); at += blockSize) {
+    std::uint8_t* block = &stream[at];
+    if (std::memcmp(block, "INDX", 4) != 0) continue;
+    disk::Error torn;
+    if (!applyFixups(block, blockSize, at / blockSize, torn)) continue;
+    if (auto found = findInNode(block + 0x18, block + blockSize, name)) return found;
+  }
+  return std::nullopt;
+}
+
+// A hiberfil.sys in the root folder whose first bytes are a hibernation image's
+// signature (Windows leaves the file in place, zeroed or "RSTR", after a resume).
+bool hibernated(Mft& m, std::uint64_t clusterCount) {
+  const auto number = findInRoot(m, clusterCount, "hiberfil.sys");
+  if (!number || *number > 0xFFFFFFFFull) return false;
+  std::vector<std::uint8_t> r, extension;
+  if (!readAnyRecord(m, clusterCount, *number, r)) return false;
+  const std::uint8_t* content = findInFile(m, clusterCount, r, 0x80, false, extension);
+  if (!content) return false;
+  std::uint8_t first[4] = {};
+  if (content[8] == 0) {
+    auto value = residentValue(content);
+    if (!value || value->second < 4) return false;
+    std::memcpy(first, value->first, 4);
+  } else {
+    std::vector<std::uint8_t> head;
+    if (!readStream(m, content, clusterCount, 4, head) || head.size() < 4) return false;
+    std::memcpy(first, head.data(), 4);
+  }
+  for (const char* signature : {"HIBR", "WAKE", "hibr", "wake"})
+    if (std::memcmp(first, signature, 4) == 0) return true;
+  return false;
+}
+
 class Ntfs : public FileSystem {
  public:
   Kind recognise(const std::uint8_t* boot) const override {
@@ -300,27 +513,14 @@ class Ntfs : public FileSystem {
       error = disk::errorOf(disk::Fault::NtfsBadBoot);
       return false;
     }
-    Mft m{d, boot->clusterSize, 0, 0};
-    const std::int8_t code = boot->recordSizeCode;
-    if (code < 0) {
-      m.recordSize = -code <= 16 ? 1u << -code : 0;
-    } else {
-      m.recordSize = static_cast<std::uint32_t>(code) * m.clusterSize;
-    }
-    if (m.recordSize < 512 || m.recordSize > 65536 || m.recordSize % 512) {
-      error = disk::errorOf(disk::Fault::NtfsBadRecordSize);
-      return false;
-    }
+    auto mft = openMft(d, *boot, error);
+    if (!mft) return false;
+    Mft& m = *mft;
     const std::uint32_t spc = boot->clusterSize / boot->bytesPerSector;
     v.bytesPerSector = boot->bytesPerSector;
     v.clusterSize = boot->clusterSize;
     v.clusterCount = boot->totalSectors / spc;
     v.dataStart = 0;
-    if (boot->mftCluster >= v.clusterCount) {
-      error = disk::errorOf(disk::Fault::NtfsMftPastVolume);
-      return false;
-    }
-    m.offset = boot->mftCluster * m.clusterSize;
     if (!readBitmap(m, v, error)) return false;
     if (scan == Scan::MapAndFiles && !markFileClusters(m, v, error)) return false;
     countUsed(v);
@@ -337,6 +537,17 @@ class Ntfs : public FileSystem {
     const auto parsed = parse(boot);
     if (!parsed) return {0};
     return {0, parsed->totalSectors * parsed->bytesPerSector};
+  }
+
+  void readRisks(disk::Device& d, const std::uint8_t* b, Risks& risks) const override {
+    const auto boot = parse(b);
+    disk::Error ignored;
+    if (!boot || boot->totalSectors > d.size() / boot->bytesPerSector) return;
+    auto mft = openMft(d, *boot, ignored);
+    if (!mft) return;
+    const std::uint64_t clusterCount = boot->totalSectors / (boot->clusterSize / boot->bytesPerSector);
+    risks.dirty = markedDirty(*mft);
+    risks.hibernated = hibernated(*mft, clusterCount);
   }
 
   MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const override {

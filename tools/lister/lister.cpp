@@ -28,6 +28,8 @@ std::string formatLine(const PartitionLine& l) {
                      gigabytes(l.totalBytes) + "\t" + (l.freeBytes ? gigabytes(*l.freeBytes) : "unknown") + "\t" +
                      fieldText(l.kind) + "\t" + fieldText(l.fileSystem) + "\t" + fieldText(l.label) + "\t" + l.style +
                      "\t" + std::to_string(l.typeNumber);
+  const std::string risks = riskWords(l.risks);
+  if (!risks.empty()) line += "\t" + risks;
   return line;
 }
 
@@ -35,6 +37,19 @@ std::string formatLine(const DynamicVolumeLine& l) {
   return "  \t" + l.letter + "\t" + gigabytes(l.totalBytes) + "\t" +
          (l.freeBytes ? gigabytes(*l.freeBytes) : "unknown") + "\tDynamic\t" + fieldText(l.fileSystem) + "\t" +
          fieldText(l.label);
+}
+
+std::string riskWords(const fs::Risks& risks) {
+  std::string words;
+  auto add = [&](bool on, const char* word) {
+    if (!on) return;
+    if (!words.empty()) words += ',';
+    words += word;
+  };
+  add(risks.bitLocker, "BitLocker");
+  add(risks.hibernated, "Hibernated");
+  add(risks.dirty, "Dirty");
+  return words;
 }
 
 std::optional<std::string> kindWord(disk::TableStyle style, const disk::Partition& p) {
@@ -128,6 +143,7 @@ bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<
         diagnostic(partitionProblem(number, p.number, error));
       }
       line.fileSystem = fs::kindName(volume.kind());
+      line.risks = fs::readRisks(window);
       out.line(formatLine(line));
     }
   }
@@ -136,8 +152,8 @@ bool listDisks(disk::DiskSet& disks, toolio::LineSink& out, const std::function<
 
 std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
                                      const std::map<std::pair<unsigned long, unsigned long>, VolumeFacts>& volumes,
-                                     const std::vector<DynamicVolumeLine>& dynamicVolumes,
-                                     const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn) {
+                                     const std::vector<DynamicVolumeLine>& dynamicVolumes, const PartitionReader& readOwn,
+                                     const RiskReader& readRisks) {
   std::vector<std::string> lines;
   for (const SystemDisk& d : disks) {
     for (const disk::Partition& p : d.layout.partitions) {
@@ -164,6 +180,7 @@ std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
         line.label = own.label;
         line.freeBytes = own.freeBytes;
       }
+      line.risks = readRisks(d, p);
       lines.push_back(formatLine(line));
     }
   }

@@ -12,6 +12,7 @@
 
 #include "tools/common/console_out.h"
 #include "tools/common/disk.h"
+#include "tools/common/fs.h"
 
 namespace lister {
 
@@ -26,7 +27,13 @@ struct PartitionLine {
   std::string label;       // in the output's code page
   std::string style;       // MBR or GPT
   unsigned typeNumber = 0;  // the MBR partition type; 0 on GPT
+  // Appended as one more field only when there is one: BitLocker, Hibernated, Dirty
+  // joined by commas. Readers of the nine fields before it never see it.
+  fs::Risks risks;
 };
+
+// "BitLocker,Hibernated,Dirty", the words of the risks found; empty for none.
+std::string riskWords(const fs::Risks& risks);
 
 struct DynamicVolumeLine {
   std::string letter;
@@ -88,11 +95,14 @@ struct SystemDisk {
 
 // The shipped lister's lines: each partition with the facts of its volume, keyed by
 // (physical drive number, partition number), or with our own reading where the
-// system has none; then the dynamic volumes.
+// system has none, and the risks our readers find on every partition; then the
+// dynamic volumes.
+using PartitionReader = std::function<OwnReading(const SystemDisk&, const disk::Partition&)>;
+using RiskReader = std::function<fs::Risks(const SystemDisk&, const disk::Partition&)>;
 std::vector<std::string> systemLines(const std::vector<SystemDisk>& disks,
                                      const std::map<std::pair<unsigned long, unsigned long>, VolumeFacts>& volumes,
-                                     const std::vector<DynamicVolumeLine>& dynamicVolumes,
-                                     const std::function<OwnReading(const SystemDisk&, const disk::Partition&)>& readOwn);
+                                     const std::vector<DynamicVolumeLine>& dynamicVolumes, const PartitionReader& readOwn,
+                                     const RiskReader& readRisks);
 
 // The whole program over a set of image disks; the exit code.
 int runOnImages(const std::vector<std::string>& arguments, disk::DiskSet& disks,

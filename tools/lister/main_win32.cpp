@@ -126,7 +126,12 @@ int main(int argc, char** argv) {
     own.fileSystem = fs::kindName(volume.kind());
     return own;
   };
-  for (const std::string& line : lister::systemLines(layouts, volumes.byPartition, volumes.dynamic, readOwn))
+  auto readRisks = [&](const lister::SystemDisk& d, const disk::Partition& p) {
+    disk::PartitionDevice window(*devices[d.number], p.startByte, p.lengthBytes);
+    return fs::readRisks(window);
+  };
+  for (const std::string& line :
+       lister::systemLines(layouts, volumes.byPartition, volumes.dynamic, readOwn, readRisks))
     out.line(line);
   return allRead ? 0 : 1;
 }

@@ -295,8 +295,10 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
                       : request.compression == Compression::Fast  ? kCompressXpress
                                                                   : kCompressNone;
   DWORD creation = 0;
-  WimHandle wim(*api_, api_->createFile(wideFromUtf8(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways, 0,
-                                        compression, &creation));
+  // WIM_FLAG_VERIFY: the library reads what it wrote back and compares, so that a
+  // capture it reports done can be restored.
+  WimHandle wim(*api_, api_->createFile(wideFromUtf8(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways,
+                                        kWimFlagVerify, compression, &creation));
   if (!wim) return fromLastError(Step::WriteWim);
   std::wstring temp = request.tempDir.empty() ? tempFolder() : wideFromUtf8(request.tempDir);
   if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return failedWith(ErrorKind::TempDirMissing, GetLastError());

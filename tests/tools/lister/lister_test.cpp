@@ -37,6 +37,25 @@ TEST(ListerLines, Templates) {
   dynamic.fileSystem = "NTFS";
   dynamic.label = "Data";
   EXPECT_EQ(lister::formatLine(dynamic), "  \tE:\t20.00GB\t10.00GB\tDynamic\tNTFS\tData");
+
+  // Risks found: one more field, in a fixed order.
+  struct Case {
+    bool bitLocker, hibernated, dirty;
+    const char* tail;
+  };
+  const Case cases[] = {
+      {true, false, false, "\tBitLocker"},
+      {false, true, false, "\tHibernated"},
+      {false, false, true, "\tDirty"},
+      {true, true, true, "\tBitLocker,Hibernated,Dirty"},
+  };
+  for (const Case& c : cases) {
+    lister::PartitionLine risky = ntfs;
+    risky.risks.bitLocker = c.bitLocker;
+    risky.risks.hibernated = c.hibernated;
+    risky.risks.dirty = c.dirty;
+    EXPECT_EQ(lister::formatLine(risky), std::string("1:2\tC:\t465.76GB\t120.00GB\tPrimary\tNTFS\tSystem\tMBR\t7") + c.tail);
+  }
 }
 
 TEST(ListerLines, KindWords) {
@@ -126,11 +145,18 @@ TEST(ListerLines, SystemPartitionsWithTheirVolumes) {
     return lister::OwnReading{p.number == 1 ? "FAT32" : "RAW", p.number == 1 ? "ESP" : "",
                               p.number == 1 ? std::optional<std::uint64_t>(73400320) : std::nullopt};
   };
-  std::vector<std::string> lines = lister::systemLines({mbr, gpt}, volumes, dynamic, readOwn);
+  auto readRisks = [](const lister::SystemDisk& d, const disk::Partition& p) {
+    fs::Risks risks;
+    risks.hibernated = d.number == 1 && p.number == 1;
+    risks.dirty = d.number == 1 && p.number == 1;
+    risks.bitLocker = d.number == 1 && p.number == 3;
+    return risks;
+  };
+  std::vector<std::string> lines = lister::systemLines({mbr, gpt}, volumes, dynamic, readOwn, readRisks);
   const std::vector<std::string> expected = {
-      "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t系统\tMBR\t7",
+      "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t系统\tMBR\t7\tHibernated,Dirty",
       "1:2\t\t0.50GB\tunknown\tRecovery\tRAW\t\tMBR\t39",
-      "1:3\t\t20.00GB\tunknown\tLogical\tRAW\t\tMBR\t11",
+      "1:3\t\t20.00GB\tunknown\tLogical\tRAW\t\tMBR\t11\tBitLocker",
       "3:1\t\t0.10GB\t0.07GB\tEFI\tFAT32\tESP\tGPT\t0",
       "3:2\t\t0.02GB\tunknown\tMSR\tRAW\t\tGPT\t0",
       "3:3\tD:\t40.00GB\tunknown\tPrimary\tNTFS\tData\tGPT\t0",
