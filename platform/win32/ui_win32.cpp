@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
@@ -102,10 +103,13 @@ class Win32Control : public ui::Control {
     UINT lenMsg = isCombo() ? CB_GETLBTEXTLEN : isListBox() ? LB_GETTEXTLEN : 0;
     UINT getMsg = isCombo() ? CB_GETLBTEXT : isListBox() ? LB_GETTEXT : 0;
     if (isStatus()) {
+      // The length may count characters, not bytes (Wine's control does), while the
+      // text comes back in the ANSI code page, two bytes for each Chinese character:
+      // room for both, then cut at the terminating zero.
       int n = LOWORD(send(SB_GETTEXTLENGTHA, i));
-      std::string s(static_cast<std::size_t>(n) + 1, '\0');
+      std::string s(2 * static_cast<std::size_t>(n) + 2, '\0');
       send(SB_GETTEXTA, i, reinterpret_cast<LPARAM>(s.data()));
-      s.resize(n);
+      s.resize(std::strlen(s.c_str()));
       return s;
     }
     if (!lenMsg) return {};
