@@ -20,26 +20,18 @@ int main(int argc, char** argv) {
   folder.erase(folder.find_last_of('\\') + 1);
 
   win32::Console console;
-  CRITICAL_SECTION lock;
-  InitializeCriticalSection(&lock);
   std::string output;
   const unsigned long pid = console.open("\"" + folder + "test_child.exe\" startupinfo", "");
   if (pid == 0) return 3;
-  console.startReader([] {}, [&](std::string_view chunk) {
-    EnterCriticalSection(&lock);
-    output.append(chunk);
-    LeaveCriticalSection(&lock);
-  });
+  const unsigned long reader = console.startReader([] {});
   if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
     WaitForSingleObject(child, 20000);
     CloseHandle(child);
   }
   // The last bytes may still be in the pipe when the child has ended.
   for (int i = 0; i < 100; ++i) {
-    EnterCriticalSection(&lock);
-    const bool complete = output.find(' ') != std::string::npos && output.size() >= 3;
-    LeaveCriticalSection(&lock);
-    if (complete) break;
+    for (const std::string& piece : console.takeOutput(reader)) output += piece;
+    if (output.find(' ') != std::string::npos && output.size() >= 3) break;
     Sleep(50);
   }
   console.close();
@@ -47,6 +39,5 @@ int main(int argc, char** argv) {
   if (!out) return 4;
   std::fprintf(out, "parent %u\nchild %s", static_cast<unsigned>(own.cbReserved2), output.c_str());
   std::fclose(out);
-  DeleteCriticalSection(&lock);
   return 0;
 }

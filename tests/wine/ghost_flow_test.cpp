@@ -313,7 +313,14 @@ TEST(WimUnderWine, OneKeyInstallsAnEsdAndASplitSetThroughTheRestoreWindow) {
     c.partitionList.addRow("C:\\", 0);
     c.partitionList.setCell(0, 1, "1:1");
     c.partitionList.selectRow(0);
-    f.state.target = {"C:\\", "1:1", "主分区,MBR", "C:\\(1:1)", true};
+    f.state.target = core::Target{};
+    f.state.target.targetDrive = "C:\\";
+    f.state.target.targetIndex = "1:1";
+    f.state.target.targetPartitionType = "主分区,MBR";
+    f.state.target.targetDisplay = "C:\\(1:1)";
+    f.state.target.targetFileSystem = "NTFS";  // as the stand-in lister lists 1:1
+    f.state.target.targetTotal = "100.00GB";
+    f.state.target.targetIndexUsable = true;
     for (const char* name : {"install.esd", "install.swm"}) {
       DeleteFileA(record.c_str());
       c.imagePathCombo.setSelection(c.imagePathCombo.addItem(media + "\\sources\\" + name));
@@ -326,9 +333,9 @@ TEST(WimUnderWine, OneKeyInstallsAnEsdAndASplitSetThroughTheRestoreWindow) {
         EXPECT_TRUE(winetest::saveWindowPicture(reinterpret_cast<HWND>(restore.nativeHandle()),
                                                 winetest::artifactFolder() + "wim_restore_" + name + ".bmp"));
         SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(restore, "okButton")), BM_CLICK, 0, 0);
-        winetest::pumpUntil([&] { return restore.control("statusLabel").text() == wim::kApplyDone; }, 20000);
+        winetest::pumpUntil([&] { return restore.control("statusLabel").text() == "Imagex应用映像到磁盘完成！"; }, 20000);
         statuses.push_back(restore.control("statusLabel").text());
-        EXPECT_EQ(statuses.back(), wim::kApplyDone) << restore.control("engineLogBox").text();
+        EXPECT_EQ(statuses.back(), "Imagex应用映像到磁盘完成！") << restore.control("engineLogBox").text();
       };
       SendMessageA(reinterpret_cast<HWND>(win32::controlHandle(w, "mainOkButton")), BM_CLICK, 0, 0);
       lines.push_back(winetest::readWholeFile(record));
@@ -342,7 +349,7 @@ TEST(WimUnderWine, OneKeyInstallsAnEsdAndASplitSetThroughTheRestoreWindow) {
   for (int i = 0; i < 20 && wim::terminateProcessByName(f.real.os.processes, "ZeDadaviZezi.exe"); ++i) Sleep(50);
   f.real.os.files.removeTree(tools);
 
-  EXPECT_EQ(statuses, (std::vector<std::string>{wim::kApplyDone, wim::kApplyDone}));
+  EXPECT_EQ(statuses, (std::vector<std::string>{"Imagex应用映像到磁盘完成！", "Imagex应用映像到磁盘完成！"}));
   // The outcome boxes; the split set's size is that of its three parts.
   ASSERT_EQ(f.windows.boxes.size(), 2u) << f.windows.last();
   EXPECT_EQ(f.windows.boxes[0].first.substr(0, f.windows.boxes[0].first.find("\r\n已用时间")),
