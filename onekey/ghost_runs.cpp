@@ -1,6 +1,7 @@
 #include "onekey/ghost_runs.h"
 
 #include <cstdio>
+#include <string>
 
 #include "core/carried_tools.h"
 #include "core/message_box.h"
@@ -46,6 +47,10 @@ bool onlyNotices(const std::string& output) {
 
 GhostOutcome judgeGhostRun(const platform::CapturedRun& run) {
   if (!run.started) return {false, kInterpreterNotStarted, {}};
+  // Silent but not ended with 0: the engine was ended from outside (killed, its
+  // window closed, the task ended), so what it wrote is not a finished job.
+  if (run.output.empty() && run.exitCode != 0)
+    return {false, "Ghost没有正常结束(退出代码 " + std::to_string(run.exitCode) + "),也没有报告原因,可能被强行终止。", {}};
   if (run.output.empty()) return {true, {}, {}};
   if (onlyNotices(run.output)) return {true, {}, run.output.substr(0, run.output.size() - 2)};
   // Untrimmed: even blanks or line ends are the engine complaining.
@@ -84,8 +89,11 @@ bool ghostRestore(Services& s, ui::Window& mainWindow, const core::Request& requ
   mainWindow.setVisible(false);
   const std::string commandLine = restoreCommandLine(s.state.tools.ghostEnginePath, imagePath, target.targetIndex);
   core::OperationLog log(s.os, "GHO 还原", imagePath, core::targetText(target), commandLine);
-  const GhostOutcome outcome = judgeGhostRun(runner::tryRunCaptured(s.os, commandLine));
+  const platform::CapturedRun run = runner::tryRunCaptured(s.os, commandLine);
+  GhostOutcome outcome = judgeGhostRun(run);
   mainWindow.setVisible(true);
+  if (!outcome.succeeded && run.started && run.output.empty())
+    outcome.errorText += "\r\n" + target.targetDisplay + " 只还原了一部分,不能使用,请重新还原。";
   if (!outcome.succeeded) {
     log.finish(false, "Ghost应用映像错误！", outcome.errorText);
     core::showBox(s.ui, &mainWindow, "Ghost应用映像错误！\r\n错误信息:\r\n" + outcome.errorText, core::kErrorBox);
@@ -114,8 +122,9 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
   const bool check = checksAfterBackup(s.os);
   core::OperationLog log(s.os, "GHO 备份", saveFile, core::targetText(target),
                          commandLine + (check ? "" : " (不检查映像)"));
-  GhostOutcome outcome = judgeGhostRun(runner::tryRunCaptured(s.os, commandLine));
-  if (outcome.succeeded && s.os.files.exists(saveFile + core::kEngineScratchSuffix)) {
+  const platform::CapturedRun run = runner::tryRunCaptured(s.os, commandLine);
+  GhostOutcome outcome = judgeGhostRun(run);
+  if (run.started && run.output.empty() && s.os.files.exists(saveFile + core::kEngineScratchSuffix)) {
     // Silence and a scratch file left: the engine was cut short (killed, power lost).
     removeEngineScratch(s, saveFile);
     outcome = {false, "Ghost没有完成备份(引擎中途被终止),未完成的文件 " + saveFile + core::kEngineScratchSuffix +

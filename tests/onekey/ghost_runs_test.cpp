@@ -29,6 +29,9 @@ TEST(GhostOutcome, OnlyAStartedSilentRunSucceeds) {
       {{true, "\r\n"}, false, "\r\n"},
       {{true, "Abort: 36000\r\n"}, false, "Abort: 36000\r\n"},
       {{false, ""}, false, "无法启动命令解释器 cmd.exe,Ghost没有运行。"},
+      {{true, "", 1}, false, "Ghost没有正常结束(退出代码 1),也没有报告原因,可能被强行终止。"},
+      {{true, "", 3221225786u}, false, "Ghost没有正常结束(退出代码 3221225786),也没有报告原因,可能被强行终止。"},
+      {{true, "Abort: 36000\r\n", 5}, false, "Abort: 36000\r\n"},
   };
   for (const auto& [run, ok, text] : cases) {
     const onekey::GhostOutcome outcome = onekey::judgeGhostRun(run);
@@ -164,6 +167,21 @@ TEST_F(OneKeyTest, BackupOverAnOlderImageMustChangeIt) {
   EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.GHO\r\n备份分区: C:\\(1:1)\r\n备份大小: 700 MB", ui.boxes[1].text);
 }
 
+// A restore ended from outside says nothing: its exit code tells, and the user hears
+// that the partition is only partly restored.
+TEST_F(OneKeyTest, ASilentRestoreEndedFromOutsideIsAFailure) {
+  w.processes.answer("GhostVrelLite", "", true, 1);
+  w.files.addSizedFile("D:\\sys.gho", 3 * kMB);
+  chooseImage("D:\\sys.gho");
+  selectRow(0);
+  press();
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost应用映像错误！\r\n错误信息:\r\nGhost没有正常结束(退出代码 1),也没有报告原因,可能被强行终止。\r\n"
+                "C:\\(1:1) 只还原了一部分,不能使用,请重新还原。",
+                ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2010u);
+}
+
 // A silent run that leaves the engine's scratch file was cut short: an older image of
 // that name is still there, but it is not this backup.
 TEST_F(OneKeyTest, ABackupCutShortIsAFailureAndItsScratchFilesGo) {
@@ -173,6 +191,9 @@ TEST_F(OneKeyTest, ABackupCutShortIsAFailureAndItsScratchFilesGo) {
   for (bool olderImage : {true, false}) {
     SCOPED_TRACE(olderImage);
     ui.boxes.clear();
+    // Ended from outside (exit code 1) with an older image; silent with 0 without one.
+    w.processes.rules.clear();
+    if (olderImage) w.processes.answer("GhostVrelLite", "", true, 1);
     if (olderImage) w.files.addSizedFile("D:\\bak\\c.GHO", 700 * kMB);
     w.processes.onRun = [this](const std::string&) {
       w.files.addSizedFile("D:\\bak\\c.GHO.vrelpart", 300 * kMB);
