@@ -163,7 +163,8 @@ void BackupWindow::startWimCapture() {
   captureLog_.options = captureCommandLine(line);
   captureLog_.start = ctx_.os.system.localTime();
   // The engine's own letter case: "Successfully imaged" exactly.
-  run_.start(captureLog_.options, *window_, c.engineLogBox, {"Successfully imaged", false});
+  run_.start(captureLog_.options, *window_, c.engineLogBox, {"Successfully imaged", false},
+             runner::OutputWatch::Word{kEngineImageDamagedWord, false});
   c.statusLabel.setText("正在备份磁盘" + target.targetDisplay + "...");
   startRunTimers(*window_);
   c.elapsedLabel.setText("已用时间:00:00:00");
@@ -223,16 +224,21 @@ void BackupWindow::pollCaptureFinished() {
   }
   // Judged by what passed the reader, which the box's cap cannot cut.
   if (!run_.succeeded()) {
-    logCapture(false, kCaptureFailed, log);
+    const bool isFile = ctx_.os.files.exists(request_.imagePath) && !ctx_.os.files.isDirectory(request_.imagePath);
+    // Written whole and then found damaged by the engine's read-back: kept for the user
+    // to look at, like a GHO image that fails its check. Anything else is unfinished.
+    const bool keptDamaged = run_.sawFailureWord() && isFile;
+    std::string message = kCaptureFailed;
+    if (keptDamaged)
+      message += "\r\n备份映像 " + request_.imagePath + " 已损坏,不能通过完整性检查,不能用来还原！映像文件已保留,请重新备份。";
+    if (run_.engineNeverStarted()) message += "\r\n命令解释器没有启动 " + engineName(ctx_.state) + ",没有生成映像文件。";
+    logCapture(false, message, log);
     c.statusLabel.setText(kCaptureFailed);
     c.progressBar.setPosition(0);
     enableInputs();
     // A file that was there before this capture (an older backup) is never deleted.
-    if (!destinationExisted_ && ctx_.os.files.exists(request_.imagePath) && !ctx_.os.files.isDirectory(request_.imagePath))
-      ctx_.os.files.deleteFile(request_.imagePath);
+    if (!keptDamaged && !destinationExisted_ && isFile) ctx_.os.files.deleteFile(request_.imagePath);
     removeEngineScratch();
-    std::string message = kCaptureFailed;
-    if (run_.engineNeverStarted()) message += "\r\n命令解释器没有启动 " + engineName(ctx_.state) + ",没有生成映像文件。";
     core::showBox(ctx_.ui, window_, message, core::kErrorBox);
     return;
   }

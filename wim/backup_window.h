@@ -20,6 +20,9 @@ namespace wim {
 
 inline constexpr char kCaptureCancelled[] = "用户取消Imagex备份。";
 inline constexpr char kCaptureFailed[] = "Imagex备份失败。";
+// What the carried engine prints when the image it wrote does not read back; it keeps
+// the image.
+inline constexpr char kEngineImageDamagedWord[] = "映像文件已写完,但读回检查没有通过";
 inline constexpr char kScratchMarkerName[] = "Imagex备份缓存目录,请勿删除。";
 using core::kEngineScratchSuffix;
 

@@ -55,7 +55,7 @@ void stopRunTimers(ui::Window& window) {
 }
 
 bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox,
-                      runner::OutputWatch::Word successWord) {
+                      runner::OutputWatch::Word successWord, std::optional<runner::OutputWatch::Word> failureWord) {
   close();
   shellPid_ = shell_.openConsoleShell();
   if (shellPid_ == 0) return false;
@@ -63,8 +63,10 @@ bool EngineRun::start(const std::string& engineCommandLine, ui::Window& window, 
   engineSeen_ = neverStarted_ = false;
   polledSinceGone_ = idlePolls_ = 0;
   // The marker counts as a line of its own, the first line of the output included.
-  watch_ = std::make_shared<runner::OutputWatch>(
-      std::vector<runner::OutputWatch::Word>{std::move(successWord), {"\n" + std::string(kEndMarker) + "\r\n"}}, "\n");
+  std::vector<runner::OutputWatch::Word> words{std::move(successWord), {"\n" + std::string(kEndMarker) + "\r\n"}};
+  watchesFailureWord_ = failureWord.has_value();
+  if (failureWord) words.push_back(std::move(*failureWord));
+  watch_ = std::make_shared<runner::OutputWatch>(std::move(words), "\n");
   box_ = &engineLogBox;
   shell_.sendConsoleLine(shellLineFor(engineCommandLine));
   reader_ = shell_.startConsoleReader(window, engineLogBox, watch_);

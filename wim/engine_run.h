@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -98,9 +99,10 @@ class EngineRun {
 
   // Opens the shell, sends the engine's command line followed by the end marker, and
   // starts copying the shell's output into the window's box, watching it for the
-  // engine's success word as it passes. False when no shell could start.
+  // engine's success word (and, when given, a failure word) as it passes. False when
+  // no shell could start.
   bool start(const std::string& engineCommandLine, ui::Window& window, ui::Control& engineLogBox,
-             runner::OutputWatch::Word successWord);
+             runner::OutputWatch::Word successWord, std::optional<runner::OutputWatch::Word> failureWord = {});
   // The 500 ms check, with the output read so far moved into the box first. Over when
   // the shell has printed the end marker, or our engine was seen and is gone, or the
   // shell itself is gone, or the shell has stayed idle without ever starting the
@@ -108,6 +110,8 @@ class EngineRun {
   bool finished();
   // The engine printed its success word, however much output followed it.
   bool succeeded() const { return watch_ && watch_->seen(kSuccessWord); }
+  // The engine printed the failure word given to start.
+  bool sawFailureWord() const { return watch_ && watchesFailureWord_ && watch_->seen(kFailureWord); }
   // The run ended without the engine ever running (the shell took the line and idled).
   bool engineNeverStarted() const { return neverStarted_; }
   // Ends the shell (and with it the reader). Safe to call twice.
@@ -122,6 +126,7 @@ class EngineRun {
  private:
   static constexpr std::size_t kSuccessWord = 0;
   static constexpr std::size_t kEndMarkerWord = 1;
+  static constexpr std::size_t kFailureWord = 2;
   // Our engine's process id in the current process list, 0 when it is not there.
   unsigned long ourEngineIn(const std::vector<platform::ProcessEntry>& processes) const;
   // The end marker has passed (the output read so far moved into the box first), or
@@ -138,6 +143,7 @@ class EngineRun {
   ui::Control* box_ = nullptr;
   std::shared_ptr<runner::OutputWatch> watch_;
   bool active_ = false;
+  bool watchesFailureWord_ = false;
   bool engineSeen_ = false;
   bool neverStarted_ = false;
   int polledSinceGone_ = 0;

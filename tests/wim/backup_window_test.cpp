@@ -279,6 +279,42 @@ TEST_F(BackupTest, FailureDeletesOnlyWhatThisCaptureMade) {
   EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
 }
 
+// The engine wrote the whole image and its read-back failed: the image stays, named
+// as damaged, in the box and in the log. The same line from a run that left no image
+// (or only its scratch file) keeps nothing.
+TEST_F(BackupTest, AnImageThatFailsTheEnginesReadBackIsKeptAndNamedDamaged) {
+  const std::string damaged =
+      "[ 100% ] Capturing progress\r\n\r\n错误: 映像文件已写完,但读回检查没有通过,映像已损坏,不能用来还原！"
+      "损坏的映像文件已保留,请重新备份。(代码 28)\r\n";
+  const std::string expected =
+      "Imagex备份失败。\r\n备份映像 E:\\备份\\bak.wim 已损坏,不能通过完整性检查,不能用来还原！映像文件已保留,请重新备份。";
+  for (bool olderExisted : {false, true}) {
+    w.files.deleteFile("E:\\备份\\bak.wim");
+    if (olderExisted) w.files.addFile("E:\\备份\\bak.wim", "older backup");
+    ui.boxes.clear();
+    open();
+    runToEnd(damaged, true);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_GBK_EQ(expected, ui.boxes[0].text);
+    EXPECT_EQ(ui.boxes[0].style, ui::kIconStop | ui::kTaskModal);
+    EXPECT_GBK_EQ("Imagex备份失败。", c("statusLabel").text());
+    EXPECT_EQ(w.files.contentOf("E:\\备份\\bak.wim").size(), 2u * 1048576 + 1048576 / 4);
+    EXPECT_TRUE(calls.empty()) << "no power action after a failure";
+    const std::string log = w.files.contentOf("U:\\VrelPE\\VrelPELite.log");
+    EXPECT_NE(log.find("结果: 失败\r\n  Imagex备份失败。\r\n  备份映像 E:\\备份\\bak.wim 已损坏,"), std::string::npos) << log;
+  }
+  w.files.deleteFile("E:\\备份\\bak.wim");
+  ui.boxes.clear();
+  open();
+  window->click("okButton");
+  w.files.addFile("E:\\备份\\bak.wim.vrelpart", "partial");
+  w.console.deliver(damaged + kEnd);
+  tick();
+  EXPECT_GBK_EQ("Imagex备份失败。", ui.boxes.at(0).text);
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim.vrelpart"));
+  EXPECT_FALSE(w.files.hasFile("E:\\备份\\bak.wim"));
+}
+
 TEST_F(BackupTest, NewDestinationLeftByAFailedEngineIsRemoved) {
   open();
   window->click("okButton");

@@ -73,4 +73,8 @@ Failure FallbackBackend::capture(const CaptureRequest& request, toolio::Progress
   return run([&](Backend& backend) { return backend.capture(request, progress); }, false);
 }
 
+Failure FallbackBackend::verifyImage(const std::string& wimPath) {
+  return named(wimlib_.verifyImage(wimPath), kWimlibName);
+}
+
 }  // namespace wimengine

@@ -27,6 +27,9 @@ class FallbackBackend : public Backend {
   Failure readInfo(const std::string& wimPath, WimSummary& summary) override;
   Failure apply(const Command& command, toolio::Progress& progress) override;
   Failure capture(const CaptureRequest& request, toolio::Progress& progress) override;
+  // Always wimlib's: WIMGAPI has no call that reads an image's resources back without
+  // applying it, and wimlib reads what either library wrote.
+  Failure verifyImage(const std::string& wimPath) override;
 
   bool isDirectory(const std::string& path) override { return system_.isDirectory(path); }
   bool fileExists(const std::string& path) override { return system_.fileExists(path); }

@@ -295,8 +295,8 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
                       : request.compression == Compression::Fast  ? kCompressXpress
                                                                   : kCompressNone;
   DWORD creation = 0;
-  // WIM_FLAG_VERIFY: the library reads what it wrote back and compares, so that a
-  // capture it reports done can be restored.
+  // WIM_FLAG_VERIFY: the library checks what it single-instances byte by byte and
+  // keeps hashes for a later whole-file check; the engine reads the image back after.
   WimHandle wim(*api_, api_->createFile(wideFromUtf8(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways,
                                         kWimFlagVerify, compression, &creation));
   if (!wim) return fromLastError(Step::WriteWim);
@@ -327,6 +327,10 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
   }
   if (!wim.close()) return fromLastError(Step::WriteWim);
   return Failure{};
+}
+
+Failure WimgapiBackend::verifyImage(const std::string&) {
+  return failedWith(ErrorKind::Other, ERROR_NOT_SUPPORTED);
 }
 
 bool WimgapiBackend::isDirectory(const std::string& path) { return win32files::isDirectory(path); }

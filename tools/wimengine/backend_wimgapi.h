@@ -15,6 +15,9 @@ class WimgapiBackend : public Backend {
   Failure readInfo(const std::string& wimPath, WimSummary& summary) override;
   Failure apply(const Command& command, toolio::Progress& progress) override;
   Failure capture(const CaptureRequest& request, toolio::Progress& progress) override;
+  // WIMGAPI cannot read an image back without applying it: the engine verifies with
+  // wimlib (FallbackBackend), and this one says it cannot.
+  Failure verifyImage(const std::string& wimPath) override;
   bool isDirectory(const std::string& path) override;
   bool fileExists(const std::string& path) override;
   bool isSpecialFile(const std::string& path) override;

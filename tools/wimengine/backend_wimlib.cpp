@@ -234,13 +234,15 @@ Failure WimlibBackend::capture(const CaptureRequest& request, toolio::Progress& 
   if (code == WIMLIB_ERR_OPEN || code == WIMLIB_ERR_STAT || code == WIMLIB_ERR_READLINK)
     return failedWith(ErrorKind::SourceUnreadable, code);
   if (code != 0) return classify(code, writeErrno, Step::WriteWim, request.wimPath);
-  // A backup is only as good as what can be read back: every resource of the written
-  // file is read again and its hash compared.
+  return Failure{};
+}
+
+Failure WimlibBackend::verifyImage(const std::string& wimPath) {
   WimHandle written;
-  if (Failure reopened = openWim(request.wimPath, false, written, nullptr)) return reopened;
+  if (Failure reopened = openWim(wimPath, false, written, nullptr)) return reopened;
   errno = 0;
-  code = wimlib_verify_wim(written.get(), 0);
-  if (code != 0) return classify(code, errno, Step::ReadWim, request.wimPath);
+  int code = wimlib_verify_wim(written.get(), 0);
+  if (code != 0) return classify(code, errno, Step::ReadWim, wimPath);
   return Failure{};
 }
 

@@ -12,6 +12,7 @@ class WimlibBackend : public Backend {
   Failure readInfo(const std::string& wimPath, WimSummary& summary) override;
   Failure apply(const Command& command, toolio::Progress& progress) override;
   Failure capture(const CaptureRequest& request, toolio::Progress& progress) override;
+  Failure verifyImage(const std::string& wimPath) override;
   bool isDirectory(const std::string& path) override;
   bool fileExists(const std::string& path) override;
   bool isSpecialFile(const std::string& path) override;

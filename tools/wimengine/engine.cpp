@@ -95,8 +95,19 @@ int runCapture(const Command& command, Backend& backend, toolio::LineSink& out) 
   request.tempDir = command.tempDir;
 
   Failure outcome = backend.capture(request, progress);
-  if (!outcome && !scratch.commit()) outcome = failedWith(ErrorKind::DestinationNotWritable);
   if (outcome) return reportFailure(out, outcome);
+  // A backup is only as good as what can be read back: the written file is read
+  // again before it takes its name. One that was written whole and then fails is kept
+  // (the user may want to look at it or copy what it holds); only a file that was
+  // never finished is removed.
+  Failure check = backend.verifyImage(scratch.path());
+  if (!scratch.commit()) return reportFailure(out, failedWith(ErrorKind::DestinationNotWritable));
+  if (check) {
+    Failure damaged = failedWith(ErrorKind::WrittenImageDamaged, check.code);
+    damaged.library = check.library;
+    reportFailure(out, damaged);
+    return kExitWrittenImageDamaged;
+  }
   progress.finish();
   out.line("");
   out.line("Successfully imaged " + backend.toConsoleText(command.source));

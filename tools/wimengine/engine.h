@@ -47,6 +47,8 @@ class Backend : public toolio::FileMoves, public PartFiles {
   // split set the command's otherParts name every other part, found and checked.
   virtual Failure apply(const Command& command, toolio::Progress& progress) = 0;
   virtual Failure capture(const CaptureRequest& request, toolio::Progress& progress) = 0;
+  // Reads every resource of a finished image back and compares its hash.
+  virtual Failure verifyImage(const std::string& wimPath) = 0;
 
   virtual bool isDirectory(const std::string& path) = 0;
   virtual bool fileExists(const std::string& path) = 0;
@@ -60,7 +62,9 @@ class Backend : public toolio::FileMoves, public PartFiles {
   virtual std::string toUtf8(const std::string& argument) { return argument; }
 };
 
-// Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
+// Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong, 3 a
+// capture wrote its image but the image failed the read-back check (it is kept).
+inline constexpr int kExitWrittenImageDamaged = 3;
 int runEngine(const std::vector<std::string>& args, Backend& backend, toolio::LineSink& out);
 
 }  // namespace wimengine

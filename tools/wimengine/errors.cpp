@@ -36,6 +36,8 @@ const struct {
     {ErrorKind::TempDirMissing, "错误: 临时目录不存在或无法使用。"},
     {ErrorKind::DiskFull, "错误: 磁盘空间不足。"},
     {ErrorKind::OutOfMemory, "错误: 内存不足。"},
+    {ErrorKind::WrittenImageDamaged,
+     "错误: 映像文件已写完,但读回检查没有通过,映像已损坏,不能用来还原！损坏的映像文件已保留,请重新备份。"},
     {ErrorKind::LibraryMissing, "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。"},
     {ErrorKind::Other, "错误: WIM映像操作失败。"},
 };

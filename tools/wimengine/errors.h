@@ -33,6 +33,9 @@ enum class ErrorKind {
   TempDirMissing,
   DiskFull,
   OutOfMemory,
+  // The capture wrote the whole image, which then did not read back as it was
+  // written: kept under its name for the user to look at, never restorable as it is.
+  WrittenImageDamaged,
   LibraryMissing,
   Other,
 };

@@ -14,6 +14,7 @@ struct ScriptedLibrary : Backend {
   std::string name;
   std::vector<std::string>& log;
   Failure next = Failure{};
+  Failure verified = Failure{};
   WimSummary filled;
 
   Failure readInfo(const std::string&, WimSummary& out) override {
@@ -30,6 +31,10 @@ struct ScriptedLibrary : Backend {
   Failure capture(const CaptureRequest&, toolio::Progress&) override {
     log.push_back(name + " capture");
     return next;
+  }
+  Failure verifyImage(const std::string&) override {
+    log.push_back(name + " verify");
+    return verified;
   }
   bool isDirectory(const std::string&) override { return file("isDirectory"); }
   bool fileExists(const std::string&) override { return file("fileExists"); }
@@ -91,7 +96,8 @@ TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
       {LibraryChoice::SystemFirst, &kInfo, failedWith(E::Other, 87), Failure{},
        {"system info", "wimlib info"}, ""},
       {LibraryChoice::SystemFirst, &kCapture, failedWith(E::LibraryMissing), Failure{},
-       {"system capture", "wimlib capture"}, ""},
+       {"system capture", "wimlib capture", "wimlib verify"}, ""},
+      {LibraryChoice::SystemFirst, &kCapture, Failure{}, Failure{}, {"system capture", "wimlib verify"}, ""},
       // An ESD on a WinPE before 4.0: wimlib reads it; forced to WIMGAPI, the user learns why not.
       {LibraryChoice::SystemFirst, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info", "wimlib info"}, ""},
       {LibraryChoice::SystemOnly, &kInfo, esdOnOldWimgapi(), Failure{}, {"system info"},
@@ -115,7 +121,7 @@ TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
        "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll)"},
       {LibraryChoice::WimlibOnly, &kApply, Failure{}, failedWith(E::DiskFull, 3), {"wimlib apply"},
        "错误: 磁盘空间不足。(wimlib 代码 3)"},
-      {LibraryChoice::WimlibOnly, &kCapture, failedWith(E::Other), Failure{}, {"wimlib capture"}, ""},
+      {LibraryChoice::WimlibOnly, &kCapture, failedWith(E::Other), Failure{}, {"wimlib capture", "wimlib verify"}, ""},
   };
   for (const Case& k : cases) {
     log.clear();
@@ -134,6 +140,20 @@ TEST_F(Choice, WhichLibraryRunsAndWhatAFailureSays) {
       EXPECT_FALSE(gbk::contains(out.text(), "wimlib", true)) << out.text();
       EXPECT_FALSE(gbk::contains(out.text(), "wimgapi", true)) << out.text();
     }
+  }
+}
+
+// Whichever library wrote the image, wimlib reads it back, even with WIMGAPI forced.
+TEST_F(Choice, ACaptureIsReadBackByWimlibWhicheverLibraryWroteIt) {
+  wimlib.verified = failedWith(ErrorKind::WimCorrupt, 18);
+  for (LibraryChoice choice : {LibraryChoice::SystemFirst, LibraryChoice::SystemOnly}) {
+    log.clear();
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(choice, kCapture), 3);
+    EXPECT_EQ(log, (std::vector<std::string>{"system capture", "wimlib verify"}));
+    EXPECT_TRUE(gbk::endsWith(out.text(), "\r\n错误: 映像文件已写完,但读回检查没有通过,映像已损坏,不能用来还原！"
+                                          "损坏的映像文件已保留,请重新备份。(wimlib 代码 18)\r\n"))
+        << gbktest::toUtf8(out.text());
   }
 }
 

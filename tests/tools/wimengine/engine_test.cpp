@@ -18,6 +18,8 @@ struct FakeBackend : Backend {
   std::set<std::string> directories{"C:\\", "E:\\ImagexTemp"};
   std::set<std::string> specials;  // devices and pipes
   Failure next = Failure{};
+  Failure verified = Failure{};
+  std::vector<std::string> verifiedPaths;
   WimSummary summary;
   std::vector<double> progressSteps{0.5};
   CaptureRequest lastCapture;
@@ -45,6 +47,10 @@ struct FakeBackend : Backend {
     }
     if (!next) files[request.wimPath] = "image";
     return next;
+  }
+  Failure verifyImage(const std::string& path) override {
+    verifiedPaths.push_back(path + " holding " + (files.count(path) ? files[path] : "nothing"));
+    return verified;
   }
   bool isDirectory(const std::string& path) override { return directories.count(path) > 0; }
   bool fileExists(const std::string& path) override { return files.count(path) > 0 || specials.count(path) > 0; }
@@ -121,6 +127,34 @@ TEST_F(EngineFixture, FailedCaptureLeavesNoFileAndKeepsAnOlderOne) {
     EXPECT_FALSE(backend.fileExists("E:\\bak.wim.vrelpart"));
     EXPECT_EQ(backend.fileExists("E:\\bak.wim"), k.olderExists);
   }
+}
+
+// The whole image was written, then did not read back: the user keeps it to look at
+// (and learns it is damaged); an older backup of that name gives way to it, as it
+// would to a good one.
+TEST_F(EngineFixture, AnImageThatFailsTheReadBackIsKeptAndNamedDamaged) {
+  EXPECT_EQ(run(kCapture), 0);
+  EXPECT_EQ(backend.verifiedPaths, std::vector<std::string>{"E:\\bak.wim.vrelpart holding image"})
+      << "checked before it takes its name";
+  for (bool olderExists : {false, true}) {
+    backend.files.clear();
+    if (olderExists) backend.files["E:\\bak.wim"] = "older backup";
+    backend.verified = failedWith(ErrorKind::WimCorrupt, 47);
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(kCapture), 3);
+    EXPECT_FALSE(saysSuccess()) << out.text();
+    EXPECT_TRUE(gbk::endsWith(out.text(), "\r\n错误: 映像文件已写完,但读回检查没有通过,映像已损坏,不能用来还原！"
+                                          "损坏的映像文件已保留,请重新备份。(代码 47)\r\n"))
+        << gbktest::toUtf8(out.text());
+    EXPECT_EQ(backend.files, (std::map<std::string, std::string>{{"E:\\bak.wim", "image"}}));
+  }
+  // A failed write is never checked, and leaves nothing.
+  backend.files.clear();
+  backend.verifiedPaths.clear();
+  backend.next = failedWith(ErrorKind::DiskFull, 112);
+  EXPECT_EQ(run(kCapture), 1);
+  EXPECT_TRUE(backend.verifiedPaths.empty());
+  EXPECT_TRUE(backend.files.empty());
 }
 
 TEST_F(EngineFixture, CaptureRefusesAMissingTempFolderOrADirectoryAsDestination) {
