@@ -101,8 +101,9 @@ std::vector<std::uint64_t> bootSectorCopies(const std::uint8_t* boot);
 
 // What makes a volume risky to image or overwrite: a BitLocker volume (its sectors
 // are encrypted), a hibernated Windows (a hiberfil.sys holding a hibernation image,
-// which resumes over whatever was written since) and NTFS marked dirty (its bitmap
-// may not match its files).
+// or an NTFS log left open, as fast start-up leaves it: either is replayed over
+// whatever was written since) and NTFS marked dirty (its bitmap may not match its
+// files).
 struct Risks {
   bool bitLocker = false;
   bool hibernated = false;

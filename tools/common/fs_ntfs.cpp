@@ -1,8 +1,8 @@
 // NTFS: the used clusters are $Bitmap's, read through MFT record 6 from the first,
 // always contiguous, part of the MFT; for an image, also those that the records of
 // the MFT name, read through the MFT's own run list. The backup boot sector sits just
-// past the last cluster. The risk flags come from $Volume (dirty) and from the root
-// folder's hiberfil.sys (hibernated).
+// past the last cluster. The risk flags come from $Volume (dirty), and from the root
+// folder's hiberfil.sys and $LogFile's restart area (hibernated).
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -501,6 +501,45 @@ bool hibernated(Mft& m, std::uint64_t clusterCount) {
   return false;
 }
 
+// $LogFile's newer restart page: a log that still has a client and lacks the
+// volume-is-clean flag was never closed. Windows leaves it so when it hibernates
+// (fast start-up does, with or without a hibernation image to show for it) or stops
+// without shutting down, and replays it over whatever was written meanwhile. A log
+// that was never written (all 0xFF, as mkntfs and ntfsfix leave it) is closed.
+bool logLeftOpen(Mft& m, std::uint64_t clusterCount) {
+  std::vector<std::uint8_t> r, extension, head;
+  if (!readAnyRecord(m, clusterCount, 2, r)) return false;
+  const std::uint8_t* content = findInFile(m, clusterCount, r, 0x80, false, extension);
+  if (!content || content[8] == 0) return false;
+  // Two restart pages of at most 64 KiB each.
+  if (!readStream(m, content, clusterCount, 128u << 10, head)) return false;
+  struct Restart {
+    std::uint64_t lsn;
+    bool open;
+  };
+  // The fields read all lie in the page's first sector, before its fixup bytes.
+  auto restartAt = [&](std::size_t at) -> std::optional<Restart> {
+    if (at + 512 > head.size()) return std::nullopt;
+    const std::uint8_t* page = &head[at];
+    if (std::memcmp(page, "RSTR", 4) != 0) return std::nullopt;
+    const std::uint16_t areaOffset = le16(page + 0x18);
+    if (areaOffset < 0x1E || areaOffset % 8 || areaOffset + 0x10u > 510) return std::nullopt;
+    const std::uint8_t* area = page + areaOffset;
+    const bool hasClient = le16(area + 0x0C) != 0xFFFF;  // client_in_use_list
+    const bool clean = le16(area + 0x0E) & 0x0002;        // RESTART_VOLUME_IS_CLEAN
+    return Restart{le64(area), hasClient && !clean};
+  };
+  const std::optional<Restart> first = restartAt(0);
+  std::optional<Restart> second;
+  if (head.size() >= 512) {
+    const std::uint32_t pageSize = first ? le32(&head[0x10]) : 4096;
+    if (pageSize >= 512 && pageSize <= 65536 && (pageSize & (pageSize - 1)) == 0) second = restartAt(pageSize);
+  }
+  if (first && second) return (second->lsn > first->lsn ? second : first)->open;
+  if (first) return first->open;
+  return second && second->open;
+}
+
 class Ntfs : public FileSystem {
  public:
   Kind recognise(const std::uint8_t* boot) const override {
@@ -547,7 +586,7 @@ class Ntfs : public FileSystem {
     if (!mft) return;
     const std::uint64_t clusterCount = boot->totalSectors / (boot->clusterSize / boot->bytesPerSector);
     risks.dirty = markedDirty(*mft);
-    risks.hibernated = hibernated(*mft, clusterCount);
+    risks.hibernated = hibernated(*mft, clusterCount) || logLeftOpen(*mft, clusterCount);
   }
 
   MoveFix fixStart(disk::Device& partition, const std::uint8_t* boot, std::uint64_t startByte) const override {
