@@ -160,7 +160,8 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
     return;
   }
   const std::string summary = "Ghost备份磁盘完成！\r\n保存位置: " + core::fileNameOf(saveFile) + "\r\n备份分区: " +
-                              target.targetDisplay + "\r\n备份大小: " + core::sizeInMegabytesText(size) + " MB";
+                              target.targetDisplay + "\r\n备份大小: " + core::sizeInMegabytesText(size) + " MB" +
+                              (outcome.notice.empty() ? std::string() : "\r\n" + outcome.notice);
   log.finish(true, summary + (check ? "\r\n映像已通过完整性检查。" : ""));
   core::showBox(s.ui, &mainWindow, summary, core::kInformationBox);
 }

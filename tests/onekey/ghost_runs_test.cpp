@@ -294,6 +294,26 @@ TEST_F(OneKeyTest, BackupIsCheckedAndADamagedImageIsAFailureThatKeepsTheImage) {
                 ui.boxes[1].text);
 }
 
+// The engine's notes on the partition it backed up (a state the user was asked about)
+// end the summary, as a restore's do; the backup is still checked.
+TEST_F(OneKeyTest, ABackupWithTheEnginesNoteIsASuccessThatShowsIt) {
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.gho");
+  selectRow(0);
+  w.processes.onRun = [this](const std::string& line) {
+    if (line.find("pdump") != std::string::npos) w.files.addSizedFile("D:\\bak\\c.gho", 700 * kMB);
+  };
+  w.processes.answer("pdump", "提示: 该分区的NTFS被标记为需要检查,空间位图可能与文件不符,映像可能漏掉数据;"
+                              "建议运行 chkdsk /f 后重新备份。\r\n");
+  press();
+  ASSERT_EQ(w.processes.captured.size(), 2u) << "the backup, then its check";
+  ASSERT_EQ(ui.boxes.size(), 2u);
+  EXPECT_GBK_EQ("Ghost备份磁盘完成！\r\n保存位置: c.gho\r\n备份分区: C:\\(1:1)\r\n备份大小: 700 MB\r\n"
+                "提示: 该分区的NTFS被标记为需要检查,空间位图可能与文件不符,映像可能漏掉数据;建议运行 chkdsk /f 后重新备份。",
+                ui.boxes[1].text);
+  EXPECT_EQ(ui.boxes[1].style, 0x2040u);
+}
+
 TEST_F(OneKeyTest, TheConfigurationKeyTurnsTheCheckOff) {
   struct Case {
     const char* value;  // nullptr: no configuration file

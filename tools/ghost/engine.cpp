@@ -281,17 +281,10 @@ Problem destinationProblem(Files& files, const std::string& path) {
   return Problem::None;
 }
 
-}  // namespace
-
-Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
-                  const RunOptions& options) {
+// The backup once its source is open.
+Failure backupFrom(const Command& command, Backend& backend, toolio::Progress& progress, const RunOptions& options,
+                   OpenedPartition& source) {
   Files& files = backend.imageFiles();
-  if (Problem problem = destinationProblem(files, command.imagePath); problem != Problem::None) return fail(problem);
-  OpenedPartition source;
-  Failure opening;
-  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
-      problem != Problem::None)
-    return openingFailed(backend, command.partition, problem, opening);
   if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
 
   BackupPlan plan;
@@ -375,6 +368,23 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
   encodeEndRecord(record, endBytes);
   if (Problem problem = writer.write(endBytes, sizeof endBytes); problem != Problem::None) return fail(problem);
   return fail(writer.commit());
+}
+
+}  // namespace
+
+Failure runBackup(const Command& command, Backend& backend, toolio::Progress& progress,
+                  const RunOptions& options) {
+  if (Problem problem = destinationProblem(backend.imageFiles(), command.imagePath); problem != Problem::None)
+    return fail(problem);
+  OpenedPartition source;
+  Failure opening;
+  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
+      problem != Problem::None)
+    return openingFailed(backend, command.partition, problem, opening);
+  const fs::Risks risks = fs::readRisks(*source.device);
+  Failure outcome = backupFrom(command, backend, progress, options, source);
+  outcome.risks = risks;
+  return outcome;
 }
 
 Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress) {
@@ -535,7 +545,11 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
       problem != Problem::None)
     return openingFailed(backend, command.partition, problem, opening);
-  return restoreOnto(command, backend, progress, image, target);
+  // Read before anything is written over them.
+  const fs::Risks risks = fs::readRisks(*target.device);
+  Failure outcome = restoreOnto(command, backend, progress, image, target);
+  outcome.risks = risks;
+  return outcome;
 }
 
 int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
@@ -550,6 +564,8 @@ int runCommand(const Command& command, Backend& backend, toolio::Progress& progr
   } catch (const std::bad_alloc&) {
     failure = fail(Problem::OutOfMemory);
   }
+  // Run alone, the engine asks nothing: it says what it found and goes on.
+  for (const std::string& line : riskNotes(failure, command.mode == Mode::Restore)) out.line(line);
   for (const std::string& line : failureLines(failure)) out.line(line);
   return failure.problem == Problem::None ? 0 : 1;
 }

@@ -92,7 +92,8 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
 Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress);
 Failure runRestore(const Command& command, Backend& backend, toolio::Progress& progress);
 
-// Runs the command and prints its failure lines (nothing on success).
+// Runs the command and prints its notes on the partition's risky state, then its
+// failure lines (nothing else on success).
 // Exit codes: 0 success, 1 the operation failed, 2 the command line is wrong.
 int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
                toolio::LineSink& out);

@@ -105,4 +105,21 @@ std::vector<std::string> failureLines(const Failure& f) {
   return lines;
 }
 
+std::vector<std::string> riskNotes(const Failure& f, bool restore) {
+  std::vector<std::string> lines;
+  auto note = [&](bool when, const char* text) {
+    if (when) lines.push_back(std::string(kNoticePrefix) + text);
+  };
+  if (restore) {
+    if (f.target == TargetState::Untouched) return lines;
+    note(f.risks.bitLocker, "目标分区原是BitLocker加密卷,已被映像覆盖,原来加密的数据不再存在。");
+    note(f.risks.hibernated, "目标分区上原有的Windows处于休眠或快速启动状态,它休眠时未保存的内容已随还原丢失。");
+    return lines;
+  }
+  note(f.risks.bitLocker, "该分区是BitLocker加密卷,映像逐个扇区保存了加密的数据,只能原样还原成加密卷,要用原来的密钥才能打开。");
+  note(f.risks.hibernated, "该分区上的Windows处于休眠或快速启动状态,映像中是休眠时留在磁盘上的文件,可能不完整。");
+  note(f.risks.dirty, "该分区的NTFS被标记为需要检查,空间位图可能与文件不符,映像可能漏掉数据;建议运行 chkdsk /f 后重新备份。");
+  return lines;
+}
+
 }  // namespace ghost

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/common/disk_error.h"
+#include "tools/common/fs.h"
 
 namespace ghost {
 
@@ -74,11 +75,19 @@ struct Failure {
   // A successful restore whose NTFS could not be grown to fill the larger partition.
   bool notGrown = false;
   std::uint32_t growError = 0;
+  // The partition's state as the run found it (BitLocker, hibernated, dirty), whatever
+  // the outcome: noted to whoever runs the engine without the program's questions.
+  fs::Risks risks;
 };
 
 // One or two GBK lines. A success prints nothing, or its notice: one line that begins
 // with kNoticePrefix (the program shows it and still counts the run a success).
 std::vector<std::string> failureLines(const Failure& failure);
 inline constexpr char kNoticePrefix[] = "提示: ";
+
+// Notice lines for the risky state the partition was found in: a backup's source (all
+// three), a restore's target (BitLocker and hibernation: a dirty flag goes with the
+// file system the restore replaces). Nothing for a restore that wrote nothing.
+std::vector<std::string> riskNotes(const Failure& failure, bool restore);
 
 }  // namespace ghost

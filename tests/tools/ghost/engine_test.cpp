@@ -356,14 +356,16 @@ TEST_F(EngineTest, SpannedImagesReadBackAndStaleSpansAreNotMistaken) {
 }
 
 // An NTFS volume made by mkntfs (4 KiB clusters) filling a partition of `sectors`.
-std::vector<std::uint8_t> mkntfsVolume(std::uint64_t sectors) {
+// then: a shell command run on the new volume's file, named by $1.
+std::vector<std::uint8_t> mkntfsVolume(std::uint64_t sectors, const std::string& then = {}) {
   char path[] = "/tmp/ghost-ntfs-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
   close(fd);
   const std::string file = path;
-  const std::string make = "truncate -s " + std::to_string(sectors * 512) + " " + file +
-                           " && /usr/sbin/mkntfs -q -Q -F -s 512 -c 4096 " + file + " >/dev/null 2>&1";
+  std::string make = "truncate -s " + std::to_string(sectors * 512) + " " + file +
+                     " && /usr/sbin/mkntfs -q -Q -F -s 512 -c 4096 " + file + " >/dev/null 2>&1";
+  if (!then.empty()) make += " && sh -c '" + then + "' volume " + file;
   std::vector<std::uint8_t> bytes;
   if (std::system(make.c_str()) == 0) {
     std::FILE* in = std::fopen(path, "rb");
@@ -415,6 +417,50 @@ TEST(NtfsGrow, IsAskedForWithAClusterOfRoomAndAFailureIsANoticeOfASuccess) {
     EXPECT_TRUE(std::equal(volume.begin() + 512, volume.end() - 512, backend.partitions["1:2"].bytes.begin() + 512))
         << "the data is there whatever became of the grow";
   }
+}
+
+// Run alone, the engine asks nothing: it notes the risky state it finds, as notices
+// the program counts as a success, and goes on.
+TEST(RiskNotes, TheEngineNotesWhatItFindsAndGoesOn) {
+  if (access("/usr/sbin/mkntfs", X_OK) != 0) GTEST_SKIP() << "no mkntfs";
+  // Marked dirty as a scheduled check leaves it (ntfsresize), then a hibernation file.
+  const std::vector<std::uint8_t> volume =
+      mkntfsVolume(65536, "echo y | ntfsresize -f -s 24M \"$1\" >/dev/null 2>&1 && printf HIBR > \"$1.h\" && "
+                          "ntfscp -f -q \"$1\" \"$1.h\" hiberfil.sys >/dev/null 2>&1; s=$?; rm -f \"$1.h\"; exit $s");
+  ASSERT_EQ(volume.size(), 65536u * 512) << "mkntfs, ntfsresize or ntfscp failed";
+  FakeBackend backend;
+  backend.partitions["1:1"].bytes = volume;
+  RecordingProgress progress;
+  toolio::CapturedOut backedUp;
+  EXPECT_EQ(ghost::runCommand(backupCommand("1:1", "D:\\ntfs.gho"), backend, progress, backedUp), 0);
+  EXPECT_EQ(backedUp.text(),
+            "提示: 该分区上的Windows处于休眠或快速启动状态,映像中是休眠时留在磁盘上的文件,可能不完整。\r\n"
+            "提示: 该分区的NTFS被标记为需要检查,空间位图可能与文件不符,映像可能漏掉数据;建议运行 chkdsk /f 后重新备份。\r\n");
+  // Restored over the same hibernated, dirty volume: the dirty flag goes with it.
+  backend.partitions["1:2"].bytes = volume;
+  toolio::CapturedOut restored;
+  EXPECT_EQ(ghost::runCommand(restoreCommand("D:\\ntfs.gho", "1:2"), backend, progress, restored), 0);
+  EXPECT_EQ(restored.text(), "提示: 目标分区上原有的Windows处于休眠或快速启动状态,它休眠时未保存的内容已随还原丢失。\r\n");
+
+  // BitLocker, by its boot sector's name, both ways.
+  std::vector<std::uint8_t> encrypted = samplePartition(2 << 20, 3);
+  std::memcpy(encrypted.data() + 3, "-FVE-FS-", 8);
+  backend.partitions["1:3"].bytes = encrypted;
+  toolio::CapturedOut bitLockerBackup;
+  EXPECT_EQ(ghost::runCommand(backupCommand("1:3", "D:\\fve.gho"), backend, progress, bitLockerBackup), 0);
+  EXPECT_EQ(bitLockerBackup.text(), "提示: 该分区是BitLocker加密卷,映像逐个扇区保存了加密的数据,只能原样还原成加密卷,"
+                                    "要用原来的密钥才能打开。\r\n");
+  backend.partitions["1:4"].bytes = encrypted;
+  toolio::CapturedOut bitLockerRestore;
+  EXPECT_EQ(ghost::runCommand(restoreCommand("D:\\fve.gho", "1:4"), backend, progress, bitLockerRestore), 0);
+  EXPECT_EQ(bitLockerRestore.text(), "提示: 目标分区原是BitLocker加密卷,已被映像覆盖,原来加密的数据不再存在。\r\n");
+  EXPECT_TRUE(backend.partitions["1:4"].bytes == encrypted);
+  // A restore refused before writing leaves the volume as it was, and says only why.
+  backend.partitions["1:5"].bytes.assign(1 << 20, 0);
+  std::memcpy(backend.partitions["1:5"].bytes.data() + 3, "-FVE-FS-", 8);
+  toolio::CapturedOut refused;
+  EXPECT_EQ(ghost::runCommand(restoreCommand("D:\\fve.gho", "1:5"), backend, progress, refused), 1);
+  EXPECT_EQ(refused.text().find("提示"), std::string::npos) << refused.text();
 }
 
 // Boot sectors the restore must recognise without reading a volume behind them: an
