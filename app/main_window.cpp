@@ -55,8 +55,11 @@ const ui::WindowSpec kMainWindow{
 
 }  // namespace
 
-const ui::FileDialogSpec kRestoreImageDialog{false, "映像文件路径:", "*.GHO",
-                                             "映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO"};
+// The second choice shows current installation media (an ESD, the first part of a
+// split set), which the first one hides.
+const ui::FileDialogSpec kRestoreImageDialog{
+    false, "映像文件路径:", "*.GHO",
+    "映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO|Windows安装映像(*.ESD;*.SWM)|*.ESD;*.SWM"};
 const ui::FileDialogSpec kGhostSaveDialog{true, "请保存Gho映像文件:", "*.Gho", "Ghost映像(*.Gho)|*.Gho"};
 const ui::FileDialogSpec kWimSaveDialog{true, "映像文件路径:", "*.WIM", "Imagex映像文件(*.WIM)|*.WIM"};
 const ui::FileDialogSpec kCheckImageDialog{false, "请选择Gho映像文件:", "*.Gho", "Ghost映像(*.Gho)|*.Gho"};

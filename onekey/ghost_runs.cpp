@@ -45,12 +45,20 @@ bool onlyNotices(const std::string& output) {
 
 }  // namespace
 
+namespace {
+
+// Silent but not ended with 0: the engine was ended from outside (killed, its window
+// closed, the task ended), so whatever it was doing did not finish. Empty otherwise.
+std::string endedFromOutside(const platform::CapturedRun& run) {
+  if (!run.output.empty() || run.exitCode == 0) return {};
+  return "Ghost没有正常结束(退出代码 " + std::to_string(run.exitCode) + "),也没有报告原因,可能被强行终止。";
+}
+
+}  // namespace
+
 GhostOutcome judgeGhostRun(const platform::CapturedRun& run) {
   if (!run.started) return {false, kInterpreterNotStarted, {}};
-  // Silent but not ended with 0: the engine was ended from outside (killed, its
-  // window closed, the task ended), so what it wrote is not a finished job.
-  if (run.output.empty() && run.exitCode != 0)
-    return {false, "Ghost没有正常结束(退出代码 " + std::to_string(run.exitCode) + "),也没有报告原因,可能被强行终止。", {}};
+  if (std::string cut = endedFromOutside(run); !cut.empty()) return {false, cut, {}};
   if (run.output.empty()) return {true, {}, {}};
   if (onlyNotices(run.output)) return {true, {}, run.output.substr(0, run.output.size() - 2)};
   // Untrimmed: even blanks or line ends are the engine complaining.
@@ -148,6 +156,9 @@ void ghostBackup(Services& s, ui::Window& mainWindow, const core::Request& reque
         runner::tryRunCaptured(s.os, checkCommandLine(s.state.tools.ghostEnginePath, saveFile));
     if (!checked.started) {
       outcome = {false, "备份映像 " + saveFile + " 未能检查：" + kInterpreterNotStarted};
+    } else if (std::string cut = endedFromOutside(checked); !cut.empty()) {
+      // A check cut short read only part of the image: that proves nothing.
+      outcome = {false, "备份映像 " + saveFile + " 未能检查完：" + cut + "映像文件已保留,请另行检查。"};
     } else if (!checked.output.empty()) {
       outcome = {false, "备份映像 " + saveFile + " 已损坏,不能通过完整性检查,不能用来还原！映像文件已保留,请重新备份。\r\n" +
                             checked.output};
@@ -179,6 +190,12 @@ void checkGhostImage(Services& s, ui::Window& mainWindow, const std::string& ima
   const std::string name = core::fileNameOf(imagePath);
   if (!run.started) {
     const std::string text = name + " 镜像文件未能检查：" + kInterpreterNotStarted;
+    log.finish(false, text);
+    core::showBox(s.ui, &mainWindow, text, core::kErrorBox);
+    return;
+  }
+  if (std::string cut = endedFromOutside(run); !cut.empty()) {
+    const std::string text = name + " 镜像文件未能检查完：" + cut;
     log.finish(false, text);
     core::showBox(s.ui, &mainWindow, text, core::kErrorBox);
     return;

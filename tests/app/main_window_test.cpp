@@ -201,7 +201,7 @@ TEST_F(MainWindowTest, RestoreBrowseSelectsTheChosenImageAddingItOnce) {
   }
   const ui::FileDialogSpec& open = ui.dialogs.at(0);
   EXPECT_FALSE(open.save);
-  EXPECT_GBK_EQ("映像文件路径:|*.GHO|映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO",
+  EXPECT_GBK_EQ("映像文件路径:|*.GHO|映像文件(*.GHO;*.WIM;*.ISO)|*.GHO;*.WIM;*.ISO|Windows安装映像(*.ESD;*.SWM)|*.ESD;*.SWM",
                 open.title + "|" + open.initialName + "|" + open.filter);
 }
 

@@ -265,6 +265,29 @@ TEST_F(OneKeyTest, ImageCheckReportsPassOrFailWithoutTheEngineText) {
   EXPECT_EQ(ui.boxes[1].style, 0x2010u);
 }
 
+// A check ended from outside (silent, exit code not 0) read only part of the image:
+// neither the check on its own nor the one after a backup may call it sound.
+TEST_F(OneKeyTest, ACheckEndedFromOutsideIsNeverCalledSound) {
+  w.processes.answer("CHKIMG", "", true, 0xC000013A);
+  onekey::checkGhostImage(services, *main, "D:\\sys.gho");
+  main->click("ghostBackupRadio");
+  main->get("savePathEdit").setText("D:\\bak\\c.gho");
+  selectRow(0);
+  w.processes.onRun = [this](const std::string& line) {
+    if (line.find("pdump") != std::string::npos) w.files.addSizedFile("D:\\bak\\c.gho", 700 * kMB);
+  };
+  press();
+  ASSERT_EQ(ui.boxes.size(), 3u);
+  EXPECT_GBK_EQ("sys.gho 镜像文件未能检查完：Ghost没有正常结束(退出代码 3221225786),也没有报告原因,可能被强行终止。",
+                ui.boxes[0].text);
+  EXPECT_EQ(ui.boxes[0].style, 0x2010u);
+  EXPECT_GBK_EQ("Ghost备份磁盘错误！\r\n错误信息:\r\n备份映像 D:\\bak\\c.gho 未能检查完：Ghost没有正常结束(退出代码 "
+                "3221225786),也没有报告原因,可能被强行终止。映像文件已保留,请另行检查。",
+                ui.boxes[2].text);
+  EXPECT_EQ(ui.boxes[2].style, 0x2010u);
+  EXPECT_TRUE(w.files.hasFile("D:\\bak\\c.gho"));
+}
+
 // Every GHO backup is read back by the engine's image check before the summary.
 TEST_F(OneKeyTest, BackupIsCheckedAndADamagedImageIsAFailureThatKeepsTheImage) {
   main->click("ghostBackupRadio");
