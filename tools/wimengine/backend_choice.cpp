@@ -13,7 +13,10 @@ constexpr const char* kWimlibName = "wimlib";
 // it does not understand the file (newer compression, solid resources, split sets).
 // The rest (paths, access, room, image numbers) would fail the same way again.
 bool worthAnotherLibrary(ErrorKind kind, bool imageMayBeRefused) {
-  if (kind == ErrorKind::LibraryMissing || kind == ErrorKind::EsdNeedsNewerWimgapi) return true;
+  if (kind == ErrorKind::LibraryMissing || kind == ErrorKind::LibraryNotFound ||
+      kind == ErrorKind::LibraryWrongBitness || kind == ErrorKind::LibraryTooOld ||
+      kind == ErrorKind::EsdNeedsNewerWimgapi)
+    return true;
   if (!imageMayBeRefused) return false;
   return kind == ErrorKind::WimCorrupt || kind == ErrorKind::WimUnsupported || kind == ErrorKind::WimSplit ||
          kind == ErrorKind::Other;
@@ -48,7 +51,7 @@ Failure FallbackBackend::run(Run&& attempt, bool imageMayBeRefused) {
   if (!second) return second;
   // Both failed: wimlib's cause is shown, with what the system's library said.
   std::string library = kWimlibName;
-  if (first.kind != ErrorKind::LibraryMissing) {
+  if (first.kind != ErrorKind::LibraryMissing || first.code != 0) {
     std::string systemPart = kSystemName;
     if (first.code != 0) systemPart += " 代码 " + std::to_string(first.code);
     library = systemPart + "; " + library;
