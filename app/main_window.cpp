@@ -123,7 +123,11 @@ std::vector<ui::Handler> MainWindow::handlers() {
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  const bool started = runStartup(
+  // The start-up lists the partitions itself, pumping messages while the lister runs:
+  // a device event meanwhile is listed after it.
+  bool started = false;
+  whileRunning([&] {
+    started = runStartup(
       ctx_, window, c_->statusBar,
       StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
                    [this] {
@@ -131,6 +135,7 @@ void MainWindow::onCreated(ui::Window& window) {
                          disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
                                               &ctx_.state.listedRisks);
                    }});
+  });
   if (!started) return;
   statusText_ = c_->statusBar.itemText(kStatusPane);
   showListerSaid();
@@ -138,8 +143,13 @@ void MainWindow::onCreated(ui::Window& window) {
 
 void MainWindow::refreshPartitions() {
   if (!c_) return;
+  // The window's messages are pumped while the lister runs: a refresh asked for then
+  // would clear the list (and its risks) under the one being filled.
+  if (listing_) return;
+  listing_ = true;
   listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
                                               &ctx_.state.listedRisks);
+  listing_ = false;
   // The list has no selection now: nothing chosen before may reach a run.
   ctx_.state.target = core::Target{};
   showListerSaid();
@@ -164,6 +174,10 @@ void MainWindow::devicesChanged() {
 void MainWindow::refreshAfterDevices() {
   window_->stopTimer(kDeviceTimer);
   if (running_ > 0) return;  // whileRunning starts it again at the end
+  if (listing_) {
+    window_->startTimer(kDeviceTimer);  // after the listing under way
+    return;
+  }
   devicesChangedMeanwhile_ = false;
   const core::Target chosen = ctx_.state.target;
   refreshPartitions();

@@ -86,6 +86,7 @@ class MainWindow : public ui::WindowLogic {
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
   int running_ = 0;     // button work under way (whileRunning)
   bool devicesChangedMeanwhile_ = false;  // a device event not yet listed
+  bool listing_ = false;                  // refreshPartitions is running the lister
 };
 
 // Appends the extension (".GHO", ".WIM") unless the path's last four characters,

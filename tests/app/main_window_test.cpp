@@ -182,6 +182,30 @@ TEST_F(MainWindowTest, DeviceEventsDuringARunAreListedWhenItEnds) {
   EXPECT_EQ(state.target.targetIndex, "1:2") << "the partition is still there as it was";
 }
 
+// The lister runs with the window's messages pumped: a device event during the start-up
+// listing is listed once that one has ended, never inside it.
+TEST(MainWindowStartup, ADeviceEventDuringTheStartupListingIsListedAfterIt) {
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  w.processes.answer("pzdir.exe", "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  app::MainWindow logic{ctx};
+  bool timerDuringListing = true;
+  w.processes.onRun = [&](const std::string& line) {
+    if (line.find("pzdir.exe") == std::string::npos) return;
+    ui.windows.back()->devicesChanged();  // the window being created
+    timerDuringListing = ui.windows.back()->timerRunning("deviceRefreshTimer");
+  };
+  fake::Window* window = &ui.create(logic);
+  EXPECT_FALSE(timerDuringListing);
+  ASSERT_TRUE(window->timerRunning("deviceRefreshTimer"));
+  w.processes.onRun = nullptr;
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(listings(w.processes), 2u);
+  EXPECT_EQ(window->get("partitionList").rowCount(), 1);
+}
+
 TEST(MainWindowStartup, TheStatusBarSaysWhichDisksTheListerCouldNotRead) {
   fake::World w;
   w.processes.answer("pzdir.exe",
