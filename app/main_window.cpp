@@ -18,6 +18,8 @@ namespace {
 
 using ui::Kind;
 
+constexpr char kDeviceTimer[] = "deviceRefreshTimer";
+
 // The main window's controls. Positions are client coordinates, or relative to the
 // group box named last. The search group, the check box and the Ghost check lie
 // beyond x = 476: only the wide (advanced) window shows them.
@@ -51,7 +53,10 @@ const ui::WindowSpec kMainWindow{
         {"homePageCheck", Kind::CheckBox, "支持作者,设定主页", 480, 296, 136, 24},
         {"checkGhostButton", Kind::Button, "检查Ghost完整性", 480, 328, 136, 32},
         {"isoContentList", Kind::ListBox, "", 584, 504, 248, 200, ui::kHidden},
-    }};
+    },
+    // A burst of device events (a stick brings a disk, its volumes and their letters)
+    // is listed once, after the last.
+    {{kDeviceTimer, 700}}};
 
 }  // namespace
 
@@ -107,19 +112,25 @@ std::vector<ui::Handler> MainWindow::handlers() {
       {"partitionList", Event::RowSelected, [this] { search::selectTargetPartition(c_->partitionList, ctx_.state); }},
       {"modeButton", Event::Click, [this] { toggleMode(); }},
       {"redEnvelopeButton", Event::Click, [this] { ctx_.os.shell.openUrl(kHomePage); }},
-      {"mainOkButton", Event::Click, [this] { oneKeyAction(); }},
+      {"mainOkButton", Event::Click, [this] { whileRunning([this] { oneKeyAction(); }); }},
       {"mainExitButton", Event::Click, [this] { wim::programExit(ctx_); }},
       {"searchButton", Event::Click, [this] { searchImages(); }},
       {"searchResultList", Event::SelectionChanged, [this] { pickSearchResult(); }},
       {"homePageCheck", Event::Click, [this] { optionNotAvailable(); }},
-      {"checkGhostButton", Event::Click, [this] { checkGhostImage(); }},
+      {"checkGhostButton", Event::Click, [this] { whileRunning([this] { checkGhostImage(); }); }},
+      {"", Event::DevicesChanged, [this] { devicesChanged(); }},
+      {kDeviceTimer, Event::Timer, [this] { refreshAfterDevices(); }},
   };
 }
 
 void MainWindow::onCreated(ui::Window& window) {
   window_ = &window;
   c_.emplace(window);
-  const bool started = runStartup(
+  // The start-up lists the partitions itself, pumping messages while the lister runs:
+  // a device event meanwhile is listed after it.
+  bool started = false;
+  whileRunning([&] {
+    started = runStartup(
       ctx_, window, c_->statusBar,
       StartupSteps{[this] { search::scanImagesAtStartup(ctx_.os, ctx_.ui, c_->imagePathCombo, ctx_.state); },
                    [this] {
@@ -127,6 +138,7 @@ void MainWindow::onCreated(ui::Window& window) {
                          disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
                                               &ctx_.state.listedRisks);
                    }});
+  });
   if (!started) return;
   statusText_ = c_->statusBar.itemText(kStatusPane);
   showListerSaid();
@@ -134,11 +146,49 @@ void MainWindow::onCreated(ui::Window& window) {
 
 void MainWindow::refreshPartitions() {
   if (!c_) return;
+  // The window's messages are pumped while the lister runs: a refresh asked for then
+  // would clear the list (and its risks) under the one being filled.
+  if (listing_) return;
+  listing_ = true;
   listerSaid_ = disks::fillPartitionList(ctx_.os, ctx_.state.tools.listerPath, c_->partitionList, colours_,
                                               &ctx_.state.listedRisks);
+  listing_ = false;
   // The list has no selection now: nothing chosen before may reach a run.
   ctx_.state.target = core::Target{};
   showListerSaid();
+}
+
+void MainWindow::whileRunning(const std::function<void()>& run) {
+  ++running_;
+  run();
+  --running_;
+  // What came and went meanwhile is listed now.
+  if (running_ == 0 && devicesChangedMeanwhile_ && window_) window_->startTimer(kDeviceTimer);
+}
+
+void MainWindow::devicesChanged() {
+  if (!c_ || !window_) return;
+  // A run's own partition stays as it was chosen: the run checks it again itself
+  // before it writes, and the list is locked meanwhile.
+  devicesChangedMeanwhile_ = true;
+  if (running_ == 0) window_->startTimer(kDeviceTimer);  // restarted by every event of a burst
+}
+
+void MainWindow::refreshAfterDevices() {
+  window_->stopTimer(kDeviceTimer);
+  if (running_ > 0) return;  // whileRunning starts it again at the end
+  if (listing_) {
+    window_->startTimer(kDeviceTimer);  // after the listing under way
+    return;
+  }
+  devicesChangedMeanwhile_ = false;
+  const core::Target chosen = ctx_.state.target;
+  refreshPartitions();
+  // The same partition, as the user saw it, stays chosen; anything else is chosen anew.
+  const int row = chosen.targetIndex.empty() ? -1 : search::rowOfTarget(c_->partitionList, chosen);
+  if (row < 0) return;
+  c_->partitionList.selectRow(row);
+  search::selectTargetPartition(c_->partitionList, ctx_.state);
 }
 
 void MainWindow::showListerSaid() {

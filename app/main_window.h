@@ -1,6 +1,7 @@
 // The main window: what to do, with which image, on which partition.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,12 @@ class MainWindow : public ui::WindowLogic {
   void searchImages();
   void pickSearchResult();
   void checkGhostImage();
+  // Runs a button's work that may run engines and open windows: device events that
+  // come meanwhile are listed once it has ended.
+  void whileRunning(const std::function<void()>& run);
+  // A device event: the list is refreshed shortly after the last of a burst.
+  void devicesChanged();
+  void refreshAfterDevices();
 
   core::Context& ctx_;
   ui::Window* window_ = nullptr;
@@ -77,6 +84,9 @@ class MainWindow : public ui::WindowLogic {
   static constexpr int kStatusPane = 1;
   std::string statusText_;  // the pane's own text, from the table or the configuration
   int searchHits_ = 0;  // result-list entries that are image paths; the rest are status texts
+  int running_ = 0;     // button work under way (whileRunning)
+  bool devicesChangedMeanwhile_ = false;  // a device event not yet listed
+  bool listing_ = false;                  // refreshPartitions is running the lister
 };
 
 // Appends the extension (".GHO", ".WIM") unless the path's last four characters,

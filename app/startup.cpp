@@ -2,6 +2,7 @@
 
 #include "core/carried_tools.h"
 #include "core/message_box.h"
+#include "core/path_and_size.h"
 #include "platform/gbk.h"
 
 namespace app {
@@ -35,6 +36,21 @@ void deployTools(core::Context& ctx) {
   // A failed write shows up later, as the output of the command line that runs the tool.
   for (const core::CarriedTool& tool : core::kDeployed)
     ctx.os.files.writeFile(paths.*tool.path, ctx.payloads ? ctx.payloads(tool.fileName) : std::string_view());
+  deployEngine64(ctx);
+}
+
+void deployEngine64(core::Context& ctx) {
+  core::ToolPaths& paths = ctx.state.tools;
+  paths.engine64Path.clear();
+  // A 64-bit program (never WOW64) runs its own engine, which is 64-bit already.
+  if (!ctx.os.system.isWow64() || !ctx.payloads) return;
+  const std::string_view engine = ctx.payloads(core::kEngine64Payload);
+  if (engine.empty()) return;
+  const std::string folder = paths.toolsFolder + "\\" + core::kEngine64Folder;
+  ctx.os.files.createDirectory(folder);
+  const std::string path = folder + "\\" + core::fileNameOf(paths.enginePath);
+  // Not written: the 32-bit engine does what it can (it still has wimlib).
+  if (ctx.os.files.writeFile(path, engine)) paths.engine64Path = path;
 }
 
 static void applyIcon(core::Context& ctx, ui::Window& window) {

@@ -29,8 +29,13 @@ struct ToolsFolderChoice {
 };
 ToolsFolderChoice chooseToolsFolder(std::string tempDirectory, const std::string& windowsDirText);
 
-// Chooses the tools folder, records the six tool paths and writes the six tools.
+// Chooses the tools folder, records the six tool paths and writes the six tools, and
+// the x86-64 WIM engine where deployEngine64 does.
 void deployTools(core::Context& ctx);
+// A 32-bit program on a 64-bit host: the carried x86-64 WIM engine, written into the
+// tools folder's x64 subfolder; engine64Path stays empty when it is not carried, not
+// needed or cannot be written.
+void deployEngine64(core::Context& ctx);
 
 // Steps of the start-up sequence that other parts of the program provide.
 struct StartupSteps {

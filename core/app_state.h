@@ -10,6 +10,9 @@ struct ToolPaths {
   std::string toolsFolder;  // always ends with a backslash
   std::string ghostEnginePath;
   std::string enginePath;
+  // The x86-64 WIM engine, written only for a 32-bit program on a 64-bit host (that
+  // host's wimgapi.dll is 64-bit); empty otherwise.
+  std::string engine64Path;
   std::string isoToolPath;
   std::string booticePath;
   std::string bcdbootPath;

@@ -23,6 +23,12 @@ inline constexpr CarriedTool kDeployed[] = {
     {"pzdir.exe", &ToolPaths::listerPath, "disk and partition lister"},
 };
 
+// The 32-bit program also carries the x86-64 WIM engine under this name. On a 64-bit
+// host it is written as ZeDadaviZezi.exe into the tools folder's x64 subfolder: the
+// engine guard and the messages know the engine by its file name.
+inline constexpr char kEngine64Payload[] = "ZeDadaviZezi64.exe";
+inline constexpr char kEngine64Folder[] = "x64";
+
 // The engines write a file under its name with this suffix and rename it only when it
 // is complete: one left after a run means the run was cut short.
 inline constexpr char kEngineScratchSuffix[] = ".vrelpart";

@@ -16,6 +16,9 @@ bool restores(ImageKind kind, const Request& r) { return restoring(r) && imageKi
 bool ghostRun(const Request& r) { return restores(ImageKind::Gho, r) || r.mode == Mode::GhostBackup; }
 bool wimRun(const Request& r) { return restores(ImageKind::Wim, r) || r.mode == Mode::WimBackup; }
 
+// Where the image lies, a mapped letter resolved.
+const std::string& imageDrive(const Facts& f) { return f.imageDrivePath.empty() ? f.imageFullPath : f.imageDrivePath; }
+
 std::optional<Refusal> warning(Refused why, std::string text) { return Refusal{why, std::move(text), kWarningBox}; }
 std::optional<Refusal> error(Refused why, std::string text) { return Refusal{why, std::move(text), kErrorBox}; }
 
@@ -84,7 +87,7 @@ std::optional<Refusal> notDiskPartition(const Request& r, const Facts&) {
 std::optional<Refusal> ghostImageOnTarget(const Request& r, const Facts& f) {
   // Restoring there overwrites the image while it is read; backing up there images a
   // moving target.
-  if (!ghostRun(r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  if (!ghostRun(r) || !onTargetPartition(imageDrive(f), r.target.targetDrive)) return {};
   return warning(Refused::ImageOnTarget,
                  restoring(r) ? "映像文件位于要还原的分区 " + r.target.targetDisplay + " 上,不能还原到该分区！"
                               : "备份文件不能保存在要备份的分区 " + r.target.targetDisplay + " 上！");
@@ -93,7 +96,7 @@ std::optional<Refusal> ghostImageOnTarget(const Request& r, const Facts& f) {
 std::optional<Refusal> isoOnTarget(const Request& r, const Facts& f) {
   // Every image found is read from the ISO while the target is written: an ISO on the
   // target would be overwritten (or formatted away) by its own install.
-  if (!restores(ImageKind::Iso, r) || !onTargetPartition(f.imageFullPath, r.target.targetDrive)) return {};
+  if (!restores(ImageKind::Iso, r) || !onTargetPartition(imageDrive(f), r.target.targetDrive)) return {};
   return warning(Refused::ImageOnTarget, "ISO镜像文件 " + r.imagePath + " 位于要还原的分区 " +
                                              r.target.targetDisplay + " 上,不能安装到该分区！");
 }
@@ -110,7 +113,7 @@ std::optional<Refusal> wimImageOnTarget(const Request& r, const Facts& f) {
   // A format (by hand too: the dialog may format) would destroy the image before it is
   // read; applied without one, the image's own partition is a target like any other.
   if (!restores(ImageKind::Wim, r) || r.options.format == FormatChoice::None ||
-      !onTargetPartition(f.imageFullPath, r.target.targetDrive))
+      !onTargetPartition(imageDrive(f), r.target.targetDrive))
     return {};
   return error(Refused::ImageOnTarget,
                "映像文件位于要还原的分区上,格式化该分区会毁掉映像文件本身。\r\n"
@@ -206,6 +209,7 @@ Facts fileFactsOf(platform::FileSystem& files, const Request& request) {
 Facts requestFactsOf(platform::Platform& os, const Request& request) {
   Facts facts = fileFactsOf(os.files, request);
   facts.interpreterVariables = os.system.environmentNames();
+  if (!facts.imageFullPath.empty()) facts.imageDrivePath = throughMappedLetters(os.volumes, facts.imageFullPath);
   return facts;
 }
 
@@ -244,6 +248,21 @@ std::string interpreterVariableIn(std::string_view text, const std::vector<std::
     open = close;
   }
   return {};
+}
+
+std::string throughMappedLetters(platform::Volumes& volumes, std::string fullPath) {
+  // A letter may be defined onto a folder of another mapped letter: a few steps, never a loop.
+  for (int step = 0; step < 8 && driveLetterOf(fullPath) != 0; ++step) {
+    const std::string target = volumes.dosDeviceTarget(fullPath.substr(0, 2));
+    // \??\D:\folder; a volume's own letter names a device (\Device\HarddiskVolume3).
+    if (target.size() < 6 || target.compare(0, 4, "\\??\\") != 0 || driveLetterOf(target.substr(4)) == 0) break;
+    std::string folder = target.substr(4);
+    std::string rest = fullPath.substr(2);
+    if (gbk::endsWithBackslash(folder) && !rest.empty() && rest.front() == '\\') folder.pop_back();
+    if (gbk::equalsIgnoreCase(folder + rest, fullPath)) break;
+    fullPath = folder + rest;
+  }
+  return fullPath;
 }
 
 bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive) {

@@ -29,6 +29,9 @@ struct Facts {
   bool partitionChosen = false;  // a row of the partition list is selected
   bool imageExists = false;      // restore: a file-system search finds the image
   std::string imageFullPath;     // the image or save path as the engine, started from here, finds it
+  // The same on the drive that holds it: a letter defined onto a folder (as the ISO
+  // tool maps one) replaced by that folder; empty: imageFullPath.
+  std::string imageDrivePath;
   std::uint64_t imageBytes = 0;  // restore: the image's size; 0 when it cannot be opened
   std::string isoMountLetter;    // ISO: the first free of Z, Y, W, A, B; empty when all are in use
   std::string scratchFullPath;   // WIM backup: the capture's scratch folder, qualified as the image path is
@@ -80,6 +83,10 @@ std::optional<Refusal> rewrittenPathRefusal(const std::string& path, bool image,
 // is one of the variables, letter case ignored, or one the interpreter makes itself
 // (CD, DATE, ...). Empty when the text reaches the engine as it is.
 std::string interpreterVariableIn(std::string_view text, const std::vector<std::string>& variables);
+
+// The fully qualified path with each letter defined onto a folder replaced by that
+// folder (Z:\a.wim behind \??\D:\iso is D:\iso\a.wim): the drive it really lies on.
+std::string throughMappedLetters(platform::Volumes& volumes, std::string fullPath);
 
 // True when the path (fully qualified) lies on the partition of targetDrive (C:\ or C:).
 bool onTargetPartition(const std::string& fullPath, const std::string& targetDrive);

@@ -121,6 +121,10 @@ class Volumes {
   // SetVolumeMountPointA / DeleteVolumeMountPointA with a drive root such as S:\.
   virtual bool mountVolume(const std::string& root, const std::string& volumeName) = 0;
   virtual bool unmountVolume(const std::string& root) = 0;
+  // QueryDosDeviceA on a drive such as Z:: the first name it stands for, such as
+  // \??\D:\folder for a letter defined onto a folder (DefineDosDevice) or
+  // \Device\HarddiskVolume3 for a volume's own letter; empty when it names nothing.
+  virtual std::string dosDeviceTarget(const std::string& drive) = 0;
   // The MEDIA_TYPE of the drive of a root such as D:\ (IOCTL_DISK_GET_DRIVE_GEOMETRY
   // on \\.\D:): 11 a removable medium, 12 a fixed disk; 0 when it does not say.
   virtual int mediaType(const std::string& root) = 0;

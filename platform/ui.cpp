@@ -7,12 +7,15 @@ void checkHandlers(const WindowSpec& spec, const std::vector<Handler>& handlers)
     bool found = false;
     if (h.event == Event::Timer) {
       for (const TimerSpec& t : spec.timers) found = found || t.name == h.source;
+    } else if (h.event == Event::DevicesChanged) {
+      found = h.source.empty();
     } else {
       for (const ControlSpec& c : spec.controls) found = found || c.name == h.source;
     }
     if (!found)
       throw TableError("window \"" + spec.caption + "\": handler for unknown " +
-                       (h.event == Event::Timer ? "timer " : "control ") + h.source);
+                       (h.event == Event::Timer ? "timer " : h.event == Event::DevicesChanged ? "source of a window event " : "control ") +
+                       h.source);
   }
 }
 

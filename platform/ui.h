@@ -161,6 +161,10 @@ enum class Event {
   RowSelected,       // list views: a row became selected
   TextChanged,       // edit boxes and the edit field of combo boxes
   Timer,             // a running timer of the window's table
+  // The window itself (its handler's source is empty): a device or a medium arrived
+  // or went away (WM_DEVICECHANGE: arrival, removal complete, device nodes changed).
+  // The system waits for the handler: it must return at once, never list disks.
+  DevicesChanged,
 };
 
 // A programming error in a window's tables: the fake throws it, the Win32 binding

@@ -34,4 +34,13 @@ void selectTargetPartition(const ui::Control& partitionList, core::AppState& sta
   t.risks = risks == state.listedRisks.end() ? core::VolumeRisks{} : risks->second;
 }
 
+int rowOfTarget(const ui::Control& partitionList, const core::Target& target) {
+  for (int row = 0; row < partitionList.rowCount(); ++row)
+    if (partitionList.cell(row, 1) == target.targetIndex && partitionList.cell(row, 0) == target.targetDrive &&
+        partitionList.cell(row, 2) == target.targetPartitionType && partitionList.cell(row, 3) == target.targetFileSystem &&
+        partitionList.cell(row, 4) == target.targetTotal)
+      return row;
+  return -1;
+}
+
 }  // namespace search

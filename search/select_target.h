@@ -15,4 +15,8 @@ bool isDiskPartitionDesignator(std::string_view index);
 // happens when no row is selected.
 void selectTargetPartition(const ui::Control& partitionList, core::AppState& state);
 
+// The row that shows the target as it was chosen (letter, disk:partition, kind, file
+// system and size texts all the same), or -1.
+int rowOfTarget(const ui::Control& partitionList, const core::Target& target);
+
 }  // namespace search

@@ -133,7 +133,7 @@ CaptureLine BackupWindow::captureLine() const {
   const BackupControls& c = *c_;
   std::string name = c.imageNameEdit.text();
   if (name.empty()) name = " ";
-  return {ctx_.state.tools.enginePath, request_.target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
+  return {enginePathFor(ctx_), request_.target.targetDrive, request_.imagePath, name, c.descriptionEdit.text(),
           c.systemFlagCombo.text(), compressionSwitch_};
 }
 

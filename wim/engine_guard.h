@@ -23,6 +23,14 @@ unsigned long findProcessIdByName(platform::Processes& processes, const std::str
 bool terminateProcessByName(platform::Processes& processes, const std::string& name);
 void suspendProcess(platform::Processes& processes, unsigned long pid, bool suspendIt);
 
+// The WIM engine to start: on a 64-bit host the x86-64 one where it was written (a
+// 32-bit engine would find no 32-bit wimgapi.dll there), else the one that matches
+// the program. The one place the info, apply and capture command lines take it from.
+inline std::string enginePathFor(core::Context& ctx) {
+  const core::ToolPaths& tools = ctx.state.tools;
+  return ctx.os.system.isWow64() && !tools.engine64Path.empty() ? tools.engine64Path : tools.enginePath;
+}
+
 // The engine's file name: everything after the last backslash of its path.
 std::string engineName(const core::AppState& state);
 

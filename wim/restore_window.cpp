@@ -144,7 +144,7 @@ std::string RestoreWindow::applyLine() const {
   // A split set's other parts are named to the engine by the first part's pattern.
   const std::string otherParts =
       core::isSplitPart(r.imagePath) ? core::splitPartsPattern(ctx_.os.files, r.imagePath) : std::string();
-  return applyCommandLine(ctx_.state.tools.enginePath, r.imagePath, r.imageIndex, r.target.targetDrive, otherParts);
+  return applyCommandLine(enginePathFor(ctx_), r.imagePath, r.imageIndex, r.target.targetDrive, otherParts);
 }
 
 void RestoreWindow::startWimApply() {

@@ -6,6 +6,7 @@
 #include "core/message_box.h"
 #include "platform/gbk.h"
 #include "runner/command_runner.h"
+#include "wim/engine_guard.h"
 #include "runner/text_tools.h"
 
 namespace wim {
@@ -129,7 +130,7 @@ int imageCountOf(std::string_view infoText) {
 VolumeListing listWimVolumes(core::Context& ctx, const std::string& imagePath, ui::Control& volumeCombo,
                              ui::Window* owner) {
   volumeCombo.clearItems();
-  const std::string output = runner::runCaptured(ctx.os, infoCommandLine(ctx.state.tools.enginePath, imagePath));
+  const std::string output = runner::runCaptured(ctx.os, infoCommandLine(enginePathFor(ctx), imagePath));
   const std::string text = decodeUtf8ToAnsi(ctx.os.system, output);
   for (const std::string& entry : volumeEntries(text)) volumeCombo.addItem(entry);
   VolumeListing result = VolumeListing::Listed;

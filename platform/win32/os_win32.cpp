@@ -352,6 +352,13 @@ bool Volumes::mountVolume(const std::string& root, const std::string& volumeName
 
 bool Volumes::unmountVolume(const std::string& root) { return DeleteVolumeMountPointA(root.c_str()) != 0; }
 
+std::string Volumes::dosDeviceTarget(const std::string& drive) {
+  // A list of names, each ending in a NUL: the first is the one in use.
+  char names[2048] = {};
+  if (!QueryDosDeviceA(drive.substr(0, 2).c_str(), names, sizeof names - 1)) return {};
+  return names;
+}
+
 namespace {
 
 using FormatExCallback = BOOLEAN(WINAPI*)(int command, DWORD subAction, PVOID data);

@@ -49,6 +49,7 @@ class Volumes : public platform::Volumes {
   std::vector<platform::PartitionVolume> partitionVolumes() override;
   bool mountVolume(const std::string& root, const std::string& volumeName) override;
   bool unmountVolume(const std::string& root) override;
+  std::string dosDeviceTarget(const std::string& drive) override;
   bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
                 bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
   int mediaType(const std::string& root) override;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <dbt.h>
 
 #include <cstdio>
 #include <cstring>
@@ -632,6 +633,11 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (i < timersRunning_.size() && timersRunning_[i]) raise(logic_.spec().timers[i].name, ui::Event::Timer);
       return 0;
     }
+    case WM_DEVICECHANGE:
+      // Broadcast to every top-level window; the other device events mean nothing here.
+      if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE || wParam == DBT_DEVNODES_CHANGED)
+        raise("", ui::Event::DevicesChanged);
+      return TRUE;
     case kRunPostedMessage:
       if (!destroyed_) runPosted();
       return 0;

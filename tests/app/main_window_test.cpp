@@ -121,6 +121,91 @@ TEST_F(MainWindowTest, CreationFillsThePartitionListAndRowsSetTheTarget) {
 
 // A disk the lister could not read has no rows: the status bar names it instead of
 // the pane's own text, which comes back once every disk reads.
+std::size_t listings(const fake::Processes& processes) {
+  std::size_t n = 0;
+  for (const std::string& line : processes.captured) n += line.find("pzdir.exe") != std::string::npos;
+  return n;
+}
+
+// Windows renumbers disks as they come and go: the list is taken again once a burst of
+// device events is over, and keeps the user's choice only while it shows it unchanged.
+TEST_F(MainWindowTest, DeviceEventsListThePartitionsOnceAfterABurst) {
+  fake::Control& list = c("partitionList");
+  window->selectRowOf("partitionList", 1);
+  for (int i = 0; i < 3; ++i) window->devicesChanged();
+  EXPECT_EQ(listings(w.processes), 0u) << "nothing is listed inside the system's handler";
+  ASSERT_TRUE(window->timerRunning("deviceRefreshTimer"));
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(listings(w.processes), 1u);
+  EXPECT_FALSE(window->timerRunning("deviceRefreshTimer")) << "one listing for the burst";
+  EXPECT_EQ(list.selectedRow(), 1);
+  EXPECT_EQ(state.target.targetDisplay, "D:\\(1:2)");
+
+  // Another disk took the number: 1:2 is now a FAT32 stick's partition.
+  w.processes.rules[0].result.output =
+      "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n"
+      "1:2\tD:\t14.50GB\t14.00GB\tPrimary\tFAT32\t\tMBR\t7\r\n";
+  window->devicesChanged();
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(listings(w.processes), 2u);
+  ASSERT_EQ(list.rowCount(), 2);
+  EXPECT_EQ(list.cell(1, 3), "FAT32");
+  EXPECT_EQ(list.selectedRow(), -1);
+  EXPECT_TRUE(state.target.targetIndex.empty());
+  // Nothing chosen: nothing is chosen after.
+  window->devicesChanged();
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(list.selectedRow(), -1);
+  EXPECT_TRUE(state.target.targetIndex.empty());
+}
+
+TEST_F(MainWindowTest, DeviceEventsDuringARunAreListedWhenItEnds) {
+  w.files.addSizedFile("C:\\sys.gho", 800ull << 20);
+  c("imagePathCombo").addItem("C:\\sys.gho");
+  c("imagePathCombo").setSelection(0);
+  window->selectRowOf("partitionList", 1);
+  bool timerDuringRun = true;
+  std::size_t listedDuringRun = 0;
+  w.processes.onRun = [&](const std::string& line) {
+    if (line.find("GhostVrelLite.exe") == std::string::npos) return;
+    window->devicesChanged();
+    timerDuringRun = window->timerRunning("deviceRefreshTimer");
+    listedDuringRun = listings(w.processes);
+  };
+  window->click("mainOkButton");
+  ASSERT_NE(w.processes.captured.back().find("GhostVrelLite.exe -clone,mode=pload"), std::string::npos);
+  EXPECT_FALSE(timerDuringRun) << "the list stays as it is while the engine runs";
+  EXPECT_EQ(listedDuringRun, 1u) << "only the check before the restore";
+  ASSERT_TRUE(window->timerRunning("deviceRefreshTimer"));
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(listings(w.processes), 2u);
+  EXPECT_EQ(state.target.targetIndex, "1:2") << "the partition is still there as it was";
+}
+
+// The lister runs with the window's messages pumped: a device event during the start-up
+// listing is listed once that one has ended, never inside it.
+TEST(MainWindowStartup, ADeviceEventDuringTheStartupListingIsListedAfterIt) {
+  fake::World w;
+  fake::WindowSystem ui;
+  core::AppState state;
+  core::Context ctx{w.os, ui, state, {}};
+  w.processes.answer("pzdir.exe", "1:1\tC:\t100.00GB\t50.00GB\tPrimary\tNTFS\t\tMBR\t7\r\n");
+  app::MainWindow logic{ctx};
+  bool timerDuringListing = true;
+  w.processes.onRun = [&](const std::string& line) {
+    if (line.find("pzdir.exe") == std::string::npos) return;
+    ui.windows.back()->devicesChanged();  // the window being created
+    timerDuringListing = ui.windows.back()->timerRunning("deviceRefreshTimer");
+  };
+  fake::Window* window = &ui.create(logic);
+  EXPECT_FALSE(timerDuringListing);
+  ASSERT_TRUE(window->timerRunning("deviceRefreshTimer"));
+  w.processes.onRun = nullptr;
+  window->fireTimer("deviceRefreshTimer");
+  EXPECT_EQ(listings(w.processes), 2u);
+  EXPECT_EQ(window->get("partitionList").rowCount(), 1);
+}
+
 TEST(MainWindowStartup, TheStatusBarSaysWhichDisksTheListerCouldNotRead) {
   fake::World w;
   w.processes.answer("pzdir.exe",

@@ -80,6 +80,32 @@ TEST_F(StartupTest, ToolsFolderRule) {
   }
 }
 
+// The x86-64 WIM engine is written only for a 64-bit host, under the engine's own name
+// in a folder of its own; a 64-bit build carries none.
+TEST_F(StartupTest, TheSixtyFourBitEngineIsWrittenOnlyForASixtyFourBitHost) {
+  w.system.tempDir = "X:\\Temp\\";
+  app::deployTools(ctx);
+  EXPECT_EQ(w.files.writes.size(), 6u);
+  EXPECT_EQ(state.tools.engine64Path, "");
+
+  w.system.wow64 = true;
+  w.files.writes.clear();
+  app::deployTools(ctx);
+  ASSERT_EQ(w.files.writes.size(), 7u);
+  EXPECT_EQ(w.files.writes.back(), "X:\\Temp\\\\x64\\ZeDadaviZezi.exe");
+  EXPECT_EQ(state.tools.engine64Path, "X:\\Temp\\\\x64\\ZeDadaviZezi.exe");
+  EXPECT_TRUE(w.files.isDirectory("X:\\Temp\\x64"));
+  EXPECT_EQ(w.files.contentOf(state.tools.engine64Path), "ZeDadaviZezi64.exe") << "the x86-64 build's bytes";
+
+  core::Context without64{w.os, ui, state, [](std::string_view name) {
+                            return name == "ZeDadaviZezi64.exe" ? std::string_view() : name;
+                          }};
+  w.files.writes.clear();
+  app::deployTools(without64);
+  EXPECT_EQ(w.files.writes.size(), 6u);
+  EXPECT_EQ(state.tools.engine64Path, "") << "the program's own engine is started";
+}
+
 TEST_F(StartupTest, DeploysSixToolsWithDoubledBackslashesInOrder) {
   w.system.tempDir = "X:\\Users\\Default Temp\\";
   app::deployTools(ctx);

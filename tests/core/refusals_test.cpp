@@ -369,3 +369,59 @@ TEST(Refusals, APartitionThatChangedSinceItWasChosenIsNotRestoredOnto) {
 }
 
 }  // namespace
+
+namespace {
+
+// A letter the ISO tool defines onto a folder (DefineDosDevice) is no volume of its own:
+// an image read through it lies on the folder's drive, and is refused there like any other.
+TEST(Refusals, AnImageBehindALetterMappedOntoAFolderLiesOnThatFoldersDrive) {
+  fake::World world;
+  world.volumes.dosDevices = {{"Z:", "\\??\\D:\\VrelISO_x"},
+                              {"Y:", "\\??\\z:\\sources\\"},
+                              {"R:", "\\??\\D:\\"},
+                              {"E:", "\\Device\\HarddiskVolume5"},
+                              {"L:", "\\??\\L:\\loop"}};
+  const std::pair<const char*, const char*> paths[] = {
+      {"Z:\\sources\\install.wim", "D:\\VrelISO_x\\sources\\install.wim"},
+      {"y:\\a.gho", "D:\\VrelISO_x\\sources\\a.gho"},
+      {"R:\\a.gho", "D:\\a.gho"},
+      {"E:\\a.gho", "E:\\a.gho"},
+      {"C:\\a.gho", "C:\\a.gho"},
+      {"\\\\server\\share\\a.gho", "\\\\server\\share\\a.gho"},
+  };
+  for (const auto& [path, onDrive] : paths) EXPECT_EQ(core::throughMappedLetters(world.volumes, path), onDrive) << path;
+  EXPECT_EQ(core::throughMappedLetters(world.volumes, "L:\\a.gho").substr(0, 2), "L:") << "a letter onto itself ends";
+
+  core::Request restore;
+  restore.imagePath = "Z:\\a.gho";
+  restore.target = row("D:\\", "1:2", "D:\\(1:2)");
+  core::Facts facts = core::requestFactsOf(world.os, restore);
+  facts.partitionChosen = facts.imageExists = true;
+  EXPECT_EQ(facts.imageFullPath, "Z:\\a.gho") << "the engine is still given the path as typed";
+  std::optional<core::Refusal> refusal = core::firstRefusal(restore, facts, Checkpoint::OneKeyAction);
+  ASSERT_TRUE(refusal);
+  EXPECT_GBK_EQ("映像文件位于要还原的分区 D:\\(1:2) 上,不能还原到该分区！", refusal->text);
+
+  restore.imagePath = "Z:\\w.iso";
+  facts = core::requestFactsOf(world.os, restore);
+  facts.partitionChosen = facts.imageExists = true;
+  facts.imageBytes = 4000ull << 20;
+  facts.isoMountLetter = "W";
+  refusal = core::firstRefusal(restore, facts, Checkpoint::OneKeyAction);
+  ASSERT_TRUE(refusal);
+  EXPECT_GBK_EQ("ISO镜像文件 Z:\\w.iso 位于要还原的分区 D:\\(1:2) 上,不能安装到该分区！", refusal->text);
+
+  restore.imagePath = "Z:\\a.wim";
+  facts = core::requestFactsOf(world.os, restore);
+  refusal = core::firstRefusal(restore, facts, Checkpoint::WindowConfirm);
+  ASSERT_TRUE(refusal);
+  EXPECT_EQ(refusal->reason, core::Refused::ImageOnTarget);
+
+  // The volume's own letter: elsewhere, the restore goes on.
+  restore.imagePath = "E:\\a.gho";
+  facts = core::requestFactsOf(world.os, restore);
+  facts.partitionChosen = facts.imageExists = true;
+  EXPECT_FALSE(core::firstRefusal(restore, facts, Checkpoint::OneKeyAction));
+}
+
+}  // namespace

@@ -147,6 +147,12 @@ class Volumes : public platform::Volumes {
   // A mounted volume appears as a fixed drive and answers for its disk.
   bool mountVolume(const std::string& root, const std::string& volumeName) override;
   bool unmountVolume(const std::string& root) override;
+  std::map<std::string, std::string> dosDevices;  // drive (Z:, any case) -> what QueryDosDevice names
+  std::string dosDeviceTarget(const std::string& drive) override {
+    for (const auto& [letter, target] : dosDevices)
+      if (pathKey(letter.substr(0, 2)) == pathKey(drive.substr(0, 2))) return target;
+    return {};
+  }
   bool formatEx(const std::string& root, int mediaType, const std::string& fileSystem, const std::string& label,
                 bool quick, unsigned long clusterSize, const platform::FormatCallback& callback) override;
   std::uint32_t formatDialog(std::uintptr_t, unsigned drive, unsigned formatId, unsigned options) override {

@@ -350,6 +350,11 @@ void Window::fireTimer(std::string_view name) {
   raise(name, ui::Event::Timer);
 }
 
+void Window::devicesChanged() {
+  if (closed()) throw std::logic_error("device event on a closed window");
+  raise("", ui::Event::DevicesChanged);
+}
+
 Window& WindowSystem::create(ui::WindowLogic& logic, bool modal) {
   windows.push_back(std::make_unique<Window>(*this, logic, modal));
   Window& w = *windows.back();

@@ -167,6 +167,8 @@ class Window : public ui::Window {
   void type(std::string_view name, std::string_view text);  // replaces an edit box's text
   bool requestClose();  // caption button
   void fireTimer(std::string_view name);  // throws when the timer is not running
+  // The system's device broadcast: at any time, during a run too.
+  void devicesChanged();
 
  private:
   friend class WindowSystem;

@@ -61,6 +61,14 @@ TEST(FakeControls, UnknownNamesAndTableFaultsFailLoudly) {
   EXPECT_THROW(ui.create(badHandler), ui::TableError);
   fake::TableWindow timerAsControl(table(), {{"tick", Event::Click, [] {}}});
   EXPECT_THROW(ui.create(timerAsControl), ui::TableError);
+  // A window event has no source: naming a control is a fault of the table.
+  fake::TableWindow deviceEventOfAControl(table(), {{"button", Event::DevicesChanged, [] {}}});
+  EXPECT_THROW(ui.create(deviceEventOfAControl), ui::TableError);
+  int devices = 0;
+  fake::TableWindow deviceEvent(table(), {{"", Event::DevicesChanged, [&] { ++devices; }}});
+  fake::Window& listening = ui.create(deviceEvent);
+  listening.devicesChanged();
+  EXPECT_EQ(devices, 1);
   ui::WindowSpec twice = table();
   twice.controls.push_back({"edit", Kind::Label});
   fake::TableWindow duplicate(twice);

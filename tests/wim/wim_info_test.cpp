@@ -124,6 +124,26 @@ TEST_F(ListingTest, RecordedEngineOutput) {
   EXPECT_TRUE(ui.boxes.empty());
 }
 
+// A 32-bit program on a 64-bit host starts the x86-64 engine the start-up wrote (the
+// host's wimgapi.dll is 64-bit); on a 32-bit host, or where none was written, the one
+// that matches the program.
+TEST_F(ListingTest, TheEngineStartedMatchesTheHost) {
+  w.processes.answer("/info", "Image Count: 1\r\n");
+  state.tools.engine64Path = "X:\\Temp\\\\x64\\ZeDadaviZezi.exe";
+  w.system.wow64 = true;
+  wim::listWimVolumes(ctx, "D:\\a.wim", combo, nullptr);
+  w.system.wow64 = false;
+  wim::listWimVolumes(ctx, "D:\\a.wim", combo, nullptr);
+  state.tools.engine64Path.clear();
+  w.system.wow64 = true;
+  wim::listWimVolumes(ctx, "D:\\a.wim", combo, nullptr);
+  EXPECT_EQ(w.processes.captured, (std::vector<std::string>{
+                                      "cmd.exe /c X:\\Temp\\\\x64\\ZeDadaviZezi.exe /info \"D:\\a.wim\"",
+                                      "cmd.exe /c X:\\Temp\\\\ZeDadaviZezi.exe /info \"D:\\a.wim\"",
+                                      "cmd.exe /c X:\\Temp\\\\ZeDadaviZezi.exe /info \"D:\\a.wim\"",
+                                  }));
+}
+
 TEST_F(ListingTest, CountWithoutNamesOffersImageOne) {
   w.processes.answer("/info", "Image Count: 1\r\n");
   EXPECT_EQ(wim::listWimVolumes(ctx, "D:\\系统\\install.wim", combo, nullptr), wim::VolumeListing::Listed);

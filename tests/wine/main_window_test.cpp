@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <cstdio>
 
@@ -157,6 +158,19 @@ TEST(MainWindowUnderWine, PartitionListColoursAndBothModes) {
     EXPECT_EQ(list.selectedRow(), 0);
     EXPECT_EQ(state.target.targetIndex, "1:1");
     EXPECT_EQ(state.target.targetDisplay, "C:\\(1:1)");
+
+    // The system's device broadcast: the list is taken again shortly after, not inside
+    // the handler, and the partition chosen, unchanged, stays chosen.
+    list.deleteRow(5);
+    ASSERT_EQ(list.rowCount(), 5);
+    EXPECT_EQ(SendMessageA(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0), TRUE);
+    EXPECT_EQ(SendMessageA(main, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0), TRUE);
+    EXPECT_EQ(list.rowCount(), 5) << "nothing is listed while the system waits";
+    winetest::pumpUntil([&] { return list.rowCount() == 6; }, 5000);
+    EXPECT_EQ(list.rowCount(), 6) << "the lister ran again";
+    EXPECT_EQ(list.cell(5, 1), "|E:");
+    EXPECT_EQ(list.selectedRow(), 0);
+    EXPECT_EQ(state.target.targetIndex, "1:1");
   });
   windows.runModal(harness, nullptr);
   EXPECT_TRUE(harness.visibleWhileCreating) << "the window shows while the start-up sequence runs";

@@ -106,7 +106,7 @@ TEST(ToolsUnderWine, IsoToolCopiesAndQuitsSilently) {
   EXPECT_NE(runTool(p, iso + " /D:Q").find("命令行无效"), std::string::npos);
 }
 
-// Wine has no wimgapi.dll: the engine goes on with wimlib and says so only when it
+// Wine's wimgapi.dll is a stub that lacks an entry point: the engine goes on with wimlib and says so only when it
 // fails. VREL_WIM_LIBRARY forces one library, and nothing else is taken.
 TEST(ToolsUnderWine, WimEngineFallsBackToWimlibAndObeysTheForcingVariable) {
   win32::RealPlatform p;
@@ -117,7 +117,7 @@ TEST(ToolsUnderWine, WimEngineFallsBackToWimlibAndObeysTheForcingVariable) {
   } cases[] = {
       {nullptr, "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
       {"wimlib", "\r\n错误: 找不到映像文件。(wimlib 代码 47)\r\n"},
-      {"wimgapi", "\r\n错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll)\r\n"},
+      {"wimgapi", "\r\n错误: 系统中的 wimgapi.dll 版本过旧,缺少函数 WIMSetTemporaryPath,无法使用。(wimgapi.dll)\r\n"},
       {"wimgapi.dll", "错误: 环境变量 VREL_WIM_LIBRARY 只能是 auto、wimgapi 或 wimlib。\r\n"},
   };
   for (const Case& k : cases) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <vector>
 
+#include "tools/common/volumes_win32.h"
 #include "tools/ghost/pipeline.h"
 #include "tools/ghost/platform_files.h"
 #include "tools/ghost/sync.h"
@@ -92,6 +94,40 @@ TEST(SpanLimitUnderWine, AFolderThatCannotBeOpenedIsAskedThroughItsVolume) {
   EXPECT_EQ(files->maxFileSize("C:\\windows\\a.gho"), 0u) << "an NTFS folder";
   EXPECT_EQ(files->maxFileSize("C:\\no such folder\\deeper\\a.gho"), 0u) << "NTFS through the root";
   EXPECT_EQ(files->maxFileSize("Q:\\a.gho"), ghost::kFat32SpanLimit) << "no drive at all: split to be safe";
+}
+
+// Where the imaging engine finds an image before it restores over a partition. Files
+// cannot be opened through a letter defined onto a folder under Wine (they can on
+// Windows), so here the letter's own target is what finds the folder's drive.
+TEST(ImagePlaceUnderWine, ALetterDefinedOntoAFolderIsFollowedToItsDrive) {
+  EXPECT_EQ(disk::volumeOfGuidPath(L"\\\\?\\Volume{00000000-0000-0000-0000-000000000043}\\windows\\a.gho"),
+            L"\\\\?\\Volume{00000000-0000-0000-0000-000000000043}");
+  EXPECT_EQ(disk::volumeOfGuidPath(L"\\\\?\\Volume{00000000-0000-0000-0000-000000000043}"),
+            L"\\\\?\\Volume{00000000-0000-0000-0000-000000000043}");
+  EXPECT_EQ(disk::volumeOfGuidPath(L"\\\\?\\C:\\windows\\a.gho"), L"");
+  EXPECT_EQ(disk::volumeOfGuidPath(L"\\\\?\\Volume{broken\\a.gho"), L"");
+  EXPECT_EQ(disk::throughMappedLetter(L"Z:\\sources\\a.wim", L"\\??\\D:\\iso"), L"D:\\iso\\sources\\a.wim");
+  EXPECT_EQ(disk::throughMappedLetter(L"Z:\\a.wim", L"\\??\\D:\\"), L"D:\\a.wim");
+  EXPECT_EQ(disk::throughMappedLetter(L"Z:\\a.wim", L"\\Device\\HarddiskVolume3"), L"");
+  EXPECT_EQ(disk::throughMappedLetter(L"Z:\\a.wim", L"\\??\\UNC\\server\\share"), L"");
+
+  using disk::PathPlace;
+  // A partition that does not exist: every resolved path is elsewhere.
+  EXPECT_EQ(disk::placeOfPath(L"C:\\windows\\system32\\cmd.exe", 90, 9), PathPlace::Elsewhere);
+  EXPECT_EQ(disk::placeOfPath(L"\\\\server\\share\\a.gho", 90, 9), PathPlace::Elsewhere) << "the network";
+  EXPECT_EQ(disk::placeOfPath(L"Q:\\a.gho", 90, 9), PathPlace::Unknown) << "no such drive";
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  ASSERT_TRUE(DefineDosDeviceW(0, L"Q:", folder));
+  EXPECT_EQ(disk::placeOfPath(L"Q:\\a.gho", 90, 9), PathPlace::Elsewhere);
+  // Where Wine numbers C:'s volume, the image behind Q: lies on that partition.
+  const std::wstring c = disk::volumeOfPath(L"C:\\");
+  for (const disk::SystemVolume& volume : disk::systemVolumes()) {
+    if (volume.path() != c || !volume.device || volume.device->type != FILE_DEVICE_DISK) continue;
+    EXPECT_EQ(disk::placeOfPath(L"Q:\\a.gho", volume.device->number, volume.device->partition),
+              PathPlace::OnPartition);
+  }
+  DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"Q:", nullptr);
 }
 
 }  // namespace

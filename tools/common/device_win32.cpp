@@ -167,8 +167,10 @@ class PhysicalDiskSet : public DiskSet {
 std::unique_ptr<Device> openDevice(const std::string& path, bool writable, Error& error) {
   const bool raw = isRawPath(path);
   DWORD access = GENERIC_READ | (writable ? GENERIC_WRITE : 0);
-  toolio::UniqueHandle handle(CreateFileW(toolio::wideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                          nullptr, OPEN_EXISTING, raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr));
+  // Named before the call: a temporary's release would come between the failure and its code.
+  const std::wstring wide = toolio::wideFromUtf8(path);
+  toolio::UniqueHandle handle(CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, raw ? 0 : FILE_FLAG_RANDOM_ACCESS, nullptr));
   const HANDLE h = handle.get();
   if (!handle) {
     const DWORD code = GetLastError();  // before anything else can reset it

@@ -106,11 +106,83 @@ std::wstring driveLetterOfVolume(const std::wstring& volumeName) {
   return {};
 }
 
-bool pathIsOnPartition(const std::wstring& path, DWORD drive, DWORD partition) {
-  const std::wstring volume = volumeOfPath(path);
-  if (volume.empty()) return false;
+std::wstring volumeOfGuidPath(const std::wstring& path) {
+  static const wchar_t kPrefix[] = L"\\\\?\\Volume{";
+  if (path.compare(0, wcslen(kPrefix), kPrefix) != 0) return {};
+  const std::size_t end = path.find(L'\\', wcslen(kPrefix));
+  const std::wstring volume = path.substr(0, end);
+  return volume.back() == L'}' ? volume : std::wstring();
+}
+
+std::wstring throughMappedLetter(const std::wstring& path, const std::wstring& target) {
+  if (path.size() < 2 || path[1] != L':') return {};
+  if (target.size() < 6 || target.compare(0, 4, L"\\??\\") != 0 || target[5] != L':') return {};
+  std::wstring folder = target.substr(4);
+  std::wstring rest = path.substr(2);
+  if (!folder.empty() && folder.back() == L'\\' && !rest.empty() && rest.front() == L'\\') folder.pop_back();
+  return folder + rest;
+}
+
+namespace {
+
+// The volume that holds an existing file or folder, through the opened file itself.
+std::wstring volumeOfOpenedFile(const std::wstring& path) {
+  toolio::UniqueHandle h(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!h) return {};
+  std::vector<wchar_t> name;
+  const bool filled = platform::fillGrowing(name, MAX_PATH + 1, 1u << 16, [&](std::vector<wchar_t>& b, std::size_t& needed) {
+    const DWORD n = GetFinalPathNameByHandleW(h.get(), b.data(), static_cast<DWORD>(b.size()), VOLUME_NAME_GUID);
+    if (n == 0) return platform::FillResult::Failed;
+    if (n < b.size()) return platform::FillResult::Filled;
+    needed = n;  // the size it needs, its final NUL counted
+    return platform::FillResult::TooSmall;
+  });
+  if (!filled) return {};
+  return volumeOfGuidPath(std::wstring(name.data()));
+}
+
+bool isNetworkPath(const std::wstring& path) {
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return true;
+  return path.size() > 2 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+}
+
+std::wstring dosDeviceOf(wchar_t letter) {
+  const wchar_t drive[] = {letter, L':', 0};
+  wchar_t target[4096] = {};
+  if (!QueryDosDeviceW(drive, target, 4095)) return {};
+  return target;
+}
+
+PathPlace placeOfVolume(const std::wstring& volume, DWORD drive, DWORD partition) {
+  const std::wstring target = volumeOfPartition(drive, partition);
+  if (!target.empty() && _wcsicmp(target.c_str(), volume.c_str()) == 0) return PathPlace::OnPartition;
   const auto d = deviceNumberOfPath(volume);
-  return d && d->type == FILE_DEVICE_DISK && d->number == drive && d->partition == partition;
+  return d && d->type == FILE_DEVICE_DISK && d->number == drive && d->partition == partition ? PathPlace::OnPartition
+                                                                                             : PathPlace::Elsewhere;
+}
+
+}  // namespace
+
+PathPlace placeOfPath(const std::wstring& path, DWORD drive, DWORD partition) {
+  std::wstring volume = volumeOfOpenedFile(path);
+  if (!volume.empty()) return placeOfVolume(volume, drive, partition);
+  if (isNetworkPath(path)) return PathPlace::Elsewhere;
+  // A letter defined onto a folder, perhaps of another such letter: a few steps, never a loop.
+  std::wstring through = path;
+  for (int step = 0; step < 8; ++step) {
+    if (through.size() < 2 || through[1] != L':') break;
+    const std::wstring next = throughMappedLetter(through, dosDeviceOf(through[0]));
+    if (next.empty() || _wcsicmp(next.c_str(), through.c_str()) == 0) break;
+    through = next;
+  }
+  volume = volumeOfPath(through);
+  if (!volume.empty()) return placeOfVolume(volume, drive, partition);
+  if (through.size() >= 2 && through[1] == L':') {
+    const wchar_t root[] = {through[0], L':', L'\\', 0};
+    if (GetDriveTypeW(root) == DRIVE_REMOTE) return PathPlace::Elsewhere;
+  }
+  return PathPlace::Unknown;
 }
 
 DWORD SectorSizes::alignment() const {

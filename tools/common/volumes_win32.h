@@ -42,8 +42,21 @@ std::vector<std::wstring> mountPathsOf(const std::wstring& volumeName, std::size
 // Its first drive letter such as D:, empty when it has none.
 std::wstring driveLetterOfVolume(const std::wstring& volumeName);
 
-// Whether a path lies on partition `partition` of PhysicalDrive(drive).
-bool pathIsOnPartition(const std::wstring& path, DWORD drive, DWORD partition);
+// Where a path lies against partition `partition` of PhysicalDrive(drive). The volume
+// is found through the opened file's final path (which sees through a letter defined
+// onto a folder, DefineDosDevice), else through such a letter's own target, else the
+// path's mount point. A network path is elsewhere; Unknown when none of them answers.
+enum class PathPlace { Elsewhere, OnPartition, Unknown };
+PathPlace placeOfPath(const std::wstring& path, DWORD drive, DWORD partition);
+
+// \\?\Volume{...} (no final backslash) at the start of a path in that form, such as
+// GetFinalPathNameByHandleW returns with VOLUME_NAME_GUID; empty for any other form.
+std::wstring volumeOfGuidPath(const std::wstring& path);
+
+// A path through a letter defined onto a folder, with the folder in its place: for
+// Z:\a.wim and Z: standing for \??\D:\iso, D:\iso\a.wim. Empty when the target
+// (what QueryDosDevice names) is not such a folder.
+std::wstring throughMappedLetter(const std::wstring& path, const std::wstring& target);
 
 // Whether \\.\PhysicalDrive(drive) exists.
 bool physicalDriveExists(DWORD drive);

@@ -146,7 +146,7 @@ Problem DiskImagesBackend::openPartition(const std::string& designator, bool for
   return Problem::None;
 }
 
-bool DiskImagesBackend::isOnPartition(const std::string&, const std::string&) { return false; }
+Backend::Placement DiskImagesBackend::placeOf(const std::string&, const std::string&) { return Placement::Elsewhere; }
 
 std::uint64_t DiskImagesBackend::newImageId() {
   std::random_device device;

@@ -24,7 +24,7 @@ class DiskImagesBackend : public Backend {
                         disk::Error& detail) override;
   // An image is "on" a partition only if it is that disk's own file: image files
   // hold no mounted file systems here.
-  bool isOnPartition(const std::string& path, const std::string& designator) override;
+  Placement placeOf(const std::string& path, const std::string& designator) override;
   std::uint64_t newImageId() override;
   std::uint64_t nowUnix() override;
 

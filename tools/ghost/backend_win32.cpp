@@ -144,10 +144,16 @@ std::string Win32Backend::driveLetterOf(const std::string& designator) {
   return volume.empty() ? std::string() : toolio::utf8FromWide(disk::driveLetterOfVolume(volume + L"\\"));
 }
 
-bool Win32Backend::isOnPartition(const std::string& path, const std::string& designator) {
+Backend::Placement Win32Backend::placeOf(const std::string& path, const std::string& designator) {
   auto where = disk::parseDesignator(designator);
-  return where &&
-         disk::pathIsOnPartition(toolio::wideFromUtf8(path), DWORD(where->disk - 1), DWORD(where->partition));
+  // No such partition: the run stops when it opens it.
+  if (!where) return Placement::Elsewhere;
+  switch (disk::placeOfPath(toolio::wideFromUtf8(path), DWORD(where->disk - 1), DWORD(where->partition))) {
+    case disk::PathPlace::Elsewhere: break;
+    case disk::PathPlace::OnPartition: return Placement::OnPartition;
+    case disk::PathPlace::Unknown: return Placement::Unknown;
+  }
+  return Placement::Elsewhere;
 }
 
 NtfsGrowth Win32Backend::extendNtfs(OpenedPartition& partition, std::uint64_t) {

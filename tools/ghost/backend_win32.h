@@ -12,7 +12,7 @@ class Win32Backend : public Backend {
   Files& imageFiles() override { return *files_; }
   Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
                         disk::Error& detail) override;
-  bool isOnPartition(const std::string& path, const std::string& designator) override;
+  Placement placeOf(const std::string& path, const std::string& designator) override;
   std::string driveLetterOf(const std::string& designator) override;
   NtfsGrowth extendNtfs(OpenedPartition& partition, std::uint64_t fsBytes) override;
   std::uint64_t newImageId() override;

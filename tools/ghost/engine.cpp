@@ -285,7 +285,10 @@ Problem destinationProblem(Files& files, const std::string& path) {
 Failure backupFrom(const Command& command, Backend& backend, toolio::Progress& progress, const RunOptions& options,
                    OpenedPartition& source) {
   Files& files = backend.imageFiles();
-  if (backend.isOnPartition(command.imagePath, command.partition)) return fail(Problem::DestinationOnSource);
+  // Unknown is let through: the source is locked while it is read, so an image written
+  // onto it fails instead of damaging it.
+  if (backend.placeOf(command.imagePath, command.partition) == Backend::Placement::OnPartition)
+    return fail(Problem::DestinationOnSource);
 
   BackupPlan plan;
   Failure unmappable = fail(Problem::SourceUnmappable);
@@ -538,8 +541,11 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
   ImageOpen image;
   if (Problem problem = openImage(backend.imageFiles(), command.imagePath, image); problem != Problem::None)
     return restoreFailure(problem, nullptr);
-  if (backend.isOnPartition(command.imagePath, command.partition))
-    return restoreFailure(Problem::ImageOnTarget, nullptr);
+  switch (backend.placeOf(command.imagePath, command.partition)) {
+    case Backend::Placement::Elsewhere: break;
+    case Backend::Placement::OnPartition: return restoreFailure(Problem::ImageOnTarget, nullptr);
+    case Backend::Placement::Unknown: return restoreFailure(Problem::ImagePlaceUnknown, nullptr);
+  }
   OpenedPartition target;
   Failure opening = restoreFailure(Problem::None, nullptr);
   if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);

@@ -42,8 +42,11 @@ class Backend {
   virtual Problem openPartition(const std::string& designator, bool forWriting, OpenedPartition& partition,
                                 disk::Error& detail) = 0;
   // Whether the file at path lives on that partition (an image must never be read from
-  // or written to the partition being restored or backed up).
-  virtual bool isOnPartition(const std::string& path, const std::string& designator) = 0;
+  // or written to the partition being restored or backed up). Unknown when the system
+  // cannot say which volume holds it: a restore is then refused, since it could be
+  // writing over the image it reads.
+  enum class Placement { Elsewhere, OnPartition, Unknown };
+  virtual Placement placeOf(const std::string& path, const std::string& designator) = 0;
   // The partition's drive letter (D:) where the platform has one: the user knows a
   // volume in use by it.
   virtual std::string driveLetterOf(const std::string& designator) {

@@ -43,6 +43,7 @@ enum class Problem {
   SectorSizeMismatch,
   SourceUnmappable,  // the file system's own records of what is in use cannot be read
   ImageOnTarget,
+  ImagePlaceUnknown,  // the system cannot say which volume holds the image
   DestinationOnSource,
   DestinationIsFolder,
   DestinationNotAFile,

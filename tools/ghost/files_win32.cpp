@@ -84,8 +84,9 @@ class Win32Files : public Files {
       problem = kind == PathKind::Folder ? Problem::ImageIsFolder : Problem::ImageNotAFile;
       return nullptr;
     }
-    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const std::wstring wide = wideFromUtf8(path);
+    toolio::UniqueHandle handle(
+        CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle) {
       problem = openProblem(GetLastError());
       return nullptr;
@@ -94,7 +95,8 @@ class Win32Files : public Files {
   }
 
   std::unique_ptr<File> create(const std::string& path, Problem& problem) override {
-    toolio::UniqueHandle handle(CreateFileW(wideFromUtf8(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const std::wstring wide = wideFromUtf8(path);
+    toolio::UniqueHandle handle(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle) {
       problem = writeProblem(GetLastError(), Problem::DestinationUncreatable);

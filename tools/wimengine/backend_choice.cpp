@@ -12,8 +12,13 @@ constexpr const char* kWimlibName = "wimlib";
 // Failures after which the other library may well succeed: the DLL is unusable, or
 // it does not understand the file (newer compression, solid resources, split sets).
 // The rest (paths, access, room, image numbers) would fail the same way again.
+bool unusable(ErrorKind kind) {
+  return kind == ErrorKind::LibraryMissing || kind == ErrorKind::LibraryNotFound ||
+         kind == ErrorKind::LibraryWrongBitness || kind == ErrorKind::LibraryTooOld;
+}
+
 bool worthAnotherLibrary(ErrorKind kind, bool imageMayBeRefused) {
-  if (kind == ErrorKind::LibraryMissing || kind == ErrorKind::EsdNeedsNewerWimgapi) return true;
+  if (unusable(kind) || kind == ErrorKind::EsdNeedsNewerWimgapi) return true;
   if (!imageMayBeRefused) return false;
   return kind == ErrorKind::WimCorrupt || kind == ErrorKind::WimUnsupported || kind == ErrorKind::WimSplit ||
          kind == ErrorKind::Other;
@@ -48,7 +53,8 @@ Failure FallbackBackend::run(Run&& attempt, bool imageMayBeRefused) {
   if (!second) return second;
   // Both failed: wimlib's cause is shown, with what the system's library said.
   std::string library = kWimlibName;
-  if (first.kind != ErrorKind::LibraryMissing) {
+  // A library that could not be used at all adds nothing but its loader's code.
+  if (!unusable(first.kind) || first.code != 0) {
     std::string systemPart = kSystemName;
     if (first.code != 0) systemPart += " 代码 " + std::to_string(first.code);
     library = systemPart + "; " + library;

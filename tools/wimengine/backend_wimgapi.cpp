@@ -79,8 +79,22 @@ DWORD CALLBACK onWimMessage(DWORD message, WPARAM wParam, LPARAM lParam, PVOID u
 
 }  // namespace
 
+WimgapiLoader systemWimgapiLoader() {
+  return {[](std::uint32_t& error) -> void* {
+            HMODULE module = LoadLibraryW(L"wimgapi.dll");
+            if (!module) error = GetLastError();
+            return reinterpret_cast<void*>(module);
+          },
+          [](void* module, const char* name) {
+            return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+          },
+          [](void* module) { FreeLibrary(static_cast<HMODULE>(module)); }};
+}
+
 struct WimgapiBackend::Api {
+  WimgapiLoader loader;
   HMODULE module = nullptr;
+  Failure loadFailure;  // why the library cannot be used; nothing once it is loaded
   WIMCreateFileFn createFile = nullptr;
   WIMCloseHandleFn closeHandle = nullptr;
   WIMSetTemporaryPathFn setTemporaryPath = nullptr;
@@ -97,11 +111,10 @@ struct WimgapiBackend::Api {
 
   template <typename Fn>
   bool load(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    fn = reinterpret_cast<Fn>(loader.entry(module, name));
+    if (!fn && !loadFailure) loadFailure = libraryLoadFailure(0, name);
     return fn != nullptr;
   }
-
-  bool loaded() const { return module != nullptr; }
 
   // The DLL's file version as "major.minor.build.revision", and its major*100+minor;
   // 0 when the version resource cannot be read.
@@ -124,9 +137,13 @@ struct WimgapiBackend::Api {
     return int(HIWORD(fixed->dwFileVersionMS)) * 100 + int(LOWORD(fixed->dwFileVersionMS));
   }
 
-  Api() {
-    module = LoadLibraryW(L"wimgapi.dll");
-    if (!module) return;
+  explicit Api(const WimgapiLoader& how) : loader(how) {
+    std::uint32_t error = 0;
+    module = static_cast<HMODULE>(loader.load(error));
+    if (!module) {
+      loadFailure = libraryLoadFailure(error, "");
+      return;
+    }
     bool ok = load(createFile, "WIMCreateFile") && load(closeHandle, "WIMCloseHandle") &&
               load(setTemporaryPath, "WIMSetTemporaryPath") && load(loadImage, "WIMLoadImage") &&
               load(applyImage, "WIMApplyImage") && load(captureImage, "WIMCaptureImage") &&
@@ -137,12 +154,12 @@ struct WimgapiBackend::Api {
               load(registerCallback, "WIMRegisterMessageCallback") &&
               load(unregisterCallback, "WIMUnregisterMessageCallback");
     if (!ok) {
-      FreeLibrary(module);
+      loader.release(module);
       module = nullptr;
     }
   }
   ~Api() {
-    if (module) FreeLibrary(module);
+    if (module) loader.release(module);
   }
 };
 
@@ -188,8 +205,8 @@ class CallbackRegistration {
   bool registered_ = false;
 };
 
-Failure fromLastError(Step step, const WimgapiMessageHandler* handler = nullptr) {
-  DWORD code = GetLastError();
+// The code is read by the caller as the first thing after the failed call.
+Failure failureOf(DWORD code, Step step, const WimgapiMessageHandler* handler = nullptr) {
   if (handler && handler->firstError()) return *handler->firstError();
   return failedWith(kindOfWin32Error(code, step), code);
 }
@@ -237,18 +254,19 @@ bool readXml(const WimgapiBackend::Api& api, HANDLE handle, std::string& utf8) {
 
 }  // namespace
 
-WimgapiBackend::WimgapiBackend() : api_(new Api) {}
+WimgapiBackend::WimgapiBackend(const WimgapiLoader& loader) : api_(new Api(loader)) {}
 WimgapiBackend::~WimgapiBackend() = default;
 
 Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary) {
-  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
+  if (!api_->module) return api_->loadFailure;
   if (Failure old = refuseEsdOnOldWimgapi(*api_, wimPath)) return old;
   DWORD creation = 0;
-  WimHandle wim(*api_, api_->createFile(wideFromUtf8(wimPath).c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
-  if (!wim) return fromLastError(Step::OpenWim);
+  const std::wstring path = wideFromUtf8(wimPath);
+  WimHandle wim(*api_, api_->createFile(path.c_str(), GENERIC_READ, kWimOpenExisting, 0, 0, &creation));
+  if (!wim) return failureOf(GetLastError(), Step::OpenWim);
   WimInfo info{};
-  if (!api_->getAttributes(wim.get(), &info, sizeof info)) return fromLastError(Step::ReadWim);
-  if (!readXml(*api_, wim.get(), summary.xmlUtf8)) return fromLastError(Step::ReadWim);
+  if (!api_->getAttributes(wim.get(), &info, sizeof info)) return failureOf(GetLastError(), Step::ReadWim);
+  if (!readXml(*api_, wim.get(), summary.xmlUtf8)) return failureOf(GetLastError(), Step::ReadWim);
   summary.imageCount = info.imageCount;
   summary.compression = compressionName(info.compressionType);
   summary.partNumber = info.partNumber;
@@ -259,36 +277,38 @@ Failure WimgapiBackend::readInfo(const std::string& wimPath, WimSummary& summary
 }
 
 Failure WimgapiBackend::apply(const Command& command, toolio::Progress& progress) {
-  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
+  if (!api_->module) return api_->loadFailure;
   if (Failure old = refuseEsdOnOldWimgapi(*api_, command.wimPath)) return old;
   DWORD creation = 0;
   DWORD flags = command.verify ? kWimFlagVerify : 0;
-  WimHandle wim(*api_,
-                api_->createFile(wideFromUtf8(command.wimPath).c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
-  if (!wim) return fromLastError(Step::OpenWim);
+  const std::wstring path = wideFromUtf8(command.wimPath);
+  WimHandle wim(*api_, api_->createFile(path.c_str(), GENERIC_READ, kWimOpenExisting, flags, 0, &creation));
+  if (!wim) return failureOf(GetLastError(), Step::OpenWim);
   api_->setTemporaryPath(wim.get(), tempFolder().c_str());
   WimInfo info{};
   // One part of a split image lacks most of the data: say so rather than "damaged".
   if (api_->getAttributes(wim.get(), &info, sizeof info) && info.totalParts > 1 && command.otherParts.empty())
     return failedWith(ErrorKind::WimSplit);
   // The other parts are named before the image is loaded, which reads their resources.
-  for (const std::string& part : command.otherParts)
-    if (!api_->setReferenceFile(wim.get(), wideFromUtf8(part).c_str(), kWimReferenceAppend))
-      return fromLastError(Step::OpenWim);
+  for (const std::string& part : command.otherParts) {
+    const std::wstring partPath = wideFromUtf8(part);
+    if (!api_->setReferenceFile(wim.get(), partPath.c_str(), kWimReferenceAppend))
+      return failureOf(GetLastError(), Step::OpenWim);
+  }
   DWORD count = api_->getImageCount(wim.get());
   if (command.index > count) return indexOutOfRange(count);
 
   WimgapiMessageHandler handler(progress, Step::WriteTarget);
   CallbackRegistration registration(*api_, wim.get(), handler);
   WimHandle image(*api_, api_->loadImage(wim.get(), command.index));
-  if (!image) return fromLastError(Step::ReadWim);
-  if (!api_->applyImage(image.get(), wideFromUtf8(driveToRoot(command.target)).c_str(), flags))
-    return fromLastError(Step::WriteTarget, &handler);
+  if (!image) return failureOf(GetLastError(), Step::ReadWim);
+  const std::wstring root = wideFromUtf8(driveToRoot(command.target));
+  if (!api_->applyImage(image.get(), root.c_str(), flags)) return failureOf(GetLastError(), Step::WriteTarget, &handler);
   return Failure{};
 }
 
 Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress& progress) {
-  if (!api_->loaded()) return failedWith(ErrorKind::LibraryMissing);
+  if (!api_->module) return api_->loadFailure;
   std::string source = driveToRoot(request.source);
   if (!isDirectory(source)) return failedWith(ErrorKind::SourceMissing);
   DWORD compression = request.compression == Compression::Maximum ? kCompressLzx
@@ -297,9 +317,10 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
   DWORD creation = 0;
   // WIM_FLAG_VERIFY: the library checks what it single-instances byte by byte and
   // keeps hashes for a later whole-file check; the engine reads the image back after.
-  WimHandle wim(*api_, api_->createFile(wideFromUtf8(request.wimPath).c_str(), GENERIC_WRITE, kWimCreateAlways,
-                                        kWimFlagVerify, compression, &creation));
-  if (!wim) return fromLastError(Step::WriteWim);
+  const std::wstring path = wideFromUtf8(request.wimPath);
+  WimHandle wim(*api_, api_->createFile(path.c_str(), GENERIC_WRITE, kWimCreateAlways, kWimFlagVerify, compression,
+                                        &creation));
+  if (!wim) return failureOf(GetLastError(), Step::WriteWim);
   std::wstring temp = request.tempDir.empty() ? tempFolder() : wideFromUtf8(request.tempDir);
   if (!api_->setTemporaryPath(wim.get(), temp.c_str())) return failedWith(ErrorKind::TempDirMissing, GetLastError());
 
@@ -308,24 +329,24 @@ Failure WimgapiBackend::capture(const CaptureRequest& request, toolio::Progress&
   WimgapiMessageHandler handler(progress, Step::ReadSource, fullPath(source), excluded);
   {
     CallbackRegistration registration(*api_, wim.get(), handler);
-    WimHandle image(*api_, api_->captureImage(wim.get(), wideFromUtf8(source).c_str(), 0));
+    const std::wstring sourceRoot = wideFromUtf8(source);
+    WimHandle image(*api_, api_->captureImage(wim.get(), sourceRoot.c_str(), 0));
     if (!image) {
-      DWORD code = GetLastError();
+      const DWORD code = GetLastError();
       // Running out of room while writing the image is the cause, whatever file was being read.
       if (kindOfWin32Error(code, Step::WriteWim) == ErrorKind::DiskFull) return failedWith(ErrorKind::DiskFull, code);
-      SetLastError(code);
-      return fromLastError(Step::ReadSource, &handler);
+      return failureOf(code, Step::ReadSource, &handler);
     }
     std::string xml;
-    if (!readXml(*api_, image.get(), xml)) return fromLastError(Step::WriteWim);
+    if (!readXml(*api_, image.get(), xml)) return failureOf(GetLastError(), Step::WriteWim);
     std::u16string edited = u"\xFEFF" + toolio::utf8ToUtf16(withImageProperties(xml, request.name,
                                                                                   request.description, request.flags));
     if (!api_->setImageInformation(image.get(), const_cast<char16_t*>(edited.data()),
                                    DWORD(edited.size() * sizeof(char16_t))))
-      return fromLastError(Step::WriteWim);
-    if (!image.close()) return fromLastError(Step::WriteWim);
+      return failureOf(GetLastError(), Step::WriteWim);
+    if (!image.close()) return failureOf(GetLastError(), Step::WriteWim);
   }
-  if (!wim.close()) return fromLastError(Step::WriteWim);
+  if (!wim.close()) return failureOf(GetLastError(), Step::WriteWim);
   return Failure{};
 }
 

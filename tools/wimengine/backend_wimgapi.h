@@ -2,15 +2,24 @@
 // the engine says so instead of failing to start.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "tools/wimengine/engine.h"
 
 namespace wimengine {
 
+// How wimgapi.dll and its entry points are found: the system's loader, or a test's.
+struct WimgapiLoader {
+  void* (*load)(std::uint32_t& error);  // the module, or null with the loader's error code
+  void* (*entry)(void* module, const char* name);
+  void (*release)(void* module);
+};
+WimgapiLoader systemWimgapiLoader();
+
 class WimgapiBackend : public Backend {
  public:
-  WimgapiBackend();
+  explicit WimgapiBackend(const WimgapiLoader& loader = systemWimgapiLoader());
   ~WimgapiBackend() override;
   Failure readInfo(const std::string& wimPath, WimSummary& summary) override;
   Failure apply(const Command& command, toolio::Progress& progress) override;

@@ -39,6 +39,9 @@ const struct {
     {ErrorKind::WrittenImageDamaged,
      "错误: 映像文件已写完,但读回检查没有通过,映像已损坏,不能用来还原！损坏的映像文件已保留,请重新备份。"},
     {ErrorKind::LibraryMissing, "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。"},
+    {ErrorKind::LibraryNotFound, "错误: 系统中没有 wimgapi.dll(找不到此文件),无法用它操作WIM映像。"},
+    {ErrorKind::LibraryWrongBitness, "错误: 系统中的 wimgapi.dll 与本程序的位数(32/64位)不符,无法加载。"},
+    {ErrorKind::LibraryTooOld, "错误: 系统中的 wimgapi.dll 版本过旧,缺少函数 %f,无法使用。"},
     {ErrorKind::Other, "错误: WIM映像操作失败。"},
 };
 
@@ -55,6 +58,19 @@ Failure indexOutOfRange(std::uint32_t imageCount) {
   Failure f = failedWith(ErrorKind::IndexOutOfRange);
   f.imageCount = imageCount;
   return f;
+}
+
+Failure libraryLoadFailure(std::uint32_t code, const std::string& missingEntry) {
+  if (!missingEntry.empty()) {
+    Failure f = failedWith(ErrorKind::LibraryTooOld);
+    f.name = missingEntry;
+    return f;
+  }
+  switch (code) {
+    case 126: return failedWith(ErrorKind::LibraryNotFound);     // ERROR_MOD_NOT_FOUND
+    case 193: return failedWith(ErrorKind::LibraryWrongBitness);  // ERROR_BAD_EXE_FORMAT
+    default: return failedWith(ErrorKind::LibraryMissing, code);
+  }
 }
 
 std::string errorLine(const Failure& failure) {

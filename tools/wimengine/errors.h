@@ -36,7 +36,10 @@ enum class ErrorKind {
   // The capture wrote the whole image, which then did not read back as it was
   // written: kept under its name for the user to look at, never restorable as it is.
   WrittenImageDamaged,
-  LibraryMissing,
+  LibraryMissing,       // wimgapi.dll could not be loaded, for another reason (code: the loader's)
+  LibraryNotFound,      // the system has no wimgapi.dll
+  LibraryWrongBitness,  // the one found is built for the other bitness (32/64)
+  LibraryTooOld,        // name: the first entry point it lacks
   Other,
 };
 
@@ -58,6 +61,9 @@ struct Failure {
 
 Failure failedWith(ErrorKind kind, std::int64_t code = 0);
 Failure indexOutOfRange(std::uint32_t imageCount);
+// Why wimgapi.dll is unusable: the loader's error code (126 not found, 193 another
+// bitness, others), or the entry point it lacks when that is not empty.
+Failure libraryLoadFailure(std::uint32_t code, const std::string& missingEntry);
 
 // One GBK line, "错误: ..." with the library and the code appended when known (the
 // texts are in one table in errors.cpp).

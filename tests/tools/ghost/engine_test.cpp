@@ -170,6 +170,31 @@ TEST_F(EngineTest, RefusalsLeaveTheTargetUntouched) {
   EXPECT_EQ(backend.partitions["1:2"].writes, 0);
 }
 
+// A letter defined onto a folder is no mount point: when the system cannot say which
+// volume holds the image, the image could be on the target, and the restore is refused.
+TEST_F(EngineTest, AnImageWhoseVolumeCannotBeToldIsNotRestoredFrom) {
+  ASSERT_EQ(backup(), Problem::None);
+  const std::vector<std::uint8_t> before = backend.partitions["1:2"].bytes;
+  backend.placeUnknown.insert("D:\\bak.gho");
+  const ghost::Failure failure = restore();
+  EXPECT_EQ(failure.problem, Problem::ImagePlaceUnknown);
+  EXPECT_EQ(backend.partitions["1:2"].writes, 0);
+  EXPECT_TRUE(backend.partitions["1:2"].bytes == before);
+  EXPECT_EQ(ghost::failureLines(failure),
+            (std::vector<std::string>{"错误: 无法确定映像文件位于哪个分区,它可能就在目标分区上,为免还原时覆盖映像自身,"
+                                      "没有还原。请把映像文件复制到其他分区后重试。",
+                                      "目标分区没有被改动。"}));
+  // A backup goes on: its source is locked while it is read, so an image that landed on
+  // it could not be written there.
+  backend.placeUnknown.insert("D:\\second.gho");
+  RecordingProgress progress;
+  ghost::RunOptions options;
+  options.chunkSize = 256 * 1024;
+  EXPECT_EQ(ghost::runBackup(backupCommand("1:1", "D:\\second.gho"), backend, progress, options).problem, Problem::None);
+  backend.placeUnknown.clear();
+  EXPECT_EQ(restore().problem, Problem::None);
+}
+
 TEST_F(EngineTest, ARestoreWhoseLastSectorCannotBeReachedIsRefusedBeforeAnyWrite) {
   ASSERT_EQ(backup(), Problem::None);
   backend.partitions["1:2"].failTailReads = true;

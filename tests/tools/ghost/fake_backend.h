@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -179,9 +180,12 @@ class FakeBackend : public ghost::Backend {
     out.sectorSize = found->second.sectorSize;
     return ghost::Problem::None;
   }
-  bool isOnPartition(const std::string& path, const std::string& designator) override {
+  std::set<std::string> placeUnknown;  // image paths whose volume the system cannot tell
+  Placement placeOf(const std::string& path, const std::string& designator) override {
+    if (placeUnknown.count(path)) return Placement::Unknown;
     auto found = fileOnPartition.find(path);
-    return found != fileOnPartition.end() && found->second == designator;
+    return found != fileOnPartition.end() && found->second == designator ? Placement::OnPartition
+                                                                         : Placement::Elsewhere;
   }
   std::string driveLetterOf(const std::string& designator) override {
     auto found = inUse.find(designator);

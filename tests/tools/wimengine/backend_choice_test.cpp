@@ -168,6 +168,39 @@ TEST_F(Choice, InformationFromTheSecondLibraryCarriesNothingOfTheFirst) {
   EXPECT_FALSE(gbk::contains(out.text(), "Image Count: 7")) << out.text();
 }
 
+// Why wimgapi.dll cannot be used, as the loader reports it: wimlib takes over, and the
+// user forced to the system's library reads the cause.
+TEST_F(Choice, AnUnusableSystemLibraryIsNamedWithItsCauseAndWimlibTakesOver) {
+  const struct {
+    std::uint32_t code;
+    const char* missingEntry;
+    const char* line;
+  } cases[] = {
+      {126, "", "错误: 系统中没有 wimgapi.dll(找不到此文件),无法用它操作WIM映像。(wimgapi.dll)"},
+      {193, "", "错误: 系统中的 wimgapi.dll 与本程序的位数(32/64位)不符,无法加载。(wimgapi.dll)"},
+      {0, "WIMSetReferenceFile", "错误: 系统中的 wimgapi.dll 版本过旧,缺少函数 WIMSetReferenceFile,无法使用。(wimgapi.dll)"},
+      {1114, "", "错误: 无法加载 wimgapi.dll,此系统不支持WIM映像操作。(wimgapi.dll 代码 1114)"},
+  };
+  for (const auto& k : cases) {
+    system.next = libraryLoadFailure(k.code, k.missingEntry);
+    wimlib.next = Failure{};
+    log.clear();
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(LibraryChoice::SystemFirst, kApply), 0) << k.line;
+    EXPECT_EQ(log, (std::vector<std::string>{"system apply", "wimlib apply"})) << k.line;
+    out = toolio::CapturedOut();
+    EXPECT_EQ(run(LibraryChoice::SystemOnly, kApply), 1) << k.line;
+    EXPECT_TRUE(gbk::endsWith(out.text(), "\r\n" + std::string(k.line) + "\r\n")) << gbktest::toUtf8(out.text());
+  }
+  // Both fail: wimlib's cause, and the system's code where the loader gave one.
+  system.next = libraryLoadFailure(1114, "");
+  wimlib.next = failedWith(ErrorKind::WimCorrupt, 18);
+  out = toolio::CapturedOut();
+  EXPECT_EQ(run(LibraryChoice::SystemFirst, kInfo), 1);
+  EXPECT_TRUE(gbk::endsWith(out.text(), "\r\n错误: 映像文件已损坏或不是有效的WIM文件。(wimgapi.dll 代码 1114; wimlib 代码 18)\r\n"))
+      << gbktest::toUtf8(out.text());
+}
+
 TEST(LibraryChoiceVariable, ReadsTheThreeSettingsAndRefusesTheRest) {
   struct Case {
     const char* value;
