@@ -51,11 +51,15 @@ class PosixFile : public OutputFile {
     return true;
   }
   // The kernel copies from file to file, as cp does: the bytes are copied once, not
-  // read into this process and written back (half the system time). Zero runs inside
-  // the data are copied as data then; the image's holes are still skipped.
+  // read into this process and written back. Zero runs inside the data are copied as
+  // data then; the image's holes are still skipped. Only where the image's bytes and
+  // the file's fall on the same place in a memory page: the sectors of an ISO are
+  // 2 KiB, and a file that starts half-way into a page makes the kernel write every
+  // page of the copy in two halves, which took 1.6 times the processor time of a read
+  // and a write through a buffer (512 MB, page cache dropped before).
   bool copyFrom(ImageSource& image, std::uint64_t offset, std::size_t length) override {
     auto* file = dynamic_cast<PosixImage*>(&image);
-    if (!file || !kernelCopies_) return false;
+    if (!file || !kernelCopies_ || (offset - position_) % kPage != 0) return false;
     loff_t in = loff_t(offset), out = loff_t(position_);
     for (std::size_t left = length; left > 0;) {
       ssize_t n = ::copy_file_range(file->fd(), &in, fd_, &out, left, 0);
@@ -79,6 +83,7 @@ class PosixFile : public OutputFile {
   }
 
  private:
+  static constexpr std::uint64_t kPage = 4096;
   int fd_;
   std::uint64_t position_ = 0;
   bool kernelCopies_ = true;
@@ -128,6 +133,8 @@ std::unique_ptr<ImageSource> openPosixImage(const std::string& path) {
     return nullptr;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // The copy reads each file from its start to its end: a larger read-ahead.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   if (!S_ISREG(st.st_mode)) {
     // Block devices are fine too: their size comes from seeking to the end.
     off_t end = ::lseek(fd, 0, SEEK_END);
