@@ -43,10 +43,6 @@ bool onlyNotices(const std::string& output) {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // Silent but not ended with 0: the engine was ended from outside (killed, its window
 // closed, the task ended), so whatever it was doing did not finish. Empty otherwise.
 std::string endedFromOutside(const platform::CapturedRun& run) {

@@ -81,6 +81,21 @@ Failure openingFailed(Backend& backend, const std::string& designator, Problem p
   return opening;
 }
 
+// Opens the partition, reads its risk flags before the job touches it, runs the job on
+// it and hands the flags back with the job's outcome. opening is the failure to return
+// when the partition cannot be opened.
+template <typename Job>
+Failure onOpenedPartition(Backend& backend, const std::string& designator, bool writable, Failure opening, Job&& job) {
+  OpenedPartition partition;
+  if (Problem problem = backend.openPartition(designator, writable, partition, opening.diskError);
+      problem != Problem::None)
+    return openingFailed(backend, designator, problem, opening);
+  const fs::Risks risks = fs::readRisks(*partition.device);
+  Failure outcome = job(partition);
+  outcome.risks = risks;
+  return outcome;
+}
+
 struct ImageOpen {
   std::unique_ptr<SpanReader> reader;
   ImageHeader header;
@@ -379,15 +394,9 @@ Failure runBackup(const Command& command, Backend& backend, toolio::Progress& pr
                   const RunOptions& options) {
   if (Problem problem = destinationProblem(backend.imageFiles(), command.imagePath); problem != Problem::None)
     return fail(problem);
-  OpenedPartition source;
-  Failure opening;
-  if (Problem problem = backend.openPartition(command.partition, false, source, opening.diskError);
-      problem != Problem::None)
-    return openingFailed(backend, command.partition, problem, opening);
-  const fs::Risks risks = fs::readRisks(*source.device);
-  Failure outcome = backupFrom(command, backend, progress, options, source);
-  outcome.risks = risks;
-  return outcome;
+  return onOpenedPartition(backend, command.partition, false, Failure{}, [&](OpenedPartition& source) {
+    return backupFrom(command, backend, progress, options, source);
+  });
 }
 
 Failure runCheck(const Command& command, Backend& backend, toolio::Progress& progress) {
@@ -546,16 +555,8 @@ Failure runRestore(const Command& command, Backend& backend, toolio::Progress& p
     case Backend::Placement::OnPartition: return restoreFailure(Problem::ImageOnTarget, nullptr);
     case Backend::Placement::Unknown: return restoreFailure(Problem::ImagePlaceUnknown, nullptr);
   }
-  OpenedPartition target;
-  Failure opening = restoreFailure(Problem::None, nullptr);
-  if (Problem problem = backend.openPartition(command.partition, true, target, opening.diskError);
-      problem != Problem::None)
-    return openingFailed(backend, command.partition, problem, opening);
-  // Read before anything is written over them.
-  const fs::Risks risks = fs::readRisks(*target.device);
-  Failure outcome = restoreOnto(command, backend, progress, image, target);
-  outcome.risks = risks;
-  return outcome;
+  return onOpenedPartition(backend, command.partition, true, restoreFailure(Problem::None, nullptr),
+                           [&](OpenedPartition& target) { return restoreOnto(command, backend, progress, image, target); });
 }
 
 int runCommand(const Command& command, Backend& backend, toolio::Progress& progress,
